@@ -1,0 +1,33 @@
+# The README's commands. Each installs what is missing, then builds.
+BUILD ?= build
+SANITIZE_BUILD ?= build-sanitize
+GENERATOR ?= Ninja
+JOBS ?= $(shell nproc)
+
+.PHONY: deps configure build run test sanitize bench clean
+
+deps:
+	@bash scripts/install-deps.sh
+
+configure: deps
+	@cmake -S . -B $(BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@./$(BUILD)/bin/zavrin
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+sanitize: deps
+	@cmake -S . -B $(SANITIZE_BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DZAVRIN_SANITIZE=ON $(CMAKE_ARGS) >/dev/null
+	@cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	@cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	@bash bench/run.sh $(BUILD)
+
+clean:
+	@rm -rf $(BUILD) $(SANITIZE_BUILD)

@@ -1,0 +1,40 @@
+#include "app/AppDelegate.h"
+
+#include "app/WindowController.h"
+#include "platform/Logging.h"
+
+#include <QApplication>
+#include <QFileOpenEvent>
+
+AppDelegate::AppDelegate(QObject* parent)
+    : QObject(parent)
+    , m_windowController(new WindowController)
+{
+    qApp->installEventFilter(this);
+}
+
+AppDelegate::~AppDelegate()
+{
+    delete m_windowController;
+}
+
+void AppDelegate::applicationDidFinishLaunching(const QStringList& documents)
+{
+    m_windowController->showWindow();
+    if (!documents.isEmpty())
+        openFiles(documents);
+}
+
+void AppDelegate::openFiles(const QStringList& paths)
+{
+    qCInfo(lcApp, "打开的文件: %s", qUtf8Printable(paths.join(QStringLiteral(", "))));
+}
+
+bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::FileOpen) {
+        openFiles({static_cast<QFileOpenEvent*>(event)->file()});
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}

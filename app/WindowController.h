@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QMainWindow>
+
+// The single main window. Closing it quits the application.
+class WindowController final : public QMainWindow {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(WindowController)
+
+public:
+    explicit WindowController(QWidget* parent = nullptr);
+    ~WindowController() override;
+
+    void showWindow();
+};

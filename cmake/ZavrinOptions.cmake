@@ -1,0 +1,41 @@
+# One interface target that every Zavrin target links: language level,
+# warnings and Qt's strictness switches.
+add_library(zavrin_options INTERFACE)
+target_compile_features(zavrin_options INTERFACE cxx_std_20)
+target_compile_options(zavrin_options INTERFACE
+    -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align
+    -Woverloaded-virtual -Wnull-dereference -Wimplicit-fallthrough
+    # GCC 12 reports std::optional<QString> copies as maybe-uninitialized.
+    -Wno-maybe-uninitialized)
+target_compile_definitions(zavrin_options INTERFACE
+    QT_NO_CAST_FROM_ASCII
+    QT_NO_CAST_TO_ASCII
+    QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
+    QT_USE_QSTRINGBUILDER
+    QT_NO_URL_CAST_FROM_STRING
+    QT_STRICT_ITERATORS)
+if(ZAVRIN_WERROR)
+    target_compile_options(zavrin_options INTERFACE -Werror)
+endif()
+if(ZAVRIN_SANITIZE)
+    target_compile_options(zavrin_options INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
+                                                    -fno-sanitize-recover=undefined)
+    target_link_options(zavrin_options INTERFACE -fsanitize=address,undefined)
+endif()
+
+# Every source folder builds one static library from the sources it holds.
+function(zavrin_add_library name)
+    cmake_parse_arguments(ARG "" "" "LINKS" ${ARGN})
+    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+    list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
+    if(NOT sources)
+        # A folder without sources yet still offers its dependencies.
+        add_library(${name} INTERFACE)
+        target_include_directories(${name} INTERFACE ${CMAKE_SOURCE_DIR})
+        target_link_libraries(${name} INTERFACE zavrin_options ${ARG_LINKS})
+        return()
+    endif()
+    add_library(${name} STATIC ${sources})
+    target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
+    target_link_libraries(${name} PUBLIC zavrin_options ${ARG_LINKS})
+endfunction()

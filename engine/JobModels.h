@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <optional>
+
+// Describes an extraction job; the base of ZipModel.
+//  - paths: extraction, exactly one element, the archive's absolute path;
+//    compression, the chosen items in the order they were picked or dropped.
+//  - savePath: extraction, the folder to extract into; compression, the
+//    archive file to create.
+class UnzipModel {
+public:
+    virtual ~UnzipModel() = default;
+
+    QStringList paths;
+    QString savePath;
+
+    // The one path string that identifies the job in every notification.
+    virtual QString jobKey() const { return paths.value(0); }
+    virtual bool isZip() const { return false; }
+};
+
+// Describes a compression job.
+class ZipModel final : public UnzipModel {
+public:
+    std::int64_t type = 0; // archive format; 0 is zip, the only one
+    std::uint64_t level = 1; // 9 for the small-size option, 1 otherwise
+    std::optional<QString> password; // no value: no encryption; never empty
+
+    QString jobKey() const override { return savePath; }
+    bool isZip() const override { return true; }
+    // The engine is asked for speed exactly when the level is below 2.
+    bool needSpeed() const { return level < 2; }
+};
+
+// One item handed to the compression engine. Size and date are read from
+// the file system on every access.
+class FileModel final {
+public:
+    FileModel() = default;
+    explicit FileModel(QString itemPath)
+        : path(std::move(itemPath))
+    {
+    }
+
+    QString path;
+    bool isDirectory = false;
+
+    // Size of the item's own directory entry; 0 when unreadable or missing.
+    std::uint64_t size() const;
+    // Modification date; no value when the item cannot be read.
+    std::optional<QDateTime> date() const;
+};

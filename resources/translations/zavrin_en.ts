@@ -1,0 +1,199 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en">
+<context>
+    <name>Zavrin</name>
+    <message>
+        <source>Zavrin</source>
+        <translation>Zavrin</translation>
+    </message>
+    <message>
+        <source>压缩文件</source>
+        <translation>Compress Files</translation>
+    </message>
+    <message>
+        <source>解压文件</source>
+        <translation>Extract Files</translation>
+    </message>
+    <message>
+        <source>压缩</source>
+        <translation>Compress</translation>
+    </message>
+    <message>
+        <source>解压</source>
+        <translation>Extract</translation>
+    </message>
+    <message>
+        <source>方便快捷 值得信赖</source>
+        <translation>Quick, easy and trustworthy</translation>
+    </message>
+    <message>
+        <source>点击上方按钮/拖拽文件至按钮区域</source>
+        <translation>Click a button above, or drag files onto it</translation>
+    </message>
+    <message>
+        <source>意见反馈</source>
+        <translation>Feedback</translation>
+    </message>
+    <message>
+        <source>评分</source>
+        <translation>Rate</translation>
+    </message>
+    <message>
+        <source>不支持的文件格式</source>
+        <translation>Unsupported file format</translation>
+    </message>
+    <message>
+        <source>暂不支持的解压格式</source>
+        <translation>This archive format is not supported yet</translation>
+    </message>
+    <message>
+        <source>请输入解压密码</source>
+        <translation>Enter the archive's password</translation>
+    </message>
+    <message>
+        <source>解压密码错误</source>
+        <translation>Wrong password</translation>
+    </message>
+    <message>
+        <source>解压文件中...</source>
+        <translation>Extracting…</translation>
+    </message>
+    <message>
+        <source>解压完成</source>
+        <translation>Extraction complete</translation>
+    </message>
+    <message>
+        <source>解压文件错误</source>
+        <translation>Could not extract the archive</translation>
+    </message>
+    <message>
+        <source>压缩文件中...</source>
+        <translation>Compressing…</translation>
+    </message>
+    <message>
+        <source>压缩完成</source>
+        <translation>Compression complete</translation>
+    </message>
+    <message>
+        <source>创建压缩文件错误</source>
+        <translation>Could not create the archive</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>输出路径:</source>
+        <translation>Output path:</translation>
+    </message>
+    <message>
+        <source>更换目录</source>
+        <translation>Change Folder</translation>
+    </message>
+    <message>
+        <source>解压完成打开项目文件夹</source>
+        <translation>Open the folder when extraction is done</translation>
+    </message>
+    <message>
+        <source>压缩完成打开项目文件夹</source>
+        <translation>Open the folder when compression is done</translation>
+    </message>
+    <message>
+        <source>文档预览</source>
+        <translation>Document preview</translation>
+    </message>
+    <message>
+        <source>立即解压</source>
+        <translation>Extract Now</translation>
+    </message>
+    <message>
+        <source>立即压缩</source>
+        <translation>Compress Now</translation>
+    </message>
+    <message>
+        <source>压缩选项:</source>
+        <translation>Compression:</translation>
+    </message>
+    <message>
+        <source>速度快</source>
+        <translation>Faster</translation>
+    </message>
+    <message>
+        <source>体积小</source>
+        <translation>Smaller</translation>
+    </message>
+    <message>
+        <source>自定义</source>
+        <translation>Custom</translation>
+    </message>
+    <message>
+        <source>添加密码</source>
+        <translation>Add password</translation>
+    </message>
+    <message>
+        <source>密码</source>
+        <translation>Password</translation>
+    </message>
+    <message>
+        <source>确认</source>
+        <translation>Confirm</translation>
+    </message>
+    <message>
+        <source>正在压缩，请稍等···</source>
+        <translation>Compressing, please wait…</translation>
+    </message>
+    <message>
+        <source>正在解压，请稍等···</source>
+        <translation>Extracting, please wait…</translation>
+    </message>
+    <message>
+        <source>完成后通知我</source>
+        <translation>Notify me when done</translation>
+    </message>
+    <message>
+        <source>您在使用软件过程中感受如何？</source>
+        <translation>How do you feel about the app?</translation>
+    </message>
+    <message>
+        <source>满意</source>
+        <translation>Satisfied</translation>
+    </message>
+    <message>
+        <source>不满意</source>
+        <translation>Not satisfied</translation>
+    </message>
+    <message>
+        <source>请描述您在使用我们的产品过程中所遇到的问题或者建议，我们会时刻关注，并不断优化。</source>
+        <translation>Tell us about any problem or suggestion you have while using our product. We read every message and keep improving.</translation>
+    </message>
+    <message>
+        <source>联系方式</source>
+        <translation>Contact</translation>
+    </message>
+    <message>
+        <source>QQ/Email/电话号码（可选）</source>
+        <translation>QQ / e-mail / phone number (optional)</translation>
+    </message>
+    <message>
+        <source>提交</source>
+        <translation>Submit</translation>
+    </message>
+    <message>
+        <source>请输入反馈信息或选择满意度</source>
+        <translation>Write your feedback or choose how satisfied you are</translation>
+    </message>
+    <message>
+        <source>反馈文本太长</source>
+        <translation>The feedback text is too long</translation>
+    </message>
+    <message>
+        <source>提交失败，在稍后再次尝试</source>
+        <translation>Could not send; please try again later</translation>
+    </message>
+</context>
+</TS>

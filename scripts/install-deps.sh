@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Zavrin needs to build, test and benchmark.
+# Idempotent: packages already present are left alone, and apt is only run
+# when something is missing. Works as root or through sudo.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-tools-dev qt6-tools-dev-tools
+  qt6-l10n-tools qt6-translations-l10n libqt6sql6-sqlite libgl-dev
+  libzip-dev libuchardet-dev libunrar-dev
+  7zip zip unzip rar unrar python3
+  xvfb xauth dbus
+  time
+)
+
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then
+  sudo_cmd=(sudo)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+
+# libunrar, unrar and rar live in Debian's non-free component. Enable it only
+# when they cannot be had otherwise.
+if ! apt-cache policy libunrar-dev | grep -q 'Candidate: [0-9]'; then
+  echo "install-deps: libunrar is not installable from the enabled components;"
+  echo "install-deps: enabling Debian's non-free component for it."
+  if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+    "${sudo_cmd[@]}" sed -i -E \
+      '/^Components:/{/non-free( |$)/! s/$/ non-free/}' /etc/apt/sources.list.d/debian.sources
+  fi
+  if [ -f /etc/apt/sources.list ]; then
+    "${sudo_cmd[@]}" sed -i -E \
+      '/^deb .*debian/{/non-free( |$)/! s/$/ non-free/}' /etc/apt/sources.list
+  fi
+  "${sudo_cmd[@]}" apt-get update -qq
+fi
+
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
