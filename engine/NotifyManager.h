@@ -16,6 +16,13 @@ public:
     // The password sheet was cancelled, or a 7z extraction failed: "path".
     static QString ProcessCancel() { return QStringLiteral("NotifyManager.ProcessCancel"); }
 
+    // Our own addition for front ends that must know when a job is over
+    // however it ended (the command-line front end exits on it): posted on
+    // the main thread exactly once per job, after the job's last other
+    // notification, with "path" and "succeeded" (bool).
+    static QString JobDidEnd() { return QStringLiteral("Zavrin.JobDidEnd"); }
+
     static QString pathKey() { return QStringLiteral("path"); }
     static QString progressKey() { return QStringLiteral("progress"); }
+    static QString succeededKey() { return QStringLiteral("succeeded"); }
 };
