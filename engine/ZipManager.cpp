@@ -1,0 +1,7 @@
+#include "engine/ZipManager.h"
+
+ZipManager& ZipManager::shared()
+{
+    static ZipManager manager;
+    return manager;
+}
