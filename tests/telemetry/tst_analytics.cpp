@@ -93,7 +93,8 @@ private:
 
     void answer(QTcpSocket* socket)
     {
-        socket->write("HTTP/1.1 " + QByteArray::number(status) + " Status\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+        socket->write("HTTP/1.1 " + QByteArray::number(status)
+                      + " Status\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
         socket->disconnectFromHost();
     }
 
@@ -154,7 +155,8 @@ private slots:
         QTest::newRow("reserved stay") << one(QStringLiteral("=/?:@;,$!*'()-_.~"))
                                        << QStringLiteral("a==/?:@;,$!*'()-_.~");
         QTest::newRow("percent and hash") << one(QStringLiteral("50%#1")) << QStringLiteral("a=50%25%231");
-        QTest::newRow("utf-8 upper hex") << one(QStringLiteral("解压é")) << QStringLiteral("a=%E8%A7%A3%E5%8E%8B%C3%A9");
+        QTest::newRow("utf-8 upper hex") << one(QStringLiteral("解压é"))
+                                         << QStringLiteral("a=%E8%A7%A3%E5%8E%8B%C3%A9");
         QTest::newRow("integer") << one(0) << QStringLiteral("a=0");
         QTest::newRow("double") << one(2.5) << QStringLiteral("a=2.5");
         QTest::newRow("bool") << one(true) << QStringLiteral("a=1");
@@ -207,38 +209,28 @@ private slots:
         NotificationCenter::defaultCenter().addObserver(QStringLiteral("AnalyticsEvent"), &context,
                                                         [&](const Notification& n) { announced.append(n.userInfo); });
 
-        const QVariantMap bare = KKGADictionaryBuilder::createEventWithCategory(
-                                     QStringLiteral("c"), QStringLiteral("a"), std::nullopt, std::nullopt)
-                                     .build();
-        QCOMPARE(bare, (QVariantMap{{QStringLiteral("t"), QStringLiteral("event")},
-                                    {QStringLiteral("ec"), QStringLiteral("c")},
-                                    {QStringLiteral("ea"), QStringLiteral("a")}}));
-        const QVariantMap full = KKGADictionaryBuilder::createEventWithCategory(QStringLiteral("c"), QStringLiteral("a"),
-                                                                                QStringLiteral("l"), 0)
-                                     .build();
-        QCOMPARE(full.value(QStringLiteral("el")).toString(), QStringLiteral("l"));
-        QCOMPARE(full.value(QStringLiteral("ev")), QVariant(qint64(0)));
+        using B = KKGADictionaryBuilder;
+        const auto s = [](const char* text) { return QString::fromUtf8(text); };
+        const QVariantMap bare = B::createEventWithCategory(s("c"), s("a"), std::nullopt, std::nullopt).build();
+        QCOMPARE(bare, (QVariantMap{{s("t"), s("event")}, {s("ec"), s("c")}, {s("ea"), s("a")}}));
+        const QVariantMap full = B::createEventWithCategory(s("c"), s("a"), s("l"), 0).build();
+        QCOMPARE(full.value(s("el")).toString(), s("l"));
+        QCOMPARE(full.value(s("ev")), QVariant(qint64(0)));
 
-        const QVariantMap page = KKGADictionaryBuilder::createPageViewWithName(QStringLiteral("Home"), QStringLiteral("h.example"),
-                                                                               QStringLiteral("/home"))
-                                     .build();
-        QCOMPARE(page.value(QStringLiteral("t")).toString(), QStringLiteral("pageview"));
-        QCOMPARE(page.value(QStringLiteral("dh")).toString(), QStringLiteral("h.example"));
-        QCOMPARE(page.value(QStringLiteral("dt")).toString(), QStringLiteral("Home"));
-        QCOMPARE(page.value(QStringLiteral("dp")).toString(), QStringLiteral("/home"));
+        const QVariantMap page = B::createPageViewWithName(s("Home"), s("h.example"), s("/home")).build();
+        QCOMPARE(page, (QVariantMap{{s("t"), s("pageview")}, {s("dh"), s("h.example")}, {s("dp"), s("/home")},
+                                    {s("dt"), s("Home")}}));
 
-        const QVariantMap screen = KKGADictionaryBuilder::createScreenView(QStringLiteral("Main")).build();
-        QCOMPARE(screen.value(QStringLiteral("an")).toString(), KKGASystemInfo::appName());
-        QCOMPARE(screen.value(QStringLiteral("av")).toString(), KKGASystemInfo::appVersion());
-        QCOMPARE(screen.value(QStringLiteral("cd")).toString(), QStringLiteral("Main"));
+        const QVariantMap screen = B::createScreenView(s("Main")).build();
+        QCOMPARE(screen.value(s("an")).toString(), KKGASystemInfo::appName());
+        QCOMPARE(screen.value(s("av")).toString(), KKGASystemInfo::appVersion());
+        QCOMPARE(screen.value(s("cd")).toString(), s("Main"));
 
-        const QVariantMap exception = KKGADictionaryBuilder::createExceptionWithDescription(QStringLiteral("boom"), true).build();
-        QVERIFY(HTTPFormExtensions::stringAsWWWURLEncodedFormFromDictionary(exception).contains(QStringLiteral("exf=1")));
-        const QVariantMap item = KKGADictionaryBuilder::createItem(QStringLiteral("T1"), QStringLiteral("n"), QStringLiteral("s"),
-                                                                   QStringLiteral("c"), 1.5, 2, std::nullopt)
-                                     .build();
+        const QVariantMap exception = B::createExceptionWithDescription(s("boom"), true).build();
+        QVERIFY(HTTPFormExtensions::stringAsWWWURLEncodedFormFromDictionary(exception).contains(s("exf=1")));
+        const QVariantMap item = B::createItem(s("T1"), s("n"), s("s"), s("c"), 1.5, 2, std::nullopt).build();
         QCOMPARE(item.size(), 7); // no "cu"
-        QCOMPARE(item.value(QStringLiteral("ip")).toDouble(), 1.5);
+        QCOMPARE(item.value(s("ip")).toDouble(), 1.5);
 
         QCOMPARE(announced.size(), 6);
         QCOMPARE(announced.first(), bare);
@@ -272,10 +264,11 @@ private slots:
         QVERIFY(client->encodedHit({}).split(u'&').contains(QStringLiteral("uid=user%207")));
 
         // The client id is an upper-case UUID kept in the defaults at once.
-        static const QRegularExpression uuid(QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
+        static const QRegularExpression uuid(
+            QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
         QVERIFY(uuid.match(client->clientID()).hasMatch());
-        QCOMPARE(Defaults(m_dir->filePath(QStringLiteral("defaults.ini"))).stringForKey(QStringLiteral("GoogleAnalyticsClientID")),
-                 client->clientID());
+        const Defaults reread(m_dir->filePath(QStringLiteral("defaults.ini")));
+        QCOMPARE(reread.stringForKey(QStringLiteral("GoogleAnalyticsClientID")), client->clientID());
         QCOMPARE(makeClient()->clientID(), client->clientID());
 
         // Without a screen source: "0x0" and no depth; the C locale names no language.
@@ -409,7 +402,8 @@ private slots:
             another->send(eventHit(4));
         }
         KKGoogleAnalytics::setErrorPresenter({});
-        QCOMPARE(shown, QStringList{QStringLiteral("Expected a folder to store application data, found a file (%1).").arg(path)});
+        const QString expected = QStringLiteral("Expected a folder to store application data, found a file (%1).");
+        QCOMPARE(shown, QStringList{expected.arg(path)});
         QCOMPARE(server.requests.size(), 0);
         QVERIFY(QFileInfo(path).isFile());
     }
