@@ -10,14 +10,13 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSslConfiguration>
-
 #include <atomic>
 
 namespace {
 
 QMutex g_caMutex;
 QList<QSslCertificate> g_extraCaCertificates;
-std::atomic<int> g_inFlight {0};
+std::atomic<int> g_inFlight { 0 };
 
 struct Outcome {
     bool delivered = false;
@@ -67,8 +66,8 @@ Outcome judge(QNetworkReply* reply)
 
 QStringList HttpClient::acceptableContentTypes()
 {
-    return {QStringLiteral("application/json"), QStringLiteral("text/json"), QStringLiteral("text/javascript"),
-            QStringLiteral("text/html"), QStringLiteral("text/plain")};
+    return { QStringLiteral("application/json"), QStringLiteral("text/json"), QStringLiteral("text/javascript"),
+        QStringLiteral("text/html"), QStringLiteral("text/plain") };
 }
 
 void HttpClient::setExtraCaCertificates(const QList<QSslCertificate>& certificates)
@@ -100,16 +99,16 @@ void HttpClient::post(const QUrl& url, const QJsonObject& body, Completion compl
             }
         }
         QNetworkReply* reply = manager->post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
-        QObject::connect(reply, &QNetworkReply::finished, manager,
-                         [manager, reply, url, completion = std::move(completion)] {
-                             const Outcome outcome = judge(reply);
-                             manager->deleteLater();
-                             --g_inFlight;
-                             if (!outcome.delivered)
-                                 qCDebug(lcTelemetryHttp, "POST %s failed: %s", qUtf8Printable(url.toString()),
-                                         qUtf8Printable(outcome.error));
-                             if (completion)
-                                 completion(outcome.delivered, outcome.response, outcome.error);
-                         });
+        QObject::connect(
+            reply, &QNetworkReply::finished, manager, [manager, reply, url, completion = std::move(completion)] {
+                const Outcome outcome = judge(reply);
+                manager->deleteLater();
+                --g_inFlight;
+                if (!outcome.delivered)
+                    qCDebug(lcTelemetryHttp, "POST %s failed: %s", qUtf8Printable(url.toString()),
+                        qUtf8Printable(outcome.error));
+                if (completion)
+                    completion(outcome.delivered, outcome.response, outcome.error);
+            });
     });
 }

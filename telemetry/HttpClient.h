@@ -7,7 +7,6 @@
 #include <QString>
 #include <QStringList>
 #include <QUrl>
-
 #include <functional>
 
 // JSON POST requests to the collection services. Each request is independent:

@@ -71,10 +71,10 @@ void LWTracker::StartSession()
     onMainThread([now] {
         shareInstance().getBaseInfo([now](QJsonObject record) {
             const QJsonObject param {
-                {QStringLiteral("last_update"), appUpdateTime()},
-                {QStringLiteral("first_install"), appInstallTime()},
-                {QStringLiteral("wareNewUser"), getIsNewUser()},
-                {QStringLiteral("first_launch"), firstLaunchTime()},
+                { QStringLiteral("last_update"), appUpdateTime() },
+                { QStringLiteral("first_install"), appInstallTime() },
+                { QStringLiteral("wareNewUser"), getIsNewUser() },
+                { QStringLiteral("first_launch"), firstLaunchTime() },
             };
             record.insert(QStringLiteral("eventName"), kSessionStartEvent);
             record.insert(QStringLiteral("eventParam"), param);
@@ -163,36 +163,36 @@ QString LWTracker::sessionId()
 QJsonObject LWTracker::getAppInfo()
 {
     return {
-        {QStringLiteral("appBundle"), Bundle::identifier()},
-        {QStringLiteral("appVersion"), Bundle::shortVersion()},
-        {QStringLiteral("appVersionCode"), Bundle::buildVersion()},
-        {QStringLiteral("installSource"), kChannel},
-        {QStringLiteral("firstActiveChannelName"), kChannel},
+        { QStringLiteral("appBundle"), Bundle::identifier() },
+        { QStringLiteral("appVersion"), Bundle::shortVersion() },
+        { QStringLiteral("appVersionCode"), Bundle::buildVersion() },
+        { QStringLiteral("installSource"), kChannel },
+        { QStringLiteral("firstActiveChannelName"), kChannel },
     };
 }
 
 QJsonObject LWTracker::getUserinfo()
 {
-    return {{QStringLiteral("userIp"), UABuilder::getIPAddress(true)}};
+    return { { QStringLiteral("userIp"), UABuilder::getIPAddress(true) } };
 }
 
 QJsonObject LWTracker::getGeoinfo()
 {
     return {
-        {QStringLiteral("zone"), QString::fromUtf8(QTimeZone::systemTimeZoneId())},
-        {QStringLiteral("country"), QLocale::system().name()},
+        { QStringLiteral("zone"), QString::fromUtf8(QTimeZone::systemTimeZoneId()) },
+        { QStringLiteral("country"), QLocale::system().name() },
     };
 }
 
 void LWTracker::getBaseInfo(const std::function<void(QJsonObject)>& completion)
 {
     QJsonObject record {
-        {QStringLiteral("userId"), getUserID()},
-        {QStringLiteral("appInfo"), getAppInfo()},
-        {QStringLiteral("userInfo"), getUserinfo()},
-        {QStringLiteral("geoInfo"), getGeoinfo()},
-        {QStringLiteral("channelName"), kChannel},
-        {QStringLiteral("sessionId"), sessionId()},
+        { QStringLiteral("userId"), getUserID() },
+        { QStringLiteral("appInfo"), getAppInfo() },
+        { QStringLiteral("userInfo"), getUserinfo() },
+        { QStringLiteral("geoInfo"), getGeoinfo() },
+        { QStringLiteral("channelName"), kChannel },
+        { QStringLiteral("sessionId"), sessionId() },
     };
     getDeviceInfo([record, completion](const QJsonObject& device) mutable {
         record.insert(QStringLiteral("deviceInfo"), device);
@@ -213,15 +213,15 @@ void LWTracker::getDeviceInfo(const std::function<void(QJsonObject)>& completion
     qCDebug(lcTelemetry, "系统信息结束=======");
 
     QJsonObject device {
-        {QStringLiteral("deviceId"), userId},
-        {QStringLiteral("deviceModels"), deviceName},
-        {QStringLiteral("os"), facts.osName()},
-        {QStringLiteral("osVersion"), facts.osVersion()},
-        {QStringLiteral("category"), kDeviceCategory},
-        {QStringLiteral("deviceBrand"), facts.vendor()},
-        {QStringLiteral("language"), Bundle::preferredLocalization()},
-        {QStringLiteral("last_update"), appUpdateTime()},
-        {QStringLiteral("first_install"), appInstallTime()},
+        { QStringLiteral("deviceId"), userId },
+        { QStringLiteral("deviceModels"), deviceName },
+        { QStringLiteral("os"), facts.osName() },
+        { QStringLiteral("osVersion"), facts.osVersion() },
+        { QStringLiteral("category"), kDeviceCategory },
+        { QStringLiteral("deviceBrand"), facts.vendor() },
+        { QStringLiteral("language"), Bundle::preferredLocalization() },
+        { QStringLiteral("last_update"), appUpdateTime() },
+        { QStringLiteral("first_install"), appInstallTime() },
     };
     getUserAgent([device, completion](const QString& userAgent) mutable {
         device.insert(QStringLiteral("ua"), QString(userAgent + u' ' + UABuilder::getIPAddress(true)));
@@ -260,16 +260,16 @@ void LWTracker::sendTrackData(const QJsonObject& record, HttpClient::Completion 
     const QUrl url = logEndpoint();
     if (url.isEmpty()) {
         qCDebug(lcTelemetry, "log endpoint not configured, event not sent: %s",
-                QJsonDocument(record).toJson(QJsonDocument::Compact).constData());
+            QJsonDocument(record).toJson(QJsonDocument::Compact).constData());
         if (complete)
             complete(false, {}, QStringLiteral("log endpoint not configured"));
         return;
     }
-    HttpClient::post(url, record, [complete = std::move(complete)](bool delivered, const QJsonDocument& response,
-                                                                    const QString& error) {
-        if (!delivered)
-            qCInfo(lcTelemetry, "事件发送失败");
-        if (complete)
-            complete(delivered, response, error);
-    });
+    HttpClient::post(url, record,
+        [complete = std::move(complete)](bool delivered, const QJsonDocument& response, const QString& error) {
+            if (!delivered)
+                qCInfo(lcTelemetry, "事件发送失败");
+            if (complete)
+                complete(delivered, response, error);
+        });
 }

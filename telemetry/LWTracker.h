@@ -6,7 +6,6 @@
 #include <QString>
 #include <QUrl>
 #include <QVariantMap>
-
 #include <functional>
 
 // The log warehouse tracker: posts each usage event as one JSON document,

@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
-
 #include <sys/utsname.h>
 
 namespace {
@@ -64,7 +63,7 @@ SystemFacts::SystemFacts(const QString& rootPath)
 {
     const QDir root(rootPath);
     // os-release(5): etc/os-release, else the vendor copy in usr/lib.
-    m_osRelease = parseOsRelease(readFirstOf(root, {"etc/os-release", "usr/lib/os-release"}));
+    m_osRelease = parseOsRelease(readFirstOf(root, { "etc/os-release", "usr/lib/os-release" }));
     m_productName = readTrimmed(root.filePath(QStringLiteral("sys/class/dmi/id/product_name")));
     m_vendor = readTrimmed(root.filePath(QStringLiteral("sys/class/dmi/id/sys_vendor")));
     m_machineId = readTrimmed(root.filePath(QStringLiteral("etc/machine-id")));
@@ -110,7 +109,7 @@ QString SystemFacts::osRelease(const QString& key) const
 
 QString SystemFacts::osName() const
 {
-    for (const QString& key : {QStringLiteral("NAME"), QStringLiteral("ID")}) {
+    for (const QString& key : { QStringLiteral("NAME"), QStringLiteral("ID") }) {
         const QString value = osRelease(key);
         if (!value.isEmpty())
             return value;
@@ -132,12 +131,30 @@ QString SystemFacts::osPrettyName() const
     return osVersion().isEmpty() ? osName() : osName() + u' ' + osVersion();
 }
 
-QString SystemFacts::productName() const { return unknownIfBlank(m_productName); }
-QString SystemFacts::vendor() const { return unknownIfBlank(m_vendor); }
-QString SystemFacts::machineId() const { return m_machineId; }
-QString SystemFacts::kernelName() const { return m_kernelName; }
-QString SystemFacts::kernelRelease() const { return m_kernelRelease; }
-QString SystemFacts::machine() const { return m_machine; }
+QString SystemFacts::productName() const
+{
+    return unknownIfBlank(m_productName);
+}
+QString SystemFacts::vendor() const
+{
+    return unknownIfBlank(m_vendor);
+}
+QString SystemFacts::machineId() const
+{
+    return m_machineId;
+}
+QString SystemFacts::kernelName() const
+{
+    return m_kernelName;
+}
+QString SystemFacts::kernelRelease() const
+{
+    return m_kernelRelease;
+}
+QString SystemFacts::machine() const
+{
+    return m_machine;
+}
 
 QString SystemFacts::browserUserAgent() const
 {

@@ -106,9 +106,9 @@ bool UABuilder::isValidatIP(const QString& address)
 {
     if (address.isEmpty())
         return false;
-    static const QRegularExpression pattern(QStringLiteral(
-        "^([01]?\\d\\d?|2[0-4]\\d|25[0-5])\\.([01]?\\d\\d?|2[0-4]\\d|25[0-5])\\."
-        "([01]?\\d\\d?|2[0-4]\\d|25[0-5])\\.([01]?\\d\\d?|2[0-4]\\d|25[0-5])$"));
+    static const QRegularExpression pattern(
+        QStringLiteral("^([01]?\\d\\d?|2[0-4]\\d|25[0-5])\\.([01]?\\d\\d?|2[0-4]\\d|25[0-5])\\."
+                       "([01]?\\d\\d?|2[0-4]\\d|25[0-5])\\.([01]?\\d\\d?|2[0-4]\\d|25[0-5])$"));
     const QRegularExpressionMatch match = pattern.match(address);
     // "$" also matches before a final line feed; the whole text has to be the address.
     if (!match.hasMatch() || match.capturedLength() != address.size())
@@ -126,6 +126,6 @@ QString UABuilder::getUAString()
 {
     const SystemFacts& facts = SystemFacts::running();
     return Bundle::name() + u' ' + Bundle::shortVersion() + QStringLiteral(" (") + getRealDeviceName()
-        + QStringLiteral("; ") + facts.osPrettyName() + QStringLiteral(") QtNetwork/")
-        + QString::fromLatin1(qVersion()) + u' ' + facts.kernelName() + u'/' + facts.kernelRelease();
+        + QStringLiteral("; ") + facts.osPrettyName() + QStringLiteral(") QtNetwork/") + QString::fromLatin1(qVersion())
+        + u' ' + facts.kernelName() + u'/' + facts.kernelRelease();
 }

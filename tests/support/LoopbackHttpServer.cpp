@@ -12,14 +12,22 @@ namespace {
 QByteArray reasonPhrase(int status)
 {
     switch (status) {
-    case 200: return QByteArrayLiteral("OK");
-    case 201: return QByteArrayLiteral("Created");
-    case 204: return QByteArrayLiteral("No Content");
-    case 400: return QByteArrayLiteral("Bad Request");
-    case 404: return QByteArrayLiteral("Not Found");
-    case 500: return QByteArrayLiteral("Internal Server Error");
-    case 503: return QByteArrayLiteral("Service Unavailable");
-    default: return QByteArrayLiteral("Status");
+    case 200:
+        return QByteArrayLiteral("OK");
+    case 201:
+        return QByteArrayLiteral("Created");
+    case 204:
+        return QByteArrayLiteral("No Content");
+    case 400:
+        return QByteArrayLiteral("Bad Request");
+    case 404:
+        return QByteArrayLiteral("Not Found");
+    case 500:
+        return QByteArrayLiteral("Internal Server Error");
+    case 503:
+        return QByteArrayLiteral("Service Unavailable");
+    default:
+        return QByteArrayLiteral("Status");
     }
 }
 
@@ -69,7 +77,7 @@ void LoopbackHttpServer::setReply(const Reply& reply)
 
 void LoopbackHttpServer::setReply(int status, const QByteArray& contentType, const QByteArray& body)
 {
-    m_reply = Reply {status, contentType, body};
+    m_reply = Reply { status, contentType, body };
 }
 
 void LoopbackHttpServer::setReplyHandler(std::function<std::optional<Reply>(const Request&)> handler)
@@ -146,7 +154,8 @@ void LoopbackHttpServer::onReadyRead(QTcpSocket* socket)
         socket->abort();
         socket->deleteLater();
     } else {
-        QByteArray response = "HTTP/1.1 " + QByteArray::number(reply->status) + ' ' + reasonPhrase(reply->status) + "\r\n";
+        QByteArray response
+            = "HTTP/1.1 " + QByteArray::number(reply->status) + ' ' + reasonPhrase(reply->status) + "\r\n";
         if (!reply->contentType.isEmpty())
             response += "Content-Type: " + reply->contentType + "\r\n";
         response += "Content-Length: " + QByteArray::number(reply->body.size()) + "\r\nConnection: close\r\n\r\n";
@@ -169,11 +178,12 @@ bool LoopbackHttpServer::makeSelfSignedCertificate(const QString& folder, QSslCe
     process.setProcessChannelMode(QProcess::MergedChannels);
     // An EC key is made in milliseconds; the address is in the subject's
     // alternative names so that host name checks pass for 127.0.0.1.
-    process.start(openssl, {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
-                            QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-                            QStringLiteral("-keyout"), keyPath, QStringLiteral("-out"), certPath, QStringLiteral("-days"),
-                            QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
-                            QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1")});
+    process.start(openssl,
+        { QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
+            QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+            QStringLiteral("-keyout"), keyPath, QStringLiteral("-out"), certPath, QStringLiteral("-days"),
+            QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"),
+            QStringLiteral("subjectAltName=IP:127.0.0.1") });
     if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
         qWarning("openssl failed: %s", process.readAll().constData());
         return false;

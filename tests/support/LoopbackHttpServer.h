@@ -7,7 +7,6 @@
 #include <QSslKey>
 #include <QTcpServer>
 #include <QUrl>
-
 #include <functional>
 #include <optional>
 
@@ -23,10 +22,10 @@ class LoopbackHttpServer final : public QTcpServer {
 public:
     struct Request {
         QByteArray method;
-        QByteArray path;                   // with the query, as sent
+        QByteArray path; // with the query, as sent
         QMap<QByteArray, QByteArray> headers; // names in lower case
         QByteArray body;
-        bool refused = false;              // dropped without an answer
+        bool refused = false; // dropped without an answer
         QByteArray header(const QByteArray& name) const { return headers.value(name.toLower()); }
     };
     struct Reply {

@@ -7,7 +7,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
-
 #include <optional>
 
 namespace {
@@ -74,7 +73,8 @@ private slots:
         QUrl url = server.baseUrl();
         url.setPath(QStringLiteral("/api/log/receive"));
 
-        const QJsonObject sent {{QStringLiteral("eventName"), QStringLiteral("启动")}, {QStringLiteral("eventTime"), 17}};
+        const QJsonObject sent { { QStringLiteral("eventName"), QStringLiteral("启动") },
+            { QStringLiteral("eventTime"), 17 } };
         const Answer answer = postAndWait(url, sent);
         QCOMPARE(answer.calls, 1);
         QVERIFY(answer.onMainThread);
@@ -124,14 +124,14 @@ private slots:
         LoopbackHttpServer server;
         QVERIFY(server.startTls(certificate, key));
         QCOMPARE(server.baseUrl().scheme(), QStringLiteral("https"));
-        const QJsonObject sent {{QStringLiteral("eventName"), QStringLiteral("launch")}};
+        const QJsonObject sent { { QStringLiteral("eventName"), QStringLiteral("launch") } };
 
         HttpClient::setExtraCaCertificates({});
         Answer answer = postAndWait(server.baseUrl(), sent);
         QVERIFY(!answer.delivered);
         QCOMPARE(server.requestCount(), 0); // the handshake failed before any request
 
-        HttpClient::setExtraCaCertificates({certificate});
+        HttpClient::setExtraCaCertificates({ certificate });
         answer = postAndWait(server.baseUrl(), sent);
         HttpClient::setExtraCaCertificates({});
         QVERIFY2(answer.delivered, qPrintable(answer.error));

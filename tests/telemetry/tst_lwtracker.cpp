@@ -15,7 +15,6 @@
 #include <QTest>
 #include <QTimeZone>
 #include <QUuid>
-
 #include <memory>
 
 namespace {
@@ -28,7 +27,7 @@ QJsonObject bodyOf(const LoopbackHttpServer::Request& request)
 QSet<QString> keysOf(const QJsonObject& object)
 {
     const QStringList keys = object.keys();
-    return {keys.cbegin(), keys.cend()};
+    return { keys.cbegin(), keys.cend() };
 }
 
 QSet<QString> setOf(std::initializer_list<const char*> names)
@@ -46,10 +45,7 @@ class LWTrackerTest final : public QObject {
 
     std::unique_ptr<LoopbackHttpServer> m_server;
 
-    void pointTrackerAtServer()
-    {
-        qputenv("ZAVRIN_ENDPOINT_BASE", m_server->baseUrl().toString().toUtf8());
-    }
+    void pointTrackerAtServer() { qputenv("ZAVRIN_ENDPOINT_BASE", m_server->baseUrl().toString().toUtf8()); }
 
 private slots:
     void init()
@@ -72,7 +68,7 @@ private slots:
         Defaults::standard().remove(QStringLiteral("KUserTrackID"));
         const qint64 before = QDateTime::currentSecsSinceEpoch();
         LWTracker::TrackEvent(QStringLiteral("button_click"),
-                              {{QStringLiteral("page_name"), QStringLiteral("VC_Home")}, {QStringLiteral("step_order"), 3u}});
+            { { QStringLiteral("page_name"), QStringLiteral("VC_Home") }, { QStringLiteral("step_order"), 3u } });
         QTRY_COMPARE(m_server->requestCount(), 1);
         const qint64 after = QDateTime::currentSecsSinceEpoch();
 
@@ -81,8 +77,9 @@ private slots:
         QCOMPARE(request.path, QByteArray("/api/log/receive"));
         QVERIFY(request.header("content-type").startsWith("application/json"));
         const QJsonObject doc = bodyOf(request);
-        QCOMPARE(keysOf(doc), setOf({"userId", "appInfo", "userInfo", "geoInfo", "channelName", "sessionId",
-                                     "deviceInfo", "eventName", "eventParam", "eventTime"}));
+        QCOMPARE(keysOf(doc),
+            setOf({ "userId", "appInfo", "userInfo", "geoInfo", "channelName", "sessionId", "deviceInfo", "eventName",
+                "eventParam", "eventTime" }));
 
         // The user id is made once, stored, and stands for the device too.
         const QString userId = doc[u"userId"].toString();
@@ -100,20 +97,22 @@ private slots:
         QCOMPARE(param[u"step_order"].toInt(), 3);
 
         const QJsonObject app = doc[u"appInfo"].toObject();
-        QCOMPARE(app, (QJsonObject {{QStringLiteral("appBundle"), Bundle::identifier()},
-                                    {QStringLiteral("appVersion"), Bundle::shortVersion()},
-                                    {QStringLiteral("appVersionCode"), Bundle::buildVersion()},
-                                    {QStringLiteral("installSource"), QStringLiteral("Web")},
-                                    {QStringLiteral("firstActiveChannelName"), QStringLiteral("Web")}}));
+        QCOMPARE(app,
+            (QJsonObject { { QStringLiteral("appBundle"), Bundle::identifier() },
+                { QStringLiteral("appVersion"), Bundle::shortVersion() },
+                { QStringLiteral("appVersionCode"), Bundle::buildVersion() },
+                { QStringLiteral("installSource"), QStringLiteral("Web") },
+                { QStringLiteral("firstActiveChannelName"), QStringLiteral("Web") } }));
         const QString userIp = doc[u"userInfo"].toObject()[u"userIp"].toString();
         QVERIFY2(UABuilder::isValidatIP(userIp), qPrintable(userIp));
         const QJsonObject geo = doc[u"geoInfo"].toObject();
-        QCOMPARE(keysOf(geo), setOf({"zone", "country"}));
+        QCOMPARE(keysOf(geo), setOf({ "zone", "country" }));
         QCOMPARE(geo[u"zone"].toString(), QString::fromUtf8(QTimeZone::systemTimeZoneId()));
 
         const QJsonObject device = doc[u"deviceInfo"].toObject();
-        QCOMPARE(keysOf(device), setOf({"deviceId", "deviceModels", "os", "osVersion", "category", "deviceBrand",
-                                        "language", "last_update", "first_install", "ua"}));
+        QCOMPARE(keysOf(device),
+            setOf({ "deviceId", "deviceModels", "os", "osVersion", "category", "deviceBrand", "language", "last_update",
+                "first_install", "ua" }));
         QCOMPARE(device[u"deviceId"].toString(), userId);
         const SystemFacts& facts = SystemFacts::running();
         QCOMPARE(device[u"deviceModels"].toString(), facts.productName());
@@ -124,14 +123,14 @@ private slots:
         QCOMPARE(device[u"language"].toString(), Bundle::preferredLocalization());
         QCOMPARE(device[u"ua"].toString(), facts.browserUserAgent() + u' ' + userIp);
         // Milliseconds, unlike "eventTime": the data folder was made moments ago.
-        for (const char* key : {"first_install", "last_update"}) {
+        for (const char* key : { "first_install", "last_update" }) {
             const QJsonValue value = device[QLatin1StringView(key)];
             QVERIFY2(value.isDouble(), key);
             QVERIFY2(value.toInteger() > 1'000'000'000'000LL && value.toInteger() <= (after + 1) * 1000, key);
         }
         QVERIFY(device[u"first_install"].toInteger() >= (before - 60) * 1000);
 
-        LWTracker::TrackEvent(QStringLiteral("launch"), {{QStringLiteral("launch_time"), QStringLiteral("1")}});
+        LWTracker::TrackEvent(QStringLiteral("launch"), { { QStringLiteral("launch_time"), QStringLiteral("1") } });
         QTRY_COMPARE(m_server->requestCount(), 2);
         const QJsonObject second = bodyOf(m_server->requests().at(1));
         QCOMPARE(second[u"userId"].toString(), userId);
@@ -150,7 +149,7 @@ private slots:
         const QJsonObject doc = bodyOf(m_server->requests().first());
         QCOMPARE(doc[u"eventName"].toString(), QStringLiteral("qv_launch_event"));
         const QJsonObject param = doc[u"eventParam"].toObject();
-        QCOMPARE(keysOf(param), setOf({"last_update", "first_install", "wareNewUser", "first_launch"}));
+        QCOMPARE(keysOf(param), setOf({ "last_update", "first_install", "wareNewUser", "first_launch" }));
         QCOMPARE(param[u"wareNewUser"], QJsonValue(QStringLiteral("true")));
         QVERIFY(param[u"first_launch"].isDouble());
         const qint64 firstLaunch = param[u"first_launch"].toInteger();
@@ -164,8 +163,8 @@ private slots:
         Defaults::standard().setValue(QStringLiteral("app_firstLaunchTime"), 1'600'000'000LL);
         LWTracker::StartSession();
         QTRY_COMPARE(m_server->requestCount(), 2);
-        QCOMPARE(bodyOf(m_server->requests().at(1))[u"eventParam"].toObject()[u"first_launch"].toInteger(),
-                 1'600'000'000LL);
+        QCOMPARE(
+            bodyOf(m_server->requests().at(1))[u"eventParam"].toObject()[u"first_launch"].toInteger(), 1'600'000'000LL);
     }
 
     void importantEventsAreRetriedOrdinaryOnesNot()
@@ -183,9 +182,9 @@ private slots:
                 importantTimes.append(clock.elapsed());
         });
 
-        LWTracker::TrackEvent(QStringLiteral("PopToRate"), {{QStringLiteral("Source"), QStringLiteral("menu")}});
-        LWTracker::TrackImportantEvent(QStringLiteral("zd_callback_event"),
-                                       {{QStringLiteral("active_time"), 1'700'000'000'000LL}});
+        LWTracker::TrackEvent(QStringLiteral("PopToRate"), { { QStringLiteral("Source"), QStringLiteral("menu") } });
+        LWTracker::TrackImportantEvent(
+            QStringLiteral("zd_callback_event"), { { QStringLiteral("active_time"), 1'700'000'000'000LL } });
         QTRY_VERIFY_WITH_TIMEOUT(importantTimes.size() >= 3, 6000);
         const int refused = static_cast<int>(importantTimes.size());
         m_server->setReply(200, "application/json", "{}");
@@ -217,15 +216,15 @@ private slots:
         qunsetenv("ZAVRIN_ENDPOINT_BASE");
         QVERIFY(LWTracker::logEndpoint().isEmpty());
         LWTracker::StartSession();
-        LWTracker::TrackImportantEvent(QStringLiteral("zd_callback_event"), {{QStringLiteral("active_time"), 1}});
-        LWTracker::TrackEvent(QStringLiteral("launch"), {{QStringLiteral("launch_time"), QStringLiteral("1")}});
+        LWTracker::TrackImportantEvent(QStringLiteral("zd_callback_event"), { { QStringLiteral("active_time"), 1 } });
+        LWTracker::TrackEvent(QStringLiteral("launch"), { { QStringLiteral("launch_time"), QStringLiteral("1") } });
         bool answered = false;
         bool delivered = true;
-        LWTracker::shareInstance().sendTrackData(QJsonObject {{QStringLiteral("eventName"), QStringLiteral("x")}},
-                                                 [&](bool ok, const QJsonDocument&, const QString&) {
-                                                     answered = true;
-                                                     delivered = ok;
-                                                 });
+        LWTracker::shareInstance().sendTrackData(QJsonObject { { QStringLiteral("eventName"), QStringLiteral("x") } },
+            [&](bool ok, const QJsonDocument&, const QString&) {
+                answered = true;
+                delivered = ok;
+            });
         QVERIFY(answered);
         QVERIFY(!delivered);
         QCOMPARE(HttpClient::requestsInFlight(), 0);

