@@ -11,7 +11,7 @@ packages=(
   libzip-dev libuchardet-dev libunrar-dev
   7zip zip unzip rar unrar python3
   xvfb xauth dbus
-  time
+  time openssl
 )
 
 sudo_cmd=()
