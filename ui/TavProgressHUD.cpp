@@ -68,8 +68,10 @@ void TavProgressHUD::present(const QString& iconName, const QString& text)
     if (s_current)
         s_current->setStatus(iconName, text);
     // The timer removes whatever toast is current when it fires, so an earlier
-    // toast's timer also ends a later one; a toast never outlives 1.5 s of quiet.
-    QTimer::singleShot(kLifetimeMsecs, qApp, &TavProgressHUD::dismiss);
+    // toast's timer also ends a later one. It ends with the toast's window, so
+    // that closing a window never cuts short a toast shown in another one.
+    QObject* context = s_current ? static_cast<QObject*>(s_current->window()) : qApp;
+    QTimer::singleShot(kLifetimeMsecs, context, &TavProgressHUD::dismiss);
 }
 
 void TavProgressHUD::create()
