@@ -1,7 +1,9 @@
 #include "app/AppDelegate.h"
 
+#include "app/TelemetrySetup.h"
 #include "app/WindowController.h"
 #include "platform/Logging.h"
+#include "telemetry/TrackManager.h"
 
 #include <QApplication>
 #include <QFileOpenEvent>
@@ -21,6 +23,9 @@ AppDelegate::~AppDelegate()
 void AppDelegate::applicationDidFinishLaunching(const QStringList& documents)
 {
     m_windowController->showWindow();
+    TelemetrySetup::install();
+    TrackManager::initialWithLaunchOptions({});
+    TrackManager::TrackLaunch();
     if (!documents.isEmpty())
         openFiles(documents);
 }
