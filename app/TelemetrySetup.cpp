@@ -38,7 +38,7 @@ QWidget* mainWindow()
     // Right after launch the main window is shown but not active yet.
     const QWidgetList windows = QApplication::topLevelWidgets();
     for (QWidget* window : windows) {
-        if (window->isVisible() && window->isWindow() && !(window->windowType() == Qt::Popup))
+        if (window->isVisible() && window->windowType() != Qt::Popup)
             return window;
     }
     return nullptr;
@@ -47,8 +47,8 @@ QWidget* mainWindow()
 void presentStoreError(const QString& message)
 {
     // Window-modal and not waited for: the launch goes on behind it.
-    auto* box = new QMessageBox(QMessageBox::Warning, QApplication::applicationDisplayName(), message,
-        QMessageBox::Ok, mainWindow());
+    auto* box = new QMessageBox(
+        QMessageBox::Warning, QApplication::applicationDisplayName(), message, QMessageBox::Ok, mainWindow());
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
 }

@@ -9,7 +9,6 @@
 
 #include <QDateTime>
 #include <QUuid>
-
 #include <atomic>
 #include <exception>
 #include <optional>
@@ -22,8 +21,7 @@ QString g_funcStartId;
 
 // Runs one back-end call so that whatever it throws ends here: a failing
 // back-end must neither stop the other one nor reach the caller.
-template <typename Call>
-void guarded(const char* backEnd, Call&& call)
+template <typename Call> void guarded(const char* backEnd, Call&& call)
 {
     try {
         call();
@@ -64,11 +62,11 @@ void TrackManager::TrackLaunch()
     if (!TrackEnable())
         return;
     const double nowMsecs = static_cast<double>(QDateTime::currentMSecsSinceEpoch());
-    TrackEventWithName(QStringLiteral("launch"),
-        { { QStringLiteral("launch_time"), QString::asprintf("%.0f", nowMsecs) } }, false);
+    TrackEventWithName(
+        QStringLiteral("launch"), { { QStringLiteral("launch_time"), QString::asprintf("%.0f", nowMsecs) } }, false);
     guarded("analytics", [] {
-        const QVariantMap hit = KKGADictionaryBuilder::createEventWithCategory(QStringLiteral("App启动"),
-            QStringLiteral("Web"), Bundle::shortVersion(), std::nullopt)
+        const QVariantMap hit = KKGADictionaryBuilder::createEventWithCategory(
+            QStringLiteral("App启动"), QStringLiteral("Web"), Bundle::shortVersion(), std::nullopt)
                                     .build();
         KKGoogleAnalytics::sharedInstance().send(hit);
     });
@@ -84,8 +82,8 @@ void TrackManager::TrackActivation()
     // activation is attempted once per installation even if this run dies.
     defaults.setValue(kActivationKey, QStringLiteral("sendActivation"));
     defaults.synchronize();
-    TrackEventWithName(QStringLiteral("zd_callback_event"),
-        { { QStringLiteral("active_time"), LWTracker::appInstallTime() } }, true);
+    TrackEventWithName(
+        QStringLiteral("zd_callback_event"), { { QStringLiteral("active_time"), LWTracker::appInstallTime() } }, true);
 }
 
 void TrackManager::TrackEventWithName(const QString& name, const QVariantMap& params, bool isImportant)
@@ -183,6 +181,7 @@ void TrackManager::TrackADID(const QString& adid)
 {
     if (adid.isEmpty())
         return;
-    guarded("log tracker",
-        [&adid] { LWTracker::TrackEvent(QStringLiteral("ADID"), { { QStringLiteral("ID"), LWTracker::MD5_32BIT(adid) } }); });
+    guarded("log tracker", [&adid] {
+        LWTracker::TrackEvent(QStringLiteral("ADID"), { { QStringLiteral("ID"), LWTracker::MD5_32BIT(adid) } });
+    });
 }

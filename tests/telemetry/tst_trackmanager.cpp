@@ -163,7 +163,8 @@ private slots:
         TrackManager::TrackADID(QStringLiteral("abc"));
         QVERIFY(waitForEvents(1));
         QCOMPARE(eventNames(), QStringList { QStringLiteral("ADID") });
-        QCOMPARE(eventParams(QStringLiteral("ADID"))[u"ID"], QJsonValue(QStringLiteral("900150983CD24FB0D6963F7D28E17F72")));
+        QCOMPARE(
+            eventParams(QStringLiteral("ADID"))[u"ID"], QJsonValue(QStringLiteral("900150983CD24FB0D6963F7D28E17F72")));
         QCOMPARE(flushHits(), QStringList());
         QCOMPARE(announced.size(), 1);
     }
@@ -179,8 +180,8 @@ private slots:
         QCOMPARE(Defaults::standard().stringForKey(TrackManager::kActivationKey), QStringLiteral("sendActivation"));
         QVERIFY(waitForEvents(3));
         QCOMPARE(eventNames(),
-            (QStringList { QStringLiteral("launch"), QStringLiteral("qv_launch_event"),
-                QStringLiteral("zd_callback_event") }));
+            (QStringList {
+                QStringLiteral("launch"), QStringLiteral("qv_launch_event"), QStringLiteral("zd_callback_event") }));
 
         const QJsonValue launchTime = eventParams(QStringLiteral("launch"))[u"launch_time"];
         QVERIFY(launchTime.isString());
@@ -265,8 +266,8 @@ private slots:
                 { QStringLiteral("step_order"), 1 }, { QStringLiteral("requestId"), first } }));
 
         // On disk at once, where the next run reads it.
-        QSettings onDisk(QSettings::IniFormat, QSettings::UserScope, Bundle::organizationName(),
-            Bundle::applicationName());
+        QSettings onDisk(
+            QSettings::IniFormat, QSettings::UserScope, Bundle::organizationName(), Bundle::applicationName());
         QCOMPARE(onDisk.value(key).toString(), first);
 
         // A previous run left its id: later steps reuse it, step 1 replaces it.
@@ -294,8 +295,8 @@ private slots:
         TrackManager::TrackSatisfyWithFuncName(QStringLiteral("使用满意度"), false);
         QVERIFY(waitForEvents(2));
         QCOMPARE(eventParams(QStringLiteral("satisfication")),
-            (QJsonObject { { QStringLiteral("func_name"), QStringLiteral("使用满意度") },
-                { QStringLiteral("satisfiable"), 0 } }));
+            (QJsonObject {
+                { QStringLiteral("func_name"), QStringLiteral("使用满意度") }, { QStringLiteral("satisfiable"), 0 } }));
         QCOMPARE(eventParams(QStringLiteral("satisfy")),
             (QJsonObject { { QStringLiteral("function_name"), QStringLiteral("使用满意度") },
                 { QStringLiteral("is_like"), QStringLiteral("false") } }));
