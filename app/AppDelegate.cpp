@@ -1,8 +1,10 @@
 #include "app/AppDelegate.h"
 
+#include "app/TelemetrySetup.h"
 #include "app/WindowController.h"
 #include "platform/HUD.h"
 #include "platform/Logging.h"
+#include "telemetry/TrackManager.h"
 #include "ui/TavProgressHUD.h"
 
 #include <QApplication>
@@ -30,6 +32,9 @@ AppDelegate::~AppDelegate()
 void AppDelegate::applicationDidFinishLaunching(const QStringList& documents)
 {
     m_windowController->showWindow();
+    TelemetrySetup::install();
+    TrackManager::initialWithLaunchOptions({});
+    TrackManager::TrackLaunch();
     if (!documents.isEmpty())
         openFiles(documents);
 }

@@ -1,12 +1,11 @@
 #include "telemetry/KKGASystemInfo.h"
 
 #include "platform/Bundle.h"
+#include "telemetry/SystemFacts.h"
 
-#include <QFile>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QRegularExpression>
-#include <QSysInfo>
 
 namespace {
 
@@ -52,31 +51,26 @@ QString KKGASystemInfo::appVersion()
 
 QString KKGASystemInfo::CPUTypeForArchitecture(const QString& architecture)
 {
-    // The architecture names are QSysInfo's.
+    // The kernel's machine names (uname -m) and QSysInfo's are both taken.
+    static const QRegularExpression intel(QStringLiteral("^(x86_64|amd64|i[3-6]86)$"));
+    static const QRegularExpression powerPC(QStringLiteral("^(ppc|ppc64|ppc64le|power|power64)$"));
     if (architecture.isEmpty() || architecture == u"unknown")
         return QStringLiteral("an Unknown Processor");
-    if (architecture == u"x86_64" || architecture == u"i386")
+    if (intel.match(architecture).hasMatch())
         return QStringLiteral("Intel");
-    if (architecture == u"power" || architecture == u"power64")
+    if (powerPC.match(architecture).hasMatch())
         return QStringLiteral("PowerPC");
     return QStringLiteral("Unknown");
 }
 
 QString KKGASystemInfo::CPUType()
 {
-    return CPUTypeForArchitecture(QSysInfo::currentCpuArchitecture());
+    return CPUTypeForArchitecture(SystemFacts::running().machine());
 }
 
 QString KKGASystemInfo::machineModel()
 {
-    static const QString model = [] {
-        QFile file(QStringLiteral("/sys/class/dmi/id/product_name"));
-        QString name;
-        if (file.open(QIODevice::ReadOnly))
-            name = QString::fromUtf8(file.readAll()).simplified();
-        return name.isEmpty() ? QStringLiteral("Just a Linux Computer") : name;
-    }();
-    return model;
+    return SystemFacts::running().productName(QStringLiteral("Just a Linux Computer"));
 }
 
 QString KKGASystemInfo::primaryLanguage()
@@ -132,5 +126,5 @@ QString KKGASystemInfo::versionTriple(const QString& version)
 
 QString KKGASystemInfo::kernelVersionString()
 {
-    return versionTriple(QSysInfo::kernelVersion());
+    return versionTriple(SystemFacts::running().kernelRelease());
 }

@@ -24,8 +24,8 @@ public:
     static QString appName();
     // The build version.
     static QString appVersion();
-    // "Intel" on x86 and x86-64, "PowerPC" on POWER, "Unknown" on any other
-    // architecture, "an Unknown Processor" when the architecture is unknown.
+    // From the machine's architecture: "Intel" on x86 and x86-64, "PowerPC"
+    // on POWER, "Unknown" on any other, "an Unknown Processor" when unknown.
     static QString CPUType();
     // The DMI product name, "Just a Linux Computer" when it cannot be read.
     static QString machineModel();

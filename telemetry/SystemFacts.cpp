@@ -12,11 +12,6 @@
 
 namespace {
 
-QString unknownIfBlank(const QString& text)
-{
-    return text.isEmpty() ? QStringLiteral("Unknown") : text;
-}
-
 // The whole of a small text file, trimmed; empty when it cannot be read.
 QString readTrimmed(const QString& path)
 {
@@ -131,13 +126,13 @@ QString SystemFacts::osPrettyName() const
     return osVersion().isEmpty() ? osName() : osName() + u' ' + osVersion();
 }
 
-QString SystemFacts::productName() const
+QString SystemFacts::productName(const QString& unknown) const
 {
-    return unknownIfBlank(m_productName);
+    return m_productName.isEmpty() ? unknown : m_productName;
 }
 QString SystemFacts::vendor() const
 {
-    return unknownIfBlank(m_vendor);
+    return m_vendor.isEmpty() ? QStringLiteral("Unknown") : m_vendor;
 }
 QString SystemFacts::machineId() const
 {

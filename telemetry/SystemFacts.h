@@ -24,8 +24,9 @@ public:
     // One os-release value; empty when absent.
     QString osRelease(const QString& key) const;
 
-    // DMI product name and system vendor; "Unknown" when unreadable or blank.
-    QString productName() const;
+    // DMI product name and system vendor; `unknown` ("Unknown") when
+    // unreadable or blank.
+    QString productName(const QString& unknown = QStringLiteral("Unknown")) const;
     QString vendor() const;
     // The machine id (etc/machine-id, else var/lib/dbus/machine-id); empty when unreadable.
     QString machineId() const;

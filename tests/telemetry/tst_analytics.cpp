@@ -184,6 +184,10 @@ private slots:
         QCOMPARE(KKGASystemInfo::CPUTypeForArchitecture(QStringLiteral("i386")), QStringLiteral("Intel"));
         QCOMPARE(KKGASystemInfo::CPUTypeForArchitecture(QStringLiteral("power64")), QStringLiteral("PowerPC"));
         QCOMPARE(KKGASystemInfo::CPUTypeForArchitecture(QStringLiteral("arm64")), QStringLiteral("Unknown"));
+        // The kernel's names for the same machines.
+        QCOMPARE(KKGASystemInfo::CPUTypeForArchitecture(QStringLiteral("i686")), QStringLiteral("Intel"));
+        QCOMPARE(KKGASystemInfo::CPUTypeForArchitecture(QStringLiteral("ppc64le")), QStringLiteral("PowerPC"));
+        QCOMPARE(KKGASystemInfo::CPUTypeForArchitecture(QStringLiteral("aarch64")), QStringLiteral("Unknown"));
         QCOMPARE(KKGASystemInfo::CPUTypeForArchitecture(QString()), QStringLiteral("an Unknown Processor"));
 
         QCOMPARE(KKGASystemInfo::screenDepthStringForDepth(24), QStringLiteral("24-bits"));
