@@ -40,4 +40,6 @@ public:
 
 private:
     ZipManager() = default;
+    // Toast "解压密码错误", then the password sheet again.
+    void showWrongPassword(const QString& path, const QString& toPath, const QString& type);
 };
