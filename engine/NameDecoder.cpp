@@ -141,7 +141,7 @@ QByteArray NameDecoder::detect(const QList<QByteArray>& names)
         return "UTF-8";
     {
         QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-        (void)utf8.decode(joined);
+        const QString decoded = utf8.decode(joined); // the conversion runs only when assigned
         if (!utf8.hasError())
             return "UTF-8";
     }
