@@ -82,8 +82,9 @@ struct Mover {
             const QStringList path = prefix + QStringList{QFile::decodeName(name)};
             const QString key = path.join(u'/');
             if (S_ISDIR(st.st_mode)) {
+                // After a failure, folders come only with entries moved into them.
                 const EntryMeta meta{st.st_mode & 0777, st.st_mtim};
-                if (destination.makeDirectory(path, meta) == SafeDestination::Result::Failed) {
+                if (!verify && destination.makeDirectory(path, meta) == SafeDestination::Result::Failed) {
                     fail(destination.errorString());
                     continue;
                 }
@@ -134,9 +135,9 @@ QString SevenZipReader::Entry::description() const
     return QStringLiteral("Path = %1, Size = %2, Folder = %3, Link = %4, Encrypted = %5")
         .arg(path)
         .arg(size)
-        .arg(folder ? u'+' : u'-')
-        .arg(link ? u'+' : u'-')
-        .arg(encrypted ? u'+' : u'-');
+        .arg(QChar(folder ? u'+' : u'-'))
+        .arg(QChar(link ? u'+' : u'-'))
+        .arg(QChar(encrypted ? u'+' : u'-'));
 }
 
 SevenZipReader::SevenZipReader(const QString& path)
