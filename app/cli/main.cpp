@@ -1,7 +1,12 @@
 #include "app/cli/CommandLine.h"
+#include "app/cli/ExtractCommand.h"
+#include "app/cli/TerminalPanels.h"
+#include "app/cli/TerminalToasts.h"
 #include "platform/Bundle.h"
+#include "platform/HUD.h"
 
 #include <QCoreApplication>
+#include <QLoggingCategory>
 
 #include <cstdio>
 
@@ -30,6 +35,21 @@ int main(int argc, char* argv[])
     case CommandLine::Command::Compress:
         break;
     }
-    std::fputs("zavrin-cli: this command is not available in this build\n", stderr);
-    return 2;
+
+    // The toasts are the user's messages; the engine's own log stays quiet
+    // unless QT_LOGGING_RULES asks for it.
+    QLoggingCategory::setFilterRules(QStringLiteral("zavrin.*.info=false\nzavrin.*.debug=false"));
+    TerminalToasts toasts;
+    HUD::setPresenter(&toasts);
+    TerminalPanels panels(line->passwordFromStdin);
+    Panels::setShared(&panels);
+
+    int status = 2;
+    if (line->command == CommandLine::Command::Extract)
+        status = runExtract(*line);
+    else
+        std::fputs("zavrin-cli: this command is not available in this build\n", stderr);
+    Panels::setShared(nullptr);
+    HUD::setPresenter(nullptr);
+    return status;
 }
