@@ -331,7 +331,7 @@ ExtractResult RarReader::extractTo(const QString& folder, const ExtractProgress&
                 fail(destination.errorString());
         } else {
             PendingFile out;
-            const SafeDestination::Result begun = destination.beginFile(path, out);
+            const SafeDestination::Result begun = destination.beginFile(path, out, meta);
             if (begun == SafeDestination::Result::Written) {
                 session.out = &out;
                 processed = process(RAR_TEST);

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <dirent.h>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -69,12 +70,12 @@ void PendingFile::discard()
 {
     if (m_fd >= 0)
         ::close(m_fd);
-    if (m_dirFd >= 0) {
-        if (!m_tempName.isEmpty())
-            ::unlinkat(m_dirFd, m_tempName.constData(), 0);
-        ::close(m_dirFd);
-    }
+    if (m_dirFd >= 0 && !m_tempName.isEmpty())
+        ::unlinkat(m_dirFd, m_tempName.constData(), 0);
+    if (m_owner)
+        m_owner->m_pending = false;
     m_fd = m_dirFd = -1;
+    m_owner = nullptr;
     m_tempName.clear();
 }
 
@@ -214,7 +215,7 @@ int SafeDestination::openFolder(const QStringList& path, bool create, Result* re
     }
     // Descriptors of recently used folders are kept; the whole cache is
     // dropped now and then so that huge archives stay within the fd limit.
-    if (m_folderFds.size() >= 128)
+    if (m_folderFds.size() >= 128 && !m_pending)
         closeCachedFolders();
     m_folderFds.insert(key, fd);
     return fd;
@@ -271,8 +272,9 @@ SafeDestination::Result SafeDestination::makeSymlink(const QStringList& path, co
     return Result::Written;
 }
 
-SafeDestination::Result SafeDestination::beginFile(const QStringList& path, PendingFile& file)
+SafeDestination::Result SafeDestination::beginFile(const QStringList& path, PendingFile& file, const EntryMeta& meta)
 {
+    const mode_t mode = meta.mode ? (*meta.mode & 0777) : 0666;
     file.discard();
     if (path.isEmpty())
         return blocked(QStringLiteral("empty name"), path);
@@ -294,7 +296,7 @@ SafeDestination::Result SafeDestination::beginFile(const QStringList& path, Pend
     for (int attempt = 0; attempt < 16 && file.m_fd < 0; ++attempt) {
         char temp[32];
         std::snprintf(temp, sizeof temp, ".zavrin-%08x", QRandomGenerator::global()->generate());
-        file.m_fd = ::openat(parent, temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        file.m_fd = ::openat(parent, temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (file.m_fd >= 0)
             file.m_tempName = temp;
         else if (errno != EEXIST)
@@ -302,7 +304,10 @@ SafeDestination::Result SafeDestination::beginFile(const QStringList& path, Pend
     }
     if (file.m_fd < 0)
         return failed(QStringLiteral("cannot create a file for"), path, errno);
-    file.m_dirFd = ::fcntl(parent, F_DUPFD_CLOEXEC, 0);
+    file.m_dirFd = parent; // borrowed from the cache, which stays put while the file is pending
+    file.m_owner = this;
+    file.m_mode = mode & ~umaskValue();
+    m_pending = true;
     file.m_finalName = name;
     file.m_entryPath = joined(path);
     return Result::Written;
@@ -311,8 +316,10 @@ SafeDestination::Result SafeDestination::beginFile(const QStringList& path, Pend
 SafeDestination::Result SafeDestination::commitFile(PendingFile& file, const EntryMeta& meta)
 {
     const QStringList path{file.m_entryPath};
+    // Usually the file was created with this mode and the umask took nothing off.
     const mode_t mode = meta.mode ? (*meta.mode & 0777) : (0666 & ~umaskValue());
-    ::fchmod(file.m_fd, mode);
+    if (mode != file.m_mode)
+        ::fchmod(file.m_fd, mode);
     if (meta.mtime) {
         const timespec times[2] = {*meta.mtime, *meta.mtime};
         ::futimens(file.m_fd, times);
@@ -368,6 +375,69 @@ SafeDestination::Result SafeDestination::moveIn(int fromDirFd, const QByteArray&
         }
         return failed(QStringLiteral("cannot move into place"), path, errno);
     }
+    return Result::Written;
+}
+
+bool SafeDestination::cleanStagedFolder(int fromDirFd, const QByteArray& fromName, const QStringList& path)
+{
+    const int fd = ::openat(fromDirFd, fromName.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return false;
+    }
+    bool ok = true;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name == "." || name == "..")
+            continue;
+        const QStringList childPath = path + QStringList{QFile::decodeName(name)};
+        unsigned char type = entry->d_type;
+        if (type == DT_UNKNOWN) {
+            struct stat st;
+            if (::fstatat(fd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+                return ::closedir(dir), false;
+            type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
+        }
+        if (type == DT_DIR) {
+            ok = ok && cleanStagedFolder(fd, name, childPath);
+        } else if (type == DT_LNK) {
+            QByteArray target(static_cast<qsizetype>(PATH_MAX), '\0');
+            const ssize_t n = ::readlinkat(fd, name.constData(), target.data(), target.size());
+            target.resize(n > 0 ? n : 0);
+            if (!linkStaysInside(childPath, target)) {
+                blocked(QStringLiteral("link target leaves the destination (") + QString::fromUtf8(target) + u')',
+                        childPath);
+                ok = ok && ::unlinkat(fd, name.constData(), 0) == 0;
+            }
+        } else if (type != DT_REG) {
+            blocked(QStringLiteral("not a file or a link"), childPath);
+            ok = ok && ::unlinkat(fd, name.constData(), 0) == 0;
+        }
+    }
+    ::closedir(dir);
+    return ok;
+}
+
+SafeDestination::Result SafeDestination::moveFolderIn(int fromDirFd, const QByteArray& fromName,
+                                                      const QStringList& path)
+{
+    Result result = Result::Written;
+    const int parent = openFolder(path.mid(0, path.size() - 1), true, &result);
+    if (parent < 0)
+        return result;
+    const QByteArray name = fsName(path.last());
+    if ((result = checkName(name, path)) != Result::Written)
+        return result;
+    struct stat st;
+    if (::fstatat(parent, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        return Result::Existing;
+    if (!cleanStagedFolder(fromDirFd, fromName, path))
+        return Result::Existing; // what could not be cleaned goes entry by entry
+    if (renameNoReplace(fromDirFd, fromName.constData(), parent, name.constData()) != 0)
+        return errno == EEXIST ? Result::Existing : failed(QStringLiteral("cannot move into place"), path, errno);
     return Result::Written;
 }
 

@@ -20,6 +20,8 @@ struct EntryMeta {
 
 // A file being written: a hidden temporary in the target's folder that only
 // gets its final name once it is complete (see SafeDestination::commitFile).
+class SafeDestination;
+
 class PendingFile final {
 public:
     PendingFile() = default;
@@ -36,7 +38,9 @@ private:
     void discard();
 
     int m_fd = -1;
-    int m_dirFd = -1;
+    int m_dirFd = -1; // the folder's descriptor, owned by m_owner
+    SafeDestination* m_owner = nullptr;
+    mode_t m_mode = 0; // as created, after the umask
     QByteArray m_tempName;
     QByteArray m_finalName;
     QString m_entryPath;
@@ -83,7 +87,9 @@ public:
 
     Result makeDirectory(const QStringList& path, const EntryMeta& meta);
     Result makeSymlink(const QStringList& path, const QByteArray& target, const EntryMeta& meta);
-    Result beginFile(const QStringList& path, PendingFile& file);
+    // Creates the temporary, already with the entry's mode as far as the
+    // umask allows. Existing when anything is at `path` already.
+    Result beginFile(const QStringList& path, PendingFile& file, const EntryMeta& meta = {});
     // Sets mode and times, then gives the file its final name. Existing when
     // something took the name meanwhile (the temporary is removed).
     Result commitFile(PendingFile& file, const EntryMeta& meta);
@@ -91,6 +97,11 @@ public:
     // Moves a file or link from a staging folder on the same file system into
     // place, with the same rules (links are checked like makeSymlink's).
     Result moveIn(int fromDirFd, const QByteArray& fromName, const QStringList& path);
+    // Moves a whole staged folder into place with one rename when nothing is
+    // at `path` yet (Existing otherwise: move its entries one by one). Links
+    // inside whose target would leave, and anything that is not a file, a
+    // folder or a link, are removed from it first.
+    Result moveFolderIn(int fromDirFd, const QByteArray& fromName, const QStringList& path);
     // Applies the stored times and modes of the folders this job created;
     // call once after the last entry.
     bool finish();
@@ -99,9 +110,11 @@ public:
     static mode_t umaskValue();
 
 private:
+    friend class PendingFile;
     // Opens (creating when `create`) the folder `path`; -1 with `result` set otherwise.
     int openFolder(const QStringList& path, bool create, Result* result);
     Result checkName(const QByteArray& name, const QStringList& path);
+    bool cleanStagedFolder(int fromDirFd, const QByteArray& fromName, const QStringList& path);
     Result failed(const QString& what, const QStringList& path, int error);
     Result blocked(const QString& why, const QStringList& path);
     void closeCachedFolders();
@@ -111,5 +124,6 @@ private:
     QString m_error;
     QHash<QString, int> m_folderFds; // relative path -> descriptor
     QSet<QString> m_createdFolders;
+    bool m_pending = false; // a PendingFile borrows a cached descriptor
     std::vector<std::pair<QStringList, EntryMeta>> m_folderMeta;
 };

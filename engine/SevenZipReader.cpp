@@ -81,6 +81,14 @@ struct Mover {
                 continue;
             const QStringList path = prefix + QStringList{QFile::decodeName(name)};
             const QString key = path.join(u'/');
+            if (S_ISDIR(st.st_mode) && !verify && !holdsSkipped(key)) {
+                // A folder that is new to the destination moves in one piece.
+                const SafeDestination::Result moved = destination.moveFolderIn(dirFd, name, path);
+                if (moved == SafeDestination::Result::Failed)
+                    fail(destination.errorString());
+                if (moved != SafeDestination::Result::Existing)
+                    continue;
+            }
             if (S_ISDIR(st.st_mode)) {
                 // After a failure, folders come only with entries moved into them.
                 const EntryMeta meta{st.st_mode & 0777, st.st_mtim};
@@ -105,6 +113,11 @@ struct Mover {
             if (destination.moveIn(dirFd, name, path) == SafeDestination::Result::Failed)
                 fail(destination.errorString());
         }
+    }
+    bool holdsSkipped(const QString& folder) const
+    {
+        const QString prefix = folder + u'/';
+        return std::any_of(skipped.cbegin(), skipped.cend(), [&](const QString& item) { return item.startsWith(prefix); });
     }
     void fail(const QString& message)
     {

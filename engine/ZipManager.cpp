@@ -221,42 +221,55 @@ void ZipManager::unrarFileAtPath(const QString& path, const QString& toPath, con
 
 // --- 7z ---------------------------------------------------------------------
 
+namespace {
+
+// The worker block of a 7z job. `listed` is the pre-scan's reader when it
+// listed the archive without a password, which saves listing it again.
+void extract7z(const QString& path, const QString& toPath, const std::optional<QString>& password,
+               std::shared_ptr<SevenZipReader> listed)
+{
+    WorkerPool::async([path, toPath, password, listed] {
+        std::shared_ptr<SevenZipReader> reader = listed;
+        if (!reader) {
+            reader = std::make_shared<SevenZipReader>(path);
+            if (!reader->open(password))
+                qCWarning(lcEngine7z, "Open error: %s", qUtf8Printable(reader->lastError()));
+        }
+        qCDebug(lcEngine7z, "Open error: %s", qUtf8Printable(reader->lastError()));
+        for (const SevenZipReader::Entry& entry : reader->entries())
+            qCDebug(lcEngine7z, "\n%s", qUtf8Printable(entry.description()));
+        qCDebug(lcEngine7z, "Iteration error: %s", qUtf8Printable(reader->lastError()));
+
+        HUD::showInfoWithStatus(L(QStringLiteral("解压文件中...")));
+        ProgressPoster poster(NotifyManager::UnzipProgress(), path, ProgressPoster::Precision::Float);
+        const ExtractResult result = reader->extract(toPath, password, [&](double fraction) { poster.report(fraction); });
+        if (result.ok) {
+            succeed(path);
+            qCDebug(lcEngine7z, "Extract error: %s", qUtf8Printable(reader->lastError()));
+            return;
+        }
+        // Posted here on the worker; the error toast follows 0.3 s later.
+        post(NotifyManager::ProcessCancel(), path);
+        MainQueue::after(0.3, [path] { fail(path); });
+        qCWarning(lcEngine7z, "Extract error: %s", qUtf8Printable(reader->lastError()));
+    });
+}
+
+} // namespace
+
 void ZipManager::un7zFileAtPath(const QString& path, const QString& toPath)
 {
     // An archive whose names are encrypted cannot be listed without a
     // password: that counts as encrypted too.
-    SevenZipReader reader(path);
-    reader.open(std::nullopt);
-    if (reader.needsPassword())
+    auto reader = std::make_shared<SevenZipReader>(path);
+    const bool listed = reader->open(std::nullopt);
+    if (reader->needsPassword())
         showNeedPasswordWithPath(path, toPath, k7z);
     else
-        un7zFileAtPath(path, toPath, std::nullopt);
+        extract7z(path, toPath, std::nullopt, listed ? reader : nullptr);
 }
 
 void ZipManager::un7zFileAtPath(const QString& path, const QString& toPath, const std::optional<QString>& password)
 {
-    WorkerPool::async([path, toPath, password] {
-        SevenZipReader reader(path);
-        if (!reader.open(password))
-            qCWarning(lcEngine7z, "Open error: %s", qUtf8Printable(reader.lastError()));
-        qCDebug(lcEngine7z, "Open error: %s", qUtf8Printable(reader.lastError()));
-        for (const SevenZipReader::Entry& entry : reader.entries())
-            qCDebug(lcEngine7z, "\n%s", qUtf8Printable(entry.description()));
-        qCDebug(lcEngine7z, "Iteration error: %s", qUtf8Printable(reader.lastError()));
-
-        HUD::showInfoWithStatus(L(QStringLiteral("解压文件中...")));
-        ProgressPoster poster(NotifyManager::UnzipProgress(), path, ProgressPoster::Precision::Float);
-        const ExtractResult result = reader.extract(toPath, password, [&](double fraction) { poster.report(fraction); });
-        if (result.ok) {
-            succeed(path);
-        } else {
-            // Posted here on the worker; the error toast follows 0.3 s later.
-            post(NotifyManager::ProcessCancel(), path);
-            MainQueue::after(0.3, [path] { fail(path); });
-        }
-        if (result.ok)
-            qCDebug(lcEngine7z, "Extract error: %s", qUtf8Printable(reader.lastError()));
-        else
-            qCWarning(lcEngine7z, "Extract error: %s", qUtf8Printable(reader.lastError()));
-    });
+    extract7z(path, toPath, password, nullptr);
 }

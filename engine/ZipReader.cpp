@@ -241,7 +241,7 @@ ExtractResult ZipReader::extractTo(const QString& folder, const std::optional<QS
             continue;
         }
         PendingFile out;
-        const SafeDestination::Result begun = destination.beginFile(entry.path, out);
+        const SafeDestination::Result begun = destination.beginFile(entry.path, out, entry.meta);
         if (begun != SafeDestination::Result::Written) {
             if (begun == SafeDestination::Result::Failed)
                 fail(destination.errorString());

@@ -6,12 +6,17 @@
 #include "platform/HUD.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QLoggingCategory>
 
 #include <cstdio>
 
 int main(int argc, char* argv[])
 {
+    // Without TZ, glibc looks at /etc/localtime again on every local-time
+    // conversion, and libzip converts the DOS time of every entry it opens.
+    if (!qEnvironmentVariableIsSet("TZ") && QFileInfo::exists(QStringLiteral("/etc/localtime")))
+        qputenv("TZ", ":/etc/localtime");
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(Bundle::organizationName());
     QCoreApplication::setApplicationName(Bundle::applicationName());

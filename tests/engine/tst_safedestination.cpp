@@ -220,6 +220,30 @@ private slots:
         ::chmod(QFile::encodeName(m_out + QStringLiteral("/ro")).constData(), 0755);
     }
 
+    void stagedFoldersMoveInCleaned()
+    {
+        const QString staging = m_dir->filePath(QStringLiteral("staging"));
+        QVERIFY(QDir().mkpath(staging + QStringLiteral("/top/sub")));
+        QFile file(staging + QStringLiteral("/top/sub/f"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        QVERIFY(QFile::link(QStringLiteral("f"), staging + QStringLiteral("/top/sub/ok")));
+        QVERIFY(QFile::link(QStringLiteral("../../.."), staging + QStringLiteral("/top/sub/out")));
+        QCOMPARE(::mkfifo(QFile::encodeName(staging + QStringLiteral("/top/fifo")).constData(), 0600), 0);
+
+        SafeDestination destination(m_out);
+        const int stagingFd = ::open(QFile::encodeName(staging).constData(), O_RDONLY | O_DIRECTORY);
+        QCOMPARE(destination.moveFolderIn(stagingFd, "top", {QStringLiteral("top")}), Result::Written);
+        QCOMPARE(QDir(m_out + QStringLiteral("/top")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
+                 QStringList{QStringLiteral("sub")});
+        QCOMPARE(QDir(m_out + QStringLiteral("/top/sub")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
+                 (QStringList{QStringLiteral("f"), QStringLiteral("ok")}));
+        // Something already there: the caller merges entry by entry.
+        QVERIFY(QDir().mkpath(staging + QStringLiteral("/top")));
+        QCOMPARE(destination.moveFolderIn(stagingFd, "top", {QStringLiteral("top")}), Result::Existing);
+        ::close(stagingFd);
+    }
+
     void overlongNamesFailClearly()
     {
         SafeDestination destination(m_out);
