@@ -5,31 +5,40 @@
 
 #include <algorithm>
 #include <optional>
+#include <unistd.h>
 
 namespace {
 
 const QByteArray kRar4Signature("Rar!\x1a\x07\x00", 7);
 const QByteArray kRar5Signature("Rar!\x1a\x07\x01\x00", 8);
 constexpr qint64 kSfxSearch = 1 << 20;
+// End blocks as RAR writes them: CRC32, size 3, type 5, flags 4, end flags
+// (1: more volumes follow); RAR4: CRC16, type 0x7B, flags 0x4000, size 7.
+const QByteArray kRar5End("\x1d\x77\x56\x51\x03\x05\x04\x00", 8);
+const QByteArray kRar5VolumeEnd("\x8b\x47\x51\x26\x03\x05\x04\x01", 8);
+const QByteArray kRar4End("\xc4\x3d\x7b\x00\x40\x07\x00", 7);
 
+// Positioned reads without seeking, one system call each.
 class Reader final {
 public:
-    explicit Reader(QFile& file)
-        : m_file(file)
+    Reader(int fd, qint64 size)
+        : m_fd(fd)
+        , m_size(size)
     {
     }
-    std::optional<QByteArray> at(qint64 pos, qint64 size)
+    std::optional<QByteArray> at(qint64 pos, qint64 size) const
     {
-        if (pos < 0 || pos + size > m_file.size() || !m_file.seek(pos))
+        if (pos < 0 || size < 0 || pos + size > m_size)
             return std::nullopt;
-        QByteArray bytes = m_file.read(size);
-        if (bytes.size() != size)
+        QByteArray bytes(size, Qt::Uninitialized);
+        if (::pread(m_fd, bytes.data(), static_cast<size_t>(size), pos) != size)
             return std::nullopt;
         return bytes;
     }
 
 private:
-    QFile& m_file;
+    int m_fd;
+    qint64 m_size;
 };
 
 quint64 le(const QByteArray& bytes, qsizetype pos, int size)
@@ -53,7 +62,7 @@ std::optional<quint64> vint(const QByteArray& bytes, qsizetype& pos)
     return std::nullopt;
 }
 
-RarStructure::Ending walkRar5(Reader& reader, qint64 pos, qint64 end)
+RarStructure::Ending walkRar5(const Reader& reader, qint64 pos, qint64 end)
 {
     constexpr quint64 kCryptHeader = 4, kEndHeader = 5;
     while (pos < end) {
@@ -93,7 +102,7 @@ RarStructure::Ending walkRar5(Reader& reader, qint64 pos, qint64 end)
     return RarStructure::Ending::Truncated;
 }
 
-RarStructure::Ending walkRar4(Reader& reader, qint64 pos, qint64 end)
+RarStructure::Ending walkRar4(const Reader& reader, qint64 pos, qint64 end)
 {
     constexpr int kMainHead = 0x73, kFileHead = 0x74, kNewSubHead = 0x7A, kEndHead = 0x7B;
     constexpr quint64 kEncryptedHeaders = 0x0080, kLongBlock = 0x8000, kLargeFile = 0x0100;
@@ -139,7 +148,14 @@ RarStructure::Ending RarStructure::check(const QString& path)
     const qint64 end = file.size();
     // Self-extracting archives carry a program before the signature.
     const QByteArray start = file.read(std::min(end, kSfxSearch));
-    Reader reader(file);
+    const Reader reader(file.handle(), end);
+    // Nearly every archive ends with the usual end block: no need to walk.
+    if (const std::optional<QByteArray> tail = reader.at(end - 8, 8)) {
+        if (start.startsWith(kRar5Signature) && (*tail == kRar5End || *tail == kRar5VolumeEnd))
+            return Ending::Complete;
+        if (start.startsWith(kRar4Signature) && tail->endsWith(kRar4End))
+            return Ending::Complete;
+    }
     if (const qsizetype at5 = start.indexOf(kRar5Signature); at5 >= 0)
         return walkRar5(reader, at5 + kRar5Signature.size(), end);
     if (const qsizetype at4 = start.indexOf(kRar4Signature); at4 >= 0)

@@ -79,6 +79,13 @@ private:
     bool m_started = false;
 };
 
+// Toast "解压密码错误", then the password sheet again.
+void showWrongPassword(const QString& path, const QString& toPath, const QString& type)
+{
+    HUD::showErrorWithStatus(L(QStringLiteral("解压密码错误")));
+    ZipManager::shared().showNeedPasswordWithPath(path, toPath, type);
+}
+
 } // namespace
 
 ZipManager& ZipManager::shared()
@@ -126,11 +133,6 @@ void ZipManager::showNeedPasswordWithPath(const QString& path, const QString& to
     });
 }
 
-void ZipManager::showWrongPassword(const QString& path, const QString& toPath, const QString& type)
-{
-    HUD::showErrorWithStatus(L(QStringLiteral("解压密码错误")));
-    showNeedPasswordWithPath(path, toPath, type);
-}
 
 // --- zip --------------------------------------------------------------------
 
@@ -154,7 +156,7 @@ void ZipManager::unzipFileAtPath(const QString& path, const QString& toPath, con
     WorkerPool::async([path, toPath, password, protectedArchive] {
         const ZipReader reader(path);
         if (protectedArchive && !reader.confirmPassword(password.value_or(QString()))) {
-            MainQueue::async([path, toPath] { shared().showWrongPassword(path, toPath, kZip); });
+            MainQueue::async([path, toPath] { showWrongPassword(path, toPath, kZip); });
             return;
         }
         StartedToast started;
@@ -178,27 +180,16 @@ void ZipManager::unzipFileAtPath(const QString& path, const QString& toPath, con
 
 // --- rar --------------------------------------------------------------------
 
-void ZipManager::unrarFileAtPath(const QString& path, const QString& toPath)
-{
-    if (RarReader(path, std::nullopt).isPasswordProtected())
-        showNeedPasswordWithPath(path, toPath, kRar);
-    else
-        unrarFileAtPath(path, toPath, std::nullopt);
-}
+namespace {
 
-void ZipManager::unrarFileAtPath(const QString& path, const QString& toPath, const std::optional<QString>& password)
+// The worker block of a rar job, with the reader made (and the password
+// checked) on the main thread.
+void extractRar(const QString& path, const QString& toPath, std::shared_ptr<RarReader> reader)
 {
-    auto reader = std::make_shared<RarReader>(path, password);
-    if (!reader->isOpen())
-        qCWarning(lcEngineRar, "初始化URKArchive错误: %s", qUtf8Printable(reader->errorString()));
-    if (reader->isPasswordProtected() && !reader->validatePassword(false)) {
-        showWrongPassword(path, toPath, kRar);
-        return;
-    }
     WorkerPool::async([path, toPath, reader] {
         // A RAR4 password shows itself wrong only once an entry is decoded.
         if (reader->isPasswordProtected() && !reader->validatePassword(true)) {
-            MainQueue::async([path, toPath] { shared().showWrongPassword(path, toPath, kRar); });
+            MainQueue::async([path, toPath] { showWrongPassword(path, toPath, kRar); });
             return;
         }
         StartedToast started;
@@ -217,6 +208,29 @@ void ZipManager::unrarFileAtPath(const QString& path, const QString& toPath, con
         }
         succeed(path);
     });
+}
+
+} // namespace
+
+void ZipManager::unrarFileAtPath(const QString& path, const QString& toPath)
+{
+    auto reader = std::make_shared<RarReader>(path, std::nullopt);
+    if (reader->isPasswordProtected())
+        showNeedPasswordWithPath(path, toPath, kRar);
+    else
+        extractRar(path, toPath, reader); // the same as with no password, listed once
+}
+
+void ZipManager::unrarFileAtPath(const QString& path, const QString& toPath, const std::optional<QString>& password)
+{
+    auto reader = std::make_shared<RarReader>(path, password);
+    if (!reader->isOpen())
+        qCWarning(lcEngineRar, "初始化URKArchive错误: %s", qUtf8Printable(reader->errorString()));
+    if (reader->isPasswordProtected() && !reader->validatePassword(false)) {
+        showWrongPassword(path, toPath, kRar);
+        return;
+    }
+    extractRar(path, toPath, reader);
 }
 
 // --- 7z ---------------------------------------------------------------------

@@ -40,6 +40,4 @@ public:
 
 private:
     ZipManager() = default;
-    // Toast "解压密码错误", then the password sheet again.
-    void showWrongPassword(const QString& path, const QString& toPath, const QString& type);
 };
