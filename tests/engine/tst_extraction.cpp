@@ -78,6 +78,44 @@ QStringList topLevel(const QString& folder)
     return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
 }
 
+// A zip of `count` entries written by hand: all but the last are the same
+// folder entry "d/" (so that extracting them is cheap), the last is a file.
+// Past 65 535 entries only the ZIP64 end records hold the count.
+QByteArray zipWithManyEntries(quint32 count)
+{
+    QByteArray local, central;
+    auto le = [](QByteArray& out, quint64 value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            out.append(static_cast<char>((value >> (8 * i)) & 0xFF));
+    };
+    const QByteArray content("the last entry\n");
+    const quint32 crc = 0x76C35A44; // CRC-32 of `content`
+    for (quint32 i = 0; i < count; ++i) {
+        const bool last = i + 1 == count;
+        const QByteArray name = last ? QByteArray("last.txt") : QByteArray("d/");
+        const quint64 offset = static_cast<quint64>(local.size());
+        const quint32 size = last ? static_cast<quint32>(content.size()) : 0;
+        le(local, 0x04034B50, 4); le(local, 20, 2); le(local, 0, 2); le(local, 0, 2); le(local, 0, 4);
+        le(local, last ? crc : 0, 4); le(local, size, 4); le(local, size, 4); le(local, name.size(), 2); le(local, 0, 2);
+        local += name;
+        if (last)
+            local += content;
+        le(central, 0x02014B50, 4); le(central, 20, 2); le(central, 20, 2); le(central, 0, 2); le(central, 0, 2);
+        le(central, 0, 4); le(central, last ? crc : 0, 4); le(central, size, 4); le(central, size, 4);
+        le(central, name.size(), 2); le(central, 0, 2); le(central, 0, 2); le(central, 0, 2); le(central, 0, 2);
+        le(central, 0, 4); le(central, offset, 4);
+        central += name;
+    }
+    QByteArray zip = local + central;
+    const quint64 zip64End = static_cast<quint64>(zip.size());
+    le(zip, 0x06064B50, 4); le(zip, 44, 8); le(zip, 45, 2); le(zip, 45, 2); le(zip, 0, 4); le(zip, 0, 4);
+    le(zip, count, 8); le(zip, count, 8); le(zip, central.size(), 8); le(zip, local.size(), 8);
+    le(zip, 0x07064B50, 4); le(zip, 0, 4); le(zip, zip64End, 8); le(zip, 1, 4);
+    le(zip, 0x06054B50, 4); le(zip, 0, 2); le(zip, 0, 2); le(zip, 0xFFFF, 2); le(zip, 0xFFFF, 2);
+    le(zip, central.size(), 4); le(zip, local.size(), 4); le(zip, 0, 2);
+    return zip;
+}
+
 } // namespace
 
 class ExtractionTest final : public QObject {
@@ -465,6 +503,24 @@ private slots:
         QCOMPARE(tree.value(QStringLiteral("good.txt")), QStringLiteral("file:") + QString(100, u'G'));
         QVERIFY(!tree.contains(broken));
         QVERIFY(!hasLeftovers(m_out));
+    }
+
+    // More than 65 535 entries; the progress of so many entries reaches the
+    // main thread thinned out, and the final 1 always.
+    void manyEntriesAndThinProgress()
+    {
+        const QString archive = m_root + QStringLiteral("/many.zip");
+        QFile file(archive);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(zipWithManyEntries(70000));
+        file.close();
+        JobLog log(archive);
+        QVERIFY(extract(archive, log));
+        QVERIFY(log.succeeded());
+        QCOMPARE(snapshot(m_out).value(QStringLiteral("last.txt")), QStringLiteral("file:the last entry\n"));
+        const int posted = log.count(NotifyManager::UnzipProgress());
+        QVERIFY2(posted <= 102 + log.elapsed() / 50, qPrintable(QString::number(posted)));
+        QCOMPARE(toastCount(Kind::Info, kExtracting), 1);
     }
 
     void truncatedArchivesFail_data()
