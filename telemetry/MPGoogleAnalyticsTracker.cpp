@@ -75,22 +75,21 @@ void MPGoogleAnalyticsTracker::trackTimingWithParameters(const MPTimingParams& p
     sendAnalyticsWithParameters(filteredDictionaryForParameters(params, true), params);
 }
 
-void MPGoogleAnalyticsTracker::trackEventOfCategory(const QString& category, const QString& action,
-                                                    const QString& label, const QString& value)
+void MPGoogleAnalyticsTracker::trackEventOfCategory(
+    const QString& category, const QString& action, const QString& label, const QString& value)
 {
     trackEventWithParameters(MPParamBuilder::eventParamsForCategory(category, action, label, value));
 }
 
 void MPGoogleAnalyticsTracker::trackEventOfCategory(const QString& category, const QString& action,
-                                                    const QString& label, const QString& value,
-                                                    const QString& contentDescription, const QString& customDimension)
+    const QString& label, const QString& value, const QString& contentDescription, const QString& customDimension)
 {
-    trackEventWithParameters(MPParamBuilder::eventParamsForCategory(category, action, label, value,
-                                                                    contentDescription, customDimension));
+    trackEventWithParameters(
+        MPParamBuilder::eventParamsForCategory(category, action, label, value, contentDescription, customDimension));
 }
 
-void MPGoogleAnalyticsTracker::trackTimingOfCategory(const QString& category, const QString& variable,
-                                                     const QString& time, const QString& label)
+void MPGoogleAnalyticsTracker::trackTimingOfCategory(
+    const QString& category, const QString& variable, const QString& time, const QString& label)
 {
     trackTimingWithParameters(MPParamBuilder::timingParamsForCategory(category, variable, time, label));
 }
@@ -166,8 +165,8 @@ QString MPGoogleAnalyticsTracker::contentDescription() const
     return m_modalScreens.isEmpty() ? m_currentScreen : m_modalScreens.first();
 }
 
-MPParameters MPGoogleAnalyticsTracker::filteredDictionaryForParameters(const MPTrackingRequestParams& params,
-                                                                       bool includeContentDescription) const
+MPParameters MPGoogleAnalyticsTracker::filteredDictionaryForParameters(
+    const MPTrackingRequestParams& params, bool includeContentDescription) const
 {
     MPParameters parameters = params.dictionaryRepresentation();
     if (includeContentDescription && params.contentDescription.isEmpty()) {
@@ -196,8 +195,8 @@ QString MPGoogleAnalyticsTracker::requestStringForDictionary(const MPParameters&
     return body;
 }
 
-void MPGoogleAnalyticsTracker::sendAnalyticsWithParameters(const MPParameters& parameters,
-                                                           const MPTrackingRequestParams& originalTrackingEvent)
+void MPGoogleAnalyticsTracker::sendAnalyticsWithParameters(
+    const MPParameters& parameters, const MPTrackingRequestParams& originalTrackingEvent)
 {
     const std::optional<MPAnalyticsConfiguration> configuration = activeConfiguration();
     if (!configuration)
@@ -324,22 +323,20 @@ void MPGoogleAnalyticsTracker::Shared::trackTimingWithParameters(const MPTimingP
     sharedTracker().trackTimingWithParameters(params);
 }
 
-void MPGoogleAnalyticsTracker::Shared::trackEventOfCategory(const QString& category, const QString& action,
-                                                            const QString& label, const QString& value)
+void MPGoogleAnalyticsTracker::Shared::trackEventOfCategory(
+    const QString& category, const QString& action, const QString& label, const QString& value)
 {
     sharedTracker().trackEventOfCategory(category, action, label, value);
 }
 
 void MPGoogleAnalyticsTracker::Shared::trackEventOfCategory(const QString& category, const QString& action,
-                                                            const QString& label, const QString& value,
-                                                            const QString& contentDescription,
-                                                            const QString& customDimension)
+    const QString& label, const QString& value, const QString& contentDescription, const QString& customDimension)
 {
     sharedTracker().trackEventOfCategory(category, action, label, value, contentDescription, customDimension);
 }
 
-void MPGoogleAnalyticsTracker::Shared::trackTimingOfCategory(const QString& category, const QString& variable,
-                                                             const QString& time, const QString& label)
+void MPGoogleAnalyticsTracker::Shared::trackTimingOfCategory(
+    const QString& category, const QString& variable, const QString& time, const QString& label)
 {
     sharedTracker().trackTimingOfCategory(category, variable, time, label);
 }

@@ -11,7 +11,6 @@
 #include <QQueue>
 #include <QStringList>
 #include <QUrl>
-
 #include <optional>
 
 class QNetworkAccessManager;
@@ -41,12 +40,12 @@ public:
 
     void trackEventWithParameters(const MPEventParams& params);
     void trackTimingWithParameters(const MPTimingParams& params);
+    void trackEventOfCategory(
+        const QString& category, const QString& action, const QString& label, const QString& value);
     void trackEventOfCategory(const QString& category, const QString& action, const QString& label,
-                              const QString& value);
-    void trackEventOfCategory(const QString& category, const QString& action, const QString& label,
-                              const QString& value, const QString& contentDescription, const QString& customDimension);
-    void trackTimingOfCategory(const QString& category, const QString& variable, const QString& time,
-                               const QString& label);
+        const QString& value, const QString& contentDescription, const QString& customDimension);
+    void trackTimingOfCategory(
+        const QString& category, const QString& variable, const QString& time, const QString& label);
     // Makes `screen` the current screen and sends a screen view for it.
     void trackScreen(const QString& screen);
     // Pushes a modal screen and sends a screen view for it; nothing when it is already on the stack.
@@ -63,12 +62,12 @@ public:
     QString contentDescription() const;
     // `params` on the wire, with "cd" set to `contentDescription` when asked
     // and the hit names no screen of its own.
-    MPParameters filteredDictionaryForParameters(const MPTrackingRequestParams& params,
-                                                 bool includeContentDescription) const;
+    MPParameters filteredDictionaryForParameters(
+        const MPTrackingRequestParams& params, bool includeContentDescription) const;
     // The POST body of one hit for the tracking id `gaid`.
     QString requestStringForDictionary(const MPParameters& parameters, const QString& gaid);
-    void sendAnalyticsWithParameters(const MPParameters& parameters,
-                                     const MPTrackingRequestParams& originalTrackingEvent);
+    void sendAnalyticsWithParameters(
+        const MPParameters& parameters, const MPTrackingRequestParams& originalTrackingEvent);
     // Announces an event hit as "AnalyticsEvent" (userInfo: the hit and "gaid").
     void debugEvent(const MPParameters& parameters, const QString& gaid);
 
@@ -89,13 +88,12 @@ public:
         static void activateConfiguration(const std::optional<MPAnalyticsConfiguration>& configuration);
         static void trackEventWithParameters(const MPEventParams& params);
         static void trackTimingWithParameters(const MPTimingParams& params);
+        static void trackEventOfCategory(
+            const QString& category, const QString& action, const QString& label, const QString& value);
         static void trackEventOfCategory(const QString& category, const QString& action, const QString& label,
-                                         const QString& value);
-        static void trackEventOfCategory(const QString& category, const QString& action, const QString& label,
-                                         const QString& value, const QString& contentDescription,
-                                         const QString& customDimension);
-        static void trackTimingOfCategory(const QString& category, const QString& variable, const QString& time,
-                                          const QString& label);
+            const QString& value, const QString& contentDescription, const QString& customDimension);
+        static void trackTimingOfCategory(
+            const QString& category, const QString& variable, const QString& time, const QString& label);
         static void trackScreen(const QString& screen);
         static void trackModalScreen(const QString& screen);
         static void switchToModalScreen(const QString& screen);

@@ -1,8 +1,7 @@
 #include "telemetry/MPParamBuilder.h"
 
 MPEventParams MPParamBuilder::eventParamsForCategory(const QString& category, const QString& action,
-                                                     const QString& label, const QString& value,
-                                                     const QString& contentDescription, const QString& customDimension)
+    const QString& label, const QString& value, const QString& contentDescription, const QString& customDimension)
 {
     MPEventParams params;
     params.hitType = QStringLiteral("event");
@@ -15,8 +14,8 @@ MPEventParams MPParamBuilder::eventParamsForCategory(const QString& category, co
     return params;
 }
 
-MPEventParams MPParamBuilder::eventParamsForCategory(const QString& category, const QString& action,
-                                                     const QString& label, const QString& value)
+MPEventParams MPParamBuilder::eventParamsForCategory(
+    const QString& category, const QString& action, const QString& label, const QString& value)
 {
     return eventParamsForCategory(category, action, label, value, QString(), QString());
 }
@@ -29,8 +28,8 @@ MPAppViewParams MPParamBuilder::appViewParamsForScreen(const QString& screen)
     return params;
 }
 
-MPTimingParams MPParamBuilder::timingParamsForCategory(const QString& category, const QString& variable,
-                                                       const QString& time, const QString& label)
+MPTimingParams MPParamBuilder::timingParamsForCategory(
+    const QString& category, const QString& variable, const QString& time, const QString& label)
 {
     MPTimingParams params;
     params.hitType = QStringLiteral("timing");

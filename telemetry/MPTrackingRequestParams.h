@@ -4,7 +4,6 @@
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
-
 #include <utility>
 
 // The parameters of one Measurement Protocol hit: wire key → text, kept in

@@ -3,7 +3,6 @@
 #include "platform/Bundle.h"
 
 #include <QMutexLocker>
-
 #include <pwd.h>
 #include <unistd.h>
 
@@ -49,7 +48,7 @@ QString TrackerHelper::userIdentifier()
 QString TrackerHelper::userAgentString()
 {
     return cached(m_userAgentString,
-                  [this] { return orUnknown(m_facts.browserUserAgent(), QStringLiteral("Unknown-userAgentString")); });
+        [this] { return orUnknown(m_facts.browserUserAgent(), QStringLiteral("Unknown-userAgentString")); });
 }
 
 QString TrackerHelper::systemInfo()

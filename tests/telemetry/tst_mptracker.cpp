@@ -15,7 +15,6 @@
 #include <QTest>
 #include <QThread>
 #include <QUrl>
-
 #include <memory>
 
 namespace {
@@ -95,7 +94,7 @@ private slots:
         m_announced.clear();
         m_observerContext = std::make_unique<QObject>();
         NotificationCenter::defaultCenter().addObserver(QStringLiteral("AnalyticsEvent"), m_observerContext.get(),
-                                                        [this](const Notification& n) { m_announced.append(n.userInfo); });
+            [this](const Notification& n) { m_announced.append(n.userInfo); });
     }
 
     void cleanup()
@@ -168,8 +167,9 @@ private slots:
         m_tracker->trackTimingOfCategory(QStringLiteral("Zip"), QStringLiteral("run"), QStringLiteral("5"), QString());
         m_tracker->trackScreen(QStringLiteral("Zip"));
         QTRY_COMPARE(m_server->requestCount(), 5);
-        QCOMPARE(sentTids(), QStringList({ QStringLiteral("UA-3-3"), QStringLiteral("UA-3-3"), QStringLiteral("UA-1-1"),
-                                           QStringLiteral("UA-1-1"), QStringLiteral("UA-1-1") }));
+        QCOMPARE(sentTids(),
+            QStringList({ QStringLiteral("UA-3-3"), QStringLiteral("UA-3-3"), QStringLiteral("UA-1-1"),
+                QStringLiteral("UA-1-1"), QStringLiteral("UA-1-1") }));
         // Only event hits are announced.
         QCOMPARE(m_announced.size(), 5);
 
@@ -188,8 +188,8 @@ private slots:
         makeTracker(false);
         activate();
         const auto event = [this](const QString& ownScreen = {}) {
-            m_tracker->trackEventOfCategory(QStringLiteral("Zip"), QStringLiteral("go"), QString(), QString(),
-                                            ownScreen, QString());
+            m_tracker->trackEventOfCategory(
+                QStringLiteral("Zip"), QStringLiteral("go"), QString(), QString(), ownScreen, QString());
         };
         int expected = 0;
         const auto last = [this, &expected] {
@@ -205,7 +205,8 @@ private slots:
 
         m_tracker->trackScreen(QStringLiteral("Home"));
         ++expected;
-        QCOMPARE(keysOf(last()).mid(5), QStringList({ QStringLiteral("t"), QStringLiteral("cd"), QStringLiteral("cd2") }));
+        QCOMPARE(
+            keysOf(last()).mid(5), QStringList({ QStringLiteral("t"), QStringLiteral("cd"), QStringLiteral("cd2") }));
         QCOMPARE(valueOf(last(), QStringLiteral("t")), QStringLiteral("appview"));
         QCOMPARE(valueOf(last(), QStringLiteral("cd")), QStringLiteral("Home"));
 
@@ -249,17 +250,15 @@ private slots:
         makeTracker(true);
         activate();
         m_tracker->trackScreen(QStringLiteral("Home"));
-        m_tracker->trackTimingOfCategory(QStringLiteral("Zip"), QStringLiteral("compress"), QStringLiteral("1200"),
-                                         QString());
+        m_tracker->trackTimingOfCategory(
+            QStringLiteral("Zip"), QStringLiteral("compress"), QStringLiteral("1200"), QString());
         QTRY_COMPARE(m_server->requestCount(), 2);
         const Pairs pairs = pairsOf(body(1)).mid(5);
         QCOMPARE(pairs,
-                 Pairs({ { QStringLiteral("t"), QStringLiteral("timing") },
-                         { QStringLiteral("utc"), QStringLiteral("Zip") },
-                         { QStringLiteral("utv"), QStringLiteral("compress") },
-                         { QStringLiteral("utt"), QStringLiteral("1200") },
-                         { QStringLiteral("cd"), QStringLiteral("Home") },
-                         { QStringLiteral("cd2"), QStringLiteral("Debian GNU/Linux 12 en-US") } }));
+            Pairs({ { QStringLiteral("t"), QStringLiteral("timing") }, { QStringLiteral("utc"), QStringLiteral("Zip") },
+                { QStringLiteral("utv"), QStringLiteral("compress") },
+                { QStringLiteral("utt"), QStringLiteral("1200") }, { QStringLiteral("cd"), QStringLiteral("Home") },
+                { QStringLiteral("cd2"), QStringLiteral("Debian GNU/Linux 12 en-US") } }));
         QCOMPARE(m_announced.size(), 0);
     }
 
@@ -268,8 +267,7 @@ private slots:
         makeTracker(false);
         activate();
         m_tracker->trackEventOfCategory(QStringLiteral("Zip"), QStringLiteral("a b"),
-                                        QStringLiteral("!*'();:@&=+$,/?%#[]é-_.~"), QStringLiteral("3"),
-                                        QString(), QStringLiteral("x"));
+            QStringLiteral("!*'();:@&=+$,/?%#[]é-_.~"), QStringLiteral("3"), QString(), QStringLiteral("x"));
         QTRY_COMPARE(m_server->requestCount(), 1);
         const LoopbackHttpServer::Request request = m_server->requests().first();
         QCOMPARE(request.method, QByteArray("POST"));
@@ -280,9 +278,9 @@ private slots:
         // The client id's Base64 "+", "/" and "=" are escaped like any value,
         // and the system text is a pair of its own at the end.
         QCOMPARE(request.body,
-                 QByteArray("v=1&tid=UA-1-1&an=Zavrin&av=42&cid=ab%2B%2Fc%3D%3D&t=event&cd1=x&ec=Zip&ea=a%20b"
-                            "&el=%21%2A%27%28%29%3B%3A%40%26%3D%2B%24%2C%2F%3F%25%23%5B%5D%C3%A9-_.~&ev=3"
-                            "&cd2=Debian%20GNU%2FLinux%2012%20en-US"));
+            QByteArray("v=1&tid=UA-1-1&an=Zavrin&av=42&cid=ab%2B%2Fc%3D%3D&t=event&cd1=x&ec=Zip&ea=a%20b"
+                       "&el=%21%2A%27%28%29%3B%3A%40%26%3D%2B%24%2C%2F%3F%25%23%5B%5D%C3%A9-_.~&ev=3"
+                       "&cd2=Debian%20GNU%2FLinux%2012%20en-US"));
     }
 
     void requestsGoOutOneAtATimeAndFailuresAreDropped()
@@ -326,6 +324,20 @@ private slots:
         QCOMPARE(connections.size(), 3);
     }
 
+    void hitsFromAWorkerThreadGoOut()
+    {
+        makeTracker(true);
+        activate();
+        std::unique_ptr<QThread> worker(QThread::create([this] {
+            m_tracker->trackEventOfCategory(QStringLiteral("Zip"), QStringLiteral("bg"), QString(), QString());
+        }));
+        worker->start();
+        QVERIFY(worker->wait(5000));
+        QTRY_COMPARE(m_server->requestCount(), 1);
+        QCOMPARE(valueOf(body(0), QStringLiteral("ea")), QStringLiteral("bg"));
+        QCOMPARE(m_announced.size(), 1);
+    }
+
     void debugFlagIsReadOnce()
     {
         makeTracker(false);
@@ -339,30 +351,29 @@ private slots:
 
     void parametersLeaveOutEmptyFields()
     {
-        const MPEventParams event = MPParamBuilder::eventParamsForCategory(QStringLiteral("Zip"), QStringLiteral("go"),
-                                                                           QString(), QStringLiteral(""));
+        const MPEventParams event = MPParamBuilder::eventParamsForCategory(
+            QStringLiteral("Zip"), QStringLiteral("go"), QString(), QStringLiteral(""));
         QCOMPARE(event.dictionaryRepresentation(),
-                 MPParameters({ { QStringLiteral("t"), QStringLiteral("event") },
-                                { QStringLiteral("ec"), QStringLiteral("Zip") },
-                                { QStringLiteral("ea"), QStringLiteral("go") } }));
+            MPParameters({ { QStringLiteral("t"), QStringLiteral("event") },
+                { QStringLiteral("ec"), QStringLiteral("Zip") }, { QStringLiteral("ea"), QStringLiteral("go") } }));
         QCOMPARE(MPParamBuilder::appViewParamsForScreen(QStringLiteral("Home")).dictionaryRepresentation(),
-                 MPParameters({ { QStringLiteral("t"), QStringLiteral("appview") },
-                                { QStringLiteral("cd"), QStringLiteral("Home") } }));
+            MPParameters({ { QStringLiteral("t"), QStringLiteral("appview") },
+                { QStringLiteral("cd"), QStringLiteral("Home") } }));
         // Timings carry no screen of their own; the tracker adds the current one.
-        MPTimingParams timing = MPParamBuilder::timingParamsForCategory(QStringLiteral("Zip"), QStringLiteral("run"),
-                                                                        QStringLiteral("5"), QStringLiteral("big"));
+        MPTimingParams timing = MPParamBuilder::timingParamsForCategory(
+            QStringLiteral("Zip"), QStringLiteral("run"), QStringLiteral("5"), QStringLiteral("big"));
         timing.contentDescription = QStringLiteral("ignored");
         QCOMPARE(timing.dictionaryRepresentation().keys(),
-                 QStringList({ QStringLiteral("t"), QStringLiteral("utc"), QStringLiteral("utv"), QStringLiteral("utt"),
-                               QStringLiteral("utl") }));
+            QStringList({ QStringLiteral("t"), QStringLiteral("utc"), QStringLiteral("utv"), QStringLiteral("utt"),
+                QStringLiteral("utl") }));
     }
 
     void helperFactsForLinux()
     {
         QCOMPARE(TrackerHelper::clientIdFor(QStringLiteral("0123abcd"), QStringLiteral("ana")),
-                 QString::fromLatin1(QByteArray("0123abcdana").toBase64()));
+            QString::fromLatin1(QByteArray("0123abcdana").toBase64()));
         QCOMPARE(TrackerHelper::clientIdFor(QString(), QStringLiteral("ana")),
-                 QString::fromLatin1(QByteArray("Unknownana").toBase64()));
+            QString::fromLatin1(QByteArray("Unknownana").toBase64()));
         QVERIFY(!TrackerHelper::loginName().isEmpty());
 
         QTemporaryDir root;
