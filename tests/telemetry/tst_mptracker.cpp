@@ -192,8 +192,12 @@ private slots:
                 QStringLiteral("Zip"), QStringLiteral("go"), QString(), QString(), ownScreen, QString());
         };
         int expected = 0;
+        // The newest request once `expected` have come; a marker that fails
+        // the comparisons when another number came.
         const auto last = [this, &expected] {
-            [&] { QTRY_COMPARE(m_server->requestCount(), expected); }();
+            static_cast<void>(QTest::qWaitFor([&] { return m_server->requestCount() >= expected; }));
+            if (m_server->requestCount() != expected)
+                return QByteArray(QByteArray("cd=requests:") + QByteArray::number(m_server->requestCount()));
             return body(expected - 1);
         };
 
