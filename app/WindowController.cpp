@@ -1,7 +1,12 @@
 #include "app/WindowController.h"
 
 #include "platform/Bundle.h"
+#include "ui/MMAnalyticsDebugWindowController.h"
+#include "ui/MPAnalyticsDebugWindowController.h"
 
+#include <QKeySequence>
+#include <QMenu>
+#include <QMenuBar>
 #include <QWidget>
 
 WindowController::WindowController(QWidget* parent)
@@ -17,6 +22,25 @@ WindowController::WindowController(QWidget* parent)
     content->setPalette(palette);
     setCentralWidget(content);
     resize(720, 480);
+    addDebugMenu();
+}
+
+void WindowController::addDebugMenu()
+{
+    // The window is made at start-up, so asking for the debug controllers
+    // here lets them collect from the first event on. They exist only while
+    // "ShowDebugMenu" is on, and so does the menu.
+    auto* onTop = MPAnalyticsDebugWindowController::sharedController();
+    auto* normal = MMAnalyticsDebugWindowController::sharedController();
+    if (!onTop || !normal)
+        return;
+    QMenu* menu = menuBar()->addMenu(L(QStringLiteral("调试")));
+    menu->setObjectName(QStringLiteral("debugMenu"));
+    QAction* show
+        = menu->addAction(L(QStringLiteral("分析事件")), this, [] { MPAnalyticsDebugWindowController::showWindow(); });
+    show->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D));
+    menu->addAction(
+        L(QStringLiteral("分析事件（普通窗口）")), this, [] { MMAnalyticsDebugWindowController::showWindow(); });
 }
 
 WindowController::~WindowController() = default;

@@ -12,4 +12,8 @@ public:
     ~WindowController() override;
 
     void showWindow();
+
+private:
+    // The "Debug" menu with the analytics debug windows, when "ShowDebugMenu" is on.
+    void addDebugMenu();
 };

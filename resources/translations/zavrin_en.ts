@@ -195,5 +195,17 @@
         <source>提交失败，在稍后再次尝试</source>
         <translation>Could not send; please try again later</translation>
     </message>
+    <message>
+        <source>分析事件</source>
+        <translation>Analytics Events</translation>
+    </message>
+    <message>
+        <source>调试</source>
+        <translation>Debug</translation>
+    </message>
+    <message>
+        <source>分析事件（普通窗口）</source>
+        <translation>Analytics Events (Normal Window)</translation>
+    </message>
 </context>
 </TS>

@@ -195,5 +195,17 @@
         <source>提交失败，在稍后再次尝试</source>
         <translation>提交失败，在稍后再次尝试</translation>
     </message>
+    <message>
+        <source>分析事件</source>
+        <translation>分析事件</translation>
+    </message>
+    <message>
+        <source>调试</source>
+        <translation>调试</translation>
+    </message>
+    <message>
+        <source>分析事件（普通窗口）</source>
+        <translation>分析事件（普通窗口）</translation>
+    </message>
 </context>
 </TS>

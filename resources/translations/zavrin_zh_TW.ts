@@ -195,5 +195,17 @@
         <source>提交失败，在稍后再次尝试</source>
         <translation>提交失敗，請稍後再試</translation>
     </message>
+    <message>
+        <source>分析事件</source>
+        <translation>分析事件</translation>
+    </message>
+    <message>
+        <source>调试</source>
+        <translation>偵錯</translation>
+    </message>
+    <message>
+        <source>分析事件（普通窗口）</source>
+        <translation>分析事件（一般視窗）</translation>
+    </message>
 </context>
 </TS>
