@@ -254,6 +254,7 @@ bool SevenZipReader::open(const std::optional<QString>& password)
                             password);
     const QString errors = QString::fromUtf8(listing.err).trimmed();
     m_lastError = errors;
+    m_listed = listing.started && listing.exitCode == 0;
     if (!listing.started || listing.exitCode != 0) {
         if (m_lastError.isEmpty())
             m_lastError = QStringLiteral("7zz exited with status %1").arg(listing.exitCode);
@@ -270,6 +271,9 @@ bool SevenZipReader::open(const std::optional<QString>& password)
 ExtractResult SevenZipReader::extract(const QString& folder, const std::optional<QString>& password,
                                       const ExtractProgress& progress)
 {
+    // Unlisted means unchecked names: such an archive is not extracted.
+    if (!m_listed)
+        return {false, m_headersEncrypted, m_lastError};
     QHash<QString, qint64> sizes;
     for (const Entry& entry : std::as_const(m_entries)) {
         const std::optional<QStringList> path = SafeDestination::splitEntryName(entry.path);
