@@ -254,6 +254,7 @@ bool SevenZipReader::open(const std::optional<QString>& password)
                             password);
     const QString errors = QString::fromUtf8(listing.err).trimmed();
     m_lastError = errors;
+    m_listed = listing.started && listing.exitCode == 0;
     if (!listing.started || listing.exitCode != 0) {
         if (m_lastError.isEmpty())
             m_lastError = QStringLiteral("7zz exited with status %1").arg(listing.exitCode);
@@ -270,6 +271,9 @@ bool SevenZipReader::open(const std::optional<QString>& password)
 ExtractResult SevenZipReader::extract(const QString& folder, const std::optional<QString>& password,
                                       const ExtractProgress& progress)
 {
+    // Unlisted means unchecked names: such an archive is not extracted.
+    if (!m_listed)
+        return {false, m_headersEncrypted, m_lastError};
     QHash<QString, qint64> sizes;
     for (const Entry& entry : std::as_const(m_entries)) {
         const std::optional<QStringList> path = SafeDestination::splitEntryName(entry.path);
@@ -288,6 +292,11 @@ ExtractResult SevenZipReader::extract(const QString& folder, const std::optional
         return {false, false, QStringLiteral("cannot create a staging folder in %1: %2").arg(folder, QString::fromLocal8Bit(std::strerror(errno)))};
     const QByteArray stagingName = staging.mid(staging.lastIndexOf('/') + 1);
     const int stagingFd = ::openat(destination.rootFd(), stagingName.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (stagingFd < 0) {
+        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+        removeTree(destination.rootFd(), stagingName);
+        return {false, false, QStringLiteral("cannot open the staging folder: ") + reason};
+    }
 
     static const QRegularExpression percent(QStringLiteral("(\\d{1,3})%"));
     int lastPercent = -1;
@@ -326,7 +335,7 @@ ExtractResult SevenZipReader::extract(const QString& folder, const std::optional
         QString item = parts.size() >= 2 ? parts.last() : QString();
         if (item.startsWith(prefix))
             item = item.mid(prefix.size());
-        if (text.startsWith(u"Cannot open output file") && stagingFd >= 0 && blockedOnTheWay(stagingFd, item)) {
+        if (text.startsWith(u"Cannot open output file") && blockedOnTheWay(stagingFd, item)) {
             qCWarning(lcEngine7z, "entry not extracted, a link or a file stands in the way: %s", qUtf8Printable(item));
             continue;
         }
@@ -344,12 +353,10 @@ ExtractResult SevenZipReader::extract(const QString& folder, const std::optional
     if (!result.ok && m_lastError.isEmpty())
         m_lastError = QStringLiteral("7zz exited with status %1").arg(extraction.exitCode);
 
-    if (stagingFd >= 0) {
-        mover.verify = !result.ok;
-        mover.sizes = sizes;
-        mover.walk(stagingFd, {});
-        ::close(stagingFd);
-    }
+    mover.verify = !result.ok;
+    mover.sizes = sizes;
+    mover.walk(stagingFd, {});
+    ::close(stagingFd);
     removeTree(destination.rootFd(), stagingName);
     if (!destination.finish() && mover.failure.isEmpty())
         mover.failure = QStringLiteral("cannot set the folders' times and modes");

@@ -36,10 +36,10 @@ public:
     // The last error the program reported, empty when none.
     QString lastError() const { return m_lastError; }
 
-    // Extracts the listed entries (call open() first) into a private staging
-    // folder inside `folder`, then moves them into place through
-    // SafeDestination, so that existing files are kept and nothing escapes.
-    // Refuses the whole archive, writing nothing, when a name is absolute or
+    // Extracts the listed entries into a private staging folder inside
+    // `folder`, then moves them into place through SafeDestination, so that
+    // existing files are kept and nothing escapes. Refuses the whole archive,
+    // writing nothing, when open() did not list it or a name is absolute or
     // has "..". After a failure only entries whose size is right and that the
     // program reported no error for are moved. `progress` is called on this
     // thread with the program's percentage.
@@ -62,6 +62,7 @@ private:
 
     QString m_path;
     QList<Entry> m_entries;
+    bool m_listed = false;
     bool m_headersEncrypted = false;
     bool m_anyEncrypted = false;
     QString m_lastError;
