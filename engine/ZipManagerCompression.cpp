@@ -13,6 +13,10 @@
 
 #include <QElapsedTimer>
 
+// One line per written entry would drown the log: off unless asked for
+// ("QT_LOGGING_RULES=zavrin.engine.zip.progress.debug=true").
+Q_LOGGING_CATEGORY(lcZipProgress, "zavrin.engine.zip.progress", QtInfoMsg)
+
 namespace {
 
 // Progress notifications reach the main thread at most this often; the
@@ -95,7 +99,7 @@ private:
             m_started = true;
         }
         const float progress = total == 0 ? 0.0f : static_cast<float>(written) / static_cast<float>(total);
-        qCDebug(lcEngineZip, "压缩进度: %f", static_cast<double>(progress));
+        qCDebug(lcZipProgress, "压缩进度: %f", static_cast<double>(progress));
 
         const bool done = written == total;
         if (done || !m_posted || m_clock.elapsed() >= kProgressIntervalMs) {
