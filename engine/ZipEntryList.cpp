@@ -135,7 +135,10 @@ std::vector<ZipEntry> listZipEntries(const std::string& directory, bool keepPare
             logSkipped(path, errno);
             continue;
         }
+        const std::size_t first = collector.entries.size();
         collector.add(path, child.name, child.st);
+        if (first < collector.entries.size())
+            collector.entries[first].followLink = true;
     }
     return std::move(collector.entries);
 }

@@ -24,6 +24,7 @@ struct ZipEntry final {
     mode_t mode = 0;        // file type and permission bits
     std::time_t mtime = 0;
     std::uint64_t size = 0;
+    bool followLink = false; // File: `sourcePath` is a staged link standing for the file
 };
 
 // Lists the archive made of the contents of `directory`: each top-level item

@@ -1,26 +1,36 @@
 #include "engine/ZipWriter.h"
 
+#include "engine/ZipEncodeAhead.h"
+#include "engine/ZipEntryEncoder.h"
+#include "engine/ZipEntrySource.h"
 #include "engine/ZipOutputFile.h"
 #include "platform/Logging.h"
 
 #include <QFile>
 
 #include <malloc.h>
-#include <sys/stat.h>
 #include <zip.h>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <mutex>
+#include <thread>
 
 namespace {
 
-// libzip allocates and frees a deflate state of some 300 KiB and its
-// buffers for every entry. With glibc's default thresholds those blocks
-// either come from mmap or, once freed, make the heap trim itself back, so
-// every entry pays for fresh zeroed pages: 70 000 small files then take
-// minutes. Keeping freed memory for reuse makes them take seconds.
+// Entries up to this size are encoded whole on the worker threads; larger
+// ones are streamed by the writing thread, so their size costs no memory.
+constexpr std::uint64_t kLargestEncodedAhead = 16 * 1024 * 1024;
+// Encoded entries waiting for the writer hold at most about this much.
+constexpr std::size_t kEncodeAheadBudget = 64 * 1024 * 1024;
+
+// Every entry allocates and frees buffers: libzip's own, and the encoded
+// bytes handed from the workers to the writer. With glibc's default
+// thresholds the larger ones come from mmap, or freeing them makes the heap
+// trim itself back, so every entry pays for fresh zeroed pages and 70 000
+// small files take minutes. Keeping freed memory for reuse makes them take
+// seconds.
 void keepFreedMemory()
 {
     static std::once_flag once;
@@ -91,38 +101,34 @@ void addUnixTime(zip_t* archive, zip_uint64_t index, std::time_t mtime)
                              ZIP_FL_LOCAL | ZIP_FL_CENTRAL);
 }
 
-bool addEntry(zip_t* archive, const ZipEntry& entry, const ZipWriter::Options& options, const std::string& password)
+bool addEntry(zip_t* archive, const ZipEntry& entry, std::size_t index, const ZipEntrySource::Context& context)
 {
     const zip_flags_t nameFlags = isUtf8(entry.name) ? ZIP_FL_ENC_UTF_8 : ZIP_FL_ENC_GUESS;
-    zip_int64_t index = -1;
+    zip_int64_t added = -1;
     if (entry.kind == ZipEntry::Kind::Directory) {
-        index = zip_dir_add(archive, entry.name.c_str(), nameFlags);
+        added = zip_dir_add(archive, entry.name.c_str(), nameFlags);
     } else {
-        zip_source_t* source = entry.kind == ZipEntry::Kind::File
-            ? zip_source_file(archive, entry.sourcePath.c_str(), 0, -1)
-            : zip_source_buffer(archive, entry.linkTarget.data(), entry.linkTarget.size(), 0);
+        zip_source_t* source = ZipEntrySource::create(archive, &context, index);
         if (!source)
             return false;
-        index = zip_file_add(archive, entry.name.c_str(), source, nameFlags);
-        if (index < 0) {
+        added = zip_file_add(archive, entry.name.c_str(), source, nameFlags);
+        if (added < 0) {
             zip_source_free(source);
             return false;
         }
     }
-    if (index < 0)
+    if (added < 0)
         return false;
 
-    const auto at = static_cast<zip_uint64_t>(index);
-    const bool deflate = entry.kind == ZipEntry::Kind::File && entry.size > 0;
-    if (zip_set_file_compression(archive, at, deflate ? ZIP_CM_DEFLATE : ZIP_CM_STORE,
-                                 deflate ? static_cast<zip_uint32_t>(options.compressionLevel) : 0)
-        != 0)
-        return false;
-    if (options.password && entry.kind != ZipEntry::Kind::Directory) {
-        const zip_uint16_t method = options.aes ? ZIP_EM_AES_256 : ZIP_EM_TRAD_PKWARE;
-        if (zip_file_set_encryption(archive, at, method, password.c_str()) != 0)
+    const auto at = static_cast<zip_uint64_t>(added);
+    if (entry.kind == ZipEntry::Kind::Directory || !ZipEntryEncoder::deflates(entry, context.password)) {
+        if (zip_set_file_compression(archive, at, ZIP_CM_STORE, 0) != 0)
             return false;
     }
+    // The source's bytes are encrypted already: name the method, give no password.
+    if (context.password && entry.kind != ZipEntry::Kind::Directory
+        && zip_file_set_encryption(archive, at, ZIP_EM_AES_256, nullptr) != 0)
+        return false;
     // Unix file type and permissions in the upper half; the DOS folder bit for readers that look only there.
     const zip_uint32_t attributes = (static_cast<zip_uint32_t>(entry.mode & 0xFFFF) << 16)
         | (entry.kind == ZipEntry::Kind::Directory ? 0x10u : 0u);
@@ -152,8 +158,8 @@ bool ZipWriter::write(const std::string& path, const std::vector<ZipEntry>& entr
         qCWarning(lcEngineZip, "zip writer: nothing to pack for %s", path.c_str());
         return false;
     }
-    if (options.password && !zip_encryption_method_supported(options.aes ? ZIP_EM_AES_256 : ZIP_EM_TRAD_PKWARE, 1)) {
-        qCWarning(lcEngineZip, "zip writer: libzip cannot encrypt here");
+    if (options.password && !options.aes) {
+        qCWarning(lcEngineZip, "zip writer: only AES encryption is offered");
         return false;
     }
     keepFreedMemory();
@@ -173,9 +179,19 @@ bool ZipWriter::write(const std::string& path, const std::vector<ZipEntry>& entr
     zip_error_fini(&error);
 
     const std::string password = options.password ? options.password->toStdString() : std::string();
-    for (const ZipEntry& entry : entries) {
-        if (!addEntry(archive, entry, options, password)) {
-            qCWarning(lcEngineZip, "zip writer: %s: %s", entry.name.c_str(), zip_strerror(archive));
+    std::vector<bool> ahead(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        ahead[i] = entries[i].kind != ZipEntry::Kind::Directory && entries[i].size <= kLargestEncodedAhead;
+    ZipEntryEncoder streamer;
+    ZipEntrySource::Context context;
+    context.entries = &entries;
+    context.ahead = &ahead;
+    context.streamer = &streamer;
+    context.level = options.compressionLevel;
+    context.password = options.password ? &password : nullptr;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (!addEntry(archive, entries[i], i, context)) {
+            qCWarning(lcEngineZip, "zip writer: %s: %s", entries[i].name.c_str(), zip_strerror(archive));
             zip_discard(archive);
             return false;
         }
@@ -189,7 +205,11 @@ bool ZipWriter::write(const std::string& path, const std::vector<ZipEntry>& entr
     zip_register_progress_callback_with_state(archive, precision, &onLibzipProgress, nullptr, &progress);
     (*progress.handler)(0, progress.total);
 
-    // libzip reads, compresses and writes everything here.
+    // libzip lays out the archive here, taking each entry's bytes from its
+    // source while the workers encode the next ones.
+    const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+    ZipEncodeAhead encodeAhead(entries, ahead, options.compressionLevel, context.password, threads, kEncodeAheadBudget);
+    context.encodeAhead = &encodeAhead;
     if (zip_close(archive) != 0) {
         qCWarning(lcEngineZip, "zip writer: %s: %s", path.c_str(), zip_strerror(archive));
         zip_discard(archive);

@@ -1,3 +1,5 @@
+#include "engine/ZipEncodeAhead.h"
+#include "engine/ZipEntryEncoder.h"
 #include "engine/ZipOutputFile.h"
 #include "engine/ZipWriter.h"
 #include "tests/engine/ZipInspection.h"
@@ -7,6 +9,8 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <zlib.h>
 
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -38,6 +42,21 @@ QByteArray wordSoup(int bytes)
             text += QByteArray::number(random.bounded(100000));
     }
     return text;
+}
+
+QByteArray inflateRaw(const std::string& data)
+{
+    z_stream stream {};
+    inflateInit2(&stream, -MAX_WBITS);
+    QByteArray out(1 << 20, Qt::Uninitialized);
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    stream.avail_in = static_cast<uInt>(data.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    const bool ok = inflate(&stream, Z_FINISH) == Z_STREAM_END;
+    out.resize(ok ? static_cast<qsizetype>(stream.total_out) : 0);
+    inflateEnd(&stream);
+    return out;
 }
 
 QByteArray randomBytes(int bytes)
@@ -203,6 +222,55 @@ private slots:
         for (const QJsonObject& entry : entries(open)) {
             QCOMPARE(entry[QStringLiteral("flags")].toInt() & 1, 0);
             QVERIFY(entry[QStringLiteral("aes")].isNull());
+        }
+    }
+
+    // Entries past the size that workers encode whole are streamed by the writing thread.
+    void largeEntriesAreStreamed()
+    {
+        QByteArray big;
+        big.reserve(17 << 20);
+        for (int i = 0; big.size() < (17 << 20); ++i)
+            big += "row " + QByteArray::number(i) + ": " + QByteArray::number(i * 2654435761u % 1000003) + '\n';
+        writeFile(path(QStringLiteral("large/big.txt")), big);
+        writeFile(path(QStringLiteral("large/small.txt")), "small");
+        const QString archive = path(QStringLiteral("large.zip"));
+        QVERIFY(pack(archive, path(QStringLiteral("large")), 1, QStringLiteral("pw")));
+        const auto all = entries(archive);
+        QCOMPARE(all[QStringLiteral("big.txt")][QStringLiteral("size")].toInteger(), qint64(big.size()));
+        QCOMPARE(all[QStringLiteral("big.txt")][QStringLiteral("aes")][QStringLiteral("strength")].toInt(), 3);
+        QVERIFY(sevenZipTest(archive, QStringLiteral("pw")));
+    }
+
+    // The workers must hand over every entry in order, whatever the budget,
+    // while the writer streams the entries that are not theirs.
+    void encodeAheadKeepsListOrderWithinAnyBudget()
+    {
+        std::vector<ZipEntry> list;
+        std::vector<bool> ahead;
+        QList<QByteArray> contents;
+        for (int i = 0; i < 40; ++i) {
+            const QString file = path(QStringLiteral("ahead/%1.txt").arg(i));
+            contents.append(wordSoup(1000 + 700 * i));
+            writeFile(file, contents.last());
+            ZipEntry entry;
+            entry.sourcePath = QFile::encodeName(file).toStdString();
+            entry.size = static_cast<std::uint64_t>(contents.last().size());
+            list.push_back(entry);
+            ahead.push_back(i % 5 != 3);
+        }
+        ZipEncodeAhead workers(list, ahead, 6, nullptr, 3, 1024);
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            if (!ahead[i]) {
+                workers.reach(i);
+                continue;
+            }
+            const std::unique_ptr<EncodedEntry> encoded = workers.take(i);
+            QVERIFY(encoded->ok);
+            QCOMPARE(inflateRaw(encoded->data), contents[static_cast<qsizetype>(i)]);
+            QCOMPARE(encoded->size, list[i].size);
+            QCOMPARE(encoded->crc, static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(
+                contents[static_cast<qsizetype>(i)].constData()), static_cast<uInt>(list[i].size))));
         }
     }
 
