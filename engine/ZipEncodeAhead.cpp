@@ -1,27 +1,42 @@
 #include "engine/ZipEncodeAhead.h"
 
-#include "engine/ZipEntryEncoder.h"
+#include <algorithm>
 
 namespace {
 
 // What a result may take before it is made: the content, deflate's worst
 // case growth and the encryption's additions.
-std::size_t reservation(const ZipEntry& entry)
+std::size_t reservation(std::uint64_t length)
 {
-    return static_cast<std::size_t>(entry.size + entry.size / 1000 + 128);
+    return static_cast<std::size_t>(length + length / 1000 + 128);
 }
 
 } // namespace
 
-ZipEncodeAhead::ZipEncodeAhead(const std::vector<ZipEntry>& entries, std::vector<bool> ahead, int level,
-                               const std::string* password, unsigned threads, std::size_t budget)
+ZipEncodeAhead::ZipEncodeAhead(const std::vector<ZipEntry>& entries, int level, const std::string* password,
+                               unsigned threads, std::size_t budget)
     : m_entries(entries)
-    , m_ahead(std::move(ahead))
     , m_level(level)
     , m_password(password)
     , m_budget(budget)
-    , m_done(entries.size())
+    , m_firstJob(entries.size() + 1)
 {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        m_firstJob[i] = m_jobs.size();
+        const ZipEntry& entry = entries[i];
+        if (entry.kind == ZipEntry::Kind::Directory)
+            continue;
+        if (entry.kind == ZipEntry::Kind::Symlink || entry.size <= kLargestWhole) {
+            m_jobs.push_back({i, 0, entry.size, true, true});
+            continue;
+        }
+        for (std::uint64_t offset = 0; offset < entry.size; offset += kPieceSize) {
+            const std::uint64_t length = std::min(kPieceSize, entry.size - offset);
+            m_jobs.push_back({i, offset, length, false, offset + length == entry.size});
+        }
+    }
+    m_firstJob[entries.size()] = m_jobs.size();
+    m_done.resize(m_jobs.size());
     for (unsigned i = 0; i < threads; ++i)
         m_threads.emplace_back([this] { work(); });
 }
@@ -41,56 +56,52 @@ void ZipEncodeAhead::work()
 {
     ZipEntryEncoder encoder;
     std::unique_lock lock(m_mutex);
-    for (;;) {
-        while (m_next < m_entries.size() && !m_ahead[m_next])
-            ++m_next;
-        if (m_stop || m_next >= m_entries.size())
-            return;
+    while (!m_stop && m_next < m_jobs.size()) {
         const std::size_t index = m_next++;
-        const std::size_t reserved = reservation(m_entries[index]);
-        m_workerWake.wait(lock, [&] { return m_stop || m_held + reserved <= m_budget || index <= m_writerAt; });
+        const Job& job = m_jobs[index];
+        const std::size_t reserved = reservation(job.length);
+        // The job the writer waits for always goes ahead, or a budget that
+        // only the writer can free would stop everything.
+        const auto mayGo = [&] { return m_stop || m_held + reserved <= m_budget || index <= m_writerAt; };
+        if (!mayGo()) {
+            ++m_workersWaiting;
+            m_workerWake.wait(lock, mayGo);
+            --m_workersWaiting;
+        }
         if (m_stop)
             return;
         m_held += reserved;
         lock.unlock();
 
-        auto result = std::make_unique<EncodedEntry>();
-        result->ok = encoder.start(m_entries[index], m_level, m_password) && encoder.encodeAll(&result->data);
-        result->deflated = encoder.deflated();
-        result->crc = encoder.crc();
-        result->size = encoder.size();
-        result->error = encoder.error();
-        if (!result->ok)
-            result->data.clear();
+        auto result = std::make_unique<EncodedPiece>();
+        const ZipEntry& entry = m_entries[job.entry];
+        if (job.whole)
+            encoder.encodeWhole(entry, m_level, m_password, result.get());
+        else
+            encoder.encodePiece(entry, m_level, job.offset, job.length, job.last, result.get());
 
         lock.lock();
         m_held = m_held - reserved + result->data.size();
         m_done[index] = std::move(result);
-        m_writerWake.notify_all();
+        if (m_writerWaiting && index == m_writerAt)
+            m_writerWake.notify_one();
     }
 }
 
-std::unique_ptr<EncodedEntry> ZipEncodeAhead::take(std::size_t index)
+std::unique_ptr<EncodedPiece> ZipEncodeAhead::take(std::size_t job)
 {
     std::unique_lock lock(m_mutex);
-    if (index > m_writerAt) {
-        m_writerAt = index;
-        m_workerWake.notify_all();
+    m_writerAt = std::max(m_writerAt, job);
+    if (!m_done[job]) {
+        if (m_workersWaiting > 0)
+            m_workerWake.notify_all();
+        m_writerWaiting = true;
+        m_writerWake.wait(lock, [&] { return m_done[job] != nullptr; });
+        m_writerWaiting = false;
     }
-    m_writerWake.wait(lock, [&] { return m_done[index] != nullptr; });
-    std::unique_ptr<EncodedEntry> result = std::move(m_done[index]);
+    std::unique_ptr<EncodedPiece> result = std::move(m_done[job]);
     m_held -= result->data.size();
-    m_workerWake.notify_all();
+    if (m_workersWaiting > 0)
+        m_workerWake.notify_all();
     return result;
-}
-
-void ZipEncodeAhead::reach(std::size_t index)
-{
-    {
-        std::lock_guard lock(m_mutex);
-        if (index <= m_writerAt)
-            return;
-        m_writerAt = index;
-    }
-    m_workerWake.notify_all();
 }

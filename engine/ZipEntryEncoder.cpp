@@ -1,5 +1,7 @@
 #include "engine/ZipEntryEncoder.h"
 
+#include <libdeflate.h>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,161 +12,154 @@
 
 namespace {
 
-constexpr std::size_t kReadSize = 256 * 1024;
-// next() hands out about this much at a time when streaming.
-constexpr std::size_t kPieceSize = 256 * 1024;
+constexpr std::size_t kDictionarySize = 32 * 1024;
+
+struct FileCloser final {
+    int fd;
+    ~FileCloser()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
 
 } // namespace
 
 ZipEntryEncoder::~ZipEntryEncoder()
 {
-    closeFile();
+    libdeflate_free_compressor(m_compressor);
     if (m_zipReady)
         deflateEnd(&m_zip);
 }
 
-bool ZipEntryEncoder::fail(const std::string& what, int error)
+bool ZipEntryEncoder::fail(EncodedPiece* result, const std::string& what, int error)
 {
-    m_error = what;
-    if (error != 0)
-        m_error += std::string(": ") + std::strerror(error);
-    closeFile();
+    result->ok = false;
+    result->data.clear();
+    result->error = error != 0 ? what + ": " + std::strerror(error) : what;
     return false;
 }
 
-void ZipEntryEncoder::closeFile()
+// Reads up to `length` bytes from `offset` into m_input; `got` tells how many there were.
+bool ZipEntryEncoder::readFile(const ZipEntry& entry, std::uint64_t offset, std::size_t length, std::size_t* got,
+                               EncodedPiece* result)
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
-}
-
-bool ZipEntryEncoder::start(const ZipEntry& entry, int level, const std::string* password)
-{
-    closeFile();
-    m_entry = &entry;
-    m_error.clear();
-    m_crc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
-    m_size = 0;
-    m_inputDone = m_finished = m_linkRead = m_headerWritten = false;
-    m_password = password;
-    m_deflate = deflates(entry, password);
-
-    if (m_deflate) {
-        if (m_zipReady && level == m_level) {
-            deflateReset(&m_zip);
-        } else {
-            if (m_zipReady)
-                deflateEnd(&m_zip);
-            m_zip = {};
-            // Raw deflate (no zlib header), the window and memory zip uses.
-            m_zipReady = deflateInit2(&m_zip, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
-            m_level = m_zipReady ? level : -1;
-            if (!m_zipReady)
-                return fail("deflate", 0);
-        }
-    }
-    if (entry.kind != ZipEntry::Kind::File)
-        return true;
-
     // Inside the chosen items a link is stored as a link, so a regular file
     // that turned into a link since it was listed is not followed. Opening
     // without blocking keeps a file that turned into a pipe from hanging us.
     const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (entry.followLink ? 0 : O_NOFOLLOW);
-    m_fd = ::open(entry.sourcePath.c_str(), flags);
-    if (m_fd < 0)
-        return fail(entry.sourcePath, errno);
+    const FileCloser file {::open(entry.sourcePath.c_str(), flags)};
+    if (file.fd < 0)
+        return fail(result, entry.sourcePath, errno);
     struct stat st {};
-    if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode))
-        return fail(entry.sourcePath + ": no longer a regular file", 0);
-    ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    m_input.resize(kReadSize);
+    if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return fail(result, entry.sourcePath + ": no longer a regular file", 0);
+
+    m_input.resize(std::max(m_input.size(), length));
+    *got = 0;
+    while (*got < length) {
+        const ssize_t n = ::pread(file.fd, m_input.data() + *got, length - *got,
+                                  static_cast<off_t>(offset + *got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return fail(result, entry.sourcePath, errno);
+        if (n == 0)
+            break;
+        *got += static_cast<std::size_t>(n);
+    }
     return true;
 }
 
-bool ZipEntryEncoder::read(const char** data, std::size_t* length)
+bool ZipEntryEncoder::encodeWhole(const ZipEntry& entry, int level, const std::string* password,
+                                  EncodedPiece* result)
 {
-    if (m_entry->kind == ZipEntry::Kind::Symlink) {
-        *data = m_entry->linkTarget.data();
-        *length = m_linkRead ? 0 : m_entry->linkTarget.size();
-        m_linkRead = true;
-        return true;
+    const char* content = entry.linkTarget.data();
+    std::size_t length = entry.linkTarget.size();
+    if (entry.kind == ZipEntry::Kind::File) {
+        if (!readFile(entry, 0, static_cast<std::size_t>(entry.size), &length, result))
+            return false;
+        content = m_input.data();
     }
-    for (;;) {
-        const ssize_t n = ::read(m_fd, m_input.data(), m_input.size());
-        if (n >= 0) {
-            *data = m_input.data();
-            *length = static_cast<std::size_t>(n);
-            return true;
+    result->crc = libdeflate_crc32(0, content, length);
+    result->size = length;
+    result->deflated = deflates(entry, password);
+
+    std::string& out = result->data;
+    out.clear();
+    if (password && !m_aes.start(*password, &out))
+        return fail(result, "encryption failed", 0);
+    const std::size_t begin = out.size();
+    if (!result->deflated) {
+        out.append(content, length);
+    } else {
+        if (!m_compressor || m_compressorLevel != level) {
+            libdeflate_free_compressor(m_compressor);
+            m_compressor = libdeflate_alloc_compressor(level);
+            m_compressorLevel = level;
+            if (!m_compressor)
+                return fail(result, "compressor", ENOMEM);
         }
-        if (errno != EINTR)
-            return fail(m_entry->sourcePath, errno);
+        out.resize(begin + libdeflate_deflate_compress_bound(m_compressor, length));
+        const std::size_t written
+            = libdeflate_deflate_compress(m_compressor, content, length, out.data() + begin, out.size() - begin);
+        if (written == 0)
+            return fail(result, "deflate", 0);
+        out.resize(begin + written);
     }
-}
-
-bool ZipEntryEncoder::compress(const char* data, std::size_t length, bool last, std::string* out)
-{
-    m_zip.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
-    m_zip.avail_in = static_cast<uInt>(length);
-    for (;;) {
-        // Room for what this input can become; small entries stay small.
-        const std::size_t room = std::clamp<std::size_t>(deflateBound(&m_zip, m_zip.avail_in), 1024, 256 * 1024);
-        const std::size_t at = out->size();
-        out->resize(at + room);
-        m_zip.next_out = reinterpret_cast<Bytef*>(out->data() + at);
-        m_zip.avail_out = static_cast<uInt>(room);
-        const int result = deflate(&m_zip, last ? Z_FINISH : Z_NO_FLUSH);
-        out->resize(at + room - m_zip.avail_out);
-        if (result == Z_STREAM_ERROR)
-            return fail("deflate", 0);
-        if (last ? result == Z_STREAM_END : m_zip.avail_in == 0 && m_zip.avail_out != 0)
-            return true;
-    }
-}
-
-bool ZipEntryEncoder::next(std::string* out, bool* finished)
-{
-    *finished = m_finished;
-    if (m_finished)
-        return true;
-    if (m_password && !m_headerWritten && !m_aes.start(*m_password, out))
-        return fail("encryption", 0);
-    m_headerWritten = true;
-
-    const std::size_t begin = out->size();
-    while (!m_inputDone && out->size() - begin < kPieceSize) {
-        const char* data = nullptr;
-        std::size_t length = 0;
-        if (!read(&data, &length))
-            return false;
-        m_inputDone = length == 0;
-        m_crc = static_cast<std::uint32_t>(crc32_z(m_crc, reinterpret_cast<const Bytef*>(data), length));
-        m_size += length;
-        if (!m_deflate)
-            out->append(data, length);
-        else if (!compress(data, length, m_inputDone, out))
-            return false;
-    }
-    if (m_password && out->size() > begin
-        && !m_aes.encrypt(reinterpret_cast<unsigned char*>(out->data() + begin), out->size() - begin))
-        return fail("encryption", 0);
-    if (m_inputDone) {
-        if (m_password && !m_aes.finish(out))
-            return fail("encryption", 0);
-        closeFile();
-        m_finished = true;
-    }
-    *finished = m_finished;
+    if (password
+        && (!m_aes.encrypt(reinterpret_cast<unsigned char*>(out.data() + begin), out.size() - begin)
+            || !m_aes.finish(&out)))
+        return fail(result, "encryption failed", 0);
+    result->ok = true;
     return true;
 }
 
-bool ZipEntryEncoder::encodeAll(std::string* out)
+bool ZipEntryEncoder::prepareZlib(int level)
 {
-    out->clear();
-    out->reserve(static_cast<std::size_t>(std::min<std::uint64_t>(m_entry->size + m_entry->size / 1000 + 64, 1 << 24)));
-    for (bool finished = false; !finished;) {
-        if (!next(out, &finished))
-            return false;
-    }
+    if (m_zipReady && level == m_zipLevel)
+        return deflateReset(&m_zip) == Z_OK;
+    if (m_zipReady)
+        deflateEnd(&m_zip);
+    m_zip = {};
+    // Raw deflate (no zlib header) with the window and memory zip uses.
+    m_zipReady = deflateInit2(&m_zip, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+    m_zipLevel = m_zipReady ? level : -1;
+    return m_zipReady;
+}
+
+bool ZipEntryEncoder::encodePiece(const ZipEntry& entry, int level, std::uint64_t offset, std::uint64_t length,
+                                  bool last, EncodedPiece* result)
+{
+    const auto dictionary = static_cast<std::size_t>(std::min<std::uint64_t>(offset, kDictionarySize));
+    std::size_t got = 0;
+    if (!readFile(entry, offset - dictionary, dictionary + static_cast<std::size_t>(length), &got, result))
+        return false;
+    if (got != dictionary + length)
+        return fail(result, entry.sourcePath + ": changed while being packed", 0);
+    if (!prepareZlib(level))
+        return fail(result, "deflate", 0);
+    const char* content = m_input.data() + dictionary;
+    if (dictionary > 0
+        && deflateSetDictionary(&m_zip, reinterpret_cast<const Bytef*>(m_input.data()),
+                                static_cast<uInt>(dictionary))
+            != Z_OK)
+        return fail(result, "deflate", 0);
+    result->crc = libdeflate_crc32(0, content, static_cast<std::size_t>(length));
+    result->size = length;
+    result->deflated = true;
+
+    // A sync flush ends the piece on a byte boundary without ending the stream.
+    std::string& out = result->data;
+    out.resize(deflateBound(&m_zip, static_cast<uLong>(length)) + 16);
+    m_zip.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(content));
+    m_zip.avail_in = static_cast<uInt>(length);
+    m_zip.next_out = reinterpret_cast<Bytef*>(out.data());
+    m_zip.avail_out = static_cast<uInt>(out.size());
+    const int status = deflate(&m_zip, last ? Z_FINISH : Z_SYNC_FLUSH);
+    if (status != (last ? Z_STREAM_END : Z_OK) || m_zip.avail_in != 0 || m_zip.avail_out == 0)
+        return fail(result, "deflate", 0);
+    out.resize(out.size() - m_zip.avail_out);
+    result->ok = true;
     return true;
 }

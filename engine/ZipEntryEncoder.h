@@ -9,12 +9,25 @@
 #include <string>
 #include <vector>
 
-// Turns the content of one file or link entry into the bytes the archive
-// stores: raw deflate at the chosen level, then WinZip AES-256 when there is
-// a password. It also computes the content's CRC-32 and size. It works
-// piece by piece, so an entry of any size needs only its buffers, and it
-// keeps its deflate state from one entry to the next. An empty entry
-// without a password is stored as it is. One thread at a time.
+struct libdeflate_compressor;
+
+// One encoded job: a whole entry as the archive stores it (compressed and,
+// with a password, encrypted), or one piece of a large entry's deflate data.
+struct EncodedPiece final {
+    bool ok = false;
+    bool deflated = true;
+    std::string data;
+    std::uint32_t crc = 0;  // of the content this piece covers
+    std::uint64_t size = 0; // content bytes this piece covers
+    std::string error;
+};
+
+// Turns entry content into the bytes the archive stores. A whole entry is
+// compressed in one go by libdeflate, which is several times faster than
+// zlib at the same level and compresses as well or better. A large file is
+// compressed in pieces by zlib instead, since only zlib can end a piece
+// without ending the stream and prime the next with the data before it.
+// Keeps its compressor states between jobs; one thread at a time.
 class ZipEntryEncoder final {
 public:
     // Whether `entry` is stored deflated: all but an empty file without a password.
@@ -28,41 +41,29 @@ public:
     ZipEntryEncoder(const ZipEntryEncoder&) = delete;
     ZipEntryEncoder& operator=(const ZipEntryEncoder&) = delete;
 
-    // Begins `entry` (File or Symlink). `password` null: no encryption.
-    // False, with error(), when the file cannot be opened.
-    bool start(const ZipEntry& entry, int level, const std::string* password);
-    // Appends the next stored bytes to `out` and sets `finished` with the
-    // last of them. False, with error(), when reading or encoding fails.
-    bool next(std::string* out, bool* finished);
-    // Encodes the whole entry into `out`.
-    bool encodeAll(std::string* out);
-
-    bool deflated() const { return m_deflate; }
-    std::uint32_t crc() const { return m_crc; }
-    std::uint64_t size() const { return m_size; }
-    const std::string& error() const { return m_error; }
+    // A File or Symlink entry whole: its content (a file up to its listed
+    // size: one that grows meanwhile is cut there), deflated unless empty,
+    // then encrypted with WinZip AES-256 when `password` is given.
+    bool encodeWhole(const ZipEntry& entry, int level, const std::string* password, EncodedPiece* result);
+    // `length` bytes of a File entry from `offset` on, as one piece of its
+    // deflate data: primed with the 32 KiB before it and ended on a byte
+    // boundary (the `last` piece ends the stream), so that the pieces in
+    // order make the entry's deflate data. Not encrypted: the caller
+    // encrypts the joined whole.
+    bool encodePiece(const ZipEntry& entry, int level, std::uint64_t offset, std::uint64_t length, bool last,
+                     EncodedPiece* result);
 
 private:
-    bool fail(const std::string& what, int error);
-    bool read(const char** data, std::size_t* length);
-    bool compress(const char* data, std::size_t length, bool last, std::string* out);
-    void closeFile();
+    bool fail(EncodedPiece* result, const std::string& what, int error);
+    bool readFile(const ZipEntry& entry, std::uint64_t offset, std::size_t length, std::size_t* got,
+                  EncodedPiece* result);
+    bool prepareZlib(int level);
 
+    libdeflate_compressor* m_compressor = nullptr;
+    int m_compressorLevel = -1;
     z_stream m_zip {};
     bool m_zipReady = false;
-    int m_level = -1;
-    bool m_deflate = true;
-    int m_fd = -1;
-    const ZipEntry* m_entry = nullptr;
-    std::string m_linkData;
-    bool m_linkRead = false;
-    bool m_inputDone = false;
-    bool m_finished = false;
-    const std::string* m_password = nullptr;
-    bool m_headerWritten = false;
+    int m_zipLevel = -1;
     ZipAesEncryptor m_aes;
     std::vector<char> m_input;
-    std::uint32_t m_crc = 0;
-    std::uint64_t m_size = 0;
-    std::string m_error;
 };

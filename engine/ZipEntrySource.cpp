@@ -1,8 +1,11 @@
 #include "engine/ZipEntrySource.h"
 
+#include "engine/ZipAesEncryptor.h"
 #include "engine/ZipEncodeAhead.h"
 #include "engine/ZipEntryEncoder.h"
 #include "platform/Logging.h"
+
+#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -14,10 +17,10 @@ namespace {
 struct State final {
     const ZipEntrySource::Context* context = nullptr;
     std::size_t index = 0;
-    std::unique_ptr<EncodedEntry> ready; // taken from the workers
-    std::string buffer;                  // streamed here
+    std::string buffer; // the bytes not yet read by libzip
     std::size_t at = 0;
-    bool streaming = false;
+    std::size_t nextJob = 0;
+    std::size_t endJob = 0;
     bool complete = false; // all bytes made: crc and size are known
     std::uint32_t crc = 0;
     std::uint64_t size = 0;
@@ -34,44 +37,57 @@ struct State final {
 
     zip_int64_t open()
     {
-        at = 0;
-        if ((*context->ahead)[index]) {
-            ready = context->encodeAhead->take(index);
-            if (!ready->ok)
-                return fail(ready->error);
-            crc = ready->crc;
-            size = ready->size;
-            complete = true;
-            return 0;
-        }
-        if (context->encodeAhead)
-            context->encodeAhead->reach(index);
-        streaming = true;
         buffer.clear();
-        if (!context->streamer->start(entry(), context->level, context->password))
-            return fail(context->streamer->error());
+        at = 0;
+        crc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
+        size = 0;
+        complete = false;
+        nextJob = context->encodeAhead->firstJob(index);
+        endJob = nextJob + context->encodeAhead->jobCount(index);
+        if (endJob - nextJob == 1) {
+            // A whole entry, finished by a worker.
+            const std::unique_ptr<EncodedPiece> piece = context->encodeAhead->take(nextJob++);
+            if (!piece->ok)
+                return fail(piece->error);
+            buffer = std::move(piece->data);
+            crc = piece->crc;
+            size = piece->size;
+            complete = true;
+        } else if (context->password && !context->encryptor->start(*context->password, &buffer)) {
+            return fail(entry().name + ": encryption failed");
+        }
+        return 0;
+    }
+
+    // Joins the next piece of a large entry: one deflate stream, one CRC,
+    // encrypted as a whole.
+    zip_int64_t nextPiece()
+    {
+        const std::unique_ptr<EncodedPiece> piece = context->encodeAhead->take(nextJob++);
+        if (!piece->ok)
+            return fail(piece->error);
+        buffer = std::move(piece->data);
+        at = 0;
+        crc = static_cast<std::uint32_t>(crc32_combine64(crc, piece->crc, static_cast<z_off64_t>(piece->size)));
+        size += piece->size;
+        if (context->password) {
+            if (!context->encryptor->encrypt(reinterpret_cast<unsigned char*>(buffer.data()), buffer.size()))
+                return fail(entry().name + ": encryption failed");
+            if (nextJob == endJob && !context->encryptor->finish(&buffer))
+                return fail(entry().name + ": encryption failed");
+        }
+        complete = nextJob == endJob;
         return 0;
     }
 
     zip_int64_t read(void* data, zip_uint64_t length)
     {
-        const std::string* source = ready ? &ready->data : &buffer;
-        if (streaming) {
-            while (at == buffer.size() && !complete) {
-                buffer.clear();
-                at = 0;
-                bool finished = false;
-                if (!context->streamer->next(&buffer, &finished))
-                    return fail(context->streamer->error());
-                if (finished) {
-                    complete = true;
-                    crc = context->streamer->crc();
-                    size = context->streamer->size();
-                }
-            }
+        while (at == buffer.size() && !complete) {
+            if (nextPiece() < 0)
+                return -1;
         }
-        const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(length), source->size() - at);
-        std::memcpy(data, source->data() + at, n);
+        const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(length), buffer.size() - at);
+        std::memcpy(data, buffer.data() + at, n);
         at += n;
         return static_cast<zip_int64_t>(n);
     }
@@ -121,7 +137,6 @@ zip_int64_t callback(void* userdata, void* data, zip_uint64_t length, zip_source
     case ZIP_SOURCE_READ:
         return state->read(data, length);
     case ZIP_SOURCE_CLOSE:
-        state->ready.reset();
         state->buffer = std::string();
         return 0;
     case ZIP_SOURCE_STAT:

@@ -8,22 +8,21 @@
 #include <string>
 #include <vector>
 
+class ZipAesEncryptor;
 class ZipEncodeAhead;
-class ZipEntryEncoder;
 
 // The libzip source of one file or link entry. It hands libzip the bytes to
 // store, already compressed (and encrypted), with their CRC and size, so
-// that libzip only lays out the headers around them: the compressing
-// happens in ZipEntryEncoder, on worker threads when ZipEncodeAhead took
-// the entry, or here on the writing thread for the large ones.
+// that libzip only lays out the headers around them. The compressing is
+// done by ZipEncodeAhead's workers; the pieces of a large entry are joined,
+// and encrypted, here on the writing thread.
 class ZipEntrySource final {
 public:
     // Shared by all entries of one archive; must outlive zip_close.
     struct Context final {
         const std::vector<ZipEntry>* entries = nullptr;
-        const std::vector<bool>* ahead = nullptr; // encoded by `encodeAhead`
         ZipEncodeAhead* encodeAhead = nullptr;
-        ZipEntryEncoder* streamer = nullptr;      // for the others, on the writing thread
+        ZipAesEncryptor* encryptor = nullptr; // for entries that come in pieces
         int level = 1;
         const std::string* password = nullptr;
     };

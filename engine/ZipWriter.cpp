@@ -1,5 +1,6 @@
 #include "engine/ZipWriter.h"
 
+#include "engine/ZipAesEncryptor.h"
 #include "engine/ZipEncodeAhead.h"
 #include "engine/ZipEntryEncoder.h"
 #include "engine/ZipEntrySource.h"
@@ -19,11 +20,9 @@
 
 namespace {
 
-// Entries up to this size are encoded whole on the worker threads; larger
-// ones are streamed by the writing thread, so their size costs no memory.
-constexpr std::uint64_t kLargestEncodedAhead = 16 * 1024 * 1024;
-// Encoded entries waiting for the writer hold at most about this much.
-constexpr std::size_t kEncodeAheadBudget = 64 * 1024 * 1024;
+// Compressed work waiting for the writer holds at most about this much:
+// enough for every core to run well ahead, small whatever the files' sizes.
+constexpr std::size_t kEncodeAheadBudget = 16 * 1024 * 1024;
 
 // Every entry allocates and frees buffers: libzip's own, and the encoded
 // bytes handed from the workers to the writer. With glibc's default
@@ -179,14 +178,10 @@ bool ZipWriter::write(const std::string& path, const std::vector<ZipEntry>& entr
     zip_error_fini(&error);
 
     const std::string password = options.password ? options.password->toStdString() : std::string();
-    std::vector<bool> ahead(entries.size());
-    for (std::size_t i = 0; i < entries.size(); ++i)
-        ahead[i] = entries[i].kind != ZipEntry::Kind::Directory && entries[i].size <= kLargestEncodedAhead;
-    ZipEntryEncoder streamer;
+    ZipAesEncryptor encryptor;
     ZipEntrySource::Context context;
     context.entries = &entries;
-    context.ahead = &ahead;
-    context.streamer = &streamer;
+    context.encryptor = &encryptor;
     context.level = options.compressionLevel;
     context.password = options.password ? &password : nullptr;
     for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -206,9 +201,9 @@ bool ZipWriter::write(const std::string& path, const std::vector<ZipEntry>& entr
     (*progress.handler)(0, progress.total);
 
     // libzip lays out the archive here, taking each entry's bytes from its
-    // source while the workers encode the next ones.
+    // source while the workers compress the next ones.
     const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
-    ZipEncodeAhead encodeAhead(entries, ahead, options.compressionLevel, context.password, threads, kEncodeAheadBudget);
+    ZipEncodeAhead encodeAhead(entries, options.compressionLevel, context.password, threads, kEncodeAheadBudget);
     context.encodeAhead = &encodeAhead;
     if (zip_close(archive) != 0) {
         qCWarning(lcEngineZip, "zip writer: %s: %s", path.c_str(), zip_strerror(archive));

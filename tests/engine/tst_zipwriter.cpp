@@ -1,5 +1,4 @@
 #include "engine/ZipEncodeAhead.h"
-#include "engine/ZipEntryEncoder.h"
 #include "engine/ZipOutputFile.h"
 #include "engine/ZipWriter.h"
 #include "tests/engine/ZipInspection.h"
@@ -44,11 +43,11 @@ QByteArray wordSoup(int bytes)
     return text;
 }
 
-QByteArray inflateRaw(const std::string& data)
+QByteArray inflateRaw(const std::string& data, qsizetype expected)
 {
     z_stream stream {};
     inflateInit2(&stream, -MAX_WBITS);
-    QByteArray out(1 << 20, Qt::Uninitialized);
+    QByteArray out(expected + 1, Qt::Uninitialized);
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
     stream.avail_in = static_cast<uInt>(data.size());
     stream.next_out = reinterpret_cast<Bytef*>(out.data());
@@ -225,12 +224,13 @@ private slots:
         }
     }
 
-    // Entries past the size that workers encode whole are streamed by the writing thread.
-    void largeEntriesAreStreamed()
+    // Large entries are compressed in pieces side by side, joined and encrypted as one.
+    void largeEntriesComeInPieces()
     {
+        const auto bigSize = static_cast<qsizetype>(ZipEncodeAhead::kLargestWhole + ZipEncodeAhead::kPieceSize + 12345);
         QByteArray big;
-        big.reserve(17 << 20);
-        for (int i = 0; big.size() < (17 << 20); ++i)
+        big.reserve(bigSize + 64);
+        for (int i = 0; big.size() < bigSize; ++i)
             big += "row " + QByteArray::number(i) + ": " + QByteArray::number(i * 2654435761u % 1000003) + '\n';
         writeFile(path(QStringLiteral("large/big.txt")), big);
         writeFile(path(QStringLiteral("large/small.txt")), "small");
@@ -239,38 +239,45 @@ private slots:
         const auto all = entries(archive);
         QCOMPARE(all[QStringLiteral("big.txt")][QStringLiteral("size")].toInteger(), qint64(big.size()));
         QCOMPARE(all[QStringLiteral("big.txt")][QStringLiteral("aes")][QStringLiteral("strength")].toInt(), 3);
-        QVERIFY(sevenZipTest(archive, QStringLiteral("pw")));
+        const QString out = path(QStringLiteral("large-out"));
+        QVERIFY(sevenZipExtract(archive, out, QStringLiteral("pw")));
+        QFile extracted(out + QStringLiteral("/big.txt"));
+        QVERIFY(extracted.open(QIODevice::ReadOnly));
+        QVERIFY(extracted.readAll() == big);
     }
 
-    // The workers must hand over every entry in order, whatever the budget,
-    // while the writer streams the entries that are not theirs.
+    // Whatever the budget, the workers hand over every job in order, and
+    // the pieces of a large entry join into one deflate stream.
     void encodeAheadKeepsListOrderWithinAnyBudget()
     {
         std::vector<ZipEntry> list;
-        std::vector<bool> ahead;
         QList<QByteArray> contents;
-        for (int i = 0; i < 40; ++i) {
+        for (int i = 0; i < 24; ++i) {
             const QString file = path(QStringLiteral("ahead/%1.txt").arg(i));
-            contents.append(wordSoup(1000 + 700 * i));
+            const int large = static_cast<int>(ZipEncodeAhead::kLargestWhole + ZipEncodeAhead::kPieceSize * 3 / 2);
+            contents.append(wordSoup(i % 7 == 3 ? large : 1000 + 700 * i));
             writeFile(file, contents.last());
             ZipEntry entry;
             entry.sourcePath = QFile::encodeName(file).toStdString();
             entry.size = static_cast<std::uint64_t>(contents.last().size());
             list.push_back(entry);
-            ahead.push_back(i % 5 != 3);
         }
-        ZipEncodeAhead workers(list, ahead, 6, nullptr, 3, 1024);
+        ZipEncodeAhead workers(list, 6, nullptr, 3, 1024);
         for (std::size_t i = 0; i < list.size(); ++i) {
-            if (!ahead[i]) {
-                workers.reach(i);
-                continue;
+            const QByteArray& content = contents[static_cast<qsizetype>(i)];
+            const std::uint64_t pieces = (list[i].size + ZipEncodeAhead::kPieceSize - 1) / ZipEncodeAhead::kPieceSize;
+            QCOMPARE(workers.jobCount(i), list[i].size > ZipEncodeAhead::kLargestWhole ? pieces : 1);
+            std::string joined;
+            std::uint32_t crc = 0;
+            for (std::size_t job = workers.firstJob(i); job < workers.firstJob(i) + workers.jobCount(i); ++job) {
+                const std::unique_ptr<EncodedPiece> piece = workers.take(job);
+                QVERIFY2(piece->ok, piece->error.c_str());
+                joined += piece->data;
+                crc = static_cast<std::uint32_t>(crc32_combine(crc, piece->crc, static_cast<z_off_t>(piece->size)));
             }
-            const std::unique_ptr<EncodedEntry> encoded = workers.take(i);
-            QVERIFY(encoded->ok);
-            QCOMPARE(inflateRaw(encoded->data), contents[static_cast<qsizetype>(i)]);
-            QCOMPARE(encoded->size, list[i].size);
-            QCOMPARE(encoded->crc, static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(
-                contents[static_cast<qsizetype>(i)].constData()), static_cast<uInt>(list[i].size))));
+            QCOMPARE(inflateRaw(joined, content.size()), content);
+            QCOMPARE(crc, static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(content.constData()),
+                                                           static_cast<uInt>(content.size()))));
         }
     }
 
