@@ -8,9 +8,10 @@
 struct evp_cipher_ctx_st;
 struct evp_mac_ctx_st;
 
-// WinZip AES-256 encryption of one entry's stored data: a random salt and
-// the password verifier before the data, AES in counter mode over the
-// (compressed) data, and an HMAC-SHA1 code of the encrypted data after it.
+// AES-256 encryption of one entry's stored data in the zip AE-2 format: a
+// random salt and the password verifier before the data, AES in counter
+// mode over the (compressed) data, and an HMAC-SHA1 code of the encrypted
+// data after it.
 // The key stream is made many blocks per cipher call, which keeps the cost
 // of encryption small next to that of compression. Reusable entry after
 // entry; one thread at a time.

@@ -43,7 +43,7 @@ public:
 
     // A File or Symlink entry whole: its content (a file up to its listed
     // size: one that grows meanwhile is cut there), deflated unless empty,
-    // then encrypted with WinZip AES-256 when `password` is given.
+    // then encrypted with AES-256 (AE-2) when `password` is given.
     bool encodeWhole(const ZipEntry& entry, int level, const std::string* password, EncodedPiece* result);
     // `length` bytes of a File entry from `offset` on, as one piece of its
     // deflate data: primed with the 32 KiB before it and ended on a byte
