@@ -81,7 +81,7 @@ void ZipEncodeAhead::work()
             encoder.encodePiece(entry, m_level, job.offset, job.length, job.last, result.get());
 
         lock.lock();
-        m_held = m_held - reserved + result->data.size();
+        m_held = m_held - reserved + result->data.capacity();
         m_done[index] = std::move(result);
         if (m_writerWaiting && index == m_writerAt)
             m_writerWake.notify_one();
@@ -100,7 +100,7 @@ std::unique_ptr<EncodedPiece> ZipEncodeAhead::take(std::size_t job)
         m_writerWaiting = false;
     }
     std::unique_ptr<EncodedPiece> result = std::move(m_done[job]);
-    m_held -= result->data.size();
+    m_held -= result->data.capacity();
     if (m_workersWaiting > 0)
         m_workerWake.notify_all();
     return result;

@@ -85,14 +85,12 @@ bool ZipEntryEncoder::encodeWhole(const ZipEntry& entry, int level, const std::s
     result->size = length;
     result->deflated = deflates(entry, password);
 
-    std::string& out = result->data;
-    out.clear();
-    if (password && !m_aes.start(*password, &out))
-        return fail(result, "encryption failed", 0);
-    const std::size_t begin = out.size();
-    if (!result->deflated) {
-        out.append(content, length);
-    } else {
+    // Compress into the reused scratch buffer and keep an exact copy: a
+    // result sized for the worst case would hold several times its bytes
+    // while it waits for the writer.
+    const char* stored = content;
+    std::size_t storedLength = length;
+    if (result->deflated) {
         if (!m_compressor || m_compressorLevel != level) {
             libdeflate_free_compressor(m_compressor);
             m_compressor = libdeflate_alloc_compressor(level);
@@ -100,15 +98,22 @@ bool ZipEntryEncoder::encodeWhole(const ZipEntry& entry, int level, const std::s
             if (!m_compressor)
                 return fail(result, "compressor", ENOMEM);
         }
-        out.resize(begin + libdeflate_deflate_compress_bound(m_compressor, length));
-        const std::size_t written
-            = libdeflate_deflate_compress(m_compressor, content, length, out.data() + begin, out.size() - begin);
-        if (written == 0)
+        m_output.resize(std::max(m_output.size(), libdeflate_deflate_compress_bound(m_compressor, length)));
+        storedLength = libdeflate_deflate_compress(m_compressor, content, length, m_output.data(), m_output.size());
+        if (storedLength == 0)
             return fail(result, "deflate", 0);
-        out.resize(begin + written);
+        stored = m_output.data();
     }
+
+    std::string& out = result->data;
+    out.clear();
+    out.reserve(storedLength + (password ? ZipAesEncryptor::kOverhead : 0));
+    if (password && !m_aes.start(*password, &out))
+        return fail(result, "encryption failed", 0);
+    const std::size_t begin = out.size();
+    out.append(stored, storedLength);
     if (password
-        && (!m_aes.encrypt(reinterpret_cast<unsigned char*>(out.data() + begin), out.size() - begin)
+        && (!m_aes.encrypt(reinterpret_cast<unsigned char*>(out.data() + begin), storedLength)
             || !m_aes.finish(&out)))
         return fail(result, "encryption failed", 0);
     result->ok = true;
@@ -150,16 +155,15 @@ bool ZipEntryEncoder::encodePiece(const ZipEntry& entry, int level, std::uint64_
     result->deflated = true;
 
     // A sync flush ends the piece on a byte boundary without ending the stream.
-    std::string& out = result->data;
-    out.resize(deflateBound(&m_zip, static_cast<uLong>(length)) + 16);
+    m_output.resize(std::max<std::size_t>(m_output.size(), deflateBound(&m_zip, static_cast<uLong>(length)) + 16));
     m_zip.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(content));
     m_zip.avail_in = static_cast<uInt>(length);
-    m_zip.next_out = reinterpret_cast<Bytef*>(out.data());
-    m_zip.avail_out = static_cast<uInt>(out.size());
+    m_zip.next_out = reinterpret_cast<Bytef*>(m_output.data());
+    m_zip.avail_out = static_cast<uInt>(m_output.size());
     const int status = deflate(&m_zip, last ? Z_FINISH : Z_SYNC_FLUSH);
     if (status != (last ? Z_STREAM_END : Z_OK) || m_zip.avail_in != 0 || m_zip.avail_out == 0)
         return fail(result, "deflate", 0);
-    out.resize(out.size() - m_zip.avail_out);
+    result->data.assign(m_output.data(), m_output.size() - m_zip.avail_out);
     result->ok = true;
     return true;
 }

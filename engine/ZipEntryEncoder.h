@@ -65,5 +65,6 @@ private:
     bool m_zipReady = false;
     int m_zipLevel = -1;
     ZipAesEncryptor m_aes;
-    std::vector<char> m_input;
+    std::vector<char> m_input;  // content read, reused from job to job
+    std::vector<char> m_output; // compressed, reused likewise
 };

@@ -22,7 +22,7 @@ public:
     struct Options final {
         int compressionLevel = 1;          // deflate level, 1 (fastest) to 9 (smallest)
         std::optional<QString> password;   // no value: nothing is encrypted
-        bool aes = true;                   // a password protects every file entry with AES-256
+        bool aes = true;                   // AES-256 for every file entry; the only encryption offered
     };
 
     // Packs the contents of `directory` into a new archive at `path` (see

@@ -321,6 +321,26 @@ private slots:
         QVERIFY2(left.isEmpty(), qPrintable(left.join(u' ')));
     }
 
+    // Between listing and reading a file may vanish or be swapped for a
+    // link; neither may end in a successful archive, nor may the link be followed.
+    void filesChangingUnderTheWriterFailTheArchive()
+    {
+        writeFile(path(QStringLiteral("change/item/keep.txt")), "keep");
+        writeFile(path(QStringLiteral("change/item/swap.txt")), "swap");
+        const std::vector<ZipEntry> list
+            = listZipEntries(QFile::encodeName(path(QStringLiteral("change"))).toStdString(), false);
+        QCOMPARE(list.size(), std::size_t(3));
+        const std::string archive = QFile::encodeName(path(QStringLiteral("change.zip"))).toStdString();
+        QVERIFY(ZipWriter::write(archive, list, {}, {}));
+        QVERIFY(QFile::remove(path(QStringLiteral("change.zip"))));
+
+        QVERIFY(QFile::remove(path(QStringLiteral("change/item/swap.txt"))));
+        QVERIFY(!ZipWriter::write(archive, list, {}, {}));
+        QVERIFY(QFile::link(QStringLiteral("/etc/hostname"), path(QStringLiteral("change/item/swap.txt"))));
+        QVERIFY(!ZipWriter::write(archive, list, {}, {}));
+        QVERIFY(!QFile::exists(path(QStringLiteral("change.zip"))));
+    }
+
     void nothingToPackIsAFailure()
     {
         QDir().mkpath(path(QStringLiteral("nothing")));
