@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr std::size_t kDictionarySize = 32 * 1024;
-
 struct FileCloser final {
     int fd;
     ~FileCloser()
@@ -28,8 +26,8 @@ struct FileCloser final {
 ZipEntryEncoder::~ZipEntryEncoder()
 {
     libdeflate_free_compressor(m_compressor);
-    if (m_zipReady)
-        deflateEnd(&m_zip);
+    if (m_inflateReady)
+        inflateEnd(&m_inflate);
 }
 
 bool ZipEntryEncoder::fail(EncodedPiece* result, const std::string& what, int error)
@@ -90,20 +88,8 @@ bool ZipEntryEncoder::encodeWhole(const ZipEntry& entry, int level, const std::s
     // while it waits for the writer.
     const char* stored = content;
     std::size_t storedLength = length;
-    if (result->deflated) {
-        if (!m_compressor || m_compressorLevel != level) {
-            libdeflate_free_compressor(m_compressor);
-            m_compressor = libdeflate_alloc_compressor(level);
-            m_compressorLevel = level;
-            if (!m_compressor)
-                return fail(result, "compressor", ENOMEM);
-        }
-        m_output.resize(std::max(m_output.size(), libdeflate_deflate_compress_bound(m_compressor, length)));
-        storedLength = libdeflate_deflate_compress(m_compressor, content, length, m_output.data(), m_output.size());
-        if (storedLength == 0)
-            return fail(result, "deflate", 0);
-        stored = m_output.data();
-    }
+    if (result->deflated && !compress(content, length, level, result, &stored, &storedLength))
+        return false;
 
     std::string& out = result->data;
     out.clear();
@@ -120,50 +106,93 @@ bool ZipEntryEncoder::encodeWhole(const ZipEntry& entry, int level, const std::s
     return true;
 }
 
-bool ZipEntryEncoder::prepareZlib(int level)
+bool ZipEntryEncoder::compress(const char* content, std::size_t length, int level, EncodedPiece* result,
+                               const char** compressed, std::size_t* compressedLength)
 {
-    if (m_zipReady && level == m_zipLevel)
-        return deflateReset(&m_zip) == Z_OK;
-    if (m_zipReady)
-        deflateEnd(&m_zip);
-    m_zip = {};
-    // Raw deflate (no zlib header) with the window and memory zip uses.
-    m_zipReady = deflateInit2(&m_zip, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
-    m_zipLevel = m_zipReady ? level : -1;
-    return m_zipReady;
+    if (!m_compressor || m_compressorLevel != level) {
+        libdeflate_free_compressor(m_compressor);
+        m_compressor = libdeflate_alloc_compressor(level);
+        m_compressorLevel = level;
+        if (!m_compressor)
+            return fail(result, "compressor", ENOMEM);
+    }
+    // Room for a stored block's worth more, for the end a piece may need.
+    m_output.resize(std::max(m_output.size(), libdeflate_deflate_compress_bound(m_compressor, length) + 8));
+    *compressedLength = libdeflate_deflate_compress(m_compressor, content, length, m_output.data(), m_output.size());
+    *compressed = m_output.data();
+    return *compressedLength > 0 || fail(result, "deflate", 0);
+}
+
+// Turns a complete deflate stream into one that the next piece continues:
+// clears the final-block bit of its last block and ends it with an empty
+// stored block, which brings it to a byte boundary (what zlib's sync flush
+// writes). Where the last block starts, and how many bits of the last byte
+// are unused, is found by inflating the stream one block at a time; the
+// inflating checks the stream on the way.
+bool ZipEntryEncoder::continueStream(std::size_t* length, EncodedPiece* result)
+{
+    if (!m_inflateReady) {
+        m_inflateReady = inflateInit2(&m_inflate, -MAX_WBITS) == Z_OK;
+        if (!m_inflateReady)
+            return fail(result, "inflate", 0);
+    } else if (inflateReset(&m_inflate) != Z_OK) {
+        return fail(result, "inflate", 0);
+    }
+    unsigned char* stream = reinterpret_cast<unsigned char*>(m_output.data());
+    m_inflate.next_in = stream;
+    m_inflate.avail_in = static_cast<uInt>(*length);
+    std::uint64_t lastBlock = 0; // bit where the last block's header starts
+    unsigned unusedBits = 0;     // after the last block, in the last byte
+    unsigned char scratch[64 * 1024];
+    for (;;) {
+        m_inflate.next_out = scratch;
+        m_inflate.avail_out = sizeof scratch;
+        if (inflate(&m_inflate, Z_BLOCK) != Z_OK)
+            return fail(result, "deflate stream", 0);
+        // Stopped at the end of a block (128), maybe the last one (64); the
+        // low bits count the unused bits of the last byte read.
+        const int type = m_inflate.data_type;
+        const std::uint64_t nextBit = (*length - m_inflate.avail_in) * 8 - static_cast<unsigned>(type & 7);
+        if ((type & 128) && (type & 64)) {
+            unusedBits = static_cast<unsigned>(type & 7);
+            break;
+        }
+        if (type & 128)
+            lastBlock = nextBit;
+        else if (m_inflate.avail_in == 0 && m_inflate.avail_out != 0)
+            return fail(result, "deflate stream", 0);
+    }
+    if (m_inflate.avail_in != 0)
+        return fail(result, "deflate stream", 0);
+    stream[lastBlock / 8] &= static_cast<unsigned char>(~(1u << (lastBlock % 8)));
+    // The stored block's three header bits are zero, like the padding they
+    // take; when fewer than three bits are left they spill into a zero byte.
+    if (unusedBits < 3)
+        stream[(*length)++] = 0;
+    for (const unsigned char byte : {0x00, 0x00, 0xFF, 0xFF})
+        stream[(*length)++] = byte;
+    return true;
 }
 
 bool ZipEntryEncoder::encodePiece(const ZipEntry& entry, int level, std::uint64_t offset, std::uint64_t length,
                                   bool last, EncodedPiece* result)
 {
-    const auto dictionary = static_cast<std::size_t>(std::min<std::uint64_t>(offset, kDictionarySize));
     std::size_t got = 0;
-    if (!readFile(entry, offset - dictionary, dictionary + static_cast<std::size_t>(length), &got, result))
+    if (!readFile(entry, offset, static_cast<std::size_t>(length), &got, result))
         return false;
-    if (got != dictionary + length)
+    if (got != length)
         return fail(result, entry.sourcePath + ": changed while being packed", 0);
-    if (!prepareZlib(level))
-        return fail(result, "deflate", 0);
-    const char* content = m_input.data() + dictionary;
-    if (dictionary > 0
-        && deflateSetDictionary(&m_zip, reinterpret_cast<const Bytef*>(m_input.data()),
-                                static_cast<uInt>(dictionary))
-            != Z_OK)
-        return fail(result, "deflate", 0);
-    result->crc = libdeflate_crc32(0, content, static_cast<std::size_t>(length));
-    result->size = length;
+    result->crc = libdeflate_crc32(0, m_input.data(), got);
+    result->size = got;
     result->deflated = true;
 
-    // A sync flush ends the piece on a byte boundary without ending the stream.
-    m_output.resize(std::max<std::size_t>(m_output.size(), deflateBound(&m_zip, static_cast<uLong>(length)) + 16));
-    m_zip.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(content));
-    m_zip.avail_in = static_cast<uInt>(length);
-    m_zip.next_out = reinterpret_cast<Bytef*>(m_output.data());
-    m_zip.avail_out = static_cast<uInt>(m_output.size());
-    const int status = deflate(&m_zip, last ? Z_FINISH : Z_SYNC_FLUSH);
-    if (status != (last ? Z_STREAM_END : Z_OK) || m_zip.avail_in != 0 || m_zip.avail_out == 0)
-        return fail(result, "deflate", 0);
-    result->data.assign(m_output.data(), m_output.size() - m_zip.avail_out);
+    const char* compressed = nullptr;
+    std::size_t compressedLength = 0;
+    if (!compress(m_input.data(), got, level, result, &compressed, &compressedLength))
+        return false;
+    if (!last && !continueStream(&compressedLength, result))
+        return false;
+    result->data.assign(compressed, compressedLength);
     result->ok = true;
     return true;
 }

@@ -22,12 +22,11 @@ struct EncodedPiece final {
     std::string error;
 };
 
-// Turns entry content into the bytes the archive stores. A whole entry is
-// compressed in one go by libdeflate, which is several times faster than
-// zlib at the same level and compresses as well or better. A large file is
-// compressed in pieces by zlib instead, since only zlib can end a piece
-// without ending the stream and prime the next with the data before it.
-// Keeps its compressor states between jobs; one thread at a time.
+// Turns entry content into the bytes the archive stores, compressed by
+// libdeflate, which is several times faster than zlib at the same level and
+// compresses as well or better. A large file is compressed in pieces that
+// join into one deflate stream, so that all cores can work on it. Keeps its
+// compressor between jobs; one thread at a time.
 class ZipEntryEncoder final {
 public:
     // Whether `entry` is stored deflated: all but an empty file without a password.
@@ -46,10 +45,8 @@ public:
     // then encrypted with AES-256 (AE-2) when `password` is given.
     bool encodeWhole(const ZipEntry& entry, int level, const std::string* password, EncodedPiece* result);
     // `length` bytes of a File entry from `offset` on, as one piece of its
-    // deflate data: primed with the 32 KiB before it and ended on a byte
-    // boundary (the `last` piece ends the stream), so that the pieces in
-    // order make the entry's deflate data. Not encrypted: the caller
-    // encrypts the joined whole.
+    // deflate data: the pieces in order make one stream, the `last` piece
+    // ending it. Not encrypted: the caller encrypts the joined whole.
     bool encodePiece(const ZipEntry& entry, int level, std::uint64_t offset, std::uint64_t length, bool last,
                      EncodedPiece* result);
 
@@ -57,13 +54,14 @@ private:
     bool fail(EncodedPiece* result, const std::string& what, int error);
     bool readFile(const ZipEntry& entry, std::uint64_t offset, std::size_t length, std::size_t* got,
                   EncodedPiece* result);
-    bool prepareZlib(int level);
+    bool compress(const char* content, std::size_t length, int level, EncodedPiece* result, const char** compressed,
+                  std::size_t* compressedLength);
+    bool continueStream(std::size_t* length, EncodedPiece* result);
 
     libdeflate_compressor* m_compressor = nullptr;
     int m_compressorLevel = -1;
-    z_stream m_zip {};
-    bool m_zipReady = false;
-    int m_zipLevel = -1;
+    z_stream m_inflate {};
+    bool m_inflateReady = false;
     ZipAesEncryptor m_aes;
     std::vector<char> m_input;  // content read, reused from job to job
     std::vector<char> m_output; // compressed, reused likewise

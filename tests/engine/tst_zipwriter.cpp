@@ -255,7 +255,8 @@ private slots:
         for (int i = 0; i < 24; ++i) {
             const QString file = path(QStringLiteral("ahead/%1.txt").arg(i));
             const int large = static_cast<int>(ZipEncodeAhead::kLargestWhole + ZipEncodeAhead::kPieceSize * 3 / 2);
-            contents.append(wordSoup(i % 7 == 3 ? large : 1000 + 700 * i));
+            // Pieces of noise end in stored blocks, pieces of text in compressed ones.
+            contents.append(i == 10 ? randomBytes(large) : wordSoup(i % 7 == 3 ? large : 1000 + 700 * i));
             writeFile(file, contents.last());
             ZipEntry entry;
             entry.sourcePath = QFile::encodeName(file).toStdString();
