@@ -131,9 +131,18 @@ for level in 1 9; do
   run "zip-$level" "$results/zip-$level.zip" $nopass zip -r -q -$level "$results/zip-$level.zip" "${items[@]}"
   run "7zz-$level" "$results/7zz-$level.zip" $nopass 7zz a -tzip -mx$level -bd "$results/7zz-$level.zip" "${items[@]}"
 done
-# Encryption on large files only: the text and the incompressible data.
-run plain-large "$results/plain-large.zip" $nopass "$cli" compress -o "$results/plain-large.zip" text noise
-run aes-large "$results/aes-large.zip" "$results/password" "$cli" compress -o "$results/aes-large.zip" --password-stdin text noise
+# Encryption on large files only: the text and the incompressible data. The
+# two runs are short, so each is timed three times, alternately, and the
+# best time counts.
+best_plain= best_aes=
+for round in 1 2 3; do
+  run plain-large "$results/plain-large.zip" $nopass "$cli" compress -o "$results/plain-large.zip" text noise
+  run aes-large "$results/aes-large.zip" "$results/password" "$cli" compress -o "$results/aes-large.zip" --password-stdin text noise
+  best_plain=$(awk -v a="${best_plain:-${seconds[plain-large]}}" -v b="${seconds[plain-large]}" 'BEGIN {print (a < b ? a : b)}')
+  best_aes=$(awk -v a="${best_aes:-${seconds[aes-large]}}" -v b="${seconds[aes-large]}" 'BEGIN {print (a < b ? a : b)}')
+done
+seconds[plain-large]=$best_plain
+seconds[aes-large]=$best_aes
 
 if [ "$big_mb" -gt 0 ]; then
   big=$work/big-$big_mb
@@ -168,7 +177,7 @@ for level in 1 9; do
   done
 done
 awk -v p="${seconds[plain-large]}" -v a="${seconds[aes-large]}" -v pm="${memory[plain-large]}" -v am="${memory[aes-large]}" \
-    'BEGIN {printf "\nlarge files, level 1: plain %.2f s (%d MB), AES-256 %.2f s (%d MB): AES costs %+.1f%%\n", p, pm, a, am, (a - p) * 100 / p}'
+    'BEGIN {printf "\nlarge files, level 1, best of 3: plain %.2f s (%d MB), AES-256 %.2f s (%d MB): AES costs %+.1f%%\n", p, pm, a, am, (a - p) * 100 / p}'
 if [ -n "${seconds[big]:-}" ]; then
   printf 'one %d MB file, level 1: %.2f s, %d bytes, peak memory %d MB\n' "$big_mb" "${seconds[big]}" "${size[big]}" "${memory[big]}"
 fi
