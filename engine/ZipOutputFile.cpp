@@ -95,7 +95,7 @@ bool ZipOutputFile::beginWrite()
     const std::size_t slash = m_destination.find_last_of('/');
     const std::string folder = slash == std::string::npos ? std::string(".") : m_destination.substr(0, slash);
     // Cut long names so that the temporary name still fits a file system's limit.
-    const std::string name = (slash == std::string::npos ? m_destination : m_destination.substr(slash + 1)).substr(0, 200);
+    const std::string name = m_destination.substr(slash == std::string::npos ? 0 : slash + 1, 200);
     for (int attempt = 0; attempt < 100; ++attempt) {
         char suffix[16];
         std::snprintf(suffix, sizeof suffix, "%08x", QRandomGenerator::global()->generate());

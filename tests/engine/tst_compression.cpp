@@ -71,7 +71,8 @@ public:
     }
     qsizetype indexOf(const QString& name) const
     {
-        const auto it = std::find_if(events.cbegin(), events.cend(), [&](const Notification& n) { return n.name == name; });
+        const auto it
+            = std::find_if(events.cbegin(), events.cend(), [&](const Notification& n) { return n.name == name; });
         return it == events.cend() ? -1 : it - events.cbegin();
     }
 
