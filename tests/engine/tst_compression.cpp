@@ -291,6 +291,16 @@ private slots:
         QVERIFY(!QFile::exists(archive));
         QFile::remove(stagingRoot());
 
+        // So is a folder of another user's.
+        if (::geteuid() == 0) {
+            QVERIFY(QDir().mkpath(stagingRoot()));
+            QCOMPARE(::chown(QFile::encodeName(stagingRoot()).constData(), 65534, 65534), 0);
+            JobWatcher foreign(archive);
+            run(foreign, archive, {path(QStringLiteral("item.txt"))});
+            QVERIFY(!foreign.succeeded());
+            QVERIFY(QDir().rmdir(stagingRoot()));
+        }
+
         // A folder of ours that others may enter is closed before use.
         QVERIFY(QDir().mkpath(stagingRoot()));
         ::chmod(QFile::encodeName(stagingRoot()).constData(), 0777);
