@@ -1,12 +1,15 @@
 #pragma once
 
+#include "ui/DialogPanels.h"
+
 #include <QObject>
 #include <QStringList>
 
 class WindowController;
 
-// The application's delegate: starts telemetry when launching has finished
-// and routes archives handed over by the file manager to extraction.
+// The application's delegate: installs the Qt panels and the toast, starts
+// telemetry when launching has finished and routes archives handed over by
+// the file manager to extraction.
 class AppDelegate final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(AppDelegate)
@@ -24,5 +27,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    DialogPanels m_panels;
     WindowController* m_windowController = nullptr;
 };

@@ -38,4 +38,20 @@ function(zavrin_add_library name)
     add_library(${name} STATIC ${sources})
     target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
     target_link_libraries(${name} PUBLIC zavrin_options ${ARG_LINKS})
+    zavrin_rerun_moc_on_new_sources(${name} "${sources}")
+endfunction()
+
+# A source file added to a globbed folder does not by itself make AUTOMOC run
+# again, so its `#include "x.moc"` would not be found. When the source list
+# changes, drop the moc step's timestamp so that it runs before the compile.
+function(zavrin_rerun_moc_on_new_sources target sources)
+    set(list_file ${CMAKE_CURRENT_BINARY_DIR}/${target}_sources.txt)
+    set(previous "")
+    if(EXISTS ${list_file})
+        file(READ ${list_file} previous)
+    endif()
+    if(NOT previous STREQUAL "${sources}")
+        file(WRITE ${list_file} "${sources}")
+        file(REMOVE ${CMAKE_CURRENT_BINARY_DIR}/${target}_autogen/timestamp)
+    endif()
 endfunction()

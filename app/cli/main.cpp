@@ -1,12 +1,22 @@
 #include "app/cli/CommandLine.h"
+#include "app/cli/ExtractCommand.h"
+#include "app/cli/TerminalPanels.h"
+#include "app/cli/TerminalToasts.h"
 #include "platform/Bundle.h"
+#include "platform/HUD.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QLoggingCategory>
 
 #include <cstdio>
 
 int main(int argc, char* argv[])
 {
+    // Without TZ, glibc looks at /etc/localtime again on every local-time
+    // conversion, and libzip converts the DOS time of every entry it opens.
+    if (!qEnvironmentVariableIsSet("TZ") && QFileInfo::exists(QStringLiteral("/etc/localtime")))
+        qputenv("TZ", ":/etc/localtime");
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(Bundle::organizationName());
     QCoreApplication::setApplicationName(Bundle::applicationName());
@@ -30,6 +40,21 @@ int main(int argc, char* argv[])
     case CommandLine::Command::Compress:
         break;
     }
-    std::fputs("zavrin-cli: this command is not available in this build\n", stderr);
-    return 2;
+
+    // The toasts are the user's messages; the engine's own log stays quiet
+    // unless QT_LOGGING_RULES asks for it.
+    QLoggingCategory::setFilterRules(QStringLiteral("zavrin.*.info=false\nzavrin.*.debug=false"));
+    TerminalToasts toasts;
+    HUD::setPresenter(&toasts);
+    TerminalPanels panels(line->passwordFromStdin);
+    Panels::setShared(&panels);
+
+    int status = 2;
+    if (line->command == CommandLine::Command::Extract)
+        status = runExtract(*line);
+    else
+        std::fputs("zavrin-cli: this command is not available in this build\n", stderr);
+    Panels::setShared(nullptr);
+    HUD::setPresenter(nullptr);
+    return status;
 }

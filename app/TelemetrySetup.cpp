@@ -1,0 +1,63 @@
+#include "app/TelemetrySetup.h"
+
+#include "platform/MainQueue.h"
+#include "telemetry/KKGASystemInfo.h"
+#include "telemetry/KKGoogleAnalytics.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QScreen>
+
+namespace {
+
+QMutex g_screenMutex;
+KKGASystemInfo::ScreenFacts g_lastScreen;
+
+// QScreen belongs to the GUI thread; other threads get what it last showed.
+KKGASystemInfo::ScreenFacts primaryScreen()
+{
+    QMutexLocker lock(&g_screenMutex);
+    if (!MainQueue::isMainThread())
+        return g_lastScreen;
+    KKGASystemInfo::ScreenFacts facts;
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        facts.width = screen->size().width();
+        facts.height = screen->size().height();
+        facts.depth = screen->depth();
+    }
+    g_lastScreen = facts;
+    return facts;
+}
+
+QWidget* mainWindow()
+{
+    if (QWidget* active = QApplication::activeWindow())
+        return active;
+    // Right after launch the main window is shown but not active yet.
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget* window : windows) {
+        if (window->isVisible() && window->windowType() != Qt::Popup)
+            return window;
+    }
+    return nullptr;
+}
+
+void presentStoreError(const QString& message)
+{
+    // Window-modal and not waited for: the launch goes on behind it.
+    auto* box = new QMessageBox(
+        QMessageBox::Warning, QApplication::applicationDisplayName(), message, QMessageBox::Ok, mainWindow());
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+} // namespace
+
+void TelemetrySetup::install()
+{
+    primaryScreen();
+    KKGASystemInfo::setScreenProvider(primaryScreen);
+    KKGoogleAnalytics::setErrorPresenter(presentStoreError);
+}

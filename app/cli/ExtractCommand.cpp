@@ -1,0 +1,46 @@
+#include "app/cli/ExtractCommand.h"
+
+#include "app/cli/CommandLine.h"
+#include "app/cli/JobRunner.h"
+#include "engine/ZipManager.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryFile>
+
+#include <cstdio>
+
+namespace {
+
+int usageError(const QString& message)
+{
+    std::fprintf(stderr, "zavrin-cli: %s\n", qUtf8Printable(message));
+    return 2;
+}
+
+// Writable means a file can really be made there: permission bits say
+// little for root or on read-only mounts.
+bool canWriteIn(const QString& folder)
+{
+    if (!QFileInfo(folder).isDir())
+        return false;
+    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".zavrin-probe-XXXXXX")));
+    return probe.open();
+}
+
+} // namespace
+
+int runExtract(const CommandLine& line)
+{
+    const QFileInfo archive(line.archive);
+    if (!archive.isFile())
+        return usageError(QStringLiteral("no such archive: ") + line.archive);
+    const QString folder = QFileInfo(line.outputFolder.isEmpty() ? QDir::currentPath() : line.outputFolder).absoluteFilePath();
+    if (!QFileInfo::exists(folder))
+        QDir().mkpath(folder);
+    if (!canWriteIn(folder))
+        return usageError(QStringLiteral("cannot write to the folder ") + folder);
+
+    const QString archivePath = archive.absoluteFilePath();
+    return runJob([archivePath, folder] { ZipManager::shared().unzipFileAtPath(archivePath, folder); }, archivePath);
+}

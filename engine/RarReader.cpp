@@ -1,0 +1,370 @@
+#include "engine/RarReader.h"
+
+#include "engine/RarStructure.h"
+#include "engine/SafeDestination.h"
+#include "platform/Logging.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <sys/stat.h>
+#include <unrar/dll.hpp>
+
+namespace {
+
+// Link kinds of RARHeaderDataEx::RedirType.
+constexpr unsigned kRedirUnixSymlink = 1;
+constexpr unsigned kHostUnix = 3;
+constexpr qsizetype kMaxLinkTarget = 4096;
+// Seconds from 1601-01-01 (Windows file times) to 1970-01-01.
+constexpr quint64 kFileTimeEpoch = 11644473600ULL;
+
+QString rarError(int code)
+{
+    switch (code) {
+    case ERAR_SUCCESS:
+    case ERAR_END_ARCHIVE:
+        return {};
+    case ERAR_NO_MEMORY:
+        return QStringLiteral("not enough memory");
+    case ERAR_BAD_DATA:
+        return QStringLiteral("damaged data or wrong password");
+    case ERAR_BAD_ARCHIVE:
+        return QStringLiteral("not a valid archive");
+    case ERAR_UNKNOWN_FORMAT:
+        return QStringLiteral("unknown archive format");
+    case ERAR_EOPEN:
+        return QStringLiteral("cannot open the archive or a volume");
+    case ERAR_ECREATE:
+    case ERAR_EWRITE:
+        return QStringLiteral("write error");
+    case ERAR_ECLOSE:
+        return QStringLiteral("close error");
+    case ERAR_EREAD:
+        return QStringLiteral("read error");
+    case ERAR_MISSING_PASSWORD:
+        return QStringLiteral("a password is needed");
+    case ERAR_BAD_PASSWORD:
+        return QStringLiteral("wrong password");
+    default:
+        return QStringLiteral("error %1").arg(code);
+    }
+}
+
+// State shared with libunrar's callback for one open archive.
+struct Session {
+    const std::optional<QString>* password = nullptr;
+    PendingFile* out = nullptr;
+    QByteArray* capture = nullptr;
+    bool writeFailed = false;
+    quint64 decoded = 0;
+    quint64 total = 0;
+    const ExtractProgress* progress = nullptr;
+
+    void report() const
+    {
+        if (progress && *progress && total > 0)
+            (*progress)(std::min(1.0, static_cast<double>(decoded) / static_cast<double>(total)));
+    }
+};
+
+int CALLBACK onRarEvent(UINT message, LPARAM userData, LPARAM p1, LPARAM p2)
+{
+    auto* session = reinterpret_cast<Session*>(userData);
+    switch (message) {
+    case UCM_NEEDPASSWORDW: {
+        if (!session->password || !session->password->has_value() || p2 <= 0)
+            return -1;
+        const std::wstring text = session->password->value().toStdWString();
+        auto* buffer = reinterpret_cast<wchar_t*>(p1);
+        const size_t size = std::min(text.size(), static_cast<size_t>(p2) - 1);
+        std::wmemcpy(buffer, text.data(), size);
+        buffer[size] = L'\0';
+        return 1;
+    }
+    case UCM_PROCESSDATA: {
+        const auto* data = reinterpret_cast<const char*>(p1);
+        const auto size = static_cast<qint64>(p2);
+        if (session->out && !session->out->write(data, size)) {
+            session->writeFailed = true;
+            return -1;
+        }
+        if (session->capture) {
+            if (session->capture->size() + size > kMaxLinkTarget)
+                return -1;
+            session->capture->append(data, size);
+        }
+        session->decoded += static_cast<quint64>(size);
+        session->report();
+        return 1;
+    }
+    case UCM_CHANGEVOLUME:
+    case UCM_CHANGEVOLUMEW:
+        return p2 == RAR_VOL_ASK ? -1 : 1; // a missing volume ends the job
+    default:
+        return 0;
+    }
+}
+
+// An open libunrar handle, closed on scope exit.
+class Archive final {
+public:
+    Archive(const QString& path, unsigned mode, Session* session)
+    {
+        m_name = QFile::encodeName(path);
+        m_wideName = path.toStdWString();
+        std::memset(&m_data, 0, sizeof m_data);
+        m_data.ArcName = m_name.data();
+        m_data.ArcNameW = m_wideName.data();
+        m_data.OpenMode = mode;
+        m_data.Callback = onRarEvent;
+        m_data.UserData = reinterpret_cast<LPARAM>(session);
+        m_handle = RAROpenArchiveEx(&m_data);
+        if (m_handle && m_data.OpenResult != ERAR_SUCCESS) {
+            RARCloseArchive(m_handle);
+            m_handle = nullptr;
+        }
+    }
+    ~Archive()
+    {
+        if (m_handle)
+            RARCloseArchive(m_handle);
+    }
+    Archive(const Archive&) = delete;
+    Archive& operator=(const Archive&) = delete;
+
+    HANDLE handle() const { return m_handle; }
+    int openResult() const { return m_handle ? ERAR_SUCCESS : (m_data.OpenResult ? static_cast<int>(m_data.OpenResult) : ERAR_EOPEN); }
+    unsigned flags() const { return m_data.Flags; }
+
+    // Reads the next header into `header`; the link target buffer is reset each time.
+    int next(RARHeaderDataEx& header)
+    {
+        std::memset(&header, 0, sizeof header);
+        std::fill(m_linkTarget.begin(), m_linkTarget.end(), L'\0');
+        header.RedirName = m_linkTarget.data();
+        header.RedirNameSize = static_cast<unsigned>(m_linkTarget.size());
+        return RARReadHeaderEx(m_handle, &header);
+    }
+
+private:
+    QByteArray m_name;
+    std::wstring m_wideName;
+    RAROpenArchiveDataEx m_data;
+    HANDLE m_handle = nullptr;
+    std::wstring m_linkTarget = std::wstring(1024, L'\0');
+};
+
+std::optional<timespec> modificationTime(const RARHeaderDataEx& header)
+{
+    const quint64 fileTime = static_cast<quint64>(header.MtimeHigh) << 32 | header.MtimeLow;
+    if (fileTime != 0) {
+        const quint64 seconds = fileTime / 10000000ULL;
+        if (seconds < kFileTimeEpoch)
+            return std::nullopt;
+        return timespec{static_cast<time_t>(seconds - kFileTimeEpoch), static_cast<long>(fileTime % 10000000ULL) * 100};
+    }
+    // DOS date and time, local time.
+    const unsigned dos = header.FileTime;
+    struct tm t {};
+    t.tm_sec = static_cast<int>((dos & 0x1F) * 2);
+    t.tm_min = static_cast<int>((dos >> 5) & 0x3F);
+    t.tm_hour = static_cast<int>((dos >> 11) & 0x1F);
+    t.tm_mday = static_cast<int>((dos >> 16) & 0x1F);
+    t.tm_mon = static_cast<int>(((dos >> 21) & 0x0F) - 1);
+    t.tm_year = static_cast<int>(((dos >> 25) & 0x7F) + 80);
+    t.tm_isdst = -1;
+    const time_t seconds = mktime(&t);
+    return seconds == -1 ? std::nullopt : std::optional<timespec>(timespec{seconds, 0});
+}
+
+} // namespace
+
+RarReader::RarReader(const QString& path, const std::optional<QString>& password)
+    : m_path(path)
+    , m_password(password)
+{
+    list();
+}
+
+void RarReader::list()
+{
+    Session session;
+    session.password = &m_password;
+    Archive archive(m_path, RAR_OM_LIST, &session);
+    if (!archive.handle()) {
+        m_listResult = archive.openResult();
+        m_headersEncrypted = m_listResult == ERAR_MISSING_PASSWORD || m_listResult == ERAR_BAD_PASSWORD;
+        m_error = rarError(m_listResult);
+        return;
+    }
+    m_headersEncrypted = archive.flags() & ROADF_ENCHEADERS;
+    m_solid = archive.flags() & ROADF_SOLID;
+    RARHeaderDataEx header;
+    int code = ERAR_SUCCESS;
+    while ((code = archive.next(header)) == ERAR_SUCCESS) {
+        Entry entry;
+        entry.name = QString::fromWCharArray(header.FileNameW);
+        entry.size = static_cast<quint64>(header.UnpSizeHigh) << 32 | header.UnpSize;
+        entry.encrypted = header.Flags & RHDF_ENCRYPTED;
+        m_dataEncrypted = m_dataEncrypted || entry.encrypted;
+        m_entries.push_back(std::move(entry));
+        if ((code = RARProcessFile(archive.handle(), RAR_SKIP, nullptr, nullptr)) != ERAR_SUCCESS)
+            break;
+    }
+    m_listResult = code;
+    m_open = code == ERAR_END_ARCHIVE;
+    if (!m_open) {
+        m_headersEncrypted = m_headersEncrypted || code == ERAR_MISSING_PASSWORD;
+        m_error = rarError(code);
+    }
+}
+
+bool RarReader::validatePassword(bool thorough) const
+{
+    if (!isPasswordProtected())
+        return true;
+    if (!m_open)
+        return false;
+    if (!thorough || !m_dataEncrypted)
+        return true;
+
+    qsizetype probe = -1;
+    for (qsizetype i = 0; i < static_cast<qsizetype>(m_entries.size()); ++i) {
+        const Entry& entry = m_entries[static_cast<size_t>(i)];
+        if (!entry.encrypted)
+            continue;
+        if (probe < 0) {
+            probe = i;
+            if (m_solid)
+                break;
+            continue;
+        }
+        const Entry& best = m_entries[static_cast<size_t>(probe)];
+        if ((entry.size > 0 && best.size == 0) || (entry.size > 0 && entry.size < best.size))
+            probe = i;
+    }
+
+    Session session;
+    session.password = &m_password;
+    Archive archive(m_path, RAR_OM_EXTRACT, &session);
+    if (!archive.handle())
+        return false;
+    RARHeaderDataEx header;
+    for (qsizetype i = 0; archive.next(header) == ERAR_SUCCESS; ++i) {
+        if (i == probe)
+            return RARProcessFile(archive.handle(), RAR_TEST, nullptr, nullptr) == ERAR_SUCCESS;
+        if (RARProcessFile(archive.handle(), RAR_SKIP, nullptr, nullptr) != ERAR_SUCCESS)
+            return false;
+    }
+    return false;
+}
+
+ExtractResult RarReader::extractTo(const QString& folder, const ExtractProgress& progress) const
+{
+    if (!m_open)
+        return {false, m_listResult == ERAR_BAD_PASSWORD, QStringLiteral("cannot read the archive: ") + m_error};
+    quint64 total = 0;
+    for (const Entry& entry : m_entries) {
+        if (!SafeDestination::splitEntryName(entry.name))
+            return {false, false, QStringLiteral("refused: unsafe entry name ") + entry.name};
+        total += entry.size;
+    }
+    SafeDestination destination(folder);
+    if (!destination.isOpen())
+        return {false, false, destination.errorString()};
+
+    Session session;
+    session.password = &m_password;
+    session.total = total;
+    session.progress = &progress;
+    Archive archive(m_path, RAR_OM_EXTRACT, &session);
+    if (!archive.handle())
+        return {false, false, QStringLiteral("cannot open the archive: ") + rarError(archive.openResult())};
+
+    ExtractResult result{true, false, {}};
+    auto fail = [&result](const QString& message, bool wrongPassword = false) {
+        qCWarning(lcEngineRar, "%s", qUtf8Printable(message));
+        if (result.ok)
+            result = {false, wrongPassword, message};
+    };
+    auto process = [&](int operation) { return RARProcessFile(archive.handle(), operation, nullptr, nullptr); };
+
+    RARHeaderDataEx header;
+    int code = ERAR_SUCCESS;
+    while ((code = archive.next(header)) == ERAR_SUCCESS) {
+        const QString name = QString::fromWCharArray(header.FileNameW);
+        const QStringList path = SafeDestination::splitEntryName(name).value_or(QStringList());
+        const bool unixHost = header.HostOS == kHostUnix;
+        const bool encrypted = header.Flags & RHDF_ENCRYPTED;
+        EntryMeta meta;
+        meta.mtime = modificationTime(header);
+        if (unixHost && (header.FileAttr & 0777))
+            meta.mode = header.FileAttr & 07777;
+        const bool link = header.RedirType == kRedirUnixSymlink || (unixHost && S_ISLNK(header.FileAttr));
+        int processed = ERAR_SUCCESS;
+
+        if (path.isEmpty() || (header.RedirType != 0 && !link)) {
+            if (!path.isEmpty())
+                qCWarning(lcEngineRar, "entry not extracted, link kind %u not supported: %s", header.RedirType,
+                          qUtf8Printable(name));
+            processed = process(RAR_SKIP);
+        } else if (header.Flags & RHDF_DIRECTORY) {
+            if (destination.makeDirectory(path, meta) == SafeDestination::Result::Failed)
+                fail(destination.errorString());
+            processed = process(RAR_SKIP);
+        } else if (link) {
+            // RAR5 keeps the target in the header, RAR4 as the entry's data.
+            QByteArray target = QFile::encodeName(QString::fromWCharArray(header.RedirName));
+            if (target.isEmpty()) {
+                session.capture = &target;
+                processed = process(RAR_TEST);
+                session.capture = nullptr;
+            } else {
+                processed = process(RAR_SKIP);
+            }
+            if (processed == ERAR_SUCCESS &&
+                destination.makeSymlink(path, target, meta) == SafeDestination::Result::Failed)
+                fail(destination.errorString());
+        } else {
+            PendingFile out;
+            const SafeDestination::Result begun = destination.beginFile(path, out, meta);
+            if (begun == SafeDestination::Result::Written) {
+                session.out = &out;
+                processed = process(RAR_TEST);
+                session.out = nullptr;
+                if (processed == ERAR_SUCCESS && !session.writeFailed) {
+                    if (destination.commitFile(out, meta) == SafeDestination::Result::Failed)
+                        fail(destination.errorString());
+                } else {
+                    destination.discardFile(out);
+                    if (session.writeFailed)
+                        fail(name + QStringLiteral(": write error: ") + QString::fromLocal8Bit(strerror(errno)));
+                }
+                session.writeFailed = false;
+            } else {
+                if (begun == SafeDestination::Result::Failed)
+                    fail(destination.errorString());
+                processed = process(RAR_SKIP);
+            }
+        }
+        if (processed != ERAR_SUCCESS) {
+            // RAR4 shows a wrong password only as damaged data of an encrypted entry.
+            const bool wrong = processed == ERAR_BAD_PASSWORD || (encrypted && processed == ERAR_BAD_DATA);
+            fail(name + QStringLiteral(": ") + rarError(processed), wrong);
+        }
+        session.report();
+    }
+    if (code != ERAR_END_ARCHIVE)
+        fail(QStringLiteral("archive read error: ") + rarError(code), code == ERAR_BAD_PASSWORD);
+    else if (RarStructure::check(m_path) == RarStructure::Ending::Truncated)
+        fail(QStringLiteral("the archive is cut short"));
+    if (!destination.finish())
+        fail(QStringLiteral("cannot set the folders' times and modes"));
+    if (result.ok && progress)
+        progress(1.0);
+    return result;
+}

@@ -1,0 +1,468 @@
+#include "engine/SafeDestination.h"
+
+#include "platform/Logging.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <dirent.h>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace {
+
+QByteArray fsName(const QString& component)
+{
+    return QFile::encodeName(component);
+}
+
+QString joined(const QStringList& path)
+{
+    return path.join(u'/');
+}
+
+// renameat2 with RENAME_NOREPLACE, falling back to link + unlink on file
+// systems that do not support the flag. Both refuse to replace anything.
+int renameNoReplace(int fromDir, const char* from, int toDir, const char* to)
+{
+    if (::renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return -1;
+    if (::linkat(fromDir, from, toDir, to, 0) != 0)
+        return -1;
+    ::unlinkat(fromDir, from, 0);
+    return 0;
+}
+
+} // namespace
+
+PendingFile::~PendingFile()
+{
+    discard();
+}
+
+bool PendingFile::write(const char* data, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(m_fd, data, static_cast<size_t>(size));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
+void PendingFile::discard()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    if (m_dirFd >= 0 && !m_tempName.isEmpty())
+        ::unlinkat(m_dirFd, m_tempName.constData(), 0);
+    if (m_owner)
+        m_owner->m_pending = false;
+    m_fd = m_dirFd = -1;
+    m_owner = nullptr;
+    m_tempName.clear();
+}
+
+SafeDestination::SafeDestination(const QString& folder)
+{
+    if (!QFileInfo::exists(folder))
+        QDir().mkpath(folder);
+    // The destination itself was chosen by the user and may be a link.
+    m_rootFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_rootFd < 0) {
+        m_error = QStringLiteral("cannot open the destination %1: %2").arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
+        return;
+    }
+    const long nameMax = ::fpathconf(m_rootFd, _PC_NAME_MAX);
+    if (nameMax > 0)
+        m_nameMax = nameMax;
+}
+
+SafeDestination::~SafeDestination()
+{
+    closeCachedFolders();
+    if (m_rootFd >= 0)
+        ::close(m_rootFd);
+}
+
+std::optional<QStringList> SafeDestination::splitEntryName(const QString& name)
+{
+    if (name.startsWith(u'/'))
+        return std::nullopt;
+    QStringList components;
+    for (const QString& part : name.split(u'/', Qt::SkipEmptyParts)) {
+        if (part == u"..")
+            return std::nullopt;
+        if (part != u".")
+            components.append(part);
+    }
+    return components;
+}
+
+bool SafeDestination::linkStaysInside(const QStringList& linkPath, const QByteArray& target)
+{
+    if (target.isEmpty() || target.startsWith('/') || linkPath.isEmpty())
+        return false;
+    // Leading ".." components climb real folders (no folder on the way is a
+    // link), so counting them is exact. A ".." after a name could climb out
+    // of a linked folder, so it is refused.
+    qsizetype depth = linkPath.size() - 1;
+    bool descended = false;
+    for (const QByteArray& part : target.split('/')) {
+        if (part.isEmpty() || part == ".")
+            continue;
+        if (part == "..") {
+            if (descended || depth == 0)
+                return false;
+            --depth;
+        } else {
+            descended = true;
+        }
+    }
+    return true;
+}
+
+mode_t SafeDestination::umaskValue()
+{
+    static const mode_t mask = [] {
+        QFile status(QStringLiteral("/proc/self/status"));
+        if (status.open(QIODevice::ReadOnly)) {
+            for (const QByteArray& line : status.readAll().split('\n')) {
+                if (line.startsWith("Umask:")) {
+                    bool ok = false;
+                    const uint value = line.mid(6).trimmed().toUInt(&ok, 8);
+                    if (ok)
+                        return static_cast<mode_t>(value & 0777);
+                }
+            }
+        }
+        return static_cast<mode_t>(022);
+    }();
+    return mask;
+}
+
+SafeDestination::Result SafeDestination::failed(const QString& what, const QStringList& path, int error)
+{
+    m_error = QStringLiteral("%1 %2: %3").arg(what, joined(path), QString::fromLocal8Bit(std::strerror(error)));
+    qCWarning(lcEngine, "%s", qUtf8Printable(m_error));
+    return Result::Failed;
+}
+
+SafeDestination::Result SafeDestination::blocked(const QString& why, const QStringList& path)
+{
+    qCWarning(lcEngine, "entry not extracted, %s: %s", qUtf8Printable(why), qUtf8Printable(joined(path)));
+    return Result::Blocked;
+}
+
+SafeDestination::Result SafeDestination::checkName(const QByteArray& name, const QStringList& path)
+{
+    if (name.size() > m_nameMax)
+        return failed(QStringLiteral("name too long for the file system:"), path, ENAMETOOLONG);
+    return Result::Written;
+}
+
+void SafeDestination::closeCachedFolders()
+{
+    for (int fd : std::as_const(m_folderFds))
+        ::close(fd);
+    m_folderFds.clear();
+}
+
+int SafeDestination::openFolder(const QStringList& path, bool create, Result* result)
+{
+    if (path.isEmpty())
+        return m_rootFd;
+    const QString key = joined(path);
+    if (const auto it = m_folderFds.constFind(key); it != m_folderFds.constEnd())
+        return it.value();
+
+    const int parent = openFolder(path.mid(0, path.size() - 1), create, result);
+    if (parent < 0)
+        return -1;
+    const QByteArray name = fsName(path.last());
+    if ((*result = checkName(name, path)) != Result::Written)
+        return -1;
+    int fd = ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT && create) {
+        if (::mkdirat(parent, name.constData(), 0777) == 0)
+            m_createdFolders.insert(key);
+        else if (errno != EEXIST)
+            return *result = failed(QStringLiteral("cannot create the folder"), path, errno), -1;
+        fd = ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    }
+    if (fd < 0) {
+        if (errno == ELOOP || errno == ENOTDIR)
+            *result = blocked(QStringLiteral("a link or a file stands in the way"), path);
+        else
+            *result = failed(QStringLiteral("cannot open the folder"), path, errno);
+        return -1;
+    }
+    // Descriptors of recently used folders are kept; the whole cache is
+    // dropped now and then so that huge archives stay within the fd limit.
+    if (m_folderFds.size() >= 128 && !m_pending)
+        closeCachedFolders();
+    m_folderFds.insert(key, fd);
+    return fd;
+}
+
+SafeDestination::Result SafeDestination::makeDirectory(const QStringList& path, const EntryMeta& meta)
+{
+    if (path.isEmpty())
+        return Result::Existing;
+    Result result = Result::Written;
+    const int parent = openFolder(path.mid(0, path.size() - 1), true, &result);
+    if (parent < 0)
+        return result;
+    const QByteArray name = fsName(path.last());
+    if ((result = checkName(name, path)) != Result::Written)
+        return result;
+    const QString key = joined(path);
+    if (::mkdirat(parent, name.constData(), 0777) == 0) {
+        m_createdFolders.insert(key);
+    } else if (errno != EEXIST) {
+        return failed(QStringLiteral("cannot create the folder"), path, errno);
+    } else if (!m_createdFolders.contains(key)) {
+        qCInfo(lcEngine, "kept existing %s", qUtf8Printable(key));
+        return Result::Existing;
+    }
+    if (meta.mode || meta.mtime)
+        m_folderMeta.emplace_back(path, meta);
+    return Result::Written;
+}
+
+SafeDestination::Result SafeDestination::makeSymlink(const QStringList& path, const QByteArray& target,
+                                                     const EntryMeta& meta)
+{
+    if (!linkStaysInside(path, target))
+        return blocked(QStringLiteral("link target leaves the destination (") + QString::fromUtf8(target) + u')', path);
+    Result result = Result::Written;
+    const int parent = openFolder(path.mid(0, path.size() - 1), true, &result);
+    if (parent < 0)
+        return result;
+    const QByteArray name = fsName(path.last());
+    if ((result = checkName(name, path)) != Result::Written)
+        return result;
+    if (::symlinkat(target.constData(), parent, name.constData()) != 0) {
+        if (errno == EEXIST) {
+            qCInfo(lcEngine, "kept existing %s", qUtf8Printable(joined(path)));
+            return Result::Existing;
+        }
+        return failed(QStringLiteral("cannot create the link"), path, errno);
+    }
+    if (meta.mtime) {
+        const timespec times[2] = {*meta.mtime, *meta.mtime};
+        ::utimensat(parent, name.constData(), times, AT_SYMLINK_NOFOLLOW);
+    }
+    return Result::Written;
+}
+
+SafeDestination::Result SafeDestination::beginFile(const QStringList& path, PendingFile& file, const EntryMeta& meta)
+{
+    const mode_t mode = meta.mode ? (*meta.mode & 0777) : 0666;
+    file.discard();
+    if (path.isEmpty())
+        return blocked(QStringLiteral("empty name"), path);
+    Result result = Result::Written;
+    const int parent = openFolder(path.mid(0, path.size() - 1), true, &result);
+    if (parent < 0)
+        return result;
+    const QByteArray name = fsName(path.last());
+    if ((result = checkName(name, path)) != Result::Written)
+        return result;
+    struct stat st;
+    if (::fstatat(parent, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        qCInfo(lcEngine, "kept existing %s", qUtf8Printable(joined(path)));
+        return Result::Existing;
+    }
+    if (errno != ENOENT)
+        return failed(QStringLiteral("cannot look at"), path, errno);
+
+    for (int attempt = 0; attempt < 16 && file.m_fd < 0; ++attempt) {
+        char temp[32];
+        std::snprintf(temp, sizeof temp, ".zavrin-%08x", QRandomGenerator::global()->generate());
+        file.m_fd = ::openat(parent, temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (file.m_fd >= 0)
+            file.m_tempName = temp;
+        else if (errno != EEXIST)
+            break;
+    }
+    if (file.m_fd < 0)
+        return failed(QStringLiteral("cannot create a file for"), path, errno);
+    file.m_dirFd = parent; // borrowed from the cache, which stays put while the file is pending
+    file.m_owner = this;
+    file.m_mode = mode & ~umaskValue();
+    m_pending = true;
+    file.m_finalName = name;
+    file.m_entryPath = joined(path);
+    return Result::Written;
+}
+
+SafeDestination::Result SafeDestination::commitFile(PendingFile& file, const EntryMeta& meta)
+{
+    const QStringList path{file.m_entryPath};
+    // Usually the file was created with this mode and the umask took nothing off.
+    const mode_t mode = meta.mode ? (*meta.mode & 0777) : (0666 & ~umaskValue());
+    if (mode != file.m_mode)
+        ::fchmod(file.m_fd, mode);
+    if (meta.mtime) {
+        const timespec times[2] = {*meta.mtime, *meta.mtime};
+        ::futimens(file.m_fd, times);
+    }
+    const int fd = std::exchange(file.m_fd, -1);
+    if (::close(fd) != 0 && errno != EINTR) {
+        const int error = errno;
+        file.discard();
+        return failed(QStringLiteral("cannot write"), path, error);
+    }
+    if (renameNoReplace(file.m_dirFd, file.m_tempName.constData(), file.m_dirFd, file.m_finalName.constData()) != 0) {
+        const int error = errno;
+        file.discard();
+        if (error == EEXIST) {
+            qCInfo(lcEngine, "kept existing %s", qUtf8Printable(path.first()));
+            return Result::Existing;
+        }
+        return failed(QStringLiteral("cannot name"), path, error);
+    }
+    file.m_tempName.clear();
+    file.discard();
+    return Result::Written;
+}
+
+SafeDestination::Result SafeDestination::moveIn(int fromDirFd, const QByteArray& fromName, const QStringList& path)
+{
+    struct stat st;
+    if (path.isEmpty() || ::fstatat(fromDirFd, fromName.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return blocked(QStringLiteral("missing staged entry"), path);
+    if (S_ISLNK(st.st_mode)) {
+        QByteArray target(static_cast<qsizetype>(PATH_MAX), '\0');
+        const ssize_t n = ::readlinkat(fromDirFd, fromName.constData(), target.data(), target.size());
+        target.resize(n > 0 ? n : 0);
+        if (!linkStaysInside(path, target))
+            return blocked(QStringLiteral("link target leaves the destination (") + QString::fromUtf8(target) + u')',
+                           path);
+    } else if (!S_ISREG(st.st_mode)) {
+        return blocked(QStringLiteral("not a file or a link"), path);
+    } else if (st.st_mode & 07000) {
+        ::fchmodat(fromDirFd, fromName.constData(), st.st_mode & 0777, 0);
+    }
+    Result result = Result::Written;
+    const int parent = openFolder(path.mid(0, path.size() - 1), true, &result);
+    if (parent < 0)
+        return result;
+    const QByteArray name = fsName(path.last());
+    if ((result = checkName(name, path)) != Result::Written)
+        return result;
+    if (renameNoReplace(fromDirFd, fromName.constData(), parent, name.constData()) != 0) {
+        if (errno == EEXIST) {
+            qCInfo(lcEngine, "kept existing %s", qUtf8Printable(joined(path)));
+            return Result::Existing;
+        }
+        return failed(QStringLiteral("cannot move into place"), path, errno);
+    }
+    return Result::Written;
+}
+
+bool SafeDestination::cleanStagedFolder(int fromDirFd, const QByteArray& fromName, const QStringList& path)
+{
+    const int fd = ::openat(fromDirFd, fromName.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return false;
+    }
+    bool ok = true;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name == "." || name == "..")
+            continue;
+        const QStringList childPath = path + QStringList{QFile::decodeName(name)};
+        unsigned char type = entry->d_type;
+        if (type == DT_UNKNOWN) {
+            struct stat st;
+            if (::fstatat(fd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+                return ::closedir(dir), false;
+            type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
+        }
+        if (type == DT_DIR) {
+            ok = ok && cleanStagedFolder(fd, name, childPath);
+        } else if (type == DT_LNK) {
+            QByteArray target(static_cast<qsizetype>(PATH_MAX), '\0');
+            const ssize_t n = ::readlinkat(fd, name.constData(), target.data(), target.size());
+            target.resize(n > 0 ? n : 0);
+            if (!linkStaysInside(childPath, target)) {
+                blocked(QStringLiteral("link target leaves the destination (") + QString::fromUtf8(target) + u')',
+                        childPath);
+                ok = ok && ::unlinkat(fd, name.constData(), 0) == 0;
+            }
+        } else if (type != DT_REG) {
+            blocked(QStringLiteral("not a file or a link"), childPath);
+            ok = ok && ::unlinkat(fd, name.constData(), 0) == 0;
+        }
+    }
+    ::closedir(dir);
+    return ok;
+}
+
+SafeDestination::Result SafeDestination::moveFolderIn(int fromDirFd, const QByteArray& fromName,
+                                                      const QStringList& path)
+{
+    Result result = Result::Written;
+    const int parent = openFolder(path.mid(0, path.size() - 1), true, &result);
+    if (parent < 0)
+        return result;
+    const QByteArray name = fsName(path.last());
+    if ((result = checkName(name, path)) != Result::Written)
+        return result;
+    struct stat st;
+    if (::fstatat(parent, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        return Result::Existing;
+    if (!cleanStagedFolder(fromDirFd, fromName, path))
+        return Result::Existing; // what could not be cleaned goes entry by entry
+    if (renameNoReplace(fromDirFd, fromName.constData(), parent, name.constData()) != 0)
+        return errno == EEXIST ? Result::Existing : failed(QStringLiteral("cannot move into place"), path, errno);
+    return Result::Written;
+}
+
+bool SafeDestination::finish()
+{
+    // Deepest folders first: a folder's time changes while entries are
+    // created in it, and a read-only mode must not stop work below it.
+    std::stable_sort(m_folderMeta.begin(), m_folderMeta.end(),
+                     [](const auto& a, const auto& b) { return a.first.size() > b.first.size(); });
+    bool ok = true;
+    for (const auto& [path, meta] : m_folderMeta) {
+        Result result = Result::Written;
+        const int fd = openFolder(path, false, &result);
+        if (fd < 0) {
+            ok = false;
+            continue;
+        }
+        if (meta.mtime) {
+            const timespec times[2] = {*meta.mtime, *meta.mtime};
+            ::futimens(fd, times);
+        }
+        if (meta.mode)
+            ::fchmod(fd, *meta.mode & 0777);
+    }
+    m_folderMeta.clear();
+    closeCachedFolders();
+    return ok;
+}

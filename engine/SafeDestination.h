@@ -1,0 +1,129 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <sys/types.h>
+
+#include <ctime>
+#include <optional>
+#include <vector>
+
+// What an archive stores about an entry besides its name and data.
+struct EntryMeta {
+    std::optional<mode_t> mode; // permission bits as stored; none: the umask's default
+    std::optional<timespec> mtime;
+};
+
+// A file being written: a hidden temporary in the target's folder that only
+// gets its final name once it is complete (see SafeDestination::commitFile).
+class SafeDestination;
+
+class PendingFile final {
+public:
+    PendingFile() = default;
+    ~PendingFile();
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+
+    // Writes all of `data`; false (with errno kept) on a write error.
+    bool write(const char* data, qint64 size);
+    bool isOpen() const { return m_fd >= 0; }
+
+private:
+    friend class SafeDestination;
+    void discard();
+
+    int m_fd = -1;
+    int m_dirFd = -1; // the folder's descriptor, owned by m_owner
+    SafeDestination* m_owner = nullptr;
+    mode_t m_mode = 0; // as created, after the umask
+    QByteArray m_tempName;
+    QByteArray m_finalName;
+    QString m_entryPath;
+};
+
+// The one place where extracted entries reach the file system; every back-end
+// goes through it. Guarantees, whatever the archive says:
+//  - nothing is created outside the destination folder: names are split into
+//    components by `splitEntryName`, which refuses absolute names and "..";
+//  - nothing is written through a link: each folder below the destination is
+//    entered with O_NOFOLLOW, so a link (or a file) in the way blocks the entry;
+//  - nothing is overwritten: anything already at a target path (file, folder,
+//    link, dangling link) is kept and the entry is skipped;
+//  - a file gets its final name only when complete (rename without replace);
+//  - links are created only when their target stays inside the destination.
+// One instance serves one job on one thread.
+class SafeDestination final {
+public:
+    enum class Result {
+        Written,  // created (or, for a folder, already made by this job)
+        Existing, // something is already there; kept, entry skipped
+        Blocked,  // a link or a file stands where a folder is needed, or a link would escape
+        Failed,   // a file-system error; see errorString()
+    };
+
+    // Opens `folder`, creating it when missing.
+    explicit SafeDestination(const QString& folder);
+    ~SafeDestination();
+    SafeDestination(const SafeDestination&) = delete;
+    SafeDestination& operator=(const SafeDestination&) = delete;
+
+    bool isOpen() const { return m_rootFd >= 0; }
+    int rootFd() const { return m_rootFd; }
+    QString errorString() const { return m_error; }
+
+    // Splits an entry name at "/" (empty and "." components dropped). No
+    // value for an absolute name or one with a ".." component.
+    static std::optional<QStringList> splitEntryName(const QString& name);
+    // True when a link at `linkPath` pointing to `target` resolves inside the
+    // destination, given that no folder on the way is a link: a relative
+    // target whose ".." components all come first and do not climb above
+    // the destination.
+    static bool linkStaysInside(const QStringList& linkPath, const QByteArray& target);
+
+    Result makeDirectory(const QStringList& path, const EntryMeta& meta);
+    Result makeSymlink(const QStringList& path, const QByteArray& target, const EntryMeta& meta);
+    // Creates the temporary, already with the entry's mode as far as the
+    // umask allows. Existing when anything is at `path` already.
+    Result beginFile(const QStringList& path, PendingFile& file, const EntryMeta& meta = {});
+    // Sets mode and times, then gives the file its final name. Existing when
+    // something took the name meanwhile (the temporary is removed).
+    Result commitFile(PendingFile& file, const EntryMeta& meta);
+    void discardFile(PendingFile& file) { file.discard(); }
+    // Moves a file or link from a staging folder on the same file system into
+    // place, with the same rules (links are checked like makeSymlink's).
+    Result moveIn(int fromDirFd, const QByteArray& fromName, const QStringList& path);
+    // Moves a whole staged folder into place with one rename when nothing is
+    // at `path` yet (Existing otherwise: move its entries one by one). Links
+    // inside whose target would leave, and anything that is not a file, a
+    // folder or a link, are removed from it first.
+    Result moveFolderIn(int fromDirFd, const QByteArray& fromName, const QStringList& path);
+    // Applies the stored times and modes of the folders this job created;
+    // call once after the last entry.
+    bool finish();
+
+    // The process's umask, read without changing it.
+    static mode_t umaskValue();
+
+private:
+    friend class PendingFile;
+    // Opens (creating when `create`) the folder `path`; -1 with `result` set otherwise.
+    int openFolder(const QStringList& path, bool create, Result* result);
+    Result checkName(const QByteArray& name, const QStringList& path);
+    bool cleanStagedFolder(int fromDirFd, const QByteArray& fromName, const QStringList& path);
+    Result failed(const QString& what, const QStringList& path, int error);
+    Result blocked(const QString& why, const QStringList& path);
+    void closeCachedFolders();
+
+    int m_rootFd = -1;
+    long m_nameMax = 255;
+    QString m_error;
+    QHash<QString, int> m_folderFds; // relative path -> descriptor
+    QSet<QString> m_createdFolders;
+    bool m_pending = false; // a PendingFile borrows a cached descriptor
+    std::vector<std::pair<QStringList, EntryMeta>> m_folderMeta;
+};

@@ -1,0 +1,269 @@
+#include "engine/ZipReader.h"
+
+#include "engine/NameDecoder.h"
+#include "engine/SafeDestination.h"
+#include "platform/Logging.h"
+
+#include <QFile>
+#include <QList>
+
+#include <algorithm>
+#include <sys/stat.h>
+#include <vector>
+#include <zip.h>
+
+namespace {
+
+constexpr zip_uint16_t kExtendedTimestamp = 0x5455;
+constexpr qint64 kChunk = 1 << 20;
+constexpr qint64 kMaxLinkTarget = 4096;
+
+struct Entry {
+    zip_uint64_t index = 0;
+    QStringList path;
+    bool folder = false;
+    bool link = false;
+    bool encrypted = false;
+    EntryMeta meta;
+};
+
+bool isAscii(const QByteArray& bytes)
+{
+    return std::all_of(bytes.cbegin(), bytes.cend(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+QString zipError(zip_t* archive)
+{
+    return QString::fromLocal8Bit(zip_strerror(archive));
+}
+
+QString fileError(zip_file_t* file)
+{
+    return QString::fromLocal8Bit(zip_file_strerror(file));
+}
+
+// The modification time: the extended timestamp field (UTC, to the second)
+// when there is one, else the DOS time that libzip reads as local time.
+std::optional<timespec> modificationTime(zip_t* archive, zip_uint64_t index, const zip_stat_t& stat)
+{
+    zip_uint16_t length = 0;
+    const zip_uint8_t* field = zip_file_extra_field_get_by_id(archive, index, kExtendedTimestamp, 0, &length,
+                                                              ZIP_FL_CENTRAL);
+    if (field && length >= 5 && (field[0] & 1)) {
+        const qint64 seconds = static_cast<qint32>(field[1] | field[2] << 8 | field[3] << 16 | quint32(field[4]) << 24);
+        return timespec{static_cast<time_t>(seconds), 0};
+    }
+    if (stat.valid & ZIP_STAT_MTIME)
+        return timespec{stat.mtime, 0};
+    return std::nullopt;
+}
+
+zip_file_t* openEntry(zip_t* archive, zip_uint64_t index, bool encrypted, const QByteArray& password)
+{
+    if (encrypted)
+        return zip_fopen_index_encrypted(archive, index, 0, password.constData());
+    return zip_fopen_index(archive, index, 0);
+}
+
+} // namespace
+
+ZipReader::ZipReader(const QString& path)
+{
+    int error = 0;
+    m_zip = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &error);
+    if (!m_zip) {
+        zip_error_t zipError;
+        zip_error_init_with_code(&zipError, error);
+        m_error = QString::fromLocal8Bit(zip_error_strerror(&zipError));
+        zip_error_fini(&zipError);
+    }
+}
+
+ZipReader::~ZipReader()
+{
+    if (m_zip)
+        zip_discard(m_zip);
+}
+
+bool ZipReader::isPasswordProtected() const
+{
+    if (!m_zip)
+        return false;
+    const zip_int64_t count = zip_get_num_entries(m_zip, 0);
+    zip_stat_t stat;
+    for (zip_int64_t i = 0; i < count; ++i) {
+        if (zip_stat_index(m_zip, static_cast<zip_uint64_t>(i), 0, &stat) == 0 &&
+            (stat.valid & ZIP_STAT_ENCRYPTION_METHOD) && stat.encryption_method != ZIP_EM_NONE)
+            return true;
+    }
+    return false;
+}
+
+qint64 ZipReader::passwordProbe() const
+{
+    // The smallest entry that has data: an empty one carries no checksum
+    // worth the name, so it is taken only when nothing else is encrypted.
+    qint64 best = -1;
+    zip_uint64_t bestSize = 0;
+    bool bestHasData = false;
+    const zip_int64_t count = m_zip ? zip_get_num_entries(m_zip, 0) : 0;
+    zip_stat_t stat;
+    for (zip_int64_t i = 0; i < count; ++i) {
+        if (zip_stat_index(m_zip, static_cast<zip_uint64_t>(i), 0, &stat) != 0 ||
+            !(stat.valid & ZIP_STAT_ENCRYPTION_METHOD) || stat.encryption_method == ZIP_EM_NONE)
+            continue;
+        const bool hasData = stat.size > 0;
+        if (best < 0 || (hasData && !bestHasData) || (hasData == bestHasData && stat.size < bestSize)) {
+            best = i;
+            bestSize = stat.size;
+            bestHasData = hasData;
+        }
+    }
+    return best;
+}
+
+bool ZipReader::checkPassword(const QString& password) const
+{
+    const qint64 probe = passwordProbe();
+    if (probe < 0)
+        return true;
+    zip_file_t* file = openEntry(m_zip, static_cast<zip_uint64_t>(probe), true, password.toUtf8());
+    if (!file)
+        return false;
+    zip_fclose(file);
+    return true;
+}
+
+bool ZipReader::confirmPassword(const QString& password) const
+{
+    const qint64 probe = passwordProbe();
+    if (probe < 0)
+        return true;
+    zip_file_t* file = openEntry(m_zip, static_cast<zip_uint64_t>(probe), true, password.toUtf8());
+    if (!file)
+        return false;
+    std::vector<char> buffer(64 * 1024);
+    zip_int64_t n = 0;
+    while ((n = zip_fread(file, buffer.data(), buffer.size())) > 0) {
+    }
+    zip_fclose(file);
+    return n == 0;
+}
+
+ExtractResult ZipReader::extractTo(const QString& folder, const std::optional<QString>& password,
+                                   const EntryProgress& progress) const
+{
+    if (!m_zip)
+        return {false, false, QStringLiteral("cannot open the archive: ") + m_error};
+    const auto count = static_cast<zip_uint64_t>(std::max<zip_int64_t>(0, zip_get_num_entries(m_zip, 0)));
+
+    // Names: UTF-8 when flagged (or given by a Unicode path field, which
+    // libzip substitutes); all others share one detected code page.
+    std::vector<Entry> entries(count);
+    std::vector<QByteArray> raw(count);
+    std::vector<bool> legacy(count, false);
+    QList<QByteArray> legacyNames;
+    for (zip_uint64_t i = 0; i < count; ++i) {
+        raw[i] = QByteArray(zip_get_name(m_zip, i, ZIP_FL_ENC_RAW));
+        if (isAscii(raw[i]))
+            continue;
+        if (QByteArray(zip_get_name(m_zip, i, ZIP_FL_ENC_STRICT)) == raw[i])
+            continue; // unchanged by the CP437 reading: declared UTF-8
+        legacy[i] = true;
+        legacyNames.append(raw[i]);
+    }
+    const NameDecoder decoder(NameDecoder::detect(legacyNames));
+    if (!legacyNames.isEmpty())
+        qCInfo(lcEngineZip, "entry names read as %s", decoder.codePage().constData());
+
+    zip_stat_t stat;
+    for (zip_uint64_t i = 0; i < count; ++i) {
+        Entry& entry = entries[i];
+        entry.index = i;
+        QString name = legacy[i] ? decoder.decode(raw[i]) : QString::fromUtf8(raw[i]);
+        zip_uint8_t opsys = 0;
+        zip_uint32_t attributes = 0;
+        zip_file_get_external_attributes(m_zip, i, 0, &opsys, &attributes);
+        if (opsys != ZIP_OPSYS_UNIX)
+            name.replace(u'\\', u'/'); // DOS and Windows tools may separate with backslashes
+        const std::optional<QStringList> path = SafeDestination::splitEntryName(name);
+        if (!path)
+            return {false, false, QStringLiteral("refused: unsafe entry name ") + name};
+        entry.path = *path;
+        zip_stat_index(m_zip, i, 0, &stat);
+        const mode_t mode = opsys == ZIP_OPSYS_UNIX ? static_cast<mode_t>(attributes >> 16) : 0;
+        entry.folder = name.endsWith(u'/') || S_ISDIR(mode) || (opsys != ZIP_OPSYS_UNIX && (attributes & 0x10));
+        entry.link = S_ISLNK(mode);
+        entry.encrypted = (stat.valid & ZIP_STAT_ENCRYPTION_METHOD) && stat.encryption_method != ZIP_EM_NONE;
+        if (mode & 0777)
+            entry.meta.mode = mode & 07777;
+        entry.meta.mtime = modificationTime(m_zip, i, stat);
+    }
+
+    SafeDestination destination(folder);
+    if (!destination.isOpen())
+        return {false, false, destination.errorString()};
+    const QByteArray secret = password.value_or(QString()).toUtf8();
+    std::vector<char> buffer(kChunk);
+    ExtractResult result{true, false, {}};
+    auto fail = [&result](const QString& message, bool wrongPassword = false) {
+        qCWarning(lcEngineZip, "%s", qUtf8Printable(message));
+        if (result.ok)
+            result = {false, wrongPassword, message};
+    };
+
+    for (const Entry& entry : entries) {
+        if (progress)
+            progress(static_cast<qint64>(entry.index), static_cast<qint64>(count));
+        if (entry.path.isEmpty())
+            continue;
+        if (entry.folder) {
+            if (destination.makeDirectory(entry.path, entry.meta) == SafeDestination::Result::Failed)
+                fail(destination.errorString());
+            continue;
+        }
+        zip_file_t* file = openEntry(m_zip, entry.index, entry.encrypted, secret);
+        if (!file) {
+            const bool wrong = zip_error_code_zip(zip_get_error(m_zip)) == ZIP_ER_WRONGPASSWD;
+            fail(entry.path.join(u'/') + QStringLiteral(": ") + zipError(m_zip), wrong);
+            continue;
+        }
+        if (entry.link) {
+            QByteArray target;
+            zip_int64_t n = 0;
+            while (target.size() <= kMaxLinkTarget && (n = zip_fread(file, buffer.data(), buffer.size())) > 0)
+                target.append(buffer.data(), static_cast<qsizetype>(n));
+            if (n < 0)
+                fail(entry.path.join(u'/') + QStringLiteral(": ") + fileError(file));
+            else if (destination.makeSymlink(entry.path, target, entry.meta) == SafeDestination::Result::Failed)
+                fail(destination.errorString());
+            zip_fclose(file);
+            continue;
+        }
+        PendingFile out;
+        const SafeDestination::Result begun = destination.beginFile(entry.path, out, entry.meta);
+        if (begun != SafeDestination::Result::Written) {
+            if (begun == SafeDestination::Result::Failed)
+                fail(destination.errorString());
+            zip_fclose(file);
+            continue;
+        }
+        zip_int64_t n = 0;
+        bool written = true;
+        while (written && (n = zip_fread(file, buffer.data(), buffer.size())) > 0)
+            written = out.write(buffer.data(), n);
+        if (!written || n < 0) {
+            fail(entry.path.join(u'/') + QStringLiteral(": ") +
+                 (written ? fileError(file) : QStringLiteral("write error: ") + QString::fromLocal8Bit(strerror(errno))));
+            destination.discardFile(out);
+        } else if (destination.commitFile(out, entry.meta) == SafeDestination::Result::Failed) {
+            fail(destination.errorString());
+        }
+        zip_fclose(file);
+    }
+    if (progress)
+        progress(static_cast<qint64>(count), static_cast<qint64>(count));
+    if (!destination.finish())
+        fail(QStringLiteral("cannot set the folders' times and modes"));
+    return result;
+}

@@ -1,0 +1,124 @@
+#pragma once
+
+// Helpers of the extraction tests: a log of one job's notifications and a
+// snapshot of a folder tree.
+#include "engine/NotifyManager.h"
+#include "platform/MainQueue.h"
+#include "platform/NotificationCenter.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QObject>
+#include <QTest>
+
+#include <memory>
+#include <optional>
+#include <unistd.h>
+
+// Records the notifications of the job keyed by `path`, with the thread and
+// time of posting. Observers may run on worker threads, hence the lock.
+class JobLog final {
+public:
+    struct Event {
+        QString name;
+        QVariantMap object;
+        bool mainThread = false;
+        qint64 atMs = 0;
+    };
+
+    explicit JobLog(const QString& path)
+        : m_path(path)
+        , m_context(std::make_unique<QObject>())
+    {
+        m_clock.start();
+        for (const QString& name : {NotifyManager::UnzipProgress(), NotifyManager::LocalFilesDidChange(),
+                                    NotifyManager::ProcessCancel(), NotifyManager::JobDidEnd()}) {
+            NotificationCenter::defaultCenter().addObserver(name, m_context.get(), [this](const Notification& n) {
+                if (n.object.value(NotifyManager::pathKey()).toString() != m_path)
+                    return;
+                QMutexLocker lock(&m_mutex);
+                m_events.append({n.name, n.object, MainQueue::isMainThread(), m_clock.elapsed()});
+            });
+        }
+    }
+
+    bool waitForEnd(int timeoutMs = 30000)
+    {
+        return QTest::qWaitFor([this] { return count(NotifyManager::JobDidEnd()) > 0; }, timeoutMs);
+    }
+
+    QList<Event> events() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_events;
+    }
+    int count(const QString& name) const
+    {
+        int n = 0;
+        for (const Event& event : events())
+            n += event.name == name;
+        return n;
+    }
+    std::optional<Event> first(const QString& name) const
+    {
+        QMutexLocker lock(&m_mutex);
+        for (const Event& event : m_events) {
+            if (event.name == name)
+                return event;
+        }
+        return std::nullopt;
+    }
+    bool succeeded() const
+    {
+        const std::optional<Event> end = first(NotifyManager::JobDidEnd());
+        return end && end->object.value(NotifyManager::succeededKey()).toBool();
+    }
+    QStringList names() const
+    {
+        QStringList list;
+        for (const Event& event : events()) {
+            if (event.name != NotifyManager::UnzipProgress())
+                list.append(event.name);
+        }
+        return list;
+    }
+    qint64 elapsed() const { return m_clock.elapsed(); }
+
+private:
+    QString m_path;
+    std::unique_ptr<QObject> m_context;
+    mutable QMutex m_mutex;
+    QList<Event> m_events;
+    QElapsedTimer m_clock;
+};
+
+// Every item below `root`: "dir", "file:<content>" or "link:<target>".
+inline QMap<QString, QString> snapshot(const QString& root)
+{
+    QMap<QString, QString> items;
+    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QFileInfo info(path);
+        const QString relative = QDir(root).relativeFilePath(path);
+        if (info.isSymLink()) {
+            QByteArray target(4096, '\0');
+            const ssize_t n = ::readlink(QFile::encodeName(path).constData(), target.data(), target.size());
+            items.insert(relative, QStringLiteral("link:") + QString::fromUtf8(target.left(n > 0 ? n : 0)));
+        } else if (info.isDir()) {
+            items.insert(relative, QStringLiteral("dir"));
+        } else {
+            QFile file(path);
+            file.open(QIODevice::ReadOnly);
+            items.insert(relative, QStringLiteral("file:") + QString::fromUtf8(file.readAll()));
+        }
+    }
+    return items;
+}

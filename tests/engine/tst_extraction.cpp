@@ -1,0 +1,545 @@
+// Extraction jobs end to end through ZipManager, with scripted password
+// sheets and recorded toasts, on real archives of all three formats.
+#include "engine/ZipManager.h"
+#include "engine/ZipReader.h"
+#include "platform/Bundle.h"
+#include "platform/Defaults.h"
+#include "platform/StoreReview.h"
+#include "tests/engine/JobLog.h"
+#include "tests/support/RecordingToasts.h"
+#include "tests/support/ScriptedPanels.h"
+#include "tests/support/TestMain.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+namespace {
+
+using Kind = RecordingToasts::Kind;
+
+QString fixture(const QString& name)
+{
+    return QStringLiteral(ZAVRIN_FIXTURES_DIR "/") + name;
+}
+
+// The shared RAR4 samples; ZAVRIN_SHARED_FIXTURES_DIR in the environment
+// overrides the build's idea of where they are.
+QString rar4(const QString& name)
+{
+    const QString configured = qEnvironmentVariable("ZAVRIN_SHARED_FIXTURES_DIR");
+    return (configured.isEmpty() ? QStringLiteral(ZAVRIN_SHARED_FIXTURES_DIR) : configured) + QStringLiteral("/rar4/") + name;
+}
+
+#define REQUIRE_FILE(path)                                                                                      \
+    if (!QFileInfo::exists(path))                                                                              \
+        QSKIP(qPrintable(QStringLiteral("missing sample ") + (path)));
+
+const QString kExtracting = QStringLiteral("解压文件中...");
+const QString kFinished = QStringLiteral("解压完成");
+const QString kError = QStringLiteral("解压文件错误");
+const QString kWrongPassword = QStringLiteral("解压密码错误");
+
+// 2001-02-03 04:05:06 and 2002-03-04 05:06:07 UTC, as make.sh sets them.
+constexpr qint64 kFileTime = 981173106;
+constexpr qint64 kFolderTime = 1015218367;
+
+QMap<QString, QString> plainTree()
+{
+    return {
+        {QStringLiteral("hello.txt"), QStringLiteral("file:hello, world\n")},
+        {QStringLiteral("dir"), QStringLiteral("dir")},
+        {QStringLiteral("dir/nested.txt"), QStringLiteral("file:nested file\n")},
+        {QStringLiteral("empty-dir"), QStringLiteral("dir")},
+        {QStringLiteral("empty.txt"), QStringLiteral("file:")},
+        {QStringLiteral("tool.sh"), QStringLiteral("file:#!/bin/sh\necho tool\n")},
+        {QStringLiteral("setuid.bin"), QStringLiteral("file:not really a program\n")},
+        {QStringLiteral("link"), QStringLiteral("link:hello.txt")},
+        {QStringLiteral("中文名.txt"), QStringLiteral("file:unicode name\n")},
+    };
+}
+
+struct stat lstatOf(const QString& path)
+{
+    struct stat st {};
+    ::lstat(QFile::encodeName(path).constData(), &st);
+    return st;
+}
+
+bool hasLeftovers(const QString& root)
+{
+    const auto items = snapshot(root);
+    return std::any_of(items.keyBegin(), items.keyEnd(), [](const QString& key) { return key.contains(u".zavrin-"); });
+}
+
+QStringList topLevel(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+}
+
+// A zip of `count` entries written by hand: all but the last are the same
+// folder entry "d/" (so that extracting them is cheap), the last is a file.
+// Past 65 535 entries only the ZIP64 end records hold the count.
+QByteArray zipWithManyEntries(quint32 count)
+{
+    QByteArray local, central;
+    auto le = [](QByteArray& out, quint64 value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            out.append(static_cast<char>((value >> (8 * i)) & 0xFF));
+    };
+    const QByteArray content("the last entry\n");
+    const quint32 crc = 0x76C35A44; // CRC-32 of `content`
+    for (quint32 i = 0; i < count; ++i) {
+        const bool last = i + 1 == count;
+        const QByteArray name = last ? QByteArray("last.txt") : QByteArray("d/");
+        const quint64 offset = static_cast<quint64>(local.size());
+        const quint32 size = last ? static_cast<quint32>(content.size()) : 0;
+        le(local, 0x04034B50, 4); le(local, 20, 2); le(local, 0, 2); le(local, 0, 2); le(local, 0, 4);
+        le(local, last ? crc : 0, 4); le(local, size, 4); le(local, size, 4); le(local, name.size(), 2); le(local, 0, 2);
+        local += name;
+        if (last)
+            local += content;
+        le(central, 0x02014B50, 4); le(central, 20, 2); le(central, 20, 2); le(central, 0, 2); le(central, 0, 2);
+        le(central, 0, 4); le(central, last ? crc : 0, 4); le(central, size, 4); le(central, size, 4);
+        le(central, name.size(), 2); le(central, 0, 2); le(central, 0, 2); le(central, 0, 2); le(central, 0, 2);
+        le(central, 0, 4); le(central, offset, 4);
+        central += name;
+    }
+    QByteArray zip = local + central;
+    const quint64 zip64End = static_cast<quint64>(zip.size());
+    le(zip, 0x06064B50, 4); le(zip, 44, 8); le(zip, 45, 2); le(zip, 45, 2); le(zip, 0, 4); le(zip, 0, 4);
+    le(zip, count, 8); le(zip, count, 8); le(zip, central.size(), 8); le(zip, local.size(), 8);
+    le(zip, 0x07064B50, 4); le(zip, 0, 4); le(zip, zip64End, 8); le(zip, 1, 4);
+    le(zip, 0x06054B50, 4); le(zip, 0, 2); le(zip, 0, 2); le(zip, 0xFFFF, 2); le(zip, 0xFFFF, 2);
+    le(zip, central.size(), 4); le(zip, local.size(), 4); le(zip, 0, 2);
+    return zip;
+}
+
+} // namespace
+
+class ExtractionTest final : public QObject {
+    Q_OBJECT
+
+private:
+    QString m_root;
+    QString m_out;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<ScriptedPanels> m_panels;
+    std::unique_ptr<RecordingToasts> m_toasts;
+
+    bool extract(const QString& archive, JobLog& log)
+    {
+        ZipManager::shared().unzipFileAtPath(archive, m_out);
+        return log.waitForEnd();
+    }
+    int toastCount(Kind kind, const QString& key) const { return m_toasts->count(kind, L(key)); }
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_root = m_dir->path();
+        m_out = m_root + QStringLiteral("/out");
+        QDir().mkpath(m_out);
+        m_panels = std::make_unique<ScriptedPanels>();
+        m_toasts = std::make_unique<RecordingToasts>();
+    }
+    void cleanup()
+    {
+        m_toasts.reset();
+        m_panels.reset();
+        m_dir.reset();
+    }
+
+    void plainArchivesComeOutAsStored_data()
+    {
+        QTest::addColumn<QString>("archive");
+        QTest::newRow("zip") << fixture(QStringLiteral("plain.zip"));
+        QTest::newRow("rar5") << fixture(QStringLiteral("plain.rar"));
+        QTest::newRow("7z") << fixture(QStringLiteral("plain.7z"));
+    }
+    void plainArchivesComeOutAsStored()
+    {
+        QFETCH(QString, archive);
+        JobLog log(archive);
+        QVERIFY(extract(archive, log));
+        QVERIFY(log.succeeded());
+        QCOMPARE(snapshot(m_out), plainTree());
+        QCOMPARE(m_panels->passwordRequests.size(), 0);
+
+        // Permission bits as stored, without set-uid; times as stored.
+        QCOMPARE(lstatOf(m_out + QStringLiteral("/tool.sh")).st_mode & 07777, 0755u);
+        QCOMPARE(lstatOf(m_out + QStringLiteral("/setuid.bin")).st_mode & 07777, 0755u);
+        QCOMPARE(lstatOf(m_out + QStringLiteral("/hello.txt")).st_mode & 07777, 0644u);
+        QCOMPARE(lstatOf(m_out + QStringLiteral("/hello.txt")).st_mtime, kFileTime);
+        QCOMPARE(lstatOf(m_out + QStringLiteral("/empty.txt")).st_mtime, kFileTime);
+        QCOMPARE(lstatOf(m_out + QStringLiteral("/dir")).st_mtime, kFolderTime);
+        QCOMPARE(lstatOf(m_out + QStringLiteral("/empty-dir")).st_mtime, kFolderTime);
+        QVERIFY(!hasLeftovers(m_out));
+
+        // One "extracting" toast however many progress reports, then success;
+        // the progress ends at 1 before the success notification, all on
+        // the main thread, and the job's end comes last.
+        QCOMPARE(toastCount(Kind::Info, kExtracting), 1);
+        QCOMPARE(toastCount(Kind::Success, kFinished), 1);
+        QCOMPARE(log.names(), (QStringList{NotifyManager::LocalFilesDidChange(), NotifyManager::JobDidEnd()}));
+        const QList<JobLog::Event> events = log.events();
+        QVERIFY(events.size() >= 3);
+        const JobLog::Event& lastProgress = events.at(events.size() - 3);
+        QCOMPARE(lastProgress.name, NotifyManager::UnzipProgress());
+        QCOMPARE(lastProgress.object.value(NotifyManager::progressKey()).toDouble(), 1.0);
+        for (const JobLog::Event& event : events)
+            QVERIFY2(event.mainThread, qPrintable(event.name));
+    }
+
+    void rar4ArchiveExtracts()
+    {
+        const QString archive = rar4(QStringLiteral("rar3-subdirs.rar"));
+        REQUIRE_FILE(archive);
+        JobLog log(archive);
+        QVERIFY(extract(archive, log));
+        QVERIFY(log.succeeded());
+        const auto tree = snapshot(m_out);
+        for (const char* name : {"sub/with space/long fn.txt", "sub/dir1/file1.txt", "sub/dir2/file2.txt",
+                                 "sub/üȵĩöḋè/file.txt"})
+            QVERIFY2(tree.value(QString::fromUtf8(name)).startsWith(u"file:"), name);
+    }
+
+    void extensionsAreMatchedExactly_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("ZIP") << QStringLiteral("plain.zip") << QStringLiteral("PLAIN.ZIP");
+        QTest::newRow("Rar") << QStringLiteral("plain.rar") << QStringLiteral("plain.Rar");
+        QTest::newRow("7Z") << QStringLiteral("plain.7z") << QStringLiteral("plain.7Z");
+        QTest::newRow("tar") << QStringLiteral("plain.zip") << QStringLiteral("plain.tar");
+    }
+    void extensionsAreMatchedExactly()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, name);
+        const QString archive = m_root + u'/' + name;
+        QVERIFY(QFile::copy(fixture(source), archive));
+        JobLog log(archive);
+        QVERIFY(extract(archive, log));
+        QVERIFY(!log.succeeded());
+        QCOMPARE(log.names(), QStringList{NotifyManager::JobDidEnd()});
+        QCOMPARE(m_toasts->toasts.size(), 1);
+        QCOMPARE(toastCount(Kind::Info, QStringLiteral("暂不支持的解压格式")), 1);
+        QVERIFY(snapshot(m_out).isEmpty());
+    }
+
+    void wrongPasswordsAskAgain_data()
+    {
+        QTest::addColumn<QString>("archive");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("zip ZipCrypto") << fixture(QStringLiteral("zipcrypto.zip")) << QStringLiteral("secret") << QStringLiteral("hello.txt");
+        QTest::newRow("zip AES") << fixture(QStringLiteral("aes.zip")) << QStringLiteral("secret") << QStringLiteral("hello.txt");
+        QTest::newRow("rar5 data") << fixture(QStringLiteral("encrypted.rar")) << QStringLiteral("secret") << QStringLiteral("hello.txt");
+        QTest::newRow("rar5 headers") << fixture(QStringLiteral("encrypted-headers.rar")) << QStringLiteral("secret") << QStringLiteral("hello.txt");
+        QTest::newRow("rar4 data") << rar4(QStringLiteral("test_read_format_rar_encryption_data.rar")) << QStringLiteral("12345678") << QStringLiteral("foo.txt");
+        QTest::newRow("rar4 headers") << rar4(QStringLiteral("test_read_format_rar_encryption_header.rar")) << QStringLiteral("12345678") << QStringLiteral("foo.txt");
+    }
+    void wrongPasswordsAskAgain()
+    {
+        QFETCH(QString, archive);
+        QFETCH(QString, password);
+        QFETCH(QString, file);
+        REQUIRE_FILE(archive);
+        m_panels->queuePassword(QStringLiteral("wrong"));
+        m_panels->queuePassword(QStringLiteral("also wrong"));
+        m_panels->queuePassword(password);
+        JobLog log(archive);
+        QVERIFY(extract(archive, log));
+        QVERIFY(log.succeeded());
+        QCOMPARE(m_panels->passwordRequests.size(), 3);
+        for (const Panels::PasswordRequest& request : std::as_const(m_panels->passwordRequests)) {
+            QCOMPARE(request.message, L(QStringLiteral("请输入解压密码")));
+            QCOMPARE(request.archivePath, archive);
+        }
+        QCOMPARE(toastCount(Kind::Error, kWrongPassword), 2);
+        QCOMPARE(toastCount(Kind::Info, kExtracting), 1);
+        QCOMPARE(toastCount(Kind::Success, kFinished), 1);
+        QVERIFY(QFileInfo(m_out + u'/' + file).isFile());
+        QCOMPARE(log.count(NotifyManager::ProcessCancel()), 0);
+    }
+
+    // libzip's header check passes about one wrong ZipCrypto password in 256.
+    void zipCryptoFalsePositiveIsCaught()
+    {
+        const QString archive = fixture(QStringLiteral("zipcrypto.zip"));
+        const ZipReader reader(archive);
+        QString lucky;
+        for (int i = 0; i < 20000 && lucky.isEmpty(); ++i) {
+            const QString candidate = QStringLiteral("guess%1").arg(i);
+            if (reader.checkPassword(candidate))
+                lucky = candidate;
+        }
+        QVERIFY(!lucky.isEmpty());
+        QVERIFY(!reader.confirmPassword(lucky));
+        QVERIFY(reader.confirmPassword(QStringLiteral("secret")));
+
+        m_panels->queuePassword(lucky);
+        JobLog log(archive);
+        QVERIFY(extract(archive, log));
+        QVERIFY(!log.succeeded());
+        QCOMPARE(toastCount(Kind::Error, kWrongPassword), 1);
+        QCOMPARE(m_panels->passwordRequests.size(), 2);
+        QCOMPARE(log.count(NotifyManager::ProcessCancel()), 1);
+        QVERIFY(snapshot(m_out).isEmpty());
+    }
+
+    void emptyPasswordIsAPassword()
+    {
+        const QString archive = fixture(QStringLiteral("empty-password.zip"));
+        m_panels->queuePassword(QString());
+        JobLog log(archive);
+        QVERIFY(extract(archive, log));
+        QVERIFY(log.succeeded());
+        QCOMPARE(snapshot(m_out).value(QStringLiteral("opened.txt")), QStringLiteral("file:opened with the empty password\n"));
+    }
+
+    void cancelEndsTheJob_data()
+    {
+        QTest::addColumn<QString>("archive");
+        QTest::newRow("zip") << fixture(QStringLiteral("aes.zip"));
+        QTest::newRow("rar") << fixture(QStringLiteral("encrypted-headers.rar"));
+        QTest::newRow("7z") << fixture(QStringLiteral("encrypted-headers.7z"));
+    }
+    void cancelEndsTheJob()
+    {
+        QFETCH(QString, archive);
+        m_panels->queueCancel();
+        JobLog log(archive);
+        QVERIFY(extract(archive, log));
+        QVERIFY(!log.succeeded());
+        QCOMPARE(log.names(), (QStringList{NotifyManager::ProcessCancel(), NotifyManager::JobDidEnd()}));
+        QVERIFY(log.first(NotifyManager::ProcessCancel())->mainThread);
+        QVERIFY(m_toasts->toasts.isEmpty());
+        QVERIFY(snapshot(m_out).isEmpty());
+    }
+
+    void sevenZipPasswordsAreAskedOnce_data()
+    {
+        QTest::addColumn<QString>("archive");
+        QTest::newRow("data") << fixture(QStringLiteral("encrypted.7z"));
+        QTest::newRow("headers") << fixture(QStringLiteral("encrypted-headers.7z"));
+    }
+    void sevenZipPasswordsAreAskedOnce()
+    {
+        QFETCH(QString, archive);
+        m_panels->queuePassword(QStringLiteral("secret"));
+        JobLog log(archive);
+        QVERIFY(extract(archive, log));
+        QVERIFY(log.succeeded());
+        QCOMPARE(m_panels->passwordRequests.size(), 1);
+        QCOMPARE(snapshot(m_out).value(QStringLiteral("dir/nested.txt")), QStringLiteral("file:nested file\n"));
+    }
+
+    // A failed 7z job posts the cancel notification from its worker, then
+    // shows the error toast 0.3 s later; a wrong password is not asked again.
+    void sevenZipFailureCancelsThenToasts()
+    {
+        const QString archive = fixture(QStringLiteral("encrypted.7z"));
+        m_panels->queuePassword(QStringLiteral("wrong"));
+        m_panels->queuePassword(QStringLiteral("secret"));
+        JobLog log(archive);
+        QVERIFY(extract(archive, log));
+        QVERIFY(!log.succeeded());
+        QCOMPARE(m_panels->passwordRequests.size(), 1);
+        QCOMPARE(log.names(), (QStringList{NotifyManager::ProcessCancel(), NotifyManager::JobDidEnd()}));
+        const auto cancel = log.first(NotifyManager::ProcessCancel());
+        const auto end = log.first(NotifyManager::JobDidEnd());
+        QVERIFY(!cancel->mainThread);
+        QVERIFY2(end->atMs - cancel->atMs >= 290, qPrintable(QString::number(end->atMs - cancel->atMs)));
+        QCOMPARE(m_toasts->toasts.last().kind, Kind::Error);
+        QCOMPARE(m_toasts->toasts.last().text, L(kError));
+        QVERIFY(snapshot(m_out).isEmpty());
+    }
+
+    void reviewIsAskedOncePerInstallation()
+    {
+        Defaults::standard().remove(QStringLiteral("app.HasRateKey"));
+        const int before = StoreReview::requestCount();
+        for (const char* name : {"plain.zip", "plain.rar"}) {
+            const QString archive = fixture(QString::fromLatin1(name));
+            JobLog log(archive);
+            QVERIFY(extract(archive, log));
+            QVERIFY(log.succeeded());
+        }
+        QCOMPARE(StoreReview::requestCount() - before, 1);
+        QVERIFY(Defaults::standard().boolForKey(QStringLiteral("app.HasRateKey")));
+    }
+
+    void legacyNamesAreDecoded_data()
+    {
+        QTest::addColumn<QString>("archive");
+        QTest::addColumn<QStringList>("names");
+        QTest::newRow("GBK") << fixture(QStringLiteral("legacy-gbk.zip"))
+                             << QStringList{QStringLiteral("报告.docx"), QStringLiteral("新建文件夹/说明.txt")};
+        QTest::newRow("CP437") << fixture(QStringLiteral("legacy-cp437.zip"))
+                               << QStringList{QStringLiteral("Café.txt"), QStringLiteral("Über/naïve.txt")};
+        QTest::newRow("Unicode path field") << fixture(QStringLiteral("unicode-extra.zip"))
+                                            << QStringList{QStringLiteral("日本語.txt")};
+        QTest::newRow("ZIP64 records") << fixture(QStringLiteral("zip64.zip"))
+                                       << QStringList{QStringLiteral("a.txt"), QStringLiteral("b/c.txt")};
+    }
+    void legacyNamesAreDecoded()
+    {
+        QFETCH(QString, archive);
+        QFETCH(QStringList, names);
+        JobLog log(archive);
+        QVERIFY(extract(archive, log));
+        QVERIFY(log.succeeded());
+        for (const QString& name : names)
+            QVERIFY2(QFileInfo(m_out + u'/' + name).isFile(), qPrintable(name));
+    }
+
+    void unsafeNamesAreRefused_data()
+    {
+        QTest::addColumn<QString>("archive");
+        for (const char* format : {"zip", "rar", "7z"}) {
+            for (const char* kind : {"dotdot", "absolute"}) {
+                const QString name = QStringLiteral("hostile-%1.%2").arg(QLatin1String(kind), QLatin1String(format));
+                QTest::newRow(qPrintable(name)) << fixture(name);
+            }
+        }
+    }
+    void unsafeNamesAreRefused()
+    {
+        QFETCH(QString, archive);
+        JobLog log(archive);
+        QVERIFY(extract(archive, log));
+        QVERIFY(!log.succeeded());
+        QCOMPARE(log.count(NotifyManager::LocalFilesDidChange()), 0);
+        QCOMPARE(toastCount(Kind::Error, kError), 1);
+        // Nothing at all, not even the harmless entry; nothing beside or above.
+        QVERIFY(snapshot(m_out).isEmpty());
+        QCOMPARE(topLevel(m_root), QStringList{QStringLiteral("out")});
+        for (const char* outside : {"/tmp/zavrin-evil-absolute.txt", "/tmp/zavrin-fixture-evil", "/b/evil.txt"})
+            QVERIFY2(!QFileInfo::exists(QString::fromLatin1(outside)), outside);
+    }
+
+    void linksNeverLeadOut_data()
+    {
+        QTest::addColumn<QString>("archive");
+        QTest::newRow("zip") << fixture(QStringLiteral("hostile-links.zip"));
+        QTest::newRow("rar") << fixture(QStringLiteral("hostile-links.rar"));
+        QTest::newRow("7z") << fixture(QStringLiteral("hostile-links.7z"));
+    }
+    void linksNeverLeadOut()
+    {
+        QFETCH(QString, archive);
+        JobLog log(archive);
+        QVERIFY(extract(archive, log));
+        QVERIFY(log.succeeded());
+        const auto tree = snapshot(m_out);
+        // "up" -> ".." is not created, so "up/evil.txt" cannot land beside "out".
+        QVERIFY(!tree.value(QStringLiteral("up")).startsWith(u"link:"));
+        QCOMPARE(topLevel(m_root), QStringList{QStringLiteral("out")});
+        // "in" -> "sub" stays inside and is created; "in/x.txt" is not written through it.
+        QCOMPARE(tree.value(QStringLiteral("in")), QStringLiteral("link:sub"));
+        QVERIFY(!tree.contains(QStringLiteral("sub")));
+        QVERIFY(!tree.contains(QStringLiteral("sub/x.txt")));
+        for (const char* name : {"abs", "climb", "detour"})
+            QVERIFY2(!tree.value(QString::fromLatin1(name)).startsWith(u"link:"), name);
+    }
+
+    void existingItemsAreKept_data()
+    {
+        QTest::addColumn<QString>("archive");
+        QTest::newRow("zip") << fixture(QStringLiteral("plain.zip"));
+        QTest::newRow("rar") << fixture(QStringLiteral("plain.rar"));
+        QTest::newRow("7z") << fixture(QStringLiteral("plain.7z"));
+    }
+    void existingItemsAreKept()
+    {
+        QFETCH(QString, archive);
+        QFile mine(m_out + QStringLiteral("/hello.txt"));
+        QVERIFY(mine.open(QIODevice::WriteOnly));
+        mine.write("mine");
+        mine.close();
+        QVERIFY(QFile::link(QStringLiteral("nowhere"), m_out + QStringLiteral("/empty.txt")));
+        QFile inTheWay(m_out + QStringLiteral("/dir"));
+        QVERIFY(inTheWay.open(QIODevice::WriteOnly));
+        inTheWay.close();
+        QVERIFY(QDir().mkdir(m_out + QStringLiteral("/link")));
+        QVERIFY(QFile::link(m_root, m_out + QStringLiteral("/empty-dir")));
+
+        JobLog log(archive);
+        QVERIFY(extract(archive, log));
+        QVERIFY(log.succeeded());
+        const auto tree = snapshot(m_out);
+        QCOMPARE(tree.value(QStringLiteral("hello.txt")), QStringLiteral("file:mine"));
+        QCOMPARE(tree.value(QStringLiteral("empty.txt")), QStringLiteral("link:nowhere"));
+        QCOMPARE(tree.value(QStringLiteral("dir")), QStringLiteral("file:"));
+        QCOMPARE(tree.value(QStringLiteral("link")), QStringLiteral("dir"));
+        QCOMPARE(tree.value(QStringLiteral("empty-dir")), QStringLiteral("link:") + m_root);
+        QCOMPARE(tree.value(QStringLiteral("tool.sh")), QStringLiteral("file:#!/bin/sh\necho tool\n"));
+        QVERIFY(!hasLeftovers(m_out));
+        QCOMPARE(topLevel(m_root), QStringList{QStringLiteral("out")});
+    }
+
+    void failedEntriesLeaveNothing_data()
+    {
+        QTest::addColumn<QString>("archive");
+        QTest::addColumn<QString>("broken");
+        QTest::newRow("zip checksum") << fixture(QStringLiteral("crc-error.zip")) << QStringLiteral("bad.txt");
+        QTest::newRow("rar cut short") << fixture(QStringLiteral("cut.rar")) << QStringLiteral("second.bin");
+        QTest::newRow("7z checksum") << fixture(QStringLiteral("crc-error.7z")) << QStringLiteral("bad.txt");
+    }
+    void failedEntriesLeaveNothing()
+    {
+        QFETCH(QString, archive);
+        QFETCH(QString, broken);
+        JobLog log(archive);
+        QVERIFY(extract(archive, log));
+        QVERIFY(!log.succeeded());
+        QCOMPARE(toastCount(Kind::Error, kError), 1);
+        QCOMPARE(toastCount(Kind::Success, kFinished), 0);
+        const auto tree = snapshot(m_out);
+        QCOMPARE(tree.value(QStringLiteral("good.txt")), QStringLiteral("file:") + QString(100, u'G'));
+        QVERIFY(!tree.contains(broken));
+        QVERIFY(!hasLeftovers(m_out));
+    }
+
+    // More than 65 535 entries; the progress of so many entries reaches the
+    // main thread thinned out, and the final 1 always.
+    void manyEntriesAndThinProgress()
+    {
+        const QString archive = m_root + QStringLiteral("/many.zip");
+        QFile file(archive);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(zipWithManyEntries(70000));
+        file.close();
+        JobLog log(archive);
+        QVERIFY(extract(archive, log));
+        QVERIFY(log.succeeded());
+        QCOMPARE(snapshot(m_out).value(QStringLiteral("last.txt")), QStringLiteral("file:the last entry\n"));
+        const int posted = log.count(NotifyManager::UnzipProgress());
+        QVERIFY2(posted <= 102 + log.elapsed() / 50, qPrintable(QString::number(posted)));
+        QCOMPARE(toastCount(Kind::Info, kExtracting), 1);
+    }
+
+    void truncatedArchivesFail_data()
+    {
+        QTest::addColumn<QString>("archive");
+        QTest::newRow("zip") << fixture(QStringLiteral("truncated.zip"));
+        QTest::newRow("rar") << fixture(QStringLiteral("truncated.rar"));
+        QTest::newRow("7z") << fixture(QStringLiteral("truncated.7z"));
+    }
+    void truncatedArchivesFail()
+    {
+        QFETCH(QString, archive);
+        JobLog log(archive);
+        QVERIFY(extract(archive, log));
+        QVERIFY(!log.succeeded());
+        QCOMPARE(toastCount(Kind::Error, kError), 1);
+        QCOMPARE(m_panels->passwordRequests.size(), 0);
+    }
+};
+
+ZAVRIN_TEST(ExtractionTest)
+#include "tst_extraction.moc"

@@ -1,0 +1,198 @@
+#include "tests/support/LoopbackHttpServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QHostAddress>
+#include <QProcess>
+#include <QSslSocket>
+#include <QStandardPaths>
+
+namespace {
+
+QByteArray reasonPhrase(int status)
+{
+    switch (status) {
+    case 200:
+        return QByteArrayLiteral("OK");
+    case 201:
+        return QByteArrayLiteral("Created");
+    case 204:
+        return QByteArrayLiteral("No Content");
+    case 400:
+        return QByteArrayLiteral("Bad Request");
+    case 404:
+        return QByteArrayLiteral("Not Found");
+    case 500:
+        return QByteArrayLiteral("Internal Server Error");
+    case 503:
+        return QByteArrayLiteral("Service Unavailable");
+    default:
+        return QByteArrayLiteral("Status");
+    }
+}
+
+} // namespace
+
+LoopbackHttpServer::LoopbackHttpServer(QObject* parent)
+    : QTcpServer(parent)
+{
+    connect(this, &QTcpServer::newConnection, this, [this] {
+        while (hasPendingConnections())
+            serve(nextPendingConnection());
+    });
+}
+
+LoopbackHttpServer::~LoopbackHttpServer()
+{
+    close();
+}
+
+bool LoopbackHttpServer::start(quint16 port)
+{
+    m_tls = false;
+    return listen(QHostAddress::LocalHost, port);
+}
+
+bool LoopbackHttpServer::startTls(const QSslCertificate& certificate, const QSslKey& key, quint16 port)
+{
+    m_tls = true;
+    m_certificate = certificate;
+    m_key = key;
+    return listen(QHostAddress::LocalHost, port);
+}
+
+QUrl LoopbackHttpServer::baseUrl() const
+{
+    QUrl url;
+    url.setScheme(m_tls ? QStringLiteral("https") : QStringLiteral("http"));
+    url.setHost(QStringLiteral("127.0.0.1"));
+    url.setPort(serverPort());
+    return url;
+}
+
+void LoopbackHttpServer::setReply(const Reply& reply)
+{
+    m_reply = reply;
+}
+
+void LoopbackHttpServer::setReply(int status, const QByteArray& contentType, const QByteArray& body)
+{
+    m_reply = Reply { status, contentType, body };
+}
+
+void LoopbackHttpServer::setReplyHandler(std::function<std::optional<Reply>(const Request&)> handler)
+{
+    m_handler = std::move(handler);
+}
+
+void LoopbackHttpServer::setRefusing(bool refusing)
+{
+    m_refusing = refusing;
+}
+
+void LoopbackHttpServer::incomingConnection(qintptr socketDescriptor)
+{
+    if (!m_tls) {
+        QTcpServer::incomingConnection(socketDescriptor);
+        return;
+    }
+    auto* socket = new QSslSocket(this);
+    if (!socket->setSocketDescriptor(socketDescriptor)) {
+        delete socket;
+        return;
+    }
+    socket->setLocalCertificate(m_certificate);
+    socket->setPrivateKey(m_key);
+    socket->setPeerVerifyMode(QSslSocket::VerifyNone);
+    socket->startServerEncryption();
+    addPendingConnection(socket);
+}
+
+void LoopbackHttpServer::serve(QTcpSocket* socket)
+{
+    m_buffers.insert(socket, {});
+    connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+    connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+        m_buffers.remove(socket);
+        socket->deleteLater();
+    });
+}
+
+void LoopbackHttpServer::onReadyRead(QTcpSocket* socket)
+{
+    if (!m_buffers.contains(socket))
+        return;
+    QByteArray& buffer = m_buffers[socket];
+    buffer += socket->readAll();
+    const qsizetype headerEnd = buffer.indexOf("\r\n\r\n");
+    if (headerEnd < 0)
+        return;
+
+    Request request;
+    const QList<QByteArray> lines = buffer.left(headerEnd).split('\n');
+    const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
+    request.method = requestLine.value(0);
+    request.path = requestLine.value(1);
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const qsizetype colon = lines.at(i).indexOf(':');
+        if (colon > 0)
+            request.headers.insert(lines.at(i).left(colon).trimmed().toLower(), lines.at(i).mid(colon + 1).trimmed());
+    }
+    const qsizetype length = request.header("content-length").toLongLong();
+    if (buffer.size() < headerEnd + 4 + length)
+        return; // the body is still on its way
+    request.body = buffer.mid(headerEnd + 4, length);
+    m_buffers.remove(socket);
+
+    std::optional<Reply> reply;
+    if (!m_refusing)
+        reply = m_handler ? m_handler(request) : std::optional<Reply>(m_reply);
+    request.refused = !reply.has_value();
+    m_requests.append(request);
+
+    if (!reply) {
+        socket->abort();
+        socket->deleteLater();
+    } else {
+        QByteArray response
+            = "HTTP/1.1 " + QByteArray::number(reply->status) + ' ' + reasonPhrase(reply->status) + "\r\n";
+        if (!reply->contentType.isEmpty())
+            response += "Content-Type: " + reply->contentType + "\r\n";
+        response += "Content-Length: " + QByteArray::number(reply->body.size()) + "\r\nConnection: close\r\n\r\n";
+        response += reply->body;
+        socket->write(response);
+        socket->disconnectFromHost();
+    }
+    emit requestReceived();
+}
+
+bool LoopbackHttpServer::makeSelfSignedCertificate(const QString& folder, QSslCertificate* certificate, QSslKey* key)
+{
+    const QString openssl = QStandardPaths::findExecutable(QStringLiteral("openssl"));
+    if (openssl.isEmpty())
+        return false;
+    const QDir dir(folder);
+    const QString certPath = dir.filePath(QStringLiteral("cert.pem"));
+    const QString keyPath = dir.filePath(QStringLiteral("key.pem"));
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    // An EC key is made in milliseconds; the address is in the subject's
+    // alternative names so that host name checks pass for 127.0.0.1.
+    process.start(openssl,
+        { QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
+            QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+            QStringLiteral("-keyout"), keyPath, QStringLiteral("-out"), certPath, QStringLiteral("-days"),
+            QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"),
+            QStringLiteral("subjectAltName=IP:127.0.0.1") });
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        qWarning("openssl failed: %s", process.readAll().constData());
+        return false;
+    }
+    const QList<QSslCertificate> certificates = QSslCertificate::fromPath(certPath);
+    QFile keyFile(keyPath);
+    if (certificates.isEmpty() || !keyFile.open(QIODevice::ReadOnly))
+        return false;
+    *certificate = certificates.first();
+    *key = QSslKey(keyFile.readAll(), QSsl::Ec, QSsl::Pem);
+    return !certificate->isNull() && !key->isNull();
+}

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QTcpServer>
+#include <QUrl>
+#include <functional>
+#include <optional>
+
+// A small HTTP/1.1 server on 127.0.0.1 for tests, plain or TLS. It records
+// every complete request (bodies framed by Content-Length) and answers it
+// with the configured reply, or records it and drops the connection without
+// answering while refusing. One reply per connection ("Connection: close").
+// Lives on the thread that made it; serve with the event loop (QTRY_*).
+class LoopbackHttpServer final : public QTcpServer {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(LoopbackHttpServer)
+
+public:
+    struct Request {
+        QByteArray method;
+        QByteArray path; // with the query, as sent
+        QMap<QByteArray, QByteArray> headers; // names in lower case
+        QByteArray body;
+        bool refused = false; // dropped without an answer
+        QByteArray header(const QByteArray& name) const { return headers.value(name.toLower()); }
+    };
+    struct Reply {
+        int status = 200;
+        QByteArray contentType = QByteArrayLiteral("application/json");
+        QByteArray body = QByteArrayLiteral("{}");
+    };
+
+    explicit LoopbackHttpServer(QObject* parent = nullptr);
+    ~LoopbackHttpServer() override;
+
+    // Listens on 127.0.0.1 (any free port when 0); TLS with `certificate`
+    // and `key` when they are given.
+    bool start(quint16 port = 0);
+    bool startTls(const QSslCertificate& certificate, const QSslKey& key, quint16 port = 0);
+    // "http://127.0.0.1:<port>" or "https://…".
+    QUrl baseUrl() const;
+
+    void setReply(const Reply& reply);
+    void setReply(int status, const QByteArray& contentType, const QByteArray& body);
+    // Decides the reply per request; std::nullopt refuses that one.
+    void setReplyHandler(std::function<std::optional<Reply>(const Request&)> handler);
+    // While refusing, requests are recorded and their connections dropped.
+    void setRefusing(bool refusing);
+
+    QList<Request> requests() const { return m_requests; }
+    int requestCount() const { return static_cast<int>(m_requests.size()); }
+    void clearRequests() { m_requests.clear(); }
+
+    // Makes a self-signed certificate for 127.0.0.1 with the openssl program,
+    // in `folder`. False when openssl is missing or fails.
+    static bool makeSelfSignedCertificate(const QString& folder, QSslCertificate* certificate, QSslKey* key);
+
+signals:
+    void requestReceived();
+
+protected:
+    void incomingConnection(qintptr socketDescriptor) override;
+
+private:
+    void serve(QTcpSocket* socket);
+    void onReadyRead(QTcpSocket* socket);
+
+    bool m_tls = false;
+    QSslCertificate m_certificate;
+    QSslKey m_key;
+    bool m_refusing = false;
+    Reply m_reply;
+    std::function<std::optional<Reply>(const Request&)> m_handler;
+    QList<Request> m_requests;
+    QMap<QTcpSocket*, QByteArray> m_buffers;
+};

@@ -1,0 +1,270 @@
+#include "platform/Bundle.h"
+#include "platform/Defaults.h"
+#include "telemetry/HttpClient.h"
+#include "telemetry/LWTracker.h"
+#include "telemetry/SystemFacts.h"
+#include "telemetry/UABuilder.h"
+#include "tests/support/LoopbackHttpServer.h"
+#include "tests/support/TestMain.h"
+
+#include <QDate>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSet>
+#include <QTest>
+#include <QTimeZone>
+#include <QUuid>
+#include <memory>
+
+namespace {
+
+QJsonObject bodyOf(const LoopbackHttpServer::Request& request)
+{
+    return QJsonDocument::fromJson(request.body).object();
+}
+
+QSet<QString> keysOf(const QJsonObject& object)
+{
+    const QStringList keys = object.keys();
+    return { keys.cbegin(), keys.cend() };
+}
+
+QSet<QString> setOf(std::initializer_list<const char*> names)
+{
+    QSet<QString> set;
+    for (const char* name : names)
+        set.insert(QString::fromLatin1(name));
+    return set;
+}
+
+} // namespace
+
+class LWTrackerTest final : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<LoopbackHttpServer> m_server;
+
+    void pointTrackerAtServer() { qputenv("ZAVRIN_ENDPOINT_BASE", m_server->baseUrl().toString().toUtf8()); }
+
+private slots:
+    void init()
+    {
+        m_server = std::make_unique<LoopbackHttpServer>();
+        QVERIFY(m_server->start());
+        pointTrackerAtServer();
+    }
+
+    void cleanup()
+    {
+        // A request still in flight would fail against the next test's server and be retried there.
+        QTRY_COMPARE(HttpClient::requestsInFlight(), 0);
+        qunsetenv("ZAVRIN_ENDPOINT_BASE");
+        m_server.reset();
+    }
+
+    void eventDocumentCarriesTheEnvelope()
+    {
+        Defaults::standard().remove(QStringLiteral("KUserTrackID"));
+        const qint64 before = QDateTime::currentSecsSinceEpoch();
+        LWTracker::TrackEvent(QStringLiteral("button_click"),
+            { { QStringLiteral("page_name"), QStringLiteral("VC_Home") }, { QStringLiteral("step_order"), 3u } });
+        QTRY_COMPARE(m_server->requestCount(), 1);
+        const qint64 after = QDateTime::currentSecsSinceEpoch();
+
+        const LoopbackHttpServer::Request request = m_server->requests().first();
+        QCOMPARE(request.method, QByteArray("POST"));
+        QCOMPARE(request.path, QByteArray("/api/log/receive"));
+        QVERIFY(request.header("content-type").startsWith("application/json"));
+        const QJsonObject doc = bodyOf(request);
+        QCOMPARE(keysOf(doc),
+            setOf({ "userId", "appInfo", "userInfo", "geoInfo", "channelName", "sessionId", "deviceInfo", "eventName",
+                "eventParam", "eventTime" }));
+
+        // The user id is made once, stored, and stands for the device too.
+        const QString userId = doc[u"userId"].toString();
+        QCOMPARE(QUuid::fromString(userId).toString(QUuid::WithoutBraces).toUpper(), userId);
+        QCOMPARE(Defaults::standard().stringForKey(QStringLiteral("KUserTrackID")), userId);
+        QCOMPARE(doc[u"channelName"].toString(), QStringLiteral("Web"));
+        QVERIFY(!QUuid::fromString(doc[u"sessionId"].toString()).isNull());
+        QCOMPARE(doc[u"eventName"].toString(), QStringLiteral("button_click"));
+        QVERIFY(doc[u"eventTime"].isDouble());
+        QVERIFY(doc[u"eventTime"].toInteger() >= before && doc[u"eventTime"].toInteger() <= after);
+        const QJsonObject param = doc[u"eventParam"].toObject();
+        QCOMPARE(param.size(), 2);
+        QVERIFY(param[u"page_name"].isString());
+        QVERIFY(param[u"step_order"].isDouble());
+        QCOMPARE(param[u"step_order"].toInt(), 3);
+
+        const QJsonObject app = doc[u"appInfo"].toObject();
+        QCOMPARE(app,
+            (QJsonObject { { QStringLiteral("appBundle"), Bundle::identifier() },
+                { QStringLiteral("appVersion"), Bundle::shortVersion() },
+                { QStringLiteral("appVersionCode"), Bundle::buildVersion() },
+                { QStringLiteral("installSource"), QStringLiteral("Web") },
+                { QStringLiteral("firstActiveChannelName"), QStringLiteral("Web") } }));
+        const QString userIp = doc[u"userInfo"].toObject()[u"userIp"].toString();
+        QVERIFY2(UABuilder::isValidatIP(userIp), qPrintable(userIp));
+        const QJsonObject geo = doc[u"geoInfo"].toObject();
+        QCOMPARE(keysOf(geo), setOf({ "zone", "country" }));
+        QCOMPARE(geo[u"zone"].toString(), QString::fromUtf8(QTimeZone::systemTimeZoneId()));
+
+        const QJsonObject device = doc[u"deviceInfo"].toObject();
+        QCOMPARE(keysOf(device),
+            setOf({ "deviceId", "deviceModels", "os", "osVersion", "category", "deviceBrand", "language", "last_update",
+                "first_install", "ua" }));
+        QCOMPARE(device[u"deviceId"].toString(), userId);
+        const SystemFacts& facts = SystemFacts::running();
+        QCOMPARE(device[u"deviceModels"].toString(), facts.productName());
+        QCOMPARE(device[u"os"].toString(), facts.osName());
+        QCOMPARE(device[u"osVersion"].toString(), facts.osVersion());
+        QCOMPARE(device[u"category"].toString(), QStringLiteral("linux"));
+        QCOMPARE(device[u"deviceBrand"].toString(), facts.vendor());
+        QCOMPARE(device[u"language"].toString(), Bundle::preferredLocalization());
+        QCOMPARE(device[u"ua"].toString(), facts.browserUserAgent() + u' ' + userIp);
+        // Milliseconds, unlike "eventTime": the data folder was made moments ago.
+        for (const char* key : { "first_install", "last_update" }) {
+            const QJsonValue value = device[QLatin1StringView(key)];
+            QVERIFY2(value.isDouble(), key);
+            QVERIFY2(value.toInteger() > 1'000'000'000'000LL && value.toInteger() <= (after + 1) * 1000, key);
+        }
+        QVERIFY(device[u"first_install"].toInteger() >= (before - 60) * 1000);
+
+        LWTracker::TrackEvent(QStringLiteral("launch"), { { QStringLiteral("launch_time"), QStringLiteral("1") } });
+        QTRY_COMPARE(m_server->requestCount(), 2);
+        const QJsonObject second = bodyOf(m_server->requests().at(1));
+        QCOMPARE(second[u"userId"].toString(), userId);
+        QCOMPARE(second[u"deviceInfo"].toObject()[u"deviceId"].toString(), userId);
+        QCOMPARE(second[u"sessionId"], doc[u"sessionId"]);
+    }
+
+    void sessionStartReportsInstallationFacts()
+    {
+        Defaults::standard().remove(QStringLiteral("app_firstLaunchTime"));
+        Defaults::standard().remove(QStringLiteral("KUserInstallDate"));
+        const qint64 before = QDateTime::currentSecsSinceEpoch();
+        LWTracker::StartSession();
+        QTRY_COMPARE(m_server->requestCount(), 1);
+
+        const QJsonObject doc = bodyOf(m_server->requests().first());
+        QCOMPARE(doc[u"eventName"].toString(), QStringLiteral("qv_launch_event"));
+        const QJsonObject param = doc[u"eventParam"].toObject();
+        QCOMPARE(keysOf(param), setOf({ "last_update", "first_install", "wareNewUser", "first_launch" }));
+        QCOMPARE(param[u"wareNewUser"], QJsonValue(QStringLiteral("true")));
+        QVERIFY(param[u"first_launch"].isDouble());
+        const qint64 firstLaunch = param[u"first_launch"].toInteger();
+        QVERIFY(firstLaunch >= before && firstLaunch <= doc[u"eventTime"].toInteger() + 1);
+        QCOMPARE(Defaults::standard().value(QStringLiteral("app_firstLaunchTime")).toLongLong(), firstLaunch);
+        QCOMPARE(param[u"first_install"].toInteger(), LWTracker::appInstallTime());
+        QCOMPARE(param[u"last_update"].toInteger(), LWTracker::appUpdateTime());
+        QCOMPARE(param[u"first_install"], doc[u"deviceInfo"].toObject()[u"first_install"]);
+
+        // The first launch time is written once; a later session reports the stored one.
+        Defaults::standard().setValue(QStringLiteral("app_firstLaunchTime"), 1'600'000'000LL);
+        LWTracker::StartSession();
+        QTRY_COMPARE(m_server->requestCount(), 2);
+        QCOMPARE(
+            bodyOf(m_server->requests().at(1))[u"eventParam"].toObject()[u"first_launch"].toInteger(), 1'600'000'000LL);
+    }
+
+    void importantEventsAreRetriedOrdinaryOnesNot()
+    {
+        // The service turns events away with an error status. (A dropped
+        // connection would not do for counting: Qt Network itself sends a
+        // request again once when the connection closes before any answer.)
+        m_server->setReply(503, "text/html", "{}");
+        QElapsedTimer clock;
+        clock.start();
+        QList<qint64> importantTimes;
+        QObject context; // ends the connection with this function
+        connect(m_server.get(), &LoopbackHttpServer::requestReceived, &context, [&] {
+            if (bodyOf(m_server->requests().last())[u"eventName"].toString() == u"zd_callback_event")
+                importantTimes.append(clock.elapsed());
+        });
+
+        LWTracker::TrackEvent(QStringLiteral("PopToRate"), { { QStringLiteral("Source"), QStringLiteral("menu") } });
+        LWTracker::TrackImportantEvent(
+            QStringLiteral("zd_callback_event"), { { QStringLiteral("active_time"), 1'700'000'000'000LL } });
+        QTRY_VERIFY_WITH_TIMEOUT(importantTimes.size() >= 3, 6000);
+        const int refused = static_cast<int>(importantTimes.size());
+        m_server->setReply(200, "application/json", "{}");
+        QTRY_VERIFY_WITH_TIMEOUT(importantTimes.size() > refused, 3000);
+        const int delivered = static_cast<int>(importantTimes.size());
+        QTest::qWait(1300);
+
+        // Delivered exactly once more, then nothing; the ordinary event went out once.
+        QCOMPARE(importantTimes.size(), delivered);
+        QList<QByteArray> importantBodies;
+        int ordinary = 0;
+        for (const LoopbackHttpServer::Request& request : m_server->requests()) {
+            if (bodyOf(request)[u"eventName"].toString() == u"PopToRate")
+                ++ordinary;
+            else
+                importantBodies.append(request.body);
+        }
+        QCOMPARE(ordinary, 1);
+        QCOMPARE(importantBodies.size(), delivered);
+        QCOMPARE(importantBodies.count(importantBodies.first()), delivered); // the same document each time
+        for (qsizetype i = 1; i < importantTimes.size(); ++i) {
+            const qint64 gap = importantTimes.at(i) - importantTimes.at(i - 1);
+            QVERIFY2(gap >= 900 && gap < 2500, qPrintable(QString::number(gap)));
+        }
+    }
+
+    void unconfiguredEndpointSendsNothing()
+    {
+        qunsetenv("ZAVRIN_ENDPOINT_BASE");
+        QVERIFY(LWTracker::logEndpoint().isEmpty());
+        LWTracker::StartSession();
+        LWTracker::TrackImportantEvent(QStringLiteral("zd_callback_event"), { { QStringLiteral("active_time"), 1 } });
+        LWTracker::TrackEvent(QStringLiteral("launch"), { { QStringLiteral("launch_time"), QStringLiteral("1") } });
+        bool answered = false;
+        bool delivered = true;
+        LWTracker::shareInstance().sendTrackData(QJsonObject { { QStringLiteral("eventName"), QStringLiteral("x") } },
+            [&](bool ok, const QJsonDocument&, const QString&) {
+                answered = true;
+                delivered = ok;
+            });
+        QVERIFY(answered);
+        QVERIFY(!delivered);
+        QCOMPARE(HttpClient::requestsInFlight(), 0);
+        // A retry scheduled despite the missing service would reach the server once it is configured.
+        pointTrackerAtServer();
+        QTest::qWait(1300);
+        QCOMPARE(m_server->requestCount(), 0);
+    }
+
+    void newUserOnlyOnTheFirstDay()
+    {
+        const QString key = QStringLiteral("KUserInstallDate");
+        const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+        Defaults::standard().remove(key);
+        QCOMPARE(LWTracker::getIsNewUser(), QStringLiteral("true"));
+        QCOMPARE(Defaults::standard().stringForKey(key), today);
+        QCOMPARE(LWTracker::getIsNewUser(), QStringLiteral("true")); // a second launch that day
+
+        const QString yesterday = QDate::currentDate().addDays(-1).toString(QStringLiteral("yyyy-MM-dd"));
+        Defaults::standard().setValue(key, yesterday);
+        QCOMPARE(LWTracker::getIsNewUser(), QStringLiteral("false"));
+        QCOMPARE(Defaults::standard().stringForKey(key), yesterday);
+    }
+
+    void md5IsUpperCaseHex_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("digest");
+        QTest::newRow("empty") << QString() << QStringLiteral("D41D8CD98F00B204E9800998ECF8427E");
+        QTest::newRow("ascii") << QStringLiteral("abc") << QStringLiteral("900150983CD24FB0D6963F7D28E17F72");
+        QTest::newRow("utf-8") << QStringLiteral("使用满意度") << QStringLiteral("C157CE0BBEC1305784EB3BCF67312250");
+    }
+
+    void md5IsUpperCaseHex()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, digest);
+        QCOMPARE(LWTracker::MD5_32BIT(text), digest);
+    }
+};
+
+ZAVRIN_TEST(LWTrackerTest)
+#include "tst_lwtracker.moc"
