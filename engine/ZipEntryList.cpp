@@ -76,6 +76,8 @@ bool readable(const struct stat& st)
 class Collector final {
 public:
     std::vector<ZipEntry> entries;
+    dev_t excludedDevice = 0;
+    ino_t excludedInode = 0;
 
     // Adds the item at `path` (attributes `st`) under `name`, with everything in it.
     void add(const std::string& path, const std::string& name, const struct stat& st)
@@ -84,6 +86,8 @@ public:
         entry.mode = st.st_mode;
         entry.mtime = st.st_mtim.tv_sec;
         if (S_ISREG(st.st_mode)) {
+            if (st.st_ino == excludedInode && st.st_dev == excludedDevice)
+                return;
             if (!readable(st)) {
                 logSkipped(path, EACCES);
                 return;
@@ -129,9 +133,15 @@ public:
 
 } // namespace
 
-std::vector<ZipEntry> listZipEntries(const std::string& directory, bool keepParentDirectory)
+std::vector<ZipEntry> listZipEntries(const std::string& directory, bool keepParentDirectory,
+                                     const std::string& excluded)
 {
     Collector collector;
+    struct stat archive {};
+    if (!excluded.empty() && ::stat(excluded.c_str(), &archive) == 0 && S_ISREG(archive.st_mode)) {
+        collector.excludedDevice = archive.st_dev;
+        collector.excludedInode = archive.st_ino;
+    }
     std::string prefix;
     if (keepParentDirectory) {
         struct stat st {};

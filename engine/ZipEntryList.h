@@ -32,6 +32,8 @@ struct ZipEntry final {
 // stands for; inside the items, folders (empty ones too) as entries and
 // links as links, never followed. Items that cannot be read and special
 // files (pipes, sockets, devices) are left out and logged. With
-// `keepParentDirectory` everything sits under the folder's own name.
-// Any thread; reads the file system only.
-std::vector<ZipEntry> listZipEntries(const std::string& directory, bool keepParentDirectory);
+// `keepParentDirectory` everything sits under the folder's own name. The
+// file `excluded` names (the archive being written, when it lies among the
+// items) is left out too. Any thread; reads the file system only.
+std::vector<ZipEntry> listZipEntries(const std::string& directory, bool keepParentDirectory,
+                                     const std::string& excluded = {});

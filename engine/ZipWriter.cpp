@@ -145,9 +145,11 @@ bool ZipWriter::createZipFileAtPath(const QString& path, const QString& director
                                     int compressionLevel, const std::optional<QString>& password, bool aes,
                                     const ProgressHandler& progressHandler)
 {
+    // The archive that this one replaces is never packed into it.
+    const std::string archive = QFile::encodeName(path).toStdString();
     const std::vector<ZipEntry> entries
-        = listZipEntries(QFile::encodeName(directory).toStdString(), keepParentDirectory);
-    return write(QFile::encodeName(path).toStdString(), entries, {compressionLevel, password, aes}, progressHandler);
+        = listZipEntries(QFile::encodeName(directory).toStdString(), keepParentDirectory, archive);
+    return write(archive, entries, {compressionLevel, password, aes}, progressHandler);
 }
 
 bool ZipWriter::write(const std::string& path, const std::vector<ZipEntry>& entries, const Options& options,

@@ -6,7 +6,7 @@
 #include "platform/Defaults.h"
 #include "platform/MainQueue.h"
 #include "platform/NotificationCenter.h"
-#include "tests/engine/ZipInspection.h"
+#include "tests/support/ZipInspection.h"
 #include "tests/support/RecordingToasts.h"
 #include "tests/support/TestMain.h"
 

@@ -1,7 +1,7 @@
 #include "engine/ZipEncodeAhead.h"
 #include "engine/ZipOutputFile.h"
 #include "engine/ZipWriter.h"
-#include "tests/engine/ZipInspection.h"
+#include "tests/support/ZipInspection.h"
 #include "tests/support/TestMain.h"
 
 #include <QProcess>
@@ -340,6 +340,19 @@ private slots:
         QVERIFY(QFile::link(QStringLiteral("/etc/hostname"), path(QStringLiteral("change/item/swap.txt"))));
         QVERIFY(!ZipWriter::write(archive, list, {}, {}));
         QVERIFY(!QFile::exists(path(QStringLiteral("change.zip"))));
+    }
+
+    // The archive being replaced may lie among the items: it is not packed into its successor.
+    void theArchiveItselfIsLeftOut()
+    {
+        writeFile(path(QStringLiteral("self/x.txt")), "x");
+        writeFile(path(QStringLiteral("self/packed.zip")), "the old archive");
+        QDir().mkpath(path(QStringLiteral("selfstage")));
+        QVERIFY(QFile::link(path(QStringLiteral("self")), path(QStringLiteral("selfstage/self"))));
+        QVERIFY(pack(path(QStringLiteral("self/packed.zip")), path(QStringLiteral("selfstage"))));
+        QStringList names = entries(path(QStringLiteral("self/packed.zip"))).keys();
+        names.sort();
+        QCOMPARE(names, (QStringList {QStringLiteral("self/"), QStringLiteral("self/x.txt")}));
     }
 
     void nothingToPackIsAFailure()
