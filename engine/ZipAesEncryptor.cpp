@@ -19,6 +19,22 @@ constexpr int kIterations = 1000;
 constexpr std::size_t kBlock = 16;
 constexpr std::size_t kBlocksPerCall = 4096;
 
+// XORs the key stream into the data eight bytes at a time.
+void xorInto(unsigned char* data, const unsigned char* key, std::size_t length)
+{
+    std::size_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        std::uint64_t a = 0;
+        std::uint64_t b = 0;
+        std::memcpy(&a, data + i, 8);
+        std::memcpy(&b, key + i, 8);
+        a ^= b;
+        std::memcpy(data + i, &a, 8);
+    }
+    for (; i < length; ++i)
+        data[i] ^= key[i];
+}
+
 EVP_MAC* hmac()
 {
     static EVP_MAC* const mac = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
@@ -64,7 +80,7 @@ bool ZipAesEncryptor::start(const std::string& password, std::string* out)
         out->append(reinterpret_cast<const char*>(keys + 2 * kKeyLength), kVerifierLength);
     }
     OPENSSL_cleanse(keys, sizeof keys);
-    std::memset(m_counter, 0, sizeof m_counter);
+    m_counter = 0;
     m_keyStreamAt = m_keyStreamLength = 0;
     return ok;
 }
@@ -75,9 +91,7 @@ bool ZipAesEncryptor::encrypt(unsigned char* data, std::size_t length)
         if (m_keyStreamAt == m_keyStreamLength && !refill(length - done))
             return false;
         const std::size_t n = std::min(length - done, m_keyStreamLength - m_keyStreamAt);
-        const unsigned char* key = m_keyStream.data() + m_keyStreamAt;
-        for (std::size_t i = 0; i < n; ++i)
-            data[done + i] ^= key[i];
+        xorInto(data + done, m_keyStream.data() + m_keyStreamAt, n);
         m_keyStreamAt += n;
         done += n;
     }
@@ -89,12 +103,14 @@ bool ZipAesEncryptor::encrypt(unsigned char* data, std::size_t length)
 bool ZipAesEncryptor::refill(std::size_t wanted)
 {
     const std::size_t blocks = std::min(kBlocksPerCall, (wanted + kBlock - 1) / kBlock);
-    m_counters.resize(blocks * kBlock);
+    // Only the first eight bytes of a counter block count; the rest stay zero.
+    m_counters.resize(kBlocksPerCall * kBlock);
     m_keyStream.resize(kBlocksPerCall * kBlock);
     for (std::size_t b = 0; b < blocks; ++b) {
-        for (int i = 0; i < 8 && ++m_counter[i] == 0; ++i) {
-        }
-        std::memcpy(m_counters.data() + b * kBlock, m_counter, kBlock);
+        ++m_counter;
+        unsigned char* block = m_counters.data() + b * kBlock;
+        for (int i = 0; i < 8; ++i)
+            block[i] = static_cast<unsigned char>(m_counter >> (8 * i));
     }
     int length = 0;
     if (EVP_EncryptUpdate(m_cipher, m_keyStream.data(), &length, m_counters.data(), static_cast<int>(blocks * kBlock))

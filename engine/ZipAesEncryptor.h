@@ -38,7 +38,7 @@ private:
 
     evp_cipher_ctx_st* m_cipher = nullptr;
     evp_mac_ctx_st* m_mac = nullptr;
-    unsigned char m_counter[16] {};
+    std::uint64_t m_counter = 0; // blocks used so far; the next counter block is one more
     std::vector<unsigned char> m_counters;
     std::vector<unsigned char> m_keyStream;
     std::size_t m_keyStreamAt = 0;

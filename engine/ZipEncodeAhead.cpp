@@ -37,6 +37,7 @@ ZipEncodeAhead::ZipEncodeAhead(const std::vector<ZipEntry>& entries, int level, 
     }
     m_firstJob[entries.size()] = m_jobs.size();
     m_done.resize(m_jobs.size());
+    m_ready.resize(m_jobs.size());
     for (unsigned i = 0; i < threads; ++i)
         m_threads.emplace_back([this] { work(); });
 }
@@ -83,20 +84,71 @@ void ZipEncodeAhead::work()
         lock.lock();
         m_held = m_held - reserved + result->data.capacity();
         m_done[index] = std::move(result);
-        if (m_writerWaiting && index == m_writerAt)
-            m_writerWake.notify_one();
+        if (m_password && !job.whole)
+            sealInOrder(lock, job.entry);
+        else
+            markReady(index);
     }
+}
+
+void ZipEncodeAhead::markReady(std::size_t job)
+{
+    m_ready[job] = true;
+    if (m_writerWaiting && job == m_writerAt)
+        m_writerWake.notify_one();
+}
+
+// Encrypts the finished pieces of a large entry in order: counter mode and
+// the authentication code run through the entry's data as one stream. Of
+// the workers that finish its pieces, one at a time does it, outside the
+// lock, while the others go on compressing; other entries are encrypted
+// side by side.
+void ZipEncodeAhead::sealInOrder(std::unique_lock<std::mutex>& lock, std::size_t entry)
+{
+    const std::size_t first = firstJob(entry);
+    const std::size_t end = first + jobCount(entry);
+    Sealing& sealing = m_sealing[entry];
+    if (!sealing.encryptor) {
+        sealing.encryptor = std::make_unique<ZipAesEncryptor>();
+        sealing.next = first;
+    }
+    while (!sealing.busy && sealing.next < end && m_done[sealing.next]) {
+        const std::size_t job = sealing.next;
+        EncodedPiece& piece = *m_done[job];
+        const std::size_t before = piece.data.capacity();
+        sealing.busy = true;
+        lock.unlock();
+        if (piece.ok) {
+            std::string header;
+            const bool sealed = (job != first || sealing.encryptor->start(*m_password, &header))
+                && sealing.encryptor->encrypt(reinterpret_cast<unsigned char*>(piece.data.data()), piece.data.size())
+                && (job + 1 != end || sealing.encryptor->finish(&piece.data));
+            piece.data.insert(0, header);
+            if (!sealed) {
+                piece.ok = false;
+                piece.error = m_entries[entry].name + ": encryption failed";
+            }
+        }
+        lock.lock();
+        m_held = m_held - before + piece.data.capacity();
+        sealing.busy = false;
+        // After a failure the writer stops at this piece: seal no further.
+        sealing.next = piece.ok ? job + 1 : end;
+        markReady(job);
+    }
+    if (sealing.next == end)
+        m_sealing.erase(entry);
 }
 
 std::unique_ptr<EncodedPiece> ZipEncodeAhead::take(std::size_t job)
 {
     std::unique_lock lock(m_mutex);
     m_writerAt = std::max(m_writerAt, job);
-    if (!m_done[job]) {
+    if (!m_ready[job]) {
         if (m_workersWaiting > 0)
             m_workerWake.notify_all();
         m_writerWaiting = true;
-        m_writerWake.wait(lock, [&] { return m_done[job] != nullptr; });
+        m_writerWake.wait(lock, [&] { return m_ready[job]; });
         m_writerWaiting = false;
     }
     std::unique_ptr<EncodedPiece> result = std::move(m_done[job]);

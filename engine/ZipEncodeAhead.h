@@ -9,13 +9,14 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 // Compresses the entries of an archive on worker threads ahead of the
 // thread that writes it, which then only lays the bytes out in list order.
 // Most entries are one job each and come out finished; a large entry is
-// cut into pieces of one deflate stream, compressed side by side and
-// encrypted by the writer as it goes. Finished work waits within a memory
+// cut into pieces of one deflate stream, compressed side by side and then
+// encrypted in order. Finished work waits within a memory
 // budget, so the workers never run more than that far ahead, and a file of
 // any size needs no more. take() is called from one thread, in job order.
 class ZipEncodeAhead final {
@@ -49,7 +50,15 @@ private:
         bool last = true;
     };
 
+    struct Sealing final {
+        std::unique_ptr<ZipAesEncryptor> encryptor;
+        std::size_t next = 0; // next job to encrypt
+        bool busy = false;    // a worker is encrypting
+    };
+
     void work();
+    void markReady(std::size_t job);
+    void sealInOrder(std::unique_lock<std::mutex>& lock, std::size_t entry);
 
     const std::vector<ZipEntry>& m_entries;
     const int m_level;
@@ -62,6 +71,8 @@ private:
     std::condition_variable m_workerWake;
     std::condition_variable m_writerWake;
     std::vector<std::unique_ptr<EncodedPiece>> m_done;
+    std::vector<bool> m_ready; // done and, for pieces with a password, encrypted
+    std::unordered_map<std::size_t, Sealing> m_sealing; // by entry
     std::size_t m_next = 0;     // next job a worker claims
     std::size_t m_writerAt = 0; // job the writer waits for
     std::size_t m_held = 0;     // bytes of results and reservations

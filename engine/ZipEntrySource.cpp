@@ -1,6 +1,5 @@
 #include "engine/ZipEntrySource.h"
 
-#include "engine/ZipAesEncryptor.h"
 #include "engine/ZipEncodeAhead.h"
 #include "engine/ZipEntryEncoder.h"
 #include "platform/Logging.h"
@@ -53,14 +52,12 @@ struct State final {
             crc = piece->crc;
             size = piece->size;
             complete = true;
-        } else if (context->password && !context->encryptor->start(*context->password, &buffer)) {
-            return fail(entry().name + ": encryption failed");
         }
         return 0;
     }
 
-    // Joins the next piece of a large entry: one deflate stream, one CRC,
-    // encrypted as a whole.
+    // Joins the next piece of a large entry: one deflate stream (encrypted
+    // as a whole already), one CRC.
     zip_int64_t nextPiece()
     {
         const std::unique_ptr<EncodedPiece> piece = context->encodeAhead->take(nextJob++);
@@ -70,12 +67,6 @@ struct State final {
         at = 0;
         crc = static_cast<std::uint32_t>(crc32_combine64(crc, piece->crc, static_cast<z_off64_t>(piece->size)));
         size += piece->size;
-        if (context->password) {
-            if (!context->encryptor->encrypt(reinterpret_cast<unsigned char*>(buffer.data()), buffer.size()))
-                return fail(entry().name + ": encryption failed");
-            if (nextJob == endJob && !context->encryptor->finish(&buffer))
-                return fail(entry().name + ": encryption failed");
-        }
         complete = nextJob == endJob;
         return 0;
     }

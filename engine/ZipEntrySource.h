@@ -8,21 +8,19 @@
 #include <string>
 #include <vector>
 
-class ZipAesEncryptor;
 class ZipEncodeAhead;
 
 // The libzip source of one file or link entry. It hands libzip the bytes to
 // store, already compressed (and encrypted), with their CRC and size, so
-// that libzip only lays out the headers around them. The compressing is
-// done by ZipEncodeAhead's workers; the pieces of a large entry are joined,
-// and encrypted, here on the writing thread.
+// that libzip only lays out the headers around them. The compressing and
+// encrypting are done by ZipEncodeAhead's workers; the pieces of a large
+// entry are joined here.
 class ZipEntrySource final {
 public:
     // Shared by all entries of one archive; must outlive zip_close.
     struct Context final {
         const std::vector<ZipEntry>* entries = nullptr;
         ZipEncodeAhead* encodeAhead = nullptr;
-        ZipAesEncryptor* encryptor = nullptr; // for entries that come in pieces
         int level = 1;
         const std::string* password = nullptr;
     };

@@ -1,6 +1,5 @@
 #include "engine/ZipWriter.h"
 
-#include "engine/ZipAesEncryptor.h"
 #include "engine/ZipEncodeAhead.h"
 #include "engine/ZipEntryEncoder.h"
 #include "engine/ZipEntrySource.h"
@@ -180,10 +179,8 @@ bool ZipWriter::write(const std::string& path, const std::vector<ZipEntry>& entr
     zip_error_fini(&error);
 
     const std::string password = options.password ? options.password->toStdString() : std::string();
-    ZipAesEncryptor encryptor;
     ZipEntrySource::Context context;
     context.entries = &entries;
-    context.encryptor = &encryptor;
     context.level = options.compressionLevel;
     context.password = options.password ? &password : nullptr;
     for (std::size_t i = 0; i < entries.size(); ++i) {
