@@ -8,7 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-tools-dev qt6-tools-dev-tools
   qt6-l10n-tools qt6-translations-l10n libqt6sql6-sqlite libgl-dev
-  libzip-dev libuchardet-dev libunrar-dev
+  libzip-dev libuchardet-dev libunrar-dev libssl-dev zlib1g-dev libdeflate-dev
   7zip zip unzip rar unrar python3
   xvfb xauth dbus
   time openssl

@@ -1,4 +1,5 @@
 #include "app/cli/CommandLine.h"
+#include "app/cli/CompressCommand.h"
 #include "app/cli/ExtractCommand.h"
 #include "app/cli/TerminalPanels.h"
 #include "app/cli/TerminalToasts.h"
@@ -49,11 +50,7 @@ int main(int argc, char* argv[])
     TerminalPanels panels(line->passwordFromStdin);
     Panels::setShared(&panels);
 
-    int status = 2;
-    if (line->command == CommandLine::Command::Extract)
-        status = runExtract(*line);
-    else
-        std::fputs("zavrin-cli: this command is not available in this build\n", stderr);
+    const int status = line->command == CommandLine::Command::Extract ? runExtract(*line) : runCompress(*line);
     Panels::setShared(nullptr);
     HUD::setPresenter(nullptr);
     return status;

@@ -1,0 +1,86 @@
+#include "app/cli/CompressCommand.h"
+
+#include "app/cli/CommandLine.h"
+#include "app/cli/JobRunner.h"
+#include "engine/ZipManager.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+
+namespace {
+
+int usageError(const QString& message)
+{
+    std::fprintf(stderr, "zavrin-cli: %s\n", qUtf8Printable(message));
+    return 2;
+}
+
+// The first line of standard input; an empty line or none means no password.
+std::optional<QString> passwordFromStdin()
+{
+    QByteArray line;
+    char c = 0;
+    for (;;) {
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0 || c == '\n')
+            break;
+        line.append(c);
+    }
+    if (line.endsWith('\r'))
+        line.chop(1);
+    if (line.isEmpty())
+        return std::nullopt;
+    return QString::fromUtf8(line);
+}
+
+} // namespace
+
+int runCompress(const CommandLine& line)
+{
+    QList<FileModel> files;
+    for (const QString& item : line.items) {
+        struct stat st {};
+        if (::lstat(QFile::encodeName(item).constData(), &st) != 0)
+            return usageError(QStringLiteral("no such item: ") + item);
+        files.append(FileModel(QFileInfo(item).absoluteFilePath()));
+    }
+    const QString archive = QFileInfo(line.archive).absoluteFilePath();
+    const std::optional<QString> password = line.passwordFromStdin ? passwordFromStdin() : std::nullopt;
+
+    // Claim the name with a file of our own first, so that nothing that
+    // appears there meanwhile is replaced; the engine puts the complete
+    // archive over it, and a failed job leaves it to us to remove.
+    const QByteArray name = QFile::encodeName(archive);
+    const int claim = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (claim < 0 && errno == EEXIST)
+        return usageError(archive + QStringLiteral(" already exists; it is never replaced"));
+    if (claim < 0)
+        return usageError(QStringLiteral("cannot create ") + archive + QStringLiteral(": ")
+                          + QString::fromLocal8Bit(std::strerror(errno)));
+    struct stat claimed {};
+    ::fstat(claim, &claimed);
+    ::close(claim);
+
+    const bool needSpeed = line.level < 2;
+    const int status = runJob(
+        [archive, files, password, needSpeed] {
+            ZipManager::shared().zipFileAtPath(archive, files, password, needSpeed);
+        },
+        archive);
+    struct stat now {};
+    if (status != 0 && ::lstat(name.constData(), &now) == 0 && now.st_ino == claimed.st_ino
+        && now.st_dev == claimed.st_dev && now.st_size == 0)
+        ::unlink(name.constData());
+    return status;
+}

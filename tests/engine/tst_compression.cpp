@@ -1,0 +1,328 @@
+#include "engine/NotifyManager.h"
+#include "engine/StagingArea.h"
+#include "engine/ZipManager.h"
+#include "engine/ZipOutputFile.h"
+#include "platform/Bundle.h"
+#include "platform/Defaults.h"
+#include "platform/MainQueue.h"
+#include "platform/NotificationCenter.h"
+#include "tests/support/ZipInspection.h"
+#include "tests/support/RecordingToasts.h"
+#include "tests/support/TestMain.h"
+
+#include <QMutex>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace ZipInspection;
+
+namespace {
+
+// Collects the engine's log lines while it lives, passing them on as well.
+class LogCapture final {
+public:
+    LogCapture() { s_previous = qInstallMessageHandler(&LogCapture::handle); }
+    ~LogCapture() { qInstallMessageHandler(s_previous); }
+
+    static QStringList lines()
+    {
+        QMutexLocker lock(&s_mutex);
+        return s_lines;
+    }
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& message)
+    {
+        if (qstrcmp(context.category, "zavrin.engine.zip") == 0) {
+            QMutexLocker lock(&s_mutex);
+            s_lines.append(message);
+        }
+        s_previous(type, context, message);
+    }
+
+    static inline QtMessageHandler s_previous = nullptr;
+    static inline QMutex s_mutex;
+    static inline QStringList s_lines;
+};
+
+// The notifications of one job, in the order they arrived.
+class JobWatcher final {
+public:
+    explicit JobWatcher(const QString& archive)
+    {
+        for (const QString& name : {NotifyManager::ZipProgress(), NotifyManager::LocalFilesDidChange(),
+                                    NotifyManager::JobDidEnd()}) {
+            NotificationCenter::defaultCenter().addObserver(name, &m_context, [this, archive](const Notification& n) {
+                QVERIFY(MainQueue::isMainThread());
+                if (n.object.value(NotifyManager::pathKey()).toString() == archive)
+                    events.append(n);
+            });
+        }
+    }
+
+    bool ended() const { return !events.isEmpty() && events.last().name == NotifyManager::JobDidEnd(); }
+    bool succeeded() const { return events.last().object.value(NotifyManager::succeededKey()).toBool(); }
+    qsizetype count(const QString& name) const
+    {
+        return std::count_if(events.cbegin(), events.cend(), [&](const Notification& n) { return n.name == name; });
+    }
+    qsizetype indexOf(const QString& name) const
+    {
+        const auto it
+            = std::find_if(events.cbegin(), events.cend(), [&](const Notification& n) { return n.name == name; });
+        return it == events.cend() ? -1 : it - events.cbegin();
+    }
+
+    QList<Notification> events;
+
+private:
+    QObject m_context;
+};
+
+QList<FileModel> models(const QStringList& paths)
+{
+    QList<FileModel> files;
+    for (const QString& path : paths)
+        files.append(FileModel(path));
+    return files;
+}
+
+} // namespace
+
+class CompressionTest final : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_savedTmpdir;
+
+    QString path(const QString& relative) const { return m_dir.filePath(relative); }
+    QString stagingRoot() const { return path(QStringLiteral("tmp/zavrin-")) + QString::number(::geteuid()); }
+
+    // Runs one job to its end and answers its notifications.
+    void run(JobWatcher& watcher, const QString& archive, const QStringList& items,
+             const std::optional<QString>& password = std::nullopt, bool needSpeed = true)
+    {
+        ZipManager::shared().zipFileAtPath(archive, models(items), password, needSpeed);
+        QTRY_VERIFY_WITH_TIMEOUT(watcher.ended(), 20000);
+        QCOMPARE(watcher.count(NotifyManager::JobDidEnd()), 1);
+    }
+
+    QStringList threeItems()
+    {
+        writeFile(path(QStringLiteral("one/a.txt")), "alpha\n");
+        writeFile(path(QStringLiteral("two/b/inside.txt")), "inside\n");
+        QDir().mkpath(path(QStringLiteral("two/b/empty")));
+        writeFile(path(QStringLiteral("three/c.png")), QByteArray(2048, '\x89'));
+        return {path(QStringLiteral("one/a.txt")), path(QStringLiteral("two/b")), path(QStringLiteral("three/c.png"))};
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        // Staging goes to the temporary directory: give the tests their own.
+        m_savedTmpdir = qgetenv("TMPDIR");
+        QDir().mkpath(path(QStringLiteral("tmp")));
+        qputenv("TMPDIR", QFile::encodeName(path(QStringLiteral("tmp"))));
+    }
+
+    void cleanupTestCase()
+    {
+        if (m_savedTmpdir.isEmpty())
+            qunsetenv("TMPDIR");
+        else
+            qputenv("TMPDIR", m_savedTmpdir);
+    }
+
+    void successfulJob()
+    {
+        RecordingToasts toasts;
+        Defaults::standard().remove(QStringLiteral("app.HasRateKey"));
+        const QString archive = path(QStringLiteral("out/Archive.zip"));
+        QDir().mkpath(path(QStringLiteral("out")));
+        JobWatcher watcher(archive);
+        run(watcher, archive, threeItems());
+
+        QVERIFY(watcher.succeeded());
+        QCOMPARE(watcher.count(NotifyManager::LocalFilesDidChange()), 1);
+        // Progress climbs to 1 as a float and the last report comes before the success.
+        const qsizetype done = watcher.indexOf(NotifyManager::LocalFilesDidChange());
+        const Notification last = watcher.events.at(done - 1);
+        QCOMPARE(last.name, NotifyManager::ZipProgress());
+        QCOMPARE(last.object.value(NotifyManager::progressKey()).typeId(), QMetaType::Float);
+        QCOMPARE(last.object.value(NotifyManager::progressKey()).toFloat(), 1.0f);
+        QCOMPARE(done, watcher.events.size() - 2);
+
+        QTRY_COMPARE(toasts.toasts.size(), 2);
+        QCOMPARE(toasts.count(RecordingToasts::Kind::Info, L(QStringLiteral("压缩文件中..."))), 1);
+        QCOMPARE(toasts.count(RecordingToasts::Kind::Success, L(QStringLiteral("压缩完成"))), 1);
+        QVERIFY(Defaults::standard().boolForKey(QStringLiteral("app.HasRateKey")));
+
+        QStringList names = entries(archive).keys();
+        names.sort();
+        QCOMPARE(names, (QStringList {QStringLiteral("a.txt"), QStringLiteral("b/"), QStringLiteral("b/empty/"),
+                                      QStringLiteral("b/inside.txt"), QStringLiteral("c.png")}));
+        QVERIFY(sevenZipTest(archive));
+        QVERIFY(!StagingArea::exists(stagingRoot() + QStringLiteral("/Archive")));
+        QCOMPARE(lstatOf(stagingRoot()).st_mode & 07777, mode_t(0700));
+        QVERIFY(QFile::exists(path(QStringLiteral("one/a.txt"))));
+    }
+
+    void secondItemWithTheSameNameIsLeftOut()
+    {
+        LogCapture log;
+        writeFile(path(QStringLiteral("x/dup.txt")), "first");
+        writeFile(path(QStringLiteral("y/dup.txt")), "second");
+        const QString archive = path(QStringLiteral("dup.zip"));
+        JobWatcher watcher(archive);
+        run(watcher, archive, {path(QStringLiteral("x/dup.txt")), path(QStringLiteral("y/dup.txt"))});
+
+        QVERIFY(watcher.succeeded());
+        const auto all = entries(archive);
+        QCOMPARE(all.keys(), QStringList {QStringLiteral("dup.txt")});
+        QCOMPARE(data(all.first()), QByteArray("first"));
+        QCOMPARE(LogCapture::lines().filter(QStringLiteral("复制到临时文件夹错误: ")).size(), 1);
+    }
+
+    void levelAndPasswordReachTheArchive()
+    {
+        QByteArray text;
+        for (int i = 0; text.size() < 300000; ++i)
+            text += "line " + QByteArray::number(i * 7919 % 10007) + " of some text that repeats\n";
+        writeFile(path(QStringLiteral("levels/text.txt")), text);
+        const QStringList items {path(QStringLiteral("levels/text.txt"))};
+
+        const QString fast = path(QStringLiteral("fast.zip"));
+        const QString small = path(QStringLiteral("small.zip"));
+        const QString locked = path(QStringLiteral("locked.zip"));
+        JobWatcher fastWatcher(fast), smallWatcher(small), lockedWatcher(locked);
+        run(fastWatcher, fast, items, std::nullopt, true);
+        run(smallWatcher, small, items, std::nullopt, false);
+        run(lockedWatcher, locked, items, QStringLiteral("pw"), true);
+
+        const auto size = [](const QString& archive) {
+            return entries(archive).value(QStringLiteral("text.txt"))[QStringLiteral("csize")].toInteger();
+        };
+        QVERIFY(size(small) < size(fast));
+        const QJsonObject entry = entries(locked).value(QStringLiteral("text.txt"));
+        QCOMPARE(entry[QStringLiteral("aes")][QStringLiteral("strength")].toInt(), 3);
+        QVERIFY(sevenZipTest(locked, QStringLiteral("pw")));
+    }
+
+    void leftoverStagingFolderIsReplaced()
+    {
+        QDir().mkpath(stagingRoot());
+        writeFile(stagingRoot() + QStringLiteral("/Leftover/stale.txt"), "stale");
+        writeFile(path(QStringLiteral("fresh/new.txt")), "new");
+        const QString archive = path(QStringLiteral("Leftover.zip"));
+        JobWatcher watcher(archive);
+        run(watcher, archive, {path(QStringLiteral("fresh/new.txt"))});
+
+        QVERIFY(watcher.succeeded());
+        QCOMPARE(entries(archive).keys(), QStringList {QStringLiteral("new.txt")});
+        QVERIFY(!StagingArea::exists(stagingRoot() + QStringLiteral("/Leftover")));
+    }
+
+    void fullDiskEndsInFailure()
+    {
+        RecordingToasts toasts;
+        const QStringList items = threeItems();
+        const QString archive = path(QStringLiteral("disk/Full.zip"));
+        writeFile(archive, "old archive");
+        JobWatcher watcher(archive);
+        ZipOutputFile::setWriteLimitForTesting(100);
+        run(watcher, archive, items);
+        ZipOutputFile::setWriteLimitForTesting(-1);
+
+        QVERIFY(!watcher.succeeded());
+        QCOMPARE(watcher.count(NotifyManager::LocalFilesDidChange()), 0);
+        for (const Notification& n : watcher.events)
+            QVERIFY(n.object.value(NotifyManager::progressKey(), 0.0f).toFloat() < 1.0f);
+        QTRY_COMPARE(toasts.count(RecordingToasts::Kind::Error, L(QStringLiteral("创建压缩文件错误"))), 1);
+        QCOMPARE(toasts.count(RecordingToasts::Kind::Success, L(QStringLiteral("压缩完成"))), 0);
+        QCOMPARE(QDir(path(QStringLiteral("disk"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList {QStringLiteral("Full.zip")});
+        QFile old(archive);
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), QByteArray("old archive"));
+
+        // The staging folder stays after a failure: one link per item, no copies.
+        const QString staging = stagingRoot() + QStringLiteral("/Full");
+        const QStringList staged = QDir(staging).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+        QCOMPARE(staged.size(), 3);
+        for (const QString& item : items) {
+            const QString link = staging + u'/' + QFileInfo(item).fileName();
+            QVERIFY(S_ISLNK(lstatOf(link).st_mode));
+            QCOMPARE(QFile::symLinkTarget(link), item);
+        }
+    }
+
+    void nothingToPackIsReported()
+    {
+        RecordingToasts toasts;
+        const QString archive = path(QStringLiteral("Empty.zip"));
+        JobWatcher watcher(archive);
+        run(watcher, archive, {path(QStringLiteral("missing/one")), path(QStringLiteral("missing/two"))});
+
+        QVERIFY(!watcher.succeeded());
+        QCOMPARE(watcher.events.size(), 1);
+        QTRY_COMPARE(toasts.count(RecordingToasts::Kind::Error, L(QStringLiteral("创建压缩文件错误"))), 1);
+        QVERIFY(!QFile::exists(archive));
+    }
+
+    void stagingRootMustBeOurOwnFolder()
+    {
+        // A planted link in place of the private folder is refused, and nothing lands where it points.
+        RecordingToasts toasts;
+        QString error;
+        StagingArea::removeItem(stagingRoot(), &error);
+        QDir().mkpath(path(QStringLiteral("elsewhere")));
+        QVERIFY(QFile::link(path(QStringLiteral("elsewhere")), stagingRoot()));
+        writeFile(path(QStringLiteral("item.txt")), "item");
+        const QString archive = path(QStringLiteral("Planted.zip"));
+        JobWatcher watcher(archive);
+        run(watcher, archive, {path(QStringLiteral("item.txt"))});
+        QVERIFY(!watcher.succeeded());
+        QVERIFY(QDir(path(QStringLiteral("elsewhere"))).isEmpty());
+        QVERIFY(!QFile::exists(archive));
+        QFile::remove(stagingRoot());
+
+        // So is a folder of another user's.
+        if (::geteuid() == 0) {
+            QVERIFY(QDir().mkpath(stagingRoot()));
+            QCOMPARE(::chown(QFile::encodeName(stagingRoot()).constData(), 65534, 65534), 0);
+            JobWatcher foreign(archive);
+            run(foreign, archive, {path(QStringLiteral("item.txt"))});
+            QVERIFY(!foreign.succeeded());
+            QVERIFY(QDir().rmdir(stagingRoot()));
+        }
+
+        // A folder of ours that others may enter is closed before use.
+        QVERIFY(QDir().mkpath(stagingRoot()));
+        ::chmod(QFile::encodeName(stagingRoot()).constData(), 0777);
+        JobWatcher again(archive);
+        run(again, archive, {path(QStringLiteral("item.txt"))});
+        QVERIFY(again.succeeded());
+        QCOMPARE(lstatOf(stagingRoot()).st_mode & 07777, mode_t(0700));
+    }
+
+    void manyEntriesDoNotFloodTheMainThread()
+    {
+        for (int i = 0; i < 3000; ++i)
+            writeFile(path(QStringLiteral("many/f%1.txt").arg(i)), QByteArray::number(i));
+        const QString archive = path(QStringLiteral("Many.zip"));
+        JobWatcher watcher(archive);
+        run(watcher, archive, {path(QStringLiteral("many"))});
+        QVERIFY(watcher.succeeded());
+        const qsizetype progress = watcher.count(NotifyManager::ZipProgress());
+        QVERIFY2(progress >= 2 && progress < 300, qPrintable(QString::number(progress)));
+        QCOMPARE(entries(archive).size(), 3001);
+    }
+};
+
+ZAVRIN_TEST(CompressionTest)
+#include "tst_compression.moc"
