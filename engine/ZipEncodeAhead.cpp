@@ -132,11 +132,14 @@ void ZipEncodeAhead::sealInOrder(std::unique_lock<std::mutex>& lock, std::size_t
         lock.lock();
         m_held = m_held - before + piece.data.capacity();
         sealing.busy = false;
-        // After a failure the writer stops at this piece: seal no further.
+        // After a failure the writer stops at this piece: seal no further,
+        // and keep the record so that later pieces find it done.
+        sealing.failed = !piece.ok;
         sealing.next = piece.ok ? job + 1 : end;
         markReady(job);
     }
-    if (sealing.next == end)
+    // Every piece was made before the last one was sealed: none will ask again.
+    if (sealing.next == end && !sealing.failed)
         m_sealing.erase(entry);
 }
 

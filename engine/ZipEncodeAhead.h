@@ -54,6 +54,7 @@ private:
         std::unique_ptr<ZipAesEncryptor> encryptor;
         std::size_t next = 0; // next job to encrypt
         bool busy = false;    // a worker is encrypting
+        bool failed = false;
     };
 
     void work();
