@@ -1,13 +1,14 @@
 #include "platform/Logging.h"
 
-Q_LOGGING_CATEGORY(lcApp, "zavrin.app")
-Q_LOGGING_CATEGORY(lcUi, "zavrin.ui")
-Q_LOGGING_CATEGORY(lcPlatform, "zavrin.platform")
-Q_LOGGING_CATEGORY(lcEngine, "zavrin.engine")
-// Per-entry lines of the archive back-ends are debug lines, off unless
-// QT_LOGGING_RULES turns them on: a 100 000-entry archive must not pay for them.
+// Debug lines are off unless QT_LOGGING_RULES turns them on (for example
+// "zavrin.*.debug=true"): per-entry lines of a 100 000-entry archive and the
+// full event documents of telemetry must not cost anything by default.
+Q_LOGGING_CATEGORY(lcApp, "zavrin.app", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcUi, "zavrin.ui", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcPlatform, "zavrin.platform", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcEngine, "zavrin.engine", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcEngineZip, "zavrin.engine.zip", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcEngineRar, "zavrin.engine.rar", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcEngine7z, "zavrin.engine.7z", QtInfoMsg)
-Q_LOGGING_CATEGORY(lcTelemetry, "zavrin.telemetry")
-Q_LOGGING_CATEGORY(lcTelemetryHttp, "zavrin.telemetry.http")
+Q_LOGGING_CATEGORY(lcTelemetry, "zavrin.telemetry", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcTelemetryHttp, "zavrin.telemetry.http", QtInfoMsg)

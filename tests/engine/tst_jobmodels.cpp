@@ -1,5 +1,4 @@
 #include "engine/JobModels.h"
-#include "engine/NotifyManager.h"
 #include "tests/support/TestMain.h"
 
 #include <QFile>
@@ -49,14 +48,6 @@ private slots:
         FileModel missing(dir.filePath(QStringLiteral("nothing/here")));
         QCOMPARE(missing.size(), 0u);
         QVERIFY(!missing.date().has_value());
-    }
-
-    void notificationNames()
-    {
-        QCOMPARE(NotifyManager::ZipProgress(), QStringLiteral("NotifyManager.ZipProgress"));
-        QCOMPARE(NotifyManager::UnzipProgress(), QStringLiteral("NotifyManager.UnzipProgress"));
-        QCOMPARE(NotifyManager::LocalFilesDidChange(), QStringLiteral("NotifyManager.LocalFilesDidChange"));
-        QCOMPARE(NotifyManager::ProcessCancel(), QStringLiteral("NotifyManager.ProcessCancel"));
     }
 };
 
