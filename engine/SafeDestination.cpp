@@ -192,11 +192,9 @@ int SafeDestination::openFolder(const QStringList& path, bool create, Result* re
     if (const auto it = m_folderFds.constFind(key); it != m_folderFds.constEnd())
         return it.value();
 
-    const int parent = openFolder(path.mid(0, path.size() - 1), create, result);
+    QByteArray name;
+    const int parent = openParent(path, create, &name, result);
     if (parent < 0)
-        return -1;
-    const QByteArray name = fsName(path.last());
-    if ((*result = checkName(name, path)) != Result::Written)
         return -1;
     int fd = ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT && create) {
@@ -221,16 +219,25 @@ int SafeDestination::openFolder(const QStringList& path, bool create, Result* re
     return fd;
 }
 
+int SafeDestination::openParent(const QStringList& path, bool create, QByteArray* name, Result* result)
+{
+    const int parent = openFolder(path.mid(0, path.size() - 1), create, result);
+    if (parent < 0)
+        return -1;
+    *name = fsName(path.last());
+    if ((*result = checkName(*name, path)) != Result::Written)
+        return -1;
+    return parent;
+}
+
 SafeDestination::Result SafeDestination::makeDirectory(const QStringList& path, const EntryMeta& meta)
 {
     if (path.isEmpty())
         return Result::Existing;
     Result result = Result::Written;
-    const int parent = openFolder(path.mid(0, path.size() - 1), true, &result);
+    QByteArray name;
+    const int parent = openParent(path, true, &name, &result);
     if (parent < 0)
-        return result;
-    const QByteArray name = fsName(path.last());
-    if ((result = checkName(name, path)) != Result::Written)
         return result;
     const QString key = joined(path);
     if (::mkdirat(parent, name.constData(), 0777) == 0) {
@@ -252,11 +259,9 @@ SafeDestination::Result SafeDestination::makeSymlink(const QStringList& path, co
     if (!linkStaysInside(path, target))
         return blocked(QStringLiteral("link target leaves the destination (") + QString::fromUtf8(target) + u')', path);
     Result result = Result::Written;
-    const int parent = openFolder(path.mid(0, path.size() - 1), true, &result);
+    QByteArray name;
+    const int parent = openParent(path, true, &name, &result);
     if (parent < 0)
-        return result;
-    const QByteArray name = fsName(path.last());
-    if ((result = checkName(name, path)) != Result::Written)
         return result;
     if (::symlinkat(target.constData(), parent, name.constData()) != 0) {
         if (errno == EEXIST) {
@@ -279,11 +284,9 @@ SafeDestination::Result SafeDestination::beginFile(const QStringList& path, Pend
     if (path.isEmpty())
         return blocked(QStringLiteral("empty name"), path);
     Result result = Result::Written;
-    const int parent = openFolder(path.mid(0, path.size() - 1), true, &result);
+    QByteArray name;
+    const int parent = openParent(path, true, &name, &result);
     if (parent < 0)
-        return result;
-    const QByteArray name = fsName(path.last());
-    if ((result = checkName(name, path)) != Result::Written)
         return result;
     struct stat st;
     if (::fstatat(parent, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
@@ -362,11 +365,9 @@ SafeDestination::Result SafeDestination::moveIn(int fromDirFd, const QByteArray&
         ::fchmodat(fromDirFd, fromName.constData(), st.st_mode & 0777, 0);
     }
     Result result = Result::Written;
-    const int parent = openFolder(path.mid(0, path.size() - 1), true, &result);
+    QByteArray name;
+    const int parent = openParent(path, true, &name, &result);
     if (parent < 0)
-        return result;
-    const QByteArray name = fsName(path.last());
-    if ((result = checkName(name, path)) != Result::Written)
         return result;
     if (renameNoReplace(fromDirFd, fromName.constData(), parent, name.constData()) != 0) {
         if (errno == EEXIST) {
@@ -425,11 +426,9 @@ SafeDestination::Result SafeDestination::moveFolderIn(int fromDirFd, const QByte
                                                       const QStringList& path)
 {
     Result result = Result::Written;
-    const int parent = openFolder(path.mid(0, path.size() - 1), true, &result);
+    QByteArray name;
+    const int parent = openParent(path, true, &name, &result);
     if (parent < 0)
-        return result;
-    const QByteArray name = fsName(path.last());
-    if ((result = checkName(name, path)) != Result::Written)
         return result;
     struct stat st;
     if (::fstatat(parent, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)

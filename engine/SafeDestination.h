@@ -113,6 +113,9 @@ private:
     friend class PendingFile;
     // Opens (creating when `create`) the folder `path`; -1 with `result` set otherwise.
     int openFolder(const QStringList& path, bool create, Result* result);
+    // Opens the folder holding the last component of `path` and checks that
+    // component's name; -1 with `*result` set when either fails.
+    int openParent(const QStringList& path, bool create, QByteArray* name, Result* result);
     Result checkName(const QByteArray& name, const QStringList& path);
     bool cleanStagedFolder(int fromDirFd, const QByteArray& fromName, const QStringList& path);
     Result failed(const QString& what, const QStringList& path, int error);
