@@ -124,17 +124,17 @@ qint64 ZipReader::passwordProbe() const
 
 bool ZipReader::checkPassword(const QString& password) const
 {
-    const qint64 probe = passwordProbe();
-    if (probe < 0)
-        return true;
-    zip_file_t* file = openEntry(m_zip, static_cast<zip_uint64_t>(probe), true, password.toUtf8());
-    if (!file)
-        return false;
-    zip_fclose(file);
-    return true;
+    return probePassword(password, false);
 }
 
 bool ZipReader::confirmPassword(const QString& password) const
+{
+    return probePassword(password, true);
+}
+
+// Opens the smallest encrypted entry with `password`; with `readAll` also
+// decodes it to the end, which is the only sure test of a password.
+bool ZipReader::probePassword(const QString& password, bool readAll) const
 {
     const qint64 probe = passwordProbe();
     if (probe < 0)
@@ -142,9 +142,11 @@ bool ZipReader::confirmPassword(const QString& password) const
     zip_file_t* file = openEntry(m_zip, static_cast<zip_uint64_t>(probe), true, password.toUtf8());
     if (!file)
         return false;
-    std::vector<char> buffer(64 * 1024);
     zip_int64_t n = 0;
-    while ((n = zip_fread(file, buffer.data(), buffer.size())) > 0) {
+    if (readAll) {
+        std::vector<char> buffer(64 * 1024);
+        while ((n = zip_fread(file, buffer.data(), buffer.size())) > 0) {
+        }
     }
     zip_fclose(file);
     return n == 0;

@@ -41,6 +41,7 @@ public:
 private:
     // Index of the encrypted entry to test a password on, or -1.
     qint64 passwordProbe() const;
+    bool probePassword(const QString& password, bool readAll) const;
 
     zip* m_zip = nullptr;
     QString m_error;
