@@ -63,10 +63,21 @@ QString runtimeFolder()
     return root;
 }
 
+// One JSON line. A selection of thousands of files would not fit the
+// primary's limit; only the first document is opened anyway, so the list is
+// cut short rather than lost as a whole.
 QByteArray encodeDocuments(const QStringList& documents)
 {
+    QJsonArray list;
+    qint64 size = 0;
+    for (const QString& document : documents) {
+        size += document.toUtf8().size() + 8;
+        if (!list.isEmpty() && size > kMaxMessageBytes / 2)
+            break;
+        list.append(document);
+    }
     QJsonObject message;
-    message.insert(QStringLiteral("documents"), QJsonArray::fromStringList(documents));
+    message.insert(QStringLiteral("documents"), list);
     return QJsonDocument(message).toJson(QJsonDocument::Compact) + '\n';
 }
 
