@@ -23,9 +23,6 @@ public:
     // Comments longer than this many UTF-16 units are refused.
     static constexpr int kMaxCommentLength = 1000;
 
-    // 0 = no choice, 1 = satisfied, 2 = not satisfied.
-    int feelGood() const { return m_feelGood; }
-
 protected:
     void viewDidLoad() override;
     void viewWillAppear() override;
@@ -50,5 +47,5 @@ private:
     QLabel* m_descLab = nullptr;
     QLabel* m_contactTitleLab = nullptr;
     QPushButton* m_submitBtn = nullptr;
-    int m_feelGood = 0;
+    int m_feelGood = 0; // 0 = no choice, 1 = satisfied, 2 = not satisfied
 };

@@ -34,6 +34,9 @@ private slots:
         QTest::newRow("feedback window up") << QStringList { u"/data/a.zip"_s } << u"feedback"_s << u""_s;
         QTest::newRow("free window up") << QStringList { u"/data/a.zip"_s } << u"free"_s << u"/data/a.zip"_s;
         QTest::newRow("minimised") << QStringList { u"/data/a.zip"_s } << u"minimised"_s << u""_s;
+        // A later launch brings the window back first.
+        QTest::newRow("minimised, later launch")
+            << QStringList { u"/data/a.zip"_s } << u"minimised, later"_s << u"/data/a.zip"_s;
     }
 
     void routing()
@@ -55,29 +58,20 @@ private slots:
             (feedback = FeedbackVC::initFromStory())->presentAsModalWindow(window);
         else if (screenUp == QLatin1String("free"))
             freeWindow.show();
-        else if (screenUp == QLatin1String("minimised"))
+        else if (screenUp.startsWith(QLatin1String("minimised")))
             window->showMinimized();
 
         QSignalSpy spy(window, &WindowController::showUnzipRequested);
-        delegate.openFiles(documents);
+        if (screenUp.endsWith(QLatin1String("later")))
+            delegate.openFilesFromAnotherLaunch(documents);
+        else
+            delegate.openFiles(documents);
         QCOMPARE(spy.size(), routed.isEmpty() ? 0 : 1);
         if (!routed.isEmpty())
             QCOMPARE(spy.first().first().toUrl(), QUrl::fromLocalFile(routed));
         // A single document answers yes whether it was routed or not.
         QVERIFY(delegate.openFile(QStringLiteral("/data/c.zip")));
         delete feedback.data();
-    }
-
-    void anotherLaunchBringsTheWindowBack()
-    {
-        AppDelegate delegate;
-        WindowController* window = delegate.windowController();
-        window->showWindow();
-        window->showMinimized();
-        QSignalSpy spy(window, &WindowController::showUnzipRequested);
-        delegate.openFilesFromAnotherLaunch({ QStringLiteral("/data/a.zip") });
-        QVERIFY(!window->isMinimized());
-        QCOMPARE(spy.size(), 1);
     }
 
     void documentPaths_data()
@@ -97,24 +91,14 @@ private slots:
         QCOMPARE(AppDelegate::documentPaths({ argument }), QStringList { path });
     }
 
-    void ctrlQQuits_data()
-    {
-        QTest::addColumn<bool>("feedbackUp");
-        QTest::newRow("home screen") << false;
-        QTest::newRow("feedback window up") << true;
-    }
-
+    // Also from a modal window, where the main window's shortcuts do not reach.
     void ctrlQQuits()
     {
-        QFETCH(bool, feedbackUp);
         AppDelegate delegate;
-        WindowController* window = delegate.windowController();
-        window->showWindow();
-        QPointer<FeedbackVC> feedback;
-        if (feedbackUp)
-            (feedback = FeedbackVC::initFromStory())->presentAsModalWindow(window);
-        QWidget* target = feedbackUp ? static_cast<QWidget*>(feedback) : window;
-        QTimer::singleShot(0, target, [target] { QTest::keyClick(target, Qt::Key_Q, Qt::ControlModifier); });
+        delegate.windowController()->showWindow();
+        QPointer<FeedbackVC> feedback = FeedbackVC::initFromStory();
+        feedback->presentAsModalWindow(delegate.windowController());
+        QTimer::singleShot(0, feedback, [feedback] { QTest::keyClick(feedback, Qt::Key_Q, Qt::ControlModifier); });
         QTimer watchdog;
         watchdog.callOnTimeout(qApp, [] { QCoreApplication::exit(2); });
         watchdog.start(5000);

@@ -18,10 +18,9 @@ public:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove(QStringLiteral("ZAVRIN_ENDPOINT_BASE"));
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home + QStringLiteral("/run"));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
-        env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/data"));
-        env.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/cache"));
+        for (const char* folder : { "RUNTIME_DIR", "CONFIG_HOME", "DATA_HOME", "CACHE_HOME" })
+            env.insert(
+                QStringLiteral("XDG_") + QLatin1String(folder), home + u'/' + QString::fromLatin1(folder).toLower());
         m_process.setProcessEnvironment(env);
         m_process.setWorkingDirectory(home);
         QObject::connect(&m_process, &QProcess::readyReadStandardError, &m_process,
@@ -54,7 +53,9 @@ private:
     QString home() const { return m_home->path(); }
     bool socketExists() const
     {
-        return !QDir(home() + QStringLiteral("/run")).entryList({ QStringLiteral("*.socket") }, QDir::System).isEmpty();
+        return !QDir(home() + QStringLiteral("/runtime_dir"))
+                    .entryList({ QStringLiteral("*.socket") }, QDir::System)
+                    .isEmpty();
     }
     // Runs a later launch with `arguments` to its end; true when it handed over.
     bool handsOver(const QStringList& arguments)
@@ -68,9 +69,9 @@ private slots:
     void init()
     {
         m_home = std::make_unique<QTemporaryDir>();
-        QVERIFY(QDir(home()).mkdir(QStringLiteral("run")));
+        QVERIFY(QDir(home()).mkdir(QStringLiteral("runtime_dir")));
         QVERIFY(QFile::setPermissions(
-            home() + QStringLiteral("/run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+            home() + QStringLiteral("/runtime_dir"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     }
 
     void laterLaunchHandsItsDocumentsOver()
