@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 # A compiler cache, when the machine has one, makes rebuilds of other checkouts cheap.
 LAUNCHER := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-.PHONY: deps configure build run test sanitize bench clean
+.PHONY: deps configure build run test sanitize bench package clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -27,6 +27,10 @@ sanitize: deps
 	@cmake -S . -B $(SANITIZE_BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DZAVRIN_SANITIZE=ON $(LAUNCHER) $(CMAKE_ARGS) >/dev/null
 	@cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	@cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+
+# A Debian package of the installed files, written into the build folder.
+package: build
+	@cd $(BUILD) && cpack -G DEB
 
 bench: build
 	@bash bench/run.sh $(BUILD)

@@ -8,8 +8,11 @@
 #include "ui/TavProgressHUD.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QFileOpenEvent>
 #include <QIcon>
+#include <QKeyEvent>
+#include <QUrl>
 
 AppDelegate::AppDelegate(QObject* parent)
     : QObject(parent)
@@ -39,16 +42,78 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList& documents)
         openFiles(documents);
 }
 
+bool AppDelegate::openFile(const QString& path)
+{
+    qCInfo(lcApp, "打开的文件: %s", qUtf8Printable(path));
+    route(path);
+    return true;
+}
+
 void AppDelegate::openFiles(const QStringList& paths)
 {
     qCInfo(lcApp, "打开的文件: %s", qUtf8Printable(paths.join(QStringLiteral(", "))));
+    if (!paths.isEmpty())
+        route(paths.first());
 }
+
+void AppDelegate::openFilesFromAnotherLaunch(const QStringList& paths)
+{
+    m_windowController->showWindow();
+    if (!paths.isEmpty())
+        openFiles(paths);
+}
+
+void AppDelegate::route(const QString& path)
+{
+    // A path that makes no file address is dropped without a word.
+    if (path.isEmpty())
+        return;
+    m_windowController->routeDocument(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
+}
+
+QStringList AppDelegate::documentPaths(const QStringList& arguments)
+{
+    QStringList paths;
+    paths.reserve(arguments.size());
+    for (const QString& argument : arguments) {
+        // File managers hand over paths (%F); some pass "file://" addresses.
+        if (argument.startsWith(QLatin1String("file://")))
+            paths.append(QUrl(argument).toLocalFile());
+        else if (argument.isEmpty())
+            paths.append(argument);
+        else
+            paths.append(QFileInfo(argument).absoluteFilePath());
+    }
+    return paths;
+}
+
+namespace {
+
+bool isQuitKey(const QKeyEvent* event)
+{
+    return event->matches(QKeySequence::Quit)
+        || (event->key() == Qt::Key_Q && (event->modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier);
+}
+
+} // namespace
 
 bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::FileOpen) {
-        openFiles({static_cast<QFileOpenEvent*>(event)->file()});
+    switch (event->type()) {
+    case QEvent::FileOpen:
+        openFile(static_cast<QFileOpenEvent*>(event)->file());
         return true;
+    case QEvent::KeyPress:
+        // Ctrl+Q quits from every window, sheets and the feedback window
+        // included, where the main window's own shortcuts do not reach. It is
+        // spelled out: desktops without a key scheme bind no Quit sequence.
+        if (isQuitKey(static_cast<QKeyEvent*>(event))) {
+            QCoreApplication::quit();
+            return true;
+        }
+        break;
+    default:
+        break;
     }
     return QObject::eventFilter(watched, event);
 }

@@ -9,7 +9,7 @@ class WindowController;
 
 // The application's delegate: installs the Qt panels and the toast, starts
 // telemetry when launching has finished and routes archives handed over by
-// the file manager to extraction.
+// the file manager to extraction. Main thread only.
 class AppDelegate final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(AppDelegate)
@@ -21,12 +21,26 @@ public:
     // Shows the main window and runs the launch steps; `documents` are
     // paths given on the command line or by the file manager.
     void applicationDidFinishLaunching(const QStringList& documents);
+    // Routes one file to extraction, when the home screen is up; true in any case.
+    bool openFile(const QString& path);
+    // Routes the first file of `paths`; the others are not used.
     void openFiles(const QStringList& paths);
+    // Documents handed over by a later launch: the window comes forward
+    // first, then they are opened as by `openFiles`.
+    void openFilesFromAnotherLaunch(const QStringList& paths);
+
+    WindowController* windowController() const { return m_windowController; }
+
+    // Command-line arguments as absolute paths: "file:" addresses become
+    // paths and relative paths are resolved against the working folder.
+    static QStringList documentPaths(const QStringList& arguments);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void route(const QString& path);
+
     DialogPanels m_panels;
     WindowController* m_windowController = nullptr;
 };

@@ -1,9 +1,13 @@
 #include "app/WindowController.h"
 
 #include "platform/Bundle.h"
+#include "platform/Logging.h"
 #include "ui/MMAnalyticsDebugWindowController.h"
 #include "ui/MPAnalyticsDebugWindowController.h"
+#include "ui/ViewController.h"
 
+#include <QApplication>
+#include <QCloseEvent>
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
@@ -47,7 +51,41 @@ WindowController::~WindowController() = default;
 
 void WindowController::showWindow()
 {
-    show();
+    if (isMinimized())
+        showNormal();
+    else
+        show();
     raise();
     activateWindow();
+}
+
+bool WindowController::homeScreenIsKey() const
+{
+    if (!isVisible() || isMinimized() || QApplication::activeModalWidget())
+        return false;
+    // Sheets and the feedback window are screens of their own and cover the
+    // home screen while up; free windows such as the debug windows do not.
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (const QWidget* window : windows) {
+        if (window != this && window->isVisible() && (window->isModal() || qobject_cast<const ViewController*>(window)))
+            return false;
+    }
+    return true;
+}
+
+void WindowController::routeDocument(const QUrl& url)
+{
+    if (!homeScreenIsKey()) {
+        qCDebug(lcApp, "document ignored while another screen is up");
+        return;
+    }
+    emit showUnzipRequested(url);
+}
+
+void WindowController::closeEvent(QCloseEvent* event)
+{
+    QMainWindow::closeEvent(event);
+    // The program is this window: other windows (the debug windows) go with it.
+    if (event->isAccepted())
+        QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QUrl>
 
-// The single main window. Closing it quits the application.
+// The single main window; its content is the home screen. Closing it quits
+// the application. Main thread only.
 class WindowController final : public QMainWindow {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(WindowController)
@@ -11,7 +13,22 @@ public:
     explicit WindowController(QWidget* parent = nullptr);
     ~WindowController() override;
 
+    // Shows the window, restored when minimised, raised and activated.
     void showWindow();
+
+    // True while the home screen is what the window shows: the window is on
+    // screen and no sheet, feedback window or other modal window is up.
+    bool homeScreenIsKey() const;
+    // Hands a document to the home screen's extraction route while
+    // `homeScreenIsKey`; ignores it otherwise.
+    void routeDocument(const QUrl& url);
+
+signals:
+    // A document for extraction; the home screen's `showUnzip` takes it.
+    void showUnzipRequested(const QUrl& url);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     // The "Debug" menu with the analytics debug windows, when "ShowDebugMenu" is on.

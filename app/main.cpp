@@ -1,4 +1,5 @@
 #include "app/AppDelegate.h"
+#include "app/SingleInstance.h"
 #include "platform/Bundle.h"
 
 #include <QApplication>
@@ -14,8 +15,16 @@ int main(int argc, char* argv[])
     QApplication::setDesktopFileName(Bundle::identifier());
     QApplication::setQuitOnLastWindowClosed(true);
 
+    // The file manager starts "zavrin FILE...". A running Zavrin takes the
+    // documents instead, and this launch ends there.
+    const QStringList documents = AppDelegate::documentPaths(QApplication::arguments().mid(1));
+    SingleInstance instance;
+    if (instance.start(documents) == SingleInstance::Role::HandedOver)
+        return 0;
+
     AppDelegate delegate;
-    const QStringList documents = QApplication::arguments().mid(1);
+    QObject::connect(
+        &instance, &SingleInstance::documentsReceived, &delegate, &AppDelegate::openFilesFromAnotherLaunch);
     QTimer::singleShot(0, &delegate, [&delegate, documents] { delegate.applicationDidFinishLaunching(documents); });
     return QApplication::exec();
 }

@@ -12,6 +12,7 @@ packages=(
   7zip zip unzip rar unrar python3
   xvfb xauth dbus
   time openssl
+  desktop-file-utils appstream
 )
 
 sudo_cmd=()
