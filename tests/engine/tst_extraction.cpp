@@ -474,13 +474,16 @@ private slots:
                 QTest::addRow("AE-2 %s %s", cipher, method)
                     << QString::fromLatin1(cipher) << QString::fromLatin1(method) << QStringList() << true;
         }
-        const QString aes128 = QStringLiteral("AES128"), aes192 = QStringLiteral("AES192"), aes256 = QStringLiteral("AES256");
+        const QString aes128 = QStringLiteral("AES128");
+        const QString aes192 = QStringLiteral("AES192");
+        const QString aes256 = QStringLiteral("AES256");
         const QString stored = QStringLiteral("Copy"), deflated = QStringLiteral("Deflate");
         const QStringList ae1{QStringLiteral("ae1"), QStringLiteral("a.zip"), QStringLiteral("in")};
         const QStringList flip{QStringLiteral("flip"), QStringLiteral("a.zip"), QStringLiteral("big.txt")};
         QTest::newRow("AE-1 stored") << aes256 << stored << ae1 << true;
         QTest::newRow("AE-1 deflated") << aes128 << deflated << ae1 << true;
-        QTest::newRow("AE-1 wrong CRC") << aes256 << deflated << (QStringList(ae1) << QStringLiteral("big.txt")) << false;
+        QTest::newRow("AE-1 wrong CRC") << aes256 << deflated << (QStringList(ae1) << QStringLiteral("big.txt"))
+                                        << false;
         QTest::newRow("AE-2 stored, changed byte") << aes256 << stored << flip << false;
         QTest::newRow("AE-2 deflated, changed byte") << aes192 << deflated << flip << false;
     }
@@ -538,7 +541,8 @@ private slots:
         QFETCH(QString, kind);
         QTemporaryDir work;
         const QString archive = work.filePath(QStringLiteral("up.") + kind);
-        QVERIFY(make(work.path(), QStringLiteral("craft"), {QStringLiteral("link"), kind, archive, work.filePath(QStringLiteral("tree"))}));
+        QVERIFY(make(work.path(), QStringLiteral("craft"),
+                     {QStringLiteral("link"), kind, archive, work.filePath(QStringLiteral("tree"))}));
         JobLog log(archive);
         QVERIFY(extract(archive, log));
         QVERIFY(!QFileInfo(m_out + QStringLiteral("/up")).isSymLink());
