@@ -133,7 +133,8 @@ private slots:
         const QStringList strace {QStringLiteral("strace"), QStringLiteral("-f"), QStringLiteral("-qq"),
                                   QStringLiteral("-y"), QStringLiteral("-o"), trace, QStringLiteral("-e"),
                                   QStringLiteral("trace=fsync,fdatasync,rename,renameat,renameat2")};
-        QCOMPARE(run({QStringLiteral("-o"), QStringLiteral("synced.zip"), QStringLiteral("a.txt")}, {}, strace).status, 0);
+        const QStringList arguments {QStringLiteral("-o"), QStringLiteral("synced.zip"), QStringLiteral("a.txt")};
+        QCOMPARE(run(arguments, {}, strace).status, 0);
         QFile file(trace);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QStringList calls = QString::fromUtf8(file.readAll()).split(u'\n');
@@ -151,6 +152,42 @@ private slots:
         const qsizetype renamed = lineOf(QStringLiteral("rename.*%1\".*/synced\\.zip\".*= 0").arg(part), synced);
         const qsizetype folderSynced = lineOf(QStringLiteral("fsync\\(\\d+<%1>\\)\\s*= 0").arg(folder), renamed);
         QVERIFY2(synced >= 0 && renamed > synced && folderSynced > renamed, qPrintable(calls.join(u'\n')));
+    }
+
+    // An item that cannot be read fails the command, which names it; no
+    // archive is left. Root reads anything, so as root the program runs as
+    // another user.
+    void unreadableItemsFailTheCommand_data()
+    {
+        QTest::addColumn<QString>("locked"); // made unreadable
+        QTest::addColumn<QStringList>("items");
+        const QStringList both {QStringLiteral("a.txt"), QStringLiteral("b")};
+        QTest::newRow("file in a folder") << QStringLiteral("b/inner.txt") << both;
+        QTest::newRow("folder in a folder") << QStringLiteral("b/sub") << QStringList {QStringLiteral("b")};
+        QTest::newRow("chosen file") << QStringLiteral("a.txt") << both;
+    }
+    void unreadableItemsFailTheCommand()
+    {
+        QFETCH(QString, locked);
+        QFETCH(QStringList, items);
+        QStringList wrapper;
+        if (::geteuid() == 0) {
+            wrapper = QStringList {QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"),
+                                   QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
+                                   QStringLiteral("--")};
+            for (const QString& open : {m_dir->path(), path(QStringLiteral("tmp"))})
+                QCOMPARE(::chmod(QFile::encodeName(open).constData(), 01777), 0);
+        }
+        writeFile(path(QStringLiteral("b/sub/deep.txt")), "deep");
+        QCOMPARE(::chmod(QFile::encodeName(path(locked)).constData(), 0), 0);
+        const Outcome outcome = run(QStringList {QStringLiteral("-o"), QStringLiteral("u.zip")} + items, {}, wrapper);
+        ::chmod(QFile::encodeName(path(locked)).constData(), 0755);
+
+        QCOMPARE(outcome.status, 1);
+        QVERIFY(outcome.err.contains(text("创建压缩文件错误")));
+        QVERIFY2(outcome.err.contains(QStringLiteral("zavrin-cli: cannot read ") + path(locked)),
+                 qPrintable(outcome.err));
+        QCOMPARE(QDir(m_dir->path()).entryList({QStringLiteral("*u.zip*")}, QDir::Files | QDir::Hidden), QStringList());
     }
 
     void failuresEndWithANonZeroStatus()
