@@ -168,7 +168,8 @@ qint64 ZipEntryReader::readAes(char* data, qint64 size)
         return static_cast<qint64>(n);
     }
     for (;;) {
-        if (m_inflate.avail_in > 0 && !m_streamEnded) {
+        if (!m_streamEnded) {
+            // Even without new input: zlib may hold output that did not fit last time.
             m_inflate.next_out = out;
             m_inflate.avail_out = static_cast<uInt>(wanted);
             const int status = inflate(&m_inflate, Z_NO_FLUSH);
@@ -178,8 +179,8 @@ qint64 ZipEntryReader::readAes(char* data, qint64 size)
             const std::size_t produced = wanted - m_inflate.avail_out;
             if (produced > 0)
                 return static_cast<qint64>(produced);
-            if (m_streamEnded)
-                continue;
+            if (m_inflate.avail_in > 0 && !m_streamEnded)
+                return fail(QStringLiteral("damaged data")); // no progress with input and room left
         }
         if (m_dataLeft == 0)
             return finishAes();
