@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 namespace {
@@ -75,7 +76,8 @@ public:
             listing.entries.push_back(std::move(entry));
             addChildren(path, name + '/');
         } else if (S_ISLNK(st.st_mode)) {
-            std::string target(static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)) + 1, '\0');
+            // Some file systems give links a size of 0: allow for any length.
+            std::string target(static_cast<std::size_t>(std::max<off_t>(st.st_size, PATH_MAX)) + 1, '\0');
             const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
             if (length < 0 && errno == ENOENT)
                 return vanished(path);
