@@ -19,10 +19,12 @@ public:
     // Our own addition for front ends that must know when a job is over
     // however it ended (the command-line front end exits on it): posted on
     // the main thread exactly once per job, after the job's last other
-    // notification, with "path" and "succeeded" (bool).
+    // notification, with "path", "succeeded" (bool) and, when a compression
+    // failed, "reason": what went wrong, for the log and the terminal.
     static QString JobDidEnd() { return QStringLiteral("Zavrin.JobDidEnd"); }
 
     static QString pathKey() { return QStringLiteral("path"); }
     static QString progressKey() { return QStringLiteral("progress"); }
     static QString succeededKey() { return QStringLiteral("succeeded"); }
+    static QString reasonKey() { return QStringLiteral("reason"); }
 };

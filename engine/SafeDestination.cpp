@@ -103,7 +103,8 @@ SafeDestination::~SafeDestination()
 
 std::optional<QStringList> SafeDestination::splitEntryName(const QString& name)
 {
-    if (name.startsWith(u'/'))
+    // The system reads a name only up to a NUL: what follows would escape the checks.
+    if (name.startsWith(u'/') || name.contains(QChar(u'\0')))
         return std::nullopt;
     QStringList components;
     for (const QString& part : name.split(u'/', Qt::SkipEmptyParts)) {
@@ -117,7 +118,9 @@ std::optional<QStringList> SafeDestination::splitEntryName(const QString& name)
 
 bool SafeDestination::linkStaysInside(const QStringList& linkPath, const QByteArray& target)
 {
-    if (target.isEmpty() || target.startsWith('/') || linkPath.isEmpty())
+    // symlink(2) stops at a NUL, so "..\0x" would be checked as a name and
+    // created as "..": refuse anything the system would read otherwise.
+    if (target.isEmpty() || target.startsWith('/') || target.contains('\0') || linkPath.isEmpty())
         return false;
     // Leading ".." components climb real folders (no folder on the way is a
     // link), so counting them is exact. A ".." after a name could climb out

@@ -77,12 +77,12 @@ public:
     QString errorString() const { return m_error; }
 
     // Splits an entry name at "/" (empty and "." components dropped). No
-    // value for an absolute name or one with a ".." component.
+    // value for an absolute name, one with a ".." component or a NUL.
     static std::optional<QStringList> splitEntryName(const QString& name);
     // True when a link at `linkPath` pointing to `target` resolves inside the
     // destination, given that no folder on the way is a link: a relative
     // target whose ".." components all come first and do not climb above
-    // the destination.
+    // the destination. A target with a NUL never does.
     static bool linkStaysInside(const QStringList& linkPath, const QByteArray& target);
 
     Result makeDirectory(const QStringList& path, const EntryMeta& meta);

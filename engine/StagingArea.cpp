@@ -1,15 +1,19 @@
 #include "engine/StagingArea.h"
 
+#include "platform/Logging.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -48,7 +52,143 @@ bool removeAt(int parent, const char* name)
     return ok && ::unlinkat(parent, name, AT_REMOVEDIR) == 0;
 }
 
+constexpr char kJobPrefix[] = "job-";
+
+// Holds the lock file of the private folder while alive: claiming a folder
+// and removing those of ended jobs never run at the same time, so a new
+// folder is locked before anyone can take it for a leftover.
+class RootLock final {
+public:
+    explicit RootLock(int rootFd)
+        : m_fd(::openat(rootFd, ".lock", O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600))
+    {
+        while (m_fd >= 0 && ::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    ~RootLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd); // releases the lock
+    }
+    RootLock(const RootLock&) = delete;
+    RootLock& operator=(const RootLock&) = delete;
+    bool isHeld() const { return m_fd >= 0; }
+
+private:
+    int m_fd;
+};
+
 } // namespace
+
+StagingArea::StagingArea(const QString& archivePath)
+{
+    const QString root = privateRoot(&m_error);
+    if (root.isEmpty())
+        return;
+    const int rootFd = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (rootFd < 0) {
+        m_error = describe(root, errno);
+        return;
+    }
+    {
+        const RootLock lock(rootFd);
+        if (!lock.isHeld()) {
+            m_error = describe(root + QStringLiteral("/.lock"), errno);
+            ::close(rootFd);
+            return;
+        }
+        removeEndedJobs(rootFd);
+        QByteArray folder = QFile::encodeName(root) + "/" + kJobPrefix + "XXXXXX";
+        if (::mkdtemp(folder.data())) {
+            m_jobFolder = QFile::decodeName(folder);
+            m_jobFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        }
+        if (m_jobFd < 0 || ::flock(m_jobFd, LOCK_EX | LOCK_NB) != 0)
+            m_error = describe(QFile::decodeName(folder), errno);
+    }
+    ::close(rootFd);
+    if (!m_error.isEmpty()) {
+        if (m_jobFd >= 0)
+            ::close(m_jobFd);
+        m_jobFd = -1;
+        return;
+    }
+    m_path = m_jobFolder + u'/' + folderName(archivePath);
+    if (::mkdir(QFile::encodeName(m_path).constData(), 0700) != 0) {
+        m_error = describe(m_path, errno);
+        ::close(m_jobFd);
+        m_jobFd = -1;
+    }
+}
+
+StagingArea::~StagingArea()
+{
+    if (m_jobFd >= 0)
+        ::close(m_jobFd);
+}
+
+// Removes every job folder that no live job holds locked, and anything
+// else but the lock file (the staging folders of older versions).
+void StagingArea::removeEndedJobs(int rootFd)
+{
+    const int listFd = ::openat(rootFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+    if (!dir) {
+        if (listFd >= 0)
+            ::close(listFd);
+        return;
+    }
+    std::vector<QByteArray> names;
+    while (const dirent* item = ::readdir(dir)) {
+        if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0
+            && std::strcmp(item->d_name, ".lock") != 0)
+            names.emplace_back(item->d_name);
+    }
+    ::closedir(dir);
+    for (const QByteArray& name : names) {
+        if (name.startsWith(kJobPrefix)) {
+            const int fd = ::openat(rootFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            const bool live = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+            if (fd >= 0)
+                ::close(fd);
+            if (live)
+                continue;
+        }
+        if (!removeAt(rootFd, name.constData()))
+            qCWarning(lcEngineZip, "删除临时文件夹错误: %s",
+                      qUtf8Printable(describe(QFile::decodeName(name), errno)));
+    }
+}
+
+bool StagingArea::linkItem(const QString& item, QString* error, bool* nameTaken)
+{
+    *nameTaken = false;
+    const QString source = QDir::cleanPath(QFileInfo(item).absoluteFilePath());
+    const QString name = QFileInfo(source).fileName();
+    if (name.isEmpty()) {
+        *error = describe(item, EINVAL);
+        return false;
+    }
+    const QByteArray sourcePath = QFile::encodeName(source);
+    struct stat st {};
+    if (::stat(sourcePath.constData(), &st) != 0) {
+        *error = QStringLiteral("cannot read ") + describe(source, errno);
+        return false;
+    }
+    const QString link = m_path + u'/' + name;
+    if (::symlink(sourcePath.constData(), QFile::encodeName(link).constData()) != 0) {
+        *nameTaken = errno == EEXIST;
+        *error = describe(link, errno);
+        return false;
+    }
+    m_items.push_back({QFile::encodeName(name).toStdString(), sourcePath.toStdString()});
+    return true;
+}
+
+bool StagingArea::remove(QString* error)
+{
+    return m_jobFolder.isEmpty() || removeItem(m_jobFolder, error);
+}
 
 QString StagingArea::privateRoot(QString* error)
 {
@@ -98,34 +238,4 @@ bool StagingArea::removeItem(const QString& path, QString* error)
         return true;
     *error = describe(path, errno);
     return false;
-}
-
-bool StagingArea::createFolder(const QString& path, QString* error)
-{
-    if (::mkdir(QFile::encodeName(path).constData(), 0700) == 0)
-        return true;
-    *error = describe(path, errno);
-    return false;
-}
-
-bool StagingArea::linkItem(const QString& item, const QString& folder, QString* error)
-{
-    const QString source = QDir::cleanPath(QFileInfo(item).absoluteFilePath());
-    const QString name = QFileInfo(source).fileName();
-    if (name.isEmpty()) {
-        *error = describe(item, EINVAL);
-        return false;
-    }
-    const QByteArray sourcePath = QFile::encodeName(source);
-    struct stat st {};
-    if (::stat(sourcePath.constData(), &st) != 0) {
-        *error = describe(source, errno);
-        return false;
-    }
-    const QString link = folder + u'/' + name;
-    if (::symlink(sourcePath.constData(), QFile::encodeName(link).constData()) != 0) {
-        *error = describe(link, errno);
-        return false;
-    }
-    return true;
 }

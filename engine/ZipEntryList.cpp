@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 namespace {
@@ -18,37 +19,9 @@ struct Child final {
     struct stat st;
 };
 
-void logSkipped(const std::string& path, int error)
+std::string describe(const std::string& path, int error)
 {
-    qCWarning(lcEngineZip, "压缩时跳过: %s: %s", path.c_str(), std::strerror(error));
-}
-
-// Reads one folder's names and their own (not followed) attributes, sorted
-// by name so that archives come out the same from run to run. The folder is
-// closed again before the caller descends, so deep trees never pile up
-// open descriptors.
-bool readFolder(const std::string& path, std::vector<Child>* children)
-{
-    DIR* dir = ::opendir(path.c_str());
-    if (!dir) {
-        logSkipped(path, errno);
-        return false;
-    }
-    const int fd = ::dirfd(dir);
-    while (const dirent* item = ::readdir(dir)) {
-        if (std::strcmp(item->d_name, ".") == 0 || std::strcmp(item->d_name, "..") == 0)
-            continue;
-        Child child {item->d_name, {}};
-        if (::fstatat(fd, item->d_name, &child.st, AT_SYMLINK_NOFOLLOW) != 0) {
-            logSkipped(path + '/' + child.name, errno);
-            continue;
-        }
-        children->push_back(std::move(child));
-    }
-    ::closedir(dir);
-    std::sort(children->begin(), children->end(),
-              [](const Child& a, const Child& b) { return a.name < b.name; });
-    return true;
+    return path + ": " + std::strerror(error);
 }
 
 // Whether the permission bits let us read a file: the same answer as
@@ -75,9 +48,11 @@ bool readable(const struct stat& st)
 
 class Collector final {
 public:
-    std::vector<ZipEntry> entries;
+    ZipEntryListing listing;
     dev_t excludedDevice = 0;
     ino_t excludedInode = 0;
+
+    bool failed() const { return !listing.failure.empty(); }
 
     // Adds the item at `path` (attributes `st`) under `name`, with everything in it.
     void add(const std::string& path, const std::string& name, const struct stat& st)
@@ -88,37 +63,82 @@ public:
         if (S_ISREG(st.st_mode)) {
             if (st.st_ino == excludedInode && st.st_dev == excludedDevice)
                 return;
-            if (!readable(st)) {
-                logSkipped(path, EACCES);
-                return;
-            }
+            if (!readable(st))
+                return fail(describe(path, EACCES));
             entry.kind = ZipEntry::Kind::File;
             entry.name = name;
             entry.sourcePath = path;
             entry.size = static_cast<std::uint64_t>(st.st_size);
-            entries.push_back(std::move(entry));
+            listing.entries.push_back(std::move(entry));
         } else if (S_ISDIR(st.st_mode)) {
             entry.kind = ZipEntry::Kind::Directory;
             entry.name = name + '/';
-            entries.push_back(std::move(entry));
+            listing.entries.push_back(std::move(entry));
             addChildren(path, name + '/');
         } else if (S_ISLNK(st.st_mode)) {
-            std::string target(static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)) + 1, '\0');
+            // Some file systems give links a size of 0: allow for any length.
+            std::string target(static_cast<std::size_t>(std::max<off_t>(st.st_size, PATH_MAX)) + 1, '\0');
             const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
-            if (length < 0 || static_cast<std::size_t>(length) >= target.size()) {
-                logSkipped(path, length < 0 ? errno : ENAMETOOLONG);
-                return;
-            }
+            if (length < 0 && errno == ENOENT)
+                return vanished(path);
+            if (length < 0 || static_cast<std::size_t>(length) >= target.size())
+                return fail(describe(path, length < 0 ? errno : ENAMETOOLONG));
             target.resize(static_cast<std::size_t>(length));
             entry.kind = ZipEntry::Kind::Symlink;
             entry.name = name;
             entry.linkTarget = std::move(target);
             entry.size = entry.linkTarget.size();
-            entries.push_back(std::move(entry));
+            listing.entries.push_back(std::move(entry));
         } else {
             // Reading a pipe would block, and devices or sockets have no content to keep.
-            logSkipped(path, EINVAL);
+            qCWarning(lcEngineZip, "压缩时跳过: %s: not a file, folder or link", path.c_str());
         }
+    }
+
+    void fail(const std::string& why)
+    {
+        if (listing.failure.empty())
+            listing.failure = "cannot read " + why;
+    }
+
+private:
+    // Something deleted while the folder was read is not the user's loss.
+    static void vanished(const std::string& path)
+    {
+        qCWarning(lcEngineZip, "压缩时跳过: %s: removed while being listed", path.c_str());
+    }
+
+    // Reads one folder's names and their own (not followed) attributes,
+    // sorted by name so that archives come out the same from run to run.
+    // The folder is closed again before the caller descends, so deep trees
+    // never pile up open descriptors.
+    bool readFolder(const std::string& path, std::vector<Child>* children)
+    {
+        DIR* dir = ::opendir(path.c_str());
+        if (!dir) {
+            fail(describe(path, errno));
+            return false;
+        }
+        const int fd = ::dirfd(dir);
+        errno = 0;
+        while (const dirent* item = ::readdir(dir)) {
+            if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0) {
+                Child child {item->d_name, {}};
+                if (::fstatat(fd, item->d_name, &child.st, AT_SYMLINK_NOFOLLOW) == 0)
+                    children->push_back(std::move(child));
+                else if (errno == ENOENT)
+                    vanished(path + '/' + child.name);
+                else
+                    fail(describe(path + '/' + child.name, errno));
+            }
+            errno = 0;
+        }
+        const int error = errno;
+        ::closedir(dir);
+        if (error != 0)
+            fail(describe(path, error));
+        std::sort(children->begin(), children->end(), [](const Child& a, const Child& b) { return a.name < b.name; });
+        return !failed();
     }
 
     void addChildren(const std::string& folder, const std::string& prefix)
@@ -126,15 +146,17 @@ public:
         std::vector<Child> children;
         if (!readFolder(folder, &children))
             return;
-        for (const Child& child : children)
+        for (const Child& child : children) {
             add(folder + '/' + child.name, prefix + child.name, child.st);
+            if (failed())
+                return;
+        }
     }
 };
 
 } // namespace
 
-std::vector<ZipEntry> listZipEntries(const std::string& directory, bool keepParentDirectory,
-                                     const std::string& excluded)
+ZipEntryListing listZipItems(const std::vector<ZipItem>& items, const std::string& excluded)
 {
     Collector collector;
     struct stat archive {};
@@ -142,35 +164,45 @@ std::vector<ZipEntry> listZipEntries(const std::string& directory, bool keepPare
         collector.excludedDevice = archive.st_dev;
         collector.excludedInode = archive.st_ino;
     }
-    std::string prefix;
-    if (keepParentDirectory) {
+    for (const ZipItem& item : items) {
+        // An item that is a link stands for what it points to.
         struct stat st {};
-        if (::stat(directory.c_str(), &st) != 0) {
-            logSkipped(directory, errno);
-            return {};
+        if (::stat(item.path.c_str(), &st) != 0) {
+            collector.fail(describe(item.path, errno));
+        } else if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+            collector.fail(item.path + ": not a file or a folder");
+        } else {
+            const std::size_t first = collector.listing.entries.size();
+            collector.add(item.path, item.name, st);
+            if (first < collector.listing.entries.size())
+                collector.listing.entries[first].followLink = true;
         }
+        if (collector.failed()) {
+            collector.listing.entries.clear();
+            break;
+        }
+    }
+    return std::move(collector.listing);
+}
+
+ZipEntryListing listZipEntries(const std::string& directory, bool keepParentDirectory, const std::string& excluded)
+{
+    std::vector<ZipItem> items;
+    if (keepParentDirectory) {
         std::string name = directory;
         while (name.size() > 1 && name.back() == '/')
             name.pop_back();
-        name = name.substr(name.find_last_of('/') + 1);
-        collector.add(directory, name, st);
-        return std::move(collector.entries);
+        items.push_back({name.substr(name.find_last_of('/') + 1), directory});
+        return listZipItems(items, excluded);
     }
-
-    std::vector<Child> children;
-    if (!readFolder(directory, &children))
-        return {};
-    for (Child& child : children) {
-        const std::string path = directory + '/' + child.name;
-        // A top-level link stands for the item itself: take what it points to.
-        if (S_ISLNK(child.st.st_mode) && ::stat(path.c_str(), &child.st) != 0) {
-            logSkipped(path, errno);
-            continue;
-        }
-        const std::size_t first = collector.entries.size();
-        collector.add(path, child.name, child.st);
-        if (first < collector.entries.size())
-            collector.entries[first].followLink = true;
+    DIR* dir = ::opendir(directory.c_str());
+    if (!dir)
+        return {{}, "cannot read " + describe(directory, errno)};
+    while (const dirent* item = ::readdir(dir)) {
+        if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0)
+            items.push_back({item->d_name, directory + '/' + item->d_name});
     }
-    return std::move(collector.entries);
+    ::closedir(dir);
+    std::sort(items.begin(), items.end(), [](const ZipItem& a, const ZipItem& b) { return a.name < b.name; });
+    return listZipItems(items, excluded);
 }

@@ -27,13 +27,30 @@ struct ZipEntry final {
     bool followLink = false; // File: `sourcePath` is a staged link standing for the file
 };
 
-// Lists the archive made of the contents of `directory`: each top-level item
-// under its own name, a top-level link followed and taken as the item it
-// stands for; inside the items, folders (empty ones too) as entries and
-// links as links, never followed. Items that cannot be read and special
-// files (pipes, sockets, devices) are left out and logged. With
-// `keepParentDirectory` everything sits under the folder's own name. The
-// file `excluded` names (the archive being written, when it lies among the
-// items) is left out too. Any thread; reads the file system only.
-std::vector<ZipEntry> listZipEntries(const std::string& directory, bool keepParentDirectory,
-                                     const std::string& excluded = {});
+// A chosen item: the name it gets at the archive's top level, and where it is.
+struct ZipItem final {
+    std::string name;
+    std::string path;
+};
+
+// A list of entries, or the reason it misses something.
+struct ZipEntryListing final {
+    std::vector<ZipEntry> entries;
+    std::string failure; // the first item that could not be read, and why; empty when complete
+};
+
+// Lists the archive made of `items`, in their order, each at the top level
+// under its name and taken as what it is or, for a link, what it points to.
+// Inside the items, folders (empty ones too) are entries and links are
+// links, never followed. Pipes, sockets and devices inside folders are left
+// out with a log line. Anything else that cannot be read (a file, a
+// folder's listing, an item itself, an item that is no file or folder)
+// makes the listing fail: an archive without it would lose what the user
+// chose. The file `excluded` names (the archive being written, when it lies
+// among the items) is left out. Any thread; reads the file system only.
+ZipEntryListing listZipItems(const std::vector<ZipItem>& items, const std::string& excluded = {});
+
+// As listZipItems, for the contents of `directory` sorted by name (or, with
+// `keepParentDirectory`, the folder itself under its own name).
+ZipEntryListing listZipEntries(const std::string& directory, bool keepParentDirectory,
+                               const std::string& excluded = {});

@@ -14,7 +14,7 @@
 namespace {
 
 struct State final {
-    const ZipEntrySource::Context* context = nullptr;
+    ZipEntrySource::Context* context = nullptr;
     std::size_t index = 0;
     std::string buffer; // the bytes not yet read by libzip
     std::size_t at = 0;
@@ -30,6 +30,8 @@ struct State final {
     zip_int64_t fail(const std::string& message)
     {
         qCWarning(lcEngineZip, "zip writer: %s", message.c_str());
+        if (context->failure.empty())
+            context->failure = message;
         zip_error_set(&error, ZIP_ER_READ, EIO);
         return -1;
     }
@@ -150,7 +152,7 @@ zip_int64_t callback(void* userdata, void* data, zip_uint64_t length, zip_source
 
 } // namespace
 
-zip_source_t* ZipEntrySource::create(zip_t* archive, const Context* context, std::size_t index)
+zip_source_t* ZipEntrySource::create(zip_t* archive, Context* context, std::size_t index)
 {
     auto* state = new State;
     state->context = context;

@@ -23,8 +23,9 @@ public:
         ZipEncodeAhead* encodeAhead = nullptr;
         int level = 1;
         const std::string* password = nullptr;
+        std::string failure; // the first entry's error, set on the writing thread
     };
 
     // A source for entry `index`, owned by libzip once added.
-    static zip_source_t* create(zip_t* archive, const Context* context, std::size_t index);
+    static zip_source_t* create(zip_t* archive, Context* context, std::size_t index);
 };

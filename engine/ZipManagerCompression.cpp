@@ -12,6 +12,8 @@
 #include "platform/NotificationCenter.h"
 #include "platform/RouterManager.h"
 
+#include <QFile>
+
 // One line per written entry would drown the log: off unless asked for
 // ("QT_LOGGING_RULES=zavrin.engine.zip.progress.debug=true").
 Q_LOGGING_CATEGORY(lcZipProgress, "zavrin.engine.zip.progress", QtInfoMsg)
@@ -21,27 +23,6 @@ namespace {
 void postOnMain(const QString& name, const QVariantMap& object)
 {
     MainQueue::async([name, object] { NotificationCenter::defaultCenter().post(name, object); });
-}
-
-// Gathers the chosen items in the staging folder, in list order, as links.
-// Answers how many were placed; every failure is logged and skipped.
-int stage(const QString& staging, const QStringList& items)
-{
-    QString error;
-    if (StagingArea::exists(staging) && !StagingArea::removeItem(staging, &error))
-        qCWarning(lcEngineZip, "删除临时文件夹错误: %s", qUtf8Printable(error));
-    if (!StagingArea::createFolder(staging, &error))
-        qCWarning(lcEngineZip, "创建临时文件夹错误: %s", qUtf8Printable(error));
-
-    int placed = 0;
-    for (const QString& item : items) {
-        // A second item with a name already taken is refused here.
-        if (StagingArea::linkItem(item, staging, &error))
-            ++placed;
-        else
-            qCWarning(lcEngineZip, "复制到临时文件夹错误: %s", qUtf8Printable(error));
-    }
-    return placed;
 }
 
 class CompressionJob final {
@@ -58,30 +39,67 @@ public:
     void run()
     {
         const bool succeeded = pack();
-        if (!succeeded)
+        if (!succeeded) {
+            qCWarning(lcEngineZip, "compression failed: %s", qUtf8Printable(m_failure));
             HUD::showErrorWithStatus(L(QStringLiteral("创建压缩文件错误")));
-        postOnMain(NotifyManager::JobDidEnd(),
-                   {{NotifyManager::pathKey(), m_archivePath}, {NotifyManager::succeededKey(), succeeded}});
+        }
+        QVariantMap end {{NotifyManager::pathKey(), m_archivePath}, {NotifyManager::succeededKey(), succeeded}};
+        if (!succeeded)
+            end.insert(NotifyManager::reasonKey(), m_failure);
+        postOnMain(NotifyManager::JobDidEnd(), end);
     }
 
 private:
+    bool fail(const QString& reason)
+    {
+        m_failure = reason;
+        return false;
+    }
+
+    // Gathers the chosen items in this job's own staging folder, in list
+    // order, as links. A second item with a name already taken is left out
+    // and logged; any other item that cannot be placed fails the job.
+    bool stage(StagingArea& staging)
+    {
+        if (!staging.isValid()) {
+            qCWarning(lcEngineZip, "创建临时文件夹错误: %s", qUtf8Printable(staging.errorString()));
+            return fail(staging.errorString());
+        }
+        for (const QString& item : m_items) {
+            QString error;
+            bool nameTaken = false;
+            if (staging.linkItem(item, &error, &nameTaken))
+                continue;
+            qCWarning(lcEngineZip, "复制到临时文件夹错误: %s", qUtf8Printable(error));
+            if (!nameTaken)
+                return fail(error);
+        }
+        return !staging.items().empty() || fail(QStringLiteral("nothing to pack"));
+    }
+
     bool pack()
     {
-        QString error;
-        const QString root = StagingArea::privateRoot(&error);
-        if (root.isEmpty()) {
-            qCWarning(lcEngineZip, "创建临时文件夹错误: %s", qUtf8Printable(error));
+        StagingArea staging(m_archivePath);
+        if (!stage(staging))
             return false;
-        }
-        m_staging = root + u'/' + StagingArea::folderName(m_archivePath);
-        if (stage(m_staging, m_items) == 0)
-            return false;
+        m_staging = &staging;
 
-        const int level = m_needSpeed ? 1 : 9;
-        return ZipWriter::createZipFileAtPath(m_archivePath, m_staging, false, level, m_password, true,
-                                              [this](std::uint64_t written, std::uint64_t total) {
-                                                  onProgress(written, total);
-                                              });
+        // The list is made from what this job placed, in the order chosen;
+        // the staged links are never read back.
+        const std::string archive = QFile::encodeName(m_archivePath).toStdString();
+        const ZipEntryListing listing = listZipItems(staging.items(), archive);
+        if (!listing.failure.empty())
+            return fail(QString::fromStdString(listing.failure));
+
+        ZipWriter::Options options;
+        options.compressionLevel = m_needSpeed ? 1 : 9;
+        options.password = m_password;
+        std::string failure;
+        const bool packed = ZipWriter::write(
+            archive, listing.entries, options,
+            [this](std::uint64_t written, std::uint64_t total) { onProgress(written, total); }, &failure);
+        m_staging = nullptr;
+        return packed || fail(QString::fromStdString(failure));
     }
 
     // Worker thread, for every report of the writer. The writer reports
@@ -107,7 +125,7 @@ private:
             RouterManager::showRateAllLife();
         });
         QString error;
-        if (!StagingArea::removeItem(m_staging, &error))
+        if (!m_staging->remove(&error))
             qCWarning(lcEngineZip, "压缩完删除临时文件夹错误: %s", qUtf8Printable(error));
     }
 
@@ -115,7 +133,8 @@ private:
     const QStringList m_items;
     const std::optional<QString> m_password;
     const bool m_needSpeed;
-    QString m_staging;
+    StagingArea* m_staging = nullptr; // while the archive is written
+    QString m_failure;
     bool m_started = false;
     ProgressPoster m_progress {NotifyManager::ZipProgress(), m_archivePath, ProgressPoster::Precision::Float};
 };

@@ -1,5 +1,7 @@
 #include "engine/ZipOutputFile.h"
 
+#include "platform/Logging.h"
+
 #include <QRandomGenerator>
 
 #include <fcntl.h>
@@ -19,6 +21,24 @@ namespace {
 constexpr std::size_t kBufferSize = 1 << 20;
 
 std::atomic<std::int64_t> g_writeLimit {-1};
+
+std::string folderOf(const std::string& path)
+{
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+// fsync, where the file system offers it at all.
+bool syncFile(int fd)
+{
+    while (::fsync(fd) != 0) {
+        if (errno == EINVAL || errno == EROFS)
+            return true;
+        if (errno != EINTR)
+            return false;
+    }
+    return true;
+}
 
 } // namespace
 
@@ -93,7 +113,7 @@ bool ZipOutputFile::beginWrite()
 {
     discard();
     const std::size_t slash = m_destination.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? std::string(".") : m_destination.substr(0, slash);
+    const std::string folder = folderOf(m_destination);
     // Cut long names so that the temporary name still fits a file system's limit.
     const std::string name = m_destination.substr(slash == std::string::npos ? 0 : slash + 1, 200);
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -185,7 +205,15 @@ bool ZipOutputFile::commit()
         discard();
         return false;
     }
-    // Some file systems report a failed write-back only when the file is closed.
+    // The data must be on the disk before the name points at it: after a
+    // power loss a renamed but unsynced file can come back empty, and it may
+    // have replaced an older archive. Some file systems report a failed
+    // write-back only when the file is closed.
+    if (!syncFile(m_fd)) {
+        fail(ZIP_ER_WRITE, errno);
+        discard();
+        return false;
+    }
     const int closed = ::close(m_fd);
     m_fd = -1;
     if (closed != 0) {
@@ -199,6 +227,14 @@ bool ZipOutputFile::commit()
         return false;
     }
     m_temporaryPath.clear();
+    // The new name itself lives in the folder. The archive is complete and
+    // in place by now, so a folder that cannot be synced is only logged.
+    const int folder = ::open(folderOf(m_destination).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0 || !syncFile(folder))
+        qCWarning(lcEngineZip, "zip writer: cannot sync the folder of %s: %s", m_destination.c_str(),
+                  std::strerror(errno));
+    if (folder >= 0)
+        ::close(folder);
     return true;
 }
 

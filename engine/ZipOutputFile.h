@@ -7,8 +7,9 @@
 #include <vector>
 
 // The file libzip writes a new archive to: a hidden temporary file beside
-// the destination, renamed over the destination only when libzip commits a
-// complete archive and removed when it rolls back. A failed job therefore
+// the destination, synced to the disk and renamed over the destination only
+// when libzip commits a complete archive (the folder is synced after), and
+// removed when it rolls back. A failed job therefore
 // never leaves part of an archive at the destination, and a file already
 // there is replaced by a complete archive or not at all. Writes are
 // buffered. One object per archive, used by one thread.

@@ -2,6 +2,7 @@
 
 #include "engine/NameDecoder.h"
 #include "engine/SafeDestination.h"
+#include "engine/ZipEntryReader.h"
 #include "platform/Logging.h"
 
 #include <QFile>
@@ -32,16 +33,6 @@ bool isAscii(const QByteArray& bytes)
     return std::all_of(bytes.cbegin(), bytes.cend(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-QString zipError(zip_t* archive)
-{
-    return QString::fromLocal8Bit(zip_strerror(archive));
-}
-
-QString fileError(zip_file_t* file)
-{
-    return QString::fromLocal8Bit(zip_file_strerror(file));
-}
-
 // The modification time: the extended timestamp field (UTC, to the second)
 // when there is one, else the DOS time that libzip reads as local time.
 std::optional<timespec> modificationTime(zip_t* archive, zip_uint64_t index, const zip_stat_t& stat)
@@ -56,13 +47,6 @@ std::optional<timespec> modificationTime(zip_t* archive, zip_uint64_t index, con
     if (stat.valid & ZIP_STAT_MTIME)
         return timespec{stat.mtime, 0};
     return std::nullopt;
-}
-
-zip_file_t* openEntry(zip_t* archive, zip_uint64_t index, bool encrypted, const QByteArray& password)
-{
-    if (encrypted)
-        return zip_fopen_index_encrypted(archive, index, 0, password.constData());
-    return zip_fopen_index(archive, index, 0);
 }
 
 } // namespace
@@ -139,16 +123,15 @@ bool ZipReader::probePassword(const QString& password, bool readAll) const
     const qint64 probe = passwordProbe();
     if (probe < 0)
         return true;
-    zip_file_t* file = openEntry(m_zip, static_cast<zip_uint64_t>(probe), true, password.toUtf8());
-    if (!file)
+    ZipEntryReader reader(m_zip);
+    if (!reader.open(static_cast<zip_uint64_t>(probe), true, password.toUtf8()))
         return false;
-    zip_int64_t n = 0;
+    qint64 n = 0;
     if (readAll) {
         std::vector<char> buffer(64 * 1024);
-        while ((n = zip_fread(file, buffer.data(), buffer.size())) > 0) {
+        while ((n = reader.read(buffer.data(), static_cast<qint64>(buffer.size()))) > 0) {
         }
     }
-    zip_fclose(file);
     return n == 0;
 }
 
@@ -207,6 +190,7 @@ ExtractResult ZipReader::extractTo(const QString& folder, const std::optional<QS
         return {false, false, destination.errorString()};
     const QByteArray secret = password.value_or(QString()).toUtf8();
     std::vector<char> buffer(kChunk);
+    ZipEntryReader reader(m_zip);
     ExtractResult result{true, false, {}};
     auto fail = [&result](const QString& message, bool wrongPassword = false) {
         qCWarning(lcEngineZip, "%s", qUtf8Printable(message));
@@ -224,22 +208,20 @@ ExtractResult ZipReader::extractTo(const QString& folder, const std::optional<QS
                 fail(destination.errorString());
             continue;
         }
-        zip_file_t* file = openEntry(m_zip, entry.index, entry.encrypted, secret);
-        if (!file) {
-            const bool wrong = zip_error_code_zip(zip_get_error(m_zip)) == ZIP_ER_WRONGPASSWD;
-            fail(entry.path.join(u'/') + QStringLiteral(": ") + zipError(m_zip), wrong);
+        if (!reader.open(entry.index, entry.encrypted, secret)) {
+            fail(entry.path.join(u'/') + QStringLiteral(": ") + reader.errorString(), reader.wrongPassword());
             continue;
         }
         if (entry.link) {
             QByteArray target;
-            zip_int64_t n = 0;
-            while (target.size() <= kMaxLinkTarget && (n = zip_fread(file, buffer.data(), buffer.size())) > 0)
+            qint64 n = 0;
+            while (target.size() <= kMaxLinkTarget && (n = reader.read(buffer.data(), kChunk)) > 0)
                 target.append(buffer.data(), static_cast<qsizetype>(n));
             if (n < 0)
-                fail(entry.path.join(u'/') + QStringLiteral(": ") + fileError(file));
+                fail(entry.path.join(u'/') + QStringLiteral(": ") + reader.errorString());
             else if (destination.makeSymlink(entry.path, target, entry.meta) == SafeDestination::Result::Failed)
                 fail(destination.errorString());
-            zip_fclose(file);
+            reader.close();
             continue;
         }
         PendingFile out;
@@ -247,21 +229,21 @@ ExtractResult ZipReader::extractTo(const QString& folder, const std::optional<QS
         if (begun != SafeDestination::Result::Written) {
             if (begun == SafeDestination::Result::Failed)
                 fail(destination.errorString());
-            zip_fclose(file);
+            reader.close();
             continue;
         }
-        zip_int64_t n = 0;
+        qint64 n = 0;
         bool written = true;
-        while (written && (n = zip_fread(file, buffer.data(), buffer.size())) > 0)
+        while (written && (n = reader.read(buffer.data(), kChunk)) > 0)
             written = out.write(buffer.data(), n);
         if (!written || n < 0) {
             fail(entry.path.join(u'/') + QStringLiteral(": ") +
-                 (written ? fileError(file) : QStringLiteral("write error: ") + QString::fromLocal8Bit(strerror(errno))));
+                 (written ? reader.errorString() : QStringLiteral("write error: ") + QString::fromLocal8Bit(strerror(errno))));
             destination.discardFile(out);
         } else if (destination.commitFile(out, entry.meta) == SafeDestination::Result::Failed) {
             fail(destination.errorString());
         }
-        zip_fclose(file);
+        reader.close();
     }
     if (progress)
         progress(static_cast<qint64>(count), static_cast<qint64>(count));

@@ -99,7 +99,7 @@ void addUnixTime(zip_t* archive, zip_uint64_t index, std::time_t mtime)
                              ZIP_FL_LOCAL | ZIP_FL_CENTRAL);
 }
 
-bool addEntry(zip_t* archive, const ZipEntry& entry, std::size_t index, const ZipEntrySource::Context& context)
+bool addEntry(zip_t* archive, const ZipEntry& entry, std::size_t index, ZipEntrySource::Context& context)
 {
     const zip_flags_t nameFlags = isUtf8(entry.name) ? ZIP_FL_ENC_UTF_8 : ZIP_FL_ENC_GUESS;
     zip_int64_t added = -1;
@@ -146,19 +146,27 @@ bool ZipWriter::createZipFileAtPath(const QString& path, const QString& director
 {
     // The archive that this one replaces is never packed into it.
     const std::string archive = QFile::encodeName(path).toStdString();
-    const std::vector<ZipEntry> entries
+    const ZipEntryListing listing
         = listZipEntries(QFile::encodeName(directory).toStdString(), keepParentDirectory, archive);
-    return write(archive, entries, {compressionLevel, password, aes}, progressHandler);
+    if (!listing.failure.empty()) {
+        qCWarning(lcEngineZip, "zip writer: %s", listing.failure.c_str());
+        return false;
+    }
+    return write(archive, listing.entries, {compressionLevel, password, aes}, progressHandler);
 }
 
 bool ZipWriter::write(const std::string& path, const std::vector<ZipEntry>& entries, const Options& options,
-                      const ProgressHandler& progressHandler)
+                      const ProgressHandler& progressHandler, std::string* failure)
 {
+    std::string ignored;
+    std::string& reason = failure ? *failure : ignored;
     if (entries.empty()) {
+        reason = "nothing to pack";
         qCWarning(lcEngineZip, "zip writer: nothing to pack for %s", path.c_str());
         return false;
     }
     if (options.password && !options.aes) {
+        reason = "only AES encryption is offered";
         qCWarning(lcEngineZip, "zip writer: only AES encryption is offered");
         return false;
     }
@@ -170,7 +178,8 @@ bool ZipWriter::write(const std::string& path, const std::vector<ZipEntry>& entr
     zip_source_t* source = output.createSource(&error);
     zip_t* archive = source ? zip_open_from_source(source, ZIP_CREATE | ZIP_TRUNCATE, &error) : nullptr;
     if (!archive) {
-        qCWarning(lcEngineZip, "zip writer: %s: %s", path.c_str(), zip_error_strerror(&error));
+        reason = path + ": " + zip_error_strerror(&error);
+        qCWarning(lcEngineZip, "zip writer: %s", reason.c_str());
         zip_error_fini(&error);
         if (source)
             zip_source_free(source);
@@ -185,7 +194,8 @@ bool ZipWriter::write(const std::string& path, const std::vector<ZipEntry>& entr
     context.password = options.password ? &password : nullptr;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (!addEntry(archive, entries[i], i, context)) {
-            qCWarning(lcEngineZip, "zip writer: %s: %s", entries[i].name.c_str(), zip_strerror(archive));
+            reason = entries[i].name + ": " + zip_strerror(archive);
+            qCWarning(lcEngineZip, "zip writer: %s", reason.c_str());
             zip_discard(archive);
             return false;
         }
@@ -205,6 +215,8 @@ bool ZipWriter::write(const std::string& path, const std::vector<ZipEntry>& entr
     ZipEncodeAhead encodeAhead(entries, options.compressionLevel, context.password, threads, kEncodeAheadBudget);
     context.encodeAhead = &encodeAhead;
     if (zip_close(archive) != 0) {
+        // An entry's own failure (a file that cannot be read) says more than libzip's summary.
+        reason = context.failure.empty() ? path + ": " + zip_strerror(archive) : context.failure;
         qCWarning(lcEngineZip, "zip writer: %s: %s", path.c_str(), zip_strerror(archive));
         zip_discard(archive);
         return false;

@@ -28,12 +28,14 @@ public:
     // Packs the contents of `directory` into a new archive at `path` (see
     // listZipEntries for what goes in). Answers true only when a complete
     // archive stands at `path`; on failure nothing is left there and an
-    // existing file at `path` is untouched. An empty `directory` is a failure.
+    // existing file at `path` is untouched. An empty `directory`, or one
+    // holding something that cannot be read, is a failure.
     static bool createZipFileAtPath(const QString& path, const QString& directory, bool keepParentDirectory,
                                     int compressionLevel, const std::optional<QString>& password, bool aes,
                                     const ProgressHandler& progressHandler);
 
-    // Writes the archive of an already made list, as above.
+    // Writes the archive of an already made list, as above; on failure
+    // `failure`, when given, tells why (the first entry that failed, if any).
     static bool write(const std::string& path, const std::vector<ZipEntry>& entries, const Options& options,
-                      const ProgressHandler& progressHandler);
+                      const ProgressHandler& progressHandler, std::string* failure = nullptr);
 };

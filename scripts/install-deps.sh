@@ -11,7 +11,7 @@ packages=(
   libzip-dev libuchardet-dev libunrar-dev libssl-dev zlib1g-dev libdeflate-dev
   7zip zip unzip rar unrar python3
   xvfb xauth dbus
-  time openssl
+  time openssl strace
   desktop-file-utils appstream
 )
 

@@ -12,6 +12,7 @@ int runJob(const std::function<void()>& start, const QString& jobKey)
 {
     QObject observers;
     bool succeeded = false;
+    QString reason;
     NotificationCenter& center = NotificationCenter::defaultCenter();
     auto onProgress = [&jobKey](const Notification& notification) {
         // 7z progress may come from a worker: draw on the main thread.
@@ -29,10 +30,13 @@ int runJob(const std::function<void()>& start, const QString& jobKey)
         if (notification.object.value(NotifyManager::pathKey()).toString() != jobKey)
             return;
         succeeded = notification.object.value(NotifyManager::succeededKey()).toBool();
+        reason = notification.object.value(NotifyManager::reasonKey()).toString();
         QCoreApplication::exit(0);
     });
     MainQueue::async(start);
     QCoreApplication::exec();
     TerminalOutput::clearProgress();
+    if (!succeeded && !reason.isEmpty())
+        TerminalOutput::line(QStringLiteral("zavrin-cli: ") + reason);
     return succeeded ? 0 : 1;
 }

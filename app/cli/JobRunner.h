@@ -8,5 +8,5 @@
 // queues `start` on the main thread, draws the job's progress (extraction or
 // compression, matched by `jobKey`) on a terminal, and returns when the
 // engine posts "Zavrin.JobDidEnd" for `jobKey`: 0 when it succeeded, 1
-// otherwise. Needs the QCoreApplication; call on the main thread.
+// otherwise, after printing the reason the engine gave. Needs the QCoreApplication; call on the main thread.
 int runJob(const std::function<void()>& start, const QString& jobKey);

@@ -4,6 +4,8 @@
 #include "tests/support/ZipInspection.h"
 
 #include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -30,8 +32,9 @@ private:
     QString path(const QString& relative) const { return m_dir->filePath(relative); }
     QString text(const char* key) const { return L(QString::fromUtf8(key)); }
 
-    // Runs the program in its own session (no terminal), staging in the test's folder.
-    Outcome run(const QStringList& arguments, const QByteArray& input = {}) const
+    // Runs the program in its own session (no terminal), staging in the
+    // test's folder; `wrapper` (a program and its arguments) runs it.
+    Outcome run(const QStringList& arguments, const QByteArray& input = {}, const QStringList& wrapper = {}) const
     {
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -41,7 +44,8 @@ private:
         process.setProcessEnvironment(environment);
         process.setWorkingDirectory(m_dir->path());
         process.setChildProcessModifier([] { ::setsid(); });
-        process.start(QStringLiteral(ZAVRIN_CLI_PATH), QStringList {QStringLiteral("compress")} + arguments);
+        const QStringList command = wrapper + QStringList {QStringLiteral(ZAVRIN_CLI_PATH), QStringLiteral("compress")};
+        process.start(command.first(), command.mid(1) + arguments);
         if (!process.waitForStarted())
             return {};
         process.write(input);
@@ -118,6 +122,72 @@ private slots:
         QFile kept(path(QStringLiteral("taken.zip")));
         QVERIFY(kept.open(QIODevice::ReadOnly));
         QCOMPARE(kept.readAll(), QByteArray("someone's file"));
+    }
+
+    // The archive's bytes reach the disk before its name does, and the name before success.
+    void theArchiveIsSyncedAroundItsRename()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("strace")).isEmpty())
+            QSKIP("strace is not installed");
+        const QString trace = path(QStringLiteral("trace.txt"));
+        const QStringList strace {QStringLiteral("strace"), QStringLiteral("-f"), QStringLiteral("-qq"),
+                                  QStringLiteral("-y"), QStringLiteral("-o"), trace, QStringLiteral("-e"),
+                                  QStringLiteral("trace=fsync,fdatasync,rename,renameat,renameat2")};
+        const QStringList arguments {QStringLiteral("-o"), QStringLiteral("synced.zip"), QStringLiteral("a.txt")};
+        QCOMPARE(run(arguments, {}, strace).status, 0);
+        QFile file(trace);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QStringList calls = QString::fromUtf8(file.readAll()).split(u'\n');
+        const auto lineOf = [&calls](const QString& pattern, qsizetype from) {
+            const QRegularExpression expression(pattern);
+            for (qsizetype i = std::max<qsizetype>(from, 0); i < calls.size(); ++i) {
+                if (expression.match(calls.at(i)).hasMatch())
+                    return i;
+            }
+            return qsizetype(-1);
+        };
+        const QString folder = QRegularExpression::escape(QFileInfo(m_dir->path()).canonicalFilePath());
+        const QString part = QStringLiteral("\\.synced\\.zip\\.[0-9a-f]+\\.part");
+        const qsizetype synced = lineOf(QStringLiteral("fsync\\(\\d+<%1/%2>\\)\\s*= 0").arg(folder, part), 0);
+        const qsizetype renamed = lineOf(QStringLiteral("rename.*%1\".*/synced\\.zip\".*= 0").arg(part), synced);
+        const qsizetype folderSynced = lineOf(QStringLiteral("fsync\\(\\d+<%1>\\)\\s*= 0").arg(folder), renamed);
+        QVERIFY2(synced >= 0 && renamed > synced && folderSynced > renamed, qPrintable(calls.join(u'\n')));
+    }
+
+    // An item that cannot be read fails the command, which names it; no
+    // archive is left. Root reads anything, so as root the program runs as
+    // another user.
+    void unreadableItemsFailTheCommand_data()
+    {
+        QTest::addColumn<QString>("locked"); // made unreadable
+        QTest::addColumn<QStringList>("items");
+        const QStringList both {QStringLiteral("a.txt"), QStringLiteral("b")};
+        QTest::newRow("file in a folder") << QStringLiteral("b/inner.txt") << both;
+        QTest::newRow("folder in a folder") << QStringLiteral("b/sub") << QStringList {QStringLiteral("b")};
+        QTest::newRow("chosen file") << QStringLiteral("a.txt") << both;
+    }
+    void unreadableItemsFailTheCommand()
+    {
+        QFETCH(QString, locked);
+        QFETCH(QStringList, items);
+        QStringList wrapper;
+        if (::geteuid() == 0) {
+            wrapper = QStringList {QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"),
+                                   QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
+                                   QStringLiteral("--")};
+            for (const QString& open : {m_dir->path(), path(QStringLiteral("tmp"))})
+                QCOMPARE(::chmod(QFile::encodeName(open).constData(), 01777), 0);
+        }
+        writeFile(path(QStringLiteral("b/sub/deep.txt")), "deep");
+        QCOMPARE(::chmod(QFile::encodeName(path(locked)).constData(), 0), 0);
+        const Outcome outcome = run(QStringList {QStringLiteral("-o"), QStringLiteral("u.zip")} + items, {}, wrapper);
+        ::chmod(QFile::encodeName(path(locked)).constData(), 0755);
+
+        QCOMPARE(outcome.status, 1);
+        QVERIFY(outcome.err.contains(text("创建压缩文件错误")));
+        QVERIFY2(outcome.err.contains(QStringLiteral("zavrin-cli: cannot read ") + path(locked)),
+                 qPrintable(outcome.err));
+        QCOMPARE(QDir(m_dir->path()).entryList({QStringLiteral("*u.zip*")}, QDir::Files | QDir::Hidden), QStringList());
     }
 
     void failuresEndWithANonZeroStatus()

@@ -11,9 +11,12 @@
 #include "tests/support/TestMain.h"
 
 #include <QMutex>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -101,6 +104,10 @@ private:
 
     QString path(const QString& relative) const { return m_dir.filePath(relative); }
     QString stagingRoot() const { return path(QStringLiteral("tmp/zavrin-")) + QString::number(::geteuid()); }
+    QStringList jobFolders() const
+    {
+        return QDir(stagingRoot()).entryList({QStringLiteral("job-*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+    }
 
     // Runs one job to its end and answers its notifications.
     void run(JobWatcher& watcher, const QString& archive, const QStringList& items,
@@ -145,7 +152,9 @@ private slots:
         const QString archive = path(QStringLiteral("out/Archive.zip"));
         QDir().mkpath(path(QStringLiteral("out")));
         JobWatcher watcher(archive);
-        run(watcher, archive, threeItems());
+        QStringList items = threeItems();
+        items.move(2, 0); // top-level items keep the order they were chosen in
+        run(watcher, archive, items);
 
         QVERIFY(watcher.succeeded());
         QCOMPARE(watcher.count(NotifyManager::LocalFilesDidChange()), 1);
@@ -162,12 +171,11 @@ private slots:
         QCOMPARE(toasts.count(RecordingToasts::Kind::Success, L(QStringLiteral("压缩完成"))), 1);
         QVERIFY(Defaults::standard().boolForKey(QStringLiteral("app.HasRateKey")));
 
-        QStringList names = entries(archive).keys();
-        names.sort();
-        QCOMPARE(names, (QStringList {QStringLiteral("a.txt"), QStringLiteral("b/"), QStringLiteral("b/empty/"),
-                                      QStringLiteral("b/inside.txt"), QStringLiteral("c.png")}));
+        QCOMPARE(orderedNames(archive), (QStringList {QStringLiteral("c.png"), QStringLiteral("a.txt"),
+                                                      QStringLiteral("b/"), QStringLiteral("b/empty/"),
+                                                      QStringLiteral("b/inside.txt")}));
         QVERIFY(sevenZipTest(archive));
-        QVERIFY(!StagingArea::exists(stagingRoot() + QStringLiteral("/Archive")));
+        QCOMPARE(jobFolders(), QStringList());
         QCOMPARE(lstatOf(stagingRoot()).st_mode & 07777, mode_t(0700));
         QVERIFY(QFile::exists(path(QStringLiteral("one/a.txt"))));
     }
@@ -186,6 +194,69 @@ private slots:
         QCOMPARE(all.keys(), QStringList {QStringLiteral("dup.txt")});
         QCOMPARE(data(all.first()), QByteArray("first"));
         QCOMPARE(LogCapture::lines().filter(QStringLiteral("复制到临时文件夹错误: ")).size(), 1);
+    }
+
+    // Anything chosen that cannot be read fails the job and leaves no
+    // archive, and the log names it; pipes inside folders are only skipped.
+    void unreadableContentFailsTheJob_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("culprit"); // what the log must name; empty: the job succeeds
+        QTest::newRow("file without read permission in a folder")
+            << QStringLiteral("file 000") << QStringLiteral("box/secret.txt");
+        QTest::newRow("folder that cannot be listed") << QStringLiteral("folder 000") << QStringLiteral("box/locked");
+        QTest::newRow("chosen file without read permission")
+            << QStringLiteral("chosen 000") << QStringLiteral("chosen.txt");
+        QTest::newRow("chosen link that leads nowhere") << QStringLiteral("dangling") << QStringLiteral("nowhere");
+        QTest::newRow("pipe in a folder") << QStringLiteral("pipe") << QString();
+    }
+    void unreadableContentFailsTheJob()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, culprit);
+        if (setup.endsWith(u"000") && ::geteuid() == 0)
+            QSKIP("root reads files of any mode; the command-line test covers this as another user");
+        LogCapture log;
+        RecordingToasts toasts;
+        QTemporaryDir dir;
+        const auto at = [&dir](const char* name) { return dir.filePath(QString::fromLatin1(name)); };
+        writeFile(at("box/ok.txt"), "ok");
+        writeFile(at("box/secret.txt"), "secret");
+        writeFile(at("box/locked/inner.txt"), "inner");
+        writeFile(at("chosen.txt"), "chosen");
+        QStringList items {at("box"), at("chosen.txt")};
+        const QString locked = at(setup == u"folder 000" ? "box/locked"
+                                      : setup == u"file 000" ? "box/secret.txt"
+                                                             : "chosen.txt");
+        if (setup.endsWith(u"000"))
+            QCOMPARE(::chmod(QFile::encodeName(locked).constData(), 0), 0);
+        if (setup == u"dangling") {
+            QVERIFY(QFile::link(at("missing"), at("nowhere")));
+            items.append(at("nowhere"));
+        }
+        if (setup == u"pipe")
+            QCOMPARE(::mkfifo(QFile::encodeName(at("box/pipe")).constData(), 0600), 0);
+
+        const QString archive = at("out.zip");
+        JobWatcher watcher(archive);
+        run(watcher, archive, items);
+        ::chmod(QFile::encodeName(locked).constData(), 0700);
+
+        if (culprit.isEmpty()) {
+            QVERIFY(watcher.succeeded());
+            const QStringList packed {QStringLiteral("box/"), QStringLiteral("box/locked/"),
+                                      QStringLiteral("box/locked/inner.txt"), QStringLiteral("box/ok.txt"),
+                                      QStringLiteral("box/secret.txt"), QStringLiteral("chosen.txt")};
+            QCOMPARE(orderedNames(archive), packed);
+            QVERIFY(!LogCapture::lines().filter(QStringLiteral("box/pipe")).isEmpty());
+            return;
+        }
+        QVERIFY(!watcher.succeeded());
+        QVERIFY(watcher.events.last().object.value(NotifyManager::reasonKey()).toString().contains(culprit));
+        QTRY_COMPARE(toasts.count(RecordingToasts::Kind::Error, L(QStringLiteral("创建压缩文件错误"))), 1);
+        QVERIFY(!LogCapture::lines().filter(QStringLiteral("compression failed")).filter(culprit).isEmpty());
+        QVERIFY(!QFile::exists(archive));
+        QCOMPARE(QDir(dir.path()).entryList({QStringLiteral(".out.zip*")}, QDir::Files | QDir::Hidden), QStringList());
     }
 
     void levelAndPasswordReachTheArchive()
@@ -213,18 +284,65 @@ private slots:
         QVERIFY(sevenZipTest(locked, QStringLiteral("pw")));
     }
 
-    void leftoverStagingFolderIsReplaced()
+    // What ended jobs left is removed, older versions' staging folders too;
+    // a folder a live job holds is not.
+    void leftoversOfEndedJobsAreRemoved()
     {
         QDir().mkpath(stagingRoot());
         writeFile(stagingRoot() + QStringLiteral("/Leftover/stale.txt"), "stale");
+        writeFile(stagingRoot() + QStringLiteral("/job-ended1/Leftover/stale.txt"), "stale");
+        writeFile(stagingRoot() + QStringLiteral("/job-alive1/Leftover/busy.txt"), "busy");
+        const int alive = ::open(QFile::encodeName(stagingRoot() + QStringLiteral("/job-alive1")).constData(),
+                                 O_RDONLY | O_DIRECTORY);
+        QCOMPARE(::flock(alive, LOCK_EX), 0);
         writeFile(path(QStringLiteral("fresh/new.txt")), "new");
         const QString archive = path(QStringLiteral("Leftover.zip"));
         JobWatcher watcher(archive);
         run(watcher, archive, {path(QStringLiteral("fresh/new.txt"))});
+        ::close(alive);
 
         QVERIFY(watcher.succeeded());
         QCOMPARE(entries(archive).keys(), QStringList {QStringLiteral("new.txt")});
         QVERIFY(!StagingArea::exists(stagingRoot() + QStringLiteral("/Leftover")));
+        QCOMPARE(jobFolders(), QStringList {QStringLiteral("job-alive1")});
+        QString error;
+        QVERIFY(StagingArea::removeItem(stagingRoot() + QStringLiteral("/job-alive1"), &error));
+    }
+
+    // Two jobs at once whose archives share a file name each pack their own
+    // items. Their files differ in size, and the first job's are more than
+    // its workers may hold at once, so that it is still reading when the
+    // second one starts.
+    void jobsWithTheSameArchiveNameKeepApart()
+    {
+        const QList<QPair<QString, qsizetype>> jobs {{QStringLiteral("first"), 800000},
+                                                     {QStringLiteral("second"), 700000}};
+        for (const auto& [job, size] : jobs) {
+            QByteArray noise(size, '\0');
+            for (int i = 0; i < 40; ++i) {
+                QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(noise.data()), size / 4);
+                writeFile(path(QStringLiteral("%1/data/f%2.bin").arg(job).arg(i)), noise);
+            }
+        }
+        const QString first = path(QStringLiteral("first/Same.zip"));
+        const QString second = path(QStringLiteral("second/Same.zip"));
+        JobWatcher firstWatcher(first), secondWatcher(second);
+        ZipManager::shared().zipFileAtPath(first, models({path(QStringLiteral("first/data"))}), std::nullopt, false);
+        QTRY_VERIFY(firstWatcher.count(NotifyManager::ZipProgress()) > 0);
+        ZipManager::shared().zipFileAtPath(second, models({path(QStringLiteral("second/data"))}), std::nullopt, false);
+        QTRY_VERIFY_WITH_TIMEOUT(firstWatcher.ended() && secondWatcher.ended(), 60000);
+
+        QVERIFY(firstWatcher.succeeded());
+        QVERIFY(secondWatcher.succeeded());
+        for (const auto& [job, size] : jobs) {
+            const auto all = entries(path(job + QStringLiteral("/Same.zip")));
+            QCOMPARE(all.size(), 41);
+            for (const QJsonObject& entry : all) {
+                if (!entry[QStringLiteral("name")].toString().endsWith(u'/'))
+                    QCOMPARE(entry[QStringLiteral("size")].toInteger(), size);
+            }
+        }
+        QCOMPARE(jobFolders(), QStringList());
     }
 
     void fullDiskEndsInFailure()
@@ -251,7 +369,8 @@ private slots:
         QCOMPARE(old.readAll(), QByteArray("old archive"));
 
         // The staging folder stays after a failure: one link per item, no copies.
-        const QString staging = stagingRoot() + QStringLiteral("/Full");
+        QCOMPARE(jobFolders().size(), 1);
+        const QString staging = stagingRoot() + u'/' + jobFolders().first() + QStringLiteral("/Full");
         const QStringList staged = QDir(staging).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
         QCOMPARE(staged.size(), 3);
         for (const QString& item : items) {

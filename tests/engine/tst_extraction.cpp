@@ -10,6 +10,7 @@
 #include "tests/support/ScriptedPanels.h"
 #include "tests/support/TestMain.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -76,6 +77,19 @@ bool hasLeftovers(const QString& root)
 QStringList topLevel(const QString& folder)
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+}
+
+// Runs a real tool, or tests/fixtures/craft.py for what no tool writes, in `folder`.
+bool make(const QString& folder, const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.setWorkingDirectory(folder);
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    if (program == u"craft")
+        process.start(QStringLiteral("python3"), QStringList{fixture(QStringLiteral("craft.py"))} + arguments);
+    else
+        process.start(program, arguments);
+    return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
 // A zip of `count` entries written by hand: all but the last are the same
@@ -445,6 +459,94 @@ private slots:
         QVERIFY(!tree.contains(QStringLiteral("sub/x.txt")));
         for (const char* name : {"abs", "climb", "detour"})
             QVERIFY2(!tree.value(QString::fromLatin1(name)).startsWith(u"link:"), name);
+    }
+
+    // AES zips as other tools write them: AE-2 entries carry no CRC, AE-1
+    // entries do; the authentication code still catches changed bytes.
+    void aesZipsOfOtherTools_data()
+    {
+        QTest::addColumn<QString>("cipher");
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<QStringList>("craft"); // applied to the archive made by 7zz
+        QTest::addColumn<bool>("intact");
+        for (const char* cipher : {"AES128", "AES192", "AES256"}) {
+            for (const char* method : {"Copy", "Deflate"})
+                QTest::addRow("AE-2 %s %s", cipher, method)
+                    << QString::fromLatin1(cipher) << QString::fromLatin1(method) << QStringList() << true;
+        }
+        const QString aes128 = QStringLiteral("AES128");
+        const QString aes192 = QStringLiteral("AES192");
+        const QString aes256 = QStringLiteral("AES256");
+        const QString stored = QStringLiteral("Copy"), deflated = QStringLiteral("Deflate");
+        const QStringList ae1{QStringLiteral("ae1"), QStringLiteral("a.zip"), QStringLiteral("in")};
+        const QStringList flip{QStringLiteral("flip"), QStringLiteral("a.zip"), QStringLiteral("big.txt")};
+        QTest::newRow("AE-1 stored") << aes256 << stored << ae1 << true;
+        QTest::newRow("AE-1 deflated") << aes128 << deflated << ae1 << true;
+        QTest::newRow("AE-1 wrong CRC") << aes256 << deflated << (QStringList(ae1) << QStringLiteral("big.txt"))
+                                        << false;
+        QTest::newRow("AE-2 stored, changed byte") << aes256 << stored << flip << false;
+        QTest::newRow("AE-2 deflated, changed byte") << aes192 << deflated << flip << false;
+    }
+    void aesZipsOfOtherTools()
+    {
+        QFETCH(QString, cipher);
+        QFETCH(QString, method);
+        QFETCH(QStringList, craft);
+        QFETCH(bool, intact);
+        QByteArray big;
+        for (int i = 0; big.size() < 200000; ++i)
+            big += "line " + QByteArray::number(i * 7919 % 10007) + " of a text\n";
+        const QMap<QString, QByteArray> files{{QStringLiteral("big.txt"), big},
+                                              {QStringLiteral("mid.txt"), QByteArray(30, 'm')},
+                                              {QStringLiteral("small.txt"), "tiny\n"}};
+        QDir().mkpath(m_root + QStringLiteral("/in"));
+        for (auto it = files.cbegin(); it != files.cend(); ++it) {
+            QFile file(m_root + QStringLiteral("/in/") + it.key());
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(it.value());
+        }
+        const QString archive = m_root + QStringLiteral("/a.zip");
+        QVERIFY(make(m_root + QStringLiteral("/in"), QStringLiteral("7zz"),
+                     {QStringLiteral("a"), QStringLiteral("-bd"), QStringLiteral("-bso0"), QStringLiteral("-tzip"),
+                      QStringLiteral("-mem=") + cipher, QStringLiteral("-mm=") + method, QStringLiteral("-psecret"),
+                      archive, QStringLiteral("big.txt"), QStringLiteral("mid.txt"), QStringLiteral("small.txt")}));
+        QVERIFY(craft.isEmpty() || make(m_root, QStringLiteral("craft"), craft));
+
+        m_panels->queuePassword(QStringLiteral("secret"));
+        JobLog log(archive);
+        QVERIFY(extract(archive, log));
+        QCOMPARE(log.succeeded(), intact);
+        QCOMPARE(toastCount(Kind::Error, kWrongPassword), 0);
+        QCOMPARE(toastCount(Kind::Error, kError), intact ? 0 : 1);
+        const auto tree = snapshot(m_out);
+        QCOMPARE(tree.value(QStringLiteral("small.txt")), QStringLiteral("file:tiny\n"));
+        QCOMPARE(tree.value(QStringLiteral("mid.txt")), QStringLiteral("file:") + QString(30, u'm'));
+        if (intact)
+            QCOMPARE(tree.value(QStringLiteral("big.txt")), QStringLiteral("file:") + QString::fromLatin1(big));
+        else
+            QVERIFY(!tree.contains(QStringLiteral("big.txt")));
+        QVERIFY(!hasLeftovers(m_out));
+    }
+
+    // A stored target of "..\0x" must not turn into a link to "..".
+    void linkTargetsWithNulAreRefused_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("zip") << QStringLiteral("zip");
+        QTest::newRow("rar") << QStringLiteral("rar");
+        QTest::newRow("7z") << QStringLiteral("7z");
+    }
+    void linkTargetsWithNulAreRefused()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir work;
+        const QString archive = work.filePath(QStringLiteral("up.") + kind);
+        QVERIFY(make(work.path(), QStringLiteral("craft"),
+                     {QStringLiteral("link"), kind, archive, work.filePath(QStringLiteral("tree"))}));
+        JobLog log(archive);
+        QVERIFY(extract(archive, log));
+        QVERIFY(!QFileInfo(m_out + QStringLiteral("/up")).isSymLink());
+        QCOMPARE(topLevel(m_root), QStringList{QStringLiteral("out")});
     }
 
     void existingItemsAreKept_data()

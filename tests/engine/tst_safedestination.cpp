@@ -89,6 +89,7 @@ private slots:
         QTest::newRow("parent inside") << QStringLiteral("a/../../b") << QStringList() << true;
         QTest::newRow("parent at the end") << QStringLiteral("a/..") << QStringList() << true;
         QTest::newRow("absolute") << QStringLiteral("/etc/passwd") << QStringList() << true;
+        QTest::newRow("NUL after a parent") << QStringView(u"..\0x/evil", 9).toString() << QStringList() << true;
     }
     void entryNames()
     {
@@ -115,6 +116,7 @@ private slots:
         QTest::newRow("absolute") << QStringLiteral("a") << QStringLiteral("/tmp") << false;
         QTest::newRow("up through a name") << QStringLiteral("a") << QStringLiteral("d/../b") << false;
         QTest::newRow("empty") << QStringLiteral("a") << QString() << false;
+        QTest::newRow("NUL after a parent") << QStringLiteral("a") << QStringView(u"..\0x", 4).toString() << false;
     }
     void linkTargets()
     {

@@ -62,6 +62,19 @@ inline QMap<QString, QJsonObject> entries(const QString& archive)
     return byName;
 }
 
+// Entry names in the order the central directory lists them.
+inline QStringList orderedNames(const QString& archive)
+{
+    QProcess python;
+    python.start(QFile::exists(QStringLiteral("/usr/bin/python3")) ? QStringLiteral("/usr/bin/python3")
+                                                                   : QStringLiteral("python3"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("import sys, zipfile; print('\\n'.join(zipfile.ZipFile(sys.argv[1]).namelist()))"),
+                  archive});
+    python.waitForFinished(60000);
+    return QString::fromUtf8(python.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+}
+
 inline QByteArray data(const QJsonObject& entry)
 {
     return QByteArray::fromBase64(entry[QStringLiteral("data")].toString().toLatin1());

@@ -1,0 +1,149 @@
+#include "engine/ZipAesCipher.h"
+
+#include <algorithm>
+#include <cstring>
+#include <openssl/core_names.h>
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/params.h>
+
+namespace {
+
+constexpr int kIterations = 1000;
+constexpr std::size_t kBlock = 16;
+constexpr std::size_t kBlocksPerCall = 4096;
+
+// XORs the key stream into the data eight bytes at a time.
+void xorInto(unsigned char* data, const unsigned char* key, std::size_t length)
+{
+    std::size_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        std::uint64_t a = 0;
+        std::uint64_t b = 0;
+        std::memcpy(&a, data + i, 8);
+        std::memcpy(&b, key + i, 8);
+        a ^= b;
+        std::memcpy(data + i, &a, 8);
+    }
+    for (; i < length; ++i)
+        data[i] ^= key[i];
+}
+
+EVP_MAC* hmac()
+{
+    static EVP_MAC* const mac = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
+    return mac;
+}
+
+const EVP_CIPHER* blockCipher(int keyBits)
+{
+    switch (keyBits) {
+    case 128:
+        return EVP_aes_128_ecb();
+    case 192:
+        return EVP_aes_192_ecb();
+    case 256:
+        return EVP_aes_256_ecb();
+    default:
+        return nullptr;
+    }
+}
+
+} // namespace
+
+ZipAesCipher::ZipAesCipher()
+    : m_cipher(EVP_CIPHER_CTX_new())
+{
+}
+
+ZipAesCipher::~ZipAesCipher()
+{
+    EVP_CIPHER_CTX_free(m_cipher);
+    EVP_MAC_CTX_free(m_mac);
+    OPENSSL_cleanse(m_keyStream.data(), m_keyStream.size());
+}
+
+bool ZipAesCipher::start(
+    const std::string& password, int keyBits, const unsigned char* salt, unsigned char verifier[kVerifierLength])
+{
+    const EVP_CIPHER* cipher = blockCipher(keyBits);
+    const int keyLength = keyBits / 8;
+    unsigned char keys[2 * 32 + kVerifierLength];
+    const int keysLength = 2 * keyLength + static_cast<int>(kVerifierLength);
+    if (!cipher || !m_cipher || !hmac()
+        || PKCS5_PBKDF2_HMAC_SHA1(password.data(), static_cast<int>(password.size()), salt,
+               static_cast<int>(saltLength(keyBits)), kIterations, keysLength, keys)
+            != 1)
+        return false;
+
+    EVP_MAC_CTX_free(m_mac);
+    m_mac = EVP_MAC_CTX_new(hmac());
+    char digest[] = "SHA1";
+    const OSSL_PARAM parameters[]
+        = { OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0), OSSL_PARAM_construct_end() };
+    const bool ok = m_mac && EVP_EncryptInit_ex(m_cipher, cipher, nullptr, keys, nullptr) == 1
+        && EVP_CIPHER_CTX_set_padding(m_cipher, 0) == 1
+        && EVP_MAC_init(m_mac, keys + keyLength, static_cast<std::size_t>(keyLength), parameters) == 1;
+    std::memcpy(verifier, keys + 2 * keyLength, kVerifierLength);
+    OPENSSL_cleanse(keys, sizeof keys);
+    m_counter = 0;
+    m_keyStreamAt = m_keyStreamLength = 0;
+    return ok;
+}
+
+bool ZipAesCipher::encrypt(unsigned char* data, std::size_t length)
+{
+    return crypt(data, length) && EVP_MAC_update(m_mac, data, length) == 1;
+}
+
+bool ZipAesCipher::decrypt(unsigned char* data, std::size_t length)
+{
+    return EVP_MAC_update(m_mac, data, length) == 1 && crypt(data, length);
+}
+
+bool ZipAesCipher::crypt(unsigned char* data, std::size_t length)
+{
+    for (std::size_t done = 0; done < length;) {
+        if (m_keyStreamAt == m_keyStreamLength && !refill(length - done))
+            return false;
+        const std::size_t n = std::min(length - done, m_keyStreamLength - m_keyStreamAt);
+        xorInto(data + done, m_keyStream.data() + m_keyStreamAt, n);
+        m_keyStreamAt += n;
+        done += n;
+    }
+    return true;
+}
+
+// Counter mode with the counter counting up from 1 in little-endian order,
+// which no stock cipher mode offers: encrypt a run of counter blocks at once.
+bool ZipAesCipher::refill(std::size_t wanted)
+{
+    const std::size_t blocks = std::min(kBlocksPerCall, (wanted + kBlock - 1) / kBlock);
+    // Only the first eight bytes of a counter block count; the rest stay zero.
+    m_counters.resize(kBlocksPerCall * kBlock);
+    m_keyStream.resize(kBlocksPerCall * kBlock);
+    for (std::size_t b = 0; b < blocks; ++b) {
+        ++m_counter;
+        unsigned char* block = m_counters.data() + b * kBlock;
+        for (int i = 0; i < 8; ++i)
+            block[i] = static_cast<unsigned char>(m_counter >> (8 * i));
+    }
+    int length = 0;
+    if (EVP_EncryptUpdate(m_cipher, m_keyStream.data(), &length, m_counters.data(), static_cast<int>(blocks * kBlock))
+            != 1
+        || static_cast<std::size_t>(length) != blocks * kBlock)
+        return false;
+    m_keyStreamAt = 0;
+    m_keyStreamLength = blocks * kBlock;
+    return true;
+}
+
+bool ZipAesCipher::code(unsigned char out[kCodeLength])
+{
+    unsigned char full[EVP_MAX_MD_SIZE];
+    std::size_t length = 0;
+    if (EVP_MAC_final(m_mac, full, &length, sizeof full) != 1 || length < kCodeLength)
+        return false;
+    std::memcpy(out, full, kCodeLength);
+    return true;
+}
