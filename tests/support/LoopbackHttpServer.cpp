@@ -122,6 +122,16 @@ void LoopbackHttpServer::release()
     }
 }
 
+QList<LoopbackHttpServer::Request> LoopbackHttpServer::requestsTo(const QByteArray& path) const
+{
+    QList<Request> found;
+    for (const Request& request : m_requests) {
+        if (request.path == path)
+            found.append(request);
+    }
+    return found;
+}
+
 void LoopbackHttpServer::clearRequests()
 {
     m_requests.clear();

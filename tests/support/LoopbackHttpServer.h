@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QList>
 #include <QMap>
 #include <QPointer>
@@ -30,6 +32,8 @@ public:
         QByteArray body;
         bool refused = false; // dropped without an answer
         QByteArray header(const QByteArray& name) const { return headers.value(name.toLower()); }
+        // The body read as a JSON object; empty when it is none.
+        QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
     };
     struct Reply {
         int status = 200;
@@ -71,6 +75,8 @@ public:
 
     QList<Request> requests() const { return m_requests; }
     int requestCount() const { return static_cast<int>(m_requests.size()); }
+    // The requests received for `path`, in order.
+    QList<Request> requestsTo(const QByteArray& path) const;
     // Forgets the recorded requests; held ones stay held.
     void clearRequests();
 

@@ -43,14 +43,11 @@ class TrackManagerTest final : public QObject {
 
     std::unique_ptr<LoopbackHttpServer> m_server;
 
-    // The log events received so far, by document.
     QList<QJsonObject> logEvents() const
     {
         QList<QJsonObject> events;
-        for (const LoopbackHttpServer::Request& request : m_server->requests()) {
-            if (request.path == "/api/log/receive")
-                events.append(QJsonDocument::fromJson(request.body).object());
-        }
+        for (const LoopbackHttpServer::Request& request : m_server->requestsTo("/api/log/receive"))
+            events.append(request.json());
         return events;
     }
 
@@ -82,23 +79,15 @@ class TrackManagerTest final : public QObject {
     QStringList flushHits()
     {
         KKGoogleAnalytics& analytics = KKGoogleAnalytics::sharedInstance();
-        const auto batches = [this] {
-            QList<QByteArray> bodies;
-            for (const LoopbackHttpServer::Request& request : m_server->requests()) {
-                if (request.path == "/batch")
-                    bodies.append(request.body);
-            }
-            return bodies;
-        };
-        const qsizetype before = batches().size();
+        const qsizetype before = m_server->requestsTo("/batch").size();
         if (!analytics.dispatch())
             return {};
         if (!QTest::qWaitFor([&] { return !analytics.isBatchInFlight(); }, 5000))
             return { QStringLiteral("batch never answered") };
-        const QList<QByteArray> bodies = batches();
-        if (bodies.size() != before + 1)
-            return { QStringLiteral("no batch received") };
-        return QString::fromUtf8(bodies.last()).split(u'\n', Qt::SkipEmptyParts);
+        QStringList lines;
+        for (const LoopbackHttpServer::Request& batch : m_server->requestsTo("/batch").mid(before))
+            lines += QString::fromUtf8(batch.body).split(u'\n', Qt::SkipEmptyParts);
+        return lines;
     }
 
     void ensureStarted()
