@@ -49,8 +49,6 @@ private slots:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<bool>("delivered");
         QTest::newRow("json") << 200 << QByteArray("application/json") << QByteArray("{\"ok\":1}") << true;
-        QTest::newRow("text/json") << 200 << QByteArray("text/json") << QByteArray("[]") << true;
-        QTest::newRow("javascript") << 201 << QByteArray("text/javascript") << QByteArray("{}") << true;
         QTest::newRow("html, charset") << 200 << QByteArray("text/html; charset=UTF-8") << QByteArray("{}") << true;
         QTest::newRow("plain, upper case") << 200 << QByteArray("Text/Plain") << QByteArray("{}") << true;
         QTest::newRow("no content") << 204 << QByteArray() << QByteArray() << true;

@@ -220,22 +220,6 @@ private slots:
         QCOMPARE(LWTracker::getIsNewUser(), QStringLiteral("false"));
         QCOMPARE(Defaults::standard().stringForKey(key), yesterday);
     }
-
-    void md5IsUpperCaseHex_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("digest");
-        QTest::newRow("empty") << QString() << QStringLiteral("D41D8CD98F00B204E9800998ECF8427E");
-        QTest::newRow("ascii") << QStringLiteral("abc") << QStringLiteral("900150983CD24FB0D6963F7D28E17F72");
-        QTest::newRow("utf-8") << QStringLiteral("使用满意度") << QStringLiteral("C157CE0BBEC1305784EB3BCF67312250");
-    }
-
-    void md5IsUpperCaseHex()
-    {
-        QFETCH(QString, text);
-        QFETCH(QString, digest);
-        QCOMPARE(LWTracker::MD5_32BIT(text), digest);
-    }
 };
 
 ZAVRIN_TEST(LWTrackerTest)
