@@ -285,8 +285,3 @@ bool KKGARecordStore::remove(const QList<qint64>& ids)
     noteWrite();
     return true;
 }
-
-int KKGARecordStore::count()
-{
-    return ensureOpen() ? m_count : 0;
-}

@@ -3,7 +3,6 @@
 #include <QList>
 #include <QSqlDatabase>
 #include <QString>
-
 #include <atomic>
 #include <memory>
 
@@ -12,11 +11,10 @@ class QSqlError;
 // The analytics client's store of hit lines: the entity "Record" with its
 // "text" attribute, kept in the SQLite file "GoogleAnalytics.storedata" inside
 // one folder, in WAL mode so that a write costs no flush to disk; the log is
-// copied into the file (which does flush) on a worker. Main thread only. The store is set up on first use; a failed set-up is tried again on
-// the next use, so a folder the user repairs starts working. A file that is
-// not a readable database is moved aside under a dated name and a new store
-// is started. The first failure of the process is shown through the analytics
-// client's error presenter, later ones are logged.
+// copied into the file (which does flush) on a worker. Main thread only. The store is set up on first use; a failed
+// set-up is tried again on the next use, so a folder the user repairs starts working. A file that is not a readable
+// database is moved aside under a dated name and a new store is started. The first failure of the process is shown
+// through the analytics client's error presenter, later ones are logged.
 class KKGARecordStore final {
 public:
     struct Record {
@@ -40,8 +38,6 @@ public:
     QList<Record> fetchOldest(int limit);
     // Deletes the records with these ids.
     bool remove(const QList<qint64>& ids);
-    // The number of records; 0 when there is no store.
-    int count();
 
     static inline const QString kFileName = QStringLiteral("GoogleAnalytics.storedata");
     // A few weeks of heavy use; about 4 MB.
