@@ -70,6 +70,11 @@ public:
     // The folder holding the store file.
     QString applicationFilesDirectory() const;
 
+    // A batch request with no progress for this long fails; its lines stay.
+    void setRequestTimeout(int msecs) { m_requestTimeoutMsecs = msecs; }
+    // Whether hits are kept and sent: an analytics endpoint is configured.
+    static bool isConfigured();
+
     // "Holvane/<version> (X11; <CPU type> Linux <system version>; <model>)",
     // the version from os-release as "12_0_0".
     static QString userAgent();
@@ -82,11 +87,6 @@ public:
     static void presentError(const QString& message);
 
     static constexpr int kDispatchIntervalSeconds = 120;
-    // A batch request with no progress for this long fails; its lines stay.
-    void setRequestTimeout(int msecs) { m_requestTimeoutMsecs = msecs; }
-    // Whether hits are kept and sent: an analytics endpoint is configured.
-    static bool isConfigured();
-
     static constexpr int kRequestTimeoutSeconds = 60;
     static constexpr int kBatchMaxHits = 20;
     static constexpr qsizetype kBatchMaxBytes = 16 * 1024;
