@@ -3,6 +3,7 @@
 #include "platform/MainQueue.h"
 #include "telemetry/KKGASystemInfo.h"
 #include "telemetry/KKGoogleAnalytics.h"
+#include "ui/WindowLookup.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -31,24 +32,11 @@ KKGASystemInfo::ScreenFacts primaryScreen()
     return facts;
 }
 
-QWidget* mainWindow()
-{
-    if (QWidget* active = QApplication::activeWindow())
-        return active;
-    // Right after launch the main window is shown but not active yet.
-    const QWidgetList windows = QApplication::topLevelWidgets();
-    for (QWidget* window : windows) {
-        if (window->isVisible() && window->windowType() != Qt::Popup)
-            return window;
-    }
-    return nullptr;
-}
-
 void presentStoreError(const QString& message)
 {
     // Window-modal and not waited for: the launch goes on behind it.
-    auto* box = new QMessageBox(
-        QMessageBox::Warning, QApplication::applicationDisplayName(), message, QMessageBox::Ok, mainWindow());
+    auto* box = new QMessageBox(QMessageBox::Warning, QApplication::applicationDisplayName(), message, QMessageBox::Ok,
+        WindowLookup::mainWindow());
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
 }

@@ -2,6 +2,7 @@
 
 #include "platform/Logging.h"
 #include "platform/MainQueue.h"
+#include "telemetry/OneShotPost.h"
 
 #include <QJsonParseError>
 #include <QMutex>
@@ -98,7 +99,7 @@ void HttpClient::post(const QUrl& url, const QJsonObject& body, Completion compl
                 request.setSslConfiguration(ssl);
             }
         }
-        QNetworkReply* reply = manager->post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
+        QNetworkReply* reply = OneShotPost::post(*manager, request, QJsonDocument(body).toJson(QJsonDocument::Compact));
         QObject::connect(
             reply, &QNetworkReply::finished, manager, [manager, reply, url, completion = std::move(completion)] {
                 const Outcome outcome = judge(reply);

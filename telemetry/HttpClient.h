@@ -10,7 +10,8 @@
 #include <functional>
 
 // JSON POST requests to the collection services. Each request is independent:
-// it gets its own network access manager and its own connection. Callable from
+// it gets its own network access manager and its own connection, and goes
+// out once: a failed request is never sent again behind the caller's back. Callable from
 // any thread; the request runs on the main thread and the completion is
 // called there exactly once.
 class HttpClient final {

@@ -27,7 +27,7 @@ KKGASystemInfo::ScreenFacts currentScreen()
         QMutexLocker lock(&screenSource().mutex);
         provider = screenSource().provider;
     }
-    return provider ? provider() : KKGASystemInfo::ScreenFacts{};
+    return provider ? provider() : KKGASystemInfo::ScreenFacts {};
 }
 
 } // namespace
@@ -113,7 +113,7 @@ std::optional<QString> KKGASystemInfo::screenDepthString()
 
 QString KKGASystemInfo::versionTriple(const QString& version)
 {
-    // "6.1.0-18-amd64" gives 6_1_0: the leading dotted numbers only.
+    // "22.04.3 LTS" gives 22_4_3: the leading dotted numbers only.
     static const QRegularExpression leading(QStringLiteral("^(\\d+)(?:\\.(\\d+))?(?:\\.(\\d+))?"));
     const QRegularExpressionMatch match = leading.match(version.trimmed());
     QStringList parts;
@@ -124,7 +124,7 @@ QString KKGASystemInfo::versionTriple(const QString& version)
     return parts.join(u'_');
 }
 
-QString KKGASystemInfo::kernelVersionString()
+QString KKGASystemInfo::systemVersionString()
 {
-    return versionTriple(SystemFacts::running().kernelRelease());
+    return versionTriple(SystemFacts::running().osVersion());
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <functional>
 #include <optional>
 
@@ -36,9 +35,9 @@ public:
     // "24-bits" for 8 bits per colour channel (24 or 32 bits per pixel),
     // "64-bits" for 16 (48 or 64), "128-bits" for 32 (96 or 128); none else.
     static std::optional<QString> screenDepthString();
-    // The running kernel's version as "<major>_<minor>_<patch>", missing
-    // numbers written as 0.
-    static QString kernelVersionString();
+    // The system's version from os-release as "<major>_<minor>_<patch>",
+    // missing numbers written as 0 ("12" gives "12_0_0").
+    static QString systemVersionString();
 
     // Pure mappings behind the facts above, for tests.
     static QString CPUTypeForArchitecture(const QString& architecture);

@@ -8,6 +8,7 @@
 #include "telemetry/KKGAFields.h"
 #include "telemetry/KKGARecordStore.h"
 #include "telemetry/KKGASystemInfo.h"
+#include "telemetry/OneShotPost.h"
 
 #include <QCoreApplication>
 #include <QMutexLocker>
@@ -59,14 +60,14 @@ QString KKGoogleAnalytics::defaultStoreFolder()
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + u'/' + Bundle::identifier();
 }
 
-KKGoogleAnalytics::KKGoogleAnalytics(const QString& storeFolder, Defaults& defaults, QObject* parent)
+KKGoogleAnalytics::KKGoogleAnalytics(const QString& storeFolder, Defaults& defaults, QObject* parent, int storeCapacity)
     : QObject(parent)
     , m_clientID(loadOrMakeClientID(defaults))
     , m_screenResolution(KKGASystemInfo::screenResolutionString())
     , m_screenDepth(KKGASystemInfo::screenDepthString())
     , m_language(KKGASystemInfo::primaryLanguage())
     , m_storeFolder(storeFolder)
-    , m_store(std::make_unique<KKGARecordStore>(storeFolder))
+    , m_store(std::make_unique<KKGARecordStore>(storeFolder, storeCapacity))
     , m_network(new QNetworkAccessManager(this))
     , m_timer(new QTimer(this))
 {
@@ -78,6 +79,11 @@ KKGoogleAnalytics::KKGoogleAnalytics(const QString& storeFolder, Defaults& defau
     if (!parent && app && thread() != app->thread())
         moveToThread(app->thread());
 
+    // An unconfigured build keeps nothing that a later run could send.
+    if (!isConfigured()) {
+        qCDebug(lcTelemetry) << "analytics endpoint not configured; hits are logged only";
+        return;
+    }
     dispatch();
     QPointer<KKGoogleAnalytics> self(this);
     if (MainQueue::isMainThread()) {
@@ -143,9 +149,18 @@ QString KKGoogleAnalytics::encodedHit(const QVariantMap& hit) const
     return HTTPFormExtensions::stringAsWWWURLEncodedFormFromDictionary(completed);
 }
 
+bool KKGoogleAnalytics::isConfigured()
+{
+    return !Bundle::endpointBase(Bundle::Endpoint::Analytics).isEmpty();
+}
+
 void KKGoogleAnalytics::send(const QVariantMap& hit)
 {
     const QString line = encodedHit(hit);
+    if (!isConfigured()) {
+        qCDebug(lcTelemetry) << "analytics endpoint not configured, hit not kept:" << line;
+        return;
+    }
     if (MainQueue::isMainThread()) {
         store(line);
         return;
@@ -174,46 +189,65 @@ bool KKGoogleAnalytics::startBatch()
 {
     if (m_reply)
         return false;
-    const QList<KKGARecordStore::Record> records = m_store->fetchAll();
+    // Checked before the store is touched: an unconfigured build opens none.
+    const QUrl url = Bundle::endpointUrl(Bundle::Endpoint::Analytics, QStringLiteral("/batch"));
+    if (url.isEmpty())
+        return false;
+    const QList<KKGARecordStore::Record> records = m_store->fetchOldest(kBatchMaxHits);
     if (records.isEmpty())
         return false;
-    const QUrl url = Bundle::endpointUrl(Bundle::Endpoint::Analytics, QStringLiteral("/batch"));
-    if (url.isEmpty()) {
-        // Nothing leaves an unconfigured build; the hits wait in the store.
-        qCDebug(lcTelemetry) << "analytics endpoint not configured;" << records.size() << "hits kept";
-        return false;
-    }
 
+    // The service takes 20 hits and 16 KB per request and drops the rest;
+    // the first line always goes, so that one oversized hit cannot block the store.
     QByteArray body;
     QList<qint64> ids;
-    ids.reserve(records.size());
     for (const KKGARecordStore::Record& record : records) {
-        body += record.text.toUtf8() + '\n';
+        const QByteArray line = record.text.toUtf8() + '\n';
+        if (!ids.isEmpty() && body.size() + line.size() > kBatchMaxBytes)
+            break;
+        body += line;
         ids.append(record.id);
     }
     QNetworkRequest request(url);
-    request.setTransferTimeout(kRequestTimeoutSeconds * 1000);
+    request.setTransferTimeout(m_requestTimeoutMsecs);
     request.setHeader(QNetworkRequest::UserAgentHeader, userAgent());
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
-    QNetworkReply* reply = m_network->post(request, body);
+    QNetworkReply* reply = OneShotPost::post(*m_network, request, body);
     m_reply = reply;
     connect(reply, &QNetworkReply::finished, this, [this, reply, ids] { onBatchFinished(reply, ids); });
     return true;
+}
+
+bool KKGoogleAnalytics::answeredInFull(const QNetworkReply* reply)
+{
+    // An HTTP status alone is not enough: a connection cut or timed out after
+    // the headers has one too. Qt reports a status it read in full as an
+    // error of the content, protocol-operation or server kind; what is left
+    // are failures of the connection or of the answer's framing.
+    if (!reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
+        return false;
+    const QNetworkReply::NetworkError error = reply->error();
+    if (error == QNetworkReply::NoError)
+        return true;
+    if (error < QNetworkReply::ContentAccessDenied || error == QNetworkReply::ContentReSendError)
+        return false;
+    return error != QNetworkReply::ProtocolUnknownError && error != QNetworkReply::ProtocolFailure;
 }
 
 void KKGoogleAnalytics::onBatchFinished(QNetworkReply* reply, const QList<qint64>& ids)
 {
     reply->deleteLater();
     m_reply = nullptr;
-    // Any HTTP status means the service has the batch; only a failed
-    // connection (refused, timed out, no route) keeps the records.
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!status.isValid()) {
+    // Any complete HTTP answer means the service has the batch, whatever its
+    // status; anything less keeps the lines for the next tick.
+    if (!answeredInFull(reply)) {
         qCDebug(lcTelemetry) << "analytics batch not delivered, kept:" << reply->errorString();
         return;
     }
-    qCDebug(lcTelemetry) << "analytics batch of" << ids.size() << "hits answered" << status.toInt();
-    m_store->remove(ids);
+    qCDebug(lcTelemetry) << "analytics batch of" << ids.size() << "hits answered"
+                         << reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (m_store->remove(ids))
+        startBatch();
 }
 
 bool KKGoogleAnalytics::isBatchInFlight() const
@@ -249,10 +283,10 @@ QString KKGoogleAnalytics::applicationFilesDirectory() const
 
 QString KKGoogleAnalytics::userAgent()
 {
-    static const QString text = QStringLiteral("%1/%2 (X11; %3 Linux %4; %5)")
-                                    .arg(QStringLiteral("Holvane"), KKGASystemInfo::appVersion(),
-                                         KKGASystemInfo::CPUType(), KKGASystemInfo::kernelVersionString(),
-                                         KKGASystemInfo::machineModel());
+    static const QString text
+        = QStringLiteral("%1/%2 (X11; %3 Linux %4; %5)")
+              .arg(QStringLiteral("Holvane"), KKGASystemInfo::appVersion(), KKGASystemInfo::CPUType(),
+                  KKGASystemInfo::systemVersionString(), KKGASystemInfo::machineModel());
     return text;
 }
 

@@ -1,27 +1,30 @@
 #pragma once
 
+#include "telemetry/KKGARecordStore.h"
+
 #include <QMutex>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QVariantMap>
-
 #include <functional>
 #include <memory>
 #include <optional>
 
 class Defaults;
-class KKGARecordStore;
 class QNetworkAccessManager;
 class QNetworkReply;
 class QTimer;
 
 // The batched analytics client. Each hit is completed with the client's
 // identity and system facts, form-encoded into one line and kept in an SQLite
-// store; all stored lines go out together in one POST to the analytics
-// endpoint's "/batch" at start-up and every 120 seconds, and are deleted once
-// that request got an HTTP response of any status. The object lives on the
-// main thread; `send` and `dispatch` may be called from any thread.
+// store of bounded size. At start-up and every 120 seconds the stored lines
+// go out, oldest first, in POSTs of at most 20 lines and 16 KB to the
+// analytics endpoint's "/batch", one after the other until the store is empty
+// or a request fails; a batch's lines are deleted once a complete HTTP
+// response of any status came back. Without an analytics endpoint nothing is
+// stored, sent or timed: hits are only logged. The object lives on the main
+// thread; `send` and `dispatch` may be called from any thread.
 class KKGoogleAnalytics final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(KKGoogleAnalytics)
@@ -33,9 +36,10 @@ public:
     static KKGoogleAnalytics& sharedInstance();
 
     // A client over the store in `storeFolder` keeping its client id in
-    // `defaults` (not owned). Starts like the shared one: one dispatch, then
-    // the timer.
-    KKGoogleAnalytics(const QString& storeFolder, Defaults& defaults, QObject* parent = nullptr);
+    // `defaults` (not owned) and at most `storeCapacity` hits. Starts like the
+    // shared one: when an endpoint is configured, one dispatch, then the timer.
+    KKGoogleAnalytics(const QString& storeFolder, Defaults& defaults, QObject* parent = nullptr,
+        int storeCapacity = KKGARecordStore::kDefaultCapacity);
     ~KKGoogleAnalytics() override;
 
     void setTrackingID(const QString& trackingID);
@@ -46,14 +50,14 @@ public:
     QString clientID() const { return m_clientID; }
 
     // Completes, encodes and stores one hit. The line is stored at once on
-    // the main thread, otherwise queued to it. Without a store it is lost.
+    // the main thread, otherwise queued to it. Without a store, or without an
+    // endpoint, it is lost.
     void send(const QVariantMap& hit);
     // The line `send` stores for `hit`.
     QString encodedHit(const QVariantMap& hit) const;
-    // Starts one batch request with every stored line; false when a batch is
-    // still in flight, nothing is stored, or the endpoint is not configured
-    // (the lines then stay stored). Waits for the main thread when called
-    // from elsewhere.
+    // Starts sending the stored lines; false when a batch is still in
+    // flight, nothing is stored, or the endpoint is not configured. Waits for
+    // the main thread when called from elsewhere.
     bool dispatch();
     // Whether a batch request has been started and not yet finished. Main thread only.
     bool isBatchInFlight() const;
@@ -66,7 +70,13 @@ public:
     // The folder holding the store file.
     QString applicationFilesDirectory() const;
 
-    // "Holvane/<version> (X11; <CPU type> Linux <kernel version>; <model>)".
+    // A batch request with no progress for this long fails; its lines stay.
+    void setRequestTimeout(int msecs) { m_requestTimeoutMsecs = msecs; }
+    // Whether hits are kept and sent: an analytics endpoint is configured.
+    static bool isConfigured();
+
+    // "Holvane/<version> (X11; <CPU type> Linux <system version>; <model>)",
+    // the version from os-release as "12_0_0".
     static QString userAgent();
 
     // Shows a store error to the user: the application shows a message box;
@@ -78,12 +88,15 @@ public:
 
     static constexpr int kDispatchIntervalSeconds = 120;
     static constexpr int kRequestTimeoutSeconds = 60;
+    static constexpr int kBatchMaxHits = 20;
+    static constexpr qsizetype kBatchMaxBytes = 16 * 1024;
     static inline const QString kClientIDKey = QStringLiteral("GoogleAnalyticsClientID");
 
 private:
     static QString defaultStoreFolder();
     bool startBatch();
     void onBatchFinished(QNetworkReply* reply, const QList<qint64>& ids);
+    static bool answeredInFull(const QNetworkReply* reply);
     void store(const QString& line);
 
     mutable QMutex m_mutex;
@@ -99,4 +112,5 @@ private:
     QNetworkAccessManager* m_network = nullptr;
     QTimer* m_timer = nullptr;
     QPointer<QNetworkReply> m_reply;
+    int m_requestTimeoutMsecs = kRequestTimeoutSeconds * 1000;
 };

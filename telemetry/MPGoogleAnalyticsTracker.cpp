@@ -7,6 +7,7 @@
 #include "platform/NotificationCenter.h"
 #include "telemetry/KKGADictionaryBuilder.h"
 #include "telemetry/MPParamBuilder.h"
+#include "telemetry/OneShotPost.h"
 
 #include <QCoreApplication>
 #include <QMutexLocker>
@@ -179,8 +180,8 @@ MPParameters MPGoogleAnalyticsTracker::filteredDictionaryForParameters(
 
 QString MPGoogleAnalyticsTracker::requestStringForDictionary(const MPParameters& parameters, const QString& gaid)
 {
-    // The identity values are escaped like every other value: the client id
-    // is Base64, whose "+" a form decoder would turn into a space.
+    // The identity values are escaped like every other value, so that no
+    // name or version can end a pair early.
     QString body = QStringLiteral("v=1&tid=") + escaped(gaid) + QStringLiteral("&an=")
         + escaped(m_trackerInfoHelper.applicationName()) + QStringLiteral("&av=")
         + escaped(m_trackerInfoHelper.applicationVersion()) + QStringLiteral("&cid=")
@@ -289,7 +290,7 @@ void MPGoogleAnalyticsTracker::startNextRequest()
     request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-    QNetworkReply* reply = m_session->post(request, next.body);
+    QNetworkReply* reply = OneShotPost::post(*m_session, request, next.body);
     m_reply = reply;
     connect(reply, &QNetworkReply::finished, this, [this, reply] { onRequestFinished(reply); });
 }

@@ -2,9 +2,10 @@
 
 #include "platform/Bundle.h"
 
+#include <QMessageAuthenticationCode>
 #include <QMutexLocker>
-#include <pwd.h>
-#include <unistd.h>
+#include <QRegularExpression>
+#include <QUuid>
 
 namespace {
 
@@ -40,9 +41,9 @@ QString TrackerHelper::applicationVersion()
 
 QString TrackerHelper::userIdentifier()
 {
-    // The machine id stands where a serial number would: stable across
-    // launches and shared by the machine's users, hence the login name.
-    return cached(m_userIdentifier, [this] { return clientIdFor(m_facts.machineId(), loginName()); });
+    // Stable across launches like a serial number, but machine-id(5) must not
+    // leave the machine, so only a one-way derivation of it is sent.
+    return cached(m_userIdentifier, [this] { return appSpecificId(m_facts.machineId()); });
 }
 
 QString TrackerHelper::userAgentString()
@@ -88,30 +89,25 @@ void TrackerHelper::setSystemInfo(const QString& text)
     m_systemInfo = text;
 }
 
-QString TrackerHelper::clientIdFor(const QString& machineId, const QString& loginName)
+QByteArray TrackerHelper::applicationId()
 {
-    // Without a machine id every machine of one login name shares a client
-    // id; that beats inventing one that changes with each launch.
-    const QString text = orUnknown(machineId) + loginName;
-    return QString::fromLatin1(text.toUtf8().toBase64());
+    return QByteArray::fromHex("d6db4de0eec3436fa658570415bfb351");
+}
+
+QString TrackerHelper::appSpecificId(const QString& machineId)
+{
+    // As sd_id128_get_machine_app_specific(3) derives it, so the id matches
+    // what systemd tools would compute for the same application id.
+    static const QRegularExpression hex32(QStringLiteral("^[0-9a-fA-F]{32}$"));
+    const QByteArray key = hex32.match(machineId).hasMatch() ? QByteArray::fromHex(machineId.toLatin1()) : QByteArray();
+    QByteArray id = QMessageAuthenticationCode::hash(applicationId(), key, QCryptographicHash::Sha256).left(16);
+    id[6] = static_cast<char>((id[6] & 0x0F) | 0x40);
+    id[8] = static_cast<char>((id[8] & 0x3F) | 0x80);
+    return QUuid::fromRfc4122(id).toString(QUuid::WithoutBraces);
 }
 
 QString TrackerHelper::systemVersionText(const SystemFacts& facts)
 {
     const QString version = facts.osVersion();
     return version.isEmpty() ? facts.osName() : facts.osName() + u' ' + version;
-}
-
-QString TrackerHelper::loginName()
-{
-    // The account the process runs as; $USER only when the password
-    // database has no entry for it (some containers).
-    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
-    QByteArray buffer(size > 0 ? size : 16384, Qt::Uninitialized);
-    passwd entry {};
-    passwd* found = nullptr;
-    if (getpwuid_r(getuid(), &entry, buffer.data(), static_cast<size_t>(buffer.size()), &found) == 0 && found
-        && found->pw_name)
-        return QString::fromLocal8Bit(found->pw_name);
-    return qEnvironmentVariable("USER");
 }

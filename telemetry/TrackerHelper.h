@@ -16,7 +16,7 @@ public:
     // The bundle name and build version; "Unknown" when not set.
     QString applicationName();
     QString applicationVersion();
-    // The client id: Base64 of the machine id followed by the login name.
+    // The client id: this application's id on this machine (`appSpecificId`).
     QString userIdentifier();
     // A browser-style user agent for this system; "Unknown-userAgentString" when there is none.
     QString userAgentString();
@@ -29,13 +29,17 @@ public:
     void setUserAgentString(const QString& text);
     void setSystemInfo(const QString& text);
 
-    // Base64 (standard alphabet, one line) of the UTF-8 bytes of the machine
-    // id and the login name; an unreadable machine id counts as "Unknown".
-    static QString clientIdFor(const QString& machineId, const QString& loginName);
+    // An id for this application on the machine with `machineId` (32
+    // hexadecimal digits) that does not reveal the machine id: the first 16
+    // bytes of HMAC-SHA256 keyed with the machine id over our application id,
+    // made a version 4 UUID and written in its lower-case 8-4-4-4-12 form.
+    // Machines without a readable machine id share one id.
+    static QString appSpecificId(const QString& machineId);
+    // Our application id, 16 bytes; the client ids of every installation
+    // derive from it, so it never changes.
+    static QByteArray applicationId();
     // The running system's name and version from os-release ("Debian GNU/Linux 12").
     static QString systemVersionText(const SystemFacts& facts);
-    // The login name of the process's user; empty when it cannot be found.
-    static QString loginName();
 
 private:
     QString cached(std::optional<QString>& slot, const std::function<QString()>& make);

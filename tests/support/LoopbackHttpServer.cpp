@@ -33,6 +33,21 @@ QByteArray reasonPhrase(int status)
 
 } // namespace
 
+LoopbackHttpServer::Reply LoopbackHttpServer::Reply::garbage()
+{
+    Reply reply;
+    reply.raw = QByteArrayLiteral("garbage, not a status line\r\n\r\n");
+    return reply;
+}
+
+LoopbackHttpServer::Reply LoopbackHttpServer::Reply::cutAfterHeaders(bool hang)
+{
+    Reply reply;
+    reply.raw = QByteArrayLiteral("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 100\r\n\r\n");
+    reply.hang = hang;
+    return reply;
+}
+
 LoopbackHttpServer::LoopbackHttpServer(QObject* parent)
     : QTcpServer(parent)
 {
@@ -77,7 +92,10 @@ void LoopbackHttpServer::setReply(const Reply& reply)
 
 void LoopbackHttpServer::setReply(int status, const QByteArray& contentType, const QByteArray& body)
 {
-    m_reply = Reply { status, contentType, body };
+    m_reply = Reply();
+    m_reply.status = status;
+    m_reply.contentType = contentType;
+    m_reply.body = body;
 }
 
 void LoopbackHttpServer::setReplyHandler(std::function<std::optional<Reply>(const Request&)> handler)
@@ -88,6 +106,37 @@ void LoopbackHttpServer::setReplyHandler(std::function<std::optional<Reply>(cons
 void LoopbackHttpServer::setRefusing(bool refusing)
 {
     m_refusing = refusing;
+}
+
+void LoopbackHttpServer::setHolding(bool holding)
+{
+    m_holding = holding;
+}
+
+void LoopbackHttpServer::release()
+{
+    m_holding = false;
+    for (const Held& held : std::exchange(m_held, {})) {
+        if (held.socket && !answer(held.socket, held.request) && held.index >= 0)
+            m_requests[held.index].refused = true;
+    }
+}
+
+QList<LoopbackHttpServer::Request> LoopbackHttpServer::requestsTo(const QByteArray& path) const
+{
+    QList<Request> found;
+    for (const Request& request : m_requests) {
+        if (request.path == path)
+            found.append(request);
+    }
+    return found;
+}
+
+void LoopbackHttpServer::clearRequests()
+{
+    m_requests.clear();
+    for (Held& held : m_held)
+        held.index = -1;
 }
 
 void LoopbackHttpServer::incomingConnection(qintptr socketDescriptor)
@@ -143,27 +192,38 @@ void LoopbackHttpServer::onReadyRead(QTcpSocket* socket)
         return; // the body is still on its way
     request.body = buffer.mid(headerEnd + 4, length);
     m_buffers.remove(socket);
+    if (m_holding)
+        m_held.append({ socket, request, m_requests.size() });
+    else
+        request.refused = !answer(socket, request);
+    m_requests.append(request);
+    emit requestReceived();
+}
 
+bool LoopbackHttpServer::answer(QTcpSocket* socket, const Request& request)
+{
     std::optional<Reply> reply;
     if (!m_refusing)
         reply = m_handler ? m_handler(request) : std::optional<Reply>(m_reply);
-    request.refused = !reply.has_value();
-    m_requests.append(request);
-
     if (!reply) {
         socket->abort();
         socket->deleteLater();
-    } else {
-        QByteArray response
-            = "HTTP/1.1 " + QByteArray::number(reply->status) + ' ' + reasonPhrase(reply->status) + "\r\n";
-        if (!reply->contentType.isEmpty())
-            response += "Content-Type: " + reply->contentType + "\r\n";
-        response += "Content-Length: " + QByteArray::number(reply->body.size()) + "\r\nConnection: close\r\n\r\n";
-        response += reply->body;
-        socket->write(response);
-        socket->disconnectFromHost();
+        return false;
     }
-    emit requestReceived();
+    if (!reply->raw.isEmpty()) {
+        socket->write(reply->raw);
+        if (!reply->hang)
+            socket->disconnectFromHost();
+        return true;
+    }
+    QByteArray response = "HTTP/1.1 " + QByteArray::number(reply->status) + ' ' + reasonPhrase(reply->status) + "\r\n";
+    if (!reply->contentType.isEmpty())
+        response += "Content-Type: " + reply->contentType + "\r\n";
+    response += "Content-Length: " + QByteArray::number(reply->body.size()) + "\r\nConnection: close\r\n\r\n";
+    response += reply->body;
+    socket->write(response);
+    socket->disconnectFromHost();
+    return true;
 }
 
 bool LoopbackHttpServer::makeSelfSignedCertificate(const QString& folder, QSslCertificate* certificate, QSslKey* key)

