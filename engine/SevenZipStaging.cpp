@@ -1,0 +1,257 @@
+#include "engine/SevenZipStaging.h"
+
+#include "engine/SafeDestination.h"
+#include "platform/Logging.h"
+
+#include <QDir>
+#include <QFile>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <libdeflate.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+constexpr qsizetype kCachedFolders = 128;
+
+// Removes `name` in `parentFd` and everything below it, never following links.
+void removeTree(int parentFd, const QByteArray& name)
+{
+    const int fd = ::openat(parentFd, name.constData(), kFolderFlags);
+    if (fd < 0) {
+        ::unlinkat(parentFd, name.constData(), 0);
+        return;
+    }
+    ::fchmod(fd, 0700);
+    if (DIR* dir = ::fdopendir(::fcntl(fd, F_DUPFD_CLOEXEC, 0))) {
+        QList<QByteArray> children;
+        while (const dirent* entry = ::readdir(dir)) {
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                children.append(QByteArray(entry->d_name));
+        }
+        ::closedir(dir);
+        for (const QByteArray& child : children) {
+            if (::unlinkat(fd, child.constData(), 0) != 0 && (errno == EISDIR || errno == EPERM))
+                removeTree(fd, child);
+        }
+    }
+    ::close(fd);
+    ::unlinkat(parentFd, name.constData(), AT_REMOVEDIR);
+}
+
+QString joined(const QStringList& path)
+{
+    return path.join(u'/');
+}
+
+} // namespace
+
+SevenZipStaging::SevenZipStaging(SafeDestination& destination, const QString& folder)
+    : m_destination(destination)
+{
+    // Inside the destination, so that entries move into place by renaming,
+    // on the same file system; mkdtemp makes it 0700.
+    QByteArray path = QFile::encodeName(QDir(folder).filePath(QStringLiteral(".zavrin-7z-XXXXXX")));
+    if (!::mkdtemp(path.data())) {
+        m_error = QStringLiteral("cannot create a staging folder in %1: %2")
+                      .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
+        return;
+    }
+    m_name = path.mid(path.lastIndexOf('/') + 1);
+    m_fd = ::openat(destination.rootFd(), m_name.constData(), kFolderFlags);
+    if (m_fd < 0) {
+        m_error = QStringLiteral("cannot open the staging folder: ") + QString::fromLocal8Bit(std::strerror(errno));
+        removeTree(destination.rootFd(), m_name);
+        m_name.clear();
+    }
+}
+
+SevenZipStaging::~SevenZipStaging()
+{
+    closeFolders();
+    if (m_fd >= 0)
+        ::close(m_fd);
+    if (!m_name.isEmpty())
+        removeTree(m_destination.rootFd(), m_name);
+}
+
+void SevenZipStaging::closeFolders()
+{
+    for (int fd : std::as_const(m_folders))
+        ::close(fd);
+    m_folders.clear();
+}
+
+int SevenZipStaging::folderFd(const QStringList& path)
+{
+    if (path.isEmpty())
+        return m_fd;
+    const QString key = joined(path);
+    if (const auto it = m_folders.constFind(key); it != m_folders.constEnd())
+        return it.value();
+    const int parent = folderFd(path.mid(0, path.size() - 1));
+    if (parent < 0)
+        return -1;
+    const int fd = ::openat(parent, QFile::encodeName(path.last()).constData(), kFolderFlags);
+    if (fd < 0)
+        return -1;
+    if (m_folders.size() >= kCachedFolders)
+        closeFolders(); // `parent` may be closed now, but it is no longer needed
+    m_folders.insert(key, fd);
+    return fd;
+}
+
+bool SevenZipStaging::wrongKindInTheWay(const QStringList& path, bool folder)
+{
+    for (qsizetype depth = 1; depth <= path.size(); ++depth) {
+        const int parent = folderFd(path.mid(0, depth - 1));
+        struct stat st;
+        if (parent < 0
+            || ::fstatat(parent, QFile::encodeName(path.at(depth - 1)).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return false;
+        if (depth < path.size() && !S_ISDIR(st.st_mode))
+            return true;
+        if (depth == path.size())
+            return S_ISDIR(st.st_mode) != folder;
+    }
+    return false;
+}
+
+std::optional<std::pair<qint64, quint32>> SevenZipStaging::fileChecksum(
+    const QStringList& path, std::optional<mode_t> mode)
+{
+    const int parent = folderFd(path.mid(0, path.size() - 1));
+    if (parent < 0)
+        return std::nullopt;
+    const int fd
+        = ::openat(parent, QFile::encodeName(path.last()).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    // Read back from the page cache; libdeflate's CRC-32 costs little next
+    // to decoding.
+    std::vector<char> buffer(1 << 20);
+    quint32 crc = 0;
+    qint64 total = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0)
+            break;
+        crc = libdeflate_crc32(crc, buffer.data(), static_cast<size_t>(n));
+        total += n;
+    }
+    if (mode)
+        ::fchmod(fd, *mode & 0777);
+    ::close(fd);
+    return std::make_pair(total, crc);
+}
+
+QList<SevenZipStaging::State> SevenZipStaging::verify(const QList<SevenZipReader::Entry>& entries,
+    const QList<QStringList>& paths, const QHash<qsizetype, QByteArray>& targets)
+{
+    using Entry = SevenZipReader::Entry;
+    QList<State> states(entries.size(), State::Failed);
+    QHash<QString, std::optional<std::pair<qint64, quint32>>> staged; // one read per staged file
+    QHash<QString, qsizetype> taken; // name -> entry that got it
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        const Entry& entry = entries.at(i);
+        const QStringList& path = paths.at(i);
+        const QString key = joined(path);
+        State& state = states[i];
+        if (path.isEmpty() || entry.special) {
+            if (entry.special)
+                qCWarning(lcEngine7z, "entry not extracted, not a file, a folder or a link: %s", qUtf8Printable(key));
+            state = State::Blocked;
+            continue;
+        }
+        if (entry.folder) {
+            state = folderFd(path) >= 0 ? State::Verified : State::Failed;
+            if (state == State::Failed && wrongKindInTheWay(path, true)) {
+                qCWarning(lcEngine7z, "entry not extracted, a file stands in the way: %s", qUtf8Printable(key));
+                state = State::Blocked;
+            }
+            continue;
+        }
+        if (taken.contains(key)) {
+            // The program keeps the first of entries with one name, as the
+            // other back-ends keep what is already there.
+            qCInfo(lcEngine7z, "entry not extracted, its name came before: %s", qUtf8Printable(key));
+            state = State::Blocked;
+            continue;
+        }
+        std::optional<std::pair<qint64, quint32>> found;
+        if (entry.link) {
+            if (const auto it = targets.constFind(i); it != targets.constEnd()) {
+                const QByteArray& target = it.value();
+                found = std::make_pair(
+                    target.size(), libdeflate_crc32(0, target.constData(), static_cast<size_t>(target.size())));
+            }
+        } else {
+            if (!staged.contains(key))
+                staged.insert(key, fileChecksum(path, entry.mode));
+            found = staged.value(key);
+            if (!found && wrongKindInTheWay(path, false)) {
+                qCWarning(
+                    lcEngine7z, "entry not extracted, a file or a folder stands in the way: %s", qUtf8Printable(key));
+                state = State::Blocked;
+                continue;
+            }
+        }
+        const bool matches = found && found->first == entry.size && (!entry.crc || found->second == *entry.crc);
+        if (matches) {
+            state = State::Verified;
+            taken.insert(key, i);
+        } else {
+            qCWarning(lcEngine7z, "entry not extracted, damaged or incomplete: %s", qUtf8Printable(key));
+        }
+    }
+    return states;
+}
+
+bool SevenZipStaging::moveIn(const QList<SevenZipReader::Entry>& entries, const QList<QStringList>& paths,
+    const QList<State>& states, const QHash<qsizetype, QByteArray>& targets)
+{
+    using Result = SafeDestination::Result;
+    bool ok = true;
+    auto check = [&](Result result) {
+        if (result == Result::Failed && ok) {
+            ok = false;
+            m_error = m_destination.errorString();
+        }
+    };
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        if (states.at(i) != State::Verified)
+            continue;
+        const SevenZipReader::Entry& entry = entries.at(i);
+        const QStringList& path = paths.at(i);
+        const EntryMeta meta { entry.mode, entry.mtime };
+        if (entry.folder) {
+            check(m_destination.makeDirectory(path, meta));
+        } else if (entry.link) {
+            check(m_destination.makeSymlink(path, targets.value(i), { std::nullopt, entry.mtime }));
+        } else {
+            const int parent = folderFd(path.mid(0, path.size() - 1));
+            if (parent < 0) {
+                ok = false;
+                m_error = QStringLiteral("staged entry vanished: ") + joined(path);
+                continue;
+            }
+            check(m_destination.moveIn(parent, QFile::encodeName(path.last()), path));
+        }
+    }
+    return ok;
+}
