@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <future>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -184,6 +185,7 @@ QList<SevenZipReader::Entry> SevenZipReader::parseListing(const QByteArray& list
         if (key == "Path") {
             flush();
             entry.path = QString::fromUtf8(value);
+            entry.rawPath = value;
             any = true;
         } else if (key == "Size") {
             entry.size = value.toLongLong();
@@ -242,21 +244,24 @@ QHash<qsizetype, QByteArray> SevenZipReader::readLinkTargets(const std::optional
 {
     // Asked for by name, the program writes the data of every entry with
     // that name or below it to standard output, in listing order. Links
-    // are asked for by name unless there are very many of them.
-    QSet<QString> names;
+    // are asked for by name unless there are very many of them, or a name
+    // is not UTF-8 and so cannot be given on a command line as it is.
+    QSet<QByteArray> names;
     qsizetype length = 0;
+    bool everything = false;
     for (const Entry& entry : m_entries) {
-        if (entry.link && !names.contains(entry.path)) {
-            names.insert(entry.path);
-            length += entry.path.size() + 1;
+        if (entry.link && !names.contains(entry.rawPath)) {
+            names.insert(entry.rawPath);
+            length += entry.rawPath.size() + 1;
+            everything = everything || entry.path.toUtf8() != entry.rawPath;
         }
     }
-    const bool everything = length > kMaxNamedLinks;
+    everything = everything || length > kMaxNamedLinks;
     auto selected = [&](const Entry& entry) {
-        if (everything || names.contains(entry.path))
+        if (everything || names.contains(entry.rawPath))
             return true;
-        for (qsizetype slash = entry.path.indexOf(u'/'); slash > 0; slash = entry.path.indexOf(u'/', slash + 1)) {
-            if (names.contains(entry.path.left(slash)))
+        for (qsizetype slash = entry.rawPath.indexOf('/'); slash > 0; slash = entry.rawPath.indexOf('/', slash + 1)) {
+            if (names.contains(entry.rawPath.left(slash)))
                 return true;
         }
         return false;
@@ -291,8 +296,10 @@ QHash<qsizetype, QByteArray> SevenZipReader::readLinkTargets(const std::optional
     QStringList arguments { QStringLiteral("x"), QStringLiteral("-so"), QStringLiteral("-snl-"), QStringLiteral("-spd"),
         QStringLiteral("-bsp0"), QStringLiteral("-sccUTF-8"), QStringLiteral("-t7z"), QStringLiteral("--"),
         archiveArgument() };
-    if (!everything)
-        arguments += QStringList(names.cbegin(), names.cend());
+    if (!everything) {
+        for (const QByteArray& name : std::as_const(names))
+            arguments.append(QString::fromUtf8(name));
+    }
     const Run links = run(arguments, password, -1, onData);
     // Anything but exactly the expected bytes leaves every target unknown;
     // the entries then fail their check.
@@ -328,7 +335,11 @@ ExtractResult SevenZipReader::extract(
         return { false, false, staging.errorString() };
 
     // Links are never made by the program (-snl-), so it never writes
-    // through one; their targets come from a second run.
+    // through one; their targets come from a second run, alongside.
+    const bool anyLink = std::any_of(m_entries.cbegin(), m_entries.cend(), [](const Entry& e) { return e.link; });
+    std::future<QHash<qsizetype, QByteArray>> linkTargets;
+    if (anyLink)
+        linkTargets = std::async(std::launch::async, [this, password] { return readLinkTargets(password); });
     static const QRegularExpression percent(QStringLiteral("(\\d{1,3})%"));
     int lastPercent = -1;
     const Run extraction
@@ -345,9 +356,7 @@ ExtractResult SevenZipReader::extract(
                     progress(value / 100.0);
                 }
             });
-    const bool anyLink = std::any_of(m_entries.cbegin(), m_entries.cend(), [](const Entry& e) { return e.link; });
-    const QHash<qsizetype, QByteArray> targets
-        = anyLink && extraction.started ? readLinkTargets(password) : QHash<qsizetype, QByteArray>();
+    const QHash<qsizetype, QByteArray> targets = anyLink ? linkTargets.get() : QHash<qsizetype, QByteArray>();
     const QList<SevenZipStaging::State> states = staging.verify(m_entries, paths, targets);
 
     using State = SevenZipStaging::State;

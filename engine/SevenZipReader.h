@@ -23,6 +23,7 @@ class SevenZipReader final {
 public:
     struct Entry {
         QString path;
+        QByteArray rawPath; // as listed: the bytes the program writes, not always UTF-8
         qint64 size = 0;
         bool folder = false;
         bool link = false; // a symbolic link: its data is the target

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSet>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -48,6 +49,18 @@ QString joined(const QStringList& path)
     return path.join(u'/');
 }
 
+// The name's components as the program wrote them: bytes, which need not
+// be UTF-8, split as SafeDestination::splitEntryName splits names.
+QByteArrayList stagedPath(const QByteArray& name)
+{
+    QByteArrayList components;
+    for (const QByteArray& part : name.split('/')) {
+        if (!part.isEmpty() && part != ".")
+            components.append(part);
+    }
+    return components;
+}
+
 } // namespace
 
 SevenZipStaging::SevenZipStaging(SafeDestination& destination, const QString& folder)
@@ -86,17 +99,17 @@ void SevenZipStaging::closeFolders()
     m_folders.clear();
 }
 
-int SevenZipStaging::folderFd(const QStringList& path)
+int SevenZipStaging::folderFd(const QByteArrayList& path)
 {
     if (path.isEmpty())
         return m_fd;
-    const QString key = joined(path);
+    const QByteArray key = path.join('/');
     if (const auto it = m_folders.constFind(key); it != m_folders.constEnd())
         return it.value();
     const int parent = folderFd(path.mid(0, path.size() - 1));
     if (parent < 0)
         return -1;
-    const int fd = ::openat(parent, QFile::encodeName(path.last()).constData(), kFolderFlags);
+    const int fd = ::openat(parent, path.last().constData(), kFolderFlags);
     if (fd < 0)
         return -1;
     if (m_folders.size() >= kCachedFolders)
@@ -105,13 +118,12 @@ int SevenZipStaging::folderFd(const QStringList& path)
     return fd;
 }
 
-bool SevenZipStaging::wrongKindInTheWay(const QStringList& path, bool folder)
+bool SevenZipStaging::wrongKindInTheWay(const QByteArrayList& path, bool folder)
 {
     for (qsizetype depth = 1; depth <= path.size(); ++depth) {
         const int parent = folderFd(path.mid(0, depth - 1));
         struct stat st;
-        if (parent < 0
-            || ::fstatat(parent, QFile::encodeName(path.at(depth - 1)).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        if (parent < 0 || ::fstatat(parent, path.at(depth - 1).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
             return false;
         if (depth < path.size() && !S_ISDIR(st.st_mode))
             return true;
@@ -122,13 +134,12 @@ bool SevenZipStaging::wrongKindInTheWay(const QStringList& path, bool folder)
 }
 
 std::optional<std::pair<qint64, quint32>> SevenZipStaging::fileChecksum(
-    const QStringList& path, std::optional<mode_t> mode)
+    const QByteArrayList& path, std::optional<mode_t> mode)
 {
     const int parent = folderFd(path.mid(0, path.size() - 1));
     if (parent < 0)
         return std::nullopt;
-    const int fd
-        = ::openat(parent, QFile::encodeName(path.last()).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::openat(parent, path.last().constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
     struct stat st;
@@ -165,12 +176,13 @@ QList<SevenZipStaging::State> SevenZipStaging::verify(const QList<SevenZipReader
 {
     using Entry = SevenZipReader::Entry;
     QList<State> states(entries.size(), State::Failed);
-    QHash<QString, std::optional<std::pair<qint64, quint32>>> staged; // one read per staged file
-    QHash<QString, qsizetype> taken; // name -> entry that got it
+    QHash<QByteArray, std::optional<std::pair<qint64, quint32>>> staged; // one read per staged file
+    QSet<QByteArray> taken; // names a verified entry holds
     for (qsizetype i = 0; i < entries.size(); ++i) {
         const Entry& entry = entries.at(i);
-        const QStringList& path = paths.at(i);
-        const QString key = joined(path);
+        const QByteArrayList path = stagedPath(entry.rawPath);
+        const QByteArray rawKey = path.join('/');
+        const QString key = joined(paths.at(i));
         State& state = states[i];
         if (path.isEmpty() || entry.special) {
             if (entry.special)
@@ -186,7 +198,7 @@ QList<SevenZipStaging::State> SevenZipStaging::verify(const QList<SevenZipReader
             }
             continue;
         }
-        if (taken.contains(key)) {
+        if (taken.contains(rawKey)) {
             // The program keeps the first of entries with one name, as the
             // other back-ends keep what is already there.
             qCInfo(lcEngine7z, "entry not extracted, its name came before: %s", qUtf8Printable(key));
@@ -201,9 +213,9 @@ QList<SevenZipStaging::State> SevenZipStaging::verify(const QList<SevenZipReader
                     target.size(), libdeflate_crc32(0, target.constData(), static_cast<size_t>(target.size())));
             }
         } else {
-            if (!staged.contains(key))
-                staged.insert(key, fileChecksum(path, entry.mode));
-            found = staged.value(key);
+            if (!staged.contains(rawKey))
+                staged.insert(rawKey, fileChecksum(path, entry.mode));
+            found = staged.value(rawKey);
             if (!found && wrongKindInTheWay(path, false)) {
                 qCWarning(
                     lcEngine7z, "entry not extracted, a file or a folder stands in the way: %s", qUtf8Printable(key));
@@ -214,7 +226,7 @@ QList<SevenZipStaging::State> SevenZipStaging::verify(const QList<SevenZipReader
         const bool matches = found && found->first == entry.size && (!entry.crc || found->second == *entry.crc);
         if (matches) {
             state = State::Verified;
-            taken.insert(key, i);
+            taken.insert(rawKey);
         } else {
             qCWarning(lcEngine7z, "entry not extracted, damaged or incomplete: %s", qUtf8Printable(key));
         }
@@ -244,13 +256,14 @@ bool SevenZipStaging::moveIn(const QList<SevenZipReader::Entry>& entries, const 
         } else if (entry.link) {
             check(m_destination.makeSymlink(path, targets.value(i), { std::nullopt, entry.mtime }));
         } else {
-            const int parent = folderFd(path.mid(0, path.size() - 1));
+            const QByteArrayList staged = stagedPath(entry.rawPath);
+            const int parent = folderFd(staged.mid(0, staged.size() - 1));
             if (parent < 0) {
                 ok = false;
                 m_error = QStringLiteral("staged entry vanished: ") + joined(path);
                 continue;
             }
-            check(m_destination.moveIn(parent, QFile::encodeName(path.last()), path));
+            check(m_destination.moveIn(parent, staged.last(), path));
         }
     }
     return ok;

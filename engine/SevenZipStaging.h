@@ -2,6 +2,7 @@
 
 #include "engine/SevenZipReader.h"
 
+#include <QByteArrayList>
 #include <QHash>
 #include <QList>
 #include <QString>
@@ -43,21 +44,23 @@ public:
         const QList<State>& states, const QHash<qsizetype, QByteArray>& targets);
 
 private:
+    // Paths inside the folder are the names' bytes as the program wrote
+    // them, split at "/"; the destination gets SafeDestination's names.
     // The staged folder `path` (relative to the staging folder), entered
     // without following links; -1 when it is missing or not a folder.
-    int folderFd(const QStringList& path);
+    int folderFd(const QByteArrayList& path);
     // True when a file stands where `path` needs a folder, or the wrong
     // kind of item stands at `path` itself: the program could not write
     // the entry there.
-    bool wrongKindInTheWay(const QStringList& path, bool folder);
+    bool wrongKindInTheWay(const QByteArrayList& path, bool folder);
     // Size and CRC of the staged regular file at `path`, with its mode set
     // to `mode` (when given); nothing when it is missing or not a file.
-    std::optional<std::pair<qint64, quint32>> fileChecksum(const QStringList& path, std::optional<mode_t> mode);
+    std::optional<std::pair<qint64, quint32>> fileChecksum(const QByteArrayList& path, std::optional<mode_t> mode);
     void closeFolders();
 
     SafeDestination& m_destination;
     QByteArray m_name;
     int m_fd = -1;
     QString m_error;
-    QHash<QString, int> m_folders;
+    QHash<QByteArray, int> m_folders; // staged folder (raw name) -> descriptor
 };
