@@ -44,6 +44,20 @@ void removeTree(int parentFd, const QByteArray& name)
     ::unlinkat(parentFd, name.constData(), AT_REMOVEDIR);
 }
 
+// Opens what the program made in the staging folder. The program gives
+// items their stored modes, which may shut their owner out (a file of mode
+// 0200, a folder of 0300): such an item is made readable first.
+int openOwn(int parentFd, const QByteArray& name, int flags, mode_t type)
+{
+    const int fd = ::openat(parentFd, name.constData(), flags);
+    struct stat st;
+    if (fd >= 0 || errno != EACCES || ::fstatat(parentFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0
+        || (st.st_mode & S_IFMT) != type)
+        return fd;
+    ::fchmodat(parentFd, name.constData(), (st.st_mode & 0777) | 0700, 0);
+    return ::openat(parentFd, name.constData(), flags);
+}
+
 QString joined(const QStringList& path)
 {
     return path.join(u'/');
@@ -109,9 +123,10 @@ int SevenZipStaging::folderFd(const QByteArrayList& path)
     const int parent = folderFd(path.mid(0, path.size() - 1));
     if (parent < 0)
         return -1;
-    const int fd = ::openat(parent, path.last().constData(), kFolderFlags);
+    const int fd = openOwn(parent, path.last(), kFolderFlags, S_IFDIR);
     if (fd < 0)
         return -1;
+    ::fchmod(fd, 0700); // its entries are renamed out of it
     if (m_folders.size() >= kCachedFolders)
         closeFolders(); // `parent` may be closed now, but it is no longer needed
     m_folders.insert(key, fd);
@@ -139,7 +154,7 @@ std::optional<std::pair<qint64, quint32>> SevenZipStaging::fileChecksum(
     const int parent = folderFd(path.mid(0, path.size() - 1));
     if (parent < 0)
         return std::nullopt;
-    const int fd = ::openat(parent, path.last().constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int fd = openOwn(parent, path.last(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, S_IFREG);
     if (fd < 0)
         return std::nullopt;
     struct stat st;
