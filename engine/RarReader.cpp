@@ -395,7 +395,10 @@ ExtractResult RarReader::extractTo(const QString& folder, const ExtractProgress&
             const QString targetName = QString::fromWCharArray(header.RedirName);
             const std::optional<QStringList> target = SafeDestination::splitEntryName(targetName);
             if (processed == ERAR_SUCCESS && (!target || !written.contains(target->join(u'/')))) {
-                fail(name + QStringLiteral(": refers to an entry not extracted by this job: ") + targetName);
+                if (destination.isTaken(path))
+                    qCInfo(lcEngineRar, "kept existing %s", qUtf8Printable(key));
+                else
+                    fail(name + QStringLiteral(": refers to an entry not extracted by this job: ") + targetName);
             } else if (processed == ERAR_SUCCESS) {
                 const Result made = redirect == kRedirHardLink ? destination.hardLinkEntry(path, *target)
                                                                : destination.copyEntry(path, *target, meta);

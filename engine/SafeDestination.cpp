@@ -440,6 +440,15 @@ SafeDestination::Result SafeDestination::moveFolderIn(int fromDirFd, const QByte
     return Result::Written;
 }
 
+bool SafeDestination::isTaken(const QStringList& path)
+{
+    Result result = Result::Written;
+    QByteArray name;
+    const int parent = path.isEmpty() ? -1 : openParent(path, false, &name, &result);
+    struct stat st;
+    return parent >= 0 && ::fstatat(parent, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
 SafeDestination::Result SafeDestination::hardLinkEntry(const QStringList& path, const QStringList& existing)
 {
     Result result = Result::Written;

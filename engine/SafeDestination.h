@@ -102,6 +102,8 @@ public:
     // inside whose target would leave, and anything that is not a file, a
     // folder or a link, are removed from it first.
     Result moveFolderIn(int fromDirFd, const QByteArray& fromName, const QStringList& path);
+    // True when anything at all (a dangling link too) is at `path`.
+    bool isTaken(const QStringList& path);
     // Gives the regular file at `existing`, which the caller placed there
     // in this job, a second name `path` (a hard link). Existing when
     // anything is at `path`, Blocked when `existing` is not a regular file.

@@ -859,11 +859,12 @@ private slots:
         QTest::newRow("target kept") << QStringList { QStringLiteral("a.txt") } << false
                                      << QStringList { QStringLiteral("a.txt=file:mine"),
                                             QStringLiteral("d/same2.txt=file:") + same };
-        QTest::newRow("link name taken") << QStringList { QStringLiteral("d/hard.txt"), QStringLiteral("d/same2.txt") }
+        QTest::newRow("extracted again") << QStringList { QStringLiteral("a.txt"), QStringLiteral("d/hard.txt"),
+            QStringLiteral("same1.txt"), QStringLiteral("d/same2.txt") }
                                          << true
-                                         << QStringList { QStringLiteral("d/hard.txt=file:mine"),
-                                                QStringLiteral("d/same2.txt=file:mine"),
-                                                QStringLiteral("a.txt=file:") + a };
+                                         << QStringList { QStringLiteral("a.txt=file:mine"),
+                                                QStringLiteral("d/hard.txt=file:mine"),
+                                                QStringLiteral("d/same2.txt=file:mine") };
     }
     void rarLinksToEarlierEntries()
     {
