@@ -275,6 +275,7 @@ void RarReader::list()
         entry.name = QString::fromWCharArray(header.FileNameW);
         entry.size = static_cast<quint64>(header.UnpSizeHigh) << 32 | header.UnpSize;
         entry.encrypted = header.Flags & RHDF_ENCRYPTED;
+        entry.link = header.RedirType != 0 || (header.HostOS == kHostUnix && S_ISLNK(header.FileAttr));
         m_dataEncrypted = m_dataEncrypted || entry.encrypted;
         m_entries.push_back(std::move(entry));
         if ((code = RARProcessFile(archive->handle(), RAR_SKIP, nullptr, nullptr)) != ERAR_SUCCESS)
@@ -300,7 +301,7 @@ bool RarReader::validatePassword(bool thorough) const
     qsizetype probe = -1;
     for (qsizetype i = 0; i < static_cast<qsizetype>(m_entries.size()); ++i) {
         const Entry& entry = m_entries[static_cast<size_t>(i)];
-        if (!entry.encrypted)
+        if (!entry.encrypted || entry.link)
             continue;
         if (probe < 0) {
             probe = i;
@@ -312,6 +313,8 @@ bool RarReader::validatePassword(bool thorough) const
         if ((entry.size > 0 && best.size == 0) || (entry.size > 0 && entry.size < best.size))
             probe = i;
     }
+    if (probe < 0)
+        return true; // only links are encrypted: nothing to decode
 
     Session session;
     session.password = &m_password;
