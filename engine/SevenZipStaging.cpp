@@ -3,8 +3,8 @@
 #include "engine/SafeDestination.h"
 #include "platform/Logging.h"
 
-#include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QSet>
 #include <cerrno>
 #include <cstring>
@@ -81,14 +81,20 @@ SevenZipStaging::SevenZipStaging(SafeDestination& destination, const QString& fo
     : m_destination(destination)
 {
     // Inside the destination, so that entries move into place by renaming,
-    // on the same file system; mkdtemp makes it 0700.
-    QByteArray path = QFile::encodeName(QDir(folder).filePath(QStringLiteral(".zavrin-7z-XXXXXX")));
-    if (!::mkdtemp(path.data())) {
+    // on the same file system; made through the destination's descriptor,
+    // which no later change of the path can redirect.
+    for (int attempt = 0; attempt < 16 && m_name.isEmpty(); ++attempt) {
+        const QByteArray name = ".zavrin-7z-" + QByteArray::number(QRandomGenerator::global()->generate(), 16);
+        if (::mkdirat(destination.rootFd(), name.constData(), 0700) == 0)
+            m_name = name;
+        else if (errno != EEXIST)
+            break;
+    }
+    if (m_name.isEmpty()) {
         m_error = QStringLiteral("cannot create a staging folder in %1: %2")
                       .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
         return;
     }
-    m_name = path.mid(path.lastIndexOf('/') + 1);
     m_fd = ::openat(destination.rootFd(), m_name.constData(), kFolderFlags);
     if (m_fd < 0) {
         m_error = QStringLiteral("cannot open the staging folder: ") + QString::fromLocal8Bit(std::strerror(errno));
