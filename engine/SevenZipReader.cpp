@@ -153,7 +153,8 @@ SevenZipReader::Run SevenZipReader::run(const QStringList& arguments, const std:
         onOutput(rest);
     else
         result.out += rest;
-    result.err = process.readAllStandardError();
+    // Log lines name the archive, not the descriptor.
+    result.err = process.readAllStandardError().replace(archiveArgument().toUtf8(), QFile::encodeName(m_path));
     result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     return result;
 }
