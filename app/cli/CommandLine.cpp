@@ -14,14 +14,24 @@ QString CommandLine::usage()
         "--password-stdin  read the password from the first line of standard input.\n");
 }
 
-std::optional<CommandLine> CommandLine::parse(const QStringList& arguments, QString* error)
+namespace {
+
+Outcome usageError(const QString& message)
 {
-    CommandLine line;
+    return { .status = Outcome::Status::Usage, .message = message };
+}
+
+} // namespace
+
+Outcome CommandLine::parse(const QStringList& arguments, CommandLine* parsed)
+{
+    CommandLine& line = *parsed;
+    line = CommandLine();
     if (arguments.isEmpty() || arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h")))
-        return line;
+        return {};
     if (arguments.contains(QStringLiteral("--version"))) {
         line.command = Command::Version;
-        return line;
+        return {};
     }
 
     const QString& verb = arguments.first();
@@ -30,8 +40,7 @@ std::optional<CommandLine> CommandLine::parse(const QStringList& arguments, QStr
     else if (verb == u"compress")
         line.command = Command::Compress;
     else {
-        *error = QStringLiteral("unknown command: ") + verb;
-        return std::nullopt;
+        return usageError(QStringLiteral("unknown command: ") + verb);
     }
 
     QString output;
@@ -47,41 +56,35 @@ std::optional<CommandLine> CommandLine::parse(const QStringList& arguments, QStr
             line.passwordFromStdin = true;
         } else if (argument == u"-o" || argument == u"--output") {
             if (++i >= arguments.size()) {
-                *error = argument + QStringLiteral(" needs a value");
-                return std::nullopt;
+                return usageError(argument + QStringLiteral(" needs a value"));
             }
             output = arguments.at(i);
         } else if (argument == u"--level" && line.command == Command::Compress) {
             const QString value = i + 1 < arguments.size() ? arguments.at(++i) : QString();
             if (value != u"1" && value != u"9") {
-                *error = QStringLiteral("--level takes 1 or 9");
-                return std::nullopt;
+                return usageError(QStringLiteral("--level takes 1 or 9"));
             }
             line.level = value.toInt();
         } else {
-            *error = QStringLiteral("unknown option: ") + argument;
-            return std::nullopt;
+            return usageError(QStringLiteral("unknown option: ") + argument);
         }
     }
 
     if (line.command == Command::Extract) {
         if (positional.size() != 1) {
-            *error = QStringLiteral("extract takes exactly one archive");
-            return std::nullopt;
+            return usageError(QStringLiteral("extract takes exactly one archive"));
         }
         line.archive = positional.first();
         line.outputFolder = output;
     } else {
         if (output.isEmpty()) {
-            *error = QStringLiteral("compress needs -o ARCHIVE.zip");
-            return std::nullopt;
+            return usageError(QStringLiteral("compress needs -o ARCHIVE.zip"));
         }
         if (positional.isEmpty()) {
-            *error = QStringLiteral("compress needs at least one item");
-            return std::nullopt;
+            return usageError(QStringLiteral("compress needs at least one item"));
         }
         line.archive = output;
         line.items = positional;
     }
-    return line;
+    return {};
 }
