@@ -1,6 +1,7 @@
 #include "app/cli/CommandLine.h"
 #include "app/cli/CompressCommand.h"
 #include "app/cli/ExtractCommand.h"
+#include "app/cli/Interrupts.h"
 #include "app/cli/TerminalPanels.h"
 #include "app/cli/TerminalToasts.h"
 #include "platform/Bundle.h"
@@ -9,11 +10,12 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLoggingCategory>
-
 #include <cstdio>
 
 int main(int argc, char* argv[])
 {
+    // Before any thread exists, so that every thread inherits the mask.
+    Interrupts::install();
     // Without TZ, glibc looks at /etc/localtime again on every local-time
     // conversion, and libzip converts the DOS time of every entry it opens.
     if (!qEnvironmentVariableIsSet("TZ") && QFileInfo::exists(QStringLiteral("/etc/localtime")))
@@ -53,5 +55,5 @@ int main(int argc, char* argv[])
     const int status = line.command == CommandLine::Command::Extract ? runExtract(line) : runCompress(line);
     Panels::setShared(nullptr);
     HUD::setPresenter(nullptr);
-    return status;
+    return Interrupts::exitStatus(status);
 }
