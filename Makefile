@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 # A compiler cache, when the machine has one, makes rebuilds of other checkouts cheap.
 LAUNCHER := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-.PHONY: deps configure build run test sanitize bench clean
+.PHONY: deps configure build run test sanitize bench screenshots clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -27,6 +27,13 @@ sanitize: deps
 	@cmake -S . -B $(SANITIZE_BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DZAVRIN_SANITIZE=ON $(LAUNCHER) $(CMAKE_ARGS) >/dev/null
 	@cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	@cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+
+# Every registered screen in both languages at scale 1 and 2, offscreen.
+screenshots: build
+	@for lang in zh_CN en; do for scale in 1 2; do \
+		QT_QPA_PLATFORM=offscreen LANGUAGE=$$lang LC_ALL=C.UTF-8 QT_SCALE_FACTOR=$$scale \
+			./$(BUILD)/bin/zavrin-screenshots $(BUILD)/screenshots || exit 1; \
+	done; done
 
 bench: build
 	@bash bench/run.sh $(BUILD)

@@ -12,6 +12,8 @@ packages=(
   7zip zip unzip rar unrar python3
   xvfb xauth dbus
   time openssl
+  # The interface is Chinese first; without a CJK font its texts draw as boxes.
+  fonts-noto-cjk
 )
 
 sudo_cmd=()
