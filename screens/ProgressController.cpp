@@ -19,6 +19,8 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -182,7 +184,10 @@ void ProgressController::progressDidChange(const Notification& notification)
     // Multiplied in single precision, shown in double, as the engine reports floats.
     const float percent = notification.object.value(NotifyManager::progressKey()).toFloat() * 100.0f;
     const double shown = static_cast<double>(percent);
-    progressIndicator->setValue(qRound(shown));
+    if (!std::isfinite(shown))
+        return;
+    // The bar ignores values outside its range instead of filling up.
+    progressIndicator->setValue(std::clamp(qRound(shown), 0, 100));
     progressTf->setText(QString::asprintf("%.2f%%", shown));
 }
 

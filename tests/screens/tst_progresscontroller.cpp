@@ -122,6 +122,7 @@ private slots:
         QTest::newRow("half") << false << true << 0.5 << QStringLiteral("50.00%") << 50;
         QTest::newRow("compression") << true << true << 0.4237 << QStringLiteral("42.37%") << 42;
         QTest::newRow("all") << false << true << 1.0 << QStringLiteral("100.00%") << 100;
+        QTest::newRow("past the end") << false << true << 1.01 << QStringLiteral("101.00%") << 100;
         QTest::newRow("another job") << true << false << 0.5 << QStringLiteral("0.00%") << 0;
     }
     void progressOfThisJobOnly()
