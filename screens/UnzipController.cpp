@@ -47,6 +47,7 @@ UnzipController* UnzipController::initFromStory(QWidget* parent)
     screen->exportPathLab->setBuddy(screen->pathTf);
     screen->pathTf->setMinimumWidth(80 * SheetStyle::kGrid);
     screen->pathTf->setMinimumHeight(SheetStyle::kButtonHeight);
+    screen->pathTf->setTextMargins(SheetStyle::kGrid, 0, SheetStyle::kGrid, 0);
     screen->openCheck->setChecked(true);
     // Shown as the product shows it; no preview exists to switch on.
     screen->previewCheck->setEnabled(false);

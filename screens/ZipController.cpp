@@ -74,6 +74,8 @@ void ZipController::build()
     exportPathLab->setBuddy(pathTf);
     pathTf->setMinimumWidth(80 * SheetStyle::kGrid);
     pathTf->setMinimumHeight(SheetStyle::kButtonHeight);
+    for (QLineEdit* field : {pathTf, passwordTf, password2Tf})
+        field->setTextMargins(SheetStyle::kGrid, 0, SheetStyle::kGrid, 0);
     passwordLab->setBuddy(passwordTf);
     password2Lab->setBuddy(password2Tf);
     passwordTf->setEchoMode(QLineEdit::Password);
