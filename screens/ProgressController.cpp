@@ -57,7 +57,10 @@ void ProgressController::build()
     doneBtn = makeOutlet<QPushButton>(this, "doneBtn");
 
     QFont titleFont = titleTf->font();
-    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.3);
+    if (titleFont.pointSizeF() > 0)
+        titleFont.setPointSizeF(titleFont.pointSizeF() * 1.3);
+    else
+        titleFont.setPixelSize(qRound(titleFont.pixelSize() * 1.3));
     titleFont.setBold(true);
     titleTf->setFont(titleFont);
     tipTf->setWordWrap(true);

@@ -147,9 +147,11 @@ void UnzipController::openSelectPathAndContinue(bool continueAfterPick)
         UnzipController* screen = self.data();
         if (!screen)
             return;
-        screen->m_panelOpen = false;
         // An answer for a presentation that is over changes nothing.
-        if (paths.isEmpty() || !screen->isPresented() || screen->presentationCount() != presentation)
+        if (screen->presentationCount() != presentation)
+            return;
+        screen->m_panelOpen = false;
+        if (paths.isEmpty() || !screen->isPresented())
             return;
         screen->pathTf->setText(paths.first());
         if (continueAfterPick)

@@ -74,7 +74,7 @@ void ZipController::build()
     exportPathLab->setBuddy(pathTf);
     pathTf->setMinimumWidth(80 * SheetStyle::kGrid);
     pathTf->setMinimumHeight(SheetStyle::kButtonHeight);
-    for (QLineEdit* field : {pathTf, passwordTf, password2Tf})
+    for (QLineEdit* field : { pathTf, passwordTf, password2Tf })
         field->setTextMargins(SheetStyle::kGrid, 0, SheetStyle::kGrid, 0);
     passwordLab->setBuddy(passwordTf);
     password2Lab->setBuddy(password2Tf);
@@ -224,9 +224,11 @@ void ZipController::openSelectPathAndContinue(bool continueAfterPick)
         ZipController* screen = self.data();
         if (!screen)
             return;
-        screen->m_panelOpen = false;
         // An answer for a presentation that is over changes nothing.
-        if (path.isEmpty() || !screen->isPresented() || screen->presentationCount() != presentation)
+        if (screen->presentationCount() != presentation)
+            return;
+        screen->m_panelOpen = false;
+        if (path.isEmpty() || !screen->isPresented())
             return;
         screen->pathTf->setText(path);
         screen->m_hadOpenFolder = true;
