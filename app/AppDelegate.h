@@ -21,6 +21,11 @@ public:
     // Shows the main window and runs the launch steps; `documents` are
     // paths given on the command line or by the file manager.
     void applicationDidFinishLaunching(const QStringList& documents);
+    // The application is quitting (connected to aboutToQuit): every running
+    // job is asked to stop and waited for, so that none leaves a temporary
+    // or a partial file behind and none posts to what exit destroys. The
+    // window is already gone; a stop takes well under a second.
+    void applicationWillTerminate();
     // Routes one file to extraction, when the home screen is up; true in any case.
     bool openFile(const QString& path);
     // Routes the first file of `paths`; the others are not used.
