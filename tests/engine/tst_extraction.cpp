@@ -707,15 +707,22 @@ private slots:
 
     // More than 65 535 entries; the progress of so many entries reaches the
     // main thread thinned out, and the final 1 always.
+    // The archive is listed on the worker: the call returns at once, while
+    // listing 100 000 entries takes a good part of a second.
     void manyEntriesAndThinProgress()
     {
         const QString archive = m_root + QStringLiteral("/many.zip");
         QFile file(archive);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(zipWithManyEntries(70000));
+        file.write(zipWithManyEntries(100000));
         file.close();
         JobLog log(archive);
-        QVERIFY(extract(archive, log));
+        QElapsedTimer call;
+        call.start();
+        ZipManager::shared().unzipFileAtPath(archive, m_out);
+        const qint64 returned = call.elapsed();
+        QVERIFY(log.waitForEnd());
+        QVERIFY2(returned < 50, qPrintable(QString::number(returned)));
         QVERIFY(log.succeeded());
         QCOMPARE(snapshot(m_out).value(QStringLiteral("last.txt")), QStringLiteral("file:the last entry\n"));
         const int posted = log.count(NotifyManager::UnzipProgress());
