@@ -4,6 +4,7 @@
 #include "app/WindowController.h"
 #include "engine/JobStop.h"
 #include "platform/HUD.h"
+#include "platform/Interrupts.h"
 #include "platform/Logging.h"
 #include "platform/MainQueue.h"
 #include "telemetry/TrackManager.h"
@@ -50,6 +51,18 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList& documents)
     TrackManager::TrackLaunch();
     if (!documents.isEmpty())
         openFiles(documents);
+}
+
+void AppDelegate::quitOnSignals()
+{
+    // The handler runs on the signal thread; before the application exists
+    // there is nothing to clean up.
+    Interrupts::install([](int signal) {
+        if (QCoreApplication* application = QCoreApplication::instance())
+            QMetaObject::invokeMethod(application, &QCoreApplication::quit, Qt::QueuedConnection);
+        else
+            std::_Exit(128 + signal);
+    });
 }
 
 void AppDelegate::applicationWillTerminate()

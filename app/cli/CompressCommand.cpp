@@ -1,9 +1,9 @@
 #include "app/cli/CompressCommand.h"
 
 #include "app/cli/CommandLine.h"
-#include "app/cli/Interrupts.h"
 #include "app/cli/JobRunner.h"
 #include "engine/ZipManager.h"
+#include "platform/Interrupts.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 #include "app/cli/TerminalPanels.h"
 
-#include "app/cli/Interrupts.h"
 #include "app/cli/TerminalOutput.h"
+#include "platform/Interrupts.h"
 #include "platform/MainQueue.h"
 
 #include <QByteArray>

@@ -1,11 +1,12 @@
 #include "app/cli/CommandLine.h"
 #include "app/cli/CompressCommand.h"
 #include "app/cli/ExtractCommand.h"
-#include "app/cli/Interrupts.h"
 #include "app/cli/TerminalPanels.h"
 #include "app/cli/TerminalToasts.h"
+#include "engine/JobStop.h"
 #include "platform/Bundle.h"
 #include "platform/HUD.h"
+#include "platform/Interrupts.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -14,8 +15,9 @@
 
 int main(int argc, char* argv[])
 {
-    // Before any thread exists, so that every thread inherits the mask.
-    Interrupts::install();
+    // Before any thread exists, so that every thread inherits the mask. A
+    // signal stops the job, which removes what it has not completed.
+    Interrupts::install([](int) { JobStop::stopAll(); });
     // Without TZ, glibc looks at /etc/localtime again on every local-time
     // conversion, and libzip converts the DOS time of every entry it opens.
     if (!qEnvironmentVariableIsSet("TZ") && QFileInfo::exists(QStringLiteral("/etc/localtime")))
@@ -55,5 +57,6 @@ int main(int argc, char* argv[])
     const int status = line.command == CommandLine::Command::Extract ? runExtract(line) : runCompress(line);
     Panels::setShared(nullptr);
     HUD::setPresenter(nullptr);
+    Interrupts::disarm();
     return Interrupts::exitStatus(status);
 }

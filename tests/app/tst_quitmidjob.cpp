@@ -10,14 +10,26 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 #include <unistd.h>
 
 class QuitMidJobTest final : public QObject {
     Q_OBJECT
 
 private slots:
+    // Closing the window, or a signal as at logout.
+    void quittingMidJobLeavesNoPart_data()
+    {
+        QTest::addColumn<int>("signal"); // 0: the window is closed
+        QTest::addColumn<int>("status");
+        QTest::newRow("window closed") << 0 << 0;
+        QTest::newRow("terminated") << int(SIGTERM) << 128 + SIGTERM;
+        QTest::newRow("hung up") << int(SIGHUP) << 128 + SIGHUP;
+    }
     void quittingMidJobLeavesNoPart()
     {
+        QFETCH(int, signal);
+        QFETCH(int, status);
         QTemporaryDir dir;
         const auto at = [&dir](const char* name) { return dir.filePath(QString::fromLatin1(name)); };
         for (const char* folder : { "out", "tmp", "home" })
@@ -49,16 +61,19 @@ private slots:
         app.setProcessEnvironment(environment);
         app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         app.start(QStringLiteral(ZAVRIN_QUIT_MID_JOB_PATH),
-            { at("big.zip"), at("out"), at("new.zip"), at("big.bin"), at("a-small.txt") });
+            { signal != 0 ? QStringLiteral("wait") : QStringLiteral("close"), at("big.zip"), at("out"), at("new.zip"),
+                at("big.bin"), at("a-small.txt") });
         QVERIFY(app.waitForStarted());
         QVERIFY(QTest::qWaitFor([&] { return app.canReadLine() || app.state() == QProcess::NotRunning; }, 30000));
-        QCOMPARE(app.readLine().trimmed(), QByteArray("closing"));
+        QCOMPARE(app.readLine().trimmed(), QByteArray("mid-job"));
         QElapsedTimer quitting;
         quitting.start();
+        if (signal != 0)
+            QCOMPARE(::kill(static_cast<pid_t>(app.processId()), signal), 0);
         QVERIFY(app.waitForFinished(10000));
         QVERIFY2(quitting.elapsed() < 1500, qPrintable(QString::number(quitting.elapsed())));
         QCOMPARE(app.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(app.exitCode(), 0);
+        QCOMPARE(app.exitCode(), status);
 
         const QDir::Filters everything = QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot;
         QCOMPARE(QDir(at("out")).entryList(everything), QStringList { QStringLiteral("a-small.txt") });

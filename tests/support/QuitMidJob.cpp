@@ -3,16 +3,18 @@
 // window, the real engine. The jobs start through ZipManager, as the
 // progress sheet starts them.
 //
-//     zavrin-quit-mid-job ARCHIVE.zip OUT-FOLDER NEW-ARCHIVE.zip ITEM...
+//     zavrin-quit-mid-job close|wait ARCHIVE.zip OUT-FOLDER NEW-ARCHIVE.zip ITEM...
 //
 // Extracts ARCHIVE.zip into OUT-FOLDER and packs the ITEMs into
 // NEW-ARCHIVE.zip; as soon as both have their temporaries on the disk it
-// prints "closing" and closes the main window. Its exit status is the
-// application's.
+// prints "mid-job" and, with "close", closes the main window (with "wait"
+// it waits for a signal). Its exit status is the application's, as main
+// makes it.
 #include "app/AppDelegate.h"
 #include "app/WindowController.h"
 #include "engine/ZipManager.h"
 #include "platform/Bundle.h"
+#include "platform/Interrupts.h"
 
 #include <QApplication>
 #include <QDir>
@@ -31,37 +33,50 @@ bool hasHidden(const QString& folder, const QString& pattern)
 
 int main(int argc, char* argv[])
 {
+    AppDelegate::quitOnSignals();
     QApplication app(argc, argv);
     QApplication::setOrganizationName(Bundle::organizationName());
     QApplication::setApplicationName(Bundle::applicationName());
     QApplication::setQuitOnLastWindowClosed(true);
     const QStringList arguments = QApplication::arguments();
-    if (arguments.size() < 5)
+    if (arguments.size() < 6)
         return 2;
-    const QString archive = arguments.at(1);
-    const QString out = arguments.at(2);
-    const QString newArchive = arguments.at(3);
+    const bool close = arguments.at(1) == u"close";
+    const QString archive = arguments.at(2);
+    const QString out = arguments.at(3);
+    const QString newArchive = arguments.at(4);
     QList<FileModel> items;
-    for (const QString& item : arguments.mid(4))
+    for (const QString& item : arguments.mid(5))
         items.append(FileModel(item));
 
     AppDelegate delegate;
+    // The compression (at level 9, the slow one) first; the extraction once
+    // the archive's temporary is there, so that both are under way.
     QTimer::singleShot(0, &delegate, [&] {
         delegate.applicationDidFinishLaunching({});
-        ZipManager::shared().unzipFileAtPath(archive, out);
         ZipManager::shared().zipFileAtPath(newArchive, items, std::nullopt, false);
     });
+    bool extracting = false;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &delegate, [&] {
-        const QString newName = QFileInfo(newArchive).fileName();
-        if (!hasHidden(out, QStringLiteral(".zavrin-*"))
-            || !hasHidden(QFileInfo(newArchive).path(), u'.' + newName + QStringLiteral(".*")))
+        if (!extracting) {
+            if (hasHidden(
+                    QFileInfo(newArchive).path(), u'.' + QFileInfo(newArchive).fileName() + QStringLiteral(".*"))) {
+                extracting = true;
+                ZipManager::shared().unzipFileAtPath(archive, out);
+            }
+            return;
+        }
+        if (!hasHidden(out, QStringLiteral(".zavrin-*")))
             return;
         poll.stop();
-        std::puts("closing");
+        std::puts("mid-job");
         std::fflush(stdout);
-        delegate.windowController()->close();
+        if (close)
+            delegate.windowController()->close();
     });
     poll.start(2);
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    Interrupts::disarm();
+    return Interrupts::exitStatus(status);
 }

@@ -1,10 +1,11 @@
-#include "app/cli/Interrupts.h"
+#include "platform/Interrupts.h"
 
-#include "engine/JobStop.h"
-
+#include <QMutex>
+#include <QMutexLocker>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
@@ -16,6 +17,9 @@ namespace {
 std::atomic<int> g_received = 0;
 // Readable once a signal came; never drained, so every later wait ends too.
 int g_wake[2] = { -1, -1 };
+QMutex g_handlerMutex;
+Interrupts::Handler g_handler; // guarded by g_handlerMutex
+bool g_armed = false; // likewise
 
 sigset_t stopSignals()
 {
@@ -29,8 +33,13 @@ sigset_t stopSignals()
 
 } // namespace
 
-void Interrupts::install()
+void Interrupts::install(Handler handler)
 {
+    {
+        QMutexLocker lock(&g_handlerMutex);
+        g_handler = std::move(handler);
+        g_armed = true;
+    }
     const sigset_t set = stopSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     if (::pipe2(g_wake, O_CLOEXEC) != 0)
@@ -39,11 +48,22 @@ void Interrupts::install()
         int signal = 0;
         while (sigwait(&set, &signal) != 0) { }
         g_received.store(signal);
-        JobStop::stopAll();
         if (g_wake[1] >= 0)
             (void)::write(g_wake[1], "!", 1);
-        // Later signals stay blocked: the job is already stopping.
+        QMutexLocker lock(&g_handlerMutex);
+        if (!g_armed)
+            std::_Exit(128 + signal);
+        if (g_handler)
+            g_handler(signal);
+        // Later signals stay blocked: the program is already stopping.
     }).detach();
+}
+
+void Interrupts::disarm()
+{
+    QMutexLocker lock(&g_handlerMutex);
+    g_armed = false;
+    g_handler = nullptr;
 }
 
 int Interrupts::received()
