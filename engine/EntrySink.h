@@ -8,9 +8,6 @@
 #include <QStringList>
 #include <optional>
 
-// How an extraction ended (see Outcome): Done, or the first failure.
-using ExtractResult = Outcome;
-
 // The one way an archive back-end puts entries on the disk: each reader
 // keeps only its own library's loop and hands every name and entry to this
 // sink. It refuses an archive with an unsafe name before anything is

@@ -147,7 +147,8 @@ qint64 ZipEntryReader::read(char* data, qint64 size)
         return n;
     }
     const qint64 n = readAes(data, size);
-    if (n > 0)
+    // AE-2 entries carry no CRC: their code alone authenticates them.
+    if (n > 0 && m_checkCrc)
         m_crc = static_cast<std::uint32_t>(crc32(m_crc, reinterpret_cast<const Bytef*>(data), static_cast<uInt>(n)));
     return n;
 }

@@ -185,10 +185,11 @@ Outcome ZipReader::extractTo(
         const QString message = entry.path.join(u'/') + QStringLiteral(": ") + reader.errorString();
         if (JobStop::requested())
             sink.stopRequested();
-        else if (entry.encrypted && !passwordConfirmed && !entry.aes)
-            passwordInDoubt = true, sink.fail(message);
         else
             sink.fail(message);
+        // An AES entry's check value passed, so its failure is damage; a
+        // ZipCrypto entry's one-byte check says little.
+        passwordInDoubt = passwordInDoubt || (entry.encrypted && !passwordConfirmed && !entry.aes);
     };
 
     for (const Entry& entry : entries) {
