@@ -332,6 +332,8 @@ Outcome SevenZipReader::extract(
     const QString& folder, const std::optional<QString>& password, const ExtractProgress& progress)
 {
     // Unlisted means unchecked names: such an archive is not extracted.
+    if (!m_listed && JobStop::requested())
+        return { .status = Outcome::Status::Cancelled, .message = QStringLiteral("stopped") };
     if (!m_listed) {
         return { .status = m_headersEncrypted ? Outcome::Status::WrongPassword : Outcome::Status::Failed,
             .message = m_lastError };
