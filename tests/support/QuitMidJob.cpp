@@ -6,7 +6,8 @@
 //     zavrin-quit-mid-job close|wait ARCHIVE.zip OUT-FOLDER NEW-ARCHIVE.zip ITEM...
 //
 // Extracts ARCHIVE.zip into OUT-FOLDER and packs the ITEMs into
-// NEW-ARCHIVE.zip; as soon as both have their temporaries on the disk it
+// NEW-ARCHIVE.zip; as soon as both have temporaries on the disk, and one
+// entry of the extraction is complete, it
 // prints "mid-job" and, with "close", closes the main window (with "wait"
 // it waits for a signal). Its exit status is the application's, as main
 // makes it.
@@ -67,7 +68,8 @@ int main(int argc, char* argv[])
             }
             return;
         }
-        if (!hasHidden(out, QStringLiteral(".zavrin-*")))
+        // One entry complete and the next under way.
+        if (!hasHidden(out, QStringLiteral(".zavrin-*")) || QDir(out).entryList(QDir::Files).isEmpty())
             return;
         poll.stop();
         std::puts("mid-job");
