@@ -1,6 +1,7 @@
 #include "fuzz/FuzzSupport.h"
 
 #include <QtGlobal>
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
@@ -81,12 +82,29 @@ bool resolve(int rootFd, QByteArrayList& at, const QByteArray& target, const QSe
     return true;
 }
 
-void checkTree(int rootFd, int dirFd, const QByteArrayList& path, const QSet<QByteArray>& trusted)
+bool isTemporary(const QByteArray& name)
 {
+    static const QByteArray prefix(".zavrin-");
+    return name.size() == prefix.size() + 8 && name.startsWith(prefix)
+        && std::all_of(name.cbegin() + prefix.size(), name.cend(),
+            [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+struct TreeCheck {
+    int rootFd;
+    const QByteArray& input;
+    const QSet<QByteArray>& trusted;
+};
+
+void checkTree(const TreeCheck& tree, int dirFd, const QByteArrayList& path)
+{
+    const int rootFd = tree.rootFd;
+    const QSet<QByteArray>& trusted = tree.trusted;
     for (const QByteArray& name : entriesOf(dirFd)) {
         const QByteArrayList entryPath = path + QByteArrayList { name };
         const QByteArray shown = entryPath.join('/');
-        FUZZ_CHECK(!name.startsWith(".zavrin-"), "a hidden temporary was left behind: %s", shown.constData());
+        FUZZ_CHECK(!isTemporary(name) || tree.input.contains(name), "a hidden temporary was left behind: %s",
+            shown.constData());
         struct stat st;
         FUZZ_CHECK(::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0, "cannot look at %s: %s",
             shown.constData(), std::strerror(errno));
@@ -108,7 +126,7 @@ void checkTree(int rootFd, int dirFd, const QByteArrayList& path, const QSet<QBy
             const int fd = openFolder(dirFd, name.constData());
             if (fd < 0)
                 continue; // shut by its mode, for a user other than root
-            checkTree(rootFd, fd, entryPath, trusted);
+            checkTree(tree, fd, entryPath);
             ::close(fd);
         }
     }
@@ -198,7 +216,7 @@ void Sandbox::reset()
     ::close(fd);
 }
 
-void Sandbox::check(const QSet<QByteArray>& trusted) const
+void Sandbox::check(const QByteArray& input, const QSet<QByteArray>& trusted) const
 {
     const struct {
         const char* path;
@@ -221,7 +239,7 @@ void Sandbox::check(const QSet<QByteArray>& trusted) const
 
     const int root = ::open(dest().constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     FUZZ_CHECK(root >= 0, "the destination was replaced");
-    checkTree(root, root, {}, trusted);
+    checkTree({ root, input, trusted }, root, {});
     ::close(root);
 }
 

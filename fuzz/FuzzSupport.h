@@ -54,9 +54,10 @@ public:
     // Starts the next run with an empty destination.
     void reset();
     // After a job: the jail holds nothing new and "keep" is unchanged; the
-    // destination holds only files, folders and links, no hidden temporary
-    // (".zavrin-*"), no set-id or sticky bit, and no link that leaves it.
-    void check(const QSet<QByteArray>& trusted = {}) const;
+    // destination holds only files, folders and links, no set-id or sticky
+    // bit, no link that leaves it, and no hidden temporary (".zavrin-" and
+    // eight hex digits, unless `input` names it: then it may be an entry).
+    void check(const QByteArray& input, const QSet<QByteArray>& trusted = {}) const;
 
 private:
     QByteArray m_base;

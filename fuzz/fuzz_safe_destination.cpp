@@ -189,8 +189,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     SafeDestination destination(QFile::decodeName(root));
     FUZZ_CHECK(destination.isOpen(), "cannot open the destination");
 
-    const QByteArrayList lines
-        = QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)).split('\n');
+    const QByteArray input(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    const QByteArrayList lines = input.split('\n');
     for (qsizetype i = 0; i < std::min<qsizetype>(lines.size(), kMaxEntries); ++i) {
         const QByteArray& line = lines.at(i);
         if (line.isEmpty())
@@ -223,6 +223,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK(fileContent(fd, "existing") == kMine, "the user's file changed");
     FUZZ_CHECK(linkTarget(fd, "ext") == sandbox.outside(), "the user's link changed");
     ::close(fd);
-    sandbox.check({ "ext" });
+    sandbox.check(input, { "ext" });
     return 0;
 }

@@ -17,6 +17,10 @@ targets=("$@")
 export ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=0:detect_leaks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 export LC_ALL=C.UTF-8 TZ=UTC
+# The targets make and remove folders on every run: ten times faster in memory.
+if [ -z "${TMPDIR:-}" ] && [ -w /dev/shm ]; then
+  export TMPDIR=/dev/shm
+fi
 
 seeds="$build/fuzz-seeds"
 rm -rf "$seeds"
