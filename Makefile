@@ -9,7 +9,7 @@ JOBS ?= $(shell nproc)
 # A compiler cache, when the machine has one, makes rebuilds of other checkouts cheap.
 LAUNCHER := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-.PHONY: deps configure build run test sanitize fuzz bench package clean
+.PHONY: deps configure build run test sanitize fuzz bench package screenshots clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -43,6 +43,13 @@ fuzz:
 # A Debian package of the installed files, written into the build folder.
 package: build
 	@cd $(BUILD) && cpack -G DEB
+
+# Every registered screen in both languages at scale 1 and 2, offscreen.
+screenshots: build
+	@for lang in zh_CN en; do for scale in 1 2; do \
+		QT_QPA_PLATFORM=offscreen LANGUAGE=$$lang LC_ALL=C.UTF-8 QT_SCALE_FACTOR=$$scale \
+			./$(BUILD)/bin/zavrin-screenshots $(BUILD)/screenshots || exit 1; \
+	done; done
 
 bench: build
 	@bash bench/run.sh $(BUILD)

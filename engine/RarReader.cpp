@@ -5,19 +5,29 @@
 #include "platform/Logging.h"
 
 #include <QFile>
-
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <unrar/dll.hpp>
 
 namespace {
 
 // Link kinds of RARHeaderDataEx::RedirType.
 constexpr unsigned kRedirUnixSymlink = 1;
+constexpr unsigned kRedirWindowsSymlink = 2;
+constexpr unsigned kRedirJunction = 3;
+constexpr unsigned kRedirHardLink = 4;
+constexpr unsigned kRedirFileCopy = 5;
 constexpr unsigned kHostUnix = 3;
+// Sizes from here on stand for "unknown" (archives written from a stream).
+constexpr quint64 kUnknownSize = quint64(1) << 62;
 constexpr qsizetype kMaxLinkTarget = 4096;
 // Seconds from 1601-01-01 (Windows file times) to 1970-01-01.
 constexpr quint64 kFileTimeEpoch = 11644473600ULL;
@@ -58,8 +68,8 @@ QString rarError(int code)
 struct Session {
     const std::optional<QString>* password = nullptr;
     PendingFile* out = nullptr;
-    QByteArray* capture = nullptr;
     bool writeFailed = false;
+    quint64 written = 0; // bytes of the current entry
     quint64 decoded = 0;
     quint64 total = 0;
     const ExtractProgress* progress = nullptr;
@@ -92,11 +102,7 @@ int CALLBACK onRarEvent(UINT message, LPARAM userData, LPARAM p1, LPARAM p2)
             session->writeFailed = true;
             return -1;
         }
-        if (session->capture) {
-            if (session->capture->size() + size > kMaxLinkTarget)
-                return -1;
-            session->capture->append(data, size);
-        }
+        session->written += static_cast<quint64>(size);
         session->decoded += static_cast<quint64>(size);
         session->report();
         return 1;
@@ -181,6 +187,52 @@ std::optional<timespec> modificationTime(const RARHeaderDataEx& header)
     return seconds == -1 ? std::nullopt : std::optional<timespec>(timespec{seconds, 0});
 }
 
+// The first volume of the set that `path` belongs to, for names of the
+// form "name.partN.rar"; empty for other names.
+QString firstVolume(const QString& path)
+{
+    static const QRegularExpression pattern(
+        QStringLiteral("^(.*\\.part)(\\d+)(\\.rar)$"), QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = pattern.match(path);
+    if (!match.hasMatch())
+        return {};
+    return match.captured(1) + QStringLiteral("1").rightJustified(match.capturedLength(2), u'0') + match.captured(3);
+}
+
+// A Windows link target as a relative Unix one; absolute ones ("C:\\…",
+// "\\??\\…", "\\…") keep a leading "/" and are refused as leaving.
+QByteArray windowsLinkTarget(const QString& target)
+{
+    QString unix = target;
+    unix.replace(u'\\', u'/');
+    if (unix.size() >= 2 && unix.at(1) == u':')
+        unix.prepend(u'/');
+    return QFile::encodeName(unix);
+}
+
+// libunrar hands a RAR4 link's target, the entry's data, to its own link
+// code only: it makes the link in a private folder, to be read back. No
+// value when it refused to make it (its checks of targets that leave are
+// much like SafeDestination's).
+std::optional<QByteArray> rar4LinkTarget(HANDLE handle, int* processed)
+{
+    QTemporaryDir scratch;
+    if (!scratch.isValid()) {
+        *processed = RARProcessFile(handle, RAR_SKIP, nullptr, nullptr);
+        return *processed == ERAR_SUCCESS ? std::optional<QByteArray>() : std::nullopt;
+    }
+    const QString linkPath = scratch.filePath(QStringLiteral("link"));
+    std::wstring destination = linkPath.toStdWString();
+    *processed = RARProcessFileW(handle, RAR_EXTRACT, nullptr, destination.data());
+    QByteArray target(kMaxLinkTarget, '\0');
+    const ssize_t n
+        = ::readlink(QFile::encodeName(linkPath).constData(), target.data(), static_cast<size_t>(target.size()));
+    if (n <= 0 || n >= target.size())
+        return std::nullopt;
+    target.resize(n);
+    return target;
+}
+
 } // namespace
 
 RarReader::RarReader(const QString& path, const std::optional<QString>& password)
@@ -194,25 +246,39 @@ void RarReader::list()
 {
     Session session;
     session.password = &m_password;
-    Archive archive(m_path, RAR_OM_LIST, &session);
-    if (!archive.handle()) {
-        m_listResult = archive.openResult();
+    auto archive = std::make_unique<Archive>(m_path, RAR_OM_LIST, &session);
+    // Like unrar, a set is read from its first volume whichever was chosen;
+    // a later volume alone would yield the tail of a file as a whole one.
+    if (archive->handle() && (archive->flags() & ROADF_VOLUME) && !(archive->flags() & ROADF_FIRSTVOLUME)) {
+        const QString first = firstVolume(m_path);
+        if (first.isEmpty() || !QFileInfo::exists(first)) {
+            m_listResult = ERAR_EOPEN;
+            m_error = QStringLiteral("not the first volume, and the first volume is missing");
+            return;
+        }
+        qCInfo(lcEngineRar, "reading the set from its first volume %s", qUtf8Printable(first));
+        m_path = first;
+        archive = std::make_unique<Archive>(m_path, RAR_OM_LIST, &session);
+    }
+    if (!archive->handle()) {
+        m_listResult = archive->openResult();
         m_headersEncrypted = m_listResult == ERAR_MISSING_PASSWORD || m_listResult == ERAR_BAD_PASSWORD;
         m_error = rarError(m_listResult);
         return;
     }
-    m_headersEncrypted = archive.flags() & ROADF_ENCHEADERS;
-    m_solid = archive.flags() & ROADF_SOLID;
+    m_headersEncrypted = archive->flags() & ROADF_ENCHEADERS;
+    m_solid = archive->flags() & ROADF_SOLID;
     RARHeaderDataEx header;
     int code = ERAR_SUCCESS;
-    while ((code = archive.next(header)) == ERAR_SUCCESS) {
+    while ((code = archive->next(header)) == ERAR_SUCCESS) {
         Entry entry;
         entry.name = QString::fromWCharArray(header.FileNameW);
         entry.size = static_cast<quint64>(header.UnpSizeHigh) << 32 | header.UnpSize;
         entry.encrypted = header.Flags & RHDF_ENCRYPTED;
+        entry.link = header.RedirType != 0 || (header.HostOS == kHostUnix && S_ISLNK(header.FileAttr));
         m_dataEncrypted = m_dataEncrypted || entry.encrypted;
         m_entries.push_back(std::move(entry));
-        if ((code = RARProcessFile(archive.handle(), RAR_SKIP, nullptr, nullptr)) != ERAR_SUCCESS)
+        if ((code = RARProcessFile(archive->handle(), RAR_SKIP, nullptr, nullptr)) != ERAR_SUCCESS)
             break;
     }
     m_listResult = code;
@@ -235,7 +301,7 @@ bool RarReader::validatePassword(bool thorough) const
     qsizetype probe = -1;
     for (qsizetype i = 0; i < static_cast<qsizetype>(m_entries.size()); ++i) {
         const Entry& entry = m_entries[static_cast<size_t>(i)];
-        if (!entry.encrypted)
+        if (!entry.encrypted || entry.link)
             continue;
         if (probe < 0) {
             probe = i;
@@ -247,6 +313,8 @@ bool RarReader::validatePassword(bool thorough) const
         if ((entry.size > 0 && best.size == 0) || (entry.size > 0 && entry.size < best.size))
             probe = i;
     }
+    if (probe < 0)
+        return true; // only links are encrypted: nothing to decode
 
     Session session;
     session.password = &m_password;
@@ -293,60 +361,93 @@ ExtractResult RarReader::extractTo(const QString& folder, const ExtractProgress&
     };
     auto process = [&](int operation) { return RARProcessFile(archive.handle(), operation, nullptr, nullptr); };
 
+    using Result = SafeDestination::Result;
+    QSet<QString> written; // regular files this job placed, for hard links and copies
     RARHeaderDataEx header;
     int code = ERAR_SUCCESS;
     while ((code = archive.next(header)) == ERAR_SUCCESS) {
         const QString name = QString::fromWCharArray(header.FileNameW);
         const QStringList path = SafeDestination::splitEntryName(name).value_or(QStringList());
+        const QString key = path.join(u'/');
         const bool unixHost = header.HostOS == kHostUnix;
         const bool encrypted = header.Flags & RHDF_ENCRYPTED;
+        const quint64 size = static_cast<quint64>(header.UnpSizeHigh) << 32 | header.UnpSize;
         EntryMeta meta;
         meta.mtime = modificationTime(header);
         if (unixHost && (header.FileAttr & 0777))
             meta.mode = header.FileAttr & 07777;
-        const bool link = header.RedirType == kRedirUnixSymlink || (unixHost && S_ISLNK(header.FileAttr));
+        const unsigned redirect = header.RedirType;
+        const bool windowsLink = redirect == kRedirWindowsSymlink || redirect == kRedirJunction;
+        const bool link = redirect == kRedirUnixSymlink || windowsLink || (unixHost && S_ISLNK(header.FileAttr));
         int processed = ERAR_SUCCESS;
 
-        if (path.isEmpty() || (header.RedirType != 0 && !link)) {
-            if (!path.isEmpty())
-                qCWarning(lcEngineRar, "entry not extracted, link kind %u not supported: %s", header.RedirType,
-                          qUtf8Printable(name));
+        if (header.Flags & RHDF_SPLITBEFORE) {
+            // Its beginning lies in a volume that was not read.
+            fail(name + QStringLiteral(": begins in an earlier volume"));
+            processed = process(RAR_SKIP);
+        } else if (path.isEmpty()) {
             processed = process(RAR_SKIP);
         } else if (header.Flags & RHDF_DIRECTORY) {
-            if (destination.makeDirectory(path, meta) == SafeDestination::Result::Failed)
+            if (destination.makeDirectory(path, meta) == Result::Failed)
                 fail(destination.errorString());
             processed = process(RAR_SKIP);
+        } else if (redirect == kRedirHardLink || redirect == kRedirFileCopy) {
+            // Both name an entry stored earlier; only a file this job placed
+            // may serve, never something that was already there.
+            processed = process(RAR_SKIP);
+            const QString targetName = QString::fromWCharArray(header.RedirName);
+            const std::optional<QStringList> target = SafeDestination::splitEntryName(targetName);
+            if (processed == ERAR_SUCCESS && (!target || !written.contains(target->join(u'/')))) {
+                if (destination.isTaken(path))
+                    qCInfo(lcEngineRar, "kept existing %s", qUtf8Printable(key));
+                else
+                    fail(name + QStringLiteral(": refers to an entry not extracted by this job: ") + targetName);
+            } else if (processed == ERAR_SUCCESS) {
+                const Result made = redirect == kRedirHardLink ? destination.hardLinkEntry(path, *target)
+                                                               : destination.copyEntry(path, *target, meta);
+                if (made == Result::Failed)
+                    fail(destination.errorString());
+                else if (made == Result::Written)
+                    written.insert(key);
+            }
         } else if (link) {
             // RAR5 keeps the target in the header, RAR4 as the entry's data.
-            QByteArray target = QFile::encodeName(QString::fromWCharArray(header.RedirName));
-            if (target.isEmpty()) {
-                session.capture = &target;
-                processed = process(RAR_TEST);
-                session.capture = nullptr;
-            } else {
+            const QString redirName = QString::fromWCharArray(header.RedirName);
+            std::optional<QByteArray> target
+                = windowsLink ? windowsLinkTarget(redirName) : QFile::encodeName(redirName);
+            if (target->isEmpty())
+                target = rar4LinkTarget(archive.handle(), &processed);
+            else
                 processed = process(RAR_SKIP);
-            }
-            if (processed == ERAR_SUCCESS &&
-                destination.makeSymlink(path, target, meta) == SafeDestination::Result::Failed)
+            if (processed == ERAR_SUCCESS && !target)
+                qCWarning(lcEngineRar, "entry not extracted, unsafe link: %s", qUtf8Printable(name));
+            else if (processed == ERAR_SUCCESS && destination.makeSymlink(path, *target, meta) == Result::Failed)
                 fail(destination.errorString());
         } else {
             PendingFile out;
-            const SafeDestination::Result begun = destination.beginFile(path, out, meta);
-            if (begun == SafeDestination::Result::Written) {
+            const Result begun = destination.beginFile(path, out, meta);
+            if (begun == Result::Written) {
                 session.out = &out;
+                session.written = 0;
                 processed = process(RAR_TEST);
                 session.out = nullptr;
-                if (processed == ERAR_SUCCESS && !session.writeFailed) {
-                    if (destination.commitFile(out, meta) == SafeDestination::Result::Failed)
+                const bool complete = session.written == size || size >= kUnknownSize;
+                if (processed == ERAR_SUCCESS && !session.writeFailed && complete) {
+                    const Result committed = destination.commitFile(out, meta);
+                    if (committed == Result::Failed)
                         fail(destination.errorString());
+                    else if (committed == Result::Written)
+                        written.insert(key);
                 } else {
                     destination.discardFile(out);
                     if (session.writeFailed)
                         fail(name + QStringLiteral(": write error: ") + QString::fromLocal8Bit(strerror(errno)));
+                    else if (processed == ERAR_SUCCESS)
+                        fail(name + QStringLiteral(": %1 of %2 bytes").arg(session.written).arg(size));
                 }
                 session.writeFailed = false;
             } else {
-                if (begun == SafeDestination::Result::Failed)
+                if (begun == Result::Failed)
                     fail(destination.errorString());
                 processed = process(RAR_SKIP);
             }

@@ -38,6 +38,7 @@ private:
         QString name;
         quint64 size = 0;
         bool encrypted = false;
+        bool link = false; // any kind: decoding it proves nothing about the password
     };
     void list();
 

@@ -445,6 +445,85 @@ SafeDestination::Result SafeDestination::moveFolderIn(int fromDirFd, const QByte
     return Result::Written;
 }
 
+bool SafeDestination::isTaken(const QStringList& path)
+{
+    Result result = Result::Written;
+    QByteArray name;
+    const int parent = path.isEmpty() ? -1 : openParent(path, false, &name, &result);
+    struct stat st;
+    return parent >= 0 && ::fstatat(parent, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+SafeDestination::Result SafeDestination::hardLinkEntry(const QStringList& path, const QStringList& existing)
+{
+    Result result = Result::Written;
+    QByteArray fromName;
+    const int cached = openParent(existing, false, &fromName, &result);
+    if (cached < 0)
+        return result == Result::Written ? Result::Failed : result;
+    struct stat st;
+    if (::fstatat(cached, fromName.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+        return blocked(QStringLiteral("the linked entry is not a file here"), path);
+    // Opening the link's folder may drop the cached descriptors.
+    const int fromParent = ::fcntl(cached, F_DUPFD_CLOEXEC, 0);
+    if (fromParent < 0)
+        return failed(QStringLiteral("cannot link"), path, errno);
+    QByteArray name;
+    const int parent = openParent(path, true, &name, &result);
+    if (parent < 0) {
+        ::close(fromParent);
+        return result;
+    }
+    const int linked = ::linkat(fromParent, fromName.constData(), parent, name.constData(), 0);
+    const int error = errno;
+    ::close(fromParent);
+    if (linked == 0)
+        return Result::Written;
+    if (error == EEXIST) {
+        qCInfo(lcEngine, "kept existing %s", qUtf8Printable(joined(path)));
+        return Result::Existing;
+    }
+    return failed(QStringLiteral("cannot link"), path, error);
+}
+
+SafeDestination::Result SafeDestination::copyEntry(
+    const QStringList& path, const QStringList& existing, const EntryMeta& meta)
+{
+    Result result = Result::Written;
+    QByteArray fromName;
+    const int fromParent = openParent(existing, false, &fromName, &result);
+    if (fromParent < 0)
+        return result == Result::Written ? Result::Failed : result;
+    const int from = ::openat(fromParent, fromName.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat st;
+    if (from < 0 || ::fstat(from, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (from >= 0)
+            ::close(from);
+        return blocked(QStringLiteral("the copied entry is not a file here"), path);
+    }
+    PendingFile file;
+    result = beginFile(path, file, meta);
+    if (result == Result::Written) {
+        std::vector<char> buffer(1 << 16);
+        for (;;) {
+            const ssize_t n = ::read(from, buffer.data(), buffer.size());
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 || (n > 0 && !file.write(buffer.data(), n))) {
+                const int error = errno;
+                file.discard();
+                ::close(from);
+                return failed(QStringLiteral("cannot copy into"), path, error);
+            }
+            if (n == 0)
+                break;
+        }
+        result = commitFile(file, meta);
+    }
+    ::close(from);
+    return result;
+}
+
 bool SafeDestination::finish()
 {
     // Deepest folders first: a folder's time changes while entries are

@@ -102,6 +102,15 @@ public:
     // inside whose target would leave, and anything that is not a file, a
     // folder or a link, are removed from it first.
     Result moveFolderIn(int fromDirFd, const QByteArray& fromName, const QStringList& path);
+    // True when anything at all (a dangling link too) is at `path`.
+    bool isTaken(const QStringList& path);
+    // Gives the regular file at `existing`, which the caller placed there
+    // in this job, a second name `path` (a hard link). Existing when
+    // anything is at `path`, Blocked when `existing` is not a regular file.
+    Result hardLinkEntry(const QStringList& path, const QStringList& existing);
+    // Writes a copy of the regular file at `existing` (placed there by the
+    // caller in this job) under `path`, as beginFile and commitFile do.
+    Result copyEntry(const QStringList& path, const QStringList& existing, const EntryMeta& meta);
     // Applies the stored times and modes of the folders this job created;
     // call once after the last entry.
     bool finish();

@@ -1,144 +1,72 @@
 #include "engine/SevenZipReader.h"
 
 #include "engine/SafeDestination.h"
+#include "engine/SevenZipStaging.h"
 #include "platform/Logging.h"
 
-#include <QDir>
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
 #include <QStandardPaths>
-
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
+#include <future>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-const QString kErrorPrefix = QStringLiteral("ERROR: ");
+// Link targets longer than this are not links anyone made.
+constexpr qint64 kMaxLinkTarget = 4096;
+// Past this many bytes of link names on one command line, the link pass
+// reads every entry instead of naming the links.
+constexpr qsizetype kMaxNamedLinks = 64 * 1024;
 
-// Removes `name` in `parentFd` and everything below it, never following links.
-void removeTree(int parentFd, const QByteArray& name)
-{
-    const int fd = ::openat(parentFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        ::unlinkat(parentFd, name.constData(), 0);
-        return;
-    }
-    ::fchmod(fd, 0700);
-    if (DIR* dir = ::fdopendir(::fcntl(fd, F_DUPFD_CLOEXEC, 0))) {
-        QList<QByteArray> children;
-        while (const dirent* entry = ::readdir(dir)) {
-            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-                children.append(QByteArray(entry->d_name));
-        }
-        ::closedir(dir);
-        for (const QByteArray& child : children) {
-            if (::unlinkat(fd, child.constData(), 0) != 0 && (errno == EISDIR || errno == EPERM))
-                removeTree(fd, child);
-        }
-    }
-    ::close(fd);
-    ::unlinkat(parentFd, name.constData(), AT_REMOVEDIR);
-}
-
-QList<QByteArray> childrenOf(int fd)
-{
-    QList<QByteArray> children;
-    if (DIR* dir = ::fdopendir(::fcntl(fd, F_DUPFD_CLOEXEC, 0))) {
-        while (const dirent* entry = ::readdir(dir)) {
-            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-                children.append(QByteArray(entry->d_name));
-        }
-        ::closedir(dir);
-    }
-    return children;
-}
-
-// Moves what the program extracted into the staging folder into place.
-struct Mover {
-    explicit Mover(SafeDestination& target)
-        : destination(target)
-    {
-    }
-    SafeDestination& destination;
-    bool verify = false;          // after a failure: move only entries that look complete
-    QHash<QString, qint64> sizes; // listed sizes, for `verify`
-    QSet<QString> skipped;        // entries not to move
-    QString failure;
-
-    void walk(int dirFd, const QStringList& prefix)
-    {
-        for (const QByteArray& name : childrenOf(dirFd)) {
-            struct stat st;
-            if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-                continue;
-            const QStringList path = prefix + QStringList{QFile::decodeName(name)};
-            const QString key = path.join(u'/');
-            if (S_ISDIR(st.st_mode) && !verify && !holdsSkipped(key)) {
-                // A folder that is new to the destination moves in one piece.
-                const SafeDestination::Result moved = destination.moveFolderIn(dirFd, name, path);
-                if (moved == SafeDestination::Result::Failed)
-                    fail(destination.errorString());
-                if (moved != SafeDestination::Result::Existing)
-                    continue;
-            }
-            if (S_ISDIR(st.st_mode)) {
-                // After a failure, folders come only with entries moved into them.
-                const EntryMeta meta{st.st_mode & 0777, st.st_mtim};
-                if (!verify && destination.makeDirectory(path, meta) == SafeDestination::Result::Failed) {
-                    fail(destination.errorString());
-                    continue;
-                }
-                const int child = ::openat(dirFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-                if (child < 0)
-                    continue;
-                ::fchmod(child, 0700); // its entries are moved out of it
-                walk(child, path);
-                ::close(child);
-                continue;
-            }
-            if (skipped.contains(key))
-                continue;
-            if (verify && S_ISREG(st.st_mode) && sizes.value(key, -1) != st.st_size) {
-                qCWarning(lcEngine7z, "incomplete entry left out: %s", qUtf8Printable(key));
-                continue;
-            }
-            if (destination.moveIn(dirFd, name, path) == SafeDestination::Result::Failed)
-                fail(destination.errorString());
-        }
-    }
-    bool holdsSkipped(const QString& folder) const
-    {
-        const QString prefix = folder + u'/';
-        return std::any_of(skipped.cbegin(), skipped.cend(), [&](const QString& item) { return item.startsWith(prefix); });
-    }
-    void fail(const QString& message)
-    {
-        if (failure.isEmpty())
-            failure = message;
-    }
+// The type letter and nine permission letters of an "Attributes" value
+// ("A -rw-r--r--", "D drwxrwsrwt"), as `ls -l` shows them.
+struct UnixAttributes {
+    char type = '-';
+    mode_t mode = 0;
 };
 
-// True when some folder on the way to `relative` inside the staging folder
-// is not a folder: the program was stopped from writing through it.
-bool blockedOnTheWay(int stagingFd, const QString& relative)
+std::optional<UnixAttributes> unixAttributes(const QByteArray& value)
 {
-    const QStringList parts = relative.split(u'/', Qt::SkipEmptyParts);
-    QByteArray sofar;
-    for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
-        sofar += (sofar.isEmpty() ? QByteArray() : QByteArray("/")) + QFile::encodeName(parts.at(i));
-        struct stat st;
-        if (::fstatat(stagingFd, sofar.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode))
-            return true;
+    static const QRegularExpression pattern(
+        QStringLiteral("(?:^|\\s)([-dlcbps])([-r][-w][-xsS][-r][-w][-xsS][-r][-w][-xtT])(?:\\s|$)"));
+    const QRegularExpressionMatch match = pattern.match(QString::fromLatin1(value));
+    if (!match.hasMatch())
+        return std::nullopt;
+    UnixAttributes attributes;
+    attributes.type = match.captured(1).at(0).toLatin1();
+    const QString bits = match.captured(2);
+    for (qsizetype i = 0; i < 9; ++i) {
+        // "s" and "t" stand for "x" plus a special bit, which is never restored.
+        const QChar c = bits.at(i);
+        if (c != u'-' && c != u'S' && c != u'T')
+            attributes.mode |= static_cast<mode_t>(1u << (8 - i));
     }
-    return false;
+    return attributes;
+}
+
+// "2001-02-03 04:05:06.1234567", in UTC (the program runs with TZ=UTC).
+std::optional<timespec> listedTime(const QByteArray& value)
+{
+    const QDate date = QDate::fromString(QString::fromLatin1(value.left(10)), QStringLiteral("yyyy-MM-dd"));
+    const QTime clock = QTime::fromString(QString::fromLatin1(value.mid(11, 8)), QStringLiteral("HH:mm:ss"));
+    if (!date.isValid() || !clock.isValid())
+        return std::nullopt;
+    const QDateTime time(date, clock, Qt::UTC);
+    long nanoseconds = 0;
+    if (value.size() > 20 && value.at(19) == '.') {
+        const QByteArray fraction = QByteArray(value.mid(20, 9) + QByteArray("000000000")).left(9);
+        nanoseconds = fraction.toLong();
+    }
+    return timespec { static_cast<time_t>(time.toSecsSinceEpoch()), nanoseconds };
 }
 
 } // namespace
@@ -156,6 +84,15 @@ QString SevenZipReader::Entry::description() const
 SevenZipReader::SevenZipReader(const QString& path)
     : m_path(path)
 {
+    m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (m_fd < 0)
+        m_lastError = QStringLiteral("cannot open %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+SevenZipReader::~SevenZipReader()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
 QString SevenZipReader::program()
@@ -167,14 +104,32 @@ QString SevenZipReader::program()
     return found.isEmpty() ? QStringLiteral("7zz") : found;
 }
 
+QString SevenZipReader::archiveArgument() const
+{
+    // The child inherits the descriptor (see run()), so the program opens
+    // exactly the file listed, under a name free of wildcards and switches.
+    return QStringLiteral("/proc/self/fd/%1").arg(m_fd);
+}
+
 SevenZipReader::Run SevenZipReader::run(const QStringList& arguments, const std::optional<QString>& password,
-                                        const std::function<void(const QByteArray&)>& onOutput) const
+    int workingFolderFd, const std::function<void(const QByteArray&)>& onOutput) const
 {
     Run result;
+    if (m_fd < 0) {
+        result.err = m_lastError.toUtf8();
+        return result;
+    }
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    environment.insert(QStringLiteral("TZ"), QStringLiteral("UTC"));
     process.setProcessEnvironment(environment);
+    const int archiveFd = m_fd;
+    // Runs in the child between fork and exec: async-signal-safe calls only.
+    process.setChildProcessModifier([archiveFd, workingFolderFd] {
+        if (::fcntl(archiveFd, F_SETFD, 0) != 0 || (workingFolderFd >= 0 && ::fchdir(workingFolderFd) != 0))
+            ::_exit(127);
+    });
     process.start(program(), arguments);
     if (!process.waitForStarted(-1)) {
         result.err = process.errorString().toUtf8();
@@ -198,14 +153,15 @@ SevenZipReader::Run SevenZipReader::run(const QStringList& arguments, const std:
         onOutput(rest);
     else
         result.out += rest;
-    result.err = process.readAllStandardError();
+    // Log lines name the archive, not the descriptor.
+    result.err = process.readAllStandardError().replace(archiveArgument().toUtf8(), QFile::encodeName(m_path));
     result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     return result;
 }
 
-void SevenZipReader::parseListing(const QByteArray& listing)
+QList<SevenZipReader::Entry> SevenZipReader::parseListing(const QByteArray& listing)
 {
-    m_entries.clear();
+    QList<Entry> entries;
     const QList<QByteArray> lines = listing.split('\n');
     qsizetype i = 0;
     while (i < lines.size() && !lines.at(i).startsWith("----------"))
@@ -214,7 +170,7 @@ void SevenZipReader::parseListing(const QByteArray& listing)
     bool any = false;
     auto flush = [&] {
         if (any)
-            m_entries.append(entry);
+            entries.append(entry);
         entry = Entry();
         any = false;
     };
@@ -230,140 +186,209 @@ void SevenZipReader::parseListing(const QByteArray& listing)
         if (key == "Path") {
             flush();
             entry.path = QString::fromUtf8(value);
+            entry.rawPath = value;
             any = true;
         } else if (key == "Size") {
             entry.size = value.toLongLong();
         } else if (key == "Folder") {
-            entry.folder = value == "+";
+            entry.folder = entry.folder || value == "+";
         } else if (key == "Attributes") {
-            // "D drwxr-xr-x", "A -rw-r--r--", "A lrwxrwxrwx": DOS flags, then Unix bits.
+            // DOS flags ("D" for a folder), then the Unix type and bits when stored.
             entry.folder = entry.folder || value.startsWith('D');
-            const qsizetype space = value.indexOf(' ');
-            entry.link = space >= 0 && value.mid(space + 1).startsWith('l');
+            if (const std::optional<UnixAttributes> unix = unixAttributes(value)) {
+                entry.folder = entry.folder || unix->type == 'd';
+                entry.link = unix->type == 'l';
+                entry.special = unix->type != '-' && unix->type != 'd' && unix->type != 'l';
+                if (unix->mode != 0)
+                    entry.mode = unix->mode;
+            }
+        } else if (key == "CRC") {
+            bool ok = false;
+            const uint crc = value.toUInt(&ok, 16);
+            entry.crc = ok ? std::optional<quint32>(crc) : std::nullopt;
+        } else if (key == "Modified") {
+            entry.mtime = listedTime(value);
         } else if (key == "Encrypted") {
             entry.encrypted = value == "+";
         }
     }
     flush();
+    for (Entry& item : entries) {
+        if (item.folder)
+            item.link = item.special = false;
+    }
+    return entries;
 }
 
 bool SevenZipReader::open(const std::optional<QString>& password)
 {
-    const Run listing = run({QStringLiteral("l"), QStringLiteral("-slt"), QStringLiteral("-sccUTF-8"),
-                             QStringLiteral("--"), m_path},
-                            password);
+    const Run listing = run({ QStringLiteral("l"), QStringLiteral("-slt"), QStringLiteral("-sccUTF-8"),
+                                QStringLiteral("-t7z"), QStringLiteral("--"), archiveArgument() },
+        password);
     const QString errors = QString::fromUtf8(listing.err).trimmed();
     m_lastError = errors;
     m_listed = listing.started && listing.exitCode == 0;
-    if (!listing.started || listing.exitCode != 0) {
+    if (!m_listed) {
         if (m_lastError.isEmpty())
             m_lastError = QStringLiteral("7zz exited with status %1").arg(listing.exitCode);
-        m_headersEncrypted = listing.out.contains("Enter password") || errors.contains(u"Wrong password") ||
-                             errors.contains(u"Cannot open encrypted archive");
+        m_headersEncrypted = listing.out.contains("Enter password") || errors.contains(u"Wrong password")
+            || errors.contains(u"Cannot open encrypted archive");
         m_entries.clear();
         return false;
     }
-    parseListing(listing.out);
+    m_entries = parseListing(listing.out);
     m_anyEncrypted = std::any_of(m_entries.cbegin(), m_entries.cend(), [](const Entry& e) { return e.encrypted; });
     return true;
 }
 
-ExtractResult SevenZipReader::extract(const QString& folder, const std::optional<QString>& password,
-                                      const ExtractProgress& progress)
+QHash<qsizetype, QByteArray> SevenZipReader::readLinkTargets(const std::optional<QString>& password) const
+{
+    // Asked for by name, the program writes the data of every entry with
+    // that name or below it to standard output, in listing order. Links
+    // are asked for by name unless there are very many of them, or a name
+    // is not UTF-8 and so cannot be given on a command line as it is.
+    QSet<QByteArray> names;
+    qsizetype length = 0;
+    bool everything = false;
+    for (const Entry& entry : m_entries) {
+        if (entry.link && !names.contains(entry.rawPath)) {
+            names.insert(entry.rawPath);
+            length += entry.rawPath.size() + 1;
+            everything = everything || entry.path.toUtf8() != entry.rawPath;
+        }
+    }
+    everything = everything || length > kMaxNamedLinks;
+    auto selected = [&](const Entry& entry) {
+        if (everything || names.contains(entry.rawPath))
+            return true;
+        for (qsizetype slash = entry.rawPath.indexOf('/'); slash > 0; slash = entry.rawPath.indexOf('/', slash + 1)) {
+            if (names.contains(entry.rawPath.left(slash)))
+                return true;
+        }
+        return false;
+    };
+    QList<qsizetype> order; // entries whose data comes out, in order
+    for (qsizetype i = 0; i < m_entries.size(); ++i) {
+        if (!m_entries.at(i).folder && m_entries.at(i).size > 0 && selected(m_entries.at(i)))
+            order.append(i);
+    }
+
+    QHash<qsizetype, QByteArray> targets;
+    qsizetype current = 0;
+    qint64 remaining = order.isEmpty() ? 0 : m_entries.at(order.first()).size;
+    bool overrun = false;
+    auto onData = [&](const QByteArray& chunk) {
+        qsizetype pos = 0;
+        while (pos < chunk.size()) {
+            if (current >= order.size()) {
+                overrun = true;
+                return;
+            }
+            const qsizetype index = order.at(current);
+            const qint64 take = std::min<qint64>(remaining, chunk.size() - pos);
+            if (m_entries.at(index).link && m_entries.at(index).size <= kMaxLinkTarget)
+                targets[index].append(chunk.constData() + pos, take);
+            pos += take;
+            remaining -= take;
+            if (remaining == 0 && ++current < order.size())
+                remaining = m_entries.at(order.at(current)).size;
+        }
+    };
+    QStringList arguments { QStringLiteral("x"), QStringLiteral("-so"), QStringLiteral("-snl-"), QStringLiteral("-spd"),
+        QStringLiteral("-bsp0"), QStringLiteral("-sccUTF-8"), QStringLiteral("-t7z"), QStringLiteral("--"),
+        archiveArgument() };
+    if (!everything) {
+        for (const QByteArray& name : std::as_const(names))
+            arguments.append(QString::fromUtf8(name));
+    }
+    const Run links = run(arguments, password, -1, onData);
+    // Anything but exactly the expected bytes leaves every target unknown;
+    // the entries then fail their check.
+    if (!links.started || links.exitCode != 0 || overrun || current < order.size()) {
+        qCWarning(lcEngine7z, "cannot read the link targets: %s", links.err.trimmed().constData());
+        return {};
+    }
+    for (qsizetype i = 0; i < m_entries.size(); ++i) {
+        if (m_entries.at(i).link && m_entries.at(i).size == 0)
+            targets.insert(i, QByteArray());
+    }
+    return targets;
+}
+
+ExtractResult SevenZipReader::extract(
+    const QString& folder, const std::optional<QString>& password, const ExtractProgress& progress)
 {
     // Unlisted means unchecked names: such an archive is not extracted.
     if (!m_listed)
-        return {false, m_headersEncrypted, m_lastError};
-    QHash<QString, qint64> sizes;
+        return { false, m_headersEncrypted, m_lastError };
+    QList<QStringList> paths;
     for (const Entry& entry : std::as_const(m_entries)) {
         const std::optional<QStringList> path = SafeDestination::splitEntryName(entry.path);
         if (!path)
-            return {false, false, QStringLiteral("refused: unsafe entry name ") + entry.path};
-        sizes.insert(path->join(u'/'), entry.size);
+            return { false, false, QStringLiteral("refused: unsafe entry name ") + entry.path };
+        paths.append(*path);
     }
     SafeDestination destination(folder);
     if (!destination.isOpen())
-        return {false, false, destination.errorString()};
+        return { false, false, destination.errorString() };
+    SevenZipStaging staging(destination, folder);
+    if (!staging.isOpen())
+        return { false, false, staging.errorString() };
 
-    // The staging folder lives inside the destination, so that entries move
-    // into place by renaming, on the same file system; mkdtemp makes it 0700.
-    QByteArray staging = QFile::encodeName(QDir(folder).filePath(QStringLiteral(".zavrin-7z-XXXXXX")));
-    if (!::mkdtemp(staging.data()))
-        return {false, false, QStringLiteral("cannot create a staging folder in %1: %2").arg(folder, QString::fromLocal8Bit(std::strerror(errno)))};
-    const QByteArray stagingName = staging.mid(staging.lastIndexOf('/') + 1);
-    const int stagingFd = ::openat(destination.rootFd(), stagingName.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (stagingFd < 0) {
-        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
-        removeTree(destination.rootFd(), stagingName);
-        return {false, false, QStringLiteral("cannot open the staging folder: ") + reason};
-    }
-
+    // Links are never made by the program (-snl-), so it never writes
+    // through one; their targets come from a second run, alongside.
+    const bool anyLink = std::any_of(m_entries.cbegin(), m_entries.cend(), [](const Entry& e) { return e.link; });
+    std::future<QHash<qsizetype, QByteArray>> linkTargets;
+    if (anyLink)
+        linkTargets = std::async(std::launch::async, [this, password] { return readLinkTargets(password); });
     static const QRegularExpression percent(QStringLiteral("(\\d{1,3})%"));
     int lastPercent = -1;
-    const Run extraction = run(
-        {QStringLiteral("x"), QStringLiteral("-aos"), QStringLiteral("-bso0"), QStringLiteral("-bsp1"),
-         QStringLiteral("-bse2"), QStringLiteral("-sccUTF-8"), QStringLiteral("-o") + QFile::decodeName(staging),
-         QStringLiteral("--"), m_path},
-        password, [&](const QByteArray& chunk) {
-            QRegularExpressionMatchIterator it = percent.globalMatch(QString::fromLatin1(chunk));
-            int value = -1;
-            while (it.hasNext())
-                value = it.next().captured(1).toInt();
-            if (value >= 0 && value != lastPercent && progress) {
-                lastPercent = value;
-                progress(value / 100.0);
-            }
-        });
+    const Run extraction
+        = run({ QStringLiteral("x"), QStringLiteral("-snl-"), QStringLiteral("-aos"), QStringLiteral("-bso0"),
+                  QStringLiteral("-bsp1"), QStringLiteral("-bse2"), QStringLiteral("-sccUTF-8"), QStringLiteral("-t7z"),
+                  QStringLiteral("--"), archiveArgument() },
+            password, staging.fd(), [&](const QByteArray& chunk) {
+                QRegularExpressionMatchIterator it = percent.globalMatch(QString::fromLatin1(chunk));
+                int value = -1;
+                while (it.hasNext())
+                    value = it.next().captured(1).toInt();
+                if (value >= 0 && value != lastPercent && progress) {
+                    lastPercent = value;
+                    progress(value / 100.0);
+                }
+            });
+    const QHash<qsizetype, QByteArray> targets = anyLink ? linkTargets.get() : QHash<qsizetype, QByteArray>();
+    const QList<SevenZipStaging::State> states = staging.verify(m_entries, paths, targets);
 
-    // Sort the program's complaints: links it refused to create and writes
-    // it refused to make through them are what the no-escape rules want
-    // anyway; anything else fails the job.
-    const QString prefix = QFile::decodeName(staging) + u'/';
-    ExtractResult result{extraction.started && (extraction.exitCode == 0 || extraction.exitCode == 1), false, {}};
-    QStringList fatal;
-    Mover mover(destination);
-    for (const QString& line : QString::fromUtf8(extraction.err).split(u'\n')) {
-        if (!line.startsWith(kErrorPrefix))
-            continue;
-        const QString text = line.mid(kErrorPrefix.size()).trimmed();
-        const QStringList parts = text.split(QStringLiteral(" : "));
-        if (text.startsWith(u"Dangerous link path was ignored") && parts.size() >= 2) {
-            qCWarning(lcEngine7z, "entry not extracted, link target leaves the destination: %s", qUtf8Printable(parts.at(1)));
-            mover.skipped.insert(parts.at(1)); // the program leaves an empty file in its place
-            continue;
+    using State = SevenZipStaging::State;
+    bool anyFailed = false, anyBlocked = false, anyEncryptedData = false, anyEncryptedGood = false;
+    for (qsizetype i = 0; i < m_entries.size(); ++i) {
+        anyFailed = anyFailed || states.at(i) == State::Failed;
+        anyBlocked = anyBlocked || states.at(i) == State::Blocked;
+        if (m_entries.at(i).encrypted && m_entries.at(i).size > 0) {
+            anyEncryptedData = true;
+            anyEncryptedGood = anyEncryptedGood || states.at(i) == State::Verified;
         }
-        QString item = parts.size() >= 2 ? parts.last() : QString();
-        if (item.startsWith(prefix))
-            item = item.mid(prefix.size());
-        if (text.startsWith(u"Cannot open output file") && blockedOnTheWay(stagingFd, item)) {
-            qCWarning(lcEngine7z, "entry not extracted, a link or a file stands in the way: %s", qUtf8Printable(item));
-            continue;
-        }
-        if (!item.isEmpty())
-            mover.skipped.insert(item);
-        fatal.append(text);
     }
-    if (extraction.started && extraction.exitCode == 2 && fatal.isEmpty() && !extraction.err.contains("ERROR"))
-        fatal.append(QString::fromUtf8(extraction.err).trimmed());
-    if (extraction.exitCode == 2 && fatal.isEmpty())
-        result.ok = true;
-    result.wrongPassword = extraction.err.contains("Wrong password");
-    // Some messages span lines ("ERROR: archive" then the reason): keep them whole.
+    // A non-zero exit is explained only by entries the program could not
+    // write where a file stood in the way; anything else is a failure.
+    const bool exitExplained = extraction.exitCode == 0 || (extraction.exitCode == 2 && anyBlocked);
+    ExtractResult result { extraction.started && exitExplained && !anyFailed, false, {} };
+    // No encrypted entry decoded right: the password was wrong, and
+    // nothing of the job may stay, not even its empty files.
+    result.wrongPassword = password && anyEncryptedData && !anyEncryptedGood;
     m_lastError = result.ok ? QString() : QString::fromUtf8(extraction.err).trimmed();
     if (!result.ok && m_lastError.isEmpty())
-        m_lastError = QStringLiteral("7zz exited with status %1").arg(extraction.exitCode);
+        m_lastError = extraction.exitCode == 0 ? QStringLiteral("some entries did not come out right")
+                                               : QStringLiteral("7zz exited with status %1").arg(extraction.exitCode);
 
-    mover.verify = !result.ok;
-    mover.sizes = sizes;
-    mover.walk(stagingFd, {});
-    ::close(stagingFd);
-    removeTree(destination.rootFd(), stagingName);
-    if (!destination.finish() && mover.failure.isEmpty())
-        mover.failure = QStringLiteral("cannot set the folders' times and modes");
-    if (!mover.failure.isEmpty()) {
+    if (!result.wrongPassword && !staging.moveIn(m_entries, paths, states, targets)) {
         result.ok = false;
-        if (m_lastError.isEmpty())
-            m_lastError = mover.failure;
+        m_lastError = staging.errorString();
+    }
+    if (!destination.finish() && result.ok) {
+        result.ok = false;
+        m_lastError = QStringLiteral("cannot set the folders' times and modes");
     }
     result.message = m_lastError;
     if (result.ok && progress)

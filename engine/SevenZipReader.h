@@ -2,29 +2,44 @@
 
 #include "engine/ExtractResult.h"
 
+#include <QByteArray>
 #include <QHash>
 #include <QList>
 #include <QString>
-
+#include <ctime>
+#include <functional>
 #include <optional>
+#include <sys/types.h>
 
 // Reads 7z archives by running the 7-Zip program `7zz` as a child process.
 // The password goes to its standard input, never on its command line; with
 // no password, standard input is closed, so a prompt of the program ends at
-// once. One instance per archive and thread; every operation blocks.
+// once. The archive is opened once and handed to every run of the program
+// as an open file, so no name reaches the program's wildcard rules and
+// listing and extraction read the same file. Only the 7z format is read,
+// whatever the file is called. One instance per archive and thread; every
+// operation blocks.
 class SevenZipReader final {
 public:
     struct Entry {
         QString path;
+        QByteArray rawPath; // as listed: the bytes the program writes, not always UTF-8
         qint64 size = 0;
         bool folder = false;
-        bool link = false;
+        bool link = false; // a symbolic link: its data is the target
+        bool special = false; // a device, FIFO or socket: never extracted
         bool encrypted = false;
+        std::optional<quint32> crc;
+        std::optional<mode_t> mode; // permission bits as stored
+        std::optional<timespec> mtime;
         // The entry as a log line.
         QString description() const;
     };
 
     explicit SevenZipReader(const QString& path);
+    ~SevenZipReader();
+    SevenZipReader(const SevenZipReader&) = delete;
+    SevenZipReader& operator=(const SevenZipReader&) = delete;
 
     // Lists the archive. False when it cannot be listed; needsPassword()
     // then tells whether a password (or another one) is what is missing.
@@ -37,15 +52,19 @@ public:
     QString lastError() const { return m_lastError; }
 
     // Extracts the listed entries into a private staging folder inside
-    // `folder`, then moves them into place through SafeDestination, so that
-    // existing files are kept and nothing escapes. Refuses the whole archive,
-    // writing nothing, when open() did not list it or a name is absolute or
-    // has "..". After a failure only entries whose size is right and that the
-    // program reported no error for are moved. `progress` is called on this
-    // thread with the program's percentage.
-    ExtractResult extract(const QString& folder, const std::optional<QString>& password,
-                          const ExtractProgress& progress);
+    // `folder`, checks each against the listing (size and CRC of files and
+    // link targets) and moves only entries that match into place through
+    // SafeDestination, so that existing files are kept and nothing escapes.
+    // Refuses the whole archive, writing nothing, when open() did not list
+    // it or a name is absolute or has "..". With a wrong password nothing
+    // at all is moved. Fails when any entry did not come out right or the
+    // program failed in a way that the entries do not explain. `progress`
+    // is called on this thread with the program's percentage.
+    ExtractResult extract(
+        const QString& folder, const std::optional<QString>& password, const ExtractProgress& progress);
 
+    // Parses the program's technical listing ("l -slt"), times in UTC.
+    static QList<Entry> parseListing(const QByteArray& listing);
     // The program to run: ZAVRIN_7ZZ from the environment, else "7zz" from PATH.
     static QString program();
 
@@ -56,11 +75,17 @@ private:
         QByteArray out;
         QByteArray err;
     };
-    Run run(const QStringList& arguments, const std::optional<QString>& password,
-            const std::function<void(const QByteArray&)>& onOutput = {}) const;
-    void parseListing(const QByteArray& listing);
+    // Runs the program on the open archive; `workingFolderFd` >= 0 becomes
+    // its working folder. Output goes to `onOutput` when given.
+    Run run(const QStringList& arguments, const std::optional<QString>& password, int workingFolderFd = -1,
+        const std::function<void(const QByteArray&)>& onOutput = {}) const;
+    QString archiveArgument() const;
+    // The targets of the link entries, by index into entries(); a link
+    // whose data could not be read has none.
+    QHash<qsizetype, QByteArray> readLinkTargets(const std::optional<QString>& password) const;
 
     QString m_path;
+    int m_fd = -1;
     QList<Entry> m_entries;
     bool m_listed = false;
     bool m_headersEncrypted = false;

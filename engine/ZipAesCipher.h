@@ -8,7 +8,7 @@
 struct evp_cipher_ctx_st;
 struct evp_mac_ctx_st;
 
-// The cipher of one zip entry in the WinZip AES format (AE-1 and AE-2 use
+// The cipher of one zip entry in the zip AES format (AE-1 and AE-2 use
 // the same one): keys derived from the password and the entry's salt by
 // PBKDF2-HMAC-SHA1, AES in counter mode with a little-endian counter that
 // starts at 1, and an HMAC-SHA1 code over the encrypted bytes, cut to ten

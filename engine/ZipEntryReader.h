@@ -11,7 +11,7 @@
 #include <zlib.h>
 
 // One entry's content as read from a zip archive, checked before the end is
-// reported. libzip reads most entries. WinZip AES entries, stored or
+// reported. libzip reads most entries. AES entries (AE-1, AE-2), stored or
 // deflated, are taken from libzip as they lie in the archive and
 // authenticated, decrypted and inflated here: libzip 1.7.3 checks their CRC
 // field even in AE-2 entries, which leave it zero, and checks their
@@ -48,7 +48,7 @@ private:
     bool m_wrongPassword = false;
     QString m_error;
 
-    // A WinZip AES entry read here.
+    // An AES entry read here.
     bool m_aes = false;
     bool m_deflated = false;
     bool m_checkCrc = false;

@@ -1,14 +1,16 @@
 #include "platform/NotificationCenter.h"
 
 #include <QMutexLocker>
+#include <QThread>
+#include <algorithm>
 
-#include <atomic>
-
+// `removed` and `runners` are guarded by the centre's mutex.
 struct NotificationCenter::Observer {
     Token token;
     QString name;
     Handler handler;
-    std::atomic<bool> removed{false};
+    bool removed = false;
+    std::vector<Qt::HANDLE> runners; // threads inside the handler now
 };
 
 NotificationCenter& NotificationCenter::defaultCenter()
@@ -36,13 +38,19 @@ NotificationCenter::Token NotificationCenter::addObserver(const QString& name, Q
 void NotificationCenter::removeObserver(Token token)
 {
     QMutexLocker lock(&m_mutex);
-    for (auto it = m_observers.begin(); it != m_observers.end(); ++it) {
-        if ((*it)->token == token) {
-            (*it)->removed = true;
-            m_observers.erase(it);
-            return;
-        }
-    }
+    const auto it = std::find_if(
+        m_observers.begin(), m_observers.end(), [token](const auto& observer) { return observer->token == token; });
+    if (it == m_observers.end())
+        return;
+    const std::shared_ptr<Observer> observer = *it;
+    observer->removed = true;
+    m_observers.erase(it);
+    // The handler's owner is usually about to go away: wait for calls on
+    // other threads, but not for one further up this thread's own stack.
+    const Qt::HANDLE self = QThread::currentThreadId();
+    while (std::any_of(
+        observer->runners.cbegin(), observer->runners.cend(), [self](Qt::HANDLE thread) { return thread != self; }))
+        m_handlerDone.wait(&m_mutex);
 }
 
 void NotificationCenter::post(const QString& name, const QVariantMap& object, const QVariantMap& userInfo)
@@ -58,8 +66,17 @@ void NotificationCenter::post(const QString& name, const QVariantMap& object, co
         }
     }
     const Notification notification{name, object, userInfo};
+    const Qt::HANDLE self = QThread::currentThreadId();
     for (const auto& observer : matching) {
-        if (!observer->removed)
-            observer->handler(notification);
+        {
+            QMutexLocker lock(&m_mutex);
+            if (observer->removed)
+                continue;
+            observer->runners.push_back(self);
+        }
+        observer->handler(notification);
+        QMutexLocker lock(&m_mutex);
+        observer->runners.erase(std::find(observer->runners.begin(), observer->runners.end(), self));
+        m_handlerDone.wakeAll();
     }
 }

@@ -4,7 +4,7 @@
 #include <QObject>
 #include <QString>
 #include <QVariantMap>
-
+#include <QWaitCondition>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -31,6 +31,10 @@ public:
     // Registers `handler` for `name`. When `context` is given the observer is
     // removed automatically when that object is destroyed.
     Token addObserver(const QString& name, QObject* context, Handler handler);
+    // After this returns the handler is not called again and runs on no
+    // other thread: a call running elsewhere is waited for. A handler may
+    // remove its own observer; two handlers that remove each other while
+    // both run on different threads would wait for each other forever.
     void removeObserver(Token token);
 
     void post(const QString& name, const QVariantMap& object = {}, const QVariantMap& userInfo = {});
@@ -38,6 +42,7 @@ public:
 private:
     struct Observer;
     QMutex m_mutex;
+    QWaitCondition m_handlerDone;
     std::vector<std::shared_ptr<Observer>> m_observers;
     Token m_nextToken = 1;
 };

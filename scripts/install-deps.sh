@@ -13,6 +13,8 @@ packages=(
   xvfb xauth dbus
   time openssl strace
   desktop-file-utils appstream
+  # The interface is Chinese first; without a CJK font its texts draw as boxes.
+  fonts-noto-cjk
 )
 
 sudo_cmd=()

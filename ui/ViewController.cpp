@@ -30,17 +30,21 @@ void ViewController::present(QWidget* presenter, Qt::WindowModality modality)
     if (m_presented)
         return;
     loadViewIfNeeded();
-    // A screen is made before it knows its presenter; it moves under the
-    // presenting window so that the window manager keeps it on top of it.
+    // Modality and the window manager's stacking follow the parent's window.
+    // A screen kept by a widget of that window (the usual owner) stays with
+    // it; any other moves under the window.
     QWidget* window = presenter ? presenter->window() : nullptr;
-    if (parentWidget() != window)
+    QWidget* parent = parentWidget();
+    if (window && (!parent || parent->window() != window))
         setParent(window, windowFlags() | Qt::Dialog);
     setWindowModality(modality);
     m_presented = true;
+    ++m_presentations;
     viewWillAppear();
     adjustSize();
-    // QDialog::open shows the dialog modally without a nested event loop.
-    open();
+    // show() of a modal dialog starts no event loop of its own, unlike exec();
+    // QDialog::open() would also force window modality.
+    show();
     viewDidAppear();
 }
 
@@ -49,12 +53,14 @@ void ViewController::dismissViewController()
     if (!m_presented)
         return;
     m_presented = false;
-    hide();
-    setResult(QDialog::Rejected);
+    QDialog::done(QDialog::Rejected);
     emit didDismiss();
 }
 
-void ViewController::reject()
+void ViewController::done(int result)
 {
-    dismissViewController();
+    if (m_presented)
+        dismissViewController();
+    else
+        QDialog::done(result); // shown by other means than a presentation
 }

@@ -207,5 +207,13 @@
         <source>分析事件（普通窗口）</source>
         <translation>Analytics Events (Normal Window)</translation>
     </message>
+    <message>
+        <source>关闭</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>进度</source>
+        <translation>Progress</translation>
+    </message>
 </context>
 </TS>

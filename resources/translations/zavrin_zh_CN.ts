@@ -207,5 +207,13 @@
         <source>分析事件（普通窗口）</source>
         <translation>分析事件（普通窗口）</translation>
     </message>
+    <message>
+        <source>关闭</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>进度</source>
+        <translation>进度</translation>
+    </message>
 </context>
 </TS>

@@ -92,10 +92,12 @@ public:
 
 private:
     QString m_path;
-    std::unique_ptr<QObject> m_context;
     mutable QMutex m_mutex;
     QList<Event> m_events;
     QElapsedTimer m_clock;
+    // Last, so that it goes first: its observers are removed (and a handler
+    // running on a worker is waited for) before the state they touch goes.
+    std::unique_ptr<QObject> m_context;
 };
 
 // Every item below `root`: "dir", "file:<content>" or "link:<target>".

@@ -64,6 +64,36 @@ private slots:
         QCOMPARE(calls, 1);
     }
 
+    // Once removeObserver returns, no handler of that observer is running on
+    // any thread; a handler may still remove its own observer.
+    void removalWaitsForARunningHandler()
+    {
+        NotificationCenter& center = NotificationCenter::defaultCenter();
+        std::atomic<bool> entered { false };
+        std::atomic<bool> finished { false };
+        const auto token = center.addObserver(QStringLiteral("test.slow"), nullptr, [&](const Notification&) {
+            entered = true;
+            QThread::msleep(300);
+            finished = true;
+        });
+        std::unique_ptr<QThread> worker(QThread::create([&center] { center.post(QStringLiteral("test.slow")); }));
+        worker->start();
+        QTRY_VERIFY(entered);
+        center.removeObserver(token);
+        QVERIFY(finished);
+        QVERIFY(worker->wait(5000));
+
+        NotificationCenter::Token self = 0;
+        int calls = 0;
+        self = center.addObserver(QStringLiteral("test.self"), nullptr, [&](const Notification&) {
+            ++calls;
+            center.removeObserver(self);
+        });
+        center.post(QStringLiteral("test.self"));
+        center.post(QStringLiteral("test.self"));
+        QCOMPARE(calls, 1);
+    }
+
     void mainQueueRunsBlocksLaterOnTheMainThread()
     {
         QStringList order;

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+// Makes a control of a screen, named after its outlet so that tests and
+// accessibility tools find it by name.
+template <typename Widget> Widget* makeOutlet(QWidget* parent, const char* name)
+{
+    auto* widget = new Widget(parent);
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}

@@ -1,0 +1,184 @@
+#include "screens/UnzipController.h"
+
+#include "platform/Bundle.h"
+#include "platform/Panels.h"
+#include "screens/Outlet.h"
+#include "telemetry/TrackManager.h"
+#include "ui/SheetStyle.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <unistd.h>
+
+UnzipController::UnzipController(QWidget* parent)
+    : ViewController(parent)
+{
+}
+
+UnzipController::~UnzipController() = default;
+
+UnzipController* UnzipController::initFromStory(QWidget* parent)
+{
+    auto* screen = new UnzipController(parent);
+    screen->setObjectName(QStringLiteral("UnzipController"));
+    auto* grid = new QGridLayout(screen);
+    grid->setContentsMargins(SheetStyle::kMargin, SheetStyle::kMargin, SheetStyle::kMargin, SheetStyle::kMargin);
+    grid->setHorizontalSpacing(SheetStyle::kColumnSpacing);
+    grid->setVerticalSpacing(SheetStyle::kRowSpacing);
+    grid->setSizeConstraint(QLayout::SetFixedSize);
+
+    // Made in tab order.
+    screen->exportPathLab = makeOutlet<QLabel>(screen, "exportPathLab");
+    screen->pathTf = makeOutlet<QLineEdit>(screen, "pathTf");
+    screen->changPathBtn = makeOutlet<QPushButton>(screen, "changPathBtn");
+    screen->openCheck = makeOutlet<QCheckBox>(screen, "openCheck");
+    screen->previewCheck = makeOutlet<QCheckBox>(screen, "previewCheck");
+    screen->cancelBtn = makeOutlet<QPushButton>(screen, "cancelBtn");
+    screen->unzipBtn = makeOutlet<QPushButton>(screen, "unzipBtn");
+
+    screen->exportPathLab->setBuddy(screen->pathTf);
+    screen->pathTf->setMinimumWidth(80 * SheetStyle::kGrid);
+    screen->pathTf->setMinimumHeight(SheetStyle::kButtonHeight);
+    screen->pathTf->setTextMargins(SheetStyle::kGrid, 0, SheetStyle::kGrid, 0);
+    screen->openCheck->setChecked(true);
+    // Shown as the product shows it; no preview exists to switch on.
+    screen->previewCheck->setEnabled(false);
+
+    grid->addWidget(screen->exportPathLab, 0, 0);
+    grid->addWidget(screen->pathTf, 0, 1);
+    grid->addWidget(screen->changPathBtn, 0, 2);
+    grid->addWidget(screen->openCheck, 1, 1, 1, 2);
+    grid->addWidget(screen->previewCheck, 2, 1, 1, 2);
+    grid->setRowMinimumHeight(3, SheetStyle::kGrid);
+    grid->addLayout(SheetStyle::buttonRow(screen->cancelBtn, screen->unzipBtn), 4, 0, 1, 3);
+
+    connect(screen->changPathBtn, &QPushButton::clicked, screen, &UnzipController::modifyPathClick);
+    connect(screen->cancelBtn, &QPushButton::clicked, screen, &UnzipController::cancelClick);
+    connect(screen->unzipBtn, &QPushButton::clicked, screen, &UnzipController::unzipClick);
+    screen->loadViewIfNeeded();
+    return screen;
+}
+
+void UnzipController::viewDidLoad()
+{
+    international();
+    SheetStyle::styleSheetWindow(this);
+    SheetStyle::styleCaption(exportPathLab);
+    SheetStyle::stylePrimaryButton(unzipBtn);
+    SheetStyle::styleSecondaryButton(cancelBtn);
+    SheetStyle::styleSecondaryButton(changPathBtn);
+    unzipBtn->setDefault(true);
+    cancelBtn->setAutoDefault(false);
+    changPathBtn->setAutoDefault(false);
+}
+
+void UnzipController::international()
+{
+    setWindowTitle(L(QStringLiteral("解压文件")));
+    exportPathLab->setText(L(QStringLiteral("输出路径:")));
+    pathTf->setAccessibleName(L(QStringLiteral("输出路径:")));
+    changPathBtn->setText(L(QStringLiteral("更换目录")));
+    openCheck->setText(L(QStringLiteral("解压完成打开项目文件夹")));
+    previewCheck->setText(L(QStringLiteral("文档预览")));
+    cancelBtn->setText(L(QStringLiteral("取消")));
+    unzipBtn->setText(L(QStringLiteral("立即解压")));
+}
+
+void UnzipController::viewWillAppear()
+{
+    // A folder picked for an earlier job is not kept; the checkboxes are.
+    pathTf->setText(desktopFolder());
+    m_panelOpen = false;
+    m_confirmed = false;
+}
+
+void UnzipController::viewDidAppear()
+{
+    unzipBtn->setFocus();
+}
+
+QString UnzipController::desktopFolder()
+{
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        folder = QDir::homePath();
+    const QString resolved = QFileInfo(folder).canonicalFilePath();
+    return resolved.isEmpty() ? folder : resolved;
+}
+
+bool UnzipController::canWriteInto(const QString& path)
+{
+    // A relative path would land wherever the process happens to run, and a
+    // file is no place to extract into: both go to the folder panel.
+    const QFileInfo info(path);
+    return !path.isEmpty() && info.isAbsolute() && info.isDir()
+        && ::access(QFile::encodeName(path).constData(), W_OK) == 0;
+}
+
+void UnzipController::modifyPathClick()
+{
+    if (m_panelOpen || m_confirmed)
+        return;
+    TrackManager::TrackCompleteRate(QStringLiteral("Complete_Unzip"), QStringLiteral("unzip_changePath"), 2);
+    openSelectPathAndContinue(false);
+}
+
+void UnzipController::openSelectPathAndContinue(bool continueAfterPick)
+{
+    if (m_panelOpen)
+        return;
+    m_panelOpen = true;
+    Panels::OpenRequest request;
+    request.canChooseFiles = false;
+    request.canChooseDirectories = true;
+    request.allowsMultipleSelection = false;
+    request.canCreateDirectories = true;
+    const quint64 presentation = presentationCount();
+    QPointer<UnzipController> self(this);
+    Panels::shared().open(request, [self, presentation, continueAfterPick](const QStringList& paths) {
+        UnzipController* screen = self.data();
+        if (!screen)
+            return;
+        // An answer for a presentation that is over changes nothing.
+        if (screen->presentationCount() != presentation)
+            return;
+        screen->m_panelOpen = false;
+        if (paths.isEmpty() || !screen->isPresented())
+            return;
+        screen->pathTf->setText(paths.first());
+        if (continueAfterPick)
+            screen->unzipClick();
+    });
+}
+
+void UnzipController::unzipClick()
+{
+    // One job per presentation: a click while the panel is up, or after the
+    // folder was handed on, does nothing.
+    if (m_panelOpen || m_confirmed)
+        return;
+    TrackManager::TrackCompleteRate(QStringLiteral("Complete_Unzip"), QStringLiteral("unzip_unzip"), 3);
+    TrackManager::TrackPage(QStringLiteral("VC_FileZip"), QStringLiteral("UnZip"));
+    const bool open = openCheck->checkState() == Qt::Checked;
+    const QString path = pathTf->text();
+    if (!canWriteInto(path)) {
+        openSelectPathAndContinue(true);
+        return;
+    }
+    m_confirmed = true;
+    if (m_unzipClick)
+        m_unzipClick(path, open);
+}
+
+void UnzipController::cancelClick()
+{
+    dismissViewController();
+}

@@ -1,0 +1,330 @@
+#include "screens/ZipController.h"
+
+#include "platform/Bundle.h"
+#include "platform/Panels.h"
+#include "screens/ArchiveNaming.h"
+#include "screens/Outlet.h"
+#include "telemetry/TrackManager.h"
+#include "ui/SheetStyle.h"
+#include "ui/Styling.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPropertyAnimation>
+#include <QPushButton>
+#include <QRadioButton>
+
+namespace {
+
+const char* const kShake = "shake";
+
+void track(const char* step, uint order)
+{
+    TrackManager::TrackCompleteRate(QStringLiteral("Complete_Zip"), QString::fromLatin1(step), order);
+}
+
+} // namespace
+
+ZipController::ZipController(QWidget* parent)
+    : ViewController(parent)
+{
+}
+
+ZipController::~ZipController() = default;
+
+ZipController* ZipController::initFromStory(QWidget* parent)
+{
+    auto* screen = new ZipController(parent);
+    screen->setObjectName(QStringLiteral("ZipController"));
+    screen->build();
+    screen->loadViewIfNeeded();
+    return screen;
+}
+
+void ZipController::build()
+{
+    // Made in tab order.
+    exportPathLab = makeOutlet<QLabel>(this, "exportPathLab");
+    pathTf = makeOutlet<QLineEdit>(this, "pathTf");
+    changPathBtn = makeOutlet<QPushButton>(this, "changPathBtn");
+    compressOpnttionLab = makeOutlet<QLabel>(this, "compressOpnttionLab");
+    auto* options = new QWidget(this);
+    speedBtn = makeOutlet<QRadioButton>(options, "speedBtn");
+    sizeBtn = makeOutlet<QRadioButton>(options, "sizeBtn");
+    customBtn = makeOutlet<QRadioButton>(options, "customBtn");
+    customOptionsView = makeOutlet<QWidget>(this, "customOptionsView");
+    formatMenu = makeOutlet<QComboBox>(customOptionsView, "formatMenu");
+    modeMenu = makeOutlet<QComboBox>(customOptionsView, "modeMenu");
+    addPasswordBtn = makeOutlet<QCheckBox>(this, "addPasswordBtn");
+    passwordView = makeOutlet<QWidget>(this, "passwordView");
+    passwordLab = makeOutlet<QLabel>(passwordView, "passwordLab");
+    passwordTf = makeOutlet<QLineEdit>(passwordView, "passwordTf");
+    password2Lab = makeOutlet<QLabel>(passwordView, "password2Lab");
+    password2Tf = makeOutlet<QLineEdit>(passwordView, "password2Tf");
+    openCheck = makeOutlet<QCheckBox>(this, "openCheck");
+    cancelBtn = makeOutlet<QPushButton>(this, "cancelBtn");
+    zipBtn = makeOutlet<QPushButton>(this, "zipBtn");
+
+    exportPathLab->setBuddy(pathTf);
+    pathTf->setMinimumWidth(80 * SheetStyle::kGrid);
+    pathTf->setMinimumHeight(SheetStyle::kButtonHeight);
+    for (QLineEdit* field : { pathTf, passwordTf, password2Tf })
+        field->setTextMargins(SheetStyle::kGrid, 0, SheetStyle::kGrid, 0);
+    passwordLab->setBuddy(passwordTf);
+    password2Lab->setBuddy(password2Tf);
+    passwordTf->setEchoMode(QLineEdit::Password);
+    password2Tf->setEchoMode(QLineEdit::Password);
+    openCheck->setChecked(true);
+
+    auto* optionsRow = new QHBoxLayout(options);
+    optionsRow->setContentsMargins(0, 0, 0, 0);
+    optionsRow->setSpacing(6 * SheetStyle::kGrid);
+    optionsRow->addWidget(speedBtn);
+    optionsRow->addWidget(sizeBtn);
+    optionsRow->addWidget(customBtn);
+    optionsRow->addStretch(1);
+
+    // The custom panel has nothing of its own to offer yet: "自定义" packs
+    // like "速度快", and the panel stays hidden.
+    auto* customRow = new QHBoxLayout(customOptionsView);
+    customRow->setContentsMargins(
+        SheetStyle::kGrid * 2, SheetStyle::kGrid * 2, SheetStyle::kGrid * 2, SheetStyle::kGrid * 2);
+    customRow->addWidget(formatMenu);
+    customRow->addWidget(modeMenu);
+    customOptionsView->hide();
+
+    // The password fields sit under their checkbox, indented past its box.
+    auto* passwords = new QGridLayout(passwordView);
+    passwords->setContentsMargins(6 * SheetStyle::kGrid, 0, 0, 0);
+    passwords->setHorizontalSpacing(SheetStyle::kColumnSpacing);
+    passwords->setVerticalSpacing(2 * SheetStyle::kGrid);
+    passwords->addWidget(passwordLab, 0, 0);
+    passwords->addWidget(passwordTf, 0, 1);
+    passwords->addWidget(password2Lab, 1, 0);
+    passwords->addWidget(password2Tf, 1, 1);
+    passwords->setColumnStretch(1, 1);
+
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(SheetStyle::kMargin, SheetStyle::kMargin, SheetStyle::kMargin, SheetStyle::kMargin);
+    grid->setHorizontalSpacing(SheetStyle::kColumnSpacing);
+    grid->setVerticalSpacing(SheetStyle::kRowSpacing);
+    grid->setSizeConstraint(QLayout::SetFixedSize);
+    grid->addWidget(exportPathLab, 0, 0);
+    grid->addWidget(pathTf, 0, 1);
+    grid->addWidget(changPathBtn, 0, 2);
+    grid->addWidget(compressOpnttionLab, 1, 0);
+    grid->addWidget(options, 1, 1, 1, 2);
+    grid->addWidget(customOptionsView, 2, 1);
+    grid->addWidget(addPasswordBtn, 3, 1, 1, 2);
+    grid->addWidget(passwordView, 4, 1);
+    grid->addWidget(openCheck, 5, 1, 1, 2);
+    grid->setRowMinimumHeight(6, SheetStyle::kGrid);
+    grid->addLayout(SheetStyle::buttonRow(cancelBtn, zipBtn), 7, 0, 1, 3);
+
+    connect(changPathBtn, &QPushButton::clicked, this, &ZipController::modifyPathClick);
+    connect(speedBtn, &QRadioButton::clicked, this, &ZipController::speedClick);
+    connect(sizeBtn, &QRadioButton::clicked, this, &ZipController::sizeClick);
+    connect(customBtn, &QRadioButton::clicked, this, &ZipController::customClick);
+    connect(addPasswordBtn, &QCheckBox::clicked, this, &ZipController::addPasswordClick);
+    connect(cancelBtn, &QPushButton::clicked, this, &ZipController::cancelClick);
+    connect(zipBtn, &QPushButton::clicked, this, &ZipController::zipClick);
+}
+
+void ZipController::viewDidLoad()
+{
+    international();
+    SheetStyle::styleSheetWindow(this);
+    SheetStyle::styleCaption(exportPathLab);
+    SheetStyle::styleCaption(compressOpnttionLab);
+    SheetStyle::styleSecondaryButton(cancelBtn);
+    SheetStyle::stylePrimaryButton(zipBtn);
+    SheetStyle::styleSecondaryButton(changPathBtn);
+    setBackgroundColor(customOptionsView, Qt::white);
+    setBorderWidth(customOptionsView, 1.0);
+    setBorderColor(customOptionsView, hexStr(QStringLiteral("DDDDDD")));
+    zipBtn->setDefault(true);
+    cancelBtn->setAutoDefault(false);
+    changPathBtn->setAutoDefault(false);
+}
+
+void ZipController::international()
+{
+    setWindowTitle(L(QStringLiteral("压缩文件")));
+    exportPathLab->setText(L(QStringLiteral("输出路径:")));
+    pathTf->setAccessibleName(L(QStringLiteral("输出路径:")));
+    changPathBtn->setText(L(QStringLiteral("更换目录")));
+    openCheck->setText(L(QStringLiteral("压缩完成打开项目文件夹")));
+    compressOpnttionLab->setText(L(QStringLiteral("压缩选项:")));
+    speedBtn->setText(L(QStringLiteral("速度快")));
+    sizeBtn->setText(L(QStringLiteral("体积小")));
+    customBtn->setText(L(QStringLiteral("自定义")));
+    formatMenu->clear();
+    formatMenu->addItem(QStringLiteral("ZIP"));
+    modeMenu->clear();
+    modeMenu->addItems({ L(QStringLiteral("速度快")), L(QStringLiteral("体积小")) });
+    addPasswordBtn->setText(L(QStringLiteral("添加密码")));
+    passwordLab->setText(L(QStringLiteral("密码")) + u':');
+    password2Lab->setText(L(QStringLiteral("确认")) + u':');
+    passwordTf->setPlaceholderText(L(QStringLiteral("密码")));
+    password2Tf->setPlaceholderText(L(QStringLiteral("确认")));
+    passwordTf->setAccessibleName(L(QStringLiteral("密码")));
+    password2Tf->setAccessibleName(L(QStringLiteral("确认")));
+    cancelBtn->setText(L(QStringLiteral("取消")));
+    zipBtn->setText(L(QStringLiteral("立即压缩")));
+}
+
+void ZipController::viewWillAppear()
+{
+    m_sourceFolder = ArchiveNaming::sourceFolder(m_fileUrls);
+    pathTf->setText(ArchiveNaming::defaultPath(m_fileUrls));
+    selectOption(speedBtn);
+    passwordView->hide();
+    addPasswordBtn->setChecked(false);
+    passwordTf->clear();
+    password2Tf->clear();
+    m_password.reset();
+    m_hadOpenFolder = false;
+    m_panelOpen = false;
+    m_confirmed = false;
+}
+
+void ZipController::viewDidAppear()
+{
+    zipBtn->setFocus();
+}
+
+void ZipController::modifyPathClick()
+{
+    if (m_panelOpen || m_confirmed)
+        return;
+    track("zip_changePath", 2);
+    TrackManager::TrackPage(QStringLiteral("VC_FileZip"), QStringLiteral("FilePathModify"));
+    openSelectPathAndContinue(false);
+}
+
+void ZipController::openSelectPathAndContinue(bool continueAfterPick)
+{
+    if (m_panelOpen)
+        return;
+    m_panelOpen = true;
+    Panels::SaveRequest request;
+    // An item that is the root folder has no folder to propose: start at home.
+    request.directory = ArchiveNaming::startFolder(m_fileUrls);
+    request.fileName = ArchiveNaming::proposedName(m_fileUrls);
+    request.allowedExtensions = { QStringLiteral("zip") };
+    const quint64 presentation = presentationCount();
+    QPointer<ZipController> self(this);
+    Panels::shared().save(request, [self, presentation, continueAfterPick](const QString& path) {
+        ZipController* screen = self.data();
+        if (!screen)
+            return;
+        // An answer for a presentation that is over changes nothing.
+        if (screen->presentationCount() != presentation)
+            return;
+        screen->m_panelOpen = false;
+        if (path.isEmpty() || !screen->isPresented())
+            return;
+        screen->pathTf->setText(path);
+        screen->m_hadOpenFolder = true;
+        if (continueAfterPick)
+            screen->zipClick();
+    });
+}
+
+void ZipController::selectOption(QRadioButton* option)
+{
+    for (QRadioButton* button : { speedBtn, sizeBtn, customBtn })
+        button->setChecked(button == option);
+}
+
+void ZipController::speedClick()
+{
+    track("zip_needSpeed", 3);
+    selectOption(speedBtn);
+}
+
+void ZipController::sizeClick()
+{
+    track("zip_needSize", 3);
+    selectOption(sizeBtn);
+}
+
+void ZipController::customClick()
+{
+    selectOption(customBtn);
+}
+
+void ZipController::addPasswordClick()
+{
+    if (addPasswordBtn->checkState() == Qt::Checked) {
+        track("zip_addPassword", 4);
+        passwordView->show();
+        passwordTf->setFocus();
+    } else {
+        // The texts stay, but they count for nothing while hidden.
+        passwordView->hide();
+    }
+}
+
+void ZipController::zipClick()
+{
+    // One job per presentation: a click while the panel is up, or after the
+    // archive was handed on, does nothing.
+    if (m_panelOpen || m_confirmed)
+        return;
+    track("zip_zip", 3);
+    TrackManager::TrackPage(QStringLiteral("VC_FileZip"), QStringLiteral("Zip"));
+    if (addPasswordBtn->checkState() != Qt::Checked) {
+        m_password.reset();
+    } else if (passwordTf->text() != password2Tf->text()) {
+        shakePasswordView();
+        return;
+    } else {
+        const QString text = passwordTf->text();
+        m_password = text.isEmpty() ? std::nullopt : std::optional<QString>(text);
+    }
+    const QString path = pathTf->text();
+    const quint64 level = sizeBtn->isChecked() ? 9 : 1;
+    const bool open = openCheck->checkState() == Qt::Checked;
+    // A path typed after the pick is taken as it is, unless it is relative,
+    // which would put the archive wherever the process runs.
+    if (!m_hadOpenFolder || !QFileInfo(path).isAbsolute()) {
+        openSelectPathAndContinue(true);
+        return;
+    }
+    m_confirmed = true;
+    if (m_zipClick)
+        m_zipClick(path, m_password, 0, level, open);
+}
+
+void ZipController::cancelClick()
+{
+    dismissViewController();
+}
+
+void ZipController::shakePasswordView()
+{
+    // A shake under way is dropped first, from where the view belongs.
+    if (auto* running = passwordView->findChild<QPropertyAnimation*>(QString::fromLatin1(kShake))) {
+        running->setObjectName(QString());
+        running->stop();
+        passwordView->move(m_shakeOrigin);
+    }
+    m_shakeOrigin = passwordView->pos();
+    static constexpr int kOffsets[] = { 15, 0, -15, 0, 15, 0, -15, 0, 15, 0, -15, 0, 15 };
+    constexpr int kSteps = static_cast<int>(std::size(kOffsets)) - 1;
+    auto* animation = new QPropertyAnimation(passwordView, "pos", passwordView);
+    animation->setObjectName(QString::fromLatin1(kShake));
+    animation->setDuration(500);
+    for (int i = 0; i <= kSteps; ++i)
+        animation->setKeyValueAt(static_cast<double>(i) / kSteps, m_shakeOrigin + QPoint(kOffsets[i], 0));
+    // Like a removed layer animation, the view ends where it started.
+    connect(animation, &QPropertyAnimation::finished, this, [this] { passwordView->move(m_shakeOrigin); });
+    animation->start(QAbstractAnimation::DeleteWhenStopped);
+}

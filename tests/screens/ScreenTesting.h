@@ -1,0 +1,91 @@
+#pragma once
+
+// Helpers of the screen tests: the presenting window, controls by outlet
+// name, a file manager that records, and the usage events screens record.
+#include "platform/Workspace.h"
+#include "telemetry/HttpClient.h"
+#include "telemetry/KKGoogleAnalytics.h"
+#include "telemetry/TrackManager.h"
+#include "tests/support/LoopbackHttpServer.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMainWindow>
+#include <QTest>
+#include <QUrlQuery>
+#include <memory>
+
+template <typename T = QWidget> T* outlet(const QWidget* screen, const char* name)
+{
+    return screen->findChild<T*>(QString::fromLatin1(name));
+}
+
+inline std::unique_ptr<QMainWindow> shownWindow()
+{
+    auto window = std::make_unique<QMainWindow>();
+    window->setCentralWidget(new QWidget);
+    window->show();
+    return window;
+}
+
+class RecordingWorkspace final : public Workspace {
+public:
+    RecordingWorkspace() { Workspace::setShared(this); }
+    ~RecordingWorkspace() override { Workspace::setShared(nullptr); }
+    void openInFileManager(const QString& path) override { opened.append(path); }
+    void openUrl(const QUrl&) override { }
+    QStringList opened;
+};
+
+// The analytics client keeps every hit in order; a batch sent to a loopback
+// server hands them over. Tracking is switched on for good.
+class TrackLog final {
+public:
+    TrackLog()
+    {
+        m_server.start();
+        qputenv("ZAVRIN_ENDPOINT_BASE", m_server.baseUrl().toString().toUtf8());
+        if (!TrackManager::TrackEnable())
+            TrackManager::initialWithLaunchOptions({});
+        take();
+    }
+    ~TrackLog()
+    {
+        take();
+        static_cast<void>(QTest::qWaitFor([] { return HttpClient::requestsInFlight() == 0; }, 5000));
+        qunsetenv("ZAVRIN_ENDPOINT_BASE");
+    }
+    TrackLog(const TrackLog&) = delete;
+    TrackLog& operator=(const TrackLog&) = delete;
+
+    // The events since the last call, oldest first: "VC_FileZip/Zip" for a
+    // page event, "Complete_Zip/zip_zip/3" for a funnel step.
+    QStringList take()
+    {
+        KKGoogleAnalytics& analytics = KKGoogleAnalytics::sharedInstance();
+        const int before = m_server.requestCount();
+        if (!analytics.dispatch())
+            return {};
+        if (!QTest::qWaitFor([&] { return !analytics.isBatchInFlight() && m_server.requestCount() > before; }, 5000))
+            return { QStringLiteral("no batch") };
+        QStringList events;
+        for (const LoopbackHttpServer::Request& request : m_server.requests().mid(before)) {
+            for (const QString& line : QString::fromUtf8(request.body).split(u'\n', Qt::SkipEmptyParts)) {
+                const QUrlQuery hit(line);
+                if (hit.queryItemValue(QStringLiteral("ec")) == QLatin1String("button_click"))
+                    events << hit.queryItemValue(QStringLiteral("ea")) + u'/'
+                            + hit.queryItemValue(QStringLiteral("el"));
+                for (const auto& [key, value] : hit.queryItems(QUrl::FullyDecoded)) {
+                    const QJsonObject step = QJsonDocument::fromJson(value.toUtf8()).object();
+                    if (key.startsWith(QLatin1String("Complete_")))
+                        events << key + u'/' + step[u"step_name"].toString() + u'/'
+                                + QString::number(step[u"step_order"].toInt());
+                }
+            }
+        }
+        return events;
+    }
+
+private:
+    LoopbackHttpServer m_server;
+};

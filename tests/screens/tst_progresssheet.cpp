@@ -1,0 +1,285 @@
+#include "engine/NotifyManager.h"
+#include "platform/Bundle.h"
+#include "platform/NotificationCenter.h"
+#include "screens/ProgressController.h"
+#include "screens/UnzipController.h"
+#include "tests/screens/ScreenTesting.h"
+#include "tests/support/TestMain.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+namespace {
+
+std::shared_ptr<UnzipModel> job(bool zip)
+{
+    std::shared_ptr<UnzipModel> model = zip ? std::make_shared<ZipModel>() : std::make_shared<UnzipModel>();
+    model->paths = { QStringLiteral("/in/a.zip") };
+    model->savePath = zip ? QStringLiteral("/out/new.zip") : QStringLiteral("/out");
+    return model;
+}
+
+void post(const QString& name, const QString& path, const QVariantMap& extra = {})
+{
+    QVariantMap object = extra;
+    object.insert(NotifyManager::pathKey(), path);
+    NotificationCenter::defaultCenter().post(name, object);
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+bool writeFile(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+} // namespace
+
+// The sheet against notifications posted here, its jobs recorded; and real
+// jobs of the engine, through both sheets as the home window runs them.
+class ProgressSheetTest final : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TrackLog> m_log;
+    std::unique_ptr<QMainWindow> m_window;
+    std::unique_ptr<RecordingWorkspace> m_workspace;
+    ProgressController* m_screen = nullptr;
+    QList<std::shared_ptr<const UnzipModel>> m_started;
+    QTemporaryDir m_dir;
+
+    QString text(const char* name) { return outlet<QLabel>(m_screen, name)->text(); }
+    int bar() { return outlet<QProgressBar>(m_screen, "progressIndicator")->value(); }
+    void present(const std::shared_ptr<UnzipModel>& model, bool open = false)
+    {
+        m_screen->setModel(model);
+        m_screen->setIsOpen(open);
+        m_screen->presentAsSheet(m_window.get());
+    }
+
+private slots:
+    void initTestCase() { m_log = std::make_unique<TrackLog>(); }
+    void cleanupTestCase() { m_log.reset(); }
+    void init()
+    {
+        m_workspace = std::make_unique<RecordingWorkspace>();
+        m_window = shownWindow();
+        m_started.clear();
+        ProgressController::setJobStarter([this](const auto& model) { m_started.append(model); });
+        m_screen = ProgressController::initFromStory(m_window->centralWidget());
+        m_log->take();
+    }
+    void cleanup()
+    {
+        m_window.reset();
+        m_workspace.reset();
+        ProgressController::setJobStarter(nullptr);
+    }
+
+    void startsTheJobOfEachPresentationOnce()
+    {
+        const auto first = job(true);
+        QElapsedTimer clock;
+        clock.start();
+        present(first);
+        m_screen->setModel(job(false)); // too late for this presentation
+        QTRY_COMPARE(m_started, QList<std::shared_ptr<const UnzipModel>> { first });
+        QVERIFY(clock.elapsed() >= 190);
+        m_screen->dismissViewController();
+        present(job(false));
+        QTRY_COMPARE(m_started.size(), 2);
+        QTest::qWait(250);
+        QCOMPARE(m_started.size(), 2);
+    }
+
+    void followsItsOwnJobOnly_data()
+    {
+        QTest::addColumn<bool>("zip");
+        QTest::addColumn<bool>("thisJob");
+        QTest::addColumn<float>("progress");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<int>("bar");
+        QTest::newRow("half") << false << true << 0.5f << QStringLiteral("50.00%") << 50;
+        QTest::newRow("compression") << true << true << 0.4237f << QStringLiteral("42.37%") << 42;
+        QTest::newRow("past the end") << false << true << 1.01f << QStringLiteral("101.00%") << 100;
+        QTest::newRow("another job") << true << false << 0.5f << QStringLiteral("0.00%") << 0;
+    }
+    void followsItsOwnJobOnly()
+    {
+        QFETCH(bool, zip);
+        QFETCH(bool, thisJob);
+        QFETCH(float, progress);
+        QFETCH(QString, shown);
+        QFETCH(int, bar);
+        const auto model = job(zip);
+        present(model);
+        // The other kind's key is another job's.
+        const QString other = job(!zip)->jobKey();
+        post(zip ? NotifyManager::ZipProgress() : NotifyManager::UnzipProgress(), thisJob ? model->jobKey() : other,
+            { { NotifyManager::progressKey(), progress } });
+        post(NotifyManager::LocalFilesDidChange(), other);
+        post(NotifyManager::ProcessCancel(), other);
+        post(NotifyManager::JobDidEnd(), other, { { NotifyManager::succeededKey(), false } });
+        QTest::qWait(20);
+        QCOMPARE(text("progressTf"), shown);
+        QCOMPARE(this->bar(), bar);
+        QVERIFY(m_screen->isPresented());
+        QCOMPARE(m_log->take(), QStringList());
+    }
+
+    void successRecordsOpensAndCloses_data()
+    {
+        QTest::addColumn<bool>("zip");
+        QTest::addColumn<bool>("open");
+        QTest::addColumn<bool>("doneEarly");
+        QTest::addColumn<QStringList>("events");
+        const QStringList zip { QStringLiteral("VC_FileZip/FileZipSuccess"),
+            QStringLiteral("Complete_Zip/zip_success/99") };
+        const QStringList unzip { QStringLiteral("VC_FileUnZip/FileUnZipSuccess"),
+            QStringLiteral("Complete_Unzip/unzip_success/99") };
+        QTest::newRow("compression, open") << true << true << false << zip;
+        QTest::newRow("extraction, open") << false << true << false << unzip;
+        QTest::newRow("extraction") << false << false << false << unzip;
+        QTest::newRow("done at 40%") << true << true << true << zip;
+    }
+    void successRecordsOpensAndCloses()
+    {
+        QFETCH(bool, zip);
+        QFETCH(bool, open);
+        QFETCH(bool, doneEarly);
+        QFETCH(QStringList, events);
+        const auto model = job(zip);
+        present(model, open);
+        post(NotifyManager::ZipProgress(), model->jobKey(), { { NotifyManager::progressKey(), 0.4f } });
+        if (doneEarly) {
+            outlet<QPushButton>(m_screen, "doneBtn")->click();
+            QVERIFY(!m_screen->isVisible());
+        }
+        QElapsedTimer clock;
+        clock.start();
+        post(NotifyManager::LocalFilesDidChange(), model->jobKey());
+        post(NotifyManager::JobDidEnd(), model->jobKey(), { { NotifyManager::succeededKey(), true } });
+        QCOMPARE(text("progressTf"), QStringLiteral("100%"));
+        QCOMPARE(bar(), 100);
+        QCOMPARE(text("tipTf"), L(zip ? QStringLiteral("压缩完成") : QStringLiteral("解压完成")));
+        QCOMPARE(m_log->take(), events);
+        QCOMPARE(m_workspace->opened, open ? QStringList { model->savePath } : QStringList());
+        QCOMPARE(m_screen->isVisible(), !doneEarly);
+        QTRY_VERIFY(!m_screen->isPresented());
+        QVERIFY(doneEarly || clock.elapsed() >= 290); // closes 0.3 s after success
+        QTest::qWait(300);
+        QVERIFY(!m_screen->isVisible()); // and never comes back
+    }
+
+    void cancelClosesAsItIs()
+    {
+        const auto model = job(false);
+        present(model);
+        post(NotifyManager::UnzipProgress(), model->jobKey(), { { NotifyManager::progressKey(), 0.3f } });
+        post(NotifyManager::ProcessCancel(), model->jobKey());
+        post(NotifyManager::JobDidEnd(), model->jobKey(), { { NotifyManager::succeededKey(), false } });
+        QVERIFY(m_screen->isPresented()); // until the main thread's next turn
+        QTRY_VERIFY(!m_screen->isPresented());
+        QCOMPARE(text("progressTf"), QStringLiteral("30.00%"));
+        QCOMPARE(text("tipTf"), L(QStringLiteral("正在解压，请稍等···")));
+        QCOMPARE(m_log->take(), QStringList());
+
+        // A success of the earlier job, closed by hand, must not close the
+        // next presentation with its timer.
+        present(model);
+        QCOMPARE(text("progressTf"), QStringLiteral("0.00%"));
+        post(NotifyManager::LocalFilesDidChange(), model->jobKey());
+        m_screen->dismissViewController();
+        present(job(true));
+        QTest::qWait(450);
+        QVERIFY(m_screen->isPresented());
+    }
+
+    void extractionThroughBothSheets()
+    {
+        const QString source = m_dir.filePath(QStringLiteral("src"));
+        QVERIFY(writeFile(source + QStringLiteral("/a.txt"), "alpha\n"));
+        QVERIFY(writeFile(source + QStringLiteral("/sub/b.txt"), QByteArray(200000, 'b')));
+        const QString archive = m_dir.filePath(QStringLiteral("pack.zip"));
+        QProcess zip;
+        zip.setWorkingDirectory(source);
+        zip.start(QStringLiteral("zip"), { QStringLiteral("-qr"), archive, QStringLiteral(".") });
+        QVERIFY(zip.waitForFinished() && zip.exitCode() == 0);
+        const QString out = m_dir.filePath(QStringLiteral("out"));
+        QVERIFY(QDir().mkpath(out));
+
+        UnzipController* setup = UnzipController::initFromStory(m_window->centralWidget());
+        ProgressController* progress = m_screen;
+        ProgressController::setJobStarter(nullptr); // the real engine
+        setup->setFileUrl(QUrl::fromLocalFile(archive));
+        setup->setUnzipClick([&](const QString& path, bool open) {
+            setup->dismissViewController();
+            auto model = std::make_shared<UnzipModel>();
+            model->paths = { setup->fileUrl().toLocalFile() };
+            model->savePath = path;
+            progress->setModel(model);
+            progress->setIsOpen(open);
+            progress->presentAsSheet(m_window.get());
+        });
+        setup->presentAsSheet(m_window.get());
+        outlet<QLineEdit>(setup, "pathTf")->setText(out);
+        QTest::keyClick(outlet<QLineEdit>(setup, "pathTf"), Qt::Key_Return);
+        QVERIFY(!setup->isVisible() && progress->isVisible());
+
+        QTRY_VERIFY_WITH_TIMEOUT(!progress->isPresented(), 20000);
+        QCOMPARE(outlet<QLabel>(progress, "progressTf")->text(), QStringLiteral("100%"));
+        QCOMPARE(readFile(out + QStringLiteral("/a.txt")), QByteArray("alpha\n"));
+        QCOMPARE(readFile(out + QStringLiteral("/sub/b.txt")), QByteArray(200000, 'b'));
+        QCOMPARE(m_workspace->opened, QStringList { out });
+    }
+
+    // Failures that end with neither success nor cancel: the sheet says so
+    // and waits to be closed.
+    void failedJobsShowTheirFailure_data()
+    {
+        QTest::addColumn<bool>("zip");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("corrupt archive") << false << QStringLiteral("解压文件错误");
+        QTest::newRow("archive in a missing folder") << true << QStringLiteral("创建压缩文件错误");
+    }
+    void failedJobsShowTheirFailure()
+    {
+        QFETCH(bool, zip);
+        QFETCH(QString, message);
+        std::shared_ptr<UnzipModel> model = zip ? std::make_shared<ZipModel>() : std::make_shared<UnzipModel>();
+        if (zip) {
+            QVERIFY(writeFile(m_dir.filePath(QStringLiteral("item.txt")), "x"));
+            model->paths = { m_dir.filePath(QStringLiteral("item.txt")) };
+            model->savePath = m_dir.filePath(QStringLiteral("missing/new.zip"));
+        } else {
+            model->paths = { QStringLiteral(ZAVRIN_FIXTURES_DIR "/truncated.zip") };
+            model->savePath = m_dir.path();
+        }
+        ProgressController* progress = m_screen;
+        ProgressController::setJobStarter(nullptr); // the real engine
+        progress->setModel(model);
+        progress->setIsOpen(true);
+        progress->presentAsSheet(m_window.get());
+
+        QTRY_COMPARE_WITH_TIMEOUT(outlet<QLabel>(progress, "tipTf")->text(), L(message), 20000);
+        QTest::qWait(400);
+        QVERIFY(progress->isPresented());
+        QCOMPARE(outlet<QPushButton>(progress, "doneBtn")->text(), L(QStringLiteral("关闭")));
+        QVERIFY(m_workspace->opened.isEmpty());
+        QTest::keyClick(progress, Qt::Key_Return);
+        QVERIFY(!progress->isPresented());
+    }
+};
+
+ZAVRIN_TEST(ProgressSheetTest)
+#include "tst_progresssheet.moc"

@@ -1,0 +1,344 @@
+#include "screens/UnzipController.h"
+#include "screens/ZipController.h"
+#include "tests/screens/ScreenTesting.h"
+#include "tests/support/ScriptedPanels.h"
+#include "tests/support/TestMain.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QPropertyAnimation>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+namespace {
+const QStringList kConfirm { QStringLiteral("Complete_Zip/zip_zip/3"), QStringLiteral("VC_FileZip/Zip") };
+const QString kPicked = QStringLiteral("/tmp/picked.zip");
+} // namespace
+
+// The two setup sheets with scripted panels. Each confirm is recorded as
+// text: "folder open|keep" for extraction, "path|password or -|type|level|open"
+// for compression.
+class SetupSheetsTest final : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TrackLog> m_log;
+    std::unique_ptr<QMainWindow> m_window;
+    std::unique_ptr<ScriptedPanels> m_panels;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    UnzipController* m_unzip = nullptr;
+    ZipController* m_zip = nullptr;
+    QStringList m_calls;
+
+    QLineEdit* unzipPath() { return outlet<QLineEdit>(m_unzip, "pathTf"); }
+    template <typename T = QWidget> T* zipGet(const char* name) { return outlet<T>(m_zip, name); }
+    QAbstractButton* zipButton(const char* name) { return zipGet<QAbstractButton>(name); }
+    QString folder(const QString& name)
+    {
+        QDir(m_dir->path()).mkpath(name);
+        return m_dir->filePath(name);
+    }
+    // The user's XDG folders file names `desktop` as the desktop.
+    static void setDesktop(const QString& desktop)
+    {
+        const QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+        QDir().mkpath(config);
+        QFile dirs(config + QStringLiteral("/user-dirs.dirs"));
+        QVERIFY(dirs.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        dirs.write("XDG_DESKTOP_DIR=\"" + desktop.toUtf8() + "\"\n");
+    }
+    void present(const QStringList& items = { QStringLiteral("/A/B/report.pdf") })
+    {
+        QList<QUrl> urls;
+        for (const QString& item : items)
+            urls.append(QUrl::fromLocalFile(item));
+        m_zip->setFileUrls(urls);
+        m_zip->presentAsSheet(m_window.get());
+    }
+    // Confirms compression; when `panel`, the save panel answers kPicked.
+    void confirm(bool panel = true)
+    {
+        if (panel)
+            m_panels->queueSave(kPicked);
+        zipButton("zipBtn")->click();
+        QTest::qWait(20);
+    }
+
+private slots:
+    void initTestCase() { m_log = std::make_unique<TrackLog>(); }
+    void cleanupTestCase() { m_log.reset(); }
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        setDesktop(folder(QStringLiteral("Desktop")));
+        m_panels = std::make_unique<ScriptedPanels>();
+        m_window = shownWindow();
+        m_calls.clear();
+        m_unzip = UnzipController::initFromStory(m_window->centralWidget());
+        m_unzip->setUnzipClick([this](const QString& path, bool open) {
+            m_calls << path + (open ? QStringLiteral(" open") : QStringLiteral(" keep"));
+        });
+        m_zip = ZipController::initFromStory(m_window->centralWidget());
+        m_zip->setZipClick(
+            [this](const QString& path, const std::optional<QString>& password, qint64 type, quint64 level, bool open) {
+                m_calls << QStringLiteral("%1|%2|%3|%4|%5")
+                               .arg(path, password.value_or(QStringLiteral("-")))
+                               .arg(type)
+                               .arg(level)
+                               .arg(open);
+            });
+        m_log->take();
+    }
+    void cleanup()
+    {
+        m_window.reset();
+        m_panels.reset();
+    }
+
+    void desktopFolderFollowsTheUserSetting_data()
+    {
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("a link to it") << QStringLiteral("link") << QStringLiteral("Desk");
+        QTest::newRow("missing: home") << QStringLiteral("gone") << QString();
+    }
+    void desktopFolderFollowsTheUserSetting()
+    {
+        QFETCH(QString, setting);
+        QFETCH(QString, expected);
+        QVERIFY(QFile::link(folder(QStringLiteral("Desk")), m_dir->filePath(QStringLiteral("link"))));
+        setDesktop(m_dir->filePath(setting));
+        const QString want = expected.isEmpty() ? QDir::homePath() : m_dir->filePath(expected);
+        QCOMPARE(UnzipController::desktopFolder(), QFileInfo(want).canonicalFilePath());
+    }
+
+    // A writable folder goes straight on; anything else asks for a folder
+    // and, after a pick, confirms again, recording a second time.
+    void confirmAsksUntilTheFolderCanBeWritten_data()
+    {
+        QTest::addColumn<QString>("typed"); // under the temporary folder; "~out" is relative
+        QTest::addColumn<Qt::CheckState>("open");
+        QTest::addColumn<bool>("pick"); // when the panel opens: pick "picked" or cancel
+        QTest::addColumn<QString>("called"); // empty: not called
+        QTest::newRow("writable") << QStringLiteral("out") << Qt::Checked << false << QStringLiteral("out open");
+        QTest::newRow("mixed is off") << QStringLiteral("out") << Qt::PartiallyChecked << false
+                                      << QStringLiteral("out keep");
+        QTest::newRow("missing") << QStringLiteral("no/such") << Qt::Checked << true << QStringLiteral("picked open");
+        QTest::newRow("a file") << QStringLiteral("file") << Qt::Unchecked << true << QStringLiteral("picked keep");
+        QTest::newRow("relative") << QStringLiteral("~out") << Qt::Checked << true << QStringLiteral("picked open");
+        QTest::newRow("cancelled") << QStringLiteral("no/such") << Qt::Checked << false << QString();
+    }
+    void confirmAsksUntilTheFolderCanBeWritten()
+    {
+        QFETCH(QString, typed);
+        QFETCH(Qt::CheckState, open);
+        QFETCH(bool, pick);
+        QFETCH(QString, called);
+        folder(QStringLiteral("out"));
+        QFile(m_dir->filePath(QStringLiteral("file"))).open(QIODevice::WriteOnly);
+        m_unzip->presentAsSheet(m_window.get());
+        const QString path = typed.startsWith(u'~') ? typed.mid(1) : m_dir->filePath(typed);
+        const bool asks = typed != QLatin1String("out");
+        unzipPath()->setText(path);
+        outlet<QCheckBox>(m_unzip, "openCheck")->setCheckState(open);
+        if (pick)
+            m_panels->queueOpen(folder(QStringLiteral("picked")));
+
+        outlet<QPushButton>(m_unzip, "unzipBtn")->click();
+        QTest::qWait(20);
+        QCOMPARE(m_panels->openRequests.size(), asks ? 1 : 0);
+        QVERIFY(!asks || m_panels->openRequests.first().canChooseDirectories);
+        QCOMPARE(unzipPath()->text(), pick ? m_dir->filePath(QStringLiteral("picked")) : path);
+        QCOMPARE(m_calls, called.isEmpty() ? QStringList() : QStringList { m_dir->filePath(called) });
+        const QStringList once { QStringLiteral("Complete_Unzip/unzip_unzip/3"), QStringLiteral("VC_FileZip/UnZip") };
+        QCOMPARE(m_log->take(), pick ? once + once : once);
+        QVERIFY(m_unzip->isPresented()); // the home screen dismisses it
+    }
+
+    void oneConfirmPerPresentation()
+    {
+        m_unzip->presentAsSheet(m_window.get());
+        // "更换目录" only changes the path.
+        m_panels->queueOpen(folder(QStringLiteral("elsewhere")));
+        outlet<QPushButton>(m_unzip, "changPathBtn")->click();
+        QTRY_COMPARE(unzipPath()->text(), m_dir->filePath(QStringLiteral("elsewhere")));
+        QVERIFY(m_calls.isEmpty());
+        QCOMPARE(m_log->take(), QStringList { QStringLiteral("Complete_Unzip/unzip_changePath/2") });
+
+        // Clicks while the panel is up, or once the folder went on, do nothing.
+        unzipPath()->setText(m_dir->filePath(QStringLiteral("missing")));
+        m_panels->queueOpen(folder(QStringLiteral("out")));
+        auto* button = outlet<QPushButton>(m_unzip, "unzipBtn");
+        button->click();
+        button->click();
+        QTRY_COMPARE(m_calls.size(), 1);
+        button->click();
+        QTest::keyClick(unzipPath(), Qt::Key_Return);
+        QCOMPARE(m_calls.size(), 1);
+        QCOMPARE(m_panels->openRequests.size(), 2);
+    }
+
+    void proposesAPlaceAndAName_data()
+    {
+        QTest::addColumn<QStringList>("items");
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("path");
+        QTest::newRow("one file") << QStringList { QStringLiteral("/A/B/report.pdf") } << QStringLiteral("/A/B")
+                                  << QStringLiteral("/A/B/report.zip");
+        QTest::newRow("last extension") << QStringList { QStringLiteral("/A/a.tar.gz") } << QStringLiteral("/A")
+                                        << QStringLiteral("/A/a.tar.zip");
+        QTest::newRow("a folder") << QStringList { QStringLiteral("/A/photos/") } << QStringLiteral("/A")
+                                  << QStringLiteral("/A/photos.zip");
+        QTest::newRow("other branch") << QStringList { QStringLiteral("/A/B/C/d.txt"), QStringLiteral("/X/e") }
+                                      << QStringLiteral("/A") << QStringLiteral("/A/Archive.zip");
+        QTest::newRow("in the root") << QStringList { QStringLiteral("/etc") } << QStringLiteral("/")
+                                     << QStringLiteral("/etc.zip");
+        QTest::newRow("the root") << QStringList { QStringLiteral("/") } << QString()
+                                  << QDir::homePath() + QStringLiteral("/Archive.zip");
+    }
+    void proposesAPlaceAndAName()
+    {
+        QFETCH(QStringList, items);
+        QFETCH(QString, source);
+        QFETCH(QString, path);
+        present(items);
+        QCOMPARE(m_zip->sourceFolder(), source);
+        QCOMPARE(zipGet<QLineEdit>("pathTf")->text(), path);
+        confirm();
+        const Panels::SaveRequest request = m_panels->saveRequests.value(0);
+        QCOMPARE(QDir(request.directory).filePath(request.fileName), path);
+        QCOMPARE(request.allowedExtensions, QStringList { QStringLiteral("zip") });
+    }
+
+    // One save panel per presentation, by "更换目录" or else by the first
+    // confirm; then one call, and further clicks start nothing.
+    void savePanelOnceThenOneCall_data()
+    {
+        QTest::addColumn<bool>("changeFirst");
+        QTest::addColumn<QStringList>("events");
+        QTest::newRow("first confirm") << false << kConfirm + kConfirm;
+        QTest::newRow("change folder") << true
+                                       << QStringList { QStringLiteral("Complete_Zip/zip_changePath/2"),
+                                              QStringLiteral("VC_FileZip/FilePathModify") }
+                + kConfirm;
+    }
+    void savePanelOnceThenOneCall()
+    {
+        QFETCH(bool, changeFirst);
+        QFETCH(QStringList, events);
+        present();
+        m_panels->queueSave(kPicked);
+        if (changeFirst) {
+            zipButton("changPathBtn")->click();
+            QTRY_VERIFY(m_zip->hadOpenFolder());
+            QVERIFY(m_calls.isEmpty());
+        }
+        zipButton("zipBtn")->click();
+        zipButton("zipBtn")->click(); // while the panel is up
+        QTRY_COMPARE(m_calls.size(), 1);
+        zipButton("zipBtn")->click();
+        QTest::keyClick(zipGet<QLineEdit>("pathTf"), Qt::Key_Return);
+        QCOMPARE(m_calls, QStringList { kPicked + QStringLiteral("|-|0|1|1") });
+        QCOMPARE(m_panels->saveRequests.size(), 1);
+        QCOMPARE(m_log->take(), events);
+    }
+
+    void passwordsMustMatchExactly_data()
+    {
+        QTest::addColumn<bool>("boxOn");
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("second");
+        QTest::addColumn<QString>("password"); // empty: no call
+        QTest::newRow("same") << true << QStringLiteral("s3cret pw") << QStringLiteral("s3cret pw")
+                              << QStringLiteral("s3cret pw");
+        QTest::newRow("letter case") << true << QStringLiteral("Secret") << QStringLiteral("secret") << QString();
+        QTest::newRow("trailing space") << true << QStringLiteral("pw") << QStringLiteral("pw ") << QString();
+        QTest::newRow("both empty") << true << QString() << QString() << QStringLiteral("-");
+        QTest::newRow("box switched off") << false << QStringLiteral("a") << QStringLiteral("b") << QStringLiteral("-");
+    }
+    void passwordsMustMatchExactly()
+    {
+        QFETCH(bool, boxOn);
+        QFETCH(QString, first);
+        QFETCH(QString, second);
+        QFETCH(QString, password);
+        present();
+        QWidget* view = zipGet<QWidget>("passwordView");
+        zipButton("addPasswordBtn")->click();
+        QVERIFY(view->isVisible());
+        QTest::keyClicks(zipGet<QLineEdit>("passwordTf"), first);
+        QTest::keyClicks(zipGet<QLineEdit>("password2Tf"), second);
+        if (!boxOn)
+            zipButton("addPasswordBtn")->click();
+        QCOMPARE(view->isVisible(), boxOn);
+        const QPoint origin = view->pos();
+        confirm(!password.isEmpty());
+        const QStringList turnedOn { QStringLiteral("Complete_Zip/zip_addPassword/4") };
+        if (!password.isEmpty()) {
+            QCOMPARE(m_calls, QStringList { kPicked + u'|' + password + QStringLiteral("|0|1|1") });
+            QCOMPARE(m_log->take(), turnedOn + kConfirm + kConfirm);
+            return;
+        }
+        // No panel, no call: the view shakes, thirteen steps in half a second.
+        QVERIFY(m_calls.isEmpty() && m_panels->saveRequests.isEmpty());
+        QCOMPARE(m_log->take(), turnedOn + kConfirm);
+        auto* shake = view->findChild<QPropertyAnimation*>(QStringLiteral("shake"));
+        QVERIFY(shake);
+        QCOMPARE(shake->duration(), 500);
+        QCOMPARE(shake->keyValues().size(), 13);
+        QCOMPARE(shake->keyValueAt(0.5).toPoint(), origin + QPoint(-15, 0));
+        QTRY_VERIFY(!view->findChild<QPropertyAnimation*>(QStringLiteral("shake")));
+        QCOMPARE(view->pos(), origin);
+    }
+
+    void sizeAloneIsLevelNine_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("level");
+        QTest::addColumn<QStringList>("events");
+        QTest::newRow("speed") << QStringLiteral("speedBtn") << QStringLiteral("1")
+                               << QStringList { QStringLiteral("Complete_Zip/zip_needSpeed/3") };
+        QTest::newRow("size") << QStringLiteral("sizeBtn") << QStringLiteral("9")
+                              << QStringList { QStringLiteral("Complete_Zip/zip_needSize/3") };
+        QTest::newRow("custom") << QStringLiteral("customBtn") << QStringLiteral("1") << QStringList();
+    }
+    void sizeAloneIsLevelNine()
+    {
+        QFETCH(QString, option);
+        QFETCH(QString, level);
+        QFETCH(QStringList, events);
+        present();
+        zipButton("sizeBtn")->click();
+        m_log->take();
+        zipButton(option.toLatin1().constData())->click();
+        QCOMPARE(m_log->take(), events);
+        QCOMPARE(zipButton("sizeBtn")->isChecked(), option == QLatin1String("sizeBtn"));
+        confirm();
+        QCOMPARE(m_calls, QStringList { kPicked + QStringLiteral("|-|0|") + level + QStringLiteral("|1") });
+    }
+
+    void eachPresentationStartsFromTheDefaults()
+    {
+        present();
+        zipButton("sizeBtn")->click();
+        zipButton("addPasswordBtn")->click();
+        QTest::keyClicks(zipGet<QLineEdit>("passwordTf"), QStringLiteral("pw"));
+        QTest::keyClicks(zipGet<QLineEdit>("password2Tf"), QStringLiteral("pw"));
+        zipGet<QCheckBox>("openCheck")->setChecked(false);
+        confirm();
+        m_zip->dismissViewController();
+
+        present({ QStringLiteral("/A/one"), QStringLiteral("/A/two") });
+        QCOMPARE(zipGet<QLineEdit>("pathTf")->text(), QStringLiteral("/A/Archive.zip"));
+        QVERIFY(zipButton("speedBtn")->isChecked() && !zipButton("addPasswordBtn")->isChecked());
+        QVERIFY(!zipGet<QWidget>("passwordView")->isVisible() && !m_zip->hadOpenFolder());
+        QVERIFY(
+            zipGet<QLineEdit>("passwordTf")->text().isEmpty() && zipGet<QLineEdit>("password2Tf")->text().isEmpty());
+        confirm();
+        QCOMPARE(m_panels->saveRequests.size(), 2);
+        QCOMPARE(m_calls.value(1), kPicked + QStringLiteral("|-|0|1|0")); // "open" as left
+    }
+};
+
+ZAVRIN_TEST(SetupSheetsTest)
+#include "tst_setupsheets.moc"
