@@ -236,6 +236,9 @@ void Sandbox::check(const QByteArray& input, const QSet<QByteArray>& trusted) co
     if (keep)
         std::fclose(keep);
     FUZZ_CHECK(QByteArray(content, static_cast<qsizetype>(n)) == kKeep, "a file outside the destination changed");
+    struct stat st;
+    FUZZ_CHECK(::stat(QByteArray(outside() + "/keep").constData(), &st) == 0 && st.st_nlink == 1,
+        "a file outside the destination was linked into it");
 
     const int root = ::open(dest().constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     FUZZ_CHECK(root >= 0, "the destination was replaced");

@@ -4,6 +4,7 @@
 //   l<name>\t<target>         link            m<name>\t<target>         staged link moved in
 //   s<name>[\t<octal mode>]   staged file moved in
 //   M<name>\t<target>         staged folder (a file and a link to <target>) moved in
+//   h<name>\t<entry>          hard link to an entry   c<name>\t<entry>          copy of an entry
 // The destination starts with the user's file "existing" and the user's link
 // "ext" to a folder outside; neither may change, and nothing may reach outside.
 #include "engine/SafeDestination.h"
@@ -90,7 +91,14 @@ void checkWritten(int rootFd, char kind, const QByteArrayList& path, const QByte
         FUZZ_CHECK(S_ISLNK(st.st_mode)
                 && linkTarget(parent, name.constData()) == (kind == 'l' ? target : QByteArray(target.constData())),
             "a written link does not point where the entry said");
-    else if (kind == 'f' || kind == 's')
+    else if (kind == 'h' || kind == 'c') {
+        const QByteArrayList from = encoded(SafeDestination::splitEntryName(QString::fromUtf8(target)).value());
+        const int fromParent = parentOf(rootFd, from);
+        FUZZ_CHECK(S_ISREG(st.st_mode) && fromParent >= 0
+                && fileContent(parent, name.constData()) == fileContent(fromParent, from.last().constData()),
+            "a linked or copied entry differs from its original");
+        ::close(fromParent);
+    } else if (kind == 'f' || kind == 's')
         FUZZ_CHECK(S_ISREG(st.st_mode) && fileContent(parent, name.constData()) == kContent,
             "a written file does not hold the entry's content");
     ::close(parent);
@@ -152,6 +160,13 @@ Result apply(SafeDestination& destination, Staging& staging, char kind, const QS
             writeFile(staging.fd(), name.constData(), kContent, meta.mode.value_or(0644));
         return destination.moveIn(staging.fd(), name, path);
     }
+    case 'h':
+    case 'c': {
+        const std::optional<QStringList> existing = SafeDestination::splitEntryName(QString::fromUtf8(target));
+        if (!existing)
+            return Result::Blocked;
+        return kind == 'h' ? destination.hardLinkEntry(path, *existing) : destination.copyEntry(path, *existing, meta);
+    }
     case 'M': {
         const QByteArray name = staging.next();
         ::mkdirat(staging.fd(), name.constData(), 0755);
@@ -208,7 +223,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 argument.constData());
         EntryMeta meta;
         bool octal = false;
-        if (const uint mode = argument.toUInt(&octal, 8); octal && kind != 'l' && kind != 'm' && kind != 'M')
+        if (const uint mode = argument.toUInt(&octal, 8); octal && (kind == 'd' || kind == 'f' || kind == 's'))
             meta.mode = static_cast<mode_t>(mode & 07777);
         const Result result = apply(destination, staging, kind, *path, argument, meta);
         if (result == Result::Written && !path->isEmpty()) {

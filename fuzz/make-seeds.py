@@ -68,11 +68,12 @@ for key, (a, b, codec) in names.items():
 
 scripts = {
     'nul-target': b'lup\t..\0x',
-    'chain': b'ddd\nldd/y\t..\nlx\tdd/y/..\nlz\tdd/y\nfz/evil',
+    'chain': b'da/dd\nla/dd/y\t../..\nla/x\tdd/y/..\nfa/x/evil\nlz\ta/dd/y',
     'through-user-link': b'fext/evil\ndext/sub\nlext/l\t.',
     'staged': b'mm1\t../outside\nmm2\tdir/../..\nMdir\t../../x\nMdir2\tsub\ns setuid\t6755\nsplain\t644',
     'modes': b'dlocked\t0\nflocked/x\nfsticky\t1777\ndsgid\t2755\nfsgid/y\t4755',
     'existing': b'fexisting\nlexisting\tx\ndexisting\nfext\nmext\t.',
+    'links-to-entries': b'fa\t755\nhb\ta\ncc\ta\nhd\text/keep\ncx\texisting\ndsub\nhsub/y\t../a\ncz\tsub',
 }
 for key, data in scripts.items():
     write('safe_destination', key, data)
