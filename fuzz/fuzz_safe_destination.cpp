@@ -85,7 +85,7 @@ void checkWritten(int rootFd, char kind, const QByteArrayList& path, const QByte
     struct stat st;
     FUZZ_CHECK(::fstatat(parent, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0, "a written entry is missing: %s",
         path.join('/').constData());
-    if (kind == 'd')
+    if (kind == 'd' || kind == 'M')
         FUZZ_CHECK(S_ISDIR(st.st_mode), "a written folder is no folder");
     else if (kind == 'l' || kind == 'm') // a staged link holds its target up to a NUL
         FUZZ_CHECK(S_ISLNK(st.st_mode)
