@@ -3,6 +3,8 @@
 #include <QMainWindow>
 #include <QUrl>
 
+class MainController;
+
 // The single main window; its content is the home screen. Closing it quits
 // the application. Main thread only.
 class WindowController final : public QMainWindow {
@@ -12,6 +14,8 @@ class WindowController final : public QMainWindow {
 public:
     explicit WindowController(QWidget* parent = nullptr);
     ~WindowController() override;
+
+    MainController* homeScreen() const { return m_homeScreen; }
 
     // Shows the window, restored when minimised, raised and activated.
     void showWindow();
@@ -24,7 +28,7 @@ public:
     void routeDocument(const QUrl& url);
 
 signals:
-    // A document for extraction; the home screen's `showUnzip` takes it.
+    // A document for extraction; connected to the home screen's `showUnzip`.
     void showUnzipRequested(const QUrl& url);
 
 protected:
@@ -33,4 +37,6 @@ protected:
 private:
     // The "Debug" menu with the analytics debug windows, when "ShowDebugMenu" is on.
     void addDebugMenu();
+
+    MainController* m_homeScreen = nullptr;
 };
