@@ -285,13 +285,11 @@ bool MainController::sheetIsUp() const
 
 void MainController::zipClick()
 {
-    TrackManager::TrackPage(kHomePage, QStringLiteral("FileZip"));
     openPanel(true);
 }
 
 void MainController::unzipClizk()
 {
-    TrackManager::TrackPage(kHomePage, QStringLiteral("FileUnZip"));
     openPanel(false);
 }
 
@@ -300,6 +298,8 @@ void MainController::openPanel(bool forZip)
     // One panel at a time; a second press while one is up changes nothing.
     if (m_panelOpen || sheetIsUp())
         return;
+    // Recorded before the panel opens, so also when it is cancelled.
+    TrackManager::TrackPage(kHomePage, forZip ? QStringLiteral("FileZip") : QStringLiteral("FileUnZip"));
     Panels::OpenRequest request;
     request.canChooseFiles = true;
     request.canChooseDirectories = forZip;
