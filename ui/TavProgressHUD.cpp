@@ -29,6 +29,13 @@ constexpr int kIconSize = 40;
 constexpr int kContentMargin = 16;
 constexpr double kCornerRadius = 10.0;
 
+// X servers show see-through windows only under a compositing manager, and
+// black elsewhere; there the panel's corners are cut off with a window shape.
+bool cutsCorners()
+{
+    return QGuiApplication::platformName() == QLatin1String("xcb");
+}
+
 const QString kInfoIcon = QStringLiteral("hud_info");
 const QString kSuccessIcon = QStringLiteral("hud_success");
 const QString kErrorIcon = QStringLiteral("hud_error");
@@ -138,7 +145,15 @@ TavProgressHUD::TavProgressHUD(QWidget* owner)
 {
     setObjectName(QStringLiteral("TavProgressHUD"));
     setAttribute(Qt::WA_ShowWithoutActivating);
-    setAttribute(Qt::WA_TranslucentBackground); // the panel's rounded corners
+    if (cutsCorners()) {
+        // Under the panel's antialiased edge lies its own colour, not black.
+        setAutoFillBackground(true);
+        QPalette palette = this->palette();
+        palette.setColor(QPalette::Window, *hexStr(QStringLiteral("f7f7f7")));
+        setPalette(palette);
+    } else {
+        setAttribute(Qt::WA_TranslucentBackground); // the panel's rounded corners
+    }
     setFocusPolicy(Qt::NoFocus);
     owner->installEventFilter(this);
     if (m_content != owner)
@@ -230,8 +245,7 @@ void TavProgressHUD::layoutPanel()
     const QPoint centre = content->mapToGlobal(content->rect().center());
     setGeometry(centre.x() - panelWidth / 2, centre.y() - panelHeight / 2, panelWidth, panelHeight);
     m_hudView->setGeometry(rect());
-    // Where the window system cannot show see-through corners, they are cut off.
-    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+    if (cutsCorners()) {
         QPainterPath shape;
         shape.addRoundedRect(QRectF(rect()), kCornerRadius, kCornerRadius);
         setMask(QRegion(shape.toFillPolygon().toPolygon()));
