@@ -241,14 +241,14 @@ void MainController::setupUI()
     QPointer<MainController> self(this);
     zipView->setDragComplete([self](const QList<QUrl>& urls) {
         MainController* screen = self.data();
-        if (!screen)
+        if (!screen || screen->sheetIsUp())
             return;
         TrackManager::TrackPage(kHomePage, QStringLiteral("FileZip"));
         screen->showZip(urls);
     });
     unzipView->setDragComplete([self](const QList<QUrl>& urls) {
         MainController* screen = self.data();
-        if (!screen)
+        if (!screen || screen->sheetIsUp())
             return;
         TrackManager::TrackPage(kHomePage, QStringLiteral("FileUnZip"));
         screen->showUnzip(urls.value(0));
