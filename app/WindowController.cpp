@@ -60,7 +60,18 @@ void WindowController::showWindow()
     else
         show();
     raise();
-    activateWindow();
+    // A sheet or modal window up over the window comes forward with it and
+    // takes the activation: raising the window alone would put it over its
+    // sheets where no window manager keeps them on top.
+    QWidget* front = this;
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget* window : windows) {
+        if (window != this && window->isVisible() && window->isModal()) {
+            window->raise();
+            front = window;
+        }
+    }
+    front->activateWindow();
 }
 
 bool WindowController::homeScreenIsKey() const

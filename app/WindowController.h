@@ -17,7 +17,8 @@ public:
 
     MainController* homeScreen() const { return m_homeScreen; }
 
-    // Shows the window, restored when minimised, raised and activated.
+    // Shows the window, restored when minimised, raised and activated; a
+    // sheet or modal window over it is raised too and activated instead.
     void showWindow();
 
     // True while the home screen is what the window shows: the window is on

@@ -112,10 +112,16 @@ private slots:
         const QString document = name.endsWith(u'/') ? (QDir().mkpath(path(name)), path(name)) : write(name, "x");
         if (sheetUp) {
             home()->showZip({ QUrl::fromLocalFile(write(u"item.txt"_s, "x")) });
+            QTRY_COMPARE(QApplication::activeWindow(), home()->zipVc());
+            window()->activateWindow(); // the user went back to the window
             m_log->take();
         }
 
-        m_delegate->openFiles({ document, write(u"second.zip"_s, "x") });
+        // As a later launch hands them over: the window comes forward first,
+        // with its sheet over it.
+        m_delegate->openFilesFromAnotherLaunch({ document, write(u"second.zip"_s, "x") });
+        if (sheetUp)
+            QTRY_COMPARE(QApplication::activeWindow(), home()->zipVc());
         UnzipController* sheet = home()->unzipVc();
         QCOMPARE(sheet->isPresented(), opens);
         if (opens)
