@@ -224,6 +224,8 @@ int SafeDestination::openFolder(const QStringList& path, bool create, Result* re
 
 int SafeDestination::openParent(const QStringList& path, bool create, QByteArray* name, Result* result)
 {
+    if (path.isEmpty())
+        return *result = blocked(QStringLiteral("empty name"), path), -1;
     const int parent = openFolder(path.mid(0, path.size() - 1), create, result);
     if (parent < 0)
         return -1;

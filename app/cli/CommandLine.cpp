@@ -14,13 +14,36 @@ QString CommandLine::usage()
         "--password-stdin  read the password from the first line of standard input.\n");
 }
 
+namespace {
+
+// The first of --help, -h and --version among the options, or none. Names
+// after "--" and the values of -o and --level are not options, so a file
+// called "-h" can still be packed.
+std::optional<CommandLine::Command> requestedInfo(const QStringList& arguments)
+{
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        if (argument == u"--")
+            break;
+        if (argument == u"--help" || argument == u"-h")
+            return CommandLine::Command::Help;
+        if (argument == u"--version")
+            return CommandLine::Command::Version;
+        if (i > 0 && (argument == u"-o" || argument == u"--output" || argument == u"--level"))
+            ++i;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 std::optional<CommandLine> CommandLine::parse(const QStringList& arguments, QString* error)
 {
     CommandLine line;
-    if (arguments.isEmpty() || arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h")))
+    if (arguments.isEmpty())
         return line;
-    if (arguments.contains(QStringLiteral("--version"))) {
-        line.command = Command::Version;
+    if (const std::optional<Command> info = requestedInfo(arguments)) {
+        line.command = *info;
         return line;
     }
 

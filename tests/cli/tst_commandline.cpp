@@ -21,13 +21,13 @@ private slots:
 
         line = CommandLine::parse({QStringLiteral("compress"), QStringLiteral("-o"), QStringLiteral("x.zip"),
                                    QStringLiteral("--level"), QStringLiteral("9"), QStringLiteral("a"),
-                                   QStringLiteral("--"), QStringLiteral("-b")},
+                                   QStringLiteral("--"), QStringLiteral("-b"), QStringLiteral("-h")},
                                   &error);
         QVERIFY(line.has_value());
         QCOMPARE(line->command, CommandLine::Command::Compress);
         QCOMPARE(line->archive, QStringLiteral("x.zip"));
         QCOMPARE(line->level, 9);
-        QCOMPARE(line->items, (QStringList{QStringLiteral("a"), QStringLiteral("-b")}));
+        QCOMPARE(line->items, (QStringList{QStringLiteral("a"), QStringLiteral("-b"), QStringLiteral("-h")}));
         QVERIFY(!line->passwordFromStdin);
 
         line = CommandLine::parse({QStringLiteral("compress"), QStringLiteral("-o"), QStringLiteral("x.zip"),
