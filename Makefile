@@ -1,12 +1,15 @@
 # The README's commands. Each installs what is missing, then builds.
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
+FUZZ_BUILD ?= build-fuzz
+# Seconds each fuzz target runs after its regression inputs.
+FUZZ_SECONDS ?= 30
 GENERATOR ?= Ninja
 JOBS ?= $(shell nproc)
 # A compiler cache, when the machine has one, makes rebuilds of other checkouts cheap.
 LAUNCHER := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-.PHONY: deps configure build run test sanitize bench package screenshots clean
+.PHONY: deps configure build run test sanitize fuzz bench package screenshots clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -28,6 +31,15 @@ sanitize: deps
 	@cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	@cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
 
+# The fuzz targets, built with clang into their own folder, then each run
+# over its regression inputs and for FUZZ_SECONDS (FUZZ_TARGETS: a subset).
+fuzz:
+	@bash scripts/install-fuzz-deps.sh
+	@cmake -S . -B $(FUZZ_BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+		-DZAVRIN_FUZZ=ON $(LAUNCHER) $(CMAKE_ARGS) >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
+	@bash scripts/run-fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
 # A Debian package of the installed files, written into the build folder.
 package: build
 	@cd $(BUILD) && cpack -G DEB
@@ -43,4 +55,4 @@ bench: build
 	@bash bench/run.sh $(BUILD)
 
 clean:
-	@rm -rf $(BUILD) $(SANITIZE_BUILD)
+	@rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD)

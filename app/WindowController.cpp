@@ -1,5 +1,6 @@
 #include "app/WindowController.h"
 
+#include "home/MainController.h"
 #include "platform/Bundle.h"
 #include "platform/Logging.h"
 #include "ui/MMAnalyticsDebugWindowController.h"
@@ -13,19 +14,22 @@
 #include <QMenuBar>
 #include <QWidget>
 
+namespace {
+// Room for both targets side by side in either language.
+constexpr int kWindowWidth = 720;
+constexpr int kWindowHeight = 520;
+} // namespace
+
 WindowController::WindowController(QWidget* parent)
     : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(L(QStringLiteral("Zavrin")));
-    auto* content = new QWidget(this);
-    content->setObjectName(QStringLiteral("contentWidget"));
-    content->setAutoFillBackground(true);
-    QPalette palette = content->palette();
-    palette.setColor(QPalette::Window, Qt::white);
-    content->setPalette(palette);
-    setCentralWidget(content);
-    resize(720, 480);
+    m_homeScreen = new MainController(this);
+    setCentralWidget(m_homeScreen);
+    connect(this, &WindowController::showUnzipRequested, m_homeScreen, &MainController::showUnzip);
+    resize(kWindowWidth, kWindowHeight);
+    setMinimumSize(minimumSizeHint());
     addDebugMenu();
 }
 
@@ -56,7 +60,18 @@ void WindowController::showWindow()
     else
         show();
     raise();
-    activateWindow();
+    // A sheet or modal window up over the window comes forward with it and
+    // takes the activation: raising the window alone would put it over its
+    // sheets where no window manager keeps them on top.
+    QWidget* front = this;
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget* window : windows) {
+        if (window != this && window->isVisible() && window->isModal()) {
+            window->raise();
+            front = window;
+        }
+    }
+    front->activateWindow();
 }
 
 bool WindowController::homeScreenIsKey() const

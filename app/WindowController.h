@@ -3,6 +3,8 @@
 #include <QMainWindow>
 #include <QUrl>
 
+class MainController;
+
 // The single main window; its content is the home screen. Closing it quits
 // the application. Main thread only.
 class WindowController final : public QMainWindow {
@@ -13,7 +15,10 @@ public:
     explicit WindowController(QWidget* parent = nullptr);
     ~WindowController() override;
 
-    // Shows the window, restored when minimised, raised and activated.
+    MainController* homeScreen() const { return m_homeScreen; }
+
+    // Shows the window, restored when minimised, raised and activated; a
+    // sheet or modal window over it is raised too and activated instead.
     void showWindow();
 
     // True while the home screen is what the window shows: the window is on
@@ -24,7 +29,7 @@ public:
     void routeDocument(const QUrl& url);
 
 signals:
-    // A document for extraction; the home screen's `showUnzip` takes it.
+    // A document for extraction; connected to the home screen's `showUnzip`.
     void showUnzipRequested(const QUrl& url);
 
 protected:
@@ -33,4 +38,6 @@ protected:
 private:
     // The "Debug" menu with the analytics debug windows, when "ShowDebugMenu" is on.
     void addDebugMenu();
+
+    MainController* m_homeScreen = nullptr;
 };

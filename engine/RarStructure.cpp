@@ -96,7 +96,11 @@ RarStructure::Ending walkRar5(const Reader& reader, qint64 pos, qint64 end)
             return RarStructure::Ending::Unknown;
         if (*type == kEndHeader)
             return RarStructure::Ending::Complete;
-        pos = headerStart + static_cast<qint64>(*size) + static_cast<qint64>(dataSize);
+        // Sizes are 64-bit and untrusted: compare before adding.
+        const qint64 dataStart = headerStart + static_cast<qint64>(*size);
+        if (dataSize > static_cast<quint64>(end - dataStart))
+            return RarStructure::Ending::Truncated;
+        pos = dataStart + static_cast<qint64>(dataSize);
     }
     // The end block is mandatory in RAR5.
     return RarStructure::Ending::Truncated;
@@ -132,6 +136,8 @@ RarStructure::Ending walkRar4(const Reader& reader, qint64 pos, qint64 end)
                 data |= le(*high, 0, 4) << 32;
             }
         }
+        if (const auto left = static_cast<quint64>(end - pos); size > left || data > left - size)
+            return RarStructure::Ending::Truncated; // the block runs past the end
         pos += static_cast<qint64>(size + data);
     }
     // Archives of old versions end without an end block, exactly after their last block.

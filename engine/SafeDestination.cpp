@@ -245,6 +245,8 @@ int SafeDestination::openFolder(const QStringList& path, bool create, Outcome* r
 
 int SafeDestination::openParent(const QStringList& path, bool create, QByteArray* name, Outcome* result)
 {
+    if (path.isEmpty())
+        return *result = blocked(QStringLiteral("empty name"), path), -1;
     const int parent = openFolder(path.mid(0, path.size() - 1), create, result);
     if (parent < 0)
         return -1;

@@ -64,10 +64,15 @@ bool ZipEntryReader::open(zip_uint64_t index, bool encrypted, const QByteArray& 
     m_wrongPassword = false;
     m_error.clear();
     zip_stat_t stat;
-    if (encrypted && zip_stat_index(m_archive, index, 0, &stat) == 0 && (stat.valid & ZIP_STAT_ENCRYPTION_METHOD)
-        && keyBits(stat.encryption_method) != 0 && (stat.valid & ZIP_STAT_COMP_SIZE)
+    const bool known
+        = encrypted && zip_stat_index(m_archive, index, 0, &stat) == 0 && (stat.valid & ZIP_STAT_ENCRYPTION_METHOD);
+    if (known && keyBits(stat.encryption_method) != 0 && (stat.valid & ZIP_STAT_COMP_SIZE)
         && (stat.comp_method == ZIP_CM_STORE || stat.comp_method == ZIP_CM_DEFLATE))
         return openAes(index, stat, password);
+    // libzip 1.7.3 leaks the reader it set up when it then meets a cipher it
+    // lacks (strong encryption, say), so such entries are refused here.
+    if (known && !zip_encryption_method_supported(stat.encryption_method, 0))
+        return refuse(QStringLiteral("Encryption method not supported"));
 
     m_file = encrypted ? zip_fopen_index_encrypted(m_archive, index, 0, password.constData())
                        : zip_fopen_index(m_archive, index, 0);

@@ -5,6 +5,7 @@
 #include "platform/Bundle.h"
 #include "platform/HUD.h"
 #include "telemetry/TrackManager.h"
+#include "ui/SheetStyle.h"
 #include "ui/Styling.h"
 
 #include <QHBoxLayout>
@@ -40,21 +41,6 @@ QLabel* makeLabel(QWidget* parent, const char* objectName, int pixelSize, bool b
     palette.setColor(QPalette::WindowText, color);
     label->setPalette(palette);
     return label;
-}
-
-// The accent-blue button. A style sheet decides a button's text colour, so
-// the white title and the states are rules added after the layer's own.
-void stylePrimaryButton(QPushButton* button)
-{
-    const QColor blue = *hexStr(QStringLiteral("067DFF"));
-    setBackgroundColor(button, blue);
-    setCornerRadius(button, 4.0);
-    const QString self = u'#' + button->objectName();
-    button->setStyleSheet(button->styleSheet() % QStringLiteral("%1{color:white;border:none;padding:0 16px;}").arg(self)
-        % QStringLiteral("%1:hover{background-color:%2;}").arg(self, blue.lighter(112).name())
-        % QStringLiteral("%1:pressed{background-color:%2;}").arg(self, blue.darker(115).name())
-        % QStringLiteral("%1:focus{border:2px solid rgba(255,255,255,150);}").arg(self)
-        % QStringLiteral("%1:disabled{background-color:rgba(6,125,255,110);}").arg(self));
 }
 
 } // namespace
@@ -139,9 +125,8 @@ void FeedbackVC::buildView()
 
     m_submitBtn = new QPushButton(this);
     m_submitBtn->setObjectName(QStringLiteral("submitButton"));
+    SheetStyle::stylePrimaryButton(m_submitBtn);
     m_submitBtn->setMinimumSize(140, 34);
-    m_submitBtn->setCursor(Qt::PointingHandCursor);
-    stylePrimaryButton(m_submitBtn);
     layout->addWidget(m_submitBtn, 0, Qt::AlignHCenter);
     connect(m_submitBtn, &QPushButton::clicked, this, &FeedbackVC::commitClick);
 }

@@ -92,6 +92,16 @@ QString Bundle::analyticsTrackingId()
     return QStringLiteral(ZAVRIN_ANALYTICS_TRACKING_ID);
 }
 
+QString Bundle::storeHost()
+{
+    return QStringLiteral(ZAVRIN_STORE_HOST);
+}
+
+QString Bundle::storeIdentifier()
+{
+    return QStringLiteral(ZAVRIN_STORE_ID);
+}
+
 QStringList Bundle::preferredLanguages()
 {
     {

@@ -29,6 +29,9 @@ public:
     // `endpointBase` with `path` appended; empty when not configured.
     static QUrl endpointUrl(Endpoint endpoint, const QString& path);
     static QString analyticsTrackingId();
+    // The store listing that the rating action opens; both empty by default.
+    static QString storeHost();
+    static QString storeIdentifier();
 
     // The user's preferred languages, most preferred first (BCP 47 names).
     static QStringList preferredLanguages();

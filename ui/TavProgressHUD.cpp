@@ -7,10 +7,10 @@
 
 #include <QApplication>
 #include <QEvent>
-#include <QGraphicsDropShadowEffect>
 #include <QImage>
 #include <QLabel>
 #include <QPainter>
+#include <QPainterPath>
 #include <QSvgRenderer>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -25,8 +25,16 @@ constexpr int kMaxPanelWidth = 400;
 constexpr int kMinPanelHeight = 120;
 constexpr int kPanelPadding = 24;
 constexpr int kIconSize = 40;
-// Room around the panel for its shadow; part of the toast's input mask.
-constexpr int kShadowMargin = 16;
+// The least room between the panel and the edges of the owner's content.
+constexpr int kContentMargin = 16;
+constexpr double kCornerRadius = 10.0;
+
+// X servers show see-through windows only under a compositing manager, and
+// black elsewhere; there the panel's corners are cut off with a window shape.
+bool cutsCorners()
+{
+    return QGuiApplication::platformName() == QLatin1String("xcb");
+}
 
 const QString kInfoIcon = QStringLiteral("hud_info");
 const QString kSuccessIcon = QStringLiteral("hud_success");
@@ -65,22 +73,23 @@ void TavProgressHUD::showError(const QString& text)
 void TavProgressHUD::present(const QString& iconName, const QString& text)
 {
     create();
-    if (s_current)
-        s_current->setStatus(iconName, text);
+    TavProgressHUD* toast = s_current.data();
+    if (toast)
+        toast->setStatus(iconName, text);
     // The timer removes whatever toast is current when it fires, so an earlier
-    // toast's timer also ends a later one. It ends with the toast's window, so
-    // that closing a window never cuts short a toast shown in another one.
-    QObject* context = s_current ? static_cast<QObject*>(s_current->window()) : qApp;
+    // toast's timer also ends a later one. It ends with the toast's owner, so
+    // that closing a window never cuts short a toast shown over another one.
+    QObject* context = toast ? static_cast<QObject*>(toast->owner()) : qApp;
     QTimer::singleShot(kLifetimeMsecs, context, &TavProgressHUD::dismiss);
 }
 
 void TavProgressHUD::create()
 {
     dismiss();
-    QWidget* content = WindowLookup::contentWidget(WindowLookup::mainWindow());
-    if (!content)
+    QWidget* owner = WindowLookup::mainWindow();
+    if (!owner)
         return;
-    s_current = new TavProgressHUD(content);
+    s_current = new TavProgressHUD(owner);
     s_current->show();
     s_current->raise();
 }
@@ -126,24 +135,40 @@ QPixmap TavProgressHUD::icon(const QString& name, QSize logicalSize, qreal dpr)
     return QPixmap::fromImage(image);
 }
 
-TavProgressHUD::TavProgressHUD(QWidget* content)
-    : QWidget(content)
+TavProgressHUD::TavProgressHUD(QWidget* owner)
+    // A tool tip's window: above the owner's sheets and modal windows on
+    // every desktop (placed relative to the owner where windows cannot place
+    // themselves), never activated, never given a frame.
+    : QWidget(
+        owner, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput)
+    , m_content(WindowLookup::contentWidget(owner))
 {
     setObjectName(QStringLiteral("TavProgressHUD"));
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    if (cutsCorners()) {
+        // Under the panel's antialiased edge lies its own colour, not black.
+        setAutoFillBackground(true);
+        QPalette palette = this->palette();
+        palette.setColor(QPalette::Window, *hexStr(QStringLiteral("f7f7f7")));
+        setPalette(palette);
+    } else {
+        setAttribute(Qt::WA_TranslucentBackground); // the panel's rounded corners
+    }
     setFocusPolicy(Qt::NoFocus);
-    setGeometry(content->rect());
-    content->installEventFilter(this);
+    owner->installEventFilter(this);
+    if (m_content != owner)
+        m_content->installEventFilter(this);
+    // A window shown later (a sheet asking again) would cover the toast.
+    qApp->installEventFilter(this);
 
     m_hudView = new QWidget(this);
     m_hudView->setObjectName(QStringLiteral("hudView"));
     m_hudView->setFocusPolicy(Qt::NoFocus);
     setBackgroundColor(m_hudView, hexStr(QStringLiteral("f7f7f7")));
-    setCornerRadius(m_hudView, 10.0);
-    auto* shadow = new QGraphicsDropShadowEffect(m_hudView);
-    shadow->setBlurRadius(24);
-    shadow->setOffset(0, 3);
-    shadow->setColor(QColor(0, 0, 0, 56));
-    m_hudView->setGraphicsEffect(shadow);
+    setCornerRadius(m_hudView, kCornerRadius);
+    // Over white content or a white sheet the edge carries the panel.
+    setBorderWidth(m_hudView, 1.0);
+    setBorderColor(m_hudView, hexStr(QStringLiteral("DCDDE3")));
 
     m_tagImageView = new QLabel(m_hudView);
     m_tagImageView->setObjectName(QStringLiteral("tagImageView"));
@@ -184,25 +209,47 @@ void TavProgressHUD::setStatus(const QString& iconName, const QString& text)
 
 bool TavProgressHUD::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == parentWidget() && event->type() == QEvent::Resize) {
-        setGeometry(parentWidget()->rect());
-        layoutPanel();
+    const QEvent::Type type = event->type();
+    if (watched == owner() || watched == m_content) {
+        if (type == QEvent::Move || type == QEvent::Resize || type == QEvent::WindowStateChange)
+            layoutPanel();
+        else if (type == QEvent::Hide && watched == owner() && s_current == this)
+            dismiss();
+    } else if (watched != this && (type == QEvent::Show || type == QEvent::WindowActivate) && watched->isWidgetType()
+        && static_cast<QWidget*>(watched)->isWindow()) {
+        raiseLater();
     }
     return QWidget::eventFilter(watched, event);
 }
 
+void TavProgressHUD::raiseLater()
+{
+    // After the window manager has placed the other window.
+    QTimer::singleShot(0, this, [this] {
+        if (isVisible())
+            raise();
+    });
+}
+
 void TavProgressHUD::layoutPanel()
 {
+    const QWidget* content = m_content.data();
+    if (!content)
+        return;
     // One line wide enough for the message, between the minimum and the
     // maximum width and never wider than the content; longer messages wrap.
     const int textWidth = m_titleLabel->fontMetrics().horizontalAdvance(m_titleLabel->text());
-    const int available = std::max(120, std::min(kMaxPanelWidth, width() - 2 * kShadowMargin));
+    const int available = std::max(120, std::min(kMaxPanelWidth, content->width() - 2 * kContentMargin));
     const int panelWidth = std::min(std::max(kMinPanelWidth, textWidth + 2 * kPanelPadding + 4), available);
     const int panelHeight = std::max(kMinPanelHeight, m_hudView->layout()->totalHeightForWidth(panelWidth));
-    const QRect panel((width() - panelWidth) / 2, (height() - panelHeight) / 2, panelWidth, panelHeight);
-    m_hudView->setGeometry(panel);
-    // Only the panel takes the mouse; elsewhere clicks reach the content below.
-    setMask(QRegion(panel.adjusted(-kShadowMargin, -kShadowMargin, kShadowMargin, kShadowMargin)));
+    const QPoint centre = content->mapToGlobal(content->rect().center());
+    setGeometry(centre.x() - panelWidth / 2, centre.y() - panelHeight / 2, panelWidth, panelHeight);
+    m_hudView->setGeometry(rect());
+    if (cutsCorners()) {
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(rect()), kCornerRadius, kCornerRadius);
+        setMask(QRegion(shape.toFillPolygon().toPolygon()));
+    }
 }
 
 void HudToastPresenter::route(const QString& iconName, const QString& text)

@@ -6,10 +6,12 @@
 class QLabel;
 class ToastPresenter;
 
-// The toast: a short status message with an icon, drawn in a panel centred
-// over the content of the main window, removed after 1.5 seconds. At most one
-// toast exists at a time. The toast never takes the focus, and clicks outside
-// its panel reach the widgets under it.
+// The toast: a short status message with an icon, in a small frameless
+// window of its own centred over the content of the window the user works in
+// (its owner), removed after 1.5 seconds. Being a window, it shows above the
+// owner's sheets and modal windows, which would hide a toast drawn inside the
+// owner; it follows the owner's moves and goes with it. At most one toast
+// exists at a time. It never takes the focus, and clicks pass through it.
 class TavProgressHUD final : public QWidget {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TavProgressHUD)
@@ -23,8 +25,8 @@ public:
     static void showError(const QString& text);
 
     // Main thread only. `create` replaces the current toast by a fresh one
-    // covering the content of `WindowLookup::mainWindow()`; with no window
-    // there is no toast afterwards. `dismiss` removes the current toast, if any.
+    // owned by `WindowLookup::mainWindow()`; with no window there is no toast
+    // afterwards. `dismiss` removes the current toast, if any.
     static void create();
     static void dismiss();
     static TavProgressHUD* current();
@@ -41,6 +43,8 @@ public:
 
     ~TavProgressHUD() override;
 
+    // The window the toast belongs to and is centred over.
+    QWidget* owner() const { return parentWidget(); }
     QWidget* hudView() const { return m_hudView; }
     QLabel* titleLabel() const { return m_titleLabel; }
     QLabel* tagImageView() const { return m_tagImageView; }
@@ -49,10 +53,14 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    explicit TavProgressHUD(QWidget* content);
+    explicit TavProgressHUD(QWidget* owner);
 
     void setStatus(const QString& iconName, const QString& text);
+    // Sizes the panel to its text and centres the toast over the owner's content.
     void layoutPanel();
+    void raiseLater();
+
+    QPointer<QWidget> m_content;
 
     QWidget* m_hudView = nullptr;
     QLabel* m_titleLabel = nullptr;

@@ -1,5 +1,7 @@
 #include "app/cli/CommandLine.h"
 
+#include <optional>
+
 QString CommandLine::usage()
 {
     return QStringLiteral(
@@ -21,16 +23,35 @@ Outcome usageError(const QString& message)
     return { .status = Outcome::Status::Usage, .message = message };
 }
 
+// The first of --help, -h and --version among the options, or none. Names
+// after "--" and the values of -o and --level are not options, so a file
+// called "-h" can still be packed.
+std::optional<CommandLine::Command> requestedInfo(const QStringList& arguments)
+{
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        if (argument == u"--")
+            break;
+        if (argument == u"--help" || argument == u"-h")
+            return CommandLine::Command::Help;
+        if (argument == u"--version")
+            return CommandLine::Command::Version;
+        if (i > 0 && (argument == u"-o" || argument == u"--output" || argument == u"--level"))
+            ++i;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 Outcome CommandLine::parse(const QStringList& arguments, CommandLine* parsed)
 {
     CommandLine& line = *parsed;
     line = CommandLine();
-    if (arguments.isEmpty() || arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h")))
+    if (arguments.isEmpty())
         return {};
-    if (arguments.contains(QStringLiteral("--version"))) {
-        line.command = Command::Version;
+    if (const std::optional<Command> info = requestedInfo(arguments)) {
+        line.command = *info;
         return {};
     }
 

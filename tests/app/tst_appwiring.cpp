@@ -29,7 +29,7 @@ private slots:
 
             HUD::showSuccessWithStatus(QStringLiteral("done"));
             QTRY_VERIFY(TavProgressHUD::current());
-            QCOMPARE(TavProgressHUD::current()->window(), window);
+            QCOMPARE(TavProgressHUD::current()->owner(), window);
         }
         // The delegate takes its services with it; toasts then only log.
         QVERIFY(!TavProgressHUD::current());

@@ -21,13 +21,13 @@ private slots:
 
         QVERIFY(CommandLine::parse(
             { QStringLiteral("compress"), QStringLiteral("-o"), QStringLiteral("x.zip"), QStringLiteral("--level"),
-                QStringLiteral("9"), QStringLiteral("a"), QStringLiteral("--"), QStringLiteral("-b") },
+                QStringLiteral("9"), QStringLiteral("a"), QStringLiteral("--"), QStringLiteral("-b"), QStringLiteral("-h") },
             &line)
                     .ok());
         QCOMPARE(line.command, CommandLine::Command::Compress);
         QCOMPARE(line.archive, QStringLiteral("x.zip"));
         QCOMPARE(line.level, 9);
-        QCOMPARE(line.items, (QStringList { QStringLiteral("a"), QStringLiteral("-b") }));
+        QCOMPARE(line.items, (QStringList { QStringLiteral("a"), QStringLiteral("-b"), QStringLiteral("-h") }));
         QVERIFY(!line.passwordFromStdin);
 
         QVERIFY(CommandLine::parse(

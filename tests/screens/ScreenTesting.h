@@ -33,8 +33,9 @@ public:
     RecordingWorkspace() { Workspace::setShared(this); }
     ~RecordingWorkspace() override { Workspace::setShared(nullptr); }
     void openInFileManager(const QString& path) override { opened.append(path); }
-    void openUrl(const QUrl&) override { }
+    void openUrl(const QUrl& url) override { urls.append(url); }
     QStringList opened;
+    QList<QUrl> urls;
 };
 
 // The analytics client keeps every hit in order; a batch sent to a loopback

@@ -1,6 +1,7 @@
 // Pictures every registered screen in the language of LANGUAGE/LANG and at
 // the scale of QT_SCALE_FACTOR, as <folder>/<name>-<language>@<scale>x.png.
-// Run it with QT_QPA_PLATFORM=offscreen; `make screenshots` runs it in each
+// Run it with QT_QPA_PLATFORM=offscreen, where the windows over a window are
+// drawn onto its picture, or under an X server; `make screenshots` runs it in each
 // language and scale.
 #include "platform/Bundle.h"
 #include "tools/screenshots/Shots.h"
@@ -8,9 +9,12 @@
 #include <QApplication>
 #include <QDir>
 #include <QMainWindow>
+#include <QPainter>
 #include <QPixmap>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWindow>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -21,6 +25,32 @@ std::map<std::string, Shots::Render>& registry()
 {
     static std::map<std::string, Shots::Render> shots;
     return shots;
+}
+
+// The window with the windows over it that belong to it (its sheets and
+// toasts), each where it stands, in the order they were made.
+QPixmap picture(QWidget* shown)
+{
+    // On a real window system (run under Xvfb, say) the screen itself is
+    // pictured where the window stands, stacked as the window system stacks it.
+    if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
+        const QRect area = shown->frameGeometry();
+        return shown->screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+    }
+    QPixmap pixmap = shown->grab();
+    if (shown->windowType() != Qt::Window)
+        return pixmap;
+    QPainter painter(&pixmap);
+    const QWidgetList widgets = QApplication::topLevelWidgets();
+    for (const QWindow* window : QGuiApplication::topLevelWindows()) {
+        for (QWidget* over : widgets) {
+            if (over->windowHandle() != window || over == shown || !over->isVisible() || !over->parentWidget()
+                || over->parentWidget()->window() != shown)
+                continue;
+            painter.drawPixmap(over->geometry().topLeft() - shown->geometry().topLeft(), over->grab());
+        }
+    }
+    return pixmap;
 }
 
 } // namespace
@@ -62,10 +92,10 @@ int main(int argc, char* argv[])
     int failures = 0;
     for (const auto& [name, render] : registry()) {
         QWidget* shown = render(&window);
-        // Let layouts and style sheets settle before the picture.
-        QTest::qWait(50);
+        // Let layouts and style sheets settle, and windows be mapped, before the picture.
+        QTest::qWait(QGuiApplication::platformName() == QLatin1String("offscreen") ? 50 : 400);
         const QString path = folder.filePath(QString::fromStdString(name) + suffix);
-        if (!shown || !shown->grab().save(path)) {
+        if (!shown || !picture(shown).save(path)) {
             std::fprintf(stderr, "could not picture %s\n", name.c_str());
             ++failures;
         } else {

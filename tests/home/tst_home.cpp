@@ -1,0 +1,278 @@
+#include "app/AppDelegate.h"
+#include "app/WindowController.h"
+#include "feedback/FeedbackVC.h"
+#include "home/DragView.h"
+#include "home/MainController.h"
+#include "platform/Bundle.h"
+#include "screens/ProgressController.h"
+#include "screens/UnzipController.h"
+#include "screens/ZipController.h"
+#include "tests/screens/ScreenTesting.h"
+#include "tests/support/RecordingToasts.h"
+#include "tests/support/ScriptedPanels.h"
+#include "tests/support/TestMain.h"
+#include "tests/support/ZipInspection.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+using namespace Qt::StringLiterals;
+
+// The home window as the application runs it: the delegate's window, the
+// real engine, panels answered from a script.
+class HomeTest final : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TrackLog> m_log;
+    std::unique_ptr<AppDelegate> m_delegate;
+    std::unique_ptr<ScriptedPanels> m_panels;
+    std::unique_ptr<RecordingToasts> m_toasts;
+    std::unique_ptr<RecordingWorkspace> m_workspace;
+    std::unique_ptr<QTemporaryDir> m_dir;
+
+    WindowController* window() const { return m_delegate->windowController(); }
+    MainController* home() const { return window()->homeScreen(); }
+    QPushButton* button(const char* name) const { return outlet<QPushButton>(home(), name); }
+    QString path(const QString& name) const { return m_dir->filePath(name); }
+    QString write(const QString& name, const QByteArray& content)
+    {
+        return ZipInspection::writeFile(path(name), content) ? path(name) : QString();
+    }
+    // A zip made by the zip program, holding "a.txt" and "sub/b.txt".
+    QString archive(const QString& name)
+    {
+        write(u"src/a.txt"_s, "alpha\n");
+        write(u"src/sub/b.txt"_s, QByteArray(300000, 'b'));
+        QProcess zip;
+        zip.setWorkingDirectory(path(u"src"_s));
+        zip.start(u"zip"_s, { u"-qr"_s, path(name), u"."_s });
+        return zip.waitForFinished() && zip.exitCode() == 0 ? path(name) : QString();
+    }
+    // Sends a drag and its drop to `target`, as the window system does.
+    static void drop(QWidget* target, const QList<QUrl>& urls)
+    {
+        QMimeData data;
+        data.setUrls(urls);
+        const QPoint at = target->rect().center();
+        QDragEnterEvent enter(at, Qt::CopyAction | Qt::LinkAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &enter);
+        QDropEvent dropped(at, Qt::CopyAction | Qt::LinkAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &dropped);
+    }
+
+private slots:
+    void initTestCase() { m_log = std::make_unique<TrackLog>(); }
+    void cleanupTestCase() { m_log.reset(); }
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_delegate = std::make_unique<AppDelegate>();
+        m_panels = std::make_unique<ScriptedPanels>();
+        m_toasts = std::make_unique<RecordingToasts>();
+        m_workspace = std::make_unique<RecordingWorkspace>();
+        window()->showWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window()));
+        m_log->take();
+    }
+    void cleanup()
+    {
+        m_workspace.reset();
+        m_toasts.reset();
+        m_panels.reset();
+        m_delegate.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    // Documents from the file manager: the extension decides, in any case,
+    // and only the home screen with nothing over it takes them.
+    void documentsOpenTheExtractionSheet_data()
+    {
+        QTest::addColumn<QString>("name"); // under the temporary folder; a trailing "/" makes a folder
+        QTest::addColumn<bool>("sheetUp");
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("zip") << u"a.zip"_s << false << true;
+        QTest::newRow("ZIP in capitals") << u"a.ZIP"_s << false << true;
+        QTest::newRow("Rar") << u"a.Rar"_s << false << true;
+        QTest::newRow("7z") << u"a.7z"_s << false << true;
+        QTest::newRow("folder named like an archive") << u"b.zip/"_s << false << true;
+        QTest::newRow("text file") << u"notes.txt"_s << false << false;
+        QTest::newRow("tar.gz") << u"a.tar.gz"_s << false << false;
+        QTest::newRow("no extension") << u"README"_s << false << false;
+        QTest::newRow("archive while a sheet is up") << u"a.zip"_s << true << false;
+    }
+    void documentsOpenTheExtractionSheet()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, sheetUp);
+        QFETCH(bool, opens);
+        const QString document = name.endsWith(u'/') ? (QDir().mkpath(path(name)), path(name)) : write(name, "x");
+        if (sheetUp) {
+            home()->showZip({ QUrl::fromLocalFile(write(u"item.txt"_s, "x")) });
+            QTRY_COMPARE(QApplication::activeWindow(), home()->zipVc());
+            window()->activateWindow(); // the user went back to the window
+            m_log->take();
+        }
+
+        // As a later launch hands them over: the window comes forward first,
+        // with its sheet over it.
+        m_delegate->openFilesFromAnotherLaunch({ document, write(u"second.zip"_s, "x") });
+        if (sheetUp)
+            QTRY_COMPARE(QApplication::activeWindow(), home()->zipVc());
+        UnzipController* sheet = home()->unzipVc();
+        QCOMPARE(sheet->isPresented(), opens);
+        if (opens)
+            QCOMPARE(QDir::cleanPath(sheet->fileUrl().toLocalFile()), QDir::cleanPath(document));
+        const bool toast = !opens && !sheetUp;
+        QTest::qWait(20); // toasts are queued
+        QCOMPARE(m_toasts->count(RecordingToasts::Kind::Info, L(u"不支持的文件格式"_s)), toast ? 1 : 0);
+        QCOMPARE(m_toasts->toasts.size(), toast ? 1 : 0);
+        // A routed document records its step only, never a page event.
+        QCOMPARE(m_log->take(), opens ? QStringList { u"Complete_Unzip/unzip_start/1"_s } : QStringList());
+    }
+
+    void documentIsExtractedThroughBothSheets()
+    {
+        const QString zip = archive(u"pack.zip"_s);
+        const QString out = path(u"out"_s);
+        QVERIFY(QDir().mkpath(out));
+        m_delegate->openFiles({ zip });
+        UnzipController* setup = home()->unzipVc();
+        QVERIFY(setup->isPresented());
+        outlet<QLineEdit>(setup, "pathTf")->setText(out);
+        outlet<QPushButton>(setup, "unzipBtn")->click();
+        ProgressController* progress = home()->progressVc();
+        QVERIFY(!setup->isPresented() && progress->isPresented());
+        QVERIFY(!progress->model()->isZip());
+
+        QTRY_VERIFY_WITH_TIMEOUT(!progress->isPresented(), 20000);
+        QFile a(out + u"/a.txt"_s);
+        QVERIFY(a.open(QIODevice::ReadOnly));
+        QCOMPARE(a.readAll(), QByteArray("alpha\n"));
+        QCOMPARE(QFileInfo(out + u"/sub/b.txt"_s).size(), 300000);
+        QCOMPARE(m_workspace->opened, QStringList { out });
+    }
+
+    // Three files dropped on the compress target become one archive.
+    void dropOnCompressTargetMakesOneArchive()
+    {
+        QList<QUrl> items;
+        for (const QString& name : { u"c.txt"_s, u"a.txt"_s, u"b.txt"_s })
+            items.append(QUrl::fromLocalFile(write(u"in/"_s + name, name.toUtf8())));
+        drop(outlet<QWidget>(home(), "zipLab"), items); // on the caption inside the target
+        ZipController* setup = home()->zipVc();
+        QVERIFY(setup->isPresented());
+        QCOMPARE(setup->fileUrls(), items);
+        QCOMPARE(m_log->take(), (QStringList { u"VC_Home/FileZip"_s, u"Complete_Zip/zip_start/1"_s }));
+
+        const QString target = path(u"three.zip"_s);
+        m_panels->queueSave(target);
+        outlet<QPushButton>(setup, "zipBtn")->click();
+        ProgressController* progress = home()->progressVc();
+        QTRY_VERIFY(progress->isPresented());
+        QVERIFY(progress->model()->isZip());
+        QTRY_VERIFY_WITH_TIMEOUT(!progress->isPresented(), 20000);
+        const QMap<QString, QJsonObject> entries = ZipInspection::entries(target);
+        QCOMPARE(entries.keys(), (QStringList { u"a.txt"_s, u"b.txt"_s, u"c.txt"_s }));
+        for (const QString& name : entries.keys())
+            QCOMPARE(ZipInspection::data(entries[name]), name.toUtf8());
+
+        // The next job reuses the sheet with its own items.
+        drop(outlet<QWidget>(home(), "zipView"), items.mid(1));
+        QCOMPARE(home()->zipVc(), setup);
+        QCOMPARE(setup->fileUrls(), items.mid(1));
+    }
+
+    // The targets by mouse and keyboard: the page event comes with the press,
+    // the step only with a picked item.
+    void targetsOpenTheirPanels_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("pick");
+        QTest::addColumn<bool>("zip");
+        QTest::newRow("compress click, cancelled") << u"click zipBtn"_s << false << true;
+        QTest::newRow("extract click") << u"click unzipBtn"_s << true << false;
+        QTest::newRow("Tab to extract, Enter") << u"tab"_s << true << false;
+        QTest::newRow("compress, Space") << u"space"_s << true << true;
+        QTest::newRow("Ctrl+O") << u"ctrl+o"_s << true << false;
+    }
+    void targetsOpenTheirPanels()
+    {
+        QFETCH(QString, how);
+        QFETCH(bool, pick);
+        QFETCH(bool, zip);
+        const QStringList picked { write(u"p.zip"_s, "x"), write(u"q.txt"_s, "y") };
+        if (pick)
+            m_panels->queueOpen(zip ? picked : picked.mid(0, 1));
+        if (how.startsWith(u"click"_s)) {
+            button(how.mid(6).toLatin1().constData())->click();
+            button(how.mid(6).toLatin1().constData())->click(); // a second press while the panel is up
+        } else if (how == u"tab"_s) {
+            button("zipBtn")->setFocus();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), button("unzipBtn"));
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        } else if (how == u"space"_s) {
+            button("zipBtn")->setFocus();
+            QTest::keyClick(button("zipBtn"), Qt::Key_Space);
+        } else {
+            QTest::keyClick(window(), Qt::Key_O, Qt::ControlModifier);
+        }
+
+        QCOMPARE(m_panels->openRequests.size(), 1);
+        const Panels::OpenRequest request = m_panels->openRequests.first();
+        QCOMPARE(request.canChooseDirectories, zip);
+        QCOMPARE(request.allowsMultipleSelection, zip);
+        QCOMPARE(request.allowedExtensions, zip ? QStringList() : (QStringList { u"zip"_s, u"rar"_s, u"7z"_s }));
+        QTRY_COMPARE(home()->zipVc()->isPresented() || home()->unzipVc()->isPresented(), pick);
+        const QString page = zip ? u"VC_Home/FileZip"_s : u"VC_Home/FileUnZip"_s;
+        const QString step = zip ? u"Complete_Zip/zip_start/1"_s : u"Complete_Unzip/unzip_start/1"_s;
+        QCOMPARE(m_log->take(), (pick ? QStringList { page, step } : QStringList { page }));
+        if (pick && zip)
+            QCOMPARE(home()->zipVc()->fileUrls().size(), 2);
+    }
+
+    // Feedback opens its form over the window. With no store listing built
+    // in, the rating action opens nothing; its button is never shown and
+    // takes no room.
+    void bottomButtons()
+    {
+        outlet<QAbstractButton>(home(), "feedbackBtn")->click();
+        auto* form = qobject_cast<FeedbackVC*>(QApplication::activeModalWidget());
+        QVERIFY(form);
+        QVERIFY(form->isVisible() && !window()->homeScreenIsKey());
+        form->close();
+
+        auto* rate = outlet<QAbstractButton>(home(), "rateBtn");
+        QVERIFY(!rate->isVisible());
+        QCOMPARE(rate->width(), 0);
+        QVERIFY(Bundle::storeIdentifier().isEmpty());
+        home()->rateClick();
+        QVERIFY(m_workspace->urls.isEmpty());
+    }
+
+    void writeReviewUrl_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QString>("url"); // empty: none
+        QTest::newRow("listing") << u"store.example"_s << u"1234567"_s
+                                 << u"itms-apps://store.example/cn/app/id1234567?mt=8&action=write-review"_s;
+        QTest::newRow("no identifier") << u"store.example"_s << QString() << QString();
+        QTest::newRow("no host") << QString() << u"1234567"_s << QString();
+        QTest::newRow("not a number") << u"store.example"_s << u"12?x=1"_s << QString();
+        QTest::newRow("a path") << u"store.example"_s << u"1/../2"_s << QString();
+    }
+    void writeReviewUrl()
+    {
+        QFETCH(QString, host);
+        QFETCH(QString, id);
+        QFETCH(QString, url);
+        QCOMPARE(MainController::writeReviewUrl(host, id).toString(), url);
+    }
+};
+
+ZAVRIN_TEST(HomeTest)
+#include "tst_home.moc"
