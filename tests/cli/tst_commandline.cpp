@@ -19,9 +19,9 @@ private slots:
         QCOMPARE(line.outputFolder, QStringLiteral("out"));
         QVERIFY(line.passwordFromStdin);
 
-        QVERIFY(CommandLine::parse(
-            { QStringLiteral("compress"), QStringLiteral("-o"), QStringLiteral("x.zip"), QStringLiteral("--level"),
-                QStringLiteral("9"), QStringLiteral("a"), QStringLiteral("--"), QStringLiteral("-b"), QStringLiteral("-h") },
+        QVERIFY(CommandLine::parse({ QStringLiteral("compress"), QStringLiteral("-o"), QStringLiteral("x.zip"),
+                                       QStringLiteral("--level"), QStringLiteral("9"), QStringLiteral("a"),
+                                       QStringLiteral("--"), QStringLiteral("-b"), QStringLiteral("-h") },
             &line)
                     .ok());
         QCOMPARE(line.command, CommandLine::Command::Compress);
