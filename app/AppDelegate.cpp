@@ -2,8 +2,11 @@
 
 #include "app/TelemetrySetup.h"
 #include "app/WindowController.h"
+#include "engine/JobStop.h"
 #include "platform/HUD.h"
+#include "platform/Interrupts.h"
 #include "platform/Logging.h"
+#include "platform/MainQueue.h"
 #include "telemetry/TrackManager.h"
 #include "ui/TavProgressHUD.h"
 
@@ -13,6 +16,13 @@
 #include <QIcon>
 #include <QKeyEvent>
 #include <QUrl>
+#include <cstdlib>
+
+namespace {
+
+constexpr int kStopWaitMs = 30000;
+
+} // namespace
 
 AppDelegate::AppDelegate(QObject* parent)
     : QObject(parent)
@@ -23,6 +33,7 @@ AppDelegate::AppDelegate(QObject* parent)
     TavProgressHUD::installAsPresenter();
     m_windowController = new WindowController;
     qApp->installEventFilter(this);
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &AppDelegate::applicationWillTerminate);
 }
 
 AppDelegate::~AppDelegate()
@@ -40,6 +51,30 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList& documents)
     TrackManager::TrackLaunch();
     if (!documents.isEmpty())
         openFiles(documents);
+}
+
+void AppDelegate::quitOnSignals()
+{
+    // The handler runs on the signal thread; before the application exists
+    // there is nothing to clean up.
+    Interrupts::install([](int signal) {
+        if (QCoreApplication* application = QCoreApplication::instance())
+            QMetaObject::invokeMethod(application, &QCoreApplication::quit, Qt::QueuedConnection);
+        else
+            std::_Exit(128 + signal);
+    });
+}
+
+void AppDelegate::applicationWillTerminate()
+{
+    // Jobs end by themselves once asked; what they queue for the main
+    // thread meanwhile is never run, as the event loop is over.
+    JobStop::stopAll();
+    if (!WorkerPool::waitForDone(kStopWaitMs)) {
+        // Never expected; leaving at once beats destroying what workers use.
+        qCCritical(lcApp, "jobs did not stop within %d ms; leaving without cleaning up", kStopWaitMs);
+        std::_Exit(1);
+    }
 }
 
 bool AppDelegate::openFile(const QString& path)

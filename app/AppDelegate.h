@@ -21,6 +21,16 @@ public:
     // Shows the main window and runs the launch steps; `documents` are
     // paths given on the command line or by the file manager.
     void applicationDidFinishLaunching(const QStringList& documents);
+    // SIGTERM (a logout, a shutdown), SIGINT and SIGHUP quit the
+    // application as closing the window does, so that running jobs clean up
+    // after themselves. Call first thing in main, before any thread exists;
+    // end main with Interrupts::disarm() and Interrupts::exitStatus().
+    static void quitOnSignals();
+    // The application is quitting (connected to aboutToQuit): every running
+    // job is asked to stop and waited for, so that none leaves a temporary
+    // or a partial file behind and none posts to what exit destroys. The
+    // window is already gone; a stop takes well under a second.
+    void applicationWillTerminate();
     // Routes one file to extraction, when the home screen is up; true in any case.
     bool openFile(const QString& path);
     // Routes the first file of `paths`; the others are not used.

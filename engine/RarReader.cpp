@@ -1,7 +1,8 @@
 #include "engine/RarReader.h"
 
+#include "engine/EntrySink.h"
+#include "engine/JobStop.h"
 #include "engine/RarStructure.h"
-#include "engine/SafeDestination.h"
 #include "platform/Logging.h"
 
 #include <QFile>
@@ -69,6 +70,7 @@ struct Session {
     const std::optional<QString>* password = nullptr;
     PendingFile* out = nullptr;
     bool writeFailed = false;
+    int writeError = 0;
     quint64 written = 0; // bytes of the current entry
     quint64 decoded = 0;
     quint64 total = 0;
@@ -96,10 +98,13 @@ int CALLBACK onRarEvent(UINT message, LPARAM userData, LPARAM p1, LPARAM p2)
         return 1;
     }
     case UCM_PROCESSDATA: {
+        if (JobStop::requested())
+            return -1; // ends the entry at once; the job is cancelled
         const auto* data = reinterpret_cast<const char*>(p1);
         const auto size = static_cast<qint64>(p2);
         if (session->out && !session->out->write(data, size)) {
             session->writeFailed = true;
+            session->writeError = errno;
             return -1;
         }
         session->written += static_cast<quint64>(size);
@@ -267,7 +272,6 @@ void RarReader::list()
         return;
     }
     m_headersEncrypted = archive->flags() & ROADF_ENCHEADERS;
-    m_solid = archive->flags() & ROADF_SOLID;
     RARHeaderDataEx header;
     int code = ERAR_SUCCESS;
     while ((code = archive->next(header)) == ERAR_SUCCESS) {
@@ -275,7 +279,6 @@ void RarReader::list()
         entry.name = QString::fromWCharArray(header.FileNameW);
         entry.size = static_cast<quint64>(header.UnpSizeHigh) << 32 | header.UnpSize;
         entry.encrypted = header.Flags & RHDF_ENCRYPTED;
-        entry.link = header.RedirType != 0 || (header.HostOS == kHostUnix && S_ISLNK(header.FileAttr));
         m_dataEncrypted = m_dataEncrypted || entry.encrypted;
         m_entries.push_back(std::move(entry));
         if ((code = RARProcessFile(archive->handle(), RAR_SKIP, nullptr, nullptr)) != ERAR_SUCCESS)
@@ -289,83 +292,43 @@ void RarReader::list()
     }
 }
 
-bool RarReader::validatePassword(bool thorough) const
+Outcome RarReader::extractTo(const QString& folder, const ExtractProgress& progress) const
 {
-    if (!isPasswordProtected())
-        return true;
-    if (!m_open)
-        return false;
-    if (!thorough || !m_dataEncrypted)
-        return true;
-
-    qsizetype probe = -1;
-    for (qsizetype i = 0; i < static_cast<qsizetype>(m_entries.size()); ++i) {
-        const Entry& entry = m_entries[static_cast<size_t>(i)];
-        if (!entry.encrypted || entry.link)
-            continue;
-        if (probe < 0) {
-            probe = i;
-            if (m_solid)
-                break;
-            continue;
-        }
-        const Entry& best = m_entries[static_cast<size_t>(probe)];
-        if ((entry.size > 0 && best.size == 0) || (entry.size > 0 && entry.size < best.size))
-            probe = i;
+    if (!m_open) {
+        return { .status = m_listResult == ERAR_BAD_PASSWORD ? Outcome::Status::WrongPassword : Outcome::Status::Failed,
+            .message = QStringLiteral("cannot read the archive: ") + m_error };
     }
-    if (probe < 0)
-        return true; // only links are encrypted: nothing to decode
-
-    Session session;
-    session.password = &m_password;
-    Archive archive(m_path, RAR_OM_EXTRACT, &session);
-    if (!archive.handle())
-        return false;
-    RARHeaderDataEx header;
-    for (qsizetype i = 0; archive.next(header) == ERAR_SUCCESS; ++i) {
-        if (i == probe)
-            return RARProcessFile(archive.handle(), RAR_TEST, nullptr, nullptr) == ERAR_SUCCESS;
-        if (RARProcessFile(archive.handle(), RAR_SKIP, nullptr, nullptr) != ERAR_SUCCESS)
-            return false;
-    }
-    return false;
-}
-
-ExtractResult RarReader::extractTo(const QString& folder, const ExtractProgress& progress) const
-{
-    if (!m_open)
-        return {false, m_listResult == ERAR_BAD_PASSWORD, QStringLiteral("cannot read the archive: ") + m_error};
+    EntrySink sink(folder, lcEngineRar);
     quint64 total = 0;
     for (const Entry& entry : m_entries) {
-        if (!SafeDestination::splitEntryName(entry.name))
-            return {false, false, QStringLiteral("refused: unsafe entry name ") + entry.name};
+        if (!sink.admit(entry.name))
+            return sink.finish();
         total += entry.size;
     }
-    SafeDestination destination(folder);
-    if (!destination.isOpen())
-        return {false, false, destination.errorString()};
+    if (!sink.open())
+        return sink.finish();
 
     Session session;
     session.password = &m_password;
     session.total = total;
     session.progress = &progress;
     Archive archive(m_path, RAR_OM_EXTRACT, &session);
-    if (!archive.handle())
-        return {false, false, QStringLiteral("cannot open the archive: ") + rarError(archive.openResult())};
-
-    ExtractResult result{true, false, {}};
-    auto fail = [&result](const QString& message, bool wrongPassword = false) {
-        qCWarning(lcEngineRar, "%s", qUtf8Printable(message));
-        if (result.ok)
-            result = {false, wrongPassword, message};
-    };
+    if (!archive.handle()) {
+        sink.fail(QStringLiteral("cannot open the archive: ") + rarError(archive.openResult()));
+        return sink.finish();
+    }
     auto process = [&](int operation) { return RARProcessFile(archive.handle(), operation, nullptr, nullptr); };
 
-    using Result = SafeDestination::Result;
+    // The password is confirmed by the extraction itself: the first
+    // encrypted file that decodes with a matching checksum proves it. A
+    // refused password, or (RAR4 shows no other sign) damaged data of every
+    // encrypted file tried, ends the job with nothing of it left.
+    bool passwordConfirmed = false;
+    bool passwordInDoubt = false;
     QSet<QString> written; // regular files this job placed, for hard links and copies
     RARHeaderDataEx header;
     int code = ERAR_SUCCESS;
-    while ((code = archive.next(header)) == ERAR_SUCCESS) {
+    while (!sink.stopRequested() && (code = archive.next(header)) == ERAR_SUCCESS) {
         const QString name = QString::fromWCharArray(header.FileNameW);
         const QStringList path = SafeDestination::splitEntryName(name).value_or(QStringList());
         const QString key = path.join(u'/');
@@ -383,13 +346,12 @@ ExtractResult RarReader::extractTo(const QString& folder, const ExtractProgress&
 
         if (header.Flags & RHDF_SPLITBEFORE) {
             // Its beginning lies in a volume that was not read.
-            fail(name + QStringLiteral(": begins in an earlier volume"));
+            sink.fail(name + QStringLiteral(": begins in an earlier volume"));
             processed = process(RAR_SKIP);
         } else if (path.isEmpty()) {
             processed = process(RAR_SKIP);
         } else if (header.Flags & RHDF_DIRECTORY) {
-            if (destination.makeDirectory(path, meta) == Result::Failed)
-                fail(destination.errorString());
+            sink.folder(path, meta);
             processed = process(RAR_SKIP);
         } else if (redirect == kRedirHardLink || redirect == kRedirFileCopy) {
             // Both name an entry stored earlier; only a file this job placed
@@ -398,16 +360,12 @@ ExtractResult RarReader::extractTo(const QString& folder, const ExtractProgress&
             const QString targetName = QString::fromWCharArray(header.RedirName);
             const std::optional<QStringList> target = SafeDestination::splitEntryName(targetName);
             if (processed == ERAR_SUCCESS && (!target || !written.contains(target->join(u'/')))) {
-                if (destination.isTaken(path))
+                if (sink.destination().isTaken(path))
                     qCInfo(lcEngineRar, "kept existing %s", qUtf8Printable(key));
                 else
-                    fail(name + QStringLiteral(": refers to an entry not extracted by this job: ") + targetName);
+                    sink.fail(name + QStringLiteral(": refers to an entry not extracted by this job: ") + targetName);
             } else if (processed == ERAR_SUCCESS) {
-                const Result made = redirect == kRedirHardLink ? destination.hardLinkEntry(path, *target)
-                                                               : destination.copyEntry(path, *target, meta);
-                if (made == Result::Failed)
-                    fail(destination.errorString());
-                else if (made == Result::Written)
+                if (redirect == kRedirHardLink ? sink.hardLink(path, *target) : sink.copy(path, *target, meta))
                     written.insert(key);
             }
         } else if (link) {
@@ -421,51 +379,54 @@ ExtractResult RarReader::extractTo(const QString& folder, const ExtractProgress&
                 processed = process(RAR_SKIP);
             if (processed == ERAR_SUCCESS && !target)
                 qCWarning(lcEngineRar, "entry not extracted, unsafe link: %s", qUtf8Printable(name));
-            else if (processed == ERAR_SUCCESS && destination.makeSymlink(path, *target, meta) == Result::Failed)
-                fail(destination.errorString());
+            else if (processed == ERAR_SUCCESS)
+                sink.link(path, *target, meta);
         } else {
             PendingFile out;
-            const Result begun = destination.beginFile(path, out, meta);
-            if (begun == Result::Written) {
+            if (sink.beginFile(path, out, meta)) {
                 session.out = &out;
                 session.written = 0;
                 processed = process(RAR_TEST);
                 session.out = nullptr;
                 const bool complete = session.written == size || size >= kUnknownSize;
                 if (processed == ERAR_SUCCESS && !session.writeFailed && complete) {
-                    const Result committed = destination.commitFile(out, meta);
-                    if (committed == Result::Failed)
-                        fail(destination.errorString());
-                    else if (committed == Result::Written)
+                    if (sink.commitFile(out, meta)) {
                         written.insert(key);
+                        passwordConfirmed = passwordConfirmed || encrypted;
+                    }
+                } else if (session.writeFailed) {
+                    sink.fileFailed(out, session.writeError);
                 } else {
-                    destination.discardFile(out);
-                    if (session.writeFailed)
-                        fail(name + QStringLiteral(": write error: ") + QString::fromLocal8Bit(strerror(errno)));
-                    else if (processed == ERAR_SUCCESS)
-                        fail(name + QStringLiteral(": %1 of %2 bytes").arg(session.written).arg(size));
+                    sink.destination().discardFile(out);
+                    if (processed == ERAR_SUCCESS)
+                        sink.fail(name + QStringLiteral(": %1 of %2 bytes").arg(session.written).arg(size));
                 }
                 session.writeFailed = false;
             } else {
-                if (begun == Result::Failed)
-                    fail(destination.errorString());
                 processed = process(RAR_SKIP);
             }
         }
-        if (processed != ERAR_SUCCESS) {
+        if (processed != ERAR_SUCCESS && !JobStop::requested()) {
+            const QString message = name + QStringLiteral(": ") + rarError(processed);
+            if (processed == ERAR_BAD_PASSWORD && !passwordConfirmed) {
+                sink.fail(message, Outcome::Status::WrongPassword);
+                break;
+            }
             // RAR4 shows a wrong password only as damaged data of an encrypted entry.
-            const bool wrong = processed == ERAR_BAD_PASSWORD || (encrypted && processed == ERAR_BAD_DATA);
-            fail(name + QStringLiteral(": ") + rarError(processed), wrong);
+            passwordInDoubt = passwordInDoubt || (encrypted && processed == ERAR_BAD_DATA && !passwordConfirmed);
+            sink.fail(message);
         }
         session.report();
     }
-    if (code != ERAR_END_ARCHIVE)
-        fail(QStringLiteral("archive read error: ") + rarError(code), code == ERAR_BAD_PASSWORD);
-    else if (RarStructure::check(m_path) == RarStructure::Ending::Truncated)
-        fail(QStringLiteral("the archive is cut short"));
-    if (!destination.finish())
-        fail(QStringLiteral("cannot set the folders' times and modes"));
-    if (result.ok && progress)
-        progress(1.0);
-    return result;
+    if (JobStop::requested()) {
+        sink.stopRequested();
+    } else if (code != ERAR_END_ARCHIVE && code != ERAR_SUCCESS) {
+        sink.fail(QStringLiteral("archive read error: ") + rarError(code),
+            code == ERAR_BAD_PASSWORD ? Outcome::Status::WrongPassword : Outcome::Status::Failed);
+    } else if (code == ERAR_END_ARCHIVE && RarStructure::check(m_path) == RarStructure::Ending::Truncated) {
+        sink.fail(QStringLiteral("the archive is cut short"));
+    }
+    if (passwordInDoubt && !passwordConfirmed)
+        sink.fail(QStringLiteral("no encrypted entry decoded right"), Outcome::Status::WrongPasswordOrDamage);
+    return sink.finish(progress);
 }

@@ -1,9 +1,8 @@
 #pragma once
 
-#include "engine/ExtractResult.h"
+#include "engine/EntrySink.h"
 
 #include <QString>
-
 #include <optional>
 #include <vector>
 
@@ -21,24 +20,25 @@ public:
 
     // True when the names are encrypted or any entry's data is.
     bool isPasswordProtected() const { return m_headersEncrypted || m_dataEncrypted; }
-    // True when the password given at creation decrypted the names (if they
-    // are encrypted) and, with `thorough`, also decodes one encrypted entry
-    // to its end with a matching checksum: a RAR4 password shows itself
-    // wrong only there. The entry is the smallest one, or the first in a
-    // solid archive, where every entry depends on those before it.
-    bool validatePassword(bool thorough) const;
+    // False when the names are encrypted and the password given at
+    // creation did not decrypt them. Encrypted data is checked by
+    // extractTo(): a RAR4 password shows itself wrong only there.
+    bool validatePassword() const { return !isPasswordProtected() || m_open; }
 
-    // Extracts every entry into `folder`. Refuses the whole archive, writing
-    // nothing, when a name is absolute or has "..". `progress` gets the
-    // fraction of the data decoded; the final 1.0 only on success.
-    ExtractResult extractTo(const QString& folder, const ExtractProgress& progress) const;
+    // Extracts every entry into `folder` through an EntrySink. Refuses the
+    // whole archive, writing nothing, when a name is absolute or has "..".
+    // `progress` gets the fraction of the data decoded; the final 1.0 only
+    // on success. The first encrypted file that decodes right confirms the
+    // password; when none does, the result is WrongPassword (refused) or
+    // WrongPasswordOrDamage (checksums failed) and nothing of the job is
+    // left. Stops within an entry when JobStop asks (Cancelled).
+    Outcome extractTo(const QString& folder, const ExtractProgress& progress) const;
 
 private:
     struct Entry {
         QString name;
         quint64 size = 0;
         bool encrypted = false;
-        bool link = false; // any kind: decoding it proves nothing about the password
     };
     void list();
 
@@ -47,7 +47,6 @@ private:
     bool m_open = false;
     bool m_headersEncrypted = false;
     bool m_dataEncrypted = false;
-    bool m_solid = false;
     int m_listResult = 0;
     QString m_error;
     std::vector<Entry> m_entries;

@@ -44,6 +44,20 @@ int renameNoReplace(int fromDir, const char* from, int toDir, const char* to)
     return 0;
 }
 
+Outcome kept(const QStringList& path)
+{
+    qCInfo(lcEngine, "kept existing %s", qUtf8Printable(joined(path)));
+    return { .status = Outcome::Status::Kept };
+}
+
+// A lookup that gave no descriptor but no reason either still failed.
+Outcome orFailed(const Outcome& result, const QStringList& path)
+{
+    return result.ok()
+        ? Outcome { .status = Outcome::Status::Failed, .message = QStringLiteral("cannot open ") + joined(path) }
+        : result;
+}
+
 } // namespace
 
 PendingFile::~PendingFile()
@@ -86,7 +100,9 @@ SafeDestination::SafeDestination(const QString& folder)
     // The destination itself was chosen by the user and may be a link.
     m_rootFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (m_rootFd < 0) {
-        m_error = QStringLiteral("cannot open the destination %1: %2").arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
+        m_openFailure = { .status = Outcome::Status::Failed,
+            .message = QStringLiteral("cannot open the destination %1: %2")
+                           .arg(folder, QString::fromLocal8Bit(std::strerror(errno))) };
         return;
     }
     const long nameMax = ::fpathconf(m_rootFd, _PC_NAME_MAX);
@@ -160,24 +176,28 @@ mode_t SafeDestination::umaskValue()
     return mask;
 }
 
-SafeDestination::Result SafeDestination::failed(const QString& what, const QStringList& path, int error)
+Outcome SafeDestination::failed(const QString& what, const QStringList& path, int error)
 {
-    m_error = QStringLiteral("%1 %2: %3").arg(what, joined(path), QString::fromLocal8Bit(std::strerror(error)));
-    qCWarning(lcEngine, "%s", qUtf8Printable(m_error));
-    return Result::Failed;
+    const bool full = error == ENOSPC || error == EDQUOT;
+    Outcome outcome { .status = full ? Outcome::Status::NoSpace : Outcome::Status::Failed,
+        .message = QStringLiteral("%1 %2: %3").arg(what, joined(path), QString::fromLocal8Bit(std::strerror(error))) };
+    qCWarning(lcEngine, "%s", qUtf8Printable(outcome.message));
+    return outcome;
 }
 
-SafeDestination::Result SafeDestination::blocked(const QString& why, const QStringList& path)
+Outcome SafeDestination::blocked(const QString& why, const QStringList& path)
 {
-    qCWarning(lcEngine, "entry not extracted, %s: %s", qUtf8Printable(why), qUtf8Printable(joined(path)));
-    return Result::Blocked;
+    Outcome outcome { .status = Outcome::Status::Blocked,
+        .message = QStringLiteral("entry not extracted, %1: %2").arg(why, joined(path)) };
+    qCWarning(lcEngine, "%s", qUtf8Printable(outcome.message));
+    return outcome;
 }
 
-SafeDestination::Result SafeDestination::checkName(const QByteArray& name, const QStringList& path)
+Outcome SafeDestination::checkName(const QByteArray& name, const QStringList& path)
 {
     if (name.size() > m_nameMax)
         return failed(QStringLiteral("name too long for the file system:"), path, ENAMETOOLONG);
-    return Result::Written;
+    return {};
 }
 
 void SafeDestination::closeCachedFolders()
@@ -187,7 +207,7 @@ void SafeDestination::closeCachedFolders()
     m_folderFds.clear();
 }
 
-int SafeDestination::openFolder(const QStringList& path, bool create, Result* result)
+int SafeDestination::openFolder(const QStringList& path, bool create, Outcome* result)
 {
     if (path.isEmpty())
         return m_rootFd;
@@ -201,9 +221,10 @@ int SafeDestination::openFolder(const QStringList& path, bool create, Result* re
         return -1;
     int fd = ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT && create) {
-        if (::mkdirat(parent, name.constData(), 0777) == 0)
+        if (::mkdirat(parent, name.constData(), 0777) == 0) {
             m_createdFolders.insert(key);
-        else if (errno != EEXIST)
+            m_made.emplace_back(path, true);
+        } else if (errno != EEXIST)
             return *result = failed(QStringLiteral("cannot create the folder"), path, errno), -1;
         fd = ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     }
@@ -222,7 +243,7 @@ int SafeDestination::openFolder(const QStringList& path, bool create, Result* re
     return fd;
 }
 
-int SafeDestination::openParent(const QStringList& path, bool create, QByteArray* name, Result* result)
+int SafeDestination::openParent(const QStringList& path, bool create, QByteArray* name, Outcome* result)
 {
     if (path.isEmpty())
         return *result = blocked(QStringLiteral("empty name"), path), -1;
@@ -230,16 +251,16 @@ int SafeDestination::openParent(const QStringList& path, bool create, QByteArray
     if (parent < 0)
         return -1;
     *name = fsName(path.last());
-    if ((*result = checkName(*name, path)) != Result::Written)
+    if (!(*result = checkName(*name, path)).ok())
         return -1;
     return parent;
 }
 
-SafeDestination::Result SafeDestination::makeDirectory(const QStringList& path, const EntryMeta& meta)
+Outcome SafeDestination::makeDirectory(const QStringList& path, const EntryMeta& meta)
 {
     if (path.isEmpty())
-        return Result::Existing;
-    Result result = Result::Written;
+        return { .status = Outcome::Status::Kept };
+    Outcome result;
     QByteArray name;
     const int parent = openParent(path, true, &name, &result);
     if (parent < 0)
@@ -247,56 +268,54 @@ SafeDestination::Result SafeDestination::makeDirectory(const QStringList& path, 
     const QString key = joined(path);
     if (::mkdirat(parent, name.constData(), 0777) == 0) {
         m_createdFolders.insert(key);
+        m_made.emplace_back(path, true);
     } else if (errno != EEXIST) {
         return failed(QStringLiteral("cannot create the folder"), path, errno);
     } else if (!m_createdFolders.contains(key)) {
-        qCInfo(lcEngine, "kept existing %s", qUtf8Printable(key));
-        return Result::Existing;
+        return kept(path);
     }
     if (meta.mode || meta.mtime)
         m_folderMeta.emplace_back(path, meta);
-    return Result::Written;
+    return {};
 }
 
-SafeDestination::Result SafeDestination::makeSymlink(const QStringList& path, const QByteArray& target,
-                                                     const EntryMeta& meta)
+Outcome SafeDestination::makeSymlink(const QStringList& path, const QByteArray& target, const EntryMeta& meta)
 {
     if (!linkStaysInside(path, target))
         return blocked(QStringLiteral("link target leaves the destination (") + QString::fromUtf8(target) + u')', path);
-    Result result = Result::Written;
+    Outcome result;
     QByteArray name;
     const int parent = openParent(path, true, &name, &result);
     if (parent < 0)
         return result;
     if (::symlinkat(target.constData(), parent, name.constData()) != 0) {
         if (errno == EEXIST) {
-            qCInfo(lcEngine, "kept existing %s", qUtf8Printable(joined(path)));
-            return Result::Existing;
+            return kept(path);
         }
         return failed(QStringLiteral("cannot create the link"), path, errno);
     }
+    m_made.emplace_back(path, false);
     if (meta.mtime) {
         const timespec times[2] = {*meta.mtime, *meta.mtime};
         ::utimensat(parent, name.constData(), times, AT_SYMLINK_NOFOLLOW);
     }
-    return Result::Written;
+    return {};
 }
 
-SafeDestination::Result SafeDestination::beginFile(const QStringList& path, PendingFile& file, const EntryMeta& meta)
+Outcome SafeDestination::beginFile(const QStringList& path, PendingFile& file, const EntryMeta& meta)
 {
     const mode_t mode = meta.mode ? (*meta.mode & 0777) : 0666;
     file.discard();
     if (path.isEmpty())
         return blocked(QStringLiteral("empty name"), path);
-    Result result = Result::Written;
+    Outcome result;
     QByteArray name;
     const int parent = openParent(path, true, &name, &result);
     if (parent < 0)
         return result;
     struct stat st;
     if (::fstatat(parent, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        qCInfo(lcEngine, "kept existing %s", qUtf8Printable(joined(path)));
-        return Result::Existing;
+        return kept(path);
     }
     if (errno != ENOENT)
         return failed(QStringLiteral("cannot look at"), path, errno);
@@ -317,13 +336,13 @@ SafeDestination::Result SafeDestination::beginFile(const QStringList& path, Pend
     file.m_mode = mode & ~umaskValue();
     m_pending = true;
     file.m_finalName = name;
-    file.m_entryPath = joined(path);
-    return Result::Written;
+    file.m_path = path;
+    return {};
 }
 
-SafeDestination::Result SafeDestination::commitFile(PendingFile& file, const EntryMeta& meta)
+Outcome SafeDestination::commitFile(PendingFile& file, const EntryMeta& meta)
 {
-    const QStringList path{file.m_entryPath};
+    const QStringList path = file.m_path;
     // Usually the file was created with this mode and the umask took nothing off.
     const mode_t mode = meta.mode ? (*meta.mode & 0777) : (0666 & ~umaskValue());
     if (mode != file.m_mode)
@@ -342,17 +361,17 @@ SafeDestination::Result SafeDestination::commitFile(PendingFile& file, const Ent
         const int error = errno;
         file.discard();
         if (error == EEXIST) {
-            qCInfo(lcEngine, "kept existing %s", qUtf8Printable(path.first()));
-            return Result::Existing;
+            return kept(path);
         }
         return failed(QStringLiteral("cannot name"), path, error);
     }
     file.m_tempName.clear();
     file.discard();
-    return Result::Written;
+    m_made.emplace_back(path, false);
+    return {};
 }
 
-SafeDestination::Result SafeDestination::moveIn(int fromDirFd, const QByteArray& fromName, const QStringList& path)
+Outcome SafeDestination::moveIn(int fromDirFd, const QByteArray& fromName, const QStringList& path)
 {
     struct stat st;
     if (path.isEmpty() || ::fstatat(fromDirFd, fromName.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
@@ -369,19 +388,19 @@ SafeDestination::Result SafeDestination::moveIn(int fromDirFd, const QByteArray&
     } else if (st.st_mode & 07000) {
         ::fchmodat(fromDirFd, fromName.constData(), st.st_mode & 0777, 0);
     }
-    Result result = Result::Written;
+    Outcome result;
     QByteArray name;
     const int parent = openParent(path, true, &name, &result);
     if (parent < 0)
         return result;
     if (renameNoReplace(fromDirFd, fromName.constData(), parent, name.constData()) != 0) {
         if (errno == EEXIST) {
-            qCInfo(lcEngine, "kept existing %s", qUtf8Printable(joined(path)));
-            return Result::Existing;
+            return kept(path);
         }
         return failed(QStringLiteral("cannot move into place"), path, errno);
     }
-    return Result::Written;
+    m_made.emplace_back(path, false);
+    return {};
 }
 
 bool SafeDestination::cleanStagedFolder(int fromDirFd, const QByteArray& fromName, const QStringList& path)
@@ -427,40 +446,42 @@ bool SafeDestination::cleanStagedFolder(int fromDirFd, const QByteArray& fromNam
     return ok;
 }
 
-SafeDestination::Result SafeDestination::moveFolderIn(int fromDirFd, const QByteArray& fromName,
-                                                      const QStringList& path)
+Outcome SafeDestination::moveFolderIn(int fromDirFd, const QByteArray& fromName, const QStringList& path)
 {
-    Result result = Result::Written;
+    Outcome result;
     QByteArray name;
     const int parent = openParent(path, true, &name, &result);
     if (parent < 0)
         return result;
     struct stat st;
+    // Kept: the caller then moves the folder's entries one by one.
     if (::fstatat(parent, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
-        return Result::Existing;
+        return { .status = Outcome::Status::Kept };
     if (!cleanStagedFolder(fromDirFd, fromName, path))
-        return Result::Existing; // what could not be cleaned goes entry by entry
-    if (renameNoReplace(fromDirFd, fromName.constData(), parent, name.constData()) != 0)
-        return errno == EEXIST ? Result::Existing : failed(QStringLiteral("cannot move into place"), path, errno);
-    return Result::Written;
+        return { .status = Outcome::Status::Kept }; // what could not be cleaned goes entry by entry
+    if (renameNoReplace(fromDirFd, fromName.constData(), parent, name.constData()) != 0) {
+        return errno == EEXIST ? Outcome { .status = Outcome::Status::Kept }
+                               : failed(QStringLiteral("cannot move into place"), path, errno);
+    }
+    return {};
 }
 
 bool SafeDestination::isTaken(const QStringList& path)
 {
-    Result result = Result::Written;
+    Outcome result;
     QByteArray name;
     const int parent = path.isEmpty() ? -1 : openParent(path, false, &name, &result);
     struct stat st;
     return parent >= 0 && ::fstatat(parent, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-SafeDestination::Result SafeDestination::hardLinkEntry(const QStringList& path, const QStringList& existing)
+Outcome SafeDestination::hardLinkEntry(const QStringList& path, const QStringList& existing)
 {
-    Result result = Result::Written;
+    Outcome result;
     QByteArray fromName;
     const int cached = openParent(existing, false, &fromName, &result);
     if (cached < 0)
-        return result == Result::Written ? Result::Failed : result;
+        return orFailed(result, path);
     struct stat st;
     if (::fstatat(cached, fromName.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
         return blocked(QStringLiteral("the linked entry is not a file here"), path);
@@ -477,23 +498,23 @@ SafeDestination::Result SafeDestination::hardLinkEntry(const QStringList& path, 
     const int linked = ::linkat(fromParent, fromName.constData(), parent, name.constData(), 0);
     const int error = errno;
     ::close(fromParent);
-    if (linked == 0)
-        return Result::Written;
+    if (linked == 0) {
+        m_made.emplace_back(path, false);
+        return {};
+    }
     if (error == EEXIST) {
-        qCInfo(lcEngine, "kept existing %s", qUtf8Printable(joined(path)));
-        return Result::Existing;
+        return kept(path);
     }
     return failed(QStringLiteral("cannot link"), path, error);
 }
 
-SafeDestination::Result SafeDestination::copyEntry(
-    const QStringList& path, const QStringList& existing, const EntryMeta& meta)
+Outcome SafeDestination::copyEntry(const QStringList& path, const QStringList& existing, const EntryMeta& meta)
 {
-    Result result = Result::Written;
+    Outcome result;
     QByteArray fromName;
     const int fromParent = openParent(existing, false, &fromName, &result);
     if (fromParent < 0)
-        return result == Result::Written ? Result::Failed : result;
+        return orFailed(result, path);
     const int from = ::openat(fromParent, fromName.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     struct stat st;
     if (from < 0 || ::fstat(from, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -503,7 +524,7 @@ SafeDestination::Result SafeDestination::copyEntry(
     }
     PendingFile file;
     result = beginFile(path, file, meta);
-    if (result == Result::Written) {
+    if (result.ok()) {
         std::vector<char> buffer(1 << 16);
         for (;;) {
             const ssize_t n = ::read(from, buffer.data(), buffer.size());
@@ -532,7 +553,7 @@ bool SafeDestination::finish()
                      [](const auto& a, const auto& b) { return a.first.size() > b.first.size(); });
     bool ok = true;
     for (const auto& [path, meta] : m_folderMeta) {
-        Result result = Result::Written;
+        Outcome result;
         const int fd = openFolder(path, false, &result);
         if (fd < 0) {
             ok = false;
@@ -548,4 +569,21 @@ bool SafeDestination::finish()
     m_folderMeta.clear();
     closeCachedFolders();
     return ok;
+}
+
+void SafeDestination::rollBack()
+{
+    m_folderMeta.clear();
+    for (auto it = m_made.crbegin(); it != m_made.crend(); ++it) {
+        const auto& [path, folder] = *it;
+        Outcome result;
+        QByteArray name;
+        const int parent = openParent(path, false, &name, &result);
+        if (parent >= 0 && ::unlinkat(parent, name.constData(), folder ? AT_REMOVEDIR : 0) == 0)
+            continue;
+        if (!folder || errno != ENOTEMPTY)
+            qCWarning(lcEngine, "cannot remove %s: %s", qUtf8Printable(joined(path)), std::strerror(errno));
+    }
+    m_made.clear();
+    closeCachedFolders();
 }

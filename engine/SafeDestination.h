@@ -1,15 +1,15 @@
 #pragma once
 
+#include "platform/Outcome.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QSet>
 #include <QString>
 #include <QStringList>
-
-#include <sys/types.h>
-
 #include <ctime>
 #include <optional>
+#include <sys/types.h>
 #include <vector>
 
 // What an archive stores about an entry besides its name and data.
@@ -32,6 +32,7 @@ public:
     // Writes all of `data`; false (with errno kept) on a write error.
     bool write(const char* data, qint64 size);
     bool isOpen() const { return m_fd >= 0; }
+    const QStringList& path() const { return m_path; }
 
 private:
     friend class SafeDestination;
@@ -43,7 +44,7 @@ private:
     mode_t m_mode = 0; // as created, after the umask
     QByteArray m_tempName;
     QByteArray m_finalName;
-    QString m_entryPath;
+    QStringList m_path;
 };
 
 // The one place where extracted entries reach the file system; every back-end
@@ -56,16 +57,14 @@ private:
 //    link, dangling link) is kept and the entry is skipped;
 //  - a file gets its final name only when complete (rename without replace);
 //  - links are created only when their target stays inside the destination.
+// Every operation answers Done (created; for a folder, also one this job
+// made before), Kept (something is already there: kept, entry skipped),
+// Blocked (a link or a file stands where a folder is needed, or a link
+// would escape) or a failure with its message: NoSpace for a full disk,
+// Failed for any other file-system error.
 // One instance serves one job on one thread.
 class SafeDestination final {
 public:
-    enum class Result {
-        Written,  // created (or, for a folder, already made by this job)
-        Existing, // something is already there; kept, entry skipped
-        Blocked,  // a link or a file stands where a folder is needed, or a link would escape
-        Failed,   // a file-system error; see errorString()
-    };
-
     // Opens `folder`, creating it when missing.
     explicit SafeDestination(const QString& folder);
     ~SafeDestination();
@@ -74,7 +73,8 @@ public:
 
     bool isOpen() const { return m_rootFd >= 0; }
     int rootFd() const { return m_rootFd; }
-    QString errorString() const { return m_error; }
+    // Why the folder could not be opened.
+    const Outcome& openFailure() const { return m_openFailure; }
 
     // Splits an entry name at "/" (empty and "." components dropped). No
     // value for an absolute name, one with a ".." component or a NUL.
@@ -85,35 +85,40 @@ public:
     // the destination. A target with a NUL never does.
     static bool linkStaysInside(const QStringList& linkPath, const QByteArray& target);
 
-    Result makeDirectory(const QStringList& path, const EntryMeta& meta);
-    Result makeSymlink(const QStringList& path, const QByteArray& target, const EntryMeta& meta);
+    Outcome makeDirectory(const QStringList& path, const EntryMeta& meta);
+    Outcome makeSymlink(const QStringList& path, const QByteArray& target, const EntryMeta& meta);
     // Creates the temporary, already with the entry's mode as far as the
     // umask allows. Existing when anything is at `path` already.
-    Result beginFile(const QStringList& path, PendingFile& file, const EntryMeta& meta = {});
+    Outcome beginFile(const QStringList& path, PendingFile& file, const EntryMeta& meta = {});
     // Sets mode and times, then gives the file its final name. Existing when
     // something took the name meanwhile (the temporary is removed).
-    Result commitFile(PendingFile& file, const EntryMeta& meta);
+    Outcome commitFile(PendingFile& file, const EntryMeta& meta);
     void discardFile(PendingFile& file) { file.discard(); }
     // Moves a file or link from a staging folder on the same file system into
     // place, with the same rules (links are checked like makeSymlink's).
-    Result moveIn(int fromDirFd, const QByteArray& fromName, const QStringList& path);
+    Outcome moveIn(int fromDirFd, const QByteArray& fromName, const QStringList& path);
     // Moves a whole staged folder into place with one rename when nothing is
     // at `path` yet (Existing otherwise: move its entries one by one). Links
     // inside whose target would leave, and anything that is not a file, a
     // folder or a link, are removed from it first.
-    Result moveFolderIn(int fromDirFd, const QByteArray& fromName, const QStringList& path);
+    Outcome moveFolderIn(int fromDirFd, const QByteArray& fromName, const QStringList& path);
     // True when anything at all (a dangling link too) is at `path`.
     bool isTaken(const QStringList& path);
     // Gives the regular file at `existing`, which the caller placed there
     // in this job, a second name `path` (a hard link). Existing when
     // anything is at `path`, Blocked when `existing` is not a regular file.
-    Result hardLinkEntry(const QStringList& path, const QStringList& existing);
+    Outcome hardLinkEntry(const QStringList& path, const QStringList& existing);
     // Writes a copy of the regular file at `existing` (placed there by the
     // caller in this job) under `path`, as beginFile and commitFile do.
-    Result copyEntry(const QStringList& path, const QStringList& existing, const EntryMeta& meta);
+    Outcome copyEntry(const QStringList& path, const QStringList& existing, const EntryMeta& meta);
     // Applies the stored times and modes of the folders this job created;
     // call once after the last entry.
     bool finish();
+    // Removes, newest first, every file, link and folder this object made
+    // entry by entry (not folders moved in whole), so that a job that must
+    // leave nothing (a wrong password) leaves nothing. A folder that holds
+    // something else by now stays. Call instead of finish().
+    void rollBack();
 
     // The process's umask, read without changing it.
     static mode_t umaskValue();
@@ -121,21 +126,22 @@ public:
 private:
     friend class PendingFile;
     // Opens (creating when `create`) the folder `path`; -1 with `result` set otherwise.
-    int openFolder(const QStringList& path, bool create, Result* result);
+    int openFolder(const QStringList& path, bool create, Outcome* result);
     // Opens the folder holding the last component of `path` and checks that
     // component's name; -1 with `*result` set when either fails.
-    int openParent(const QStringList& path, bool create, QByteArray* name, Result* result);
-    Result checkName(const QByteArray& name, const QStringList& path);
+    int openParent(const QStringList& path, bool create, QByteArray* name, Outcome* result);
+    Outcome checkName(const QByteArray& name, const QStringList& path);
     bool cleanStagedFolder(int fromDirFd, const QByteArray& fromName, const QStringList& path);
-    Result failed(const QString& what, const QStringList& path, int error);
-    Result blocked(const QString& why, const QStringList& path);
+    Outcome failed(const QString& what, const QStringList& path, int error);
+    Outcome blocked(const QString& why, const QStringList& path);
     void closeCachedFolders();
 
     int m_rootFd = -1;
     long m_nameMax = 255;
-    QString m_error;
+    Outcome m_openFailure;
     QHash<QString, int> m_folderFds; // relative path -> descriptor
     QSet<QString> m_createdFolders;
     bool m_pending = false; // a PendingFile borrows a cached descriptor
     std::vector<std::pair<QStringList, EntryMeta>> m_folderMeta;
+    std::vector<std::pair<QStringList, bool>> m_made; // path, is a folder; in order of making
 };

@@ -1,6 +1,7 @@
 #include "engine/SevenZipReader.h"
 
-#include "engine/SafeDestination.h"
+#include "engine/EntrySink.h"
+#include "engine/JobStop.h"
 #include "engine/SevenZipStaging.h"
 #include "platform/Logging.h"
 
@@ -13,6 +14,7 @@
 #include <QStandardPaths>
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <future>
@@ -125,8 +127,13 @@ SevenZipReader::Run SevenZipReader::run(const QStringList& arguments, const std:
     environment.insert(QStringLiteral("TZ"), QStringLiteral("UTC"));
     process.setProcessEnvironment(environment);
     const int archiveFd = m_fd;
-    // Runs in the child between fork and exec: async-signal-safe calls only.
+    // Runs in the child between fork and exec: async-signal-safe calls
+    // only. The program gets the signals this process may have blocked
+    // (the command-line front end waits for them on a thread of its own).
     process.setChildProcessModifier([archiveFd, workingFolderFd] {
+        sigset_t none;
+        ::sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
         if (::fcntl(archiveFd, F_SETFD, 0) != 0 || (workingFolderFd >= 0 && ::fchdir(workingFolderFd) != 0))
             ::_exit(127);
     });
@@ -140,7 +147,13 @@ SevenZipReader::Run SevenZipReader::run(const QStringList& arguments, const std:
         process.write(password->toUtf8() + '\n');
     process.closeWriteChannel();
     while (process.state() != QProcess::NotRunning) {
-        process.waitForReadyRead(250);
+        // A stopped job stops the program with it.
+        if (JobStop::requested()) {
+            process.kill();
+            process.waitForFinished(-1);
+            break;
+        }
+        process.waitForReadyRead(100);
         const QByteArray chunk = process.readAllStandardOutput();
         if (onOutput && !chunk.isEmpty())
             onOutput(chunk);
@@ -315,25 +328,29 @@ QHash<qsizetype, QByteArray> SevenZipReader::readLinkTargets(const std::optional
     return targets;
 }
 
-ExtractResult SevenZipReader::extract(
+Outcome SevenZipReader::extract(
     const QString& folder, const std::optional<QString>& password, const ExtractProgress& progress)
 {
     // Unlisted means unchecked names: such an archive is not extracted.
-    if (!m_listed)
-        return { false, m_headersEncrypted, m_lastError };
+    if (!m_listed && JobStop::requested())
+        return { .status = Outcome::Status::Cancelled, .message = QStringLiteral("stopped") };
+    if (!m_listed) {
+        return { .status = m_headersEncrypted ? Outcome::Status::WrongPassword : Outcome::Status::Failed,
+            .message = m_lastError };
+    }
+    EntrySink sink(folder, lcEngine7z);
     QList<QStringList> paths;
     for (const Entry& entry : std::as_const(m_entries)) {
-        const std::optional<QStringList> path = SafeDestination::splitEntryName(entry.path);
+        const std::optional<QStringList> path = sink.admit(entry.path);
         if (!path)
-            return { false, false, QStringLiteral("refused: unsafe entry name ") + entry.path };
+            return sink.finish();
         paths.append(*path);
     }
-    SafeDestination destination(folder);
-    if (!destination.isOpen())
-        return { false, false, destination.errorString() };
-    SevenZipStaging staging(destination, folder);
+    if (!sink.open())
+        return sink.finish();
+    SevenZipStaging staging(sink, folder);
     if (!staging.isOpen())
-        return { false, false, staging.errorString() };
+        return sink.finish();
 
     // Links are never made by the program (-snl-), so it never writes
     // through one; their targets come from a second run, alongside.
@@ -358,6 +375,9 @@ ExtractResult SevenZipReader::extract(
                 }
             });
     const QHash<qsizetype, QByteArray> targets = anyLink ? linkTargets.get() : QHash<qsizetype, QByteArray>();
+    // A stopped job moves nothing in: the staging folder goes with all of it.
+    if (sink.stopRequested())
+        return sink.finish();
     const QList<SevenZipStaging::State> states = staging.verify(m_entries, paths, targets);
 
     using State = SevenZipStaging::State;
@@ -373,25 +393,22 @@ ExtractResult SevenZipReader::extract(
     // A non-zero exit is explained only by entries the program could not
     // write where a file stood in the way; anything else is a failure.
     const bool exitExplained = extraction.exitCode == 0 || (extraction.exitCode == 2 && anyBlocked);
-    ExtractResult result { extraction.started && exitExplained && !anyFailed, false, {} };
-    // No encrypted entry decoded right: the password was wrong, and
-    // nothing of the job may stay, not even its empty files.
-    result.wrongPassword = password && anyEncryptedData && !anyEncryptedGood;
-    m_lastError = result.ok ? QString() : QString::fromUtf8(extraction.err).trimmed();
-    if (!result.ok && m_lastError.isEmpty())
-        m_lastError = extraction.exitCode == 0 ? QStringLiteral("some entries did not come out right")
-                                               : QStringLiteral("7zz exited with status %1").arg(extraction.exitCode);
-
-    if (!result.wrongPassword && !staging.moveIn(m_entries, paths, states, targets)) {
-        result.ok = false;
-        m_lastError = staging.errorString();
+    m_lastError.clear();
+    if (!extraction.started || !exitExplained || anyFailed) {
+        m_lastError = QString::fromUtf8(extraction.err).trimmed();
+        if (m_lastError.isEmpty())
+            m_lastError = extraction.exitCode == 0
+                ? QStringLiteral("some entries did not come out right")
+                : QStringLiteral("7zz exited with status %1").arg(extraction.exitCode);
+        // No encrypted entry decoded right: the password was wrong, and
+        // nothing of the job may stay, not even its empty files.
+        const bool wrongPassword = password && anyEncryptedData && !anyEncryptedGood;
+        sink.fail(m_lastError, wrongPassword ? Outcome::Status::WrongPassword : Outcome::Status::Failed);
+        if (wrongPassword)
+            return sink.finish();
     }
-    if (!destination.finish() && result.ok) {
-        result.ok = false;
-        m_lastError = QStringLiteral("cannot set the folders' times and modes");
-    }
-    result.message = m_lastError;
-    if (result.ok && progress)
-        progress(1.0);
+    staging.moveIn(m_entries, paths, states, targets);
+    const Outcome result = sink.finish(progress);
+    m_lastError = result.message;
     return result;
 }

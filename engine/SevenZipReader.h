@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/ExtractResult.h"
+#include "engine/EntrySink.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -59,9 +59,9 @@ public:
     // it or a name is absolute or has "..". With a wrong password nothing
     // at all is moved. Fails when any entry did not come out right or the
     // program failed in a way that the entries do not explain. `progress`
-    // is called on this thread with the program's percentage.
-    ExtractResult extract(
-        const QString& folder, const std::optional<QString>& password, const ExtractProgress& progress);
+    // is called on this thread with the program's percentage. A stop
+    // (JobStop) ends the program and moves nothing in.
+    Outcome extract(const QString& folder, const std::optional<QString>& password, const ExtractProgress& progress);
 
     // Parses the program's technical listing ("l -slt"), times in UTC.
     static QList<Entry> parseListing(const QByteArray& listing);

@@ -1,6 +1,6 @@
 #include "engine/SevenZipStaging.h"
 
-#include "engine/SafeDestination.h"
+#include "engine/EntrySink.h"
 #include "platform/Logging.h"
 
 #include <QFile>
@@ -77,9 +77,10 @@ QByteArrayList stagedPath(const QByteArray& name)
 
 } // namespace
 
-SevenZipStaging::SevenZipStaging(SafeDestination& destination, const QString& folder)
-    : m_destination(destination)
+SevenZipStaging::SevenZipStaging(EntrySink& sink, const QString& folder)
+    : m_sink(sink)
 {
+    SafeDestination& destination = sink.destination();
     // Inside the destination, so that entries move into place by renaming,
     // on the same file system; made through the destination's descriptor,
     // which no later change of the path can redirect.
@@ -91,13 +92,13 @@ SevenZipStaging::SevenZipStaging(SafeDestination& destination, const QString& fo
             break;
     }
     if (m_name.isEmpty()) {
-        m_error = QStringLiteral("cannot create a staging folder in %1: %2")
-                      .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
+        sink.fail(QStringLiteral("cannot create a staging folder in %1: %2")
+                      .arg(folder, QString::fromLocal8Bit(std::strerror(errno))));
         return;
     }
     m_fd = ::openat(destination.rootFd(), m_name.constData(), kFolderFlags);
     if (m_fd < 0) {
-        m_error = QStringLiteral("cannot open the staging folder: ") + QString::fromLocal8Bit(std::strerror(errno));
+        sink.fail(QStringLiteral("cannot open the staging folder: ") + QString::fromLocal8Bit(std::strerror(errno)));
         removeTree(destination.rootFd(), m_name);
         m_name.clear();
     }
@@ -109,7 +110,7 @@ SevenZipStaging::~SevenZipStaging()
     if (m_fd >= 0)
         ::close(m_fd);
     if (!m_name.isEmpty())
-        removeTree(m_destination.rootFd(), m_name);
+        removeTree(m_sink.destination().rootFd(), m_name);
 }
 
 void SevenZipStaging::closeFolders()
@@ -255,37 +256,25 @@ QList<SevenZipStaging::State> SevenZipStaging::verify(const QList<SevenZipReader
     return states;
 }
 
-bool SevenZipStaging::moveIn(const QList<SevenZipReader::Entry>& entries, const QList<QStringList>& paths,
+void SevenZipStaging::moveIn(const QList<SevenZipReader::Entry>& entries, const QList<QStringList>& paths,
     const QList<State>& states, const QHash<qsizetype, QByteArray>& targets)
 {
-    using Result = SafeDestination::Result;
-    bool ok = true;
-    auto check = [&](Result result) {
-        if (result == Result::Failed && ok) {
-            ok = false;
-            m_error = m_destination.errorString();
-        }
-    };
     for (qsizetype i = 0; i < entries.size(); ++i) {
         if (states.at(i) != State::Verified)
             continue;
         const SevenZipReader::Entry& entry = entries.at(i);
         const QStringList& path = paths.at(i);
-        const EntryMeta meta { entry.mode, entry.mtime };
         if (entry.folder) {
-            check(m_destination.makeDirectory(path, meta));
+            m_sink.folder(path, { entry.mode, entry.mtime });
         } else if (entry.link) {
-            check(m_destination.makeSymlink(path, targets.value(i), { std::nullopt, entry.mtime }));
+            m_sink.link(path, targets.value(i), { std::nullopt, entry.mtime });
         } else {
             const QByteArrayList staged = stagedPath(entry.rawPath);
             const int parent = folderFd(staged.mid(0, staged.size() - 1));
-            if (parent < 0) {
-                ok = false;
-                m_error = QStringLiteral("staged entry vanished: ") + joined(path);
-                continue;
-            }
-            check(m_destination.moveIn(parent, staged.last(), path));
+            if (parent < 0)
+                m_sink.fail(QStringLiteral("staged entry vanished: ") + joined(path));
+            else
+                m_sink.moveIn(parent, staged.last(), path);
         }
     }
-    return ok;
 }

@@ -8,7 +8,7 @@
 #include <QString>
 #include <QStringList>
 
-class SafeDestination;
+class EntrySink;
 
 // The private folder inside the destination that `7zz` extracts into, and
 // the checks an entry passes before it leaves it. The program's messages
@@ -22,8 +22,9 @@ public:
         Failed, // missing or different from the listing
     };
 
-    // Makes the folder (mode 0700) inside the destination; see isOpen().
-    explicit SevenZipStaging(SafeDestination& destination, const QString& folder);
+    // Makes the folder (mode 0700) inside the sink's destination; when it
+    // cannot, isOpen() is false and the failure is the sink's.
+    explicit SevenZipStaging(EntrySink& sink, const QString& folder);
     // Removes the folder with whatever is still in it.
     ~SevenZipStaging();
     SevenZipStaging(const SevenZipStaging&) = delete;
@@ -31,16 +32,15 @@ public:
 
     bool isOpen() const { return m_fd >= 0; }
     int fd() const { return m_fd; }
-    QString errorString() const { return m_error; }
 
     // Checks every entry (`paths` are their split names) against what the
     // program left; link entries against `targets` (by entry index). Gives
     // verified files their stored permission bits.
     QList<State> verify(const QList<SevenZipReader::Entry>& entries, const QList<QStringList>& paths,
         const QHash<qsizetype, QByteArray>& targets);
-    // Moves the verified entries into place in listing order; false, with
-    // errorString() set, when the file system failed.
-    bool moveIn(const QList<SevenZipReader::Entry>& entries, const QList<QStringList>& paths,
+    // Moves the verified entries into place in listing order through the
+    // sink, which keeps any failure.
+    void moveIn(const QList<SevenZipReader::Entry>& entries, const QList<QStringList>& paths,
         const QList<State>& states, const QHash<qsizetype, QByteArray>& targets);
 
 private:
@@ -58,9 +58,8 @@ private:
     std::optional<std::pair<qint64, quint32>> fileChecksum(const QByteArrayList& path, std::optional<mode_t> mode);
     void closeFolders();
 
-    SafeDestination& m_destination;
+    EntrySink& m_sink;
     QByteArray m_name;
     int m_fd = -1;
-    QString m_error;
     QHash<QByteArray, int> m_folders; // staged folder (raw name) -> descriptor
 };

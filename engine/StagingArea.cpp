@@ -82,20 +82,26 @@ private:
 
 StagingArea::StagingArea(const QString& archivePath)
 {
-    const QString root = privateRoot(&m_error);
+    const QString error = claim(archivePath);
+    if (!error.isEmpty())
+        m_openFailure = { .status = Outcome::Status::Failed, .message = error };
+}
+
+QString StagingArea::claim(const QString& archivePath)
+{
+    QString error;
+    const QString root = privateRoot(&error);
     if (root.isEmpty())
-        return;
+        return error;
     const int rootFd = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (rootFd < 0) {
-        m_error = describe(root, errno);
-        return;
-    }
+    if (rootFd < 0)
+        return describe(root, errno);
     {
         const RootLock lock(rootFd);
         if (!lock.isHeld()) {
-            m_error = describe(root + QStringLiteral("/.lock"), errno);
+            error = describe(root + QStringLiteral("/.lock"), errno);
             ::close(rootFd);
-            return;
+            return error;
         }
         removeEndedJobs(rootFd);
         QByteArray folder = QFile::encodeName(root) + "/" + kJobPrefix + "XXXXXX";
@@ -104,21 +110,19 @@ StagingArea::StagingArea(const QString& archivePath)
             m_jobFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         }
         if (m_jobFd < 0 || ::flock(m_jobFd, LOCK_EX | LOCK_NB) != 0)
-            m_error = describe(QFile::decodeName(folder), errno);
+            error = describe(QFile::decodeName(folder), errno);
     }
     ::close(rootFd);
-    if (!m_error.isEmpty()) {
-        if (m_jobFd >= 0)
-            ::close(m_jobFd);
-        m_jobFd = -1;
-        return;
+    if (error.isEmpty()) {
+        m_path = m_jobFolder + u'/' + folderName(archivePath);
+        if (::mkdir(QFile::encodeName(m_path).constData(), 0700) != 0)
+            error = describe(m_path, errno);
     }
-    m_path = m_jobFolder + u'/' + folderName(archivePath);
-    if (::mkdir(QFile::encodeName(m_path).constData(), 0700) != 0) {
-        m_error = describe(m_path, errno);
+    if (!error.isEmpty() && m_jobFd >= 0) {
         ::close(m_jobFd);
         m_jobFd = -1;
     }
+    return error;
 }
 
 StagingArea::~StagingArea()
@@ -160,34 +164,34 @@ void StagingArea::removeEndedJobs(int rootFd)
     }
 }
 
-bool StagingArea::linkItem(const QString& item, QString* error, bool* nameTaken)
+Outcome StagingArea::linkItem(const QString& item)
 {
-    *nameTaken = false;
     const QString source = QDir::cleanPath(QFileInfo(item).absoluteFilePath());
     const QString name = QFileInfo(source).fileName();
-    if (name.isEmpty()) {
-        *error = describe(item, EINVAL);
-        return false;
-    }
+    if (name.isEmpty())
+        return { .status = Outcome::Status::Failed, .message = describe(item, EINVAL) };
     const QByteArray sourcePath = QFile::encodeName(source);
     struct stat st {};
-    if (::stat(sourcePath.constData(), &st) != 0) {
-        *error = QStringLiteral("cannot read ") + describe(source, errno);
-        return false;
-    }
+    if (::stat(sourcePath.constData(), &st) != 0)
+        return { .status = Outcome::Status::Failed,
+            .message = QStringLiteral("cannot read ") + describe(source, errno) };
     const QString link = m_path + u'/' + name;
     if (::symlink(sourcePath.constData(), QFile::encodeName(link).constData()) != 0) {
-        *nameTaken = errno == EEXIST;
-        *error = describe(link, errno);
-        return false;
+        if (errno != EEXIST)
+            return { .status = Outcome::Status::Failed, .message = describe(link, errno) };
+        return { .status = Outcome::Status::NameTaken,
+            .message = source + QStringLiteral(": an earlier item is also named ") + name };
     }
     m_items.push_back({QFile::encodeName(name).toStdString(), sourcePath.toStdString()});
-    return true;
+    return {};
 }
 
-bool StagingArea::remove(QString* error)
+Outcome StagingArea::remove()
 {
-    return m_jobFolder.isEmpty() || removeItem(m_jobFolder, error);
+    QString error;
+    if (m_jobFolder.isEmpty() || removeItem(m_jobFolder, &error))
+        return {};
+    return { .status = Outcome::Status::Failed, .message = error };
 }
 
 QString StagingArea::privateRoot(QString* error)

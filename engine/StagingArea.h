@@ -1,9 +1,9 @@
 #pragma once
 
 #include "engine/ZipEntryList.h"
+#include "platform/Outcome.h"
 
 #include <QString>
-
 #include <vector>
 
 // Where a compression job gathers the chosen items: a staging folder named
@@ -15,8 +15,8 @@
 // gets packed. A job holds a lock on its folder while it lives, so each new
 // job removes what jobs that have ended left behind (after a failure or a
 // crash), and never the folder of a running job, in this process or
-// another. One job per object, on one thread; errors come back as
-// descriptions for the log.
+// another. One job per object, on one thread; failures come back as
+// outcomes whose messages are for the log.
 class StagingArea final {
 public:
     // Claims a job folder and makes the staging folder in it. Before that,
@@ -28,18 +28,19 @@ public:
     StagingArea& operator=(const StagingArea&) = delete;
 
     bool isValid() const { return m_jobFd >= 0; }
-    QString errorString() const { return m_error; }
+    // Why the folders could not be made.
+    const Outcome& openFailure() const { return m_openFailure; }
     QString path() const { return m_path; }
 
     // Places a link to `item` (made absolute) named by the item's last path
-    // component. Fails when the item cannot be found or, with `*nameTaken`
-    // set, when an earlier item took the name.
-    bool linkItem(const QString& item, QString* error, bool* nameTaken);
+    // component. Failed when the item cannot be found, NameTaken when an
+    // earlier item took the name.
+    Outcome linkItem(const QString& item);
     // The items placed so far, in order, by the names they got and the
     // paths they stand for. The links themselves are never read back.
     const std::vector<ZipItem>& items() const { return m_items; }
     // Removes the job folder with everything in it.
-    bool remove(QString* error);
+    Outcome remove();
 
     // "<temp>/zavrin-<uid>", made with mode 0700 when missing. Empty, with
     // `error` set, when it is a link, not a folder, or another user's.
@@ -53,11 +54,13 @@ public:
     static bool removeItem(const QString& path, QString* error);
 
 private:
+    // Claims the job folder and makes the staging folder; the failure, if any.
+    QString claim(const QString& archivePath);
     void removeEndedJobs(int rootFd);
 
     QString m_jobFolder;
     QString m_path;
     int m_jobFd = -1; // open on the job folder, holding its lock
-    QString m_error;
+    Outcome m_openFailure;
     std::vector<ZipItem> m_items;
 };

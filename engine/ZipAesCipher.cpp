@@ -1,17 +1,23 @@
 #include "engine/ZipAesCipher.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
 #include <openssl/core_names.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/params.h>
+#include <thread>
 
 namespace {
 
 constexpr int kIterations = 1000;
 constexpr std::size_t kBlock = 16;
 constexpr std::size_t kBlocksPerCall = 4096;
+// Pieces waiting for the companion thread; it keeps up easily.
+constexpr std::size_t kAsideQueue = 8;
 
 // XORs the key stream into the data eight bytes at a time.
 void xorInto(unsigned char* data, const unsigned char* key, std::size_t length)
@@ -51,6 +57,66 @@ const EVP_CIPHER* blockCipher(int keyBits)
 
 } // namespace
 
+// The companion thread of decryptAside(): it feeds copies of the
+// encrypted bytes to the code, in order.
+struct ZipAesCipher::Aside {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<std::vector<unsigned char>> queue;
+    std::vector<std::vector<unsigned char>> spare;
+    bool closing = false;
+    bool ok = true;
+    std::thread thread;
+
+    explicit Aside(evp_mac_ctx_st* mac)
+        : thread([this, mac] { run(mac); })
+    {
+    }
+
+    void run(evp_mac_ctx_st* mac)
+    {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            changed.wait(lock, [this] { return closing || !queue.empty(); });
+            if (queue.empty())
+                return;
+            std::vector<unsigned char> piece = std::move(queue.front());
+            queue.pop_front();
+            lock.unlock();
+            const bool updated = EVP_MAC_update(mac, piece.data(), piece.size()) == 1;
+            lock.lock();
+            ok = ok && updated;
+            spare.push_back(std::move(piece));
+            changed.notify_all();
+        }
+    }
+
+    void push(const unsigned char* data, std::size_t length)
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [this] { return queue.size() < kAsideQueue; });
+        std::vector<unsigned char> piece;
+        if (!spare.empty()) {
+            piece = std::move(spare.back());
+            spare.pop_back();
+        }
+        piece.assign(data, data + length);
+        queue.push_back(std::move(piece));
+        changed.notify_all();
+    }
+
+    bool finish()
+    {
+        {
+            std::lock_guard lock(mutex);
+            closing = true;
+        }
+        changed.notify_all();
+        thread.join();
+        return ok;
+    }
+};
+
 ZipAesCipher::ZipAesCipher()
     : m_cipher(EVP_CIPHER_CTX_new())
 {
@@ -58,6 +124,7 @@ ZipAesCipher::ZipAesCipher()
 
 ZipAesCipher::~ZipAesCipher()
 {
+    finishAside();
     EVP_CIPHER_CTX_free(m_cipher);
     EVP_MAC_CTX_free(m_mac);
     OPENSSL_cleanse(m_keyStream.data(), m_keyStream.size());
@@ -66,6 +133,7 @@ ZipAesCipher::~ZipAesCipher()
 bool ZipAesCipher::start(
     const std::string& password, int keyBits, const unsigned char* salt, unsigned char verifier[kVerifierLength])
 {
+    finishAside(); // it uses the code of the entry before
     const EVP_CIPHER* cipher = blockCipher(keyBits);
     const int keyLength = keyBits / 8;
     unsigned char keys[2 * 32 + kVerifierLength];
@@ -99,6 +167,23 @@ bool ZipAesCipher::encrypt(unsigned char* data, std::size_t length)
 bool ZipAesCipher::decrypt(unsigned char* data, std::size_t length)
 {
     return EVP_MAC_update(m_mac, data, length) == 1 && crypt(data, length);
+}
+
+bool ZipAesCipher::decryptAside(unsigned char* data, std::size_t length)
+{
+    if (!m_aside)
+        m_aside = std::make_unique<Aside>(m_mac);
+    m_aside->push(data, length);
+    return crypt(data, length);
+}
+
+bool ZipAesCipher::finishAside()
+{
+    if (!m_aside)
+        return true;
+    const bool ok = m_aside->finish();
+    m_aside.reset();
+    return ok;
 }
 
 bool ZipAesCipher::crypt(unsigned char* data, std::size_t length)
@@ -142,7 +227,7 @@ bool ZipAesCipher::code(unsigned char out[kCodeLength])
 {
     unsigned char full[EVP_MAX_MD_SIZE];
     std::size_t length = 0;
-    if (EVP_MAC_final(m_mac, full, &length, sizeof full) != 1 || length < kCodeLength)
+    if (!finishAside() || EVP_MAC_final(m_mac, full, &length, sizeof full) != 1 || length < kCodeLength)
         return false;
     std::memcpy(out, full, kCodeLength);
     return true;

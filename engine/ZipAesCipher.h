@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,12 +35,20 @@ public:
     // In place; pieces may have any length. Both feed the code.
     bool encrypt(unsigned char* data, std::size_t length);
     bool decrypt(unsigned char* data, std::size_t length);
-    // The authentication code of everything encrypted or decrypted since start().
+    // As decrypt(), but the code is computed on a companion thread from a
+    // copy of the bytes, so that authenticating a large entry takes no time
+    // on this one. Do not mix with decrypt() in one entry.
+    bool decryptAside(unsigned char* data, std::size_t length);
+    // The authentication code of everything encrypted or decrypted since
+    // start(); waits for the companion thread.
     bool code(unsigned char out[kCodeLength]);
 
 private:
+    struct Aside;
     bool crypt(unsigned char* data, std::size_t length);
     bool refill(std::size_t wanted);
+    // Ends the companion thread, if any; false when a code update failed.
+    bool finishAside();
 
     evp_cipher_ctx_st* m_cipher = nullptr;
     evp_mac_ctx_st* m_mac = nullptr;
@@ -48,4 +57,5 @@ private:
     std::vector<unsigned char> m_keyStream;
     std::size_t m_keyStreamAt = 0;
     std::size_t m_keyStreamLength = 0;
+    std::unique_ptr<Aside> m_aside;
 };

@@ -118,15 +118,15 @@ void ZipEncodeAhead::sealInOrder(std::unique_lock<std::mutex>& lock, std::size_t
         const std::size_t before = piece.data.capacity();
         sealing.busy = true;
         lock.unlock();
-        if (piece.ok) {
+        if (piece.outcome.ok()) {
             std::string header;
             const bool sealed = (job != first || sealing.encryptor->start(*m_password, &header))
                 && sealing.encryptor->encrypt(reinterpret_cast<unsigned char*>(piece.data.data()), piece.data.size())
                 && (job + 1 != end || sealing.encryptor->finish(&piece.data));
             piece.data.insert(0, header);
             if (!sealed) {
-                piece.ok = false;
-                piece.error = m_entries[entry].name + ": encryption failed";
+                piece.outcome = { .status = Outcome::Status::Failed,
+                    .message = QString::fromStdString(m_entries[entry].name + ": encryption failed") };
             }
         }
         lock.lock();
@@ -134,8 +134,8 @@ void ZipEncodeAhead::sealInOrder(std::unique_lock<std::mutex>& lock, std::size_t
         sealing.busy = false;
         // After a failure the writer stops at this piece: seal no further,
         // and keep the record so that later pieces find it done.
-        sealing.failed = !piece.ok;
-        sealing.next = piece.ok ? job + 1 : end;
+        sealing.failed = !piece.outcome.ok();
+        sealing.next = piece.outcome.ok() ? job + 1 : end;
         markReady(job);
     }
     // Every piece was made before the last one was sealed: none will ask again.

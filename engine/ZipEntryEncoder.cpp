@@ -32,9 +32,9 @@ ZipEntryEncoder::~ZipEntryEncoder()
 
 bool ZipEntryEncoder::fail(EncodedPiece* result, const std::string& what, int error)
 {
-    result->ok = false;
     result->data.clear();
-    result->error = error != 0 ? what + ": " + std::strerror(error) : what;
+    result->outcome = { .status = error == ENOSPC ? Outcome::Status::NoSpace : Outcome::Status::Failed,
+        .message = QString::fromStdString(error != 0 ? what + ": " + std::strerror(error) : what) };
     return false;
 }
 
@@ -102,7 +102,7 @@ bool ZipEntryEncoder::encodeWhole(const ZipEntry& entry, int level, const std::s
         && (!m_aes.encrypt(reinterpret_cast<unsigned char*>(out.data() + begin), storedLength)
             || !m_aes.finish(&out)))
         return fail(result, "encryption failed", 0);
-    result->ok = true;
+    result->outcome = {};
     return true;
 }
 
@@ -193,6 +193,6 @@ bool ZipEntryEncoder::encodePiece(const ZipEntry& entry, int level, std::uint64_
     if (!last && !continueStream(&compressedLength, result))
         return false;
     result->data.assign(compressed, compressedLength);
-    result->ok = true;
+    result->outcome = {};
     return true;
 }

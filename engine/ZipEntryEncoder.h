@@ -2,24 +2,23 @@
 
 #include "engine/ZipAesEncryptor.h"
 #include "engine/ZipEntryList.h"
-
-#include <zlib.h>
+#include "platform/Outcome.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
+#include <zlib.h>
 
 struct libdeflate_compressor;
 
 // One encoded job: a whole entry as the archive stores it (compressed and,
 // with a password, encrypted), or one piece of a large entry's deflate data.
 struct EncodedPiece final {
-    bool ok = false;
+    Outcome outcome { .status = Outcome::Status::Failed }; // Done once encoded
     bool deflated = true;
     std::string data;
     std::uint32_t crc = 0;  // of the content this piece covers
     std::uint64_t size = 0; // content bytes this piece covers
-    std::string error;
 };
 
 // Turns entry content into the bytes the archive stores, compressed by

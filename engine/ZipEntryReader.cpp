@@ -5,7 +5,10 @@
 
 namespace {
 
-constexpr std::size_t kInputChunk = 64 * 1024;
+constexpr std::size_t kInputChunk = 1024 * 1024;
+// Entries larger than this are authenticated on a companion thread while
+// they are decrypted and inflated here.
+constexpr std::uint64_t kAuthenticateAside = 4 * 1024 * 1024;
 
 int keyBits(zip_uint16_t method)
 {
@@ -94,6 +97,7 @@ bool ZipEntryReader::openAes(zip_uint64_t index, const zip_stat_t& stat, const Q
         return refuse(QString::fromLocal8Bit(zip_strerror(m_archive)));
     m_aes = true;
     m_dataLeft = stat.comp_size - overhead;
+    m_authenticateAside = m_dataLeft > kAuthenticateAside;
 
     unsigned char header[16 + ZipAesCipher::kVerifierLength];
     unsigned char verifier[ZipAesCipher::kVerifierLength];
@@ -152,7 +156,8 @@ qint64 ZipEntryReader::read(char* data, qint64 size)
         return n;
     }
     const qint64 n = readAes(data, size);
-    if (n > 0)
+    // AE-2 entries carry no CRC: their code alone authenticates them.
+    if (n > 0 && m_checkCrc)
         m_crc = static_cast<std::uint32_t>(crc32(m_crc, reinterpret_cast<const Bytef*>(data), static_cast<uInt>(n)));
     return n;
 }
@@ -167,7 +172,7 @@ qint64 ZipEntryReader::readAes(char* data, qint64 size)
             return finishAes();
         if (!readRaw(out, n))
             return -1;
-        if (!m_cipher->decrypt(out, n))
+        if (!decrypt(out, n))
             return fail(QStringLiteral("AES: the crypto library failed"));
         m_dataLeft -= n;
         return static_cast<qint64>(n);
@@ -194,12 +199,17 @@ qint64 ZipEntryReader::readAes(char* data, qint64 size)
         m_input.resize(kInputChunk);
         if (!readRaw(m_input.data(), n))
             return -1;
-        if (!m_cipher->decrypt(m_input.data(), n))
+        if (!decrypt(m_input.data(), n))
             return fail(QStringLiteral("AES: the crypto library failed"));
         m_dataLeft -= n;
         m_inflate.next_in = m_input.data();
         m_inflate.avail_in = static_cast<uInt>(n);
     }
+}
+
+bool ZipEntryReader::decrypt(unsigned char* data, std::size_t size)
+{
+    return m_authenticateAside ? m_cipher->decryptAside(data, size) : m_cipher->decrypt(data, size);
 }
 
 // All data read: the code (and for AE-1 the CRC) must confirm it.

@@ -40,6 +40,7 @@ private:
     bool readRaw(unsigned char* data, std::size_t size);
     qint64 readAes(char* data, qint64 size);
     qint64 finishAes();
+    bool decrypt(unsigned char* data, std::size_t size);
     qint64 fail(const QString& message);
     bool refuse(const QString& message);
 
@@ -52,6 +53,7 @@ private:
     bool m_aes = false;
     bool m_deflated = false;
     bool m_checkCrc = false;
+    bool m_authenticateAside = false;
     bool m_streamEnded = false;
     bool m_ended = false;
     std::uint32_t m_expectedCrc = 0;

@@ -1,15 +1,15 @@
 #include "engine/ZipEntrySource.h"
 
+#include "engine/JobStop.h"
 #include "engine/ZipEncodeAhead.h"
 #include "engine/ZipEntryEncoder.h"
 #include "platform/Logging.h"
-
-#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <zlib.h>
 
 namespace {
 
@@ -27,17 +27,28 @@ struct State final {
 
     const ZipEntry& entry() const { return (*context->entries)[index]; }
 
-    zip_int64_t fail(const std::string& message)
+    zip_int64_t fail(const Outcome& outcome)
     {
-        qCWarning(lcEngineZip, "zip writer: %s", message.c_str());
-        if (context->failure.empty())
-            context->failure = message;
+        qCWarning(lcEngineZip, "zip writer: %s", qUtf8Printable(outcome.message));
+        if (context->failure.ok())
+            context->failure = outcome;
         zip_error_set(&error, ZIP_ER_READ, EIO);
         return -1;
     }
 
+    // A stop request ends the archive between its pieces (of at most 8 MiB).
+    bool stopped()
+    {
+        if (!JobStop::requested())
+            return false;
+        fail({ .status = Outcome::Status::Cancelled, .message = QStringLiteral("stopped") });
+        return true;
+    }
+
     zip_int64_t open()
     {
+        if (stopped())
+            return -1;
         buffer.clear();
         at = 0;
         crc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
@@ -48,8 +59,8 @@ struct State final {
         if (endJob - nextJob == 1) {
             // A whole entry, finished by a worker.
             const std::unique_ptr<EncodedPiece> piece = context->encodeAhead->take(nextJob++);
-            if (!piece->ok)
-                return fail(piece->error);
+            if (!piece->outcome.ok())
+                return fail(piece->outcome);
             buffer = std::move(piece->data);
             crc = piece->crc;
             size = piece->size;
@@ -62,9 +73,11 @@ struct State final {
     // as a whole already), one CRC.
     zip_int64_t nextPiece()
     {
+        if (stopped())
+            return -1;
         const std::unique_ptr<EncodedPiece> piece = context->encodeAhead->take(nextJob++);
-        if (!piece->ok)
-            return fail(piece->error);
+        if (!piece->outcome.ok())
+            return fail(piece->outcome);
         buffer = std::move(piece->data);
         at = 0;
         crc = static_cast<std::uint32_t>(crc32_combine64(crc, piece->crc, static_cast<z_off64_t>(piece->size)));

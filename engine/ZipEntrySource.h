@@ -1,12 +1,12 @@
 #pragma once
 
 #include "engine/ZipEntryList.h"
-
-#include <zip.h>
+#include "platform/Outcome.h"
 
 #include <cstddef>
 #include <string>
 #include <vector>
+#include <zip.h>
 
 class ZipEncodeAhead;
 
@@ -23,7 +23,7 @@ public:
         ZipEncodeAhead* encodeAhead = nullptr;
         int level = 1;
         const std::string* password = nullptr;
-        std::string failure; // the first entry's error, set on the writing thread
+        Outcome failure; // the first entry's failure, set on the writing thread
     };
 
     // A source for entry `index`, owned by libzip once added.

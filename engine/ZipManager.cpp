@@ -1,8 +1,11 @@
 // The extraction half of ZipManager: dispatch, password sheet and the three
-// archive formats. Pre-checks run on the main thread, each job's heavy work
-// in one worker-pool block; outcomes are notifications, toasts and log lines.
+// archive formats. Each step that reads the archive (the pre-check, the
+// password check, the extraction) runs in a worker-pool block and comes
+// back to the main thread for the password sheet; outcomes are
+// notifications, toasts and log lines.
 #include "engine/ZipManager.h"
 
+#include "engine/JobStop.h"
 #include "engine/NotifyManager.h"
 #include "engine/ProgressPoster.h"
 #include "engine/RarReader.h"
@@ -18,9 +21,8 @@
 
 #include <QFile>
 #include <QFileInfo>
-
+#include <QHash>
 #include <fcntl.h>
-#include <memory>
 #include <sys/stat.h>
 
 namespace {
@@ -133,48 +135,118 @@ void ZipManager::showNeedPasswordWithPath(const QString& path, const QString& to
     });
 }
 
+// --- outcomes ---------------------------------------------------------------
+
+namespace {
+
+// Passwords that left a job in doubt (no encrypted entry decoded right,
+// though the quick check passed), by archive. The same password in doubt
+// twice means damaged data, not a wrong password: asking again would never
+// end. Main thread only.
+QHash<QString, QString>& doubtedPasswords()
+{
+    static QHash<QString, QString> passwords;
+    return passwords;
+}
+
+// Worker thread: ends a zip or rar job by its reader's outcome. `type`
+// says which operation the password sheet continues with.
+void conclude(const Outcome& result, const QString& path, const QString& toPath, const std::optional<QString>& password,
+    const QString& type, const QLoggingCategory& log)
+{
+    using Status = Outcome::Status;
+    if (result.ok()) {
+        MainQueue::async([path] { doubtedPasswords().remove(path); });
+        succeed(path);
+        return;
+    }
+    if (result.status == Status::Cancelled) {
+        qCInfo(log, "job stopped: %s", qUtf8Printable(path));
+        endJob(path, false);
+        return;
+    }
+    qCWarning(log, "%s%s", type == kRar ? "RAR解压错误: " : "", qUtf8Printable(result.message));
+    if (result.status == Status::WrongPassword) {
+        MainQueue::async([path, toPath, type] { showWrongPassword(path, toPath, type); });
+    } else if (result.status == Status::WrongPasswordOrDamage) {
+        MainQueue::async([path, toPath, type, typed = password.value_or(QString())] {
+            const auto doubted = doubtedPasswords().constFind(path);
+            if (doubted != doubtedPasswords().constEnd() && doubted.value() == typed) {
+                doubtedPasswords().remove(path);
+                fail(path);
+                return;
+            }
+            doubtedPasswords().insert(path, typed);
+            showWrongPassword(path, toPath, type);
+        });
+    } else {
+        fail(path);
+    }
+}
+
+// A job that starts after a stop was asked for ends before it writes.
+bool stoppedBeforeStart(const QString& path)
+{
+    if (!JobStop::requested())
+        return false;
+    endJob(path, false);
+    return true;
+}
+
+} // namespace
 
 // --- zip --------------------------------------------------------------------
 
+namespace {
+
+// Worker thread: extracts with a reader whose password passed the quick
+// check; the extraction itself confirms it.
+void extractZip(
+    const ZipReader& reader, const QString& path, const QString& toPath, const std::optional<QString>& password)
+{
+    StartedToast started;
+    ProgressPoster poster(NotifyManager::UnzipProgress(), path);
+    const Outcome result = reader.extractTo(toPath, password, [&](qint64 index, qint64 total) {
+        started.onProgress();
+        const double progress = total > 0 ? static_cast<double>(index) / static_cast<double>(total) : 1.0;
+        qCDebug(lcEngineZip, "解压进度: %f", progress);
+        poster.report(progress);
+    });
+    // The destination folder carries the time of completion.
+    if (result.ok())
+        ::utimensat(AT_FDCWD, QFile::encodeName(toPath).constData(), nullptr, 0);
+    conclude(result, path, toPath, password, kZip, lcEngineZip());
+}
+
+} // namespace
+
+// The archive is listed on the worker; the sheet comes back to the main thread.
 void ZipManager::unzipedFileAtPath(const QString& path, const QString& toPath)
 {
-    if (ZipReader(path).isPasswordProtected())
-        showNeedPasswordWithPath(path, toPath, kZip);
-    else
-        unzipFileAtPath(path, toPath, std::nullopt);
+    WorkerPool::async([path, toPath] {
+        if (stoppedBeforeStart(path))
+            return;
+        const ZipReader reader(path);
+        if (reader.isPasswordProtected())
+            MainQueue::async([path, toPath] { shared().showNeedPasswordWithPath(path, toPath, kZip); });
+        else
+            extractZip(reader, path, toPath, std::nullopt);
+    });
 }
 
 void ZipManager::unzipFileAtPath(const QString& path, const QString& toPath, const std::optional<QString>& password)
 {
-    // libzip's quick check here; the worker then confirms the password by
-    // reading an entry before anything is written.
-    const bool protectedArchive = ZipReader(path).isPasswordProtected();
-    if (protectedArchive && !ZipReader(path).checkPassword(password.value_or(QString()))) {
-        showWrongPassword(path, toPath, kZip);
-        return;
-    }
-    WorkerPool::async([path, toPath, password, protectedArchive] {
+    WorkerPool::async([path, toPath, password] {
+        if (stoppedBeforeStart(path))
+            return;
+        // libzip's quick check first; an archive without password skips it
+        // whatever the password.
         const ZipReader reader(path);
-        if (protectedArchive && !reader.confirmPassword(password.value_or(QString()))) {
+        if (reader.isPasswordProtected() && !reader.checkPassword(password.value_or(QString()))) {
             MainQueue::async([path, toPath] { showWrongPassword(path, toPath, kZip); });
             return;
         }
-        StartedToast started;
-        ProgressPoster poster(NotifyManager::UnzipProgress(), path);
-        const ExtractResult result = reader.extractTo(toPath, password, [&](qint64 index, qint64 total) {
-            started.onProgress();
-            const double progress = total > 0 ? static_cast<double>(index) / static_cast<double>(total) : 1.0;
-            qCDebug(lcEngineZip, "解压进度: %f", progress);
-            poster.report(progress);
-        });
-        if (!result.ok) {
-            qCWarning(lcEngineZip, "%s", qUtf8Printable(result.message));
-            fail(path);
-            return;
-        }
-        // The destination folder carries the time of completion.
-        ::utimensat(AT_FDCWD, QFile::encodeName(toPath).constData(), nullptr, 0);
-        succeed(path);
+        extractZip(reader, path, toPath, password);
     });
 }
 
@@ -182,108 +254,113 @@ void ZipManager::unzipFileAtPath(const QString& path, const QString& toPath, con
 
 namespace {
 
-// The worker block of a rar job, with the reader made (and the password
-// checked) on the main thread.
-void extractRar(const QString& path, const QString& toPath, std::shared_ptr<RarReader> reader)
+// Worker thread: extracts with a reader that has listed the archive.
+void extractRar(
+    const RarReader& reader, const QString& path, const QString& toPath, const std::optional<QString>& password)
 {
-    WorkerPool::async([path, toPath, reader] {
-        // A RAR4 password shows itself wrong only once an entry is decoded.
-        if (reader->isPasswordProtected() && !reader->validatePassword(true)) {
-            MainQueue::async([path, toPath] { showWrongPassword(path, toPath, kRar); });
-            return;
-        }
-        StartedToast started;
-        ProgressPoster poster(NotifyManager::UnzipProgress(), path);
-        const ExtractResult result = reader->extractTo(toPath, [&](double fraction) {
-            started.onProgress();
-            qCDebug(lcEngineRar, "RAR解压进度: %f", fraction);
-            poster.report(fraction);
-        });
-        // Success is the extraction's result; the last progress report
-        // (1.0) is queued before the success notification.
-        if (!result.ok) {
-            qCWarning(lcEngineRar, "RAR解压错误: %s", qUtf8Printable(result.message));
-            fail(path);
-            return;
-        }
-        succeed(path);
+    StartedToast started;
+    ProgressPoster poster(NotifyManager::UnzipProgress(), path);
+    const Outcome result = reader.extractTo(toPath, [&](double fraction) {
+        started.onProgress();
+        qCDebug(lcEngineRar, "RAR解压进度: %f", fraction);
+        poster.report(fraction);
     });
+    // Success is the extraction's result; the last progress report (1.0)
+    // is queued before the success notification.
+    conclude(result, path, toPath, password, kRar, lcEngineRar());
 }
 
 } // namespace
 
 void ZipManager::unrarFileAtPath(const QString& path, const QString& toPath)
 {
-    auto reader = std::make_shared<RarReader>(path, std::nullopt);
-    if (reader->isPasswordProtected())
-        showNeedPasswordWithPath(path, toPath, kRar);
-    else
-        extractRar(path, toPath, reader); // the same as with no password, listed once
+    WorkerPool::async([path, toPath] {
+        if (stoppedBeforeStart(path))
+            return;
+        const RarReader reader(path, std::nullopt);
+        if (reader.isPasswordProtected())
+            MainQueue::async([path, toPath] { shared().showNeedPasswordWithPath(path, toPath, kRar); });
+        else
+            extractRar(reader, path, toPath, std::nullopt); // the same as with no password, listed once
+    });
 }
 
 void ZipManager::unrarFileAtPath(const QString& path, const QString& toPath, const std::optional<QString>& password)
 {
-    auto reader = std::make_shared<RarReader>(path, password);
-    if (!reader->isOpen())
-        qCWarning(lcEngineRar, "初始化URKArchive错误: %s", qUtf8Printable(reader->errorString()));
-    if (reader->isPasswordProtected() && !reader->validatePassword(false)) {
-        showWrongPassword(path, toPath, kRar);
-        return;
-    }
-    extractRar(path, toPath, reader);
+    WorkerPool::async([path, toPath, password] {
+        if (stoppedBeforeStart(path))
+            return;
+        const RarReader reader(path, password);
+        if (!reader.isOpen())
+            qCWarning(lcEngineRar, "初始化URKArchive错误: %s", qUtf8Printable(reader.errorString()));
+        if (!reader.validatePassword()) {
+            MainQueue::async([path, toPath] { showWrongPassword(path, toPath, kRar); });
+            return;
+        }
+        extractRar(reader, path, toPath, password);
+    });
 }
 
 // --- 7z ---------------------------------------------------------------------
 
 namespace {
 
-// The worker block of a 7z job. `listed` is the pre-scan's reader when it
-// listed the archive without a password, which saves listing it again.
-void extract7z(const QString& path, const QString& toPath, const std::optional<QString>& password,
-               std::shared_ptr<SevenZipReader> listed)
+// Worker thread: a 7z job with `reader` (listed, or not when the listing
+// failed: the extraction then fails).
+void extract7z(
+    SevenZipReader& reader, const QString& path, const QString& toPath, const std::optional<QString>& password)
 {
-    WorkerPool::async([path, toPath, password, listed] {
-        std::shared_ptr<SevenZipReader> reader = listed;
-        if (!reader) {
-            reader = std::make_shared<SevenZipReader>(path);
-            if (!reader->open(password))
-                qCWarning(lcEngine7z, "Open error: %s", qUtf8Printable(reader->lastError()));
-        }
-        qCDebug(lcEngine7z, "Open error: %s", qUtf8Printable(reader->lastError()));
-        for (const SevenZipReader::Entry& entry : reader->entries())
-            qCDebug(lcEngine7z, "\n%s", qUtf8Printable(entry.description()));
-        qCDebug(lcEngine7z, "Iteration error: %s", qUtf8Printable(reader->lastError()));
+    qCDebug(lcEngine7z, "Open error: %s", qUtf8Printable(reader.lastError()));
+    for (const SevenZipReader::Entry& entry : reader.entries())
+        qCDebug(lcEngine7z, "\n%s", qUtf8Printable(entry.description()));
+    qCDebug(lcEngine7z, "Iteration error: %s", qUtf8Printable(reader.lastError()));
 
-        HUD::showInfoWithStatus(L(QStringLiteral("解压文件中...")));
-        ProgressPoster poster(NotifyManager::UnzipProgress(), path, ProgressPoster::Precision::Float);
-        const ExtractResult result = reader->extract(toPath, password, [&](double fraction) { poster.report(fraction); });
-        if (result.ok) {
-            succeed(path);
-            qCDebug(lcEngine7z, "Extract error: %s", qUtf8Printable(reader->lastError()));
-            return;
-        }
-        // Posted here on the worker; the error toast follows 0.3 s later.
-        post(NotifyManager::ProcessCancel(), path);
-        MainQueue::after(0.3, [path] { fail(path); });
-        qCWarning(lcEngine7z, "Extract error: %s", qUtf8Printable(reader->lastError()));
-    });
+    HUD::showInfoWithStatus(L(QStringLiteral("解压文件中...")));
+    ProgressPoster poster(NotifyManager::UnzipProgress(), path, ProgressPoster::Precision::Float);
+    const Outcome result = reader.extract(toPath, password, [&](double fraction) { poster.report(fraction); });
+    if (result.ok()) {
+        succeed(path);
+        qCDebug(lcEngine7z, "Extract error: %s", qUtf8Printable(reader.lastError()));
+        return;
+    }
+    if (result.status == Outcome::Status::Cancelled) {
+        qCInfo(lcEngine7z, "job stopped: %s", qUtf8Printable(path));
+        endJob(path, false);
+        return;
+    }
+    // Posted here on the worker; the error toast follows 0.3 s later.
+    post(NotifyManager::ProcessCancel(), path);
+    MainQueue::after(0.3, [path] { fail(path); });
+    qCWarning(lcEngine7z, "Extract error: %s", qUtf8Printable(reader.lastError()));
 }
 
 } // namespace
 
 void ZipManager::un7zFileAtPath(const QString& path, const QString& toPath)
 {
-    // An archive whose names are encrypted cannot be listed without a
-    // password: that counts as encrypted too.
-    auto reader = std::make_shared<SevenZipReader>(path);
-    const bool listed = reader->open(std::nullopt);
-    if (reader->needsPassword())
-        showNeedPasswordWithPath(path, toPath, k7z);
-    else
-        extract7z(path, toPath, std::nullopt, listed ? reader : nullptr);
+    WorkerPool::async([path, toPath] {
+        if (stoppedBeforeStart(path))
+            return;
+        // An archive whose names are encrypted cannot be listed without a
+        // password: that counts as encrypted too. Listed without one, the
+        // archive is extracted with the same listing.
+        SevenZipReader reader(path);
+        reader.open(std::nullopt);
+        if (reader.needsPassword())
+            MainQueue::async([path, toPath] { shared().showNeedPasswordWithPath(path, toPath, k7z); });
+        else
+            extract7z(reader, path, toPath, std::nullopt);
+    });
 }
 
 void ZipManager::un7zFileAtPath(const QString& path, const QString& toPath, const std::optional<QString>& password)
 {
-    extract7z(path, toPath, password, nullptr);
+    WorkerPool::async([path, toPath, password] {
+        if (stoppedBeforeStart(path))
+            return;
+        SevenZipReader reader(path);
+        if (!reader.open(password))
+            qCWarning(lcEngine7z, "Open error: %s", qUtf8Printable(reader.lastError()));
+        extract7z(reader, path, toPath, password);
+    });
 }

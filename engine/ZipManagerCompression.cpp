@@ -1,5 +1,6 @@
 // The compression half of ZipManager: staging, packing, and the toasts and
 // notifications that tell the screens how a job went.
+#include "engine/JobStop.h"
 #include "engine/NotifyManager.h"
 #include "engine/ProgressPoster.h"
 #include "engine/StagingArea.h"
@@ -38,68 +39,70 @@ public:
     // Worker thread: the whole job, from staging to the last notification.
     void run()
     {
-        const bool succeeded = pack();
-        if (!succeeded) {
-            qCWarning(lcEngineZip, "compression failed: %s", qUtf8Printable(m_failure));
+        const Outcome result = pack();
+        if (result.status == Outcome::Status::Cancelled) {
+            qCInfo(lcEngineZip, "compression stopped: %s", qUtf8Printable(m_archivePath));
+        } else if (!result.ok()) {
+            qCWarning(lcEngineZip, "compression failed: %s", qUtf8Printable(result.message));
             HUD::showErrorWithStatus(L(QStringLiteral("创建压缩文件错误")));
         }
-        QVariantMap end {{NotifyManager::pathKey(), m_archivePath}, {NotifyManager::succeededKey(), succeeded}};
-        if (!succeeded)
-            end.insert(NotifyManager::reasonKey(), m_failure);
+        QVariantMap end { { NotifyManager::pathKey(), m_archivePath }, { NotifyManager::succeededKey(), result.ok() } };
+        if (!result.ok())
+            end.insert(NotifyManager::reasonKey(), result.message);
         postOnMain(NotifyManager::JobDidEnd(), end);
     }
 
 private:
-    bool fail(const QString& reason)
-    {
-        m_failure = reason;
-        return false;
-    }
-
     // Gathers the chosen items in this job's own staging folder, in list
-    // order, as links. A second item with a name already taken is left out
-    // and logged; any other item that cannot be placed fails the job.
-    bool stage(StagingArea& staging)
+    // order, as links. An item that cannot be placed, a second item with a
+    // name already taken included, fails the job: the archive would miss
+    // something the user chose.
+    Outcome stage(StagingArea& staging)
     {
         if (!staging.isValid()) {
-            qCWarning(lcEngineZip, "创建临时文件夹错误: %s", qUtf8Printable(staging.errorString()));
-            return fail(staging.errorString());
+            qCWarning(lcEngineZip, "创建临时文件夹错误: %s", qUtf8Printable(staging.openFailure().message));
+            return staging.openFailure();
         }
         for (const QString& item : m_items) {
-            QString error;
-            bool nameTaken = false;
-            if (staging.linkItem(item, &error, &nameTaken))
-                continue;
-            qCWarning(lcEngineZip, "复制到临时文件夹错误: %s", qUtf8Printable(error));
-            if (!nameTaken)
-                return fail(error);
+            if (JobStop::requested())
+                return { .status = Outcome::Status::Cancelled, .message = QStringLiteral("stopped") };
+            const Outcome placed = staging.linkItem(item);
+            if (!placed.ok()) {
+                qCWarning(lcEngineZip, "复制到临时文件夹错误: %s", qUtf8Printable(placed.message));
+                return placed;
+            }
         }
-        return !staging.items().empty() || fail(QStringLiteral("nothing to pack"));
+        if (staging.items().empty())
+            return { .status = Outcome::Status::NothingToPack, .message = QStringLiteral("nothing to pack") };
+        return {};
     }
 
-    bool pack()
+    Outcome pack()
     {
         StagingArea staging(m_archivePath);
-        if (!stage(staging))
-            return false;
-        m_staging = &staging;
-
-        // The list is made from what this job placed, in the order chosen;
-        // the staged links are never read back.
-        const std::string archive = QFile::encodeName(m_archivePath).toStdString();
-        const ZipEntryListing listing = listZipItems(staging.items(), archive);
-        if (!listing.failure.empty())
-            return fail(QString::fromStdString(listing.failure));
-
-        ZipWriter::Options options;
-        options.compressionLevel = m_needSpeed ? 1 : 9;
-        options.password = m_password;
-        std::string failure;
-        const bool packed = ZipWriter::write(
-            archive, listing.entries, options,
-            [this](std::uint64_t written, std::uint64_t total) { onProgress(written, total); }, &failure);
-        m_staging = nullptr;
-        return packed || fail(QString::fromStdString(failure));
+        Outcome result = stage(staging);
+        if (result.ok()) {
+            // The list is made from what this job placed, in the order
+            // chosen; the staged links are never read back.
+            const std::string archive = QFile::encodeName(m_archivePath).toStdString();
+            const ZipEntryListing listing = listZipItems(staging.items(), archive);
+            if (!listing.failure.empty()) {
+                result = { .status = Outcome::Status::Failed, .message = QString::fromStdString(listing.failure) };
+            } else {
+                ZipWriter::Options options;
+                options.compressionLevel = m_needSpeed ? 1 : 9;
+                options.password = m_password;
+                m_staging = &staging;
+                result = ZipWriter::write(archive, listing.entries, options,
+                    [this](std::uint64_t written, std::uint64_t total) { onProgress(written, total); });
+                m_staging = nullptr;
+            }
+        }
+        // A failed job's staging folder stays for the next job to clear; a
+        // stopped one (the program is quitting) leaves nothing behind.
+        if (result.status == Outcome::Status::Cancelled)
+            staging.remove();
+        return result;
     }
 
     // Worker thread, for every report of the writer. The writer reports
@@ -124,9 +127,8 @@ private:
                                                      {{NotifyManager::pathKey(), path}});
             RouterManager::showRateAllLife();
         });
-        QString error;
-        if (!m_staging->remove(&error))
-            qCWarning(lcEngineZip, "压缩完删除临时文件夹错误: %s", qUtf8Printable(error));
+        if (const Outcome removed = m_staging->remove(); !removed.ok())
+            qCWarning(lcEngineZip, "压缩完删除临时文件夹错误: %s", qUtf8Printable(removed.message));
     }
 
     const QString m_archivePath;
@@ -134,7 +136,6 @@ private:
     const std::optional<QString> m_password;
     const bool m_needSpeed;
     StagingArea* m_staging = nullptr; // while the archive is written
-    QString m_failure;
     bool m_started = false;
     ProgressPoster m_progress {NotifyManager::ZipProgress(), m_archivePath, ProgressPoster::Precision::Float};
 };

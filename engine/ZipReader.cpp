@@ -1,13 +1,13 @@
 #include "engine/ZipReader.h"
 
+#include "engine/EntrySink.h"
+#include "engine/JobStop.h"
 #include "engine/NameDecoder.h"
-#include "engine/SafeDestination.h"
 #include "engine/ZipEntryReader.h"
 #include "platform/Logging.h"
 
 #include <QFile>
 #include <QList>
-
 #include <algorithm>
 #include <sys/stat.h>
 #include <vector>
@@ -25,6 +25,7 @@ struct Entry {
     bool folder = false;
     bool link = false;
     bool encrypted = false;
+    bool aes = false; // AES rather than ZipCrypto
     EntryMeta meta;
 };
 
@@ -108,39 +109,21 @@ qint64 ZipReader::passwordProbe() const
 
 bool ZipReader::checkPassword(const QString& password) const
 {
-    return probePassword(password, false);
-}
-
-bool ZipReader::confirmPassword(const QString& password) const
-{
-    return probePassword(password, true);
-}
-
-// Opens the smallest encrypted entry with `password`; with `readAll` also
-// decodes it to the end, which is the only sure test of a password.
-bool ZipReader::probePassword(const QString& password, bool readAll) const
-{
+    // libzip checks the password's header bytes when the entry is opened.
     const qint64 probe = passwordProbe();
     if (probe < 0)
         return true;
     ZipEntryReader reader(m_zip);
-    if (!reader.open(static_cast<zip_uint64_t>(probe), true, password.toUtf8()))
-        return false;
-    qint64 n = 0;
-    if (readAll) {
-        std::vector<char> buffer(64 * 1024);
-        while ((n = reader.read(buffer.data(), static_cast<qint64>(buffer.size()))) > 0) {
-        }
-    }
-    return n == 0;
+    return reader.open(static_cast<zip_uint64_t>(probe), true, password.toUtf8());
 }
 
-ExtractResult ZipReader::extractTo(const QString& folder, const std::optional<QString>& password,
-                                   const EntryProgress& progress) const
+Outcome ZipReader::extractTo(
+    const QString& folder, const std::optional<QString>& password, const EntryProgress& progress) const
 {
     if (!m_zip)
-        return {false, false, QStringLiteral("cannot open the archive: ") + m_error};
+        return { .status = Outcome::Status::Failed, .message = QStringLiteral("cannot open the archive: ") + m_error };
     const auto count = static_cast<zip_uint64_t>(std::max<zip_int64_t>(0, zip_get_num_entries(m_zip, 0)));
+    EntrySink sink(folder, lcEngineZip);
 
     // Names: UTF-8 when flagged (or given by a Unicode path field, which
     // libzip substitutes); all others share one detected code page.
@@ -171,45 +154,62 @@ ExtractResult ZipReader::extractTo(const QString& folder, const std::optional<QS
         zip_file_get_external_attributes(m_zip, i, 0, &opsys, &attributes);
         if (opsys != ZIP_OPSYS_UNIX)
             name.replace(u'\\', u'/'); // DOS and Windows tools may separate with backslashes
-        const std::optional<QStringList> path = SafeDestination::splitEntryName(name);
+        const std::optional<QStringList> path = sink.admit(name);
         if (!path)
-            return {false, false, QStringLiteral("refused: unsafe entry name ") + name};
+            return sink.finish();
         entry.path = *path;
         zip_stat_index(m_zip, i, 0, &stat);
         const mode_t mode = opsys == ZIP_OPSYS_UNIX ? static_cast<mode_t>(attributes >> 16) : 0;
         entry.folder = name.endsWith(u'/') || S_ISDIR(mode) || (opsys != ZIP_OPSYS_UNIX && (attributes & 0x10));
         entry.link = S_ISLNK(mode);
         entry.encrypted = (stat.valid & ZIP_STAT_ENCRYPTION_METHOD) && stat.encryption_method != ZIP_EM_NONE;
+        entry.aes = entry.encrypted && stat.encryption_method != ZIP_EM_TRAD_PKWARE;
         if (mode & 0777)
             entry.meta.mode = mode & 07777;
         entry.meta.mtime = modificationTime(m_zip, i, stat);
     }
+    if (!sink.open())
+        return sink.finish();
 
-    SafeDestination destination(folder);
-    if (!destination.isOpen())
-        return {false, false, destination.errorString()};
+    // The password is confirmed by the extraction itself: an encrypted
+    // entry that decodes to its end with a matching checksum or
+    // authentication code proves it. Until one has, a refused password
+    // ends the job (the sink then removes what it made), and a ZipCrypto
+    // entry whose data fails leaves the password in doubt.
     const QByteArray secret = password.value_or(QString()).toUtf8();
     std::vector<char> buffer(kChunk);
     ZipEntryReader reader(m_zip);
-    ExtractResult result{true, false, {}};
-    auto fail = [&result](const QString& message, bool wrongPassword = false) {
-        qCWarning(lcEngineZip, "%s", qUtf8Printable(message));
-        if (result.ok)
-            result = {false, wrongPassword, message};
+    bool passwordConfirmed = false;
+    bool passwordInDoubt = false;
+    auto readFailed = [&](const Entry& entry) {
+        const QString message = entry.path.join(u'/') + QStringLiteral(": ") + reader.errorString();
+        if (JobStop::requested())
+            sink.stopRequested();
+        else
+            sink.fail(message);
+        // An AES entry's check value passed, so its failure is damage; a
+        // ZipCrypto entry's one-byte check says little.
+        passwordInDoubt = passwordInDoubt || (entry.encrypted && !passwordConfirmed && !entry.aes);
     };
 
     for (const Entry& entry : entries) {
+        if (sink.stopRequested())
+            break;
         if (progress)
             progress(static_cast<qint64>(entry.index), static_cast<qint64>(count));
         if (entry.path.isEmpty())
             continue;
         if (entry.folder) {
-            if (destination.makeDirectory(entry.path, entry.meta) == SafeDestination::Result::Failed)
-                fail(destination.errorString());
+            sink.folder(entry.path, entry.meta);
             continue;
         }
         if (!reader.open(entry.index, entry.encrypted, secret)) {
-            fail(entry.path.join(u'/') + QStringLiteral(": ") + reader.errorString(), reader.wrongPassword());
+            if (reader.wrongPassword() && !passwordConfirmed) {
+                sink.fail(entry.path.join(u'/') + QStringLiteral(": ") + reader.errorString(),
+                    Outcome::Status::WrongPassword);
+                break;
+            }
+            sink.fail(entry.path.join(u'/') + QStringLiteral(": ") + reader.errorString());
             continue;
         }
         if (entry.link) {
@@ -218,36 +218,33 @@ ExtractResult ZipReader::extractTo(const QString& folder, const std::optional<QS
             while (target.size() <= kMaxLinkTarget && (n = reader.read(buffer.data(), kChunk)) > 0)
                 target.append(buffer.data(), static_cast<qsizetype>(n));
             if (n < 0)
-                fail(entry.path.join(u'/') + QStringLiteral(": ") + reader.errorString());
-            else if (destination.makeSymlink(entry.path, target, entry.meta) == SafeDestination::Result::Failed)
-                fail(destination.errorString());
+                readFailed(entry);
+            else
+                sink.link(entry.path, target, entry.meta);
             reader.close();
             continue;
         }
         PendingFile out;
-        const SafeDestination::Result begun = destination.beginFile(entry.path, out, entry.meta);
-        if (begun != SafeDestination::Result::Written) {
-            if (begun == SafeDestination::Result::Failed)
-                fail(destination.errorString());
+        if (!sink.beginFile(entry.path, out, entry.meta)) {
             reader.close();
             continue;
         }
         qint64 n = 0;
         bool written = true;
-        while (written && (n = reader.read(buffer.data(), kChunk)) > 0)
-            written = out.write(buffer.data(), n);
-        if (!written || n < 0) {
-            fail(entry.path.join(u'/') + QStringLiteral(": ") +
-                 (written ? reader.errorString() : QStringLiteral("write error: ") + QString::fromLocal8Bit(strerror(errno))));
-            destination.discardFile(out);
-        } else if (destination.commitFile(out, entry.meta) == SafeDestination::Result::Failed) {
-            fail(destination.errorString());
+        // Stops are looked at for every chunk, so a long entry stops too.
+        while (written && !JobStop::requested() && (n = reader.read(buffer.data(), kChunk)) > 0)
+            written = sink.write(out, buffer.data(), n);
+        if (written && (n < 0 || JobStop::requested())) {
+            sink.destination().discardFile(out);
+            readFailed(entry);
+        } else if (written && sink.commitFile(out, entry.meta) && entry.encrypted) {
+            passwordConfirmed = true;
         }
         reader.close();
     }
     if (progress)
         progress(static_cast<qint64>(count), static_cast<qint64>(count));
-    if (!destination.finish())
-        fail(QStringLiteral("cannot set the folders' times and modes"));
-    return result;
+    if (passwordInDoubt && !passwordConfirmed)
+        sink.fail(QStringLiteral("no encrypted entry decoded right"), Outcome::Status::WrongPasswordOrDamage);
+    return sink.finish();
 }

@@ -1,9 +1,8 @@
 #pragma once
 
-#include "engine/ExtractResult.h"
+#include "engine/EntrySink.h"
 
 #include <QString>
-
 #include <functional>
 #include <optional>
 
@@ -25,23 +24,25 @@ public:
     bool isPasswordProtected() const;
     // libzip's own check: the password passes the header check of the
     // smallest encrypted entry. Cheap, but lets about 1 in 256 wrong
-    // ZipCrypto passwords (1 in 65536 for AES) through.
+    // ZipCrypto passwords (1 in 65536 for AES) through; extractTo()
+    // confirms it.
     bool checkPassword(const QString& password) const;
-    // Reads the smallest non-empty encrypted entry to its end, so that its
-    // checksum (or AES authentication code) confirms the password.
-    bool confirmPassword(const QString& password) const;
 
     // Entry number and total, before each entry and once more at the end.
     using EntryProgress = std::function<void(qint64 index, qint64 total)>;
-    // Extracts every entry into `folder` through SafeDestination. Refuses
-    // the whole archive, writing nothing, when a name is absolute or has "..".
-    ExtractResult extractTo(const QString& folder, const std::optional<QString>& password,
-                            const EntryProgress& progress) const;
+    // Extracts every entry into `folder` through an EntrySink. Refuses the
+    // whole archive, writing nothing, when a name is absolute or has "..".
+    // The first encrypted entry that decodes right confirms the password;
+    // when none does, the result is WrongPassword (an entry refused it) or
+    // WrongPasswordOrDamage (ZipCrypto data failed its checksum), and
+    // nothing of the job is left. Stops between entries and within long
+    // ones when JobStop asks (Cancelled; complete files stay).
+    Outcome extractTo(
+        const QString& folder, const std::optional<QString>& password, const EntryProgress& progress) const;
 
 private:
     // Index of the encrypted entry to test a password on, or -1.
     qint64 passwordProbe() const;
-    bool probePassword(const QString& password, bool readAll) const;
 
     zip* m_zip = nullptr;
     QString m_error;

@@ -1,5 +1,6 @@
 #include "engine/ZipWriter.h"
 
+#include "engine/JobStop.h"
 #include "engine/ZipEncodeAhead.h"
 #include "engine/ZipEntryEncoder.h"
 #include "engine/ZipEntrySource.h"
@@ -7,15 +8,14 @@
 #include "platform/Logging.h"
 
 #include <QFile>
-
-#include <malloc.h>
-#include <zip.h>
-
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <limits>
+#include <malloc.h>
 #include <mutex>
 #include <thread>
+#include <zip.h>
 
 namespace {
 
@@ -140,9 +140,8 @@ bool addEntry(zip_t* archive, const ZipEntry& entry, std::size_t index, ZipEntry
 
 } // namespace
 
-bool ZipWriter::createZipFileAtPath(const QString& path, const QString& directory, bool keepParentDirectory,
-                                    int compressionLevel, const std::optional<QString>& password, bool aes,
-                                    const ProgressHandler& progressHandler)
+Outcome ZipWriter::createZipFileAtPath(const QString& path, const QString& directory, bool keepParentDirectory,
+    int compressionLevel, const std::optional<QString>& password, bool aes, const ProgressHandler& progressHandler)
 {
     // The archive that this one replaces is never packed into it.
     const std::string archive = QFile::encodeName(path).toStdString();
@@ -150,26 +149,42 @@ bool ZipWriter::createZipFileAtPath(const QString& path, const QString& director
         = listZipEntries(QFile::encodeName(directory).toStdString(), keepParentDirectory, archive);
     if (!listing.failure.empty()) {
         qCWarning(lcEngineZip, "zip writer: %s", listing.failure.c_str());
-        return false;
+        return { .status = Outcome::Status::Failed, .message = QString::fromStdString(listing.failure) };
     }
     return write(archive, listing.entries, {compressionLevel, password, aes}, progressHandler);
 }
 
-bool ZipWriter::write(const std::string& path, const std::vector<ZipEntry>& entries, const Options& options,
-                      const ProgressHandler& progressHandler, std::string* failure)
+namespace {
+
+Outcome failed(Outcome::Status status, const std::string& reason)
 {
-    std::string ignored;
-    std::string& reason = failure ? *failure : ignored;
-    if (entries.empty()) {
-        reason = "nothing to pack";
-        qCWarning(lcEngineZip, "zip writer: nothing to pack for %s", path.c_str());
-        return false;
-    }
-    if (options.password && !options.aes) {
-        reason = "only AES encryption is offered";
-        qCWarning(lcEngineZip, "zip writer: only AES encryption is offered");
-        return false;
-    }
+    qCWarning(lcEngineZip, "zip writer: %s", reason.c_str());
+    return { .status = status, .message = QString::fromStdString(reason) };
+}
+
+// libzip's error as an outcome: a full disk (or quota) is told apart.
+Outcome libzipFailure(const std::string& what, zip_error_t* error)
+{
+    const int system = zip_error_code_system(error);
+    const bool full = zip_error_system_type(error) == ZIP_ET_SYS && (system == ENOSPC || system == EDQUOT);
+    return failed(full ? Outcome::Status::NoSpace : Outcome::Status::Failed, what + ": " + zip_error_strerror(error));
+}
+
+// zip_close asks now and then whether to go on.
+int onLibzipCancel(zip_t*, void*)
+{
+    return JobStop::requested() ? 1 : 0;
+}
+
+} // namespace
+
+Outcome ZipWriter::write(const std::string& path, const std::vector<ZipEntry>& entries, const Options& options,
+    const ProgressHandler& progressHandler)
+{
+    if (entries.empty())
+        return failed(Outcome::Status::NothingToPack, "nothing to pack for " + path);
+    if (options.password && !options.aes)
+        return failed(Outcome::Status::Failed, "only AES encryption is offered");
     keepFreedMemory();
 
     ZipOutputFile output(path);
@@ -178,12 +193,11 @@ bool ZipWriter::write(const std::string& path, const std::vector<ZipEntry>& entr
     zip_source_t* source = output.createSource(&error);
     zip_t* archive = source ? zip_open_from_source(source, ZIP_CREATE | ZIP_TRUNCATE, &error) : nullptr;
     if (!archive) {
-        reason = path + ": " + zip_error_strerror(&error);
-        qCWarning(lcEngineZip, "zip writer: %s", reason.c_str());
+        const Outcome result = libzipFailure(path, &error);
         zip_error_fini(&error);
         if (source)
             zip_source_free(source);
-        return false;
+        return result;
     }
     zip_error_fini(&error);
 
@@ -194,10 +208,9 @@ bool ZipWriter::write(const std::string& path, const std::vector<ZipEntry>& entr
     context.password = options.password ? &password : nullptr;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (!addEntry(archive, entries[i], i, context)) {
-            reason = entries[i].name + ": " + zip_strerror(archive);
-            qCWarning(lcEngineZip, "zip writer: %s", reason.c_str());
+            const Outcome result = libzipFailure(entries[i].name, zip_get_error(archive));
             zip_discard(archive);
-            return false;
+            return result;
         }
     }
 
@@ -207,6 +220,7 @@ bool ZipWriter::write(const std::string& path, const std::vector<ZipEntry>& entr
     // the fraction moved by more than this.
     const double precision = std::min(0.001, 0.5 / static_cast<double>(entries.size()));
     zip_register_progress_callback_with_state(archive, precision, &onLibzipProgress, nullptr, &progress);
+    zip_register_cancel_callback_with_state(archive, &onLibzipCancel, nullptr, nullptr);
     (*progress.handler)(0, progress.total);
 
     // libzip lays out the archive here, taking each entry's bytes from its
@@ -215,12 +229,17 @@ bool ZipWriter::write(const std::string& path, const std::vector<ZipEntry>& entr
     ZipEncodeAhead encodeAhead(entries, options.compressionLevel, context.password, threads, kEncodeAheadBudget);
     context.encodeAhead = &encodeAhead;
     if (zip_close(archive) != 0) {
-        // An entry's own failure (a file that cannot be read) says more than libzip's summary.
-        reason = context.failure.empty() ? path + ": " + zip_strerror(archive) : context.failure;
+        // An entry's own failure (a file that cannot be read, a stop) says
+        // more than libzip's summary.
+        Outcome result = context.failure;
+        if (result.ok() && JobStop::requested())
+            result = { .status = Outcome::Status::Cancelled, .message = QStringLiteral("stopped") };
+        if (result.ok())
+            result = libzipFailure(path, zip_get_error(archive));
         qCWarning(lcEngineZip, "zip writer: %s: %s", path.c_str(), zip_strerror(archive));
         zip_discard(archive);
-        return false;
+        return result;
     }
     (*progress.handler)(progress.total, progress.total);
-    return true;
+    return {};
 }

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "engine/ZipEntryList.h"
+#include "platform/Outcome.h"
 
 #include <QString>
-
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -26,16 +26,16 @@ public:
     };
 
     // Packs the contents of `directory` into a new archive at `path` (see
-    // listZipEntries for what goes in). Answers true only when a complete
-    // archive stands at `path`; on failure nothing is left there and an
-    // existing file at `path` is untouched. An empty `directory`, or one
-    // holding something that cannot be read, is a failure.
-    static bool createZipFileAtPath(const QString& path, const QString& directory, bool keepParentDirectory,
-                                    int compressionLevel, const std::optional<QString>& password, bool aes,
-                                    const ProgressHandler& progressHandler);
+    // listZipEntries for what goes in). Done only when a complete archive
+    // stands at `path`; on failure nothing is left there and an existing
+    // file at `path` is untouched. An empty `directory` is NothingToPack,
+    // one holding something that cannot be read Failed, a full disk
+    // NoSpace, a stop asked for by JobStop Cancelled.
+    static Outcome createZipFileAtPath(const QString& path, const QString& directory, bool keepParentDirectory,
+        int compressionLevel, const std::optional<QString>& password, bool aes, const ProgressHandler& progressHandler);
 
-    // Writes the archive of an already made list, as above; on failure
-    // `failure`, when given, tells why (the first entry that failed, if any).
-    static bool write(const std::string& path, const std::vector<ZipEntry>& entries, const Options& options,
-                      const ProgressHandler& progressHandler, std::string* failure = nullptr);
+    // Writes the archive of an already made list, as above; a failure's
+    // message names the first entry that failed, if any.
+    static Outcome write(const std::string& path, const std::vector<ZipEntry>& entries, const Options& options,
+        const ProgressHandler& progressHandler);
 };

@@ -50,35 +50,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)).split('\0'))
         arguments.append(QString::fromUtf8(argument));
     const QString name = arguments.takeFirst();
-    QString error;
-    const std::optional<CommandLine> named
-        = CommandLine::parse({ QStringLiteral("extract"), QStringLiteral("--"), name }, &error);
-    FUZZ_CHECK(named && named->command == CommandLine::Command::Extract && named->archive == name,
+    CommandLine named;
+    FUZZ_CHECK(CommandLine::parse({ QStringLiteral("extract"), QStringLiteral("--"), name }, &named).ok()
+            && named.command == CommandLine::Command::Extract && named.archive == name,
         "extract -- %s is not an extraction of it", qUtf8Printable(name));
 
-    const std::optional<CommandLine> line = CommandLine::parse(arguments, &error);
-    if (!line) {
-        FUZZ_CHECK(!error.isEmpty(), "refused without a reason");
+    CommandLine line;
+    if (const Outcome parsed = CommandLine::parse(arguments, &line); !parsed.ok()) {
+        FUZZ_CHECK(parsed.status == Outcome::Status::Usage && !parsed.message.isEmpty(), "refused without a reason");
         return 0;
     }
-    if (line->command == CommandLine::Command::Help || line->command == CommandLine::Command::Version)
+    if (line.command == CommandLine::Command::Help || line.command == CommandLine::Command::Version)
         return 0;
 
-    FUZZ_CHECK(arguments.contains(line->archive), "the archive is not one of the arguments");
-    for (const QString& item : line->items)
+    FUZZ_CHECK(arguments.contains(line.archive), "the archive is not one of the arguments");
+    for (const QString& item : line.items)
         FUZZ_CHECK(arguments.contains(item), "an item is not one of the arguments");
-    if (line->command == CommandLine::Command::Compress)
-        FUZZ_CHECK(!line->archive.isEmpty() && !line->items.isEmpty() && (line->level == 1 || line->level == 9),
+    if (line.command == CommandLine::Command::Compress)
+        FUZZ_CHECK(!line.archive.isEmpty() && !line.items.isEmpty() && (line.level == 1 || line.level == 9),
             "an incomplete compression was accepted");
-    if (line->command == CommandLine::Command::Compress) {
-        const std::optional<CommandLine> more
-            = CommandLine::parse(arguments + QStringList { QStringLiteral("--"), name }, &error);
-        FUZZ_CHECK(more && more->command == CommandLine::Command::Compress && more->items.endsWith(name),
+    if (line.command == CommandLine::Command::Compress) {
+        CommandLine more;
+        FUZZ_CHECK(CommandLine::parse(arguments + QStringList { QStringLiteral("--"), name }, &more).ok()
+                && more.command == CommandLine::Command::Compress && more.items.endsWith(name),
             "%s after -- is not packed", qUtf8Printable(name));
     }
-    QString again;
-    const std::optional<CommandLine> reparsed = CommandLine::parse(canonical(*line), &again);
-    FUZZ_CHECK(reparsed && same(*line, *reparsed), "the canonical form of a job reads differently: %s",
-        qUtf8Printable(canonical(*line).join(u' ')));
+    CommandLine reparsed;
+    FUZZ_CHECK(CommandLine::parse(canonical(line), &reparsed).ok() && same(line, reparsed),
+        "the canonical form of a job reads differently: %s", qUtf8Printable(canonical(line).join(u' ')));
     return 0;
 }

@@ -24,7 +24,7 @@ constexpr int kMaxEntries = 64;
 const QByteArray kMine("mine\n");
 const QByteArray kContent("content\n");
 
-using Result = SafeDestination::Result;
+using Result = Outcome::Status;
 
 QByteArrayList encoded(const QStringList& path)
 {
@@ -140,16 +140,16 @@ Result apply(SafeDestination& destination, Staging& staging, char kind, const QS
 {
     switch (kind) {
     case 'd':
-        return destination.makeDirectory(path, meta);
+        return destination.makeDirectory(path, meta).status;
     case 'l':
-        return destination.makeSymlink(path, target, meta);
+        return destination.makeSymlink(path, target, meta).status;
     case 'f': {
         PendingFile file;
-        const Result begun = destination.beginFile(path, file, meta);
-        if (begun != Result::Written)
+        const Result begun = destination.beginFile(path, file, meta).status;
+        if (begun != Result::Done)
             return begun;
         FUZZ_CHECK(file.write(kContent.constData(), kContent.size()), "cannot write a pending file");
-        return destination.commitFile(file, meta);
+        return destination.commitFile(file, meta).status;
     }
     case 'm':
     case 's': {
@@ -158,14 +158,15 @@ Result apply(SafeDestination& destination, Staging& staging, char kind, const QS
             return Result::Blocked; // the system refuses an empty target
         if (kind == 's')
             writeFile(staging.fd(), name.constData(), kContent, meta.mode.value_or(0644));
-        return destination.moveIn(staging.fd(), name, path);
+        return destination.moveIn(staging.fd(), name, path).status;
     }
     case 'h':
     case 'c': {
         const std::optional<QStringList> existing = SafeDestination::splitEntryName(QString::fromUtf8(target));
         if (!existing)
             return Result::Blocked;
-        return kind == 'h' ? destination.hardLinkEntry(path, *existing) : destination.copyEntry(path, *existing, meta);
+        return (kind == 'h' ? destination.hardLinkEntry(path, *existing) : destination.copyEntry(path, *existing, meta))
+            .status;
     }
     case 'M': {
         const QByteArray name = staging.next();
@@ -174,7 +175,7 @@ Result apply(SafeDestination& destination, Staging& staging, char kind, const QS
         writeFile(fd, "x", kContent, 0644);
         ::symlinkat(target.constData(), fd, "y");
         ::close(fd);
-        return destination.moveFolderIn(staging.fd(), name, path);
+        return destination.moveFolderIn(staging.fd(), name, path).status;
     }
     default:
         return Result::Blocked;
@@ -226,7 +227,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (const uint mode = argument.toUInt(&octal, 8); octal && (kind == 'd' || kind == 'f' || kind == 's'))
             meta.mode = static_cast<mode_t>(mode & 07777);
         const Result result = apply(destination, staging, kind, *path, argument, meta);
-        if (result == Result::Written && !path->isEmpty()) {
+        if (result == Result::Done && !path->isEmpty()) {
             const int fd = ::open(root.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
             checkWritten(fd, kind, encoded(*path), argument);
             ::close(fd);

@@ -1,5 +1,7 @@
 #include "app/cli/CommandLine.h"
 
+#include <optional>
+
 QString CommandLine::usage()
 {
     return QStringLiteral(
@@ -15,6 +17,11 @@ QString CommandLine::usage()
 }
 
 namespace {
+
+Outcome usageError(const QString& message)
+{
+    return { .status = Outcome::Status::Usage, .message = message };
+}
 
 // The first of --help, -h and --version among the options, or none. Names
 // after "--" and the values of -o and --level are not options, so a file
@@ -37,14 +44,15 @@ std::optional<CommandLine::Command> requestedInfo(const QStringList& arguments)
 
 } // namespace
 
-std::optional<CommandLine> CommandLine::parse(const QStringList& arguments, QString* error)
+Outcome CommandLine::parse(const QStringList& arguments, CommandLine* parsed)
 {
-    CommandLine line;
+    CommandLine& line = *parsed;
+    line = CommandLine();
     if (arguments.isEmpty())
-        return line;
+        return {};
     if (const std::optional<Command> info = requestedInfo(arguments)) {
         line.command = *info;
-        return line;
+        return {};
     }
 
     const QString& verb = arguments.first();
@@ -53,8 +61,7 @@ std::optional<CommandLine> CommandLine::parse(const QStringList& arguments, QStr
     else if (verb == u"compress")
         line.command = Command::Compress;
     else {
-        *error = QStringLiteral("unknown command: ") + verb;
-        return std::nullopt;
+        return usageError(QStringLiteral("unknown command: ") + verb);
     }
 
     QString output;
@@ -70,41 +77,35 @@ std::optional<CommandLine> CommandLine::parse(const QStringList& arguments, QStr
             line.passwordFromStdin = true;
         } else if (argument == u"-o" || argument == u"--output") {
             if (++i >= arguments.size()) {
-                *error = argument + QStringLiteral(" needs a value");
-                return std::nullopt;
+                return usageError(argument + QStringLiteral(" needs a value"));
             }
             output = arguments.at(i);
         } else if (argument == u"--level" && line.command == Command::Compress) {
             const QString value = i + 1 < arguments.size() ? arguments.at(++i) : QString();
             if (value != u"1" && value != u"9") {
-                *error = QStringLiteral("--level takes 1 or 9");
-                return std::nullopt;
+                return usageError(QStringLiteral("--level takes 1 or 9"));
             }
             line.level = value.toInt();
         } else {
-            *error = QStringLiteral("unknown option: ") + argument;
-            return std::nullopt;
+            return usageError(QStringLiteral("unknown option: ") + argument);
         }
     }
 
     if (line.command == Command::Extract) {
         if (positional.size() != 1) {
-            *error = QStringLiteral("extract takes exactly one archive");
-            return std::nullopt;
+            return usageError(QStringLiteral("extract takes exactly one archive"));
         }
         line.archive = positional.first();
         line.outputFolder = output;
     } else {
         if (output.isEmpty()) {
-            *error = QStringLiteral("compress needs -o ARCHIVE.zip");
-            return std::nullopt;
+            return usageError(QStringLiteral("compress needs -o ARCHIVE.zip"));
         }
         if (positional.isEmpty()) {
-            *error = QStringLiteral("compress needs at least one item");
-            return std::nullopt;
+            return usageError(QStringLiteral("compress needs at least one item"));
         }
         line.archive = output;
         line.items = positional;
     }
-    return line;
+    return {};
 }

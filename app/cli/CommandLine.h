@@ -1,9 +1,9 @@
 #pragma once
 
+#include "platform/Outcome.h"
+
 #include <QString>
 #include <QStringList>
-
-#include <optional>
 
 // What the command line of zavrin-cli asks for.
 struct CommandLine final {
@@ -21,8 +21,8 @@ struct CommandLine final {
     int level = 1;          // compress: 1 or 9
     bool passwordFromStdin = false;
 
-    // Parses the arguments after the program name. On a usage error answers
-    // no value and sets `error` to a message for the user.
-    static std::optional<CommandLine> parse(const QStringList& arguments, QString* error);
+    // Parses the arguments after the program name into `line`. A usage
+    // error is Usage, with a message for the user.
+    static Outcome parse(const QStringList& arguments, CommandLine* line);
     static QString usage();
 };

@@ -3,18 +3,17 @@
 #include "app/cli/CommandLine.h"
 #include "app/cli/JobRunner.h"
 #include "engine/ZipManager.h"
+#include "platform/Interrupts.h"
 
 #include <QFile>
 #include <QFileInfo>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -27,16 +26,7 @@ int usageError(const QString& message)
 // The first line of standard input; an empty line or none means no password.
 std::optional<QString> passwordFromStdin()
 {
-    QByteArray line;
-    char c = 0;
-    for (;;) {
-        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0 || c == '\n')
-            break;
-        line.append(c);
-    }
+    QByteArray line = Interrupts::readLine(STDIN_FILENO).value_or(QByteArray());
     if (line.endsWith('\r'))
         line.chop(1);
     if (line.isEmpty())
@@ -57,10 +47,13 @@ int runCompress(const CommandLine& line)
     }
     const QString archive = QFileInfo(line.archive).absoluteFilePath();
     const std::optional<QString> password = line.passwordFromStdin ? passwordFromStdin() : std::nullopt;
+    if (Interrupts::received())
+        return 1;
 
     // Claim the name with a file of our own first, so that nothing that
     // appears there meanwhile is replaced; the engine puts the complete
-    // archive over it, and a failed job leaves it to us to remove.
+    // archive over it, and a failed or interrupted job leaves it to us to
+    // remove.
     const QByteArray name = QFile::encodeName(archive);
     const int claim = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (claim < 0 && errno == EEXIST)

@@ -3,11 +3,11 @@
 #include "app/cli/CommandLine.h"
 #include "app/cli/JobRunner.h"
 #include "engine/ZipManager.h"
+#include "platform/Interrupts.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryFile>
-
 #include <cstdio>
 
 namespace {
@@ -36,11 +36,15 @@ int runExtract(const CommandLine& line)
     if (!archive.isFile())
         return usageError(QStringLiteral("no such archive: ") + line.archive);
     const QString folder = QFileInfo(line.outputFolder.isEmpty() ? QDir::currentPath() : line.outputFolder).absoluteFilePath();
-    if (!QFileInfo::exists(folder))
-        QDir().mkpath(folder);
+    const bool made = !QFileInfo::exists(folder) && QDir().mkpath(folder);
     if (!canWriteIn(folder))
         return usageError(QStringLiteral("cannot write to the folder ") + folder);
 
     const QString archivePath = archive.absoluteFilePath();
-    return runJob([archivePath, folder] { ZipManager::shared().unzipFileAtPath(archivePath, folder); }, archivePath);
+    const int status
+        = runJob([archivePath, folder] { ZipManager::shared().unzipFileAtPath(archivePath, folder); }, archivePath);
+    // An interrupted run takes back the folder it made, when still empty.
+    if (made && Interrupts::received())
+        QDir().rmdir(folder);
+    return status;
 }

@@ -1,47 +1,16 @@
 #include "app/cli/TerminalPanels.h"
 
 #include "app/cli/TerminalOutput.h"
+#include "platform/Interrupts.h"
 #include "platform/MainQueue.h"
 
 #include <QByteArray>
-
-#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 
 namespace {
-
-// The terminal's settings while echo is off, restored if the user
-// interrupts the prompt.
-int g_ttyFd = -1;
-termios g_savedTty;
-
-extern "C" void restoreTerminalAndDie(int signal)
-{
-    if (g_ttyFd >= 0)
-        ::tcsetattr(g_ttyFd, TCSANOW, &g_savedTty);
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-}
-
-// Reads one line from `fd`; no value at end of input before any character.
-std::optional<QByteArray> readLine(int fd)
-{
-    QByteArray line;
-    char c = 0;
-    for (;;) {
-        const ssize_t n = ::read(fd, &c, 1);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return line.isEmpty() ? std::nullopt : std::optional<QByteArray>(line);
-        if (c == '\n')
-            return line;
-        line.append(c);
-    }
-}
 
 QString chompped(const QByteArray& line)
 {
@@ -59,24 +28,19 @@ std::optional<QString> askTerminal(const QString& message)
     const QByteArray prompt = message.toUtf8() + ": ";
     ::write(fd, prompt.constData(), static_cast<size_t>(prompt.size()));
 
-    termios quiet;
-    const bool canHide = ::tcgetattr(fd, &g_savedTty) == 0;
+    // Echo is off while the password is typed. An interrupt ends the
+    // read (see Interrupts), so the settings are always restored here.
+    termios saved;
+    const bool canHide = ::tcgetattr(fd, &saved) == 0;
     if (canHide) {
-        g_ttyFd = fd;
-        quiet = g_savedTty;
+        termios quiet = saved;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         quiet.c_lflag |= ECHONL;
-        std::signal(SIGINT, restoreTerminalAndDie);
-        std::signal(SIGTERM, restoreTerminalAndDie);
         ::tcsetattr(fd, TCSAFLUSH, &quiet);
     }
-    const std::optional<QByteArray> line = readLine(fd);
-    if (canHide) {
-        ::tcsetattr(fd, TCSANOW, &g_savedTty);
-        std::signal(SIGINT, SIG_DFL);
-        std::signal(SIGTERM, SIG_DFL);
-        g_ttyFd = -1;
-    }
+    const std::optional<QByteArray> line = Interrupts::readLine(fd);
+    if (canHide)
+        ::tcsetattr(fd, TCSANOW, &saved);
     if (!line)
         ::write(fd, "\n", 1);
     ::close(fd);
@@ -105,7 +69,7 @@ std::optional<QString> TerminalPanels::readFromStdin()
     if (m_stdinUsed)
         return std::nullopt;
     m_stdinUsed = true;
-    const std::optional<QByteArray> line = readLine(STDIN_FILENO);
+    const std::optional<QByteArray> line = Interrupts::readLine(STDIN_FILENO);
     return line ? std::optional<QString>(chompped(*line)) : std::nullopt;
 }
 

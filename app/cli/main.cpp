@@ -3,17 +3,21 @@
 #include "app/cli/ExtractCommand.h"
 #include "app/cli/TerminalPanels.h"
 #include "app/cli/TerminalToasts.h"
+#include "engine/JobStop.h"
 #include "platform/Bundle.h"
 #include "platform/HUD.h"
+#include "platform/Interrupts.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLoggingCategory>
-
 #include <cstdio>
 
 int main(int argc, char* argv[])
 {
+    // Before any thread exists, so that every thread inherits the mask. A
+    // signal stops the job, which removes what it has not completed.
+    Interrupts::install([](int) { JobStop::stopAll(); });
     // Without TZ, glibc looks at /etc/localtime again on every local-time
     // conversion, and libzip converts the DOS time of every entry it opens.
     if (!qEnvironmentVariableIsSet("TZ") && QFileInfo::exists(QStringLiteral("/etc/localtime")))
@@ -23,13 +27,13 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationName(Bundle::applicationName());
     QCoreApplication::setApplicationVersion(Bundle::shortVersion());
 
-    QString error;
-    const auto line = CommandLine::parse(QCoreApplication::arguments().mid(1), &error);
-    if (!line) {
-        std::fprintf(stderr, "zavrin-cli: %s\n\n%s", qUtf8Printable(error), qUtf8Printable(CommandLine::usage()));
+    CommandLine line;
+    if (const Outcome parsed = CommandLine::parse(QCoreApplication::arguments().mid(1), &line); !parsed.ok()) {
+        std::fprintf(
+            stderr, "zavrin-cli: %s\n\n%s", qUtf8Printable(parsed.message), qUtf8Printable(CommandLine::usage()));
         return 2;
     }
-    switch (line->command) {
+    switch (line.command) {
     case CommandLine::Command::Help:
         std::fputs(qUtf8Printable(CommandLine::usage()), stdout);
         return 0;
@@ -47,11 +51,12 @@ int main(int argc, char* argv[])
     QLoggingCategory::setFilterRules(QStringLiteral("zavrin.*.info=false\nzavrin.*.debug=false"));
     TerminalToasts toasts;
     HUD::setPresenter(&toasts);
-    TerminalPanels panels(line->passwordFromStdin);
+    TerminalPanels panels(line.passwordFromStdin);
     Panels::setShared(&panels);
 
-    const int status = line->command == CommandLine::Command::Extract ? runExtract(*line) : runCompress(*line);
+    const int status = line.command == CommandLine::Command::Extract ? runExtract(line) : runCompress(line);
     Panels::setShared(nullptr);
     HUD::setPresenter(nullptr);
-    return status;
+    Interrupts::disarm();
+    return Interrupts::exitStatus(status);
 }

@@ -197,6 +197,16 @@ private slots:
         QVERIFY(missing.err.contains(QStringLiteral("no such item")));
         QVERIFY(!QFile::exists(path(QStringLiteral("m.zip"))));
 
+        // Two items of one name: the archive would miss one, so none is made.
+        writeFile(path(QStringLiteral("c/a.txt")), "another a");
+        const Outcome clash = run(
+            { QStringLiteral("-o"), QStringLiteral("c.zip"), QStringLiteral("a.txt"), QStringLiteral("c/a.txt") });
+        QCOMPARE(clash.status, 1);
+        QVERIFY2(clash.err.contains(
+                     path(QStringLiteral("c/a.txt")) + QStringLiteral(": an earlier item is also named a.txt")),
+            qPrintable(clash.err));
+        QVERIFY(!QFile::exists(path(QStringLiteral("c.zip"))));
+
         // A pipe is nothing to pack: the job fails and leaves no archive behind.
         QCOMPARE(::mkfifo(QFile::encodeName(path(QStringLiteral("pipe"))).constData(), 0600), 0);
         const Outcome empty = run({QStringLiteral("-o"), QStringLiteral("p.zip"), QStringLiteral("pipe")});

@@ -9,31 +9,31 @@ class CommandLineTest final : public QObject {
 private slots:
     void parsesTheTwoCommands()
     {
-        QString error;
-        auto line = CommandLine::parse({QStringLiteral("extract"), QStringLiteral("a.zip"), QStringLiteral("-o"),
-                                        QStringLiteral("out"), QStringLiteral("--password-stdin")},
-                                       &error);
-        QVERIFY(line.has_value());
-        QCOMPARE(line->command, CommandLine::Command::Extract);
-        QCOMPARE(line->archive, QStringLiteral("a.zip"));
-        QCOMPARE(line->outputFolder, QStringLiteral("out"));
-        QVERIFY(line->passwordFromStdin);
+        CommandLine line;
+        QVERIFY(CommandLine::parse({ QStringLiteral("extract"), QStringLiteral("a.zip"), QStringLiteral("-o"),
+                                       QStringLiteral("out"), QStringLiteral("--password-stdin") },
+            &line)
+                    .ok());
+        QCOMPARE(line.command, CommandLine::Command::Extract);
+        QCOMPARE(line.archive, QStringLiteral("a.zip"));
+        QCOMPARE(line.outputFolder, QStringLiteral("out"));
+        QVERIFY(line.passwordFromStdin);
 
-        line = CommandLine::parse({QStringLiteral("compress"), QStringLiteral("-o"), QStringLiteral("x.zip"),
-                                   QStringLiteral("--level"), QStringLiteral("9"), QStringLiteral("a"),
-                                   QStringLiteral("--"), QStringLiteral("-b"), QStringLiteral("-h")},
-                                  &error);
-        QVERIFY(line.has_value());
-        QCOMPARE(line->command, CommandLine::Command::Compress);
-        QCOMPARE(line->archive, QStringLiteral("x.zip"));
-        QCOMPARE(line->level, 9);
-        QCOMPARE(line->items, (QStringList{QStringLiteral("a"), QStringLiteral("-b"), QStringLiteral("-h")}));
-        QVERIFY(!line->passwordFromStdin);
+        QVERIFY(CommandLine::parse({ QStringLiteral("compress"), QStringLiteral("-o"), QStringLiteral("x.zip"),
+                                       QStringLiteral("--level"), QStringLiteral("9"), QStringLiteral("a"),
+                                       QStringLiteral("--"), QStringLiteral("-b"), QStringLiteral("-h") },
+            &line)
+                    .ok());
+        QCOMPARE(line.command, CommandLine::Command::Compress);
+        QCOMPARE(line.archive, QStringLiteral("x.zip"));
+        QCOMPARE(line.level, 9);
+        QCOMPARE(line.items, (QStringList { QStringLiteral("a"), QStringLiteral("-b"), QStringLiteral("-h") }));
+        QVERIFY(!line.passwordFromStdin);
 
-        line = CommandLine::parse({QStringLiteral("compress"), QStringLiteral("-o"), QStringLiteral("x.zip"),
-                                   QStringLiteral("a")},
-                                  &error);
-        QCOMPARE(line->level, 1);
+        QVERIFY(CommandLine::parse(
+            { QStringLiteral("compress"), QStringLiteral("-o"), QStringLiteral("x.zip"), QStringLiteral("a") }, &line)
+                    .ok());
+        QCOMPARE(line.level, 1);
     }
 
     void refusesWhatItCannotRun_data()
@@ -53,9 +53,10 @@ private slots:
     void refusesWhatItCannotRun()
     {
         QFETCH(QStringList, arguments);
-        QString error;
-        QVERIFY(!CommandLine::parse(arguments, &error).has_value());
-        QVERIFY(!error.isEmpty());
+        CommandLine line;
+        const Outcome parsed = CommandLine::parse(arguments, &line);
+        QCOMPARE(parsed.status, Outcome::Status::Usage);
+        QVERIFY(!parsed.message.isEmpty());
     }
 };
 

@@ -13,8 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using Result = SafeDestination::Result;
-Q_DECLARE_METATYPE(SafeDestination::Result)
+using Status = Outcome::Status;
 
 namespace {
 
@@ -58,11 +57,11 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_out;
 
-    Result writeFile(SafeDestination& destination, const QString& path, const QByteArray& data)
+    Outcome writeFile(SafeDestination& destination, const QString& path, const QByteArray& data)
     {
         PendingFile file;
-        const Result begun = destination.beginFile(split(path), file);
-        if (begun != Result::Written)
+        const Outcome begun = destination.beginFile(split(path), file);
+        if (!begun.ok())
             return begun;
         file.write(data.constData(), data.size());
         return destination.commitFile(file, {});
@@ -150,8 +149,8 @@ private slots:
             QVERIFY(QFile::link(kind == u"link" ? victim : m_dir->filePath(QStringLiteral("nothing")), target));
         }
         SafeDestination destination(m_out);
-        QCOMPARE(writeFile(destination, QStringLiteral("x"), "archive data"), Result::Existing);
-        QCOMPARE(destination.makeSymlink(split(QStringLiteral("x")), "y", {}), Result::Existing);
+        QCOMPARE(writeFile(destination, QStringLiteral("x"), "archive data").status, Status::Kept);
+        QCOMPARE(destination.makeSymlink(split(QStringLiteral("x")), "y", {}).status, Status::Kept);
         QCOMPARE(contentOf(victim), QByteArray());
         QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("nothing"))));
         if (kind == u"file")
@@ -168,10 +167,10 @@ private slots:
         QVERIFY(QDir().mkdir(m_out + QStringLiteral("/real")));
 
         SafeDestination destination(m_out);
-        QCOMPARE(writeFile(destination, QStringLiteral("escape/evil.txt"), "evil"), Result::Blocked);
-        QCOMPARE(writeFile(destination, QStringLiteral("inner/x.txt"), "x"), Result::Blocked);
-        QCOMPARE(destination.makeDirectory(split(QStringLiteral("escape/sub")), {}), Result::Blocked);
-        QCOMPARE(destination.makeSymlink(split(QStringLiteral("escape/l")), "a", {}), Result::Blocked);
+        QCOMPARE(writeFile(destination, QStringLiteral("escape/evil.txt"), "evil").status, Status::Blocked);
+        QCOMPARE(writeFile(destination, QStringLiteral("inner/x.txt"), "x").status, Status::Blocked);
+        QCOMPARE(destination.makeDirectory(split(QStringLiteral("escape/sub")), {}).status, Status::Blocked);
+        QCOMPARE(destination.makeSymlink(split(QStringLiteral("escape/l")), "a", {}).status, Status::Blocked);
         QVERIFY(QDir(outside).isEmpty());
         QVERIFY(QDir(m_out + QStringLiteral("/real")).isEmpty());
     }
@@ -180,7 +179,7 @@ private slots:
     {
         SafeDestination destination(m_out);
         PendingFile file;
-        QCOMPARE(destination.beginFile(split(QStringLiteral("d/big.bin")), file), Result::Written);
+        QCOMPARE(destination.beginFile(split(QStringLiteral("d/big.bin")), file).status, Status::Done);
         QVERIFY(file.write("partial", 7));
         QVERIFY(!QFileInfo::exists(m_out + QStringLiteral("/d/big.bin")));
         QCOMPARE(hiddenTemporaries(m_out + QStringLiteral("/d")).size(), 1);
@@ -190,13 +189,13 @@ private slots:
 
         // Someone takes the name while the file is written: theirs stays.
         PendingFile late;
-        QCOMPARE(destination.beginFile(split(QStringLiteral("d/late.txt")), late), Result::Written);
+        QCOMPARE(destination.beginFile(split(QStringLiteral("d/late.txt")), late).status, Status::Done);
         late.write("archive", 7);
         QFile theirs(m_out + QStringLiteral("/d/late.txt"));
         QVERIFY(theirs.open(QIODevice::WriteOnly));
         theirs.write("theirs");
         theirs.close();
-        QCOMPARE(destination.commitFile(late, {}), Result::Existing);
+        QCOMPARE(destination.commitFile(late, {}).status, Status::Kept);
         QCOMPARE(contentOf(m_out + QStringLiteral("/d/late.txt")), QByteArray("theirs"));
         QVERIFY(hiddenTemporaries(m_out + QStringLiteral("/d")).isEmpty());
     }
@@ -205,12 +204,12 @@ private slots:
     {
         SafeDestination destination(m_out);
         const timespec when{1000000000, 0};
-        QCOMPARE(destination.makeDirectory(split(QStringLiteral("ro")), {0555, when}), Result::Written);
+        QCOMPARE(destination.makeDirectory(split(QStringLiteral("ro")), { 0555, when }).status, Status::Done);
         // The folder's mode and time come last, so it can still be filled.
         PendingFile file;
-        QCOMPARE(destination.beginFile(split(QStringLiteral("ro/f")), file), Result::Written);
+        QCOMPARE(destination.beginFile(split(QStringLiteral("ro/f")), file).status, Status::Done);
         file.write("x", 1);
-        QCOMPARE(destination.commitFile(file, {04755, when}), Result::Written);
+        QCOMPARE(destination.commitFile(file, { 04755, when }).status, Status::Done);
         QVERIFY(destination.finish());
         struct stat st;
         QCOMPARE(::stat(QFile::encodeName(m_out + QStringLiteral("/ro")).constData(), &st), 0);
@@ -235,14 +234,14 @@ private slots:
 
         SafeDestination destination(m_out);
         const int stagingFd = ::open(QFile::encodeName(staging).constData(), O_RDONLY | O_DIRECTORY);
-        QCOMPARE(destination.moveFolderIn(stagingFd, "top", {QStringLiteral("top")}), Result::Written);
+        QCOMPARE(destination.moveFolderIn(stagingFd, "top", { QStringLiteral("top") }).status, Status::Done);
         QCOMPARE(QDir(m_out + QStringLiteral("/top")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
                  QStringList{QStringLiteral("sub")});
         QCOMPARE(QDir(m_out + QStringLiteral("/top/sub")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
                  (QStringList{QStringLiteral("f"), QStringLiteral("ok")}));
         // Something already there: the caller merges entry by entry.
         QVERIFY(QDir().mkpath(staging + QStringLiteral("/top")));
-        QCOMPARE(destination.moveFolderIn(stagingFd, "top", {QStringLiteral("top")}), Result::Existing);
+        QCOMPARE(destination.moveFolderIn(stagingFd, "top", { QStringLiteral("top") }).status, Status::Kept);
         ::close(stagingFd);
     }
 
@@ -250,9 +249,10 @@ private slots:
     {
         SafeDestination destination(m_out);
         const QString longName(300, u'n');
-        QCOMPARE(writeFile(destination, longName, "x"), Result::Failed);
-        QVERIFY(destination.errorString().contains(QStringLiteral("too long")));
-        QCOMPARE(writeFile(destination, QStringLiteral("fine"), "x"), Result::Written);
+        const Outcome refused = writeFile(destination, longName, "x");
+        QCOMPARE(refused.status, Status::Failed);
+        QVERIFY(refused.message.contains(QStringLiteral("too long")));
+        QCOMPARE(writeFile(destination, QStringLiteral("fine"), "x").status, Status::Done);
     }
 
     void legacyCodePages_data()

@@ -102,9 +102,8 @@ private:
         return staging;
     }
 
-    bool pack(const QString& archive, const QString& staging, int level = 1,
-              const std::optional<QString>& password = std::nullopt,
-              QList<QPair<quint64, quint64>>* reports = nullptr)
+    Outcome pack(const QString& archive, const QString& staging, int level = 1,
+        const std::optional<QString>& password = std::nullopt, QList<QPair<quint64, quint64>>* reports = nullptr)
     {
         return ZipWriter::createZipFileAtPath(archive, staging, false, level, password, true,
                                               [reports](std::uint64_t n, std::uint64_t t) {
@@ -120,7 +119,7 @@ private slots:
     {
         const QString archive = path(QStringLiteral("layout.zip"));
         QList<QPair<quint64, quint64>> reports;
-        QVERIFY(pack(archive, makeStaging(), 1, std::nullopt, &reports));
+        QVERIFY(pack(archive, makeStaging(), 1, std::nullopt, &reports).ok());
         QVERIFY(sevenZipTest(archive));
 
         const auto all = entries(archive);
@@ -145,7 +144,7 @@ private slots:
     void attributesTimesAndLinksRoundTrip()
     {
         const QString archive = path(QStringLiteral("attributes.zip"));
-        QVERIFY(pack(archive, makeStaging()));
+        QVERIFY(pack(archive, makeStaging()).ok());
         const auto all = entries(archive);
 
         const QJsonObject script = all[QStringLiteral("b/run.sh")];
@@ -175,7 +174,7 @@ private slots:
     void namesAreFlaggedUtf8()
     {
         const QString archive = path(QStringLiteral("names.zip"));
-        QVERIFY(pack(archive, makeStaging()));
+        QVERIFY(pack(archive, makeStaging()).ok());
         const auto all = entries(archive);
         const QJsonObject unicode = all.value(QStringLiteral("b/文件 ü.txt"));
         QVERIFY(!unicode.isEmpty());
@@ -188,8 +187,8 @@ private slots:
         writeFile(path(QStringLiteral("levels/text.txt")), wordSoup(400000));
         const QString one = path(QStringLiteral("level1.zip"));
         const QString nine = path(QStringLiteral("level9.zip"));
-        QVERIFY(pack(one, path(QStringLiteral("levels")), 1));
-        QVERIFY(pack(nine, path(QStringLiteral("levels")), 9));
+        QVERIFY(pack(one, path(QStringLiteral("levels")), 1).ok());
+        QVERIFY(pack(nine, path(QStringLiteral("levels")), 9).ok());
         const qint64 size1 = entries(one)[QStringLiteral("text.txt")][QStringLiteral("csize")].toInteger();
         const qint64 size9 = entries(nine)[QStringLiteral("text.txt")][QStringLiteral("csize")].toInteger();
         QVERIFY2(size9 < size1 * 0.97, qPrintable(QStringLiteral("%1 vs %2").arg(size9).arg(size1)));
@@ -201,7 +200,7 @@ private slots:
     {
         const QString staging = makeStaging();
         const QString locked = path(QStringLiteral("locked.zip"));
-        QVERIFY(pack(locked, staging, 9, QStringLiteral("s3cret pässword")));
+        QVERIFY(pack(locked, staging, 9, QStringLiteral("s3cret pässword")).ok());
         const auto all = entries(locked);
         QCOMPARE(all.size(), 10);
         for (const QJsonObject& entry : all) {
@@ -217,7 +216,7 @@ private slots:
         QVERIFY(!sevenZipTest(locked, QStringLiteral("wrong")));
 
         const QString open = path(QStringLiteral("open.zip"));
-        QVERIFY(pack(open, staging));
+        QVERIFY(pack(open, staging).ok());
         for (const QJsonObject& entry : entries(open)) {
             QCOMPARE(entry[QStringLiteral("flags")].toInt() & 1, 0);
             QVERIFY(entry[QStringLiteral("aes")].isNull());
@@ -239,7 +238,7 @@ private slots:
         for (auto it = files.cbegin(); it != files.cend(); ++it)
             writeFile(path(QStringLiteral("large/") + it.key()), it.value());
         const QString archive = path(QStringLiteral("large.zip"));
-        QVERIFY(pack(archive, path(QStringLiteral("large")), 1, QStringLiteral("pw")));
+        QVERIFY(pack(archive, path(QStringLiteral("large")), 1, QStringLiteral("pw")).ok());
         const auto all = entries(archive);
         QCOMPARE(all[QStringLiteral("big.txt")][QStringLiteral("size")].toInteger(), qint64(big.size()));
         QCOMPARE(all[QStringLiteral("noise.bin")][QStringLiteral("aes")][QStringLiteral("strength")].toInt(), 3);
@@ -278,7 +277,7 @@ private slots:
             std::uint32_t crc = 0;
             for (std::size_t job = workers.firstJob(i); job < workers.firstJob(i) + workers.jobCount(i); ++job) {
                 const std::unique_ptr<EncodedPiece> piece = workers.take(job);
-                QVERIFY2(piece->ok, piece->error.c_str());
+                QVERIFY2(piece->outcome.ok(), qPrintable(piece->outcome.message));
                 joined += piece->data;
                 crc = static_cast<std::uint32_t>(crc32_combine(crc, piece->crc, static_cast<z_off_t>(piece->size)));
             }
@@ -297,9 +296,9 @@ private slots:
 
         QList<QPair<quint64, quint64>> reports;
         ZipOutputFile::setWriteLimitForTesting(2000);
-        const bool ok = pack(archive, staging, 1, std::nullopt, &reports);
+        const Outcome full = pack(archive, staging, 1, std::nullopt, &reports);
         ZipOutputFile::setWriteLimitForTesting(-1);
-        QVERIFY(!ok);
+        QCOMPARE(full.status, Outcome::Status::NoSpace);
         for (const auto& report : reports)
             QVERIFY(report.first < report.second);
         QCOMPARE(QDir(path(QStringLiteral("full"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
@@ -309,7 +308,7 @@ private slots:
         QCOMPARE(old.readAll(), QByteArray("the old archive"));
 
         // Once there is room, the same call replaces the old file with a complete archive.
-        QVERIFY(pack(archive, staging));
+        QVERIFY(pack(archive, staging).ok());
         QVERIFY(sevenZipTest(archive));
     }
 
@@ -321,10 +320,10 @@ private slots:
             || ::mount("tmpfs", QFile::encodeName(mountPoint).constData(), "tmpfs", 0, "size=64k") != 0)
             QSKIP("cannot mount a small file system here");
         writeFile(path(QStringLiteral("big/noise.bin")), randomBytes(512 * 1024));
-        const bool ok = pack(mountPoint + QStringLiteral("/noise.zip"), path(QStringLiteral("big")));
+        const Outcome full = pack(mountPoint + QStringLiteral("/noise.zip"), path(QStringLiteral("big")));
         const QStringList left = QDir(mountPoint).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
         ::umount(QFile::encodeName(mountPoint).constData());
-        QVERIFY(!ok);
+        QCOMPARE(full.status, Outcome::Status::NoSpace);
         QVERIFY2(left.isEmpty(), qPrintable(left.join(u' ')));
     }
 
@@ -338,13 +337,13 @@ private slots:
             = listZipEntries(QFile::encodeName(path(QStringLiteral("change"))).toStdString(), false).entries;
         QCOMPARE(list.size(), std::size_t(3));
         const std::string archive = QFile::encodeName(path(QStringLiteral("change.zip"))).toStdString();
-        QVERIFY(ZipWriter::write(archive, list, {}, {}));
+        QVERIFY(ZipWriter::write(archive, list, {}, {}).ok());
         QVERIFY(QFile::remove(path(QStringLiteral("change.zip"))));
 
         QVERIFY(QFile::remove(path(QStringLiteral("change/item/swap.txt"))));
-        QVERIFY(!ZipWriter::write(archive, list, {}, {}));
+        QCOMPARE(ZipWriter::write(archive, list, {}, {}).status, Outcome::Status::Failed);
         QVERIFY(QFile::link(QStringLiteral("/etc/hostname"), path(QStringLiteral("change/item/swap.txt"))));
-        QVERIFY(!ZipWriter::write(archive, list, {}, {}));
+        QCOMPARE(ZipWriter::write(archive, list, {}, {}).status, Outcome::Status::Failed);
         QVERIFY(!QFile::exists(path(QStringLiteral("change.zip"))));
     }
 
@@ -355,7 +354,7 @@ private slots:
         writeFile(path(QStringLiteral("self/packed.zip")), "the old archive");
         QDir().mkpath(path(QStringLiteral("selfstage")));
         QVERIFY(QFile::link(path(QStringLiteral("self")), path(QStringLiteral("selfstage/self"))));
-        QVERIFY(pack(path(QStringLiteral("self/packed.zip")), path(QStringLiteral("selfstage"))));
+        QVERIFY(pack(path(QStringLiteral("self/packed.zip")), path(QStringLiteral("selfstage"))).ok());
         QStringList names = entries(path(QStringLiteral("self/packed.zip"))).keys();
         names.sort();
         QCOMPARE(names, (QStringList {QStringLiteral("self/"), QStringLiteral("self/x.txt")}));
@@ -364,7 +363,8 @@ private slots:
     void nothingToPackIsAFailure()
     {
         QDir().mkpath(path(QStringLiteral("nothing")));
-        QVERIFY(!pack(path(QStringLiteral("nothing.zip")), path(QStringLiteral("nothing"))));
+        QCOMPARE(pack(path(QStringLiteral("nothing.zip")), path(QStringLiteral("nothing"))).status,
+            Outcome::Status::NothingToPack);
         QVERIFY(!QFile::exists(path(QStringLiteral("nothing.zip"))));
     }
 };

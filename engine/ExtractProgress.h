@@ -1,0 +1,7 @@
+#pragma once
+
+#include <functional>
+
+// Progress of an extraction as a fraction from 0 to 1, called on the
+// extracting thread. Back-ends call it often; callers thin it out.
+using ExtractProgress = std::function<void(double fraction)>;
