@@ -1,5 +1,7 @@
 #include "engine/ZipAesCipher.h"
 
+#include "engine/Pbkdf2Sha1.h"
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
@@ -138,14 +140,14 @@ bool ZipAesCipher::start(
     const int keyLength = keyBits / 8;
     unsigned char keys[2 * 32 + kVerifierLength];
     const int keysLength = 2 * keyLength + static_cast<int>(kVerifierLength);
-    if (!cipher || !m_cipher || !hmac()
-        || PKCS5_PBKDF2_HMAC_SHA1(password.data(), static_cast<int>(password.size()), salt,
-               static_cast<int>(saltLength(keyBits)), kIterations, keysLength, keys)
-            != 1)
+    if (!cipher || !m_cipher || !hmac())
         return false;
+    Pbkdf2Sha1::derive(password.data(), password.size(), salt, saltLength(keyBits), kIterations, keys,
+                       static_cast<std::size_t>(keysLength));
 
-    EVP_MAC_CTX_free(m_mac);
-    m_mac = EVP_MAC_CTX_new(hmac());
+    // One code context serves entry after entry: a new key starts it afresh.
+    if (!m_mac)
+        m_mac = EVP_MAC_CTX_new(hmac());
     char digest[] = "SHA1";
     const OSSL_PARAM parameters[]
         = { OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0), OSSL_PARAM_construct_end() };

@@ -1,3 +1,4 @@
+#include "engine/Pbkdf2Sha1.h"
 #include "engine/ZipEncodeAhead.h"
 #include "engine/ZipOutputFile.h"
 #include "engine/ZipWriter.h"
@@ -9,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <openssl/evp.h>
 #include <zlib.h>
 
 #include <sys/mount.h>
@@ -221,6 +223,51 @@ private slots:
             QCOMPARE(entry[QStringLiteral("flags")].toInt() & 1, 0);
             QVERIFY(entry[QStringLiteral("aes")].isNull());
         }
+    }
+
+    // The entries' key derivation, on the processor's SHA instructions and
+    // on the portable path, gives byte for byte what OpenSSL's does.
+    void keyDerivationMatchesOpenSsl_data()
+    {
+        QTest::addColumn<bool>("portable");
+        QTest::addColumn<int>("passwordLength");
+        QTest::addColumn<int>("saltLength");
+        QTest::addColumn<int>("iterations");
+        QTest::addColumn<int>("keyLength");
+        for (const bool portable : {false, true}) {
+            const char* way = portable ? "portable" : "native";
+            QTest::addRow("%s: AES-256 entry", way) << portable << 15 << 16 << 1000 << 66;
+            QTest::addRow("%s: AES-128 entry", way) << portable << 8 << 8 << 1000 << 34;
+            QTest::addRow("%s: AES-192 entry", way) << portable << 9 << 12 << 1000 << 50;
+            QTest::addRow("%s: empty password, one iteration", way) << portable << 0 << 16 << 1 << 20;
+            QTest::addRow("%s: password longer than a block", way) << portable << 100 << 16 << 2 << 66;
+            QTest::addRow("%s: padding spills into a second block", way) << portable << 64 << 56 << 3 << 21;
+            QTest::addRow("%s: salt over a block, five output blocks", way) << portable << 20 << 70 << 5 << 99;
+        }
+    }
+
+    void keyDerivationMatchesOpenSsl()
+    {
+        QFETCH(bool, portable);
+        QFETCH(int, passwordLength);
+        QFETCH(int, saltLength);
+        QFETCH(int, iterations);
+        QFETCH(int, keyLength);
+        QByteArray password = randomBytes(passwordLength + 4).left(passwordLength);
+        const QByteArray salt = randomBytes(saltLength + 4).right(saltLength);
+        QByteArray ours(keyLength, '\0');
+        QByteArray theirs(keyLength, '\0');
+        Pbkdf2Sha1::setPortableForTesting(portable);
+        Pbkdf2Sha1::derive(password.constData(), static_cast<std::size_t>(password.size()),
+                           reinterpret_cast<const unsigned char*>(salt.constData()), static_cast<std::size_t>(saltLength),
+                           static_cast<unsigned>(iterations), reinterpret_cast<unsigned char*>(ours.data()),
+                           static_cast<std::size_t>(keyLength));
+        Pbkdf2Sha1::setPortableForTesting(false);
+        QCOMPARE(PKCS5_PBKDF2_HMAC_SHA1(password.constData(), passwordLength,
+                                        reinterpret_cast<const unsigned char*>(salt.constData()), saltLength, iterations,
+                                        keyLength, reinterpret_cast<unsigned char*>(theirs.data())),
+                 1);
+        QCOMPARE(ours.toHex(), theirs.toHex());
     }
 
     // Large entries are compressed in pieces side by side, joined, and
