@@ -143,7 +143,9 @@ zip_int64_t callback(void* userdata, void* data, zip_uint64_t length, zip_source
     case ZIP_SOURCE_READ:
         return state->read(data, length);
     case ZIP_SOURCE_CLOSE:
-        state->buffer = std::string();
+        // Assigning an empty string would keep the capacity, and so every
+        // entry's bytes until the archive is closed.
+        std::string().swap(state->buffer);
         return 0;
     case ZIP_SOURCE_STAT:
         return state->stat(data, length);
