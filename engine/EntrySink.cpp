@@ -97,9 +97,16 @@ void EntrySink::fileFailed(PendingFile& file, int error)
         full ? Outcome::Status::NoSpace : Outcome::Status::Failed);
 }
 
+bool EntrySink::hasFailed() const
+{
+    const std::lock_guard lock(m_resultMutex);
+    return !m_result.ok();
+}
+
 void EntrySink::fail(const QString& message, Outcome::Status status)
 {
     qCWarning(m_log, "%s", qUtf8Printable(message));
+    const std::lock_guard lock(m_resultMutex);
     const bool passwordWrong
         = status == Outcome::Status::WrongPassword || status == Outcome::Status::WrongPasswordOrDamage;
     if (m_result.ok() || (passwordWrong && m_result.status != Outcome::Status::Cancelled))

@@ -6,6 +6,7 @@
 #include <QLoggingCategory>
 #include <QString>
 #include <QStringList>
+#include <mutex>
 #include <optional>
 
 // The one way an archive back-end puts entries on the disk: each reader
@@ -14,7 +15,9 @@
 // written, places entries through SafeDestination (path safety, no
 // overwriting, files named only when complete), keeps the job's first
 // failure, and at the end applies the folders' metadata, or, after a wrong
-// password, removes everything the job made. One job, one thread.
+// password, removes everything the job made. One job; entries may be placed
+// and failures recorded from several threads at once, between open() and
+// finish(), which are called on one.
 class EntrySink final {
 public:
     // `log` is the back-end's logging category (lcEngineZip, …).
@@ -55,8 +58,7 @@ public:
     // wrong password outranks any but a stop: it explains what failed before.
     void fail(const QString& message, Outcome::Status status = Outcome::Status::Failed);
     void fail(const Outcome& outcome) { fail(outcome.message, outcome.status); }
-    bool hasFailed() const { return !m_result.ok(); }
-    const Outcome& result() const { return m_result; }
+    bool hasFailed() const;
 
     // Ends the job: the folders' times and modes, or, when the password
     // was wrong, removal of everything made. `progress` gets 1.0 when the
@@ -69,5 +71,6 @@ private:
     QString m_folder;
     LogCategory m_log;
     std::optional<SafeDestination> m_destination;
+    mutable std::mutex m_resultMutex;
     Outcome m_result;
 };

@@ -86,10 +86,9 @@ void PendingFile::discard()
         ::close(m_fd);
     if (m_dirFd >= 0 && !m_tempName.isEmpty())
         ::unlinkat(m_dirFd, m_tempName.constData(), 0);
-    if (m_owner)
-        m_owner->m_pending = false;
+    if (m_dirFd >= 0)
+        ::close(m_dirFd);
     m_fd = m_dirFd = -1;
-    m_owner = nullptr;
     m_tempName.clear();
 }
 
@@ -237,7 +236,8 @@ int SafeDestination::openFolder(const QStringList& path, bool create, Outcome* r
     }
     // Descriptors of recently used folders are kept; the whole cache is
     // dropped now and then so that huge archives stay within the fd limit.
-    if (m_folderFds.size() >= 128 && !m_pending)
+    // Pending files hold copies of their own, so nothing in use is closed.
+    if (m_folderFds.size() >= 128)
         closeCachedFolders();
     m_folderFds.insert(key, fd);
     return fd;
@@ -260,6 +260,7 @@ Outcome SafeDestination::makeDirectory(const QStringList& path, const EntryMeta&
 {
     if (path.isEmpty())
         return { .status = Outcome::Status::Kept };
+    const std::lock_guard lock(m_mutex);
     Outcome result;
     QByteArray name;
     const int parent = openParent(path, true, &name, &result);
@@ -283,6 +284,7 @@ Outcome SafeDestination::makeSymlink(const QStringList& path, const QByteArray& 
 {
     if (!linkStaysInside(path, target))
         return blocked(QStringLiteral("link target leaves the destination (") + QString::fromUtf8(target) + u')', path);
+    const std::lock_guard lock(m_mutex);
     Outcome result;
     QByteArray name;
     const int parent = openParent(path, true, &name, &result);
@@ -310,15 +312,30 @@ Outcome SafeDestination::beginFile(const QStringList& path, PendingFile& file, c
         return blocked(QStringLiteral("empty name"), path);
     Outcome result;
     QByteArray name;
-    const int parent = openParent(path, true, &name, &result);
-    if (parent < 0)
-        return result;
+    int parent = -1;
+    {
+        // The folder is looked up (and made) under the lock; the file gets
+        // a descriptor of the folder of its own, so that creating, writing
+        // and naming it run side by side with other entries.
+        const std::lock_guard lock(m_mutex);
+        const int cached = openParent(path, true, &name, &result);
+        if (cached < 0)
+            return result;
+        parent = ::fcntl(cached, F_DUPFD_CLOEXEC, 0);
+        if (parent < 0)
+            return failed(QStringLiteral("cannot create a file for"), path, errno);
+    }
+    file.m_dirFd = parent;
     struct stat st;
     if (::fstatat(parent, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        file.discard();
         return kept(path);
     }
-    if (errno != ENOENT)
-        return failed(QStringLiteral("cannot look at"), path, errno);
+    if (errno != ENOENT) {
+        const int error = errno;
+        file.discard();
+        return failed(QStringLiteral("cannot look at"), path, error);
+    }
 
     for (int attempt = 0; attempt < 16 && file.m_fd < 0; ++attempt) {
         char temp[32];
@@ -329,12 +346,12 @@ Outcome SafeDestination::beginFile(const QStringList& path, PendingFile& file, c
         else if (errno != EEXIST)
             break;
     }
-    if (file.m_fd < 0)
-        return failed(QStringLiteral("cannot create a file for"), path, errno);
-    file.m_dirFd = parent; // borrowed from the cache, which stays put while the file is pending
-    file.m_owner = this;
+    if (file.m_fd < 0) {
+        const int error = errno;
+        file.discard();
+        return failed(QStringLiteral("cannot create a file for"), path, error);
+    }
     file.m_mode = mode & ~umaskValue();
-    m_pending = true;
     file.m_finalName = name;
     file.m_path = path;
     return {};
@@ -367,6 +384,7 @@ Outcome SafeDestination::commitFile(PendingFile& file, const EntryMeta& meta)
     }
     file.m_tempName.clear();
     file.discard();
+    const std::lock_guard lock(m_mutex);
     m_made.emplace_back(path, false);
     return {};
 }
@@ -388,6 +406,7 @@ Outcome SafeDestination::moveIn(int fromDirFd, const QByteArray& fromName, const
     } else if (st.st_mode & 07000) {
         ::fchmodat(fromDirFd, fromName.constData(), st.st_mode & 0777, 0);
     }
+    const std::lock_guard lock(m_mutex);
     Outcome result;
     QByteArray name;
     const int parent = openParent(path, true, &name, &result);
@@ -448,6 +467,7 @@ bool SafeDestination::cleanStagedFolder(int fromDirFd, const QByteArray& fromNam
 
 Outcome SafeDestination::moveFolderIn(int fromDirFd, const QByteArray& fromName, const QStringList& path)
 {
+    const std::lock_guard lock(m_mutex);
     Outcome result;
     QByteArray name;
     const int parent = openParent(path, true, &name, &result);
@@ -468,6 +488,7 @@ Outcome SafeDestination::moveFolderIn(int fromDirFd, const QByteArray& fromName,
 
 bool SafeDestination::isTaken(const QStringList& path)
 {
+    const std::lock_guard lock(m_mutex);
     Outcome result;
     QByteArray name;
     const int parent = path.isEmpty() ? -1 : openParent(path, false, &name, &result);
@@ -477,6 +498,7 @@ bool SafeDestination::isTaken(const QStringList& path)
 
 Outcome SafeDestination::hardLinkEntry(const QStringList& path, const QStringList& existing)
 {
+    const std::lock_guard lock(m_mutex);
     Outcome result;
     QByteArray fromName;
     const int cached = openParent(existing, false, &fromName, &result);
@@ -512,10 +534,14 @@ Outcome SafeDestination::copyEntry(const QStringList& path, const QStringList& e
 {
     Outcome result;
     QByteArray fromName;
-    const int fromParent = openParent(existing, false, &fromName, &result);
-    if (fromParent < 0)
-        return orFailed(result, path);
-    const int from = ::openat(fromParent, fromName.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    int from = -1;
+    {
+        const std::lock_guard lock(m_mutex);
+        const int fromParent = openParent(existing, false, &fromName, &result);
+        if (fromParent < 0)
+            return orFailed(result, path);
+        from = ::openat(fromParent, fromName.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    }
     struct stat st;
     if (from < 0 || ::fstat(from, &st) != 0 || !S_ISREG(st.st_mode)) {
         if (from >= 0)
@@ -547,6 +573,7 @@ Outcome SafeDestination::copyEntry(const QStringList& path, const QStringList& e
 
 bool SafeDestination::finish()
 {
+    const std::lock_guard lock(m_mutex);
     // Deepest folders first: a folder's time changes while entries are
     // created in it, and a read-only mode must not stop work below it.
     std::stable_sort(m_folderMeta.begin(), m_folderMeta.end(),
@@ -573,6 +600,7 @@ bool SafeDestination::finish()
 
 void SafeDestination::rollBack()
 {
+    const std::lock_guard lock(m_mutex);
     m_folderMeta.clear();
     for (auto it = m_made.crbegin(); it != m_made.crend(); ++it) {
         const auto& [path, folder] = *it;

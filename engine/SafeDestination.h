@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <ctime>
+#include <mutex>
 #include <optional>
 #include <sys/types.h>
 #include <vector>
@@ -39,8 +40,7 @@ private:
     void discard();
 
     int m_fd = -1;
-    int m_dirFd = -1; // the folder's descriptor, owned by m_owner
-    SafeDestination* m_owner = nullptr;
+    int m_dirFd = -1; // the folder's descriptor, a copy of its own
     mode_t m_mode = 0; // as created, after the umask
     QByteArray m_tempName;
     QByteArray m_finalName;
@@ -62,7 +62,9 @@ private:
 // Blocked (a link or a file stands where a folder is needed, or a link
 // would escape) or a failure with its message: NoSpace for a full disk,
 // Failed for any other file-system error.
-// One instance serves one job on one thread.
+// One instance serves one job. Entries may be placed from several threads
+// at once (a pending file is written by one thread); finish() and
+// rollBack() come after the last of them.
 class SafeDestination final {
 public:
     // Opens `folder`, creating it when missing.
@@ -136,12 +138,14 @@ private:
     Outcome blocked(const QString& why, const QStringList& path);
     void closeCachedFolders();
 
+    // Guards the folder cache and the records below; file data and the
+    // calls on a pending file's own descriptors run outside it.
+    std::mutex m_mutex;
     int m_rootFd = -1;
     long m_nameMax = 255;
     Outcome m_openFailure;
     QHash<QString, int> m_folderFds; // relative path -> descriptor
     QSet<QString> m_createdFolders;
-    bool m_pending = false; // a PendingFile borrows a cached descriptor
     std::vector<std::pair<QStringList, EntryMeta>> m_folderMeta;
     std::vector<std::pair<QStringList, bool>> m_made; // path, is a folder; in order of making
 };

@@ -6,20 +6,29 @@
 #include <QString>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 #include <zip.h>
 #include <zlib.h>
 
+struct libdeflate_decompressor;
+
 // One entry's content as read from a zip archive, checked before the end is
-// reported. libzip reads most entries. AES entries (AE-1, AE-2), stored or
-// deflated, are taken from libzip as they lie in the archive and
-// authenticated, decrypted and inflated here: libzip 1.7.3 checks their CRC
-// field even in AE-2 entries, which leave it zero, and checks their
-// authentication code only when a reader asks past the end. One entry at a
-// time; one thread.
+// reported. Stored and deflated entries, plain or AES (AE-1, AE-2), are
+// taken from libzip as they lie in the archive and decrypted, inflated and
+// checked here: libzip 1.7.3 checks a CRC that AE-2 entries leave zero and
+// their authentication code only when a reader asks past the end, and
+// decoding here lets readers on several threads share one archive. libzip
+// decodes the rest (ZipCrypto, other methods). One entry at a time; one
+// thread per reader.
 class ZipEntryReader final {
 public:
-    explicit ZipEntryReader(zip_t* archive);
+    // Entries up to this size are read whole by readWhole().
+    static constexpr std::uint64_t kWholeLimit = 8 * 1024 * 1024;
+
+    // `archiveLock`, when given, is held around every call into libzip, so
+    // that readers on several threads can share `archive`.
+    explicit ZipEntryReader(zip_t* archive, std::mutex* archiveLock = nullptr);
     ~ZipEntryReader();
     ZipEntryReader(const ZipEntryReader&) = delete;
     ZipEntryReader& operator=(const ZipEntryReader&) = delete;
@@ -30,26 +39,35 @@ public:
     // Up to `size` bytes of content. 0 at the end, once the checksum or the
     // authentication code has confirmed the whole content; -1 on an error.
     qint64 read(char* data, qint64 size);
+    // Whether the open entry is small enough for readWhole(), which is
+    // then much faster than read().
+    bool canReadWhole() const;
+    // The whole content of the open entry, checked; false on an error.
+    // Only when canReadWhole(), and instead of read().
+    bool readWhole(std::vector<char>* out);
     void close();
 
     bool wrongPassword() const { return m_wrongPassword; }
     QString errorString() const { return m_error; }
 
 private:
-    bool openAes(zip_uint64_t index, const zip_stat_t& stat, const QByteArray& password);
+    std::unique_lock<std::mutex> lockArchive() const;
+    bool openRaw(zip_uint64_t index, const zip_stat_t& stat, bool aes, const QByteArray& password);
     bool readRaw(unsigned char* data, std::size_t size);
-    qint64 readAes(char* data, qint64 size);
-    qint64 finishAes();
+    qint64 readOwn(char* data, qint64 size);
+    qint64 finish();
     bool decrypt(unsigned char* data, std::size_t size);
     qint64 fail(const QString& message);
     bool refuse(const QString& message);
 
     zip_t* m_archive;
+    std::mutex* m_archiveLock;
     zip_file_t* m_file = nullptr;
     bool m_wrongPassword = false;
     QString m_error;
 
-    // An AES entry read here.
+    // An entry decoded here rather than by libzip.
+    bool m_own = false;
     bool m_aes = false;
     bool m_deflated = false;
     bool m_checkCrc = false;
@@ -58,9 +76,12 @@ private:
     bool m_ended = false;
     std::uint32_t m_expectedCrc = 0;
     std::uint32_t m_crc = 0;
-    std::uint64_t m_dataLeft = 0; // encrypted bytes not read yet, the code not counted
+    std::uint64_t m_size = 0; // content size as listed
+    std::uint64_t m_produced = 0; // content bytes handed out
+    std::uint64_t m_dataLeft = 0; // stored bytes not read yet, an AES code not counted
     std::unique_ptr<ZipAesCipher> m_cipher;
     z_stream m_inflate {};
     bool m_inflateReady = false;
+    libdeflate_decompressor* m_decompressor = nullptr;
     std::vector<unsigned char> m_input;
 };

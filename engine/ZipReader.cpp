@@ -9,7 +9,10 @@
 #include <QFile>
 #include <QList>
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <sys/stat.h>
+#include <thread>
 #include <vector>
 #include <zip.h>
 
@@ -18,6 +21,11 @@ namespace {
 constexpr zip_uint16_t kExtendedTimestamp = 0x5455;
 constexpr qint64 kChunk = 1 << 20;
 constexpr qint64 kMaxLinkTarget = 4096;
+// Entries with more stored bytes than this are handed out first, so that a
+// large one does not start last and keep one core busy alone at the end.
+constexpr zip_uint64_t kEarlyStart = 8 * 1024 * 1024;
+// Progress weighs an entry as one plus one per this many stored bytes.
+constexpr zip_uint64_t kProgressUnit = 64 * 1024;
 
 struct Entry {
     zip_uint64_t index = 0;
@@ -26,6 +34,8 @@ struct Entry {
     bool link = false;
     bool encrypted = false;
     bool aes = false; // AES rather than ZipCrypto
+    qint64 weight = 1;
+    zip_uint64_t storedSize = 0;
     EntryMeta meta;
 };
 
@@ -49,6 +59,211 @@ std::optional<timespec> modificationTime(zip_t* archive, zip_uint64_t index, con
         return timespec{stat.mtime, 0};
     return std::nullopt;
 }
+
+
+// A 64-bit hash of a path's first `depth` components, taken component by
+// component so that no joined name is built.
+std::size_t pathHash(const QStringList& path, qsizetype depth)
+{
+    std::size_t hash = 0;
+    for (qsizetype i = 0; i < depth; ++i)
+        hash = hash * 1000003u ^ qHash(path.at(i), 0x9e3779b9u);
+    return hash;
+}
+
+// True when the order of the entries decides what ends up on the disk: two
+// entries with one name (unless both are folders), or a file or link whose
+// name is a folder on another entry's way. Such an archive is extracted in
+// its own order, entry by entry, as it always was. Hashes stand in for the
+// names: a collision only costs the parallel extraction.
+bool orderMatters(const std::vector<Entry>& entries)
+{
+    std::vector<std::size_t> leaves;  // files and links
+    std::vector<std::size_t> folders; // folder entries and every folder on a way
+    for (const Entry& entry : entries) {
+        const qsizetype depth = entry.path.size();
+        if (depth == 0)
+            continue;
+        for (qsizetype i = 1; i < depth; ++i)
+            folders.push_back(pathHash(entry.path, i));
+        (entry.folder ? folders : leaves).push_back(pathHash(entry.path, depth));
+    }
+    std::sort(leaves.begin(), leaves.end());
+    if (std::adjacent_find(leaves.begin(), leaves.end()) != leaves.end())
+        return true;
+    std::sort(folders.begin(), folders.end());
+    folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+    std::vector<std::size_t> both;
+    std::set_intersection(leaves.begin(), leaves.end(), folders.begin(), folders.end(), std::back_inserter(both));
+    return !both.empty();
+}
+
+// Puts the listed entries on the disk on every core: each worker takes the
+// next entry, reads it through one shared libzip handle (the reading of
+// stored bytes is serialized, their decoding is not) and places it through
+// the job's sink. Small entries are inflated whole by libdeflate, larger
+// ones streamed through zlib.
+class ZipExtraction final {
+public:
+    ZipExtraction(zip_t* archive, EntrySink& sink, const std::vector<Entry>& entries, QByteArray secret,
+                  const ZipReader::EntryProgress& progress)
+        : m_archive(archive)
+        , m_sink(sink)
+        , m_entries(entries)
+        , m_secret(std::move(secret))
+        , m_progress(progress)
+    {
+        for (const Entry& entry : entries)
+            m_total += entry.weight;
+    }
+
+    void run()
+    {
+        m_order.resize(m_entries.size());
+        for (std::size_t i = 0; i < m_order.size(); ++i)
+            m_order[i] = i;
+        std::size_t workers = 1;
+        if (!orderMatters(m_entries)) {
+            std::stable_partition(m_order.begin(), m_order.end(),
+                                  [this](std::size_t i) { return m_entries[i].storedSize > kEarlyStart; });
+            workers = std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), m_entries.size());
+        }
+        report();
+        std::vector<std::thread> threads;
+        for (std::size_t i = 1; i < workers; ++i) {
+            try {
+                threads.emplace_back([this] { work(); });
+            } catch (const std::system_error& error) {
+                qCWarning(lcEngineZip, "extracting on fewer threads: %s", error.what());
+                break;
+            }
+        }
+        work();
+        for (std::thread& thread : threads)
+            thread.join();
+        if (m_progress)
+            m_progress(m_total, m_total);
+        if (m_passwordInDoubt && !m_passwordConfirmed)
+            m_sink.fail(QStringLiteral("no encrypted entry decoded right"), Outcome::Status::WrongPasswordOrDamage);
+    }
+
+private:
+    void work()
+    {
+        ZipEntryReader reader(m_archive, &m_archiveLock);
+        std::vector<char> buffer;
+        while (!m_halt && !m_sink.stopRequested()) {
+            const std::size_t at = m_next.fetch_add(1);
+            if (at >= m_order.size())
+                break;
+            const Entry& entry = m_entries[m_order[at]];
+            extract(entry, reader, buffer);
+            m_done += entry.weight;
+            report();
+        }
+    }
+
+    // Thinned out further by the caller; monotonic because the count is
+    // read under the lock.
+    void report()
+    {
+        if (!m_progress || !m_progressLock.try_lock())
+            return;
+        m_progress(std::min(m_done.load(), m_total), m_total);
+        m_progressLock.unlock();
+    }
+
+    // The password is confirmed by the extraction itself: an encrypted
+    // entry that decodes to its end with a matching checksum or
+    // authentication code proves it. Until one has, a refused password
+    // ends the job (the sink then removes what it made), and a ZipCrypto
+    // entry whose data fails leaves the password in doubt.
+    void readFailed(const Entry& entry, const ZipEntryReader& reader)
+    {
+        const QString message = entry.path.join(u'/') + QStringLiteral(": ") + reader.errorString();
+        if (JobStop::requested())
+            m_sink.stopRequested();
+        else
+            m_sink.fail(message);
+        // An AES entry's check value passed, so its failure is damage; a
+        // ZipCrypto entry's one-byte check says little.
+        if (entry.encrypted && !m_passwordConfirmed && !entry.aes)
+            m_passwordInDoubt = true;
+    }
+
+    void extract(const Entry& entry, ZipEntryReader& reader, std::vector<char>& buffer)
+    {
+        if (entry.path.isEmpty())
+            return;
+        if (entry.folder) {
+            m_sink.folder(entry.path, entry.meta);
+            return;
+        }
+        if (!reader.open(entry.index, entry.encrypted, m_secret)) {
+            const QString message = entry.path.join(u'/') + QStringLiteral(": ") + reader.errorString();
+            if (reader.wrongPassword() && !m_passwordConfirmed) {
+                m_sink.fail(message, Outcome::Status::WrongPassword);
+                m_halt = true;
+            } else {
+                m_sink.fail(message);
+            }
+            return;
+        }
+        if (entry.link) {
+            QByteArray target;
+            qint64 n = 0;
+            buffer.resize(kChunk);
+            while (target.size() <= kMaxLinkTarget && (n = reader.read(buffer.data(), kChunk)) > 0)
+                target.append(buffer.data(), static_cast<qsizetype>(n));
+            if (n < 0)
+                readFailed(entry, reader);
+            else
+                m_sink.link(entry.path, target, entry.meta);
+            reader.close();
+            return;
+        }
+        PendingFile out;
+        if (!m_sink.beginFile(entry.path, out, entry.meta)) {
+            reader.close();
+            return;
+        }
+        bool written = true;
+        bool complete = true;
+        if (reader.canReadWhole()) {
+            complete = reader.readWhole(&buffer);
+            written = !complete || m_sink.write(out, buffer.data(), static_cast<qint64>(buffer.size()));
+        } else {
+            // Stops are looked at for every chunk, so a long entry stops too.
+            buffer.resize(kChunk);
+            qint64 n = 0;
+            while (written && !JobStop::requested() && (n = reader.read(buffer.data(), kChunk)) > 0)
+                written = m_sink.write(out, buffer.data(), n);
+            complete = n == 0 && !JobStop::requested();
+        }
+        if (written && !complete) {
+            m_sink.destination().discardFile(out);
+            readFailed(entry, reader);
+        } else if (written && m_sink.commitFile(out, entry.meta) && entry.encrypted) {
+            m_passwordConfirmed = true;
+        }
+        reader.close();
+    }
+
+    zip_t* const m_archive;
+    EntrySink& m_sink;
+    const std::vector<Entry>& m_entries;
+    const QByteArray m_secret;
+    const ZipReader::EntryProgress& m_progress;
+    std::vector<std::size_t> m_order;
+    std::mutex m_archiveLock;
+    std::mutex m_progressLock;
+    std::atomic<std::size_t> m_next = 0;
+    std::atomic<qint64> m_done = 0;
+    qint64 m_total = 0;
+    std::atomic<bool> m_halt = false; // a refused password: no further entry
+    std::atomic<bool> m_passwordConfirmed = false;
+    std::atomic<bool> m_passwordInDoubt = false;
+};
 
 } // namespace
 
@@ -167,84 +382,12 @@ Outcome ZipReader::extractTo(
         if (mode & 0777)
             entry.meta.mode = mode & 07777;
         entry.meta.mtime = modificationTime(m_zip, i, stat);
+        entry.storedSize = (stat.valid & ZIP_STAT_COMP_SIZE) ? stat.comp_size : 0;
+        entry.weight = 1 + static_cast<qint64>(entry.storedSize / kProgressUnit);
     }
     if (!sink.open())
         return sink.finish();
-
-    // The password is confirmed by the extraction itself: an encrypted
-    // entry that decodes to its end with a matching checksum or
-    // authentication code proves it. Until one has, a refused password
-    // ends the job (the sink then removes what it made), and a ZipCrypto
-    // entry whose data fails leaves the password in doubt.
-    const QByteArray secret = password.value_or(QString()).toUtf8();
-    std::vector<char> buffer(kChunk);
-    ZipEntryReader reader(m_zip);
-    bool passwordConfirmed = false;
-    bool passwordInDoubt = false;
-    auto readFailed = [&](const Entry& entry) {
-        const QString message = entry.path.join(u'/') + QStringLiteral(": ") + reader.errorString();
-        if (JobStop::requested())
-            sink.stopRequested();
-        else
-            sink.fail(message);
-        // An AES entry's check value passed, so its failure is damage; a
-        // ZipCrypto entry's one-byte check says little.
-        passwordInDoubt = passwordInDoubt || (entry.encrypted && !passwordConfirmed && !entry.aes);
-    };
-
-    for (const Entry& entry : entries) {
-        if (sink.stopRequested())
-            break;
-        if (progress)
-            progress(static_cast<qint64>(entry.index), static_cast<qint64>(count));
-        if (entry.path.isEmpty())
-            continue;
-        if (entry.folder) {
-            sink.folder(entry.path, entry.meta);
-            continue;
-        }
-        if (!reader.open(entry.index, entry.encrypted, secret)) {
-            if (reader.wrongPassword() && !passwordConfirmed) {
-                sink.fail(entry.path.join(u'/') + QStringLiteral(": ") + reader.errorString(),
-                    Outcome::Status::WrongPassword);
-                break;
-            }
-            sink.fail(entry.path.join(u'/') + QStringLiteral(": ") + reader.errorString());
-            continue;
-        }
-        if (entry.link) {
-            QByteArray target;
-            qint64 n = 0;
-            while (target.size() <= kMaxLinkTarget && (n = reader.read(buffer.data(), kChunk)) > 0)
-                target.append(buffer.data(), static_cast<qsizetype>(n));
-            if (n < 0)
-                readFailed(entry);
-            else
-                sink.link(entry.path, target, entry.meta);
-            reader.close();
-            continue;
-        }
-        PendingFile out;
-        if (!sink.beginFile(entry.path, out, entry.meta)) {
-            reader.close();
-            continue;
-        }
-        qint64 n = 0;
-        bool written = true;
-        // Stops are looked at for every chunk, so a long entry stops too.
-        while (written && !JobStop::requested() && (n = reader.read(buffer.data(), kChunk)) > 0)
-            written = sink.write(out, buffer.data(), n);
-        if (written && (n < 0 || JobStop::requested())) {
-            sink.destination().discardFile(out);
-            readFailed(entry);
-        } else if (written && sink.commitFile(out, entry.meta) && entry.encrypted) {
-            passwordConfirmed = true;
-        }
-        reader.close();
-    }
-    if (progress)
-        progress(static_cast<qint64>(count), static_cast<qint64>(count));
-    if (passwordInDoubt && !passwordConfirmed)
-        sink.fail(QStringLiteral("no encrypted entry decoded right"), Outcome::Status::WrongPasswordOrDamage);
+    ZipExtraction extraction(m_zip, sink, entries, password.value_or(QString()).toUtf8(), progress);
+    extraction.run();
     return sink.finish();
 }
