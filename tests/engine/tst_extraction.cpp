@@ -1,7 +1,7 @@
 // Extraction jobs end to end through ZipManager, with scripted password
 // sheets and recorded toasts, on real archives of all three formats.
 #include "engine/ZipManager.h"
-#include "engine/ZipReader.h"
+#include "engine/extract/ZipReader.h"
 #include "platform/Bundle.h"
 #include "platform/Defaults.h"
 #include "platform/StoreReview.h"

@@ -1,6 +1,6 @@
 // The path-safety helper on its own, and the legacy name decoder.
-#include "engine/NameDecoder.h"
-#include "engine/SafeDestination.h"
+#include "engine/extract/NameDecoder.h"
+#include "engine/safety/SafeDestination.h"
 #include "tests/support/TestMain.h"
 
 #include <QDir>

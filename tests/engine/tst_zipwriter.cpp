@@ -1,6 +1,6 @@
-#include "engine/ZipEncodeAhead.h"
-#include "engine/ZipOutputFile.h"
-#include "engine/ZipWriter.h"
+#include "engine/zipwrite/private/ZipEncodeAhead.h"
+#include "engine/zipwrite/private/ZipOutputFile.h"
+#include "engine/zipwrite/ZipWriter.h"
 #include "tests/support/ZipInspection.h"
 #include "tests/support/TestMain.h"
 

@@ -1,4 +1,4 @@
-#include "engine/SafeDestination.h"
+#include "engine/safety/SafeDestination.h"
 
 #include "platform/Logging.h"
 

@@ -1,4 +1,4 @@
-#include "engine/ZipEntryEncoder.h"
+#include "engine/zipwrite/private/ZipEntryEncoder.h"
 
 #include <libdeflate.h>
 

@@ -1,8 +1,8 @@
-#include "engine/ZipEntrySource.h"
+#include "engine/zipwrite/private/ZipEntrySource.h"
 
 #include "engine/JobStop.h"
-#include "engine/ZipEncodeAhead.h"
-#include "engine/ZipEntryEncoder.h"
+#include "engine/zipwrite/private/ZipEncodeAhead.h"
+#include "engine/zipwrite/private/ZipEntryEncoder.h"
 #include "platform/Logging.h"
 
 #include <algorithm>

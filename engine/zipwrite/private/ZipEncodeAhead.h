@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/ZipEntryEncoder.h"
-#include "engine/ZipEntryList.h"
+#include "engine/zipwrite/private/ZipEntryEncoder.h"
+#include "engine/zipwrite/ZipEntryList.h"
 
 #include <condition_variable>
 #include <cstdint>

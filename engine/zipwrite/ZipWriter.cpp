@@ -1,10 +1,10 @@
-#include "engine/ZipWriter.h"
+#include "engine/zipwrite/ZipWriter.h"
 
 #include "engine/JobStop.h"
-#include "engine/ZipEncodeAhead.h"
-#include "engine/ZipEntryEncoder.h"
-#include "engine/ZipEntrySource.h"
-#include "engine/ZipOutputFile.h"
+#include "engine/zipwrite/private/ZipEncodeAhead.h"
+#include "engine/zipwrite/private/ZipEntryEncoder.h"
+#include "engine/zipwrite/private/ZipEntrySource.h"
+#include "engine/zipwrite/private/ZipOutputFile.h"
 #include "platform/Logging.h"
 
 #include <QFile>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/ZipAesEncryptor.h"
-#include "engine/ZipEntryList.h"
+#include "engine/zipwrite/private/ZipAesEncryptor.h"
+#include "engine/zipwrite/ZipEntryList.h"
 #include "platform/Outcome.h"
 
 #include <cstdint>

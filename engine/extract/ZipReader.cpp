@@ -1,9 +1,9 @@
-#include "engine/ZipReader.h"
+#include "engine/extract/ZipReader.h"
 
-#include "engine/EntrySink.h"
+#include "engine/safety/EntrySink.h"
 #include "engine/JobStop.h"
-#include "engine/NameDecoder.h"
-#include "engine/ZipEntryReader.h"
+#include "engine/extract/NameDecoder.h"
+#include "engine/extract/ZipEntryReader.h"
 #include "platform/Logging.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/EntrySink.h"
+#include "engine/safety/EntrySink.h"
 
 #include <QString>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "engine/ZipEntryList.h"
+#include "engine/zipwrite/ZipEntryList.h"
 
 #include "platform/Logging.h"
 

@@ -1,6 +1,6 @@
-#include "engine/SevenZipStaging.h"
+#include "engine/extract/SevenZipStaging.h"
 
-#include "engine/EntrySink.h"
+#include "engine/safety/EntrySink.h"
 #include "platform/Logging.h"
 
 #include <QFile>

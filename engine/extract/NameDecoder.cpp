@@ -1,4 +1,4 @@
-#include "engine/NameDecoder.h"
+#include "engine/extract/NameDecoder.h"
 
 #include <QStringDecoder>
 

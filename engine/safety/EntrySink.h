@@ -1,7 +1,7 @@
 #pragma once
 
 #include "engine/ExtractProgress.h"
-#include "engine/SafeDestination.h"
+#include "engine/safety/SafeDestination.h"
 
 #include <QLoggingCategory>
 #include <QString>

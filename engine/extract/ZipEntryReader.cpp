@@ -1,4 +1,4 @@
-#include "engine/ZipEntryReader.h"
+#include "engine/extract/ZipEntryReader.h"
 
 #include <algorithm>
 #include <openssl/crypto.h>

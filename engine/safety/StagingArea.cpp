@@ -1,4 +1,4 @@
-#include "engine/StagingArea.h"
+#include "engine/safety/StagingArea.h"
 
 #include "platform/Logging.h"
 

@@ -1,4 +1,4 @@
-#include "engine/RarStructure.h"
+#include "engine/extract/RarStructure.h"
 
 #include <QByteArray>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/ZipEntryList.h"
+#include "engine/zipwrite/ZipEntryList.h"
 #include "platform/Outcome.h"
 
 #include <cstddef>

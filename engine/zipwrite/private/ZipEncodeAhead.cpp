@@ -1,4 +1,4 @@
-#include "engine/ZipEncodeAhead.h"
+#include "engine/zipwrite/private/ZipEncodeAhead.h"
 
 #include <algorithm>
 

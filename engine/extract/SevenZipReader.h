@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/EntrySink.h"
+#include "engine/safety/EntrySink.h"
 
 #include <QByteArray>
 #include <QHash>

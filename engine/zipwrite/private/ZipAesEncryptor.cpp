@@ -1,4 +1,4 @@
-#include "engine/ZipAesEncryptor.h"
+#include "engine/zipwrite/private/ZipAesEncryptor.h"
 
 #include <openssl/rand.h>
 

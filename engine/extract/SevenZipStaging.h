@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/SevenZipReader.h"
+#include "engine/extract/SevenZipReader.h"
 
 #include <QByteArrayList>
 #include <QHash>

@@ -1,4 +1,4 @@
-#include "engine/ZipOutputFile.h"
+#include "engine/zipwrite/private/ZipOutputFile.h"
 
 #include "platform/Logging.h"
 

@@ -1,4 +1,4 @@
-#include "engine/EntrySink.h"
+#include "engine/safety/EntrySink.h"
 
 #include "engine/JobStop.h"
 

@@ -1,8 +1,8 @@
-#include "engine/RarReader.h"
+#include "engine/extract/RarReader.h"
 
-#include "engine/EntrySink.h"
+#include "engine/safety/EntrySink.h"
 #include "engine/JobStop.h"
-#include "engine/RarStructure.h"
+#include "engine/extract/RarStructure.h"
 #include "platform/Logging.h"
 
 #include <QFile>

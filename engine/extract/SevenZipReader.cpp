@@ -1,8 +1,8 @@
-#include "engine/SevenZipReader.h"
+#include "engine/extract/SevenZipReader.h"
 
-#include "engine/EntrySink.h"
+#include "engine/safety/EntrySink.h"
 #include "engine/JobStop.h"
-#include "engine/SevenZipStaging.h"
+#include "engine/extract/SevenZipStaging.h"
 #include "platform/Logging.h"
 
 #include <QDateTime>
