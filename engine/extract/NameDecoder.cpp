@@ -1,22 +1,19 @@
 #include "engine/extract/NameDecoder.h"
 
 #include <QStringDecoder>
-
+#include <algorithm>
 #include <cerrno>
 #include <iconv.h>
-#include <uchardet/uchardet.h>
-
-#include <algorithm>
 #include <optional>
+#include <uchardet/uchardet.h>
 
 namespace {
 
 // Code pages whose detection is trusted when the detector names them.
-const char* const kCjkFromDetector[] = {"GB18030", "GB2312", "GBK", "BIG5", "SHIFT_JIS", "EUC-JP", "EUC-KR", "UHC",
-                                        "EUC-TW"};
-const char* const kNonLatinFromDetector[] = {"IBM866", "IBM855", "WINDOWS-1251", "KOI8-R", "ISO-8859-5",
-                                             "MAC-CYRILLIC", "ISO-8859-7", "WINDOWS-1253", "ISO-8859-8",
-                                             "WINDOWS-1255", "TIS-620"};
+const char* const kCjkFromDetector[]
+    = { "GB18030", "GB2312", "GBK", "BIG5", "SHIFT_JIS", "EUC-JP", "EUC-KR", "UHC", "EUC-TW" };
+const char* const kNonLatinFromDetector[] = { "IBM866", "IBM855", "WINDOWS-1251", "KOI8-R", "ISO-8859-5",
+    "MAC-CYRILLIC", "ISO-8859-7", "WINDOWS-1253", "ISO-8859-8", "WINDOWS-1255", "TIS-620" };
 
 // The superset iconv should decode with, for a name the detector gives.
 QByteArray supersetOf(const QByteArray& detected)
@@ -71,7 +68,8 @@ private:
 
 bool hasPrivateUse(const QString& text)
 {
-    return std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() >= 0xE000 && c.unicode() <= 0xF8FF; });
+    return std::any_of(
+        text.cbegin(), text.cend(), [](QChar c) { return c.unicode() >= 0xE000 && c.unicode() <= 0xF8FF; });
 }
 
 // GB18030 accepts almost any run of high bytes. Names from a Chinese system
@@ -112,7 +110,8 @@ bool decodesAll(const QByteArray& codePage, const QByteArray& joined)
 QByteArray detectorGuess(const QByteArray& joined)
 {
     uchardet_t detector = uchardet_new();
-    uchardet_handle_data(detector, joined.constData(), static_cast<size_t>(std::min<qsizetype>(joined.size(), 1 << 20)));
+    uchardet_handle_data(
+        detector, joined.constData(), static_cast<size_t>(std::min<qsizetype>(joined.size(), 1 << 20)));
     uchardet_data_end(detector);
     const QByteArray guess = QByteArray(uchardet_get_charset(detector)).toUpper();
     uchardet_delete(detector);
@@ -133,7 +132,8 @@ QByteArray NameDecoder::detect(const QList<QByteArray>& names)
 {
     QByteArray joined;
     for (const QByteArray& name : names) {
-        const bool ascii = std::all_of(name.cbegin(), name.cend(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+        const bool ascii
+            = std::all_of(name.cbegin(), name.cend(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
         if (!ascii)
             joined += name + '\n';
     }
@@ -152,7 +152,7 @@ QByteArray NameDecoder::detect(const QList<QByteArray>& names)
     }
     if (readsAsChinese(joined) && decodesAll("GB18030", joined))
         return "GB18030";
-    for (const char* fallback : {"CP950", "CP932", "CP949"}) {
+    for (const char* fallback : { "CP950", "CP932", "CP949" }) {
         if (decodesAll(fallback, joined))
             return fallback;
     }

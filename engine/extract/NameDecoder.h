@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
-
 #include <memory>
 
 // Decodes entry names that an archive stores without declaring their

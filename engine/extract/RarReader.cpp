@@ -1,8 +1,8 @@
 #include "engine/extract/RarReader.h"
 
-#include "engine/safety/EntrySink.h"
 #include "engine/JobStop.h"
 #include "engine/extract/RarStructure.h"
+#include "engine/safety/EntrySink.h"
 #include "platform/Logging.h"
 
 #include <QFile>
@@ -148,7 +148,10 @@ public:
     Archive& operator=(const Archive&) = delete;
 
     HANDLE handle() const { return m_handle; }
-    int openResult() const { return m_handle ? ERAR_SUCCESS : (m_data.OpenResult ? static_cast<int>(m_data.OpenResult) : ERAR_EOPEN); }
+    int openResult() const
+    {
+        return m_handle ? ERAR_SUCCESS : (m_data.OpenResult ? static_cast<int>(m_data.OpenResult) : ERAR_EOPEN);
+    }
     unsigned flags() const { return m_data.Flags; }
 
     // Reads the next header into `header`; the link target buffer is reset each time.
@@ -176,11 +179,12 @@ std::optional<timespec> modificationTime(const RARHeaderDataEx& header)
         const quint64 seconds = fileTime / 10000000ULL;
         if (seconds < kFileTimeEpoch)
             return std::nullopt;
-        return timespec{static_cast<time_t>(seconds - kFileTimeEpoch), static_cast<long>(fileTime % 10000000ULL) * 100};
+        return timespec { static_cast<time_t>(seconds - kFileTimeEpoch),
+            static_cast<long>(fileTime % 10000000ULL) * 100 };
     }
     // DOS date and time, local time.
     const unsigned dos = header.FileTime;
-    struct tm t {};
+    struct tm t { };
     t.tm_sec = static_cast<int>((dos & 0x1F) * 2);
     t.tm_min = static_cast<int>((dos >> 5) & 0x3F);
     t.tm_hour = static_cast<int>((dos >> 11) & 0x1F);
@@ -189,7 +193,7 @@ std::optional<timespec> modificationTime(const RARHeaderDataEx& header)
     t.tm_year = static_cast<int>(((dos >> 25) & 0x7F) + 80);
     t.tm_isdst = -1;
     const time_t seconds = mktime(&t);
-    return seconds == -1 ? std::nullopt : std::optional<timespec>(timespec{seconds, 0});
+    return seconds == -1 ? std::nullopt : std::optional<timespec>(timespec { seconds, 0 });
 }
 
 // The first volume of the set that `path` belongs to, for names of the

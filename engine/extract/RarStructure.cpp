@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QFile>
-
 #include <algorithm>
 #include <optional>
 #include <unistd.h>

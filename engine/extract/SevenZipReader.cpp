@@ -1,8 +1,8 @@
 #include "engine/extract/SevenZipReader.h"
 
-#include "engine/safety/EntrySink.h"
 #include "engine/JobStop.h"
 #include "engine/extract/SevenZipStaging.h"
+#include "engine/safety/EntrySink.h"
 #include "platform/Logging.h"
 
 #include <QDateTime>

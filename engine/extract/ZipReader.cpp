@@ -1,9 +1,9 @@
 #include "engine/extract/ZipReader.h"
 
-#include "engine/safety/EntrySink.h"
 #include "engine/JobStop.h"
 #include "engine/extract/NameDecoder.h"
 #include "engine/extract/ZipEntryReader.h"
+#include "engine/safety/EntrySink.h"
 #include "platform/Logging.h"
 
 #include <QFile>
@@ -39,14 +39,14 @@ bool isAscii(const QByteArray& bytes)
 std::optional<timespec> modificationTime(zip_t* archive, zip_uint64_t index, const zip_stat_t& stat)
 {
     zip_uint16_t length = 0;
-    const zip_uint8_t* field = zip_file_extra_field_get_by_id(archive, index, kExtendedTimestamp, 0, &length,
-                                                              ZIP_FL_CENTRAL);
+    const zip_uint8_t* field
+        = zip_file_extra_field_get_by_id(archive, index, kExtendedTimestamp, 0, &length, ZIP_FL_CENTRAL);
     if (field && length >= 5 && (field[0] & 1)) {
         const qint64 seconds = static_cast<qint32>(field[1] | field[2] << 8 | field[3] << 16 | quint32(field[4]) << 24);
-        return timespec{static_cast<time_t>(seconds), 0};
+        return timespec { static_cast<time_t>(seconds), 0 };
     }
     if (stat.valid & ZIP_STAT_MTIME)
-        return timespec{stat.mtime, 0};
+        return timespec { stat.mtime, 0 };
     return std::nullopt;
 }
 
@@ -77,8 +77,8 @@ bool ZipReader::isPasswordProtected() const
     const zip_int64_t count = zip_get_num_entries(m_zip, 0);
     zip_stat_t stat;
     for (zip_int64_t i = 0; i < count; ++i) {
-        if (zip_stat_index(m_zip, static_cast<zip_uint64_t>(i), 0, &stat) == 0 &&
-            (stat.valid & ZIP_STAT_ENCRYPTION_METHOD) && stat.encryption_method != ZIP_EM_NONE)
+        if (zip_stat_index(m_zip, static_cast<zip_uint64_t>(i), 0, &stat) == 0
+            && (stat.valid & ZIP_STAT_ENCRYPTION_METHOD) && stat.encryption_method != ZIP_EM_NONE)
             return true;
     }
     return false;
@@ -94,8 +94,8 @@ qint64 ZipReader::passwordProbe() const
     const zip_int64_t count = m_zip ? zip_get_num_entries(m_zip, 0) : 0;
     zip_stat_t stat;
     for (zip_int64_t i = 0; i < count; ++i) {
-        if (zip_stat_index(m_zip, static_cast<zip_uint64_t>(i), 0, &stat) != 0 ||
-            !(stat.valid & ZIP_STAT_ENCRYPTION_METHOD) || stat.encryption_method == ZIP_EM_NONE)
+        if (zip_stat_index(m_zip, static_cast<zip_uint64_t>(i), 0, &stat) != 0
+            || !(stat.valid & ZIP_STAT_ENCRYPTION_METHOD) || stat.encryption_method == ZIP_EM_NONE)
             continue;
         const bool hasData = stat.size > 0;
         if (best < 0 || (hasData && !bestHasData) || (hasData == bestHasData && stat.size < bestSize)) {

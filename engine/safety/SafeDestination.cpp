@@ -6,13 +6,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <dirent.h>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -296,7 +295,7 @@ Outcome SafeDestination::makeSymlink(const QStringList& path, const QByteArray& 
     }
     m_made.emplace_back(path, false);
     if (meta.mtime) {
-        const timespec times[2] = {*meta.mtime, *meta.mtime};
+        const timespec times[2] = { *meta.mtime, *meta.mtime };
         ::utimensat(parent, name.constData(), times, AT_SYMLINK_NOFOLLOW);
     }
     return {};
@@ -348,7 +347,7 @@ Outcome SafeDestination::commitFile(PendingFile& file, const EntryMeta& meta)
     if (mode != file.m_mode)
         ::fchmod(file.m_fd, mode);
     if (meta.mtime) {
-        const timespec times[2] = {*meta.mtime, *meta.mtime};
+        const timespec times[2] = { *meta.mtime, *meta.mtime };
         ::futimens(file.m_fd, times);
     }
     const int fd = std::exchange(file.m_fd, -1);
@@ -381,8 +380,8 @@ Outcome SafeDestination::moveIn(int fromDirFd, const QByteArray& fromName, const
         const ssize_t n = ::readlinkat(fromDirFd, fromName.constData(), target.data(), target.size());
         target.resize(n > 0 ? n : 0);
         if (!linkStaysInside(path, target))
-            return blocked(QStringLiteral("link target leaves the destination (") + QString::fromUtf8(target) + u')',
-                           path);
+            return blocked(
+                QStringLiteral("link target leaves the destination (") + QString::fromUtf8(target) + u')', path);
     } else if (!S_ISREG(st.st_mode)) {
         return blocked(QStringLiteral("not a file or a link"), path);
     } else if (st.st_mode & 07000) {
@@ -418,13 +417,16 @@ bool SafeDestination::cleanStagedFolder(int fromDirFd, const QByteArray& fromNam
         const QByteArray name(entry->d_name);
         if (name == "." || name == "..")
             continue;
-        const QStringList childPath = path + QStringList{QFile::decodeName(name)};
+        const QStringList childPath = path + QStringList { QFile::decodeName(name) };
         unsigned char type = entry->d_type;
         if (type == DT_UNKNOWN) {
             struct stat st;
             if (::fstatat(fd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
                 return ::closedir(dir), false;
-            type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
+            type = S_ISDIR(st.st_mode) ? DT_DIR
+                : S_ISLNK(st.st_mode)  ? DT_LNK
+                : S_ISREG(st.st_mode)  ? DT_REG
+                                       : DT_UNKNOWN;
         }
         if (type == DT_DIR) {
             ok = ok && cleanStagedFolder(fd, name, childPath);
@@ -434,7 +436,7 @@ bool SafeDestination::cleanStagedFolder(int fromDirFd, const QByteArray& fromNam
             target.resize(n > 0 ? n : 0);
             if (!linkStaysInside(childPath, target)) {
                 blocked(QStringLiteral("link target leaves the destination (") + QString::fromUtf8(target) + u')',
-                        childPath);
+                    childPath);
                 ok = ok && ::unlinkat(fd, name.constData(), 0) == 0;
             }
         } else if (type != DT_REG) {
@@ -550,7 +552,7 @@ bool SafeDestination::finish()
     // Deepest folders first: a folder's time changes while entries are
     // created in it, and a read-only mode must not stop work below it.
     std::stable_sort(m_folderMeta.begin(), m_folderMeta.end(),
-                     [](const auto& a, const auto& b) { return a.first.size() > b.first.size(); });
+        [](const auto& a, const auto& b) { return a.first.size() > b.first.size(); });
     bool ok = true;
     for (const auto& [path, meta] : m_folderMeta) {
         Outcome result;
@@ -560,7 +562,7 @@ bool SafeDestination::finish()
             continue;
         }
         if (meta.mtime) {
-            const timespec times[2] = {*meta.mtime, *meta.mtime};
+            const timespec times[2] = { *meta.mtime, *meta.mtime };
             ::futimens(fd, times);
         }
         if (meta.mode)

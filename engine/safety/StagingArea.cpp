@@ -5,16 +5,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 
 namespace {
 
@@ -27,7 +25,7 @@ QString describe(const QString& path, int error)
 // any link, depth first. Leaves errno set on failure.
 bool removeAt(int parent, const char* name)
 {
-    struct stat st {};
+    struct stat st { };
     if (::fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return false;
     if (!S_ISDIR(st.st_mode))
@@ -62,8 +60,7 @@ public:
     explicit RootLock(int rootFd)
         : m_fd(::openat(rootFd, ".lock", O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600))
     {
-        while (m_fd >= 0 && ::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
-        }
+        while (m_fd >= 0 && ::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) { }
     }
     ~RootLock()
     {
@@ -159,8 +156,7 @@ void StagingArea::removeEndedJobs(int rootFd)
                 continue;
         }
         if (!removeAt(rootFd, name.constData()))
-            qCWarning(lcEngineZip, "删除临时文件夹错误: %s",
-                      qUtf8Printable(describe(QFile::decodeName(name), errno)));
+            qCWarning(lcEngineZip, "删除临时文件夹错误: %s", qUtf8Printable(describe(QFile::decodeName(name), errno)));
     }
 }
 
@@ -171,7 +167,7 @@ Outcome StagingArea::linkItem(const QString& item)
     if (name.isEmpty())
         return { .status = Outcome::Status::Failed, .message = describe(item, EINVAL) };
     const QByteArray sourcePath = QFile::encodeName(source);
-    struct stat st {};
+    struct stat st { };
     if (::stat(sourcePath.constData(), &st) != 0)
         return { .status = Outcome::Status::Failed,
             .message = QStringLiteral("cannot read ") + describe(source, errno) };
@@ -182,7 +178,7 @@ Outcome StagingArea::linkItem(const QString& item)
         return { .status = Outcome::Status::NameTaken,
             .message = source + QStringLiteral(": an earlier item is also named ") + name };
     }
-    m_items.push_back({QFile::encodeName(name).toStdString(), sourcePath.toStdString()});
+    m_items.push_back({ QFile::encodeName(name).toStdString(), sourcePath.toStdString() });
     return {};
 }
 
@@ -202,7 +198,7 @@ QString StagingArea::privateRoot(QString* error)
         *error = describe(root, errno);
         return {};
     }
-    struct stat st {};
+    struct stat st { };
     if (::lstat(path.constData(), &st) != 0) {
         *error = describe(root, errno);
         return {};
@@ -232,7 +228,7 @@ QString StagingArea::folderName(const QString& archivePath)
 
 bool StagingArea::exists(const QString& path)
 {
-    struct stat st {};
+    struct stat st { };
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
 }
 

@@ -2,15 +2,14 @@
 
 #include "platform/Logging.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -123,7 +122,7 @@ private:
         errno = 0;
         while (const dirent* item = ::readdir(dir)) {
             if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0) {
-                Child child {item->d_name, {}};
+                Child child { item->d_name, {} };
                 if (::fstatat(fd, item->d_name, &child.st, AT_SYMLINK_NOFOLLOW) == 0)
                     children->push_back(std::move(child));
                 else if (errno == ENOENT)
@@ -159,14 +158,14 @@ private:
 ZipEntryListing listZipItems(const std::vector<ZipItem>& items, const std::string& excluded)
 {
     Collector collector;
-    struct stat archive {};
+    struct stat archive { };
     if (!excluded.empty() && ::stat(excluded.c_str(), &archive) == 0 && S_ISREG(archive.st_mode)) {
         collector.excludedDevice = archive.st_dev;
         collector.excludedInode = archive.st_ino;
     }
     for (const ZipItem& item : items) {
         // An item that is a link stands for what it points to.
-        struct stat st {};
+        struct stat st { };
         if (::stat(item.path.c_str(), &st) != 0) {
             collector.fail(describe(item.path, errno));
         } else if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
@@ -192,15 +191,15 @@ ZipEntryListing listZipEntries(const std::string& directory, bool keepParentDire
         std::string name = directory;
         while (name.size() > 1 && name.back() == '/')
             name.pop_back();
-        items.push_back({name.substr(name.find_last_of('/') + 1), directory});
+        items.push_back({ name.substr(name.find_last_of('/') + 1), directory });
         return listZipItems(items, excluded);
     }
     DIR* dir = ::opendir(directory.c_str());
     if (!dir)
-        return {{}, "cannot read " + describe(directory, errno)};
+        return { {}, "cannot read " + describe(directory, errno) };
     while (const dirent* item = ::readdir(dir)) {
         if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0)
-            items.push_back({item->d_name, directory + '/' + item->d_name});
+            items.push_back({ item->d_name, directory + '/' + item->d_name });
     }
     ::closedir(dir);
     std::sort(items.begin(), items.end(), [](const ZipItem& a, const ZipItem& b) { return a.name < b.name; });

@@ -1,10 +1,9 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 // One entry of an archive about to be written. The whole list is made
@@ -18,10 +17,10 @@ struct ZipEntry final {
     };
 
     Kind kind = Kind::File;
-    std::string name;       // archive name, '/'-separated; folders end with '/'
+    std::string name; // archive name, '/'-separated; folders end with '/'
     std::string sourcePath; // File: the file to read
     std::string linkTarget; // Symlink: the link's text, stored as the entry's data
-    mode_t mode = 0;        // file type and permission bits
+    mode_t mode = 0; // file type and permission bits
     std::time_t mtime = 0;
     std::uint64_t size = 0;
     bool followLink = false; // File: `sourcePath` is a staged link standing for the file
@@ -52,5 +51,5 @@ ZipEntryListing listZipItems(const std::vector<ZipItem>& items, const std::strin
 
 // As listZipItems, for the contents of `directory` sorted by name (or, with
 // `keepParentDirectory`, the folder itself under its own name).
-ZipEntryListing listZipEntries(const std::string& directory, bool keepParentDirectory,
-                               const std::string& excluded = {});
+ZipEntryListing listZipEntries(
+    const std::string& directory, bool keepParentDirectory, const std::string& excluded = {});

@@ -93,10 +93,10 @@ void addUnixTime(zip_t* archive, zip_uint64_t index, std::time_t mtime)
     if (mtime < std::numeric_limits<std::int32_t>::min() || mtime > std::numeric_limits<std::int32_t>::max())
         return;
     const auto value = static_cast<std::uint32_t>(static_cast<std::int32_t>(mtime));
-    const zip_uint8_t field[5] = {1, static_cast<zip_uint8_t>(value), static_cast<zip_uint8_t>(value >> 8),
-                                  static_cast<zip_uint8_t>(value >> 16), static_cast<zip_uint8_t>(value >> 24)};
-    zip_file_extra_field_set(archive, index, 0x5455, ZIP_EXTRA_FIELD_NEW, field, sizeof field,
-                             ZIP_FL_LOCAL | ZIP_FL_CENTRAL);
+    const zip_uint8_t field[5] = { 1, static_cast<zip_uint8_t>(value), static_cast<zip_uint8_t>(value >> 8),
+        static_cast<zip_uint8_t>(value >> 16), static_cast<zip_uint8_t>(value >> 24) };
+    zip_file_extra_field_set(
+        archive, index, 0x5455, ZIP_EXTRA_FIELD_NEW, field, sizeof field, ZIP_FL_LOCAL | ZIP_FL_CENTRAL);
 }
 
 bool addEntry(zip_t* archive, const ZipEntry& entry, std::size_t index, ZipEntrySource::Context& context)
@@ -151,7 +151,7 @@ Outcome ZipWriter::createZipFileAtPath(const QString& path, const QString& direc
         qCWarning(lcEngineZip, "zip writer: %s", listing.failure.c_str());
         return { .status = Outcome::Status::Failed, .message = QString::fromStdString(listing.failure) };
     }
-    return write(archive, listing.entries, {compressionLevel, password, aes}, progressHandler);
+    return write(archive, listing.entries, { compressionLevel, password, aes }, progressHandler);
 }
 
 namespace {
@@ -215,7 +215,7 @@ Outcome ZipWriter::write(const std::string& path, const std::vector<ZipEntry>& e
     }
 
     const ProgressHandler ignore = [](std::uint64_t, std::uint64_t) {};
-    ProgressState progress {progressHandler ? &progressHandler : &ignore, entries.size(), 0};
+    ProgressState progress { progressHandler ? &progressHandler : &ignore, entries.size(), 0 };
     // Fine enough to see every entry boundary; libzip calls back only when
     // the fraction moved by more than this.
     const double precision = std::min(0.001, 0.5 / static_cast<double>(entries.size()));

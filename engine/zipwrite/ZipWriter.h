@@ -20,9 +20,9 @@ public:
     using ProgressHandler = std::function<void(std::uint64_t entriesWritten, std::uint64_t total)>;
 
     struct Options final {
-        int compressionLevel = 1;          // deflate level, 1 (fastest) to 9 (smallest)
-        std::optional<QString> password;   // no value: nothing is encrypted
-        bool aes = true;                   // AES-256 for every file entry; the only encryption offered
+        int compressionLevel = 1; // deflate level, 1 (fastest) to 9 (smallest)
+        std::optional<QString> password; // no value: nothing is encrypted
+        bool aes = true; // AES-256 for every file entry; the only encryption offered
     };
 
     // Packs the contents of `directory` into a new archive at `path` (see

@@ -13,8 +13,8 @@ std::size_t reservation(std::uint64_t length)
 
 } // namespace
 
-ZipEncodeAhead::ZipEncodeAhead(const std::vector<ZipEntry>& entries, int level, const std::string* password,
-                               unsigned threads, std::size_t budget)
+ZipEncodeAhead::ZipEncodeAhead(
+    const std::vector<ZipEntry>& entries, int level, const std::string* password, unsigned threads, std::size_t budget)
     : m_entries(entries)
     , m_level(level)
     , m_password(password)
@@ -27,12 +27,12 @@ ZipEncodeAhead::ZipEncodeAhead(const std::vector<ZipEntry>& entries, int level, 
         if (entry.kind == ZipEntry::Kind::Directory)
             continue;
         if (entry.kind == ZipEntry::Kind::Symlink || entry.size <= kLargestWhole) {
-            m_jobs.push_back({i, 0, entry.size, true, true});
+            m_jobs.push_back({ i, 0, entry.size, true, true });
             continue;
         }
         for (std::uint64_t offset = 0; offset < entry.size; offset += kPieceSize) {
             const std::uint64_t length = std::min(kPieceSize, entry.size - offset);
-            m_jobs.push_back({i, offset, length, false, offset + length == entry.size});
+            m_jobs.push_back({ i, offset, length, false, offset + length == entry.size });
         }
     }
     m_firstJob[entries.size()] = m_jobs.size();

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/zipwrite/private/ZipEntryEncoder.h"
 #include "engine/zipwrite/ZipEntryList.h"
+#include "engine/zipwrite/private/ZipEntryEncoder.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -22,7 +22,7 @@
 class ZipEncodeAhead final {
 public:
     ZipEncodeAhead(const std::vector<ZipEntry>& entries, int level, const std::string* password, unsigned threads,
-                   std::size_t budget);
+        std::size_t budget);
     ~ZipEncodeAhead(); // stops the workers, dropping unfinished work
     ZipEncodeAhead(const ZipEncodeAhead&) = delete;
     ZipEncodeAhead& operator=(const ZipEncodeAhead&) = delete;
@@ -53,7 +53,7 @@ private:
     struct Sealing final {
         std::unique_ptr<ZipAesEncryptor> encryptor;
         std::size_t next = 0; // next job to encrypt
-        bool busy = false;    // a worker is encrypting
+        bool busy = false; // a worker is encrypting
         bool failed = false;
     };
 
@@ -74,10 +74,10 @@ private:
     std::vector<std::unique_ptr<EncodedPiece>> m_done;
     std::vector<bool> m_ready; // done and, for pieces with a password, encrypted
     std::unordered_map<std::size_t, Sealing> m_sealing; // by entry
-    std::size_t m_next = 0;     // next job a worker claims
+    std::size_t m_next = 0; // next job a worker claims
     std::size_t m_writerAt = 0; // job the writer waits for
-    std::size_t m_held = 0;     // bytes of results and reservations
-    int m_workersWaiting = 0;   // workers held back by the budget
+    std::size_t m_held = 0; // bytes of results and reservations
+    int m_workersWaiting = 0; // workers held back by the budget
     bool m_writerWaiting = false;
     bool m_stop = false;
     std::vector<std::thread> m_threads;

@@ -1,14 +1,12 @@
 #include "engine/zipwrite/private/ZipEntryEncoder.h"
 
-#include <libdeflate.h>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <libdeflate.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -39,25 +37,24 @@ bool ZipEntryEncoder::fail(EncodedPiece* result, const std::string& what, int er
 }
 
 // Reads up to `length` bytes from `offset` into m_input; `got` tells how many there were.
-bool ZipEntryEncoder::readFile(const ZipEntry& entry, std::uint64_t offset, std::size_t length, std::size_t* got,
-                               EncodedPiece* result)
+bool ZipEntryEncoder::readFile(
+    const ZipEntry& entry, std::uint64_t offset, std::size_t length, std::size_t* got, EncodedPiece* result)
 {
     // Inside the chosen items a link is stored as a link, so a regular file
     // that turned into a link since it was listed is not followed. Opening
     // without blocking keeps a file that turned into a pipe from hanging us.
     const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (entry.followLink ? 0 : O_NOFOLLOW);
-    const FileCloser file {::open(entry.sourcePath.c_str(), flags)};
+    const FileCloser file { ::open(entry.sourcePath.c_str(), flags) };
     if (file.fd < 0)
         return fail(result, entry.sourcePath, errno);
-    struct stat st {};
+    struct stat st { };
     if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode))
         return fail(result, entry.sourcePath + ": no longer a regular file", 0);
 
     m_input.resize(std::max(m_input.size(), length));
     *got = 0;
     while (*got < length) {
-        const ssize_t n = ::pread(file.fd, m_input.data() + *got, length - *got,
-                                  static_cast<off_t>(offset + *got));
+        const ssize_t n = ::pread(file.fd, m_input.data() + *got, length - *got, static_cast<off_t>(offset + *got));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -69,8 +66,7 @@ bool ZipEntryEncoder::readFile(const ZipEntry& entry, std::uint64_t offset, std:
     return true;
 }
 
-bool ZipEntryEncoder::encodeWhole(const ZipEntry& entry, int level, const std::string* password,
-                                  EncodedPiece* result)
+bool ZipEntryEncoder::encodeWhole(const ZipEntry& entry, int level, const std::string* password, EncodedPiece* result)
 {
     const char* content = entry.linkTarget.data();
     std::size_t length = entry.linkTarget.size();
@@ -99,15 +95,14 @@ bool ZipEntryEncoder::encodeWhole(const ZipEntry& entry, int level, const std::s
     const std::size_t begin = out.size();
     out.append(stored, storedLength);
     if (password
-        && (!m_aes.encrypt(reinterpret_cast<unsigned char*>(out.data() + begin), storedLength)
-            || !m_aes.finish(&out)))
+        && (!m_aes.encrypt(reinterpret_cast<unsigned char*>(out.data() + begin), storedLength) || !m_aes.finish(&out)))
         return fail(result, "encryption failed", 0);
     result->outcome = {};
     return true;
 }
 
 bool ZipEntryEncoder::compress(const char* content, std::size_t length, int level, EncodedPiece* result,
-                               const char** compressed, std::size_t* compressedLength)
+    const char** compressed, std::size_t* compressedLength)
 {
     if (!m_compressor || m_compressorLevel != level) {
         libdeflate_free_compressor(m_compressor);
@@ -142,7 +137,7 @@ bool ZipEntryEncoder::continueStream(std::size_t* length, EncodedPiece* result)
     m_inflate.next_in = stream;
     m_inflate.avail_in = static_cast<uInt>(*length);
     std::uint64_t lastBlock = 0; // bit where the last block's header starts
-    unsigned unusedBits = 0;     // after the last block, in the last byte
+    unsigned unusedBits = 0; // after the last block, in the last byte
     unsigned char scratch[64 * 1024];
     for (;;) {
         m_inflate.next_out = scratch;
@@ -169,13 +164,13 @@ bool ZipEntryEncoder::continueStream(std::size_t* length, EncodedPiece* result)
     // take; when fewer than three bits are left they spill into a zero byte.
     if (unusedBits < 3)
         stream[(*length)++] = 0;
-    for (const unsigned char byte : {0x00, 0x00, 0xFF, 0xFF})
+    for (const unsigned char byte : { 0x00, 0x00, 0xFF, 0xFF })
         stream[(*length)++] = byte;
     return true;
 }
 
-bool ZipEntryEncoder::encodePiece(const ZipEntry& entry, int level, std::uint64_t offset, std::uint64_t length,
-                                  bool last, EncodedPiece* result)
+bool ZipEntryEncoder::encodePiece(
+    const ZipEntry& entry, int level, std::uint64_t offset, std::uint64_t length, bool last, EncodedPiece* result)
 {
     std::size_t got = 0;
     if (!readFile(entry, offset, static_cast<std::size_t>(length), &got, result))

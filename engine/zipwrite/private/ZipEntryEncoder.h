@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/zipwrite/private/ZipAesEncryptor.h"
 #include "engine/zipwrite/ZipEntryList.h"
+#include "engine/zipwrite/private/ZipAesEncryptor.h"
 #include "platform/Outcome.h"
 
 #include <cstdint>
@@ -17,7 +17,7 @@ struct EncodedPiece final {
     Outcome outcome { .status = Outcome::Status::Failed }; // Done once encoded
     bool deflated = true;
     std::string data;
-    std::uint32_t crc = 0;  // of the content this piece covers
+    std::uint32_t crc = 0; // of the content this piece covers
     std::uint64_t size = 0; // content bytes this piece covers
 };
 
@@ -46,15 +46,15 @@ public:
     // `length` bytes of a File entry from `offset` on, as one piece of its
     // deflate data: the pieces in order make one stream, the `last` piece
     // ending it. Not encrypted: the caller encrypts the joined whole.
-    bool encodePiece(const ZipEntry& entry, int level, std::uint64_t offset, std::uint64_t length, bool last,
-                     EncodedPiece* result);
+    bool encodePiece(
+        const ZipEntry& entry, int level, std::uint64_t offset, std::uint64_t length, bool last, EncodedPiece* result);
 
 private:
     bool fail(EncodedPiece* result, const std::string& what, int error);
-    bool readFile(const ZipEntry& entry, std::uint64_t offset, std::size_t length, std::size_t* got,
-                  EncodedPiece* result);
+    bool readFile(
+        const ZipEntry& entry, std::uint64_t offset, std::size_t length, std::size_t* got, EncodedPiece* result);
     bool compress(const char* content, std::size_t length, int level, EncodedPiece* result, const char** compressed,
-                  std::size_t* compressedLength);
+        std::size_t* compressedLength);
     bool continueStream(std::size_t* length, EncodedPiece* result);
 
     libdeflate_compressor* m_compressor = nullptr;
@@ -62,6 +62,6 @@ private:
     z_stream m_inflate {};
     bool m_inflateReady = false;
     ZipAesEncryptor m_aes;
-    std::vector<char> m_input;  // content read, reused from job to job
+    std::vector<char> m_input; // content read, reused from job to job
     std::vector<char> m_output; // compressed, reused likewise
 };

@@ -3,15 +3,13 @@
 #include "platform/Logging.h"
 
 #include <QRandomGenerator>
-
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -20,7 +18,7 @@ namespace {
 // call of their own.
 constexpr std::size_t kBufferSize = 1 << 20;
 
-std::atomic<std::int64_t> g_writeLimit {-1};
+std::atomic<std::int64_t> g_writeLimit { -1 };
 
 std::string folderOf(const std::string& path)
 {
@@ -83,8 +81,7 @@ zip_int64_t ZipOutputFile::callback(void* state, void* data, zip_uint64_t length
         return self->write(data, static_cast<std::size_t>(length)) ? static_cast<zip_int64_t>(length) : -1;
     case ZIP_SOURCE_SEEK_WRITE: {
         const zip_int64_t offset = zip_source_seek_compute_offset(static_cast<zip_uint64_t>(self->m_position),
-                                                                  static_cast<zip_uint64_t>(self->m_size), data,
-                                                                  length, &self->m_error);
+            static_cast<zip_uint64_t>(self->m_size), data, length, &self->m_error);
         if (offset < 0)
             return -1;
         self->m_position = offset;
@@ -231,8 +228,8 @@ bool ZipOutputFile::commit()
     // in place by now, so a folder that cannot be synced is only logged.
     const int folder = ::open(folderOf(m_destination).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0 || !syncFile(folder))
-        qCWarning(lcEngineZip, "zip writer: cannot sync the folder of %s: %s", m_destination.c_str(),
-                  std::strerror(errno));
+        qCWarning(
+            lcEngineZip, "zip writer: cannot sync the folder of %s: %s", m_destination.c_str(), std::strerror(errno));
     if (folder >= 0)
         ::close(folder);
     return true;

@@ -1,10 +1,9 @@
 #pragma once
 
-#include <zip.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
+#include <zip.h>
 
 // The file libzip writes a new archive to: a hidden temporary file beside
 // the destination, synced to the disk and renamed over the destination only
@@ -45,7 +44,7 @@ private:
     zip_error_t m_error {};
     std::vector<char> m_buffer;
     std::int64_t m_bufferOffset = 0; // file offset of m_buffer's first byte
-    std::int64_t m_position = 0;     // where the next write goes
-    std::int64_t m_size = 0;         // bytes in the file, buffered ones included
-    std::int64_t m_written = 0;      // bytes handed to the kernel
+    std::int64_t m_position = 0; // where the next write goes
+    std::int64_t m_size = 0; // bytes in the file, buffered ones included
+    std::int64_t m_written = 0; // bytes handed to the kernel
 };
