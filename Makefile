@@ -9,7 +9,7 @@ JOBS ?= $(shell nproc)
 # A compiler cache, when the machine has one, makes rebuilds of other checkouts cheap.
 LAUNCHER := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-.PHONY: deps configure build run test sanitize fuzz bench package screenshots clean
+.PHONY: deps configure build run test sanitize fuzz bench package screenshots format format-check clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -53,6 +53,14 @@ screenshots: build
 
 bench: build
 	@bash bench/run.sh $(BUILD)
+
+# Rewrites the tracked C++ files in the checked-in style; format-check only
+# lists those that differ and fails.
+format: deps
+	@bash scripts/format.sh
+
+format-check: deps
+	@bash scripts/format.sh --check
 
 clean:
 	@rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD)

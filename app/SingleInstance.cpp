@@ -1,6 +1,6 @@
 #include "app/SingleInstance.h"
 
-#include "engine/StagingArea.h"
+#include "engine/safety/StagingArea.h"
 #include "platform/Bundle.h"
 #include "platform/Logging.h"
 

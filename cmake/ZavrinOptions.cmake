@@ -28,9 +28,13 @@ endif()
 
 # Every source folder builds one static library from the sources it holds.
 function(zavrin_add_library name)
-    cmake_parse_arguments(ARG "" "" "LINKS" ${ARGN})
-    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
-    list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
+    cmake_parse_arguments(ARG "" "" "SOURCES;LINKS" ${ARGN})
+    if(ARG_SOURCES)
+        set(sources ${ARG_SOURCES})
+    else()
+        file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+        list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
+    endif()
     if(NOT sources)
         # A folder without sources yet still offers its dependencies.
         add_library(${name} INTERFACE)

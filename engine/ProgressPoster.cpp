@@ -20,8 +20,8 @@ void ProgressPoster::report(double progress)
 {
     if (progress == m_lastPosted)
         return;
-    if (progress >= 1.0 || m_lastPosted < 0 || progress - m_lastPosted >= kStep ||
-        m_sincePosted.elapsed() >= kIntervalMs)
+    if (progress >= 1.0 || m_lastPosted < 0 || progress - m_lastPosted >= kStep
+        || m_sincePosted.elapsed() >= kIntervalMs)
         post(progress);
 }
 
@@ -29,8 +29,10 @@ void ProgressPoster::post(double progress)
 {
     m_lastPosted = progress;
     m_sincePosted.start();
-    const QVariant value = m_precision == Precision::Float ? QVariant(static_cast<float>(progress)) : QVariant(progress);
+    const QVariant value
+        = m_precision == Precision::Float ? QVariant(static_cast<float>(progress)) : QVariant(progress);
     MainQueue::async([name = m_name, path = m_path, value] {
-        NotificationCenter::defaultCenter().post(name, {{NotifyManager::pathKey(), path}, {NotifyManager::progressKey(), value}});
+        NotificationCenter::defaultCenter().post(
+            name, { { NotifyManager::pathKey(), path }, { NotifyManager::progressKey(), value } });
     });
 }

@@ -143,7 +143,7 @@ bool ZipAesCipher::start(
     if (!cipher || !m_cipher || !hmac())
         return false;
     Pbkdf2Sha1::derive(password.data(), password.size(), salt, saltLength(keyBits), kIterations, keys,
-                       static_cast<std::size_t>(keysLength));
+        static_cast<std::size_t>(keysLength));
 
     // One code context serves entry after entry: a new key starts it afresh.
     if (!m_mac)

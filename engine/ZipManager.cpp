@@ -8,9 +8,9 @@
 #include "engine/JobStop.h"
 #include "engine/NotifyManager.h"
 #include "engine/ProgressPoster.h"
-#include "engine/RarReader.h"
-#include "engine/SevenZipReader.h"
-#include "engine/ZipReader.h"
+#include "engine/extract/RarReader.h"
+#include "engine/extract/SevenZipReader.h"
+#include "engine/extract/ZipReader.h"
 #include "platform/Bundle.h"
 #include "platform/HUD.h"
 #include "platform/Logging.h"
@@ -33,7 +33,7 @@ const QString k7z = QStringLiteral("7z");
 
 void post(const QString& name, const QString& path)
 {
-    NotificationCenter::defaultCenter().post(name, {{NotifyManager::pathKey(), path}});
+    NotificationCenter::defaultCenter().post(name, { { NotifyManager::pathKey(), path } });
 }
 
 // Queued after everything the job has queued so far, so it is the job's
@@ -42,8 +42,7 @@ void endJob(const QString& path, bool succeeded)
 {
     MainQueue::async([path, succeeded] {
         NotificationCenter::defaultCenter().post(NotifyManager::JobDidEnd(),
-                                                 {{NotifyManager::pathKey(), path},
-                                                  {NotifyManager::succeededKey(), succeeded}});
+            { { NotifyManager::pathKey(), path }, { NotifyManager::succeededKey(), succeeded } });
     });
 }
 
@@ -56,7 +55,7 @@ void succeed(const QString& path)
         post(NotifyManager::LocalFilesDidChange(), path);
         RouterManager::showRateAllLife();
         NotificationCenter::defaultCenter().post(NotifyManager::JobDidEnd(),
-                                                 {{NotifyManager::pathKey(), path}, {NotifyManager::succeededKey(), true}});
+            { { NotifyManager::pathKey(), path }, { NotifyManager::succeededKey(), true } });
     });
 }
 

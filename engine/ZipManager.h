@@ -4,7 +4,6 @@
 
 #include <QList>
 #include <QString>
-
 #include <optional>
 
 // Extracts zip, rar and 7z archives and creates zip archives. Its operations
@@ -35,8 +34,8 @@ public:
     // --- Compression --------------------------------------------------------
     // Packs `files` into a new zip at `path` (level 1 when `needSpeed`, else
     // 9), every entry AES-256 encrypted when `password` has a value.
-    void zipFileAtPath(const QString& path, const QList<FileModel>& files, const std::optional<QString>& password,
-                       bool needSpeed);
+    void zipFileAtPath(
+        const QString& path, const QList<FileModel>& files, const std::optional<QString>& password, bool needSpeed);
 
 private:
     ZipManager() = default;

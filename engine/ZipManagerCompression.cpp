@@ -3,9 +3,9 @@
 #include "engine/JobStop.h"
 #include "engine/NotifyManager.h"
 #include "engine/ProgressPoster.h"
-#include "engine/StagingArea.h"
 #include "engine/ZipManager.h"
-#include "engine/ZipWriter.h"
+#include "engine/safety/StagingArea.h"
+#include "engine/zipwrite/ZipWriter.h"
 #include "platform/Bundle.h"
 #include "platform/HUD.h"
 #include "platform/Logging.h"
@@ -123,8 +123,8 @@ private:
 
         HUD::showSuccessWithStatus(L(QStringLiteral("压缩完成")));
         MainQueue::async([path = m_archivePath] {
-            NotificationCenter::defaultCenter().post(NotifyManager::LocalFilesDidChange(),
-                                                     {{NotifyManager::pathKey(), path}});
+            NotificationCenter::defaultCenter().post(
+                NotifyManager::LocalFilesDidChange(), { { NotifyManager::pathKey(), path } });
             RouterManager::showRateAllLife();
         });
         if (const Outcome removed = m_staging->remove(); !removed.ok())
@@ -137,13 +137,13 @@ private:
     const bool m_needSpeed;
     StagingArea* m_staging = nullptr; // while the archive is written
     bool m_started = false;
-    ProgressPoster m_progress {NotifyManager::ZipProgress(), m_archivePath, ProgressPoster::Precision::Float};
+    ProgressPoster m_progress { NotifyManager::ZipProgress(), m_archivePath, ProgressPoster::Precision::Float };
 };
 
 } // namespace
 
-void ZipManager::zipFileAtPath(const QString& path, const QList<FileModel>& files,
-                               const std::optional<QString>& password, bool needSpeed)
+void ZipManager::zipFileAtPath(
+    const QString& path, const QList<FileModel>& files, const std::optional<QString>& password, bool needSpeed)
 {
     QStringList items;
     items.reserve(files.size());

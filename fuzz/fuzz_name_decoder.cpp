@@ -1,7 +1,7 @@
 // Legacy zip names: the input is a list of names separated by NUL bytes (a
 // zip name cannot hold one). Whatever code page is chosen for the list, every
 // name of it must decode in that code page, and plain ASCII must stay as it is.
-#include "engine/NameDecoder.h"
+#include "engine/extract/NameDecoder.h"
 #include "fuzz/FuzzSupport.h"
 
 #include <QStringDecoder>

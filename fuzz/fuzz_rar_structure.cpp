@@ -1,6 +1,6 @@
 // The rar block walk over arbitrary bytes: it must end, quickly, on any
 // input, and never read outside what it was given.
-#include "engine/RarStructure.h"
+#include "engine/extract/RarStructure.h"
 #include "fuzz/FuzzSupport.h"
 
 #include <QString>

@@ -7,7 +7,7 @@
 //   h<name>\t<entry>          hard link to an entry   c<name>\t<entry>          copy of an entry
 // The destination starts with the user's file "existing" and the user's link
 // "ext" to a folder outside; neither may change, and nothing may reach outside.
-#include "engine/SafeDestination.h"
+#include "engine/safety/SafeDestination.h"
 #include "fuzz/FuzzSupport.h"
 
 #include <QFile>

@@ -2,7 +2,7 @@
 // then the extraction into an empty folder. Whatever the archive holds,
 // nothing may land outside the folder, no link may lead out of it, no
 // hidden temporary may stay, and the progress must run forward to its end.
-#include "engine/ZipReader.h"
+#include "engine/extract/ZipReader.h"
 #include "fuzz/FuzzSupport.h"
 
 #include <QFile>

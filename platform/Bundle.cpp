@@ -6,7 +6,6 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QTranslator>
-
 #include <map>
 #include <memory>
 
@@ -31,7 +30,8 @@ QString tableForLanguage(const QString& language)
 {
     const QString lower = language.toLower().replace(u'_', u'-');
     if (lower == u"zh" || lower.startsWith(u"zh-")) {
-        static const QStringList traditional = {QStringLiteral("zh-tw"), QStringLiteral("zh-hk"), QStringLiteral("zh-mo"), QStringLiteral("zh-hant")};
+        static const QStringList traditional
+            = { QStringLiteral("zh-tw"), QStringLiteral("zh-hk"), QStringLiteral("zh-mo"), QStringLiteral("zh-hant") };
         for (const QString& t : traditional) {
             if (lower.startsWith(t))
                 return QStringLiteral("zh_TW");
@@ -53,13 +53,34 @@ QUrl baseFromText(const QString& text)
 
 } // namespace
 
-QString Bundle::identifier() { return QStringLiteral(ZAVRIN_BUNDLE_ID); }
-QString Bundle::name() { return QStringLiteral("Zavrin"); }
-QString Bundle::displayName() { return QStringLiteral("Zavrin"); }
-QString Bundle::shortVersion() { return QStringLiteral(ZAVRIN_VERSION); }
-QString Bundle::buildVersion() { return QStringLiteral(ZAVRIN_BUILD_NUMBER); }
-QString Bundle::organizationName() { return QStringLiteral("zavrin"); }
-QString Bundle::applicationName() { return QStringLiteral("Zavrin"); }
+QString Bundle::identifier()
+{
+    return QStringLiteral(ZAVRIN_BUNDLE_ID);
+}
+QString Bundle::name()
+{
+    return QStringLiteral("Zavrin");
+}
+QString Bundle::displayName()
+{
+    return QStringLiteral("Zavrin");
+}
+QString Bundle::shortVersion()
+{
+    return QStringLiteral(ZAVRIN_VERSION);
+}
+QString Bundle::buildVersion()
+{
+    return QStringLiteral(ZAVRIN_BUILD_NUMBER);
+}
+QString Bundle::organizationName()
+{
+    return QStringLiteral("zavrin");
+}
+QString Bundle::applicationName()
+{
+    return QStringLiteral("Zavrin");
+}
 
 QUrl Bundle::endpointBase(Endpoint endpoint)
 {
@@ -130,7 +151,7 @@ QString Bundle::preferredLocalization()
 
 QStringList Bundle::localizations()
 {
-    return {QStringLiteral("zh_CN"), QStringLiteral("zh_TW"), QStringLiteral("en")};
+    return { QStringLiteral("zh_CN"), QStringLiteral("zh_TW"), QStringLiteral("en") };
 }
 
 QString Bundle::localizedString(const QString& key)

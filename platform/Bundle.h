@@ -10,11 +10,11 @@
 // when none does. Lookups are safe from any thread.
 class Bundle final {
 public:
-    static QString identifier();       // "CFBundleIdentifier"
-    static QString name();             // "CFBundleName"
-    static QString displayName();      // "CFBundleDisplayName"
-    static QString shortVersion();     // "CFBundleShortVersionString"
-    static QString buildVersion();     // "CFBundleVersion"
+    static QString identifier(); // "CFBundleIdentifier"
+    static QString name(); // "CFBundleName"
+    static QString displayName(); // "CFBundleDisplayName"
+    static QString shortVersion(); // "CFBundleShortVersionString"
+    static QString buildVersion(); // "CFBundleVersion"
     static QString organizationName(); // settings and data folders live under it
     static QString applicationName();
 

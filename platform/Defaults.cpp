@@ -11,8 +11,8 @@ Defaults& Defaults::standard()
 }
 
 Defaults::Defaults()
-    : m_settings(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
-                                             Bundle::organizationName(), Bundle::applicationName()))
+    : m_settings(std::make_unique<QSettings>(
+        QSettings::IniFormat, QSettings::UserScope, Bundle::organizationName(), Bundle::applicationName()))
 {
 }
 

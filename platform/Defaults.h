@@ -4,7 +4,6 @@
 #include <QSettings>
 #include <QString>
 #include <QVariant>
-
 #include <memory>
 
 // The user's persistent settings ("user defaults"), kept by QSettings in the

@@ -7,7 +7,7 @@
 
 namespace {
 
-std::atomic<ToastPresenter*> g_presenter{nullptr};
+std::atomic<ToastPresenter*> g_presenter { nullptr };
 
 enum class Kind {
     Info,
@@ -42,9 +42,18 @@ void show(Kind kind, const QString& status)
 
 ToastPresenter::~ToastPresenter() = default;
 
-void HUD::showInfoWithStatus(const QString& status) { show(Kind::Info, status); }
-void HUD::showSuccessWithStatus(const QString& status) { show(Kind::Success, status); }
-void HUD::showErrorWithStatus(const QString& status) { show(Kind::Error, status); }
+void HUD::showInfoWithStatus(const QString& status)
+{
+    show(Kind::Info, status);
+}
+void HUD::showSuccessWithStatus(const QString& status)
+{
+    show(Kind::Success, status);
+}
+void HUD::showErrorWithStatus(const QString& status)
+{
+    show(Kind::Error, status);
+}
 
 void HUD::setPresenter(ToastPresenter* presenter)
 {

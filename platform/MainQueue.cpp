@@ -4,7 +4,6 @@
 #include <QThread>
 #include <QThreadPool>
 #include <QTimer>
-
 #include <algorithm>
 
 void MainQueue::async(Block block)

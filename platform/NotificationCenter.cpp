@@ -65,7 +65,7 @@ void NotificationCenter::post(const QString& name, const QVariantMap& object, co
                 matching.push_back(observer);
         }
     }
-    const Notification notification{name, object, userInfo};
+    const Notification notification { name, object, userInfo };
     const Qt::HANDLE self = QThread::currentThreadId();
     for (const auto& observer : matching) {
         {

@@ -2,7 +2,6 @@
 
 #include <QString>
 #include <QStringList>
-
 #include <functional>
 #include <optional>
 
@@ -18,7 +17,7 @@ public:
         bool allowsMultipleSelection = false;
         bool canCreateDirectories = false;
         QStringList allowedExtensions; // empty: any file
-        QString directory;             // start folder; empty: the panel's own choice
+        QString directory; // start folder; empty: the panel's own choice
     };
     struct SaveRequest {
         QString directory;
@@ -26,7 +25,7 @@ public:
         QStringList allowedExtensions;
     };
     struct PasswordRequest {
-        QString message;     // already localised
+        QString message; // already localised
         QString archivePath; // the archive asking; for the front ends' own use
     };
 

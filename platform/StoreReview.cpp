@@ -5,7 +5,7 @@
 #include <atomic>
 
 namespace {
-std::atomic<int> g_requests{0};
+std::atomic<int> g_requests { 0 };
 }
 
 void StoreReview::requestReview()

@@ -20,15 +20,15 @@ bool showItemsOverDBus(const QString& method, const QString& path)
     const QString service = QStringLiteral("org.freedesktop.FileManager1");
     if (!bus.interface()->isServiceRegistered(service).value())
         return false;
-    QDBusMessage call = QDBusMessage::createMethodCall(service, QStringLiteral("/org/freedesktop/FileManager1"),
-                                                       service, method);
-    call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
+    QDBusMessage call
+        = QDBusMessage::createMethodCall(service, QStringLiteral("/org/freedesktop/FileManager1"), service, method);
+    call << QStringList { QUrl::fromLocalFile(path).toString() } << QString();
     return bus.send(call);
 }
 
 bool openWithDesktopHandler(const QString& target)
 {
-    return QProcess::startDetached(QStringLiteral("xdg-open"), {target});
+    return QProcess::startDetached(QStringLiteral("xdg-open"), { target });
 }
 
 } // namespace

@@ -12,6 +12,8 @@ packages=(
   7zip zip unzip rar unrar python3
   xvfb xauth dbus
   time openssl strace
+  # make format and format-check; the checked-in style is clang-format 14's.
+  clang-format
   desktop-file-utils appstream
   # The interface is Chinese first; without a CJK font its texts draw as boxes.
   fonts-noto-cjk

@@ -3,7 +3,6 @@
 #include <QString>
 #include <QVariant>
 #include <QVariantMap>
-
 #include <optional>
 
 // Builds the map of one analytics hit, keyed by protocol parameter name
@@ -26,22 +25,19 @@ public:
     void setupDictionary(const QVariantMap& dictionary);
 
     static KKGADictionaryBuilder createScreenView(const QString& name);
-    static KKGADictionaryBuilder createPageViewWithName(const QString& name, const QString& hostname,
-                                                        const QString& page);
+    static KKGADictionaryBuilder createPageViewWithName(
+        const QString& name, const QString& hostname, const QString& page);
     static KKGADictionaryBuilder createEventWithCategory(const QString& category, const QString& action,
-                                                         const std::optional<QString>& label,
-                                                         const std::optional<qint64>& value);
+        const std::optional<QString>& label, const std::optional<qint64>& value);
     static KKGADictionaryBuilder createTransaction(const QString& transactionId, const QString& affiliation,
-                                                   double revenue, double shipping, double tax,
-                                                   const std::optional<QString>& currencyCode);
+        double revenue, double shipping, double tax, const std::optional<QString>& currencyCode);
     static KKGADictionaryBuilder createItem(const QString& transactionId, const QString& name, const QString& sku,
-                                            const QString& category, double price, qint64 quantity,
-                                            const std::optional<QString>& currencyCode);
-    static KKGADictionaryBuilder createSocialWithNetwork(const QString& network, const QString& action,
-                                                         const QString& target);
+        const QString& category, double price, qint64 quantity, const std::optional<QString>& currencyCode);
+    static KKGADictionaryBuilder createSocialWithNetwork(
+        const QString& network, const QString& action, const QString& target);
     // `interval` in milliseconds.
-    static KKGADictionaryBuilder createTimingWithCategory(const QString& category, qint64 interval,
-                                                          const QString& name, const QString& label);
+    static KKGADictionaryBuilder createTimingWithCategory(
+        const QString& category, qint64 interval, const QString& name, const QString& label);
     static KKGADictionaryBuilder createExceptionWithDescription(const QString& description, bool fatal);
 
     static inline const QString kAnalyticsEventNotification = QStringLiteral("AnalyticsEvent");

@@ -13,7 +13,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-
 #include <memory>
 
 namespace {
@@ -28,7 +27,7 @@ public:
     using QFileDialog::QFileDialog;
 
     bool acceptsDirectoriesAsFiles = false; // files and folders in one selection
-    QStringList allowedExtensions;          // save panel: the suffix it enforces
+    QStringList allowedExtensions; // save panel: the suffix it enforces
 
     void accept() override
     {
@@ -83,7 +82,7 @@ QStringList nameFilters(const QStringList& extensions)
     QStringList patterns;
     for (const QString& extension : extensions)
         patterns.append(QStringLiteral("*.") + extension);
-    return {patterns.join(u' ')};
+    return { patterns.join(u' ') };
 }
 
 PanelFileDialog* makeFileDialog()
@@ -109,9 +108,8 @@ QDialog* findDialog(const QString& name)
 void DialogPanels::open(const OpenRequest& request, PathsCompletion completion)
 {
     if (!MainQueue::isMainThread()) {
-        MainQueue::async([this, request, completion = std::move(completion)]() mutable {
-            open(request, std::move(completion));
-        });
+        MainQueue::async(
+            [this, request, completion = std::move(completion)]() mutable { open(request, std::move(completion)); });
         return;
     }
     PanelFileDialog* dialog = makeFileDialog();
@@ -134,18 +132,16 @@ void DialogPanels::open(const OpenRequest& request, PathsCompletion completion)
     auto shared = std::make_shared<PathsCompletion>(std::move(completion));
     runSheet(
         dialog,
-        [dialog, shared](int result) {
-            (*shared)(result == QDialog::Accepted ? dialog->selectedFiles() : QStringList());
-        },
+        [dialog, shared](
+            int result) { (*shared)(result == QDialog::Accepted ? dialog->selectedFiles() : QStringList()); },
         [shared] { (*shared)({}); });
 }
 
 void DialogPanels::save(const SaveRequest& request, PathCompletion completion)
 {
     if (!MainQueue::isMainThread()) {
-        MainQueue::async([this, request, completion = std::move(completion)]() mutable {
-            save(request, std::move(completion));
-        });
+        MainQueue::async(
+            [this, request, completion = std::move(completion)]() mutable { save(request, std::move(completion)); });
         return;
     }
     PanelFileDialog* dialog = makeFileDialog();
@@ -164,9 +160,8 @@ void DialogPanels::save(const SaveRequest& request, PathCompletion completion)
     auto shared = std::make_shared<PathCompletion>(std::move(completion));
     runSheet(
         dialog,
-        [dialog, shared](int result) {
-            (*shared)(result == QDialog::Accepted ? dialog->selectedFiles().value(0) : QString());
-        },
+        [dialog, shared](
+            int result) { (*shared)(result == QDialog::Accepted ? dialog->selectedFiles().value(0) : QString()); },
         [shared] { (*shared)(QString()); });
 }
 

@@ -1,15 +1,13 @@
 #pragma once
 
 #include <QList>
-
 #include <algorithm>
 #include <functional>
 
 // List operations. Each returns a new list and leaves its argument unchanged.
 namespace ListHelpers {
 
-template <typename T, typename Fn>
-auto map(const QList<T>& list, Fn&& action)
+template <typename T, typename Fn> auto map(const QList<T>& list, Fn&& action)
 {
     QList<std::invoke_result_t<Fn, const T&>> result;
     result.reserve(list.size());
@@ -18,8 +16,7 @@ auto map(const QList<T>& list, Fn&& action)
     return result;
 }
 
-template <typename T, typename Pred>
-QList<T> filter(const QList<T>& list, Pred&& predicate)
+template <typename T, typename Pred> QList<T> filter(const QList<T>& list, Pred&& predicate)
 {
     QList<T> result;
     for (const T& element : list) {
@@ -30,8 +27,7 @@ QList<T> filter(const QList<T>& list, Pred&& predicate)
 }
 
 // The elements without repeats, each kept at its first occurrence.
-template <typename T>
-QList<T> distinctArr(const QList<T>& list)
+template <typename T> QList<T> distinctArr(const QList<T>& list)
 {
     QList<T> result;
     for (const T& element : list) {
@@ -43,8 +39,7 @@ QList<T> distinctArr(const QList<T>& list)
 
 // Sorted by `before` (true when the first must come before the second);
 // elements it does not order keep their input order.
-template <typename T, typename Before>
-QList<T> sortBy(const QList<T>& list, Before&& before)
+template <typename T, typename Before> QList<T> sortBy(const QList<T>& list, Before&& before)
 {
     QList<T> result = list;
     std::stable_sort(result.begin(), result.end(), before);
@@ -52,8 +47,7 @@ QList<T> sortBy(const QList<T>& list, Before&& before)
 }
 
 // The first n elements; empty when n < 1, the whole list when it is shorter.
-template <typename T>
-QList<T> prefix(const QList<T>& list, qsizetype n)
+template <typename T> QList<T> prefix(const QList<T>& list, qsizetype n)
 {
     if (n < 1)
         return {};
@@ -61,8 +55,7 @@ QList<T> prefix(const QList<T>& list, qsizetype n)
 }
 
 // The last n elements in their order; empty when n < 1, the whole list when it is shorter.
-template <typename T>
-QList<T> suffix(const QList<T>& list, qsizetype n)
+template <typename T> QList<T> suffix(const QList<T>& list, qsizetype n)
 {
     if (n < 1)
         return {};

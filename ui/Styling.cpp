@@ -19,11 +19,7 @@ int slice(const QString& text, int position)
 
 QString cssColor(const QColor& color)
 {
-    return QStringLiteral("rgba(%1,%2,%3,%4)")
-        .arg(color.red())
-        .arg(color.green())
-        .arg(color.blue())
-        .arg(color.alpha());
+    return QStringLiteral("rgba(%1,%2,%3,%4)").arg(color.red()).arg(color.green()).arg(color.blue()).arg(color.alpha());
 }
 
 // Rebuilds the widget's own style sheet from its layer properties. The rule
@@ -74,10 +70,22 @@ std::optional<QColor> hexStr(const QString& text)
 }
 
 namespace Palette {
-QColor primary() { return *hexStr(QStringLiteral("FFA107")); }
-QColor text1() { return *hexStr(QStringLiteral("2A2A2A")); }
-QColor text2() { return *hexStr(QStringLiteral("666666")); }
-QColor text3() { return *hexStr(QStringLiteral("999999")); }
+QColor primary()
+{
+    return *hexStr(QStringLiteral("FFA107"));
+}
+QColor text1()
+{
+    return *hexStr(QStringLiteral("2A2A2A"));
+}
+QColor text2()
+{
+    return *hexStr(QStringLiteral("666666"));
+}
+QColor text3()
+{
+    return *hexStr(QStringLiteral("999999"));
+}
 } // namespace Palette
 
 void setTitleColor(QAbstractButton* button, const QColor& color)
@@ -89,31 +97,79 @@ void setTitleColor(QAbstractButton* button, const QColor& color)
     button->setProperty("zavrinTitleColor", color);
 }
 
-int viewID(const QWidget* view) { return view->property(kViewId).toInt(); }
-void setViewID(QWidget* view, int id) { view->setProperty(kViewId, id); }
+int viewID(const QWidget* view)
+{
+    return view->property(kViewId).toInt();
+}
+void setViewID(QWidget* view, int id)
+{
+    view->setProperty(kViewId, id);
+}
 
-int top(const QWidget* view) { return view->geometry().y(); }
-void setTop(QWidget* view, int value) { view->move(view->x(), value); }
-int bottom(const QWidget* view) { return view->geometry().y() + view->height(); }
-void setBottom(QWidget* view, int value) { view->move(view->x(), value - view->height()); }
-int left(const QWidget* view) { return view->geometry().x(); }
-void setLeft(QWidget* view, int value) { view->move(value, view->y()); }
-int right(const QWidget* view) { return view->geometry().x() + view->width(); }
-void setRight(QWidget* view, int value) { view->move(value - view->width(), view->y()); }
+int top(const QWidget* view)
+{
+    return view->geometry().y();
+}
+void setTop(QWidget* view, int value)
+{
+    view->move(view->x(), value);
+}
+int bottom(const QWidget* view)
+{
+    return view->geometry().y() + view->height();
+}
+void setBottom(QWidget* view, int value)
+{
+    view->move(view->x(), value - view->height());
+}
+int left(const QWidget* view)
+{
+    return view->geometry().x();
+}
+void setLeft(QWidget* view, int value)
+{
+    view->move(value, view->y());
+}
+int right(const QWidget* view)
+{
+    return view->geometry().x() + view->width();
+}
+void setRight(QWidget* view, int value)
+{
+    view->move(value - view->width(), view->y());
+}
 
-QColor backgroundColor(const QWidget* view) { return colorProperty(view, kBackground); }
-void setBackgroundColor(QWidget* view, const std::optional<QColor>& color) { setColorProperty(view, kBackground, color); }
-QColor borderColor(const QWidget* view) { return colorProperty(view, kBorderColor); }
-void setBorderColor(QWidget* view, const std::optional<QColor>& color) { setColorProperty(view, kBorderColor, color); }
+QColor backgroundColor(const QWidget* view)
+{
+    return colorProperty(view, kBackground);
+}
+void setBackgroundColor(QWidget* view, const std::optional<QColor>& color)
+{
+    setColorProperty(view, kBackground, color);
+}
+QColor borderColor(const QWidget* view)
+{
+    return colorProperty(view, kBorderColor);
+}
+void setBorderColor(QWidget* view, const std::optional<QColor>& color)
+{
+    setColorProperty(view, kBorderColor, color);
+}
 
-double cornerRadius(const QWidget* view) { return view->property(kRadius).toDouble(); }
+double cornerRadius(const QWidget* view)
+{
+    return view->property(kRadius).toDouble();
+}
 void setCornerRadius(QWidget* view, double radius)
 {
     view->setProperty(kRadius, radius);
     applyLayer(view);
 }
 
-double borderWidth(const QWidget* view) { return view->property(kBorderWidth).toDouble(); }
+double borderWidth(const QWidget* view)
+{
+    return view->property(kBorderWidth).toDouble();
+}
 void setBorderWidth(QWidget* view, double width)
 {
     view->setProperty(kBorderWidth, width);

@@ -2,7 +2,6 @@
 
 #include <QColor>
 #include <QString>
-
 #include <optional>
 
 class QAbstractButton;
@@ -16,9 +15,9 @@ std::optional<QColor> hexStr(const QString& text);
 // The palette.
 namespace Palette {
 QColor primary(); // "FFA107"
-QColor text1();   // "2A2A2A"
-QColor text2();   // "666666"
-QColor text3();   // "999999"
+QColor text1(); // "2A2A2A"
+QColor text2(); // "666666"
+QColor text3(); // "999999"
 } // namespace Palette
 
 // Colours a button's title.

@@ -14,7 +14,6 @@
 #include <QSvgRenderer>
 #include <QTimer>
 #include <QVBoxLayout>
-
 #include <algorithm>
 
 namespace {

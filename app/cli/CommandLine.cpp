@@ -4,16 +4,15 @@
 
 QString CommandLine::usage()
 {
-    return QStringLiteral(
-        "Usage:\n"
-        "  zavrin-cli extract ARCHIVE [-o DIR] [--password-stdin]\n"
-        "  zavrin-cli compress -o ARCHIVE.zip [--level 1|9] [--password-stdin] ITEM...\n"
-        "  zavrin-cli --help | --version\n"
-        "\n"
-        "extract    unpacks a zip, rar or 7z archive into DIR (default: the current folder);\n"
-        "           existing files are never overwritten.\n"
-        "compress   packs the items into a new zip archive; level 1 is fast, 9 is small.\n"
-        "--password-stdin  read the password from the first line of standard input.\n");
+    return QStringLiteral("Usage:\n"
+                          "  zavrin-cli extract ARCHIVE [-o DIR] [--password-stdin]\n"
+                          "  zavrin-cli compress -o ARCHIVE.zip [--level 1|9] [--password-stdin] ITEM...\n"
+                          "  zavrin-cli --help | --version\n"
+                          "\n"
+                          "extract    unpacks a zip, rar or 7z archive into DIR (default: the current folder);\n"
+                          "           existing files are never overwritten.\n"
+                          "compress   packs the items into a new zip archive; level 1 is fast, 9 is small.\n"
+                          "--password-stdin  read the password from the first line of standard input.\n");
 }
 
 namespace {

@@ -15,10 +15,10 @@ struct CommandLine final {
     };
 
     Command command = Command::Help;
-    QString archive;        // extract: the archive; compress: the archive to create (-o)
-    QString outputFolder;   // extract: -o DIR, empty for the current folder
-    QStringList items;      // compress: the items to pack
-    int level = 1;          // compress: 1 or 9
+    QString archive; // extract: the archive; compress: the archive to create (-o)
+    QString outputFolder; // extract: -o DIR, empty for the current folder
+    QStringList items; // compress: the items to pack
+    int level = 1; // compress: 1 or 9
     bool passwordFromStdin = false;
 
     // Parses the arguments after the program name into `line`. A usage

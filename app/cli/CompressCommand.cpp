@@ -40,7 +40,7 @@ int runCompress(const CommandLine& line)
 {
     QList<FileModel> files;
     for (const QString& item : line.items) {
-        struct stat st {};
+        struct stat st { };
         if (::lstat(QFile::encodeName(item).constData(), &st) != 0)
             return usageError(QStringLiteral("no such item: ") + item);
         files.append(FileModel(QFileInfo(item).absoluteFilePath()));
@@ -60,18 +60,17 @@ int runCompress(const CommandLine& line)
         return usageError(archive + QStringLiteral(" already exists; it is never replaced"));
     if (claim < 0)
         return usageError(QStringLiteral("cannot create ") + archive + QStringLiteral(": ")
-                          + QString::fromLocal8Bit(std::strerror(errno)));
-    struct stat claimed {};
+            + QString::fromLocal8Bit(std::strerror(errno)));
+    struct stat claimed { };
     ::fstat(claim, &claimed);
     ::close(claim);
 
     const bool needSpeed = line.level < 2;
-    const int status = runJob(
-        [archive, files, password, needSpeed] {
-            ZipManager::shared().zipFileAtPath(archive, files, password, needSpeed);
-        },
-        archive);
-    struct stat now {};
+    const int status
+        = runJob([archive, files, password,
+                     needSpeed] { ZipManager::shared().zipFileAtPath(archive, files, password, needSpeed); },
+            archive);
+    struct stat now { };
     if (status != 0 && ::lstat(name.constData(), &now) == 0 && now.st_ino == claimed.st_ino
         && now.st_dev == claimed.st_dev && now.st_size == 0)
         ::unlink(name.constData());

@@ -35,7 +35,8 @@ int runExtract(const CommandLine& line)
     const QFileInfo archive(line.archive);
     if (!archive.isFile())
         return usageError(QStringLiteral("no such archive: ") + line.archive);
-    const QString folder = QFileInfo(line.outputFolder.isEmpty() ? QDir::currentPath() : line.outputFolder).absoluteFilePath();
+    const QString folder
+        = QFileInfo(line.outputFolder.isEmpty() ? QDir::currentPath() : line.outputFolder).absoluteFilePath();
     const bool made = !QFileInfo::exists(folder) && QDir().mkpath(folder);
     if (!canWriteIn(folder))
         return usageError(QStringLiteral("cannot write to the folder ") + folder);

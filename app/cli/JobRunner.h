@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <functional>
 
 // Runs one engine job to its end and turns the outcome into an exit status:

@@ -1,7 +1,6 @@
 #include "app/cli/TerminalOutput.h"
 
 #include <QByteArray>
-
 #include <cstdio>
 #include <unistd.h>
 
@@ -19,8 +18,8 @@ void write(const QByteArray& bytes)
 QByteArray bar(int percent)
 {
     const int filled = percent * kBarWidth / 100;
-    return "\r[" + QByteArray(filled, '#') + QByteArray(kBarWidth - filled, ' ') + "] " +
-           QByteArray::number(percent).rightJustified(3, ' ') + '%';
+    return "\r[" + QByteArray(filled, '#') + QByteArray(kBarWidth - filled, ' ') + "] "
+        + QByteArray::number(percent).rightJustified(3, ' ') + '%';
 }
 
 } // namespace

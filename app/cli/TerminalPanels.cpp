@@ -21,7 +21,8 @@ std::optional<QString> askTerminal(const QString& message)
 {
     const int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
     if (fd < 0) {
-        TerminalOutput::line(QStringLiteral("zavrin-cli: no terminal to ask for the password on; use --password-stdin"));
+        TerminalOutput::line(
+            QStringLiteral("zavrin-cli: no terminal to ask for the password on; use --password-stdin"));
         return std::nullopt;
     }
     TerminalOutput::clearProgress();

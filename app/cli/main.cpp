@@ -39,7 +39,7 @@ int main(int argc, char* argv[])
         return 0;
     case CommandLine::Command::Version:
         std::printf("zavrin-cli %s (build %s)\n", qUtf8Printable(Bundle::shortVersion()),
-                    qUtf8Printable(Bundle::buildVersion()));
+            qUtf8Printable(Bundle::buildVersion()));
         return 0;
     case CommandLine::Command::Extract:
     case CommandLine::Command::Compress:

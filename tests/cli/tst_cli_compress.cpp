@@ -8,7 +8,6 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,7 +43,8 @@ private:
         process.setProcessEnvironment(environment);
         process.setWorkingDirectory(m_dir->path());
         process.setChildProcessModifier([] { ::setsid(); });
-        const QStringList command = wrapper + QStringList {QStringLiteral(ZAVRIN_CLI_PATH), QStringLiteral("compress")};
+        const QStringList command
+            = wrapper + QStringList { QStringLiteral(ZAVRIN_CLI_PATH), QStringLiteral("compress") };
         process.start(command.first(), command.mid(1) + arguments);
         if (!process.waitForStarted())
             return {};
@@ -52,12 +52,12 @@ private:
         process.closeWriteChannel();
         if (!process.waitForFinished(30000))
             process.kill();
-        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                QString::fromUtf8(process.readAllStandardError())};
+        return { process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardError()) };
     }
 
 private slots:
-    void initTestCase() { Bundle::setPreferredLanguages({QStringLiteral("en")}); }
+    void initTestCase() { Bundle::setPreferredLanguages({ QStringLiteral("en") }); }
     void cleanupTestCase() { Bundle::setPreferredLanguages({}); }
     void init()
     {
@@ -72,19 +72,19 @@ private slots:
 
     void packsTheItemsAtLevelOneByDefault()
     {
-        const Outcome fast = run({QStringLiteral("-o"), QStringLiteral("fast.zip"), QStringLiteral("a.txt"),
-                                  QStringLiteral("b")});
+        const Outcome fast
+            = run({ QStringLiteral("-o"), QStringLiteral("fast.zip"), QStringLiteral("a.txt"), QStringLiteral("b") });
         QCOMPARE(fast.status, 0);
         QVERIFY(fast.err.contains(text("压缩完成")));
         QStringList names = entries(path(QStringLiteral("fast.zip"))).keys();
         names.sort();
-        QCOMPARE(names, (QStringList {QStringLiteral("a.txt"), QStringLiteral("b/"), QStringLiteral("b/inner.txt")}));
+        QCOMPARE(names, (QStringList { QStringLiteral("a.txt"), QStringLiteral("b/"), QStringLiteral("b/inner.txt") }));
         QVERIFY(sevenZipTest(path(QStringLiteral("fast.zip"))));
 
-        QCOMPARE(run({QStringLiteral("-o"), QStringLiteral("small.zip"), QStringLiteral("--level"), QStringLiteral("9"),
-                      QStringLiteral("a.txt")})
+        QCOMPARE(run({ QStringLiteral("-o"), QStringLiteral("small.zip"), QStringLiteral("--level"),
+                         QStringLiteral("9"), QStringLiteral("a.txt") })
                      .status,
-                 0);
+            0);
         const auto size = [this](const char* archive) {
             return entries(path(QString::fromLatin1(archive)))[QStringLiteral("a.txt")][QStringLiteral("csize")]
                 .toInteger();
@@ -94,29 +94,28 @@ private slots:
 
     void passwordComesFromStdinAndAnEmptyLineMeansNone()
     {
-        QCOMPARE(run({QStringLiteral("-o"), QStringLiteral("locked.zip"), QStringLiteral("--password-stdin"),
-                      QStringLiteral("a.txt")},
+        QCOMPARE(run({ QStringLiteral("-o"), QStringLiteral("locked.zip"), QStringLiteral("--password-stdin"),
+                         QStringLiteral("a.txt") },
                      "pässword\n")
                      .status,
-                 0);
-        QVERIFY(entries(path(QStringLiteral("locked.zip")))[QStringLiteral("a.txt")][QStringLiteral("flags")].toInt()
-                & 1);
+            0);
+        QVERIFY(
+            entries(path(QStringLiteral("locked.zip")))[QStringLiteral("a.txt")][QStringLiteral("flags")].toInt() & 1);
         QVERIFY(sevenZipTest(path(QStringLiteral("locked.zip")), QStringLiteral("pässword")));
 
-        QCOMPARE(run({QStringLiteral("-o"), QStringLiteral("open.zip"), QStringLiteral("--password-stdin"),
-                      QStringLiteral("a.txt")},
+        QCOMPARE(run({ QStringLiteral("-o"), QStringLiteral("open.zip"), QStringLiteral("--password-stdin"),
+                         QStringLiteral("a.txt") },
                      "\n")
                      .status,
-                 0);
-        QCOMPARE(entries(path(QStringLiteral("open.zip")))[QStringLiteral("a.txt")][QStringLiteral("flags")].toInt()
-                     & 1,
-                 0);
+            0);
+        QCOMPARE(
+            entries(path(QStringLiteral("open.zip")))[QStringLiteral("a.txt")][QStringLiteral("flags")].toInt() & 1, 0);
     }
 
     void anExistingArchiveIsNeverReplaced()
     {
         writeFile(path(QStringLiteral("taken.zip")), "someone's file");
-        const Outcome outcome = run({QStringLiteral("-o"), QStringLiteral("taken.zip"), QStringLiteral("a.txt")});
+        const Outcome outcome = run({ QStringLiteral("-o"), QStringLiteral("taken.zip"), QStringLiteral("a.txt") });
         QCOMPARE(outcome.status, 2);
         QVERIFY(outcome.err.contains(QStringLiteral("already exists")));
         QFile kept(path(QStringLiteral("taken.zip")));
@@ -130,10 +129,10 @@ private slots:
         if (QStandardPaths::findExecutable(QStringLiteral("strace")).isEmpty())
             QSKIP("strace is not installed");
         const QString trace = path(QStringLiteral("trace.txt"));
-        const QStringList strace {QStringLiteral("strace"), QStringLiteral("-f"), QStringLiteral("-qq"),
-                                  QStringLiteral("-y"), QStringLiteral("-o"), trace, QStringLiteral("-e"),
-                                  QStringLiteral("trace=fsync,fdatasync,rename,renameat,renameat2")};
-        const QStringList arguments {QStringLiteral("-o"), QStringLiteral("synced.zip"), QStringLiteral("a.txt")};
+        const QStringList strace { QStringLiteral("strace"), QStringLiteral("-f"), QStringLiteral("-qq"),
+            QStringLiteral("-y"), QStringLiteral("-o"), trace, QStringLiteral("-e"),
+            QStringLiteral("trace=fsync,fdatasync,rename,renameat,renameat2") };
+        const QStringList arguments { QStringLiteral("-o"), QStringLiteral("synced.zip"), QStringLiteral("a.txt") };
         QCOMPARE(run(arguments, {}, strace).status, 0);
         QFile file(trace);
         QVERIFY(file.open(QIODevice::ReadOnly));
@@ -161,9 +160,9 @@ private slots:
     {
         QTest::addColumn<QString>("locked"); // made unreadable
         QTest::addColumn<QStringList>("items");
-        const QStringList both {QStringLiteral("a.txt"), QStringLiteral("b")};
+        const QStringList both { QStringLiteral("a.txt"), QStringLiteral("b") };
         QTest::newRow("file in a folder") << QStringLiteral("b/inner.txt") << both;
-        QTest::newRow("folder in a folder") << QStringLiteral("b/sub") << QStringList {QStringLiteral("b")};
+        QTest::newRow("folder in a folder") << QStringLiteral("b/sub") << QStringList { QStringLiteral("b") };
         QTest::newRow("chosen file") << QStringLiteral("a.txt") << both;
     }
     void unreadableItemsFailTheCommand()
@@ -172,27 +171,27 @@ private slots:
         QFETCH(QStringList, items);
         QStringList wrapper;
         if (::geteuid() == 0) {
-            wrapper = QStringList {QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"),
-                                   QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
-                                   QStringLiteral("--")};
-            for (const QString& open : {m_dir->path(), path(QStringLiteral("tmp"))})
+            wrapper = QStringList { QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"),
+                QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"), QStringLiteral("--") };
+            for (const QString& open : { m_dir->path(), path(QStringLiteral("tmp")) })
                 QCOMPARE(::chmod(QFile::encodeName(open).constData(), 01777), 0);
         }
         writeFile(path(QStringLiteral("b/sub/deep.txt")), "deep");
         QCOMPARE(::chmod(QFile::encodeName(path(locked)).constData(), 0), 0);
-        const Outcome outcome = run(QStringList {QStringLiteral("-o"), QStringLiteral("u.zip")} + items, {}, wrapper);
+        const Outcome outcome = run(QStringList { QStringLiteral("-o"), QStringLiteral("u.zip") } + items, {}, wrapper);
         ::chmod(QFile::encodeName(path(locked)).constData(), 0755);
 
         QCOMPARE(outcome.status, 1);
         QVERIFY(outcome.err.contains(text("创建压缩文件错误")));
-        QVERIFY2(outcome.err.contains(QStringLiteral("zavrin-cli: cannot read ") + path(locked)),
-                 qPrintable(outcome.err));
-        QCOMPARE(QDir(m_dir->path()).entryList({QStringLiteral("*u.zip*")}, QDir::Files | QDir::Hidden), QStringList());
+        QVERIFY2(
+            outcome.err.contains(QStringLiteral("zavrin-cli: cannot read ") + path(locked)), qPrintable(outcome.err));
+        QCOMPARE(
+            QDir(m_dir->path()).entryList({ QStringLiteral("*u.zip*") }, QDir::Files | QDir::Hidden), QStringList());
     }
 
     void failuresEndWithANonZeroStatus()
     {
-        const Outcome missing = run({QStringLiteral("-o"), QStringLiteral("m.zip"), QStringLiteral("nothing-here")});
+        const Outcome missing = run({ QStringLiteral("-o"), QStringLiteral("m.zip"), QStringLiteral("nothing-here") });
         QCOMPARE(missing.status, 2);
         QVERIFY(missing.err.contains(QStringLiteral("no such item")));
         QVERIFY(!QFile::exists(path(QStringLiteral("m.zip"))));
@@ -209,7 +208,7 @@ private slots:
 
         // A pipe is nothing to pack: the job fails and leaves no archive behind.
         QCOMPARE(::mkfifo(QFile::encodeName(path(QStringLiteral("pipe"))).constData(), 0600), 0);
-        const Outcome empty = run({QStringLiteral("-o"), QStringLiteral("p.zip"), QStringLiteral("pipe")});
+        const Outcome empty = run({ QStringLiteral("-o"), QStringLiteral("p.zip"), QStringLiteral("pipe") });
         QCOMPARE(empty.status, 1);
         QVERIFY(empty.err.contains(text("创建压缩文件错误")));
         QVERIFY(!QFile::exists(path(QStringLiteral("p.zip"))));

@@ -7,7 +7,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <unistd.h>
 
 namespace {
@@ -23,8 +22,8 @@ struct Outcome {
 };
 
 // Runs the program in its own session, so it has no terminal to prompt on.
-Outcome run(const QStringList& arguments, const QString& workingDirectory, const QByteArray& input = {},
-            bool closeInput = true)
+Outcome run(
+    const QStringList& arguments, const QString& workingDirectory, const QByteArray& input = {}, bool closeInput = true)
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -41,8 +40,8 @@ Outcome run(const QStringList& arguments, const QString& workingDirectory, const
         process.closeWriteChannel();
     if (!process.waitForFinished(30000))
         process.kill();
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardError())};
+    return { process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+        QString::fromUtf8(process.readAllStandardError()) };
 }
 
 } // namespace
@@ -57,7 +56,7 @@ private:
     QString text(const char* key) const { return L(QString::fromUtf8(key)); }
 
 private slots:
-    void initTestCase() { Bundle::setPreferredLanguages({QStringLiteral("en")}); }
+    void initTestCase() { Bundle::setPreferredLanguages({ QStringLiteral("en") }); }
     void cleanupTestCase() { Bundle::setPreferredLanguages({}); }
     void init()
     {
@@ -75,7 +74,8 @@ private slots:
     void extractsIntoTheFolder()
     {
         QFETCH(QString, archive);
-        const Outcome outcome = run({QStringLiteral("extract"), fixture(archive), QStringLiteral("-o"), m_out}, m_dir->path());
+        const Outcome outcome
+            = run({ QStringLiteral("extract"), fixture(archive), QStringLiteral("-o"), m_out }, m_dir->path());
         QCOMPARE(outcome.status, 0);
         QVERIFY(QFileInfo(m_out + QStringLiteral("/dir/nested.txt")).isFile());
         // Toasts are lines in the user's language; no bar off a terminal.
@@ -86,7 +86,7 @@ private slots:
 
     void defaultsToTheCurrentFolder()
     {
-        const Outcome outcome = run({QStringLiteral("extract"), fixture(QStringLiteral("plain.zip"))}, m_dir->path());
+        const Outcome outcome = run({ QStringLiteral("extract"), fixture(QStringLiteral("plain.zip")) }, m_dir->path());
         QCOMPARE(outcome.status, 0);
         QVERIFY(QFileInfo(m_dir->filePath(QStringLiteral("hello.txt"))).isFile());
     }
@@ -97,12 +97,16 @@ private slots:
         QTest::addColumn<QString>("folder");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("message");
-        QTest::newRow("missing archive") << QStringLiteral("nothing.zip") << QString() << 2 << QStringLiteral("no such archive");
-        QTest::newRow("folder is a file") << QStringLiteral("plain.zip") << QStringLiteral("plain.zip") << 2 << QStringLiteral("cannot write");
-        QTest::newRow("folder cannot be written") << QStringLiteral("plain.zip") << QStringLiteral("/proc/self") << 2 << QStringLiteral("cannot write");
+        QTest::newRow("missing archive") << QStringLiteral("nothing.zip") << QString() << 2
+                                         << QStringLiteral("no such archive");
+        QTest::newRow("folder is a file")
+            << QStringLiteral("plain.zip") << QStringLiteral("plain.zip") << 2 << QStringLiteral("cannot write");
+        QTest::newRow("folder cannot be written")
+            << QStringLiteral("plain.zip") << QStringLiteral("/proc/self") << 2 << QStringLiteral("cannot write");
         QTest::newRow("unsafe names") << QStringLiteral("hostile-dotdot.7z") << QString() << 1 << text("解压文件错误");
         QTest::newRow("truncated") << QStringLiteral("truncated.7z") << QString() << 1 << text("解压文件错误");
-        QTest::newRow("encrypted, no terminal") << QStringLiteral("aes.zip") << QString() << 1 << QStringLiteral("--password-stdin");
+        QTest::newRow("encrypted, no terminal")
+            << QStringLiteral("aes.zip") << QString() << 1 << QStringLiteral("--password-stdin");
     }
     void failuresAreNonZero()
     {
@@ -110,7 +114,7 @@ private slots:
         QFETCH(QString, folder);
         QFETCH(int, status);
         QFETCH(QString, message);
-        QStringList arguments{QStringLiteral("extract"), fixture(archive), QStringLiteral("-o")};
+        QStringList arguments { QStringLiteral("extract"), fixture(archive), QStringLiteral("-o") };
         arguments << (folder.isEmpty() ? m_out : folder.startsWith(u'/') ? folder : fixture(folder));
         const Outcome outcome = run(arguments, m_dir->path());
         QCOMPARE(outcome.status, status);
@@ -122,7 +126,7 @@ private slots:
     {
         const QString archive = m_dir->filePath(QStringLiteral("PLAIN.ZIP"));
         QVERIFY(QFile::copy(fixture(QStringLiteral("plain.zip")), archive));
-        const Outcome outcome = run({QStringLiteral("extract"), archive, QStringLiteral("-o"), m_out}, m_dir->path());
+        const Outcome outcome = run({ QStringLiteral("extract"), archive, QStringLiteral("-o"), m_out }, m_dir->path());
         QCOMPARE(outcome.status, 1);
         QVERIFY(outcome.err.contains(text("暂不支持的解压格式")));
     }
@@ -146,9 +150,9 @@ private slots:
         QFETCH(QString, archive);
         QFETCH(QByteArray, input);
         QFETCH(int, status);
-        const Outcome outcome = run({QStringLiteral("extract"), fixture(archive), QStringLiteral("-o"), m_out,
-                                     QStringLiteral("--password-stdin")},
-                                    m_dir->path(), input);
+        const Outcome outcome = run({ QStringLiteral("extract"), fixture(archive), QStringLiteral("-o"), m_out,
+                                        QStringLiteral("--password-stdin") },
+            m_dir->path(), input);
         QCOMPARE(outcome.status, status);
         if (status == 0) {
             QVERIFY(!QDir(m_out).isEmpty());

@@ -39,15 +39,18 @@ private slots:
     void refusesWhatItCannotRun_data()
     {
         QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("unknown verb") << QStringList{QStringLiteral("list"), QStringLiteral("a.zip")};
-        QTest::newRow("two archives") << QStringList{QStringLiteral("extract"), QStringLiteral("a.zip"), QStringLiteral("b.zip")};
-        QTest::newRow("no output") << QStringList{QStringLiteral("compress"), QStringLiteral("a")};
-        QTest::newRow("no items") << QStringList{QStringLiteral("compress"), QStringLiteral("-o"), QStringLiteral("x.zip")};
-        QTest::newRow("bad level") << QStringList{QStringLiteral("compress"), QStringLiteral("-o"), QStringLiteral("x.zip"),
-                                                  QStringLiteral("--level"), QStringLiteral("5"), QStringLiteral("a")};
-        QTest::newRow("level on extract") << QStringList{QStringLiteral("extract"), QStringLiteral("--level"),
-                                                         QStringLiteral("1"), QStringLiteral("a.zip")};
-        QTest::newRow("dangling -o") << QStringList{QStringLiteral("extract"), QStringLiteral("a.zip"), QStringLiteral("-o")};
+        QTest::newRow("unknown verb") << QStringList { QStringLiteral("list"), QStringLiteral("a.zip") };
+        QTest::newRow("two archives") << QStringList { QStringLiteral("extract"), QStringLiteral("a.zip"),
+            QStringLiteral("b.zip") };
+        QTest::newRow("no output") << QStringList { QStringLiteral("compress"), QStringLiteral("a") };
+        QTest::newRow("no items") << QStringList { QStringLiteral("compress"), QStringLiteral("-o"),
+            QStringLiteral("x.zip") };
+        QTest::newRow("bad level") << QStringList { QStringLiteral("compress"), QStringLiteral("-o"),
+            QStringLiteral("x.zip"), QStringLiteral("--level"), QStringLiteral("5"), QStringLiteral("a") };
+        QTest::newRow("level on extract") << QStringList { QStringLiteral("extract"), QStringLiteral("--level"),
+            QStringLiteral("1"), QStringLiteral("a.zip") };
+        QTest::newRow("dangling -o") << QStringList { QStringLiteral("extract"), QStringLiteral("a.zip"),
+            QStringLiteral("-o") };
     }
 
     void refusesWhatItCannotRun()

@@ -16,7 +16,6 @@
 #include <QMutexLocker>
 #include <QObject>
 #include <QTest>
-
 #include <memory>
 #include <optional>
 #include <unistd.h>
@@ -37,13 +36,13 @@ public:
         , m_context(std::make_unique<QObject>())
     {
         m_clock.start();
-        for (const QString& name : {NotifyManager::UnzipProgress(), NotifyManager::LocalFilesDidChange(),
-                                    NotifyManager::ProcessCancel(), NotifyManager::JobDidEnd()}) {
+        for (const QString& name : { NotifyManager::UnzipProgress(), NotifyManager::LocalFilesDidChange(),
+                 NotifyManager::ProcessCancel(), NotifyManager::JobDidEnd() }) {
             NotificationCenter::defaultCenter().addObserver(name, m_context.get(), [this](const Notification& n) {
                 if (n.object.value(NotifyManager::pathKey()).toString() != m_path)
                     return;
                 QMutexLocker lock(&m_mutex);
-                m_events.append({n.name, n.object, MainQueue::isMainThread(), m_clock.elapsed()});
+                m_events.append({ n.name, n.object, MainQueue::isMainThread(), m_clock.elapsed() });
             });
         }
     }
@@ -104,8 +103,8 @@ private:
 inline QMap<QString, QString> snapshot(const QString& root)
 {
     QMap<QString, QString> items;
-    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
+    QDirIterator it(
+        root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
         const QFileInfo info(path);

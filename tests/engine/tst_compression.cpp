@@ -1,20 +1,19 @@
 #include "engine/NotifyManager.h"
-#include "engine/StagingArea.h"
 #include "engine/ZipManager.h"
-#include "engine/ZipOutputFile.h"
+#include "engine/safety/StagingArea.h"
+#include "engine/zipwrite/private/ZipOutputFile.h"
 #include "platform/Bundle.h"
 #include "platform/Defaults.h"
 #include "platform/MainQueue.h"
 #include "platform/NotificationCenter.h"
-#include "tests/support/ZipInspection.h"
 #include "tests/support/RecordingToasts.h"
 #include "tests/support/TestMain.h"
+#include "tests/support/ZipInspection.h"
 
 #include <QMutex>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -56,8 +55,8 @@ class JobWatcher final {
 public:
     explicit JobWatcher(const QString& archive)
     {
-        for (const QString& name : {NotifyManager::ZipProgress(), NotifyManager::LocalFilesDidChange(),
-                                    NotifyManager::JobDidEnd()}) {
+        for (const QString& name :
+            { NotifyManager::ZipProgress(), NotifyManager::LocalFilesDidChange(), NotifyManager::JobDidEnd() }) {
             NotificationCenter::defaultCenter().addObserver(name, &m_context, [this, archive](const Notification& n) {
                 QVERIFY(MainQueue::isMainThread());
                 if (n.object.value(NotifyManager::pathKey()).toString() == archive)
@@ -106,12 +105,12 @@ private:
     QString stagingRoot() const { return path(QStringLiteral("tmp/zavrin-")) + QString::number(::geteuid()); }
     QStringList jobFolders() const
     {
-        return QDir(stagingRoot()).entryList({QStringLiteral("job-*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+        return QDir(stagingRoot()).entryList({ QStringLiteral("job-*") }, QDir::Dirs | QDir::NoDotAndDotDot);
     }
 
     // Runs one job to its end and answers its notifications.
     void run(JobWatcher& watcher, const QString& archive, const QStringList& items,
-             const std::optional<QString>& password = std::nullopt, bool needSpeed = true)
+        const std::optional<QString>& password = std::nullopt, bool needSpeed = true)
     {
         ZipManager::shared().zipFileAtPath(archive, models(items), password, needSpeed);
         QTRY_VERIFY_WITH_TIMEOUT(watcher.ended(), 20000);
@@ -124,7 +123,8 @@ private:
         writeFile(path(QStringLiteral("two/b/inside.txt")), "inside\n");
         QDir().mkpath(path(QStringLiteral("two/b/empty")));
         writeFile(path(QStringLiteral("three/c.png")), QByteArray(2048, '\x89'));
-        return {path(QStringLiteral("one/a.txt")), path(QStringLiteral("two/b")), path(QStringLiteral("three/c.png"))};
+        return { path(QStringLiteral("one/a.txt")), path(QStringLiteral("two/b")),
+            path(QStringLiteral("three/c.png")) };
     }
 
 private slots:
@@ -171,9 +171,9 @@ private slots:
         QCOMPARE(toasts.count(RecordingToasts::Kind::Success, L(QStringLiteral("压缩完成"))), 1);
         QVERIFY(Defaults::standard().boolForKey(QStringLiteral("app.HasRateKey")));
 
-        QCOMPARE(orderedNames(archive), (QStringList {QStringLiteral("c.png"), QStringLiteral("a.txt"),
-                                                      QStringLiteral("b/"), QStringLiteral("b/empty/"),
-                                                      QStringLiteral("b/inside.txt")}));
+        QCOMPARE(orderedNames(archive),
+            (QStringList { QStringLiteral("c.png"), QStringLiteral("a.txt"), QStringLiteral("b/"),
+                QStringLiteral("b/empty/"), QStringLiteral("b/inside.txt") }));
         QVERIFY(sevenZipTest(archive));
         QCOMPARE(jobFolders(), QStringList());
         QCOMPARE(lstatOf(stagingRoot()).st_mode & 07777, mode_t(0700));
@@ -211,10 +211,10 @@ private slots:
         writeFile(at("box/secret.txt"), "secret");
         writeFile(at("box/locked/inner.txt"), "inner");
         writeFile(at("chosen.txt"), "chosen");
-        QStringList items {at("box"), at("chosen.txt")};
+        QStringList items { at("box"), at("chosen.txt") };
         const QString locked = at(setup == u"folder 000" ? "box/locked"
-                                      : setup == u"file 000" ? "box/secret.txt"
-                                                             : "chosen.txt");
+                : setup == u"file 000"                   ? "box/secret.txt"
+                                                         : "chosen.txt");
         if (setup.endsWith(u"000"))
             QCOMPARE(::chmod(QFile::encodeName(locked).constData(), 0), 0);
         if (setup == u"dangling") {
@@ -235,9 +235,9 @@ private slots:
 
         if (culprit.isEmpty()) {
             QVERIFY(watcher.succeeded());
-            const QStringList packed {QStringLiteral("box/"), QStringLiteral("box/locked/"),
-                                      QStringLiteral("box/locked/inner.txt"), QStringLiteral("box/ok.txt"),
-                                      QStringLiteral("box/secret.txt"), QStringLiteral("chosen.txt")};
+            const QStringList packed { QStringLiteral("box/"), QStringLiteral("box/locked/"),
+                QStringLiteral("box/locked/inner.txt"), QStringLiteral("box/ok.txt"), QStringLiteral("box/secret.txt"),
+                QStringLiteral("chosen.txt") };
             QCOMPARE(orderedNames(archive), packed);
             QVERIFY(!LogCapture::lines().filter(QStringLiteral("box/pipe")).isEmpty());
             return;
@@ -249,7 +249,8 @@ private slots:
         if (setup == u"same name")
             QCOMPARE(LogCapture::lines().filter(QStringLiteral("复制到临时文件夹错误: ")).filter(culprit).size(), 1);
         QVERIFY(!QFile::exists(archive));
-        QCOMPARE(QDir(dir.path()).entryList({QStringLiteral(".out.zip*")}, QDir::Files | QDir::Hidden), QStringList());
+        QCOMPARE(
+            QDir(dir.path()).entryList({ QStringLiteral(".out.zip*") }, QDir::Files | QDir::Hidden), QStringList());
     }
 
     void levelAndPasswordReachTheArchive()
@@ -258,7 +259,7 @@ private slots:
         for (int i = 0; text.size() < 300000; ++i)
             text += "line " + QByteArray::number(i * 7919 % 10007) + " of some text that repeats\n";
         writeFile(path(QStringLiteral("levels/text.txt")), text);
-        const QStringList items {path(QStringLiteral("levels/text.txt"))};
+        const QStringList items { path(QStringLiteral("levels/text.txt")) };
 
         const QString fast = path(QStringLiteral("fast.zip"));
         const QString small = path(QStringLiteral("small.zip"));
@@ -285,19 +286,19 @@ private slots:
         writeFile(stagingRoot() + QStringLiteral("/Leftover/stale.txt"), "stale");
         writeFile(stagingRoot() + QStringLiteral("/job-ended1/Leftover/stale.txt"), "stale");
         writeFile(stagingRoot() + QStringLiteral("/job-alive1/Leftover/busy.txt"), "busy");
-        const int alive = ::open(QFile::encodeName(stagingRoot() + QStringLiteral("/job-alive1")).constData(),
-                                 O_RDONLY | O_DIRECTORY);
+        const int alive = ::open(
+            QFile::encodeName(stagingRoot() + QStringLiteral("/job-alive1")).constData(), O_RDONLY | O_DIRECTORY);
         QCOMPARE(::flock(alive, LOCK_EX), 0);
         writeFile(path(QStringLiteral("fresh/new.txt")), "new");
         const QString archive = path(QStringLiteral("Leftover.zip"));
         JobWatcher watcher(archive);
-        run(watcher, archive, {path(QStringLiteral("fresh/new.txt"))});
+        run(watcher, archive, { path(QStringLiteral("fresh/new.txt")) });
         ::close(alive);
 
         QVERIFY(watcher.succeeded());
-        QCOMPARE(entries(archive).keys(), QStringList {QStringLiteral("new.txt")});
+        QCOMPARE(entries(archive).keys(), QStringList { QStringLiteral("new.txt") });
         QVERIFY(!StagingArea::exists(stagingRoot() + QStringLiteral("/Leftover")));
-        QCOMPARE(jobFolders(), QStringList {QStringLiteral("job-alive1")});
+        QCOMPARE(jobFolders(), QStringList { QStringLiteral("job-alive1") });
         QString error;
         QVERIFY(StagingArea::removeItem(stagingRoot() + QStringLiteral("/job-alive1"), &error));
     }
@@ -308,8 +309,8 @@ private slots:
     // second one starts.
     void jobsWithTheSameArchiveNameKeepApart()
     {
-        const QList<QPair<QString, qsizetype>> jobs {{QStringLiteral("first"), 800000},
-                                                     {QStringLiteral("second"), 700000}};
+        const QList<QPair<QString, qsizetype>> jobs { { QStringLiteral("first"), 800000 },
+            { QStringLiteral("second"), 700000 } };
         for (const auto& [job, size] : jobs) {
             QByteArray noise(size, '\0');
             for (int i = 0; i < 40; ++i) {
@@ -320,9 +321,10 @@ private slots:
         const QString first = path(QStringLiteral("first/Same.zip"));
         const QString second = path(QStringLiteral("second/Same.zip"));
         JobWatcher firstWatcher(first), secondWatcher(second);
-        ZipManager::shared().zipFileAtPath(first, models({path(QStringLiteral("first/data"))}), std::nullopt, false);
+        ZipManager::shared().zipFileAtPath(first, models({ path(QStringLiteral("first/data")) }), std::nullopt, false);
         QTRY_VERIFY(firstWatcher.count(NotifyManager::ZipProgress()) > 0);
-        ZipManager::shared().zipFileAtPath(second, models({path(QStringLiteral("second/data"))}), std::nullopt, false);
+        ZipManager::shared().zipFileAtPath(
+            second, models({ path(QStringLiteral("second/data")) }), std::nullopt, false);
         QTRY_VERIFY_WITH_TIMEOUT(firstWatcher.ended() && secondWatcher.ended(), 60000);
 
         QVERIFY(firstWatcher.succeeded());
@@ -356,7 +358,7 @@ private slots:
         QTRY_COMPARE(toasts.count(RecordingToasts::Kind::Error, L(QStringLiteral("创建压缩文件错误"))), 1);
         QCOMPARE(toasts.count(RecordingToasts::Kind::Success, L(QStringLiteral("压缩完成"))), 0);
         QCOMPARE(QDir(path(QStringLiteral("disk"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-                 QStringList {QStringLiteral("Full.zip")});
+            QStringList { QStringLiteral("Full.zip") });
         QFile old(archive);
         QVERIFY(old.open(QIODevice::ReadOnly));
         QCOMPARE(old.readAll(), QByteArray("old archive"));
@@ -378,7 +380,7 @@ private slots:
         RecordingToasts toasts;
         const QString archive = path(QStringLiteral("Empty.zip"));
         JobWatcher watcher(archive);
-        run(watcher, archive, {path(QStringLiteral("missing/one")), path(QStringLiteral("missing/two"))});
+        run(watcher, archive, { path(QStringLiteral("missing/one")), path(QStringLiteral("missing/two")) });
 
         QVERIFY(!watcher.succeeded());
         QCOMPARE(watcher.events.size(), 1);
@@ -397,7 +399,7 @@ private slots:
         writeFile(path(QStringLiteral("item.txt")), "item");
         const QString archive = path(QStringLiteral("Planted.zip"));
         JobWatcher watcher(archive);
-        run(watcher, archive, {path(QStringLiteral("item.txt"))});
+        run(watcher, archive, { path(QStringLiteral("item.txt")) });
         QVERIFY(!watcher.succeeded());
         QVERIFY(QDir(path(QStringLiteral("elsewhere"))).isEmpty());
         QVERIFY(!QFile::exists(archive));
@@ -408,7 +410,7 @@ private slots:
             QVERIFY(QDir().mkpath(stagingRoot()));
             QCOMPARE(::chown(QFile::encodeName(stagingRoot()).constData(), 65534, 65534), 0);
             JobWatcher foreign(archive);
-            run(foreign, archive, {path(QStringLiteral("item.txt"))});
+            run(foreign, archive, { path(QStringLiteral("item.txt")) });
             QVERIFY(!foreign.succeeded());
             QVERIFY(QDir().rmdir(stagingRoot()));
         }
@@ -417,7 +419,7 @@ private slots:
         QVERIFY(QDir().mkpath(stagingRoot()));
         ::chmod(QFile::encodeName(stagingRoot()).constData(), 0777);
         JobWatcher again(archive);
-        run(again, archive, {path(QStringLiteral("item.txt"))});
+        run(again, archive, { path(QStringLiteral("item.txt")) });
         QVERIFY(again.succeeded());
         QCOMPARE(lstatOf(stagingRoot()).st_mode & 07777, mode_t(0700));
     }
@@ -428,7 +430,7 @@ private slots:
             writeFile(path(QStringLiteral("many/f%1.txt").arg(i)), QByteArray::number(i));
         const QString archive = path(QStringLiteral("Many.zip"));
         JobWatcher watcher(archive);
-        run(watcher, archive, {path(QStringLiteral("many"))});
+        run(watcher, archive, { path(QStringLiteral("many")) });
         QVERIFY(watcher.succeeded());
         const qsizetype progress = watcher.count(NotifyManager::ZipProgress());
         QVERIFY2(progress >= 2 && progress < 300, qPrintable(QString::number(progress)));

@@ -1,7 +1,7 @@
 // Extraction jobs end to end through ZipManager, with scripted password
 // sheets and recorded toasts, on real archives of all three formats.
 #include "engine/ZipManager.h"
-#include "engine/ZipReader.h"
+#include "engine/extract/ZipReader.h"
 #include "platform/Bundle.h"
 #include "platform/Defaults.h"
 #include "platform/StoreReview.h"
@@ -31,11 +31,12 @@ QString fixture(const QString& name)
 QString rar4(const QString& name)
 {
     const QString configured = qEnvironmentVariable("ZAVRIN_SHARED_FIXTURES_DIR");
-    return (configured.isEmpty() ? QStringLiteral(ZAVRIN_SHARED_FIXTURES_DIR) : configured) + QStringLiteral("/rar4/") + name;
+    return (configured.isEmpty() ? QStringLiteral(ZAVRIN_SHARED_FIXTURES_DIR) : configured) + QStringLiteral("/rar4/")
+        + name;
 }
 
-#define REQUIRE_FILE(path)                                                                                      \
-    if (!QFileInfo::exists(path))                                                                              \
+#define REQUIRE_FILE(path)                                                                                             \
+    if (!QFileInfo::exists(path))                                                                                      \
         QSKIP(qPrintable(QStringLiteral("missing sample ") + (path)));
 
 const QString kExtracting = QStringLiteral("解压文件中...");
@@ -50,21 +51,21 @@ constexpr qint64 kFolderTime = 1015218367;
 QMap<QString, QString> plainTree()
 {
     return {
-        {QStringLiteral("hello.txt"), QStringLiteral("file:hello, world\n")},
-        {QStringLiteral("dir"), QStringLiteral("dir")},
-        {QStringLiteral("dir/nested.txt"), QStringLiteral("file:nested file\n")},
-        {QStringLiteral("empty-dir"), QStringLiteral("dir")},
-        {QStringLiteral("empty.txt"), QStringLiteral("file:")},
-        {QStringLiteral("tool.sh"), QStringLiteral("file:#!/bin/sh\necho tool\n")},
-        {QStringLiteral("setuid.bin"), QStringLiteral("file:not really a program\n")},
-        {QStringLiteral("link"), QStringLiteral("link:hello.txt")},
-        {QStringLiteral("中文名.txt"), QStringLiteral("file:unicode name\n")},
+        { QStringLiteral("hello.txt"), QStringLiteral("file:hello, world\n") },
+        { QStringLiteral("dir"), QStringLiteral("dir") },
+        { QStringLiteral("dir/nested.txt"), QStringLiteral("file:nested file\n") },
+        { QStringLiteral("empty-dir"), QStringLiteral("dir") },
+        { QStringLiteral("empty.txt"), QStringLiteral("file:") },
+        { QStringLiteral("tool.sh"), QStringLiteral("file:#!/bin/sh\necho tool\n") },
+        { QStringLiteral("setuid.bin"), QStringLiteral("file:not really a program\n") },
+        { QStringLiteral("link"), QStringLiteral("link:hello.txt") },
+        { QStringLiteral("中文名.txt"), QStringLiteral("file:unicode name\n") },
     };
 }
 
 struct stat lstatOf(const QString& path)
 {
-    struct stat st {};
+    struct stat st { };
     ::lstat(QFile::encodeName(path).constData(), &st);
     return st;
 }
@@ -87,7 +88,7 @@ bool make(const QString& folder, const QString& program, const QStringList& argu
     process.setWorkingDirectory(folder);
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     if (program == u"craft")
-        process.start(QStringLiteral("python3"), QStringList{fixture(QStringLiteral("craft.py"))} + arguments);
+        process.start(QStringLiteral("python3"), QStringList { fixture(QStringLiteral("craft.py")) } + arguments);
     else
         process.start(program, arguments);
     return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
@@ -110,24 +111,61 @@ QByteArray zipWithManyEntries(quint32 count)
         const QByteArray name = last ? QByteArray("last.txt") : QByteArray("d/");
         const quint64 offset = static_cast<quint64>(local.size());
         const quint32 size = last ? static_cast<quint32>(content.size()) : 0;
-        le(local, 0x04034B50, 4); le(local, 20, 2); le(local, 0, 2); le(local, 0, 2); le(local, 0, 4);
-        le(local, last ? crc : 0, 4); le(local, size, 4); le(local, size, 4); le(local, name.size(), 2); le(local, 0, 2);
+        le(local, 0x04034B50, 4);
+        le(local, 20, 2);
+        le(local, 0, 2);
+        le(local, 0, 2);
+        le(local, 0, 4);
+        le(local, last ? crc : 0, 4);
+        le(local, size, 4);
+        le(local, size, 4);
+        le(local, name.size(), 2);
+        le(local, 0, 2);
         local += name;
         if (last)
             local += content;
-        le(central, 0x02014B50, 4); le(central, 20, 2); le(central, 20, 2); le(central, 0, 2); le(central, 0, 2);
-        le(central, 0, 4); le(central, last ? crc : 0, 4); le(central, size, 4); le(central, size, 4);
-        le(central, name.size(), 2); le(central, 0, 2); le(central, 0, 2); le(central, 0, 2); le(central, 0, 2);
-        le(central, 0, 4); le(central, offset, 4);
+        le(central, 0x02014B50, 4);
+        le(central, 20, 2);
+        le(central, 20, 2);
+        le(central, 0, 2);
+        le(central, 0, 2);
+        le(central, 0, 4);
+        le(central, last ? crc : 0, 4);
+        le(central, size, 4);
+        le(central, size, 4);
+        le(central, name.size(), 2);
+        le(central, 0, 2);
+        le(central, 0, 2);
+        le(central, 0, 2);
+        le(central, 0, 2);
+        le(central, 0, 4);
+        le(central, offset, 4);
         central += name;
     }
     QByteArray zip = local + central;
     const quint64 zip64End = static_cast<quint64>(zip.size());
-    le(zip, 0x06064B50, 4); le(zip, 44, 8); le(zip, 45, 2); le(zip, 45, 2); le(zip, 0, 4); le(zip, 0, 4);
-    le(zip, count, 8); le(zip, count, 8); le(zip, central.size(), 8); le(zip, local.size(), 8);
-    le(zip, 0x07064B50, 4); le(zip, 0, 4); le(zip, zip64End, 8); le(zip, 1, 4);
-    le(zip, 0x06054B50, 4); le(zip, 0, 2); le(zip, 0, 2); le(zip, 0xFFFF, 2); le(zip, 0xFFFF, 2);
-    le(zip, central.size(), 4); le(zip, local.size(), 4); le(zip, 0, 2);
+    le(zip, 0x06064B50, 4);
+    le(zip, 44, 8);
+    le(zip, 45, 2);
+    le(zip, 45, 2);
+    le(zip, 0, 4);
+    le(zip, 0, 4);
+    le(zip, count, 8);
+    le(zip, count, 8);
+    le(zip, central.size(), 8);
+    le(zip, local.size(), 8);
+    le(zip, 0x07064B50, 4);
+    le(zip, 0, 4);
+    le(zip, zip64End, 8);
+    le(zip, 1, 4);
+    le(zip, 0x06054B50, 4);
+    le(zip, 0, 2);
+    le(zip, 0, 2);
+    le(zip, 0xFFFF, 2);
+    le(zip, 0xFFFF, 2);
+    le(zip, central.size(), 4);
+    le(zip, local.size(), 4);
+    le(zip, 0, 2);
     return zip;
 }
 
@@ -221,7 +259,7 @@ private slots:
         // the main thread, and the job's end comes last.
         QCOMPARE(toastCount(Kind::Info, kExtracting), 1);
         QCOMPARE(toastCount(Kind::Success, kFinished), 1);
-        QCOMPARE(log.names(), (QStringList{NotifyManager::LocalFilesDidChange(), NotifyManager::JobDidEnd()}));
+        QCOMPARE(log.names(), (QStringList { NotifyManager::LocalFilesDidChange(), NotifyManager::JobDidEnd() }));
         const QList<JobLog::Event> events = log.events();
         QVERIFY(events.size() >= 3);
         const JobLog::Event& lastProgress = events.at(events.size() - 3);
@@ -239,8 +277,8 @@ private slots:
         QVERIFY(extract(archive, log));
         QVERIFY(log.succeeded());
         const auto tree = snapshot(m_out);
-        for (const char* name : {"sub/with space/long fn.txt", "sub/dir1/file1.txt", "sub/dir2/file2.txt",
-                                 "sub/üȵĩöḋè/file.txt"})
+        for (const char* name :
+            { "sub/with space/long fn.txt", "sub/dir1/file1.txt", "sub/dir2/file2.txt", "sub/üȵĩöḋè/file.txt" })
             QVERIFY2(tree.value(QString::fromUtf8(name)).startsWith(u"file:"), name);
     }
 
@@ -262,7 +300,7 @@ private slots:
         JobLog log(archive);
         QVERIFY(extract(archive, log));
         QVERIFY(!log.succeeded());
-        QCOMPARE(log.names(), QStringList{NotifyManager::JobDidEnd()});
+        QCOMPARE(log.names(), QStringList { NotifyManager::JobDidEnd() });
         QCOMPARE(m_toasts->toasts.size(), 1);
         QCOMPARE(toastCount(Kind::Info, QStringLiteral("暂不支持的解压格式")), 1);
         QVERIFY(snapshot(m_out).isEmpty());
@@ -391,7 +429,8 @@ private slots:
         JobLog log(archive);
         QVERIFY(extract(archive, log));
         QVERIFY(log.succeeded());
-        QCOMPARE(snapshot(m_out).value(QStringLiteral("opened.txt")), QStringLiteral("file:opened with the empty password\n"));
+        QCOMPARE(snapshot(m_out).value(QStringLiteral("opened.txt")),
+            QStringLiteral("file:opened with the empty password\n"));
     }
 
     void cancelEndsTheJob_data()
@@ -408,7 +447,7 @@ private slots:
         JobLog log(archive);
         QVERIFY(extract(archive, log));
         QVERIFY(!log.succeeded());
-        QCOMPARE(log.names(), (QStringList{NotifyManager::ProcessCancel(), NotifyManager::JobDidEnd()}));
+        QCOMPARE(log.names(), (QStringList { NotifyManager::ProcessCancel(), NotifyManager::JobDidEnd() }));
         QVERIFY(log.first(NotifyManager::ProcessCancel())->mainThread);
         QVERIFY(m_toasts->toasts.isEmpty());
         QVERIFY(snapshot(m_out).isEmpty());
@@ -450,7 +489,7 @@ private slots:
         QVERIFY(extract(archive, log));
         QVERIFY(!log.succeeded());
         QCOMPARE(m_panels->passwordRequests.size(), 1);
-        QCOMPARE(log.names(), (QStringList{NotifyManager::ProcessCancel(), NotifyManager::JobDidEnd()}));
+        QCOMPARE(log.names(), (QStringList { NotifyManager::ProcessCancel(), NotifyManager::JobDidEnd() }));
         const auto cancel = log.first(NotifyManager::ProcessCancel());
         const auto end = log.first(NotifyManager::JobDidEnd());
         QVERIFY(!cancel->mainThread);
@@ -464,7 +503,7 @@ private slots:
     {
         Defaults::standard().remove(QStringLiteral("app.HasRateKey"));
         const int before = StoreReview::requestCount();
-        for (const char* name : {"plain.zip", "plain.rar"}) {
+        for (const char* name : { "plain.zip", "plain.rar" }) {
             const QString archive = fixture(QString::fromLatin1(name));
             JobLog log(archive);
             QVERIFY(extract(archive, log));
@@ -479,13 +518,13 @@ private slots:
         QTest::addColumn<QString>("archive");
         QTest::addColumn<QStringList>("names");
         QTest::newRow("GBK") << fixture(QStringLiteral("legacy-gbk.zip"))
-                             << QStringList{QStringLiteral("报告.docx"), QStringLiteral("新建文件夹/说明.txt")};
+                             << QStringList { QStringLiteral("报告.docx"), QStringLiteral("新建文件夹/说明.txt") };
         QTest::newRow("CP437") << fixture(QStringLiteral("legacy-cp437.zip"))
-                               << QStringList{QStringLiteral("Café.txt"), QStringLiteral("Über/naïve.txt")};
-        QTest::newRow("Unicode path field") << fixture(QStringLiteral("unicode-extra.zip"))
-                                            << QStringList{QStringLiteral("日本語.txt")};
+                               << QStringList { QStringLiteral("Café.txt"), QStringLiteral("Über/naïve.txt") };
+        QTest::newRow("Unicode path field")
+            << fixture(QStringLiteral("unicode-extra.zip")) << QStringList { QStringLiteral("日本語.txt") };
         QTest::newRow("ZIP64 records") << fixture(QStringLiteral("zip64.zip"))
-                                       << QStringList{QStringLiteral("a.txt"), QStringLiteral("b/c.txt")};
+                                       << QStringList { QStringLiteral("a.txt"), QStringLiteral("b/c.txt") };
     }
     void legacyNamesAreDecoded()
     {
@@ -501,8 +540,8 @@ private slots:
     void unsafeNamesAreRefused_data()
     {
         QTest::addColumn<QString>("archive");
-        for (const char* format : {"zip", "rar", "7z"}) {
-            for (const char* kind : {"dotdot", "absolute"}) {
+        for (const char* format : { "zip", "rar", "7z" }) {
+            for (const char* kind : { "dotdot", "absolute" }) {
                 const QString name = QStringLiteral("hostile-%1.%2").arg(QLatin1String(kind), QLatin1String(format));
                 QTest::newRow(qPrintable(name)) << fixture(name);
             }
@@ -518,8 +557,8 @@ private slots:
         QCOMPARE(toastCount(Kind::Error, kError), 1);
         // Nothing at all, not even the harmless entry; nothing beside or above.
         QVERIFY(snapshot(m_out).isEmpty());
-        QCOMPARE(topLevel(m_root), QStringList{QStringLiteral("out")});
-        for (const char* outside : {"/tmp/zavrin-evil-absolute.txt", "/tmp/zavrin-fixture-evil", "/b/evil.txt"})
+        QCOMPARE(topLevel(m_root), QStringList { QStringLiteral("out") });
+        for (const char* outside : { "/tmp/zavrin-evil-absolute.txt", "/tmp/zavrin-fixture-evil", "/b/evil.txt" })
             QVERIFY2(!QFileInfo::exists(QString::fromLatin1(outside)), outside);
     }
 
@@ -546,7 +585,7 @@ private slots:
         const auto tree = snapshot(m_out);
         // "up" -> ".." is not created, so "up/evil.txt" cannot land beside "out".
         QVERIFY(!tree.value(QStringLiteral("up")).startsWith(u"link:"));
-        QCOMPARE(topLevel(m_root), QStringList{QStringLiteral("out")});
+        QCOMPARE(topLevel(m_root), QStringList { QStringLiteral("out") });
         // "in" -> "sub" stays inside and is created; "in/x.txt" is not written through it.
         QCOMPARE(tree.value(QStringLiteral("in")), QStringLiteral("link:sub"));
         QVERIFY(!tree.contains(QStringLiteral("sub")));
@@ -565,8 +604,8 @@ private slots:
         QTest::addColumn<QString>("method");
         QTest::addColumn<QStringList>("craft"); // applied to the archive made by 7zz
         QTest::addColumn<bool>("intact");
-        for (const char* cipher : {"AES128", "AES192", "AES256"}) {
-            for (const char* method : {"Copy", "Deflate"})
+        for (const char* cipher : { "AES128", "AES192", "AES256" }) {
+            for (const char* method : { "Copy", "Deflate" })
                 QTest::addRow("AE-2 %s %s", cipher, method)
                     << QString::fromLatin1(cipher) << QString::fromLatin1(method) << QStringList() << true;
         }
@@ -574,8 +613,8 @@ private slots:
         const QString aes192 = QStringLiteral("AES192");
         const QString aes256 = QStringLiteral("AES256");
         const QString stored = QStringLiteral("Copy"), deflated = QStringLiteral("Deflate");
-        const QStringList ae1{QStringLiteral("ae1"), QStringLiteral("a.zip"), QStringLiteral("in")};
-        const QStringList flip{QStringLiteral("flip"), QStringLiteral("a.zip"), QStringLiteral("big.txt")};
+        const QStringList ae1 { QStringLiteral("ae1"), QStringLiteral("a.zip"), QStringLiteral("in") };
+        const QStringList flip { QStringLiteral("flip"), QStringLiteral("a.zip"), QStringLiteral("big.txt") };
         QTest::newRow("AE-1 stored") << aes256 << stored << ae1 << true;
         QTest::newRow("AE-1 deflated") << aes128 << deflated << ae1 << true;
         QTest::newRow("AE-1 wrong CRC") << aes256 << deflated << (QStringList(ae1) << QStringLiteral("big.txt"))
@@ -593,9 +632,8 @@ private slots:
         QByteArray big;
         for (int i = 0; big.size() < 4600000; ++i)
             big += "line " + QByteArray::number(i * 7919 % 10007) + " of a text\n";
-        const QMap<QString, QByteArray> files{{QStringLiteral("big.txt"), big},
-                                              {QStringLiteral("mid.txt"), QByteArray(30, 'm')},
-                                              {QStringLiteral("small.txt"), "tiny\n"}};
+        const QMap<QString, QByteArray> files { { QStringLiteral("big.txt"), big },
+            { QStringLiteral("mid.txt"), QByteArray(30, 'm') }, { QStringLiteral("small.txt"), "tiny\n" } };
         QDir().mkpath(m_root + QStringLiteral("/in"));
         for (auto it = files.cbegin(); it != files.cend(); ++it) {
             QFile file(m_root + QStringLiteral("/in/") + it.key());
@@ -604,9 +642,9 @@ private slots:
         }
         const QString archive = m_root + QStringLiteral("/a.zip");
         QVERIFY(make(m_root + QStringLiteral("/in"), QStringLiteral("7zz"),
-                     {QStringLiteral("a"), QStringLiteral("-bd"), QStringLiteral("-bso0"), QStringLiteral("-tzip"),
-                      QStringLiteral("-mem=") + cipher, QStringLiteral("-mm=") + method, QStringLiteral("-psecret"),
-                      archive, QStringLiteral("big.txt"), QStringLiteral("mid.txt"), QStringLiteral("small.txt")}));
+            { QStringLiteral("a"), QStringLiteral("-bd"), QStringLiteral("-bso0"), QStringLiteral("-tzip"),
+                QStringLiteral("-mem=") + cipher, QStringLiteral("-mm=") + method, QStringLiteral("-psecret"), archive,
+                QStringLiteral("big.txt"), QStringLiteral("mid.txt"), QStringLiteral("small.txt") }));
         QVERIFY(craft.isEmpty() || make(m_root, QStringLiteral("craft"), craft));
 
         m_panels->queuePassword(QStringLiteral("secret"));
@@ -639,11 +677,11 @@ private slots:
         QTemporaryDir work;
         const QString archive = work.filePath(QStringLiteral("up.") + kind);
         QVERIFY(make(work.path(), QStringLiteral("craft"),
-                     {QStringLiteral("link"), kind, archive, work.filePath(QStringLiteral("tree"))}));
+            { QStringLiteral("link"), kind, archive, work.filePath(QStringLiteral("tree")) }));
         JobLog log(archive);
         QVERIFY(extract(archive, log));
         QVERIFY(!QFileInfo(m_out + QStringLiteral("/up")).isSymLink());
-        QCOMPARE(topLevel(m_root), QStringList{QStringLiteral("out")});
+        QCOMPARE(topLevel(m_root), QStringList { QStringLiteral("out") });
     }
 
     void existingItemsAreKept_data()
@@ -678,7 +716,7 @@ private slots:
         QCOMPARE(tree.value(QStringLiteral("empty-dir")), QStringLiteral("link:") + m_root);
         QCOMPARE(tree.value(QStringLiteral("tool.sh")), QStringLiteral("file:#!/bin/sh\necho tool\n"));
         QVERIFY(!hasLeftovers(m_out));
-        QCOMPARE(topLevel(m_root), QStringList{QStringLiteral("out")});
+        QCOMPARE(topLevel(m_root), QStringList { QStringLiteral("out") });
     }
 
     void failedEntriesLeaveNothing_data()

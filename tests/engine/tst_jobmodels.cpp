@@ -12,12 +12,12 @@ private slots:
     void jobKeys()
     {
         UnzipModel unzip;
-        unzip.paths = {QStringLiteral("/in/a.zip")};
+        unzip.paths = { QStringLiteral("/in/a.zip") };
         unzip.savePath = QStringLiteral("/out");
         QCOMPARE(unzip.jobKey(), QStringLiteral("/in/a.zip"));
 
         ZipModel zip;
-        zip.paths = {QStringLiteral("/in/a"), QStringLiteral("/in/b")};
+        zip.paths = { QStringLiteral("/in/a"), QStringLiteral("/in/b") };
         zip.savePath = QStringLiteral("/out/Archive.zip");
         QCOMPARE(zip.jobKey(), QStringLiteral("/out/Archive.zip"));
         QVERIFY(!zip.password.has_value());

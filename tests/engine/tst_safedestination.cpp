@@ -1,13 +1,12 @@
 // The path-safety helper on its own, and the legacy name decoder.
-#include "engine/NameDecoder.h"
-#include "engine/SafeDestination.h"
+#include "engine/extract/NameDecoder.h"
+#include "engine/safety/SafeDestination.h"
 #include "tests/support/TestMain.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <fcntl.h>
 #include <iconv.h>
 #include <sys/stat.h>
@@ -45,7 +44,7 @@ QByteArray encode(const QString& text, const QByteArray& codec)
 
 QStringList hiddenTemporaries(const QString& folder)
 {
-    return QDir(folder).entryList({QStringLiteral(".zavrin-*")}, QDir::AllEntries | QDir::Hidden | QDir::System);
+    return QDir(folder).entryList({ QStringLiteral(".zavrin-*") }, QDir::AllEntries | QDir::Hidden | QDir::System);
 }
 
 } // namespace
@@ -80,9 +79,12 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QStringList>("components"); // empty list with "refused": no value
         QTest::addColumn<bool>("refused");
-        QTest::newRow("plain") << QStringLiteral("a/b.txt") << QStringList{QStringLiteral("a"), QStringLiteral("b.txt")} << false;
-        QTest::newRow("dots and slashes") << QStringLiteral("./a//./b/") << QStringList{QStringLiteral("a"), QStringLiteral("b")} << false;
-        QTest::newRow("dotted names") << QStringLiteral("..a/b..") << QStringList{QStringLiteral("..a"), QStringLiteral("b..")} << false;
+        QTest::newRow("plain") << QStringLiteral("a/b.txt")
+                               << QStringList { QStringLiteral("a"), QStringLiteral("b.txt") } << false;
+        QTest::newRow("dots and slashes")
+            << QStringLiteral("./a//./b/") << QStringList { QStringLiteral("a"), QStringLiteral("b") } << false;
+        QTest::newRow("dotted names") << QStringLiteral("..a/b..")
+                                      << QStringList { QStringLiteral("..a"), QStringLiteral("b..") } << false;
         QTest::newRow("only a dot") << QStringLiteral("./") << QStringList() << false;
         QTest::newRow("parent") << QStringLiteral("../a") << QStringList() << true;
         QTest::newRow("parent inside") << QStringLiteral("a/../../b") << QStringList() << true;
@@ -203,7 +205,7 @@ private slots:
     void metadataIsApplied()
     {
         SafeDestination destination(m_out);
-        const timespec when{1000000000, 0};
+        const timespec when { 1000000000, 0 };
         QCOMPARE(destination.makeDirectory(split(QStringLiteral("ro")), { 0555, when }).status, Status::Done);
         // The folder's mode and time come last, so it can still be filled.
         PendingFile file;
@@ -236,9 +238,10 @@ private slots:
         const int stagingFd = ::open(QFile::encodeName(staging).constData(), O_RDONLY | O_DIRECTORY);
         QCOMPARE(destination.moveFolderIn(stagingFd, "top", { QStringLiteral("top") }).status, Status::Done);
         QCOMPARE(QDir(m_out + QStringLiteral("/top")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
-                 QStringList{QStringLiteral("sub")});
-        QCOMPARE(QDir(m_out + QStringLiteral("/top/sub")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
-                 (QStringList{QStringLiteral("f"), QStringLiteral("ok")}));
+            QStringList { QStringLiteral("sub") });
+        QCOMPARE(
+            QDir(m_out + QStringLiteral("/top/sub")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
+            (QStringList { QStringLiteral("f"), QStringLiteral("ok") }));
         // Something already there: the caller merges entry by entry.
         QVERIFY(QDir().mkpath(staging + QStringLiteral("/top")));
         QCOMPARE(destination.moveFolderIn(stagingFd, "top", { QStringLiteral("top") }).status, Status::Kept);
@@ -260,15 +263,27 @@ private slots:
         QTest::addColumn<QByteArray>("codec");
         QTest::addColumn<QStringList>("names");
         QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("one short GBK name") << QByteArray("GB18030") << QStringList{QStringLiteral("报告.docx")} << QByteArray("GB18030");
+        QTest::newRow("one short GBK name")
+            << QByteArray("GB18030") << QStringList { QStringLiteral("报告.docx") } << QByteArray("GB18030");
         QTest::newRow("GBK") << QByteArray("GB18030")
-                             << QStringList{QStringLiteral("新建文件夹/"), QStringLiteral("新建文件夹/说明.txt"), QStringLiteral("图片/照片1.jpg")}
+                             << QStringList { QStringLiteral("新建文件夹/"), QStringLiteral("新建文件夹/说明.txt"),
+                                    QStringLiteral("图片/照片1.jpg") }
                              << QByteArray("GB18030");
-        QTest::newRow("Big5") << QByteArray("BIG5") << QStringList{QStringLiteral("新增資料夾/"), QStringLiteral("新增資料夾/說明.txt")} << QByteArray("CP950");
-        QTest::newRow("Shift_JIS") << QByteArray("SHIFT_JIS") << QStringList{QStringLiteral("新しいフォルダー/"), QStringLiteral("新しいフォルダー/説明.txt")} << QByteArray("CP932");
-        QTest::newRow("CP866") << QByteArray("CP866") << QStringList{QStringLiteral("Документы/"), QStringLiteral("Документы/отчёт.txt")} << QByteArray("IBM866");
-        QTest::newRow("CP437") << QByteArray("CP437") << QStringList{QStringLiteral("Café.txt"), QStringLiteral("Über/naïve.txt")} << QByteArray("CP437");
-        QTest::newRow("UTF-8 without the flag") << QByteArray("UTF-8") << QStringList{QStringLiteral("中文名.txt")} << QByteArray("UTF-8");
+        QTest::newRow("Big5") << QByteArray("BIG5")
+                              << QStringList { QStringLiteral("新增資料夾/"), QStringLiteral("新增資料夾/說明.txt") }
+                              << QByteArray("CP950");
+        QTest::newRow("Shift_JIS") << QByteArray("SHIFT_JIS")
+                                   << QStringList { QStringLiteral("新しいフォルダー/"),
+                                          QStringLiteral("新しいフォルダー/説明.txt") }
+                                   << QByteArray("CP932");
+        QTest::newRow("CP866") << QByteArray("CP866")
+                               << QStringList { QStringLiteral("Документы/"), QStringLiteral("Документы/отчёт.txt") }
+                               << QByteArray("IBM866");
+        QTest::newRow("CP437") << QByteArray("CP437")
+                               << QStringList { QStringLiteral("Café.txt"), QStringLiteral("Über/naïve.txt") }
+                               << QByteArray("CP437");
+        QTest::newRow("UTF-8 without the flag")
+            << QByteArray("UTF-8") << QStringList { QStringLiteral("中文名.txt") } << QByteArray("UTF-8");
     }
     void legacyCodePages()
     {

@@ -1,21 +1,19 @@
 #include "engine/Pbkdf2Sha1.h"
-#include "engine/ZipEncodeAhead.h"
-#include "engine/ZipOutputFile.h"
-#include "engine/ZipWriter.h"
-#include "tests/support/ZipInspection.h"
+#include "engine/zipwrite/ZipWriter.h"
+#include "engine/zipwrite/private/ZipEncodeAhead.h"
+#include "engine/zipwrite/private/ZipOutputFile.h"
 #include "tests/support/TestMain.h"
+#include "tests/support/ZipInspection.h"
 
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <openssl/evp.h>
-#include <zlib.h>
-
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 using namespace ZipInspection;
 
@@ -25,15 +23,15 @@ constexpr time_t kOddSecond = 1600000001; // DOS times cannot hold it; the UT fi
 
 void setTimes(const QString& path, time_t seconds)
 {
-    const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    const struct timespec times[2] = { { seconds, 0 }, { seconds, 0 } };
     ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW);
 }
 
 QByteArray wordSoup(int bytes)
 {
     // Text that compresses, but with enough variety that level 9 finds more than level 1.
-    static const char* words[] = {"archive", "deflate", "window", "match", "literal", "zavrin", "entry",
-                                  "folder", "header", "central", "directory", "offset", "stream"};
+    static const char* words[] = { "archive", "deflate", "window", "match", "literal", "zavrin", "entry", "folder",
+        "header", "central", "directory", "offset", "stream" };
     QRandomGenerator random(42);
     QByteArray text;
     while (text.size() < bytes) {
@@ -97,7 +95,7 @@ private:
 
         const QString staging = path(QStringLiteral("staging"));
         QDir().mkpath(staging);
-        for (const char* item : {"a.txt", "b", "c.png"}) {
+        for (const char* item : { "a.txt", "b", "c.png" }) {
             const QString name = QString::fromLatin1(item);
             QFile::link(path(QStringLiteral("src/") + name), staging + u'/' + name);
         }
@@ -107,11 +105,11 @@ private:
     Outcome pack(const QString& archive, const QString& staging, int level = 1,
         const std::optional<QString>& password = std::nullopt, QList<QPair<quint64, quint64>>* reports = nullptr)
     {
-        return ZipWriter::createZipFileAtPath(archive, staging, false, level, password, true,
-                                              [reports](std::uint64_t n, std::uint64_t t) {
-                                                  if (reports)
-                                                      reports->append({n, t});
-                                              });
+        return ZipWriter::createZipFileAtPath(
+            archive, staging, false, level, password, true, [reports](std::uint64_t n, std::uint64_t t) {
+                if (reports)
+                    reports->append({ n, t });
+            });
     }
 
 private slots:
@@ -125,10 +123,10 @@ private slots:
         QVERIFY(sevenZipTest(archive));
 
         const auto all = entries(archive);
-        const QStringList expected {QStringLiteral("a.txt"), QStringLiteral("b/"), QStringLiteral("b/empty/"),
-                                    QStringLiteral("b/far"), QStringLiteral("b/inner.txt"), QStringLiteral("b/near"),
-                                    QStringLiteral("b/run.sh"), QStringLiteral("b/zero"),
-                                    QStringLiteral("b/文件 ü.txt"), QStringLiteral("c.png")};
+        const QStringList expected { QStringLiteral("a.txt"), QStringLiteral("b/"), QStringLiteral("b/empty/"),
+            QStringLiteral("b/far"), QStringLiteral("b/inner.txt"), QStringLiteral("b/near"),
+            QStringLiteral("b/run.sh"), QStringLiteral("b/zero"), QStringLiteral("b/文件 ü.txt"),
+            QStringLiteral("c.png") };
         QStringList names = all.keys();
         names.sort();
         QCOMPARE(names, expected);
@@ -157,7 +155,8 @@ private slots:
         QCOMPARE(all[QStringLiteral("b/empty/")][QStringLiteral("ut")].toInteger(), qint64(kOddSecond + 10));
 
         // Links inside an item stay links: the target text, never the file behind it.
-        for (const auto& [name, target] : {std::pair {"b/near", "inner.txt"}, std::pair {"b/far", "/etc/passwd"}}) {
+        for (const auto& [name, target] :
+            { std::pair { "b/near", "inner.txt" }, std::pair { "b/far", "/etc/passwd" } }) {
             const QJsonObject link = all[QString::fromLatin1(name)];
             QCOMPARE(unixMode(link) & S_IFMT, quint32(S_IFLNK));
             QCOMPARE(data(link), QByteArray(target));
@@ -234,7 +233,7 @@ private slots:
         QTest::addColumn<int>("saltLength");
         QTest::addColumn<int>("iterations");
         QTest::addColumn<int>("keyLength");
-        for (const bool portable : {false, true}) {
+        for (const bool portable : { false, true }) {
             const char* way = portable ? "portable" : "native";
             QTest::addRow("%s: AES-256 entry", way) << portable << 15 << 16 << 1000 << 66;
             QTest::addRow("%s: AES-128 entry", way) << portable << 8 << 8 << 1000 << 34;
@@ -259,14 +258,14 @@ private slots:
         QByteArray theirs(keyLength, '\0');
         Pbkdf2Sha1::setPortableForTesting(portable);
         Pbkdf2Sha1::derive(password.constData(), static_cast<std::size_t>(password.size()),
-                           reinterpret_cast<const unsigned char*>(salt.constData()), static_cast<std::size_t>(saltLength),
-                           static_cast<unsigned>(iterations), reinterpret_cast<unsigned char*>(ours.data()),
-                           static_cast<std::size_t>(keyLength));
+            reinterpret_cast<const unsigned char*>(salt.constData()), static_cast<std::size_t>(saltLength),
+            static_cast<unsigned>(iterations), reinterpret_cast<unsigned char*>(ours.data()),
+            static_cast<std::size_t>(keyLength));
         Pbkdf2Sha1::setPortableForTesting(false);
         QCOMPARE(PKCS5_PBKDF2_HMAC_SHA1(password.constData(), passwordLength,
-                                        reinterpret_cast<const unsigned char*>(salt.constData()), saltLength, iterations,
-                                        keyLength, reinterpret_cast<unsigned char*>(theirs.data())),
-                 1);
+                     reinterpret_cast<const unsigned char*>(salt.constData()), saltLength, iterations, keyLength,
+                     reinterpret_cast<unsigned char*>(theirs.data())),
+            1);
         QCOMPARE(ours.toHex(), theirs.toHex());
     }
 
@@ -279,9 +278,9 @@ private slots:
         big.reserve(bigSize + 64);
         for (int i = 0; big.size() < bigSize; ++i)
             big += "row " + QByteArray::number(i) + ": " + QByteArray::number(i * 2654435761u % 1000003) + '\n';
-        const QMap<QString, QByteArray> files {{QStringLiteral("big.txt"), big},
-                                               {QStringLiteral("noise.bin"), randomBytes(static_cast<int>(bigSize))},
-                                               {QStringLiteral("small.txt"), "small"}};
+        const QMap<QString, QByteArray> files { { QStringLiteral("big.txt"), big },
+            { QStringLiteral("noise.bin"), randomBytes(static_cast<int>(bigSize)) },
+            { QStringLiteral("small.txt"), "small" } };
         for (auto it = files.cbegin(); it != files.cend(); ++it)
             writeFile(path(QStringLiteral("large/") + it.key()), it.value());
         const QString archive = path(QStringLiteral("large.zip"));
@@ -329,8 +328,9 @@ private slots:
                 crc = static_cast<std::uint32_t>(crc32_combine(crc, piece->crc, static_cast<z_off_t>(piece->size)));
             }
             QCOMPARE(inflateRaw(joined, content.size()), content);
-            QCOMPARE(crc, static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(content.constData()),
-                                                           static_cast<uInt>(content.size()))));
+            QCOMPARE(crc,
+                static_cast<std::uint32_t>(
+                    crc32(0, reinterpret_cast<const Bytef*>(content.constData()), static_cast<uInt>(content.size()))));
         }
     }
 
@@ -349,7 +349,7 @@ private slots:
         for (const auto& report : reports)
             QVERIFY(report.first < report.second);
         QCOMPARE(QDir(path(QStringLiteral("full"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-                 QStringList {QStringLiteral("archive.zip")});
+            QStringList { QStringLiteral("archive.zip") });
         QFile old(archive);
         QVERIFY(old.open(QIODevice::ReadOnly));
         QCOMPARE(old.readAll(), QByteArray("the old archive"));
@@ -404,7 +404,7 @@ private slots:
         QVERIFY(pack(path(QStringLiteral("self/packed.zip")), path(QStringLiteral("selfstage"))).ok());
         QStringList names = entries(path(QStringLiteral("self/packed.zip"))).keys();
         names.sort();
-        QCOMPARE(names, (QStringList {QStringLiteral("self/"), QStringLiteral("self/x.txt")}));
+        QCOMPARE(names, (QStringList { QStringLiteral("self/"), QStringLiteral("self/x.txt") }));
     }
 
     void nothingToPackIsAFailure()

@@ -10,7 +10,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
-
 #include <atomic>
 
 class PlatformTest final : public QObject {
@@ -28,13 +27,13 @@ private slots:
             received = n.object;
         });
 
-        center.post(QStringLiteral("test.sameThread"), {{QStringLiteral("path"), QStringLiteral("/a.zip")}});
+        center.post(QStringLiteral("test.sameThread"), { { QStringLiteral("path"), QStringLiteral("/a.zip") } });
         QCOMPARE(threads.size(), 1); // synchronous
         QCOMPARE(threads.first(), QThread::currentThreadId());
         QCOMPARE(received.value(QStringLiteral("path")).toString(), QStringLiteral("/a.zip"));
 
         std::unique_ptr<QThread> worker(QThread::create([&center] {
-            center.post(QStringLiteral("test.sameThread"), {{QStringLiteral("progress"), 0.5}});
+            center.post(QStringLiteral("test.sameThread"), { { QStringLiteral("progress"), 0.5 } });
         }));
         worker->start();
         QVERIFY(worker->wait(5000));
@@ -57,8 +56,8 @@ private slots:
         center.post(QStringLiteral("test.context"));
         QCOMPARE(calls, 1);
 
-        const auto token = center.addObserver(QStringLiteral("test.context"), nullptr,
-                                              [&](const Notification&) { ++calls; });
+        const auto token
+            = center.addObserver(QStringLiteral("test.context"), nullptr, [&](const Notification&) { ++calls; });
         center.removeObserver(token);
         center.post(QStringLiteral("test.context"));
         QCOMPARE(calls, 1);
@@ -101,16 +100,17 @@ private slots:
         order.append(QStringLiteral("caller"));
         QElapsedTimer clock;
         clock.start();
-        std::atomic<qint64> ranAfter{-1};
+        std::atomic<qint64> ranAfter { -1 };
         MainQueue::after(0.2, [&] { ranAfter = clock.elapsed(); });
         std::unique_ptr<QThread> worker(QThread::create([&] {
-            MainQueue::async([&] { order.append(MainQueue::isMainThread() ? QStringLiteral("main") : QStringLiteral("other")); });
+            MainQueue::async(
+                [&] { order.append(MainQueue::isMainThread() ? QStringLiteral("main") : QStringLiteral("other")); });
         }));
         worker->start();
         QVERIFY(worker->wait(5000));
         QTRY_VERIFY(ranAfter >= 0);
         QVERIFY(ranAfter >= 190);
-        QCOMPARE(order, (QStringList{QStringLiteral("caller"), QStringLiteral("async"), QStringLiteral("main")}));
+        QCOMPARE(order, (QStringList { QStringLiteral("caller"), QStringLiteral("async"), QStringLiteral("main") }));
     }
 
     void defaultsSurviveANewInstance()
@@ -122,7 +122,7 @@ private slots:
             QVERIFY(!defaults.boolForKey(QStringLiteral("app.HasRateKey")));
             defaults.setValue(QStringLiteral("app.HasRateKey"), true);
             defaults.setValue(QStringLiteral("App.lastTrackId"), QStringLiteral("0B1A…"));
-            defaults.setValue(QStringLiteral("app.VersionRateDicKey"), QVariantMap{{QStringLiteral("1.0"), true}});
+            defaults.setValue(QStringLiteral("app.VersionRateDicKey"), QVariantMap { { QStringLiteral("1.0"), true } });
         }
         Defaults again(file);
         QVERIFY(again.boolForKey(QStringLiteral("app.HasRateKey")));
@@ -137,14 +137,21 @@ private slots:
         QTest::addColumn<QStringList>("languages");
         QTest::addColumn<QString>("table");
         QTest::addColumn<QString>("text");
-        QTest::newRow("simplified") << QStringList{QStringLiteral("zh-CN")} << QStringLiteral("zh_CN") << QStringLiteral("解压完成");
-        QTest::newRow("plain zh") << QStringList{QStringLiteral("zh")} << QStringLiteral("zh_CN") << QStringLiteral("解压完成");
-        QTest::newRow("traditional") << QStringList{QStringLiteral("zh-TW")} << QStringLiteral("zh_TW") << QStringLiteral("解壓縮完成");
-        QTest::newRow("hant script") << QStringList{QStringLiteral("zh-Hant-HK")} << QStringLiteral("zh_TW") << QStringLiteral("解壓縮完成");
-        QTest::newRow("english") << QStringList{QStringLiteral("en-GB")} << QStringLiteral("en") << QStringLiteral("Extraction complete");
-        QTest::newRow("first match wins") << QStringList{QStringLiteral("de-DE"), QStringLiteral("zh-TW"), QStringLiteral("en")}
-                                          << QStringLiteral("zh_TW") << QStringLiteral("解壓縮完成");
-        QTest::newRow("unshipped") << QStringList{QStringLiteral("fr-FR")} << QStringLiteral("en") << QStringLiteral("Extraction complete");
+        QTest::newRow("simplified") << QStringList { QStringLiteral("zh-CN") } << QStringLiteral("zh_CN")
+                                    << QStringLiteral("解压完成");
+        QTest::newRow("plain zh") << QStringList { QStringLiteral("zh") } << QStringLiteral("zh_CN")
+                                  << QStringLiteral("解压完成");
+        QTest::newRow("traditional") << QStringList { QStringLiteral("zh-TW") } << QStringLiteral("zh_TW")
+                                     << QStringLiteral("解壓縮完成");
+        QTest::newRow("hant script") << QStringList { QStringLiteral("zh-Hant-HK") } << QStringLiteral("zh_TW")
+                                     << QStringLiteral("解壓縮完成");
+        QTest::newRow("english") << QStringList { QStringLiteral("en-GB") } << QStringLiteral("en")
+                                 << QStringLiteral("Extraction complete");
+        QTest::newRow("first match wins")
+            << QStringList { QStringLiteral("de-DE"), QStringLiteral("zh-TW"), QStringLiteral("en") }
+            << QStringLiteral("zh_TW") << QStringLiteral("解壓縮完成");
+        QTest::newRow("unshipped") << QStringList { QStringLiteral("fr-FR") } << QStringLiteral("en")
+                                   << QStringLiteral("Extraction complete");
     }
 
     void languageChoice()
@@ -160,7 +167,7 @@ private slots:
 
     void missingKeyIsItsOwnText()
     {
-        Bundle::setPreferredLanguages({QStringLiteral("en")});
+        Bundle::setPreferredLanguages({ QStringLiteral("en") });
         QCOMPARE(L(QStringLiteral("没有这个键")), QStringLiteral("没有这个键"));
         QCOMPARE(L(QStringLiteral("Zavrin")), QStringLiteral("Zavrin"));
         Bundle::setPreferredLanguages({});
@@ -170,10 +177,11 @@ private slots:
     {
         // The English and Traditional tables are real translations: a key
         // that comes back unchanged is a missing row, except the product name.
-        for (const QString& language : {QStringLiteral("en"), QStringLiteral("zh-TW")}) {
-            Bundle::setPreferredLanguages({language});
+        for (const QString& language : { QStringLiteral("en"), QStringLiteral("zh-TW") }) {
+            Bundle::setPreferredLanguages({ language });
             QVERIFY(L(QStringLiteral("请输入解压密码")) != QStringLiteral("请输入解压密码"));
-            QVERIFY(L(QStringLiteral("点击上方按钮/拖拽文件至按钮区域")) != QStringLiteral("点击上方按钮/拖拽文件至按钮区域"));
+            QVERIFY(L(QStringLiteral("点击上方按钮/拖拽文件至按钮区域"))
+                != QStringLiteral("点击上方按钮/拖拽文件至按钮区域"));
         }
         Bundle::setPreferredLanguages({});
     }
@@ -183,7 +191,7 @@ private slots:
         QVERIFY(Bundle::endpointUrl(Bundle::Endpoint::Log, QStringLiteral("/api/log/receive")).isEmpty());
         qputenv("ZAVRIN_ENDPOINT_BASE", "http://127.0.0.1:8080/");
         QCOMPARE(Bundle::endpointUrl(Bundle::Endpoint::Analytics, QStringLiteral("/batch")),
-                 QUrl(QStringLiteral("http://127.0.0.1:8080/batch")));
+            QUrl(QStringLiteral("http://127.0.0.1:8080/batch")));
         qunsetenv("ZAVRIN_ENDPOINT_BASE");
     }
 
@@ -199,10 +207,11 @@ private slots:
 
         // A stored entry counts whatever its value; other versions stay.
         Defaults::standard().setValue(QStringLiteral("app.VersionRateDicKey"),
-                                      QVariantMap{{QStringLiteral("0.9"), true}, {Bundle::shortVersion(), false}});
+            QVariantMap { { QStringLiteral("0.9"), true }, { Bundle::shortVersion(), false } });
         RouterManager::showRatedThisVersion();
         QCOMPARE(StoreReview::requestCount(), before + 1);
-        Defaults::standard().setValue(QStringLiteral("app.VersionRateDicKey"), QVariantMap{{QStringLiteral("0.9"), true}});
+        Defaults::standard().setValue(
+            QStringLiteral("app.VersionRateDicKey"), QVariantMap { { QStringLiteral("0.9"), true } });
         RouterManager::showRatedThisVersion();
         RouterManager::showRatedThisVersion();
         QCOMPARE(StoreReview::requestCount(), before + 2);

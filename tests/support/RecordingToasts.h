@@ -21,9 +21,9 @@ public:
     RecordingToasts() { HUD::setPresenter(this); }
     ~RecordingToasts() override { HUD::setPresenter(nullptr); }
 
-    void showMessage(const QString& text) override { toasts.append({Kind::Info, text}); }
-    void showSuccess(const QString& text) override { toasts.append({Kind::Success, text}); }
-    void showError(const QString& text) override { toasts.append({Kind::Error, text}); }
+    void showMessage(const QString& text) override { toasts.append({ Kind::Info, text }); }
+    void showSuccess(const QString& text) override { toasts.append({ Kind::Success, text }); }
+    void showError(const QString& text) override { toasts.append({ Kind::Error, text }); }
 
     int count(Kind kind, const QString& text) const
     {

@@ -12,10 +12,22 @@ ScriptedPanels::~ScriptedPanels()
     Panels::setShared(nullptr);
 }
 
-void ScriptedPanels::queueOpen(const QStringList& paths) { m_answers.push_back({false, paths, std::nullopt}); }
-void ScriptedPanels::queueSave(const QString& path) { m_answers.push_back({false, {path}, std::nullopt}); }
-void ScriptedPanels::queuePassword(const QString& password) { m_answers.push_back({false, {}, password}); }
-void ScriptedPanels::queueCancel() { m_answers.push_back({}); }
+void ScriptedPanels::queueOpen(const QStringList& paths)
+{
+    m_answers.push_back({ false, paths, std::nullopt });
+}
+void ScriptedPanels::queueSave(const QString& path)
+{
+    m_answers.push_back({ false, { path }, std::nullopt });
+}
+void ScriptedPanels::queuePassword(const QString& password)
+{
+    m_answers.push_back({ false, {}, password });
+}
+void ScriptedPanels::queueCancel()
+{
+    m_answers.push_back({});
+}
 
 ScriptedPanels::Answer ScriptedPanels::next()
 {

@@ -5,7 +5,6 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
-
 #include <deque>
 #include <optional>
 
@@ -18,7 +17,7 @@ public:
     ~ScriptedPanels() override;
 
     void queueOpen(const QStringList& paths);
-    void queueOpen(const QString& path) { queueOpen(QStringList{path}); }
+    void queueOpen(const QString& path) { queueOpen(QStringList { path }); }
     void queueSave(const QString& path);
     void queuePassword(const QString& password);
     void queueCancel();

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QObject>
-
 #include <functional>
 
 // Every area builds one test executable from all its test classes. A class
@@ -10,5 +9,5 @@ namespace ZavrinTest {
 bool registerTest(const char* name, std::function<QObject*()> factory);
 }
 
-#define ZAVRIN_TEST(Class) \
+#define ZAVRIN_TEST(Class)                                                                                             \
     static const bool zavrinRegistered##Class = ZavrinTest::registerTest(#Class, [] { return new Class; });

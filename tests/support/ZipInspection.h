@@ -12,7 +12,6 @@
 #include <QProcess>
 #include <QString>
 #include <QVariantMap>
-
 #include <sys/stat.h>
 
 namespace ZipInspection {
@@ -48,9 +47,9 @@ inline QMap<QString, QJsonObject> entries(const QString& archive)
 {
     // The distribution's interpreter: version-manager shims take a second to start.
     const QString interpreter = QFile::exists(QStringLiteral("/usr/bin/python3")) ? QStringLiteral("/usr/bin/python3")
-                                                                                   : QStringLiteral("python3");
+                                                                                  : QStringLiteral("python3");
     QProcess python;
-    python.start(interpreter, {QStringLiteral("-c"), QString::fromUtf8(kScript), archive});
+    python.start(interpreter, { QStringLiteral("-c"), QString::fromUtf8(kScript), archive });
     python.waitForFinished(60000);
     QMap<QString, QJsonObject> byName;
     if (python.exitCode() != 0) {
@@ -68,9 +67,9 @@ inline QStringList orderedNames(const QString& archive)
     QProcess python;
     python.start(QFile::exists(QStringLiteral("/usr/bin/python3")) ? QStringLiteral("/usr/bin/python3")
                                                                    : QStringLiteral("python3"),
-                 {QStringLiteral("-c"),
-                  QStringLiteral("import sys, zipfile; print('\\n'.join(zipfile.ZipFile(sys.argv[1]).namelist()))"),
-                  archive});
+        { QStringLiteral("-c"),
+            QStringLiteral("import sys, zipfile; print('\\n'.join(zipfile.ZipFile(sys.argv[1]).namelist()))"),
+            archive });
     python.waitForFinished(60000);
     return QString::fromUtf8(python.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
 }
@@ -89,7 +88,7 @@ inline quint32 unixMode(const QJsonObject& entry)
 inline bool sevenZipTest(const QString& archive, const QString& password = {})
 {
     QProcess sevenZip;
-    QStringList arguments {QStringLiteral("t"), QStringLiteral("-bd")};
+    QStringList arguments { QStringLiteral("t"), QStringLiteral("-bd") };
     arguments << (QStringLiteral("-p") + password) << archive;
     sevenZip.start(QStringLiteral("7zz"), arguments);
     sevenZip.closeWriteChannel();
@@ -100,8 +99,9 @@ inline bool sevenZipTest(const QString& archive, const QString& password = {})
 inline bool sevenZipExtract(const QString& archive, const QString& folder, const QString& password = {})
 {
     QProcess sevenZip;
-    sevenZip.start(QStringLiteral("7zz"), {QStringLiteral("x"), QStringLiteral("-bd"), QStringLiteral("-y"),
-                                           QStringLiteral("-p") + password, QStringLiteral("-o") + folder, archive});
+    sevenZip.start(QStringLiteral("7zz"),
+        { QStringLiteral("x"), QStringLiteral("-bd"), QStringLiteral("-y"), QStringLiteral("-p") + password,
+            QStringLiteral("-o") + folder, archive });
     sevenZip.closeWriteChannel();
     sevenZip.waitForFinished(60000);
     return sevenZip.exitStatus() == QProcess::NormalExit && sevenZip.exitCode() == 0;
@@ -116,7 +116,7 @@ inline bool writeFile(const QString& path, const QByteArray& content)
 
 inline struct stat lstatOf(const QString& path)
 {
-    struct stat st {};
+    struct stat st { };
     ::lstat(QFile::encodeName(path).constData(), &st);
     return st;
 }

@@ -13,7 +13,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-
 #include <memory>
 #include <optional>
 
@@ -39,7 +38,7 @@ private:
     {
         m_panels.save(request, [this](const QString& path) {
             ++m_calls;
-            m_paths = QStringList{path};
+            m_paths = QStringList { path };
         });
         return qobject_cast<QFileDialog*>(DialogPanels::openDialog());
     }
@@ -83,7 +82,7 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(int, how);
         QFETCH(std::optional<QString>, expected);
-        m_panels.askPassword({L(QStringLiteral("请输入解压密码")), QStringLiteral("/tmp/a.zip")},
+        m_panels.askPassword({ L(QStringLiteral("请输入解压密码")), QStringLiteral("/tmp/a.zip") },
             [this](const std::optional<QString>& password) {
                 ++m_calls;
                 m_password = password;
@@ -124,7 +123,7 @@ private slots:
         QVERIFY(open);
         QCOMPARE(open->windowModality(), Qt::WindowModal);
         open->reject();
-        savePanel({QDir::tempPath(), QStringLiteral("Archive.zip"), {QStringLiteral("zip")}})->close();
+        savePanel({ QDir::tempPath(), QStringLiteral("Archive.zip"), { QStringLiteral("zip") } })->close();
         QVERIFY(openPanel({}));
         m_window.reset();
         QTRY_COMPARE(m_calls, 3);
@@ -147,20 +146,20 @@ private slots:
         dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(QStringLiteral("\"a.txt\" \"sub\""));
         accept(dialog);
         QCOMPARE(m_calls, 1);
-        QCOMPARE(m_paths, (QStringList{dir.filePath(QStringLiteral("a.txt")), dir.filePath(QStringLiteral("sub"))}));
+        QCOMPARE(m_paths, (QStringList { dir.filePath(QStringLiteral("a.txt")), dir.filePath(QStringLiteral("sub")) }));
     }
 
     void savePanelEnforcesExtensionAndConfirmsOverwrite()
     {
         QTemporaryDir dir;
-        const Panels::SaveRequest request{dir.path(), QStringLiteral("Archive.zip"), {QStringLiteral("zip")}};
+        const Panels::SaveRequest request { dir.path(), QStringLiteral("Archive.zip"), { QStringLiteral("zip") } };
         accept(savePanel(request));
-        QCOMPARE(m_paths, QStringList{dir.filePath(QStringLiteral("Archive.zip"))});
+        QCOMPARE(m_paths, QStringList { dir.filePath(QStringLiteral("Archive.zip")) });
 
         QFileDialog* dialog = savePanel(request);
         dialog->selectFile(QStringLiteral("notes.txt"));
         accept(dialog);
-        QCOMPARE(m_paths, QStringList{dir.filePath(QStringLiteral("notes.txt.zip"))});
+        QCOMPARE(m_paths, QStringList { dir.filePath(QStringLiteral("notes.txt.zip")) });
 
         // An existing archive asks first; declining keeps the panel open.
         QVERIFY(QFile(dir.filePath(QStringLiteral("Archive.zip"))).open(QIODevice::WriteOnly));
@@ -178,7 +177,7 @@ private slots:
         QCOMPARE(m_calls, 2);
         dialog->reject();
         QCOMPARE(m_calls, 3);
-        QCOMPARE(m_paths, QStringList{QString()});
+        QCOMPARE(m_paths, QStringList { QString() });
     }
 };
 

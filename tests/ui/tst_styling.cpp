@@ -35,28 +35,29 @@ private slots:
     void listHelpers()
     {
         using namespace ListHelpers;
-        const QList<int> five = {1, 2, 3, 4, 5};
+        const QList<int> five = { 1, 2, 3, 4, 5 };
         QCOMPARE(prefix(five, 0), QList<int>());
         QCOMPARE(prefix(five, -3), QList<int>());
         QCOMPARE(prefix(five, 9), five);
-        QCOMPARE(prefix(five, 2), (QList<int>{1, 2}));
-        QCOMPARE(suffix(five, 2), (QList<int>{4, 5}));
+        QCOMPARE(prefix(five, 2), (QList<int> { 1, 2 }));
+        QCOMPARE(suffix(five, 2), (QList<int> { 4, 5 }));
         QCOMPARE(suffix(five, 0), QList<int>());
         QCOMPARE(suffix(five, 6), five);
-        QCOMPARE(distinctArr(QList<QString>{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("a"),
-                                            QStringLiteral("c"), QStringLiteral("b")}),
-                 (QList<QString>{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
+        QCOMPARE(distinctArr(QList<QString> { QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("a"),
+                     QStringLiteral("c"), QStringLiteral("b") }),
+            (QList<QString> { QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c") }));
         QCOMPARE(map(five, [](int x) { return QString::number(x * 2); }).last(), QStringLiteral("10"));
-        QCOMPARE(filter(five, [](int x) { return x % 2 == 1; }), (QList<int>{1, 3, 5}));
-        QCOMPARE(sortBy(QList<int>{3, 1, 2}, std::less<int>()), (QList<int>{1, 2, 3}));
+        QCOMPARE(filter(five, [](int x) { return x % 2 == 1; }), (QList<int> { 1, 3, 5 }));
+        QCOMPARE(sortBy(QList<int> { 3, 1, 2 }, std::less<int>()), (QList<int> { 1, 2, 3 }));
     }
 
     void sortByKeepsEqualKeysInInputOrder()
     {
         using Pair = std::pair<int, char>;
-        const QList<Pair> input = {{2, 'a'}, {1, 'b'}, {2, 'c'}, {1, 'd'}, {0, 'e'}, {2, 'f'}};
-        const QList<Pair> sorted = ListHelpers::sortBy(input, [](const Pair& x, const Pair& y) { return x.first < y.first; });
-        const QList<Pair> expected = {{0, 'e'}, {1, 'b'}, {1, 'd'}, {2, 'a'}, {2, 'c'}, {2, 'f'}};
+        const QList<Pair> input = { { 2, 'a' }, { 1, 'b' }, { 2, 'c' }, { 1, 'd' }, { 0, 'e' }, { 2, 'f' } };
+        const QList<Pair> sorted
+            = ListHelpers::sortBy(input, [](const Pair& x, const Pair& y) { return x.first < y.first; });
+        const QList<Pair> expected = { { 0, 'e' }, { 1, 'b' }, { 1, 'd' }, { 2, 'a' }, { 2, 'c' }, { 2, 'f' } };
         QCOMPARE(sorted, expected);
     }
 

@@ -12,7 +12,6 @@
 #include <QPushButton>
 #include <QTest>
 #include <QVBoxLayout>
-
 #include <memory>
 #include <thread>
 
@@ -82,7 +81,7 @@ private slots:
         QFETCH(QString, iconName);
         const QString text = QStringLiteral("解压完成 <b>a.zip</b>");
         using Show = void (*)(const QString&);
-        const Show show[] = {HUD::showInfoWithStatus, HUD::showSuccessWithStatus, HUD::showErrorWithStatus};
+        const Show show[] = { HUD::showInfoWithStatus, HUD::showSuccessWithStatus, HUD::showErrorWithStatus };
         show[kind](text);
         QVERIFY(!TavProgressHUD::current()); // queued, also from the main thread
         QTRY_VERIFY(TavProgressHUD::current());
@@ -98,7 +97,7 @@ private slots:
         const QImage shown = toast->tagImageView()->pixmap().toImage();
         QVERIFY(!shown.isNull());
         for (const QString& name :
-            {QStringLiteral("hud_info"), QStringLiteral("hud_success"), QStringLiteral("hud_error")}) {
+            { QStringLiteral("hud_info"), QStringLiteral("hud_success"), QStringLiteral("hud_error") }) {
             const QImage drawn = TavProgressHUD::icon(name, QSize(40, 40), toast->devicePixelRatioF()).toImage();
             QCOMPARE(shown == drawn, name == iconName);
         }

@@ -1,0 +1,414 @@
+#include "engine/extract/SevenZipReader.h"
+
+#include "engine/JobStop.h"
+#include "engine/extract/SevenZipStaging.h"
+#include "engine/safety/EntrySink.h"
+#include "platform/Logging.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
+#include <QStandardPaths>
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <future>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Link targets longer than this are not links anyone made.
+constexpr qint64 kMaxLinkTarget = 4096;
+// Past this many bytes of link names on one command line, the link pass
+// reads every entry instead of naming the links.
+constexpr qsizetype kMaxNamedLinks = 64 * 1024;
+
+// The type letter and nine permission letters of an "Attributes" value
+// ("A -rw-r--r--", "D drwxrwsrwt"), as `ls -l` shows them.
+struct UnixAttributes {
+    char type = '-';
+    mode_t mode = 0;
+};
+
+std::optional<UnixAttributes> unixAttributes(const QByteArray& value)
+{
+    static const QRegularExpression pattern(
+        QStringLiteral("(?:^|\\s)([-dlcbps])([-r][-w][-xsS][-r][-w][-xsS][-r][-w][-xtT])(?:\\s|$)"));
+    const QRegularExpressionMatch match = pattern.match(QString::fromLatin1(value));
+    if (!match.hasMatch())
+        return std::nullopt;
+    UnixAttributes attributes;
+    attributes.type = match.captured(1).at(0).toLatin1();
+    const QString bits = match.captured(2);
+    for (qsizetype i = 0; i < 9; ++i) {
+        // "s" and "t" stand for "x" plus a special bit, which is never restored.
+        const QChar c = bits.at(i);
+        if (c != u'-' && c != u'S' && c != u'T')
+            attributes.mode |= static_cast<mode_t>(1u << (8 - i));
+    }
+    return attributes;
+}
+
+// "2001-02-03 04:05:06.1234567", in UTC (the program runs with TZ=UTC).
+std::optional<timespec> listedTime(const QByteArray& value)
+{
+    const QDate date = QDate::fromString(QString::fromLatin1(value.left(10)), QStringLiteral("yyyy-MM-dd"));
+    const QTime clock = QTime::fromString(QString::fromLatin1(value.mid(11, 8)), QStringLiteral("HH:mm:ss"));
+    if (!date.isValid() || !clock.isValid())
+        return std::nullopt;
+    const QDateTime time(date, clock, Qt::UTC);
+    long nanoseconds = 0;
+    if (value.size() > 20 && value.at(19) == '.') {
+        const QByteArray fraction = QByteArray(value.mid(20, 9) + QByteArray("000000000")).left(9);
+        nanoseconds = fraction.toLong();
+    }
+    return timespec { static_cast<time_t>(time.toSecsSinceEpoch()), nanoseconds };
+}
+
+} // namespace
+
+QString SevenZipReader::Entry::description() const
+{
+    return QStringLiteral("Path = %1, Size = %2, Folder = %3, Link = %4, Encrypted = %5")
+        .arg(path)
+        .arg(size)
+        .arg(QChar(folder ? u'+' : u'-'))
+        .arg(QChar(link ? u'+' : u'-'))
+        .arg(QChar(encrypted ? u'+' : u'-'));
+}
+
+SevenZipReader::SevenZipReader(const QString& path)
+    : m_path(path)
+{
+    m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (m_fd < 0)
+        m_lastError = QStringLiteral("cannot open %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+SevenZipReader::~SevenZipReader()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+QString SevenZipReader::program()
+{
+    const QString configured = qEnvironmentVariable("ZAVRIN_7ZZ");
+    if (!configured.isEmpty())
+        return configured;
+    const QString found = QStandardPaths::findExecutable(QStringLiteral("7zz"));
+    return found.isEmpty() ? QStringLiteral("7zz") : found;
+}
+
+QString SevenZipReader::archiveArgument() const
+{
+    // The child inherits the descriptor (see run()), so the program opens
+    // exactly the file listed, under a name free of wildcards and switches.
+    return QStringLiteral("/proc/self/fd/%1").arg(m_fd);
+}
+
+SevenZipReader::Run SevenZipReader::run(const QStringList& arguments, const std::optional<QString>& password,
+    int workingFolderFd, const std::function<void(const QByteArray&)>& onOutput) const
+{
+    Run result;
+    if (m_fd < 0) {
+        result.err = m_lastError.toUtf8();
+        return result;
+    }
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    environment.insert(QStringLiteral("TZ"), QStringLiteral("UTC"));
+    process.setProcessEnvironment(environment);
+    const int archiveFd = m_fd;
+    // Runs in the child between fork and exec: async-signal-safe calls
+    // only. The program gets the signals this process may have blocked
+    // (the command-line front end waits for them on a thread of its own).
+    process.setChildProcessModifier([archiveFd, workingFolderFd] {
+        sigset_t none;
+        ::sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        if (::fcntl(archiveFd, F_SETFD, 0) != 0 || (workingFolderFd >= 0 && ::fchdir(workingFolderFd) != 0))
+            ::_exit(127);
+    });
+    process.start(program(), arguments);
+    if (!process.waitForStarted(-1)) {
+        result.err = process.errorString().toUtf8();
+        return result;
+    }
+    result.started = true;
+    if (password)
+        process.write(password->toUtf8() + '\n');
+    process.closeWriteChannel();
+    while (process.state() != QProcess::NotRunning) {
+        // A stopped job stops the program with it.
+        if (JobStop::requested()) {
+            process.kill();
+            process.waitForFinished(-1);
+            break;
+        }
+        process.waitForReadyRead(100);
+        const QByteArray chunk = process.readAllStandardOutput();
+        if (onOutput && !chunk.isEmpty())
+            onOutput(chunk);
+        else
+            result.out += chunk;
+    }
+    process.waitForFinished(-1);
+    const QByteArray rest = process.readAllStandardOutput();
+    if (onOutput && !rest.isEmpty())
+        onOutput(rest);
+    else
+        result.out += rest;
+    // Log lines name the archive, not the descriptor.
+    result.err = process.readAllStandardError().replace(archiveArgument().toUtf8(), QFile::encodeName(m_path));
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return result;
+}
+
+QList<SevenZipReader::Entry> SevenZipReader::parseListing(const QByteArray& listing)
+{
+    QList<Entry> entries;
+    const QList<QByteArray> lines = listing.split('\n');
+    qsizetype i = 0;
+    while (i < lines.size() && !lines.at(i).startsWith("----------"))
+        ++i;
+    Entry entry;
+    bool any = false;
+    auto flush = [&] {
+        if (any)
+            entries.append(entry);
+        entry = Entry();
+        any = false;
+    };
+    for (++i; i < lines.size(); ++i) {
+        const QByteArray line = lines.at(i).endsWith('\r') ? lines.at(i).chopped(1) : lines.at(i);
+        if (line.isEmpty()) {
+            flush();
+            continue;
+        }
+        const qsizetype eq = line.indexOf(" = ");
+        const QByteArray key = eq < 0 ? line : line.left(eq);
+        const QByteArray value = eq < 0 ? QByteArray() : line.mid(eq + 3);
+        if (key == "Path") {
+            flush();
+            entry.path = QString::fromUtf8(value);
+            entry.rawPath = value;
+            any = true;
+        } else if (key == "Size") {
+            entry.size = value.toLongLong();
+        } else if (key == "Folder") {
+            entry.folder = entry.folder || value == "+";
+        } else if (key == "Attributes") {
+            // DOS flags ("D" for a folder), then the Unix type and bits when stored.
+            entry.folder = entry.folder || value.startsWith('D');
+            if (const std::optional<UnixAttributes> unix = unixAttributes(value)) {
+                entry.folder = entry.folder || unix->type == 'd';
+                entry.link = unix->type == 'l';
+                entry.special = unix->type != '-' && unix->type != 'd' && unix->type != 'l';
+                if (unix->mode != 0)
+                    entry.mode = unix->mode;
+            }
+        } else if (key == "CRC") {
+            bool ok = false;
+            const uint crc = value.toUInt(&ok, 16);
+            entry.crc = ok ? std::optional<quint32>(crc) : std::nullopt;
+        } else if (key == "Modified") {
+            entry.mtime = listedTime(value);
+        } else if (key == "Encrypted") {
+            entry.encrypted = value == "+";
+        }
+    }
+    flush();
+    for (Entry& item : entries) {
+        if (item.folder)
+            item.link = item.special = false;
+    }
+    return entries;
+}
+
+bool SevenZipReader::open(const std::optional<QString>& password)
+{
+    const Run listing = run({ QStringLiteral("l"), QStringLiteral("-slt"), QStringLiteral("-sccUTF-8"),
+                                QStringLiteral("-t7z"), QStringLiteral("--"), archiveArgument() },
+        password);
+    const QString errors = QString::fromUtf8(listing.err).trimmed();
+    m_lastError = errors;
+    m_listed = listing.started && listing.exitCode == 0;
+    if (!m_listed) {
+        if (m_lastError.isEmpty())
+            m_lastError = QStringLiteral("7zz exited with status %1").arg(listing.exitCode);
+        m_headersEncrypted = listing.out.contains("Enter password") || errors.contains(u"Wrong password")
+            || errors.contains(u"Cannot open encrypted archive");
+        m_entries.clear();
+        return false;
+    }
+    m_entries = parseListing(listing.out);
+    m_anyEncrypted = std::any_of(m_entries.cbegin(), m_entries.cend(), [](const Entry& e) { return e.encrypted; });
+    return true;
+}
+
+QHash<qsizetype, QByteArray> SevenZipReader::readLinkTargets(const std::optional<QString>& password) const
+{
+    // Asked for by name, the program writes the data of every entry with
+    // that name or below it to standard output, in listing order. Links
+    // are asked for by name unless there are very many of them, or a name
+    // is not UTF-8 and so cannot be given on a command line as it is.
+    QSet<QByteArray> names;
+    qsizetype length = 0;
+    bool everything = false;
+    for (const Entry& entry : m_entries) {
+        if (entry.link && !names.contains(entry.rawPath)) {
+            names.insert(entry.rawPath);
+            length += entry.rawPath.size() + 1;
+            everything = everything || entry.path.toUtf8() != entry.rawPath;
+        }
+    }
+    everything = everything || length > kMaxNamedLinks;
+    auto selected = [&](const Entry& entry) {
+        if (everything || names.contains(entry.rawPath))
+            return true;
+        for (qsizetype slash = entry.rawPath.indexOf('/'); slash > 0; slash = entry.rawPath.indexOf('/', slash + 1)) {
+            if (names.contains(entry.rawPath.left(slash)))
+                return true;
+        }
+        return false;
+    };
+    QList<qsizetype> order; // entries whose data comes out, in order
+    for (qsizetype i = 0; i < m_entries.size(); ++i) {
+        if (!m_entries.at(i).folder && m_entries.at(i).size > 0 && selected(m_entries.at(i)))
+            order.append(i);
+    }
+
+    QHash<qsizetype, QByteArray> targets;
+    qsizetype current = 0;
+    qint64 remaining = order.isEmpty() ? 0 : m_entries.at(order.first()).size;
+    bool overrun = false;
+    auto onData = [&](const QByteArray& chunk) {
+        qsizetype pos = 0;
+        while (pos < chunk.size()) {
+            if (current >= order.size()) {
+                overrun = true;
+                return;
+            }
+            const qsizetype index = order.at(current);
+            const qint64 take = std::min<qint64>(remaining, chunk.size() - pos);
+            if (m_entries.at(index).link && m_entries.at(index).size <= kMaxLinkTarget)
+                targets[index].append(chunk.constData() + pos, take);
+            pos += take;
+            remaining -= take;
+            if (remaining == 0 && ++current < order.size())
+                remaining = m_entries.at(order.at(current)).size;
+        }
+    };
+    QStringList arguments { QStringLiteral("x"), QStringLiteral("-so"), QStringLiteral("-snl-"), QStringLiteral("-spd"),
+        QStringLiteral("-bsp0"), QStringLiteral("-sccUTF-8"), QStringLiteral("-t7z"), QStringLiteral("--"),
+        archiveArgument() };
+    if (!everything) {
+        for (const QByteArray& name : std::as_const(names))
+            arguments.append(QString::fromUtf8(name));
+    }
+    const Run links = run(arguments, password, -1, onData);
+    // Anything but exactly the expected bytes leaves every target unknown;
+    // the entries then fail their check.
+    if (!links.started || links.exitCode != 0 || overrun || current < order.size()) {
+        qCWarning(lcEngine7z, "cannot read the link targets: %s", links.err.trimmed().constData());
+        return {};
+    }
+    for (qsizetype i = 0; i < m_entries.size(); ++i) {
+        if (m_entries.at(i).link && m_entries.at(i).size == 0)
+            targets.insert(i, QByteArray());
+    }
+    return targets;
+}
+
+Outcome SevenZipReader::extract(
+    const QString& folder, const std::optional<QString>& password, const ExtractProgress& progress)
+{
+    // Unlisted means unchecked names: such an archive is not extracted.
+    if (!m_listed && JobStop::requested())
+        return { .status = Outcome::Status::Cancelled, .message = QStringLiteral("stopped") };
+    if (!m_listed) {
+        return { .status = m_headersEncrypted ? Outcome::Status::WrongPassword : Outcome::Status::Failed,
+            .message = m_lastError };
+    }
+    EntrySink sink(folder, lcEngine7z);
+    QList<QStringList> paths;
+    for (const Entry& entry : std::as_const(m_entries)) {
+        const std::optional<QStringList> path = sink.admit(entry.path);
+        if (!path)
+            return sink.finish();
+        paths.append(*path);
+    }
+    if (!sink.open())
+        return sink.finish();
+    SevenZipStaging staging(sink, folder);
+    if (!staging.isOpen())
+        return sink.finish();
+
+    // Links are never made by the program (-snl-), so it never writes
+    // through one; their targets come from a second run, alongside.
+    const bool anyLink = std::any_of(m_entries.cbegin(), m_entries.cend(), [](const Entry& e) { return e.link; });
+    std::future<QHash<qsizetype, QByteArray>> linkTargets;
+    if (anyLink)
+        linkTargets = std::async(std::launch::async, [this, password] { return readLinkTargets(password); });
+    static const QRegularExpression percent(QStringLiteral("(\\d{1,3})%"));
+    int lastPercent = -1;
+    const Run extraction
+        = run({ QStringLiteral("x"), QStringLiteral("-snl-"), QStringLiteral("-aos"), QStringLiteral("-bso0"),
+                  QStringLiteral("-bsp1"), QStringLiteral("-bse2"), QStringLiteral("-sccUTF-8"), QStringLiteral("-t7z"),
+                  QStringLiteral("--"), archiveArgument() },
+            password, staging.fd(), [&](const QByteArray& chunk) {
+                QRegularExpressionMatchIterator it = percent.globalMatch(QString::fromLatin1(chunk));
+                int value = -1;
+                while (it.hasNext())
+                    value = it.next().captured(1).toInt();
+                if (value >= 0 && value != lastPercent && progress) {
+                    lastPercent = value;
+                    progress(value / 100.0);
+                }
+            });
+    const QHash<qsizetype, QByteArray> targets = anyLink ? linkTargets.get() : QHash<qsizetype, QByteArray>();
+    // A stopped job moves nothing in: the staging folder goes with all of it.
+    if (sink.stopRequested())
+        return sink.finish();
+    const QList<SevenZipStaging::State> states = staging.verify(m_entries, paths, targets);
+
+    using State = SevenZipStaging::State;
+    bool anyFailed = false, anyBlocked = false, anyEncryptedData = false, anyEncryptedGood = false;
+    for (qsizetype i = 0; i < m_entries.size(); ++i) {
+        anyFailed = anyFailed || states.at(i) == State::Failed;
+        anyBlocked = anyBlocked || states.at(i) == State::Blocked;
+        if (m_entries.at(i).encrypted && m_entries.at(i).size > 0) {
+            anyEncryptedData = true;
+            anyEncryptedGood = anyEncryptedGood || states.at(i) == State::Verified;
+        }
+    }
+    // A non-zero exit is explained only by entries the program could not
+    // write where a file stood in the way; anything else is a failure.
+    const bool exitExplained = extraction.exitCode == 0 || (extraction.exitCode == 2 && anyBlocked);
+    m_lastError.clear();
+    if (!extraction.started || !exitExplained || anyFailed) {
+        m_lastError = QString::fromUtf8(extraction.err).trimmed();
+        if (m_lastError.isEmpty())
+            m_lastError = extraction.exitCode == 0
+                ? QStringLiteral("some entries did not come out right")
+                : QStringLiteral("7zz exited with status %1").arg(extraction.exitCode);
+        // No encrypted entry decoded right: the password was wrong, and
+        // nothing of the job may stay, not even its empty files.
+        const bool wrongPassword = password && anyEncryptedData && !anyEncryptedGood;
+        sink.fail(m_lastError, wrongPassword ? Outcome::Status::WrongPassword : Outcome::Status::Failed);
+        if (wrongPassword)
+            return sink.finish();
+    }
+    staging.moveIn(m_entries, paths, states, targets);
+    const Outcome result = sink.finish(progress);
+    m_lastError = result.message;
+    return result;
+}

@@ -1,0 +1,280 @@
+#include "engine/extract/SevenZipStaging.h"
+
+#include "engine/safety/EntrySink.h"
+#include "platform/Logging.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <QSet>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <libdeflate.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+constexpr qsizetype kCachedFolders = 128;
+
+// Removes `name` in `parentFd` and everything below it, never following links.
+void removeTree(int parentFd, const QByteArray& name)
+{
+    const int fd = ::openat(parentFd, name.constData(), kFolderFlags);
+    if (fd < 0) {
+        ::unlinkat(parentFd, name.constData(), 0);
+        return;
+    }
+    ::fchmod(fd, 0700);
+    if (DIR* dir = ::fdopendir(::fcntl(fd, F_DUPFD_CLOEXEC, 0))) {
+        QList<QByteArray> children;
+        while (const dirent* entry = ::readdir(dir)) {
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                children.append(QByteArray(entry->d_name));
+        }
+        ::closedir(dir);
+        for (const QByteArray& child : children) {
+            if (::unlinkat(fd, child.constData(), 0) != 0 && (errno == EISDIR || errno == EPERM))
+                removeTree(fd, child);
+        }
+    }
+    ::close(fd);
+    ::unlinkat(parentFd, name.constData(), AT_REMOVEDIR);
+}
+
+// Opens what the program made in the staging folder. The program gives
+// items their stored modes, which may shut their owner out (a file of mode
+// 0200, a folder of 0300): such an item is made readable first.
+int openOwn(int parentFd, const QByteArray& name, int flags, mode_t type)
+{
+    const int fd = ::openat(parentFd, name.constData(), flags);
+    struct stat st;
+    if (fd >= 0 || errno != EACCES || ::fstatat(parentFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0
+        || (st.st_mode & S_IFMT) != type)
+        return fd;
+    ::fchmodat(parentFd, name.constData(), (st.st_mode & 0777) | 0700, 0);
+    return ::openat(parentFd, name.constData(), flags);
+}
+
+QString joined(const QStringList& path)
+{
+    return path.join(u'/');
+}
+
+// The name's components as the program wrote them: bytes, which need not
+// be UTF-8, split as SafeDestination::splitEntryName splits names.
+QByteArrayList stagedPath(const QByteArray& name)
+{
+    QByteArrayList components;
+    for (const QByteArray& part : name.split('/')) {
+        if (!part.isEmpty() && part != ".")
+            components.append(part);
+    }
+    return components;
+}
+
+} // namespace
+
+SevenZipStaging::SevenZipStaging(EntrySink& sink, const QString& folder)
+    : m_sink(sink)
+{
+    SafeDestination& destination = sink.destination();
+    // Inside the destination, so that entries move into place by renaming,
+    // on the same file system; made through the destination's descriptor,
+    // which no later change of the path can redirect.
+    for (int attempt = 0; attempt < 16 && m_name.isEmpty(); ++attempt) {
+        const QByteArray name = ".zavrin-7z-" + QByteArray::number(QRandomGenerator::global()->generate(), 16);
+        if (::mkdirat(destination.rootFd(), name.constData(), 0700) == 0)
+            m_name = name;
+        else if (errno != EEXIST)
+            break;
+    }
+    if (m_name.isEmpty()) {
+        sink.fail(QStringLiteral("cannot create a staging folder in %1: %2")
+                      .arg(folder, QString::fromLocal8Bit(std::strerror(errno))));
+        return;
+    }
+    m_fd = ::openat(destination.rootFd(), m_name.constData(), kFolderFlags);
+    if (m_fd < 0) {
+        sink.fail(QStringLiteral("cannot open the staging folder: ") + QString::fromLocal8Bit(std::strerror(errno)));
+        removeTree(destination.rootFd(), m_name);
+        m_name.clear();
+    }
+}
+
+SevenZipStaging::~SevenZipStaging()
+{
+    closeFolders();
+    if (m_fd >= 0)
+        ::close(m_fd);
+    if (!m_name.isEmpty())
+        removeTree(m_sink.destination().rootFd(), m_name);
+}
+
+void SevenZipStaging::closeFolders()
+{
+    for (int fd : std::as_const(m_folders))
+        ::close(fd);
+    m_folders.clear();
+}
+
+int SevenZipStaging::folderFd(const QByteArrayList& path)
+{
+    if (path.isEmpty())
+        return m_fd;
+    const QByteArray key = path.join('/');
+    if (const auto it = m_folders.constFind(key); it != m_folders.constEnd())
+        return it.value();
+    const int parent = folderFd(path.mid(0, path.size() - 1));
+    if (parent < 0)
+        return -1;
+    const int fd = openOwn(parent, path.last(), kFolderFlags, S_IFDIR);
+    if (fd < 0)
+        return -1;
+    ::fchmod(fd, 0700); // its entries are renamed out of it
+    if (m_folders.size() >= kCachedFolders)
+        closeFolders(); // `parent` may be closed now, but it is no longer needed
+    m_folders.insert(key, fd);
+    return fd;
+}
+
+bool SevenZipStaging::wrongKindInTheWay(const QByteArrayList& path, bool folder)
+{
+    for (qsizetype depth = 1; depth <= path.size(); ++depth) {
+        const int parent = folderFd(path.mid(0, depth - 1));
+        struct stat st;
+        if (parent < 0 || ::fstatat(parent, path.at(depth - 1).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return false;
+        if (depth < path.size() && !S_ISDIR(st.st_mode))
+            return true;
+        if (depth == path.size())
+            return S_ISDIR(st.st_mode) != folder;
+    }
+    return false;
+}
+
+std::optional<std::pair<qint64, quint32>> SevenZipStaging::fileChecksum(
+    const QByteArrayList& path, std::optional<mode_t> mode)
+{
+    const int parent = folderFd(path.mid(0, path.size() - 1));
+    if (parent < 0)
+        return std::nullopt;
+    const int fd = openOwn(parent, path.last(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, S_IFREG);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    // Read back from the page cache; libdeflate's CRC-32 costs little next
+    // to decoding.
+    std::vector<char> buffer(1 << 20);
+    quint32 crc = 0;
+    qint64 total = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0)
+            break;
+        crc = libdeflate_crc32(crc, buffer.data(), static_cast<size_t>(n));
+        total += n;
+    }
+    if (mode)
+        ::fchmod(fd, *mode & 0777);
+    ::close(fd);
+    return std::make_pair(total, crc);
+}
+
+QList<SevenZipStaging::State> SevenZipStaging::verify(const QList<SevenZipReader::Entry>& entries,
+    const QList<QStringList>& paths, const QHash<qsizetype, QByteArray>& targets)
+{
+    using Entry = SevenZipReader::Entry;
+    QList<State> states(entries.size(), State::Failed);
+    QHash<QByteArray, std::optional<std::pair<qint64, quint32>>> staged; // one read per staged file
+    QSet<QByteArray> taken; // names a verified entry holds
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        const Entry& entry = entries.at(i);
+        const QByteArrayList path = stagedPath(entry.rawPath);
+        const QByteArray rawKey = path.join('/');
+        const QString key = joined(paths.at(i));
+        State& state = states[i];
+        if (path.isEmpty() || entry.special) {
+            if (entry.special)
+                qCWarning(lcEngine7z, "entry not extracted, not a file, a folder or a link: %s", qUtf8Printable(key));
+            state = State::Blocked;
+            continue;
+        }
+        if (entry.folder) {
+            state = folderFd(path) >= 0 ? State::Verified : State::Failed;
+            if (state == State::Failed && wrongKindInTheWay(path, true)) {
+                qCWarning(lcEngine7z, "entry not extracted, a file stands in the way: %s", qUtf8Printable(key));
+                state = State::Blocked;
+            }
+            continue;
+        }
+        if (taken.contains(rawKey)) {
+            // The program keeps the first of entries with one name, as the
+            // other back-ends keep what is already there.
+            qCInfo(lcEngine7z, "entry not extracted, its name came before: %s", qUtf8Printable(key));
+            state = State::Blocked;
+            continue;
+        }
+        std::optional<std::pair<qint64, quint32>> found;
+        if (entry.link) {
+            if (const auto it = targets.constFind(i); it != targets.constEnd()) {
+                const QByteArray& target = it.value();
+                found = std::make_pair(
+                    target.size(), libdeflate_crc32(0, target.constData(), static_cast<size_t>(target.size())));
+            }
+        } else {
+            if (!staged.contains(rawKey))
+                staged.insert(rawKey, fileChecksum(path, entry.mode));
+            found = staged.value(rawKey);
+            if (!found && wrongKindInTheWay(path, false)) {
+                qCWarning(
+                    lcEngine7z, "entry not extracted, a file or a folder stands in the way: %s", qUtf8Printable(key));
+                state = State::Blocked;
+                continue;
+            }
+        }
+        const bool matches = found && found->first == entry.size && (!entry.crc || found->second == *entry.crc);
+        if (matches) {
+            state = State::Verified;
+            taken.insert(rawKey);
+        } else {
+            qCWarning(lcEngine7z, "entry not extracted, damaged or incomplete: %s", qUtf8Printable(key));
+        }
+    }
+    return states;
+}
+
+void SevenZipStaging::moveIn(const QList<SevenZipReader::Entry>& entries, const QList<QStringList>& paths,
+    const QList<State>& states, const QHash<qsizetype, QByteArray>& targets)
+{
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        if (states.at(i) != State::Verified)
+            continue;
+        const SevenZipReader::Entry& entry = entries.at(i);
+        const QStringList& path = paths.at(i);
+        if (entry.folder) {
+            m_sink.folder(path, { entry.mode, entry.mtime });
+        } else if (entry.link) {
+            m_sink.link(path, targets.value(i), { std::nullopt, entry.mtime });
+        } else {
+            const QByteArrayList staged = stagedPath(entry.rawPath);
+            const int parent = folderFd(staged.mid(0, staged.size() - 1));
+            if (parent < 0)
+                m_sink.fail(QStringLiteral("staged entry vanished: ") + joined(path));
+            else
+                m_sink.moveIn(parent, staged.last(), path);
+        }
+    }
+}

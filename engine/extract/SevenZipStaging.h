@@ -1,0 +1,65 @@
+#pragma once
+
+#include "engine/extract/SevenZipReader.h"
+
+#include <QByteArrayList>
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+class EntrySink;
+
+// The private folder inside the destination that `7zz` extracts into, and
+// the checks an entry passes before it leaves it. The program's messages
+// are never read: an entry is good when what the program left has the
+// listed type, size and CRC. Made, used and removed on one thread.
+class SevenZipStaging final {
+public:
+    enum class State {
+        Verified, // matches the listing
+        Blocked, // kept out by the no-escape rules or a duplicate name: not a failure
+        Failed, // missing or different from the listing
+    };
+
+    // Makes the folder (mode 0700) inside the sink's destination; when it
+    // cannot, isOpen() is false and the failure is the sink's.
+    explicit SevenZipStaging(EntrySink& sink, const QString& folder);
+    // Removes the folder with whatever is still in it.
+    ~SevenZipStaging();
+    SevenZipStaging(const SevenZipStaging&) = delete;
+    SevenZipStaging& operator=(const SevenZipStaging&) = delete;
+
+    bool isOpen() const { return m_fd >= 0; }
+    int fd() const { return m_fd; }
+
+    // Checks every entry (`paths` are their split names) against what the
+    // program left; link entries against `targets` (by entry index). Gives
+    // verified files their stored permission bits.
+    QList<State> verify(const QList<SevenZipReader::Entry>& entries, const QList<QStringList>& paths,
+        const QHash<qsizetype, QByteArray>& targets);
+    // Moves the verified entries into place in listing order through the
+    // sink, which keeps any failure.
+    void moveIn(const QList<SevenZipReader::Entry>& entries, const QList<QStringList>& paths,
+        const QList<State>& states, const QHash<qsizetype, QByteArray>& targets);
+
+private:
+    // Paths inside the folder are the names' bytes as the program wrote
+    // them, split at "/"; the destination gets SafeDestination's names.
+    // The staged folder `path` (relative to the staging folder), entered
+    // without following links; -1 when it is missing or not a folder.
+    int folderFd(const QByteArrayList& path);
+    // True when a file stands where `path` needs a folder, or the wrong
+    // kind of item stands at `path` itself: the program could not write
+    // the entry there.
+    bool wrongKindInTheWay(const QByteArrayList& path, bool folder);
+    // Size and CRC of the staged regular file at `path`, with its mode set
+    // to `mode` (when given); nothing when it is missing or not a file.
+    std::optional<std::pair<qint64, quint32>> fileChecksum(const QByteArrayList& path, std::optional<mode_t> mode);
+    void closeFolders();
+
+    EntrySink& m_sink;
+    QByteArray m_name;
+    int m_fd = -1;
+    QHash<QByteArray, int> m_folders; // staged folder (raw name) -> descriptor
+};

@@ -1,0 +1,392 @@
+#include "engine/extract/ZipReader.h"
+
+#include "engine/JobStop.h"
+#include "engine/extract/NameDecoder.h"
+#include "engine/extract/ZipEntryReader.h"
+#include "engine/safety/EntrySink.h"
+#include "platform/Logging.h"
+
+#include <QFile>
+#include <QList>
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <sys/stat.h>
+#include <thread>
+#include <vector>
+#include <zip.h>
+
+namespace {
+
+constexpr zip_uint16_t kExtendedTimestamp = 0x5455;
+constexpr qint64 kChunk = 1 << 20;
+constexpr qint64 kMaxLinkTarget = 4096;
+// Entries with more stored bytes than this are handed out first, so that a
+// large one does not start last and keep one core busy alone at the end.
+constexpr zip_uint64_t kEarlyStart = 8 * 1024 * 1024;
+// Progress weighs an entry as one plus one per this many stored bytes.
+constexpr zip_uint64_t kProgressUnit = 64 * 1024;
+
+struct Entry {
+    zip_uint64_t index = 0;
+    QStringList path;
+    bool folder = false;
+    bool link = false;
+    bool encrypted = false;
+    bool aes = false; // AES rather than ZipCrypto
+    qint64 weight = 1;
+    zip_uint64_t storedSize = 0;
+    EntryMeta meta;
+};
+
+bool isAscii(const QByteArray& bytes)
+{
+    return std::all_of(bytes.cbegin(), bytes.cend(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// The modification time: the extended timestamp field (UTC, to the second)
+// when there is one, else the DOS time that libzip reads as local time.
+std::optional<timespec> modificationTime(zip_t* archive, zip_uint64_t index, const zip_stat_t& stat)
+{
+    zip_uint16_t length = 0;
+    const zip_uint8_t* field
+        = zip_file_extra_field_get_by_id(archive, index, kExtendedTimestamp, 0, &length, ZIP_FL_CENTRAL);
+    if (field && length >= 5 && (field[0] & 1)) {
+        const qint64 seconds = static_cast<qint32>(field[1] | field[2] << 8 | field[3] << 16 | quint32(field[4]) << 24);
+        return timespec { static_cast<time_t>(seconds), 0 };
+    }
+    if (stat.valid & ZIP_STAT_MTIME)
+        return timespec { stat.mtime, 0 };
+    return std::nullopt;
+}
+
+// A 64-bit hash of a path's first `depth` components, taken component by
+// component so that no joined name is built.
+std::size_t pathHash(const QStringList& path, qsizetype depth)
+{
+    std::size_t hash = 0;
+    for (qsizetype i = 0; i < depth; ++i)
+        hash = hash * 1000003u ^ qHash(path.at(i), 0x9e3779b9u);
+    return hash;
+}
+
+// True when the order of the entries decides what ends up on the disk: two
+// entries with one name (unless both are folders), or a file or link whose
+// name is a folder on another entry's way. Such an archive is extracted in
+// its own order, entry by entry, as it always was. Hashes stand in for the
+// names: a collision only costs the parallel extraction.
+bool orderMatters(const std::vector<Entry>& entries)
+{
+    std::vector<std::size_t> leaves; // files and links
+    std::vector<std::size_t> folders; // folder entries and every folder on a way
+    for (const Entry& entry : entries) {
+        const qsizetype depth = entry.path.size();
+        if (depth == 0)
+            continue;
+        for (qsizetype i = 1; i < depth; ++i)
+            folders.push_back(pathHash(entry.path, i));
+        (entry.folder ? folders : leaves).push_back(pathHash(entry.path, depth));
+    }
+    std::sort(leaves.begin(), leaves.end());
+    if (std::adjacent_find(leaves.begin(), leaves.end()) != leaves.end())
+        return true;
+    std::sort(folders.begin(), folders.end());
+    folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+    std::vector<std::size_t> both;
+    std::set_intersection(leaves.begin(), leaves.end(), folders.begin(), folders.end(), std::back_inserter(both));
+    return !both.empty();
+}
+
+// Puts the listed entries on the disk on every core: each worker takes the
+// next entry, reads it through one shared libzip handle (the reading of
+// stored bytes is serialized, their decoding is not) and places it through
+// the job's sink. Small entries are inflated whole by libdeflate, larger
+// ones streamed through zlib.
+class ZipExtraction final {
+public:
+    ZipExtraction(zip_t* archive, EntrySink& sink, const std::vector<Entry>& entries, QByteArray secret,
+        const ZipReader::EntryProgress& progress)
+        : m_archive(archive)
+        , m_sink(sink)
+        , m_entries(entries)
+        , m_secret(std::move(secret))
+        , m_progress(progress)
+    {
+        for (const Entry& entry : entries)
+            m_total += entry.weight;
+    }
+
+    void run()
+    {
+        m_order.resize(m_entries.size());
+        for (std::size_t i = 0; i < m_order.size(); ++i)
+            m_order[i] = i;
+        std::size_t workers = 1;
+        if (!orderMatters(m_entries)) {
+            std::stable_partition(m_order.begin(), m_order.end(),
+                [this](std::size_t i) { return m_entries[i].storedSize > kEarlyStart; });
+            workers = std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), m_entries.size());
+        }
+        report();
+        std::vector<std::thread> threads;
+        for (std::size_t i = 1; i < workers; ++i) {
+            try {
+                threads.emplace_back([this] { work(); });
+            } catch (const std::system_error& error) {
+                qCWarning(lcEngineZip, "extracting on fewer threads: %s", error.what());
+                break;
+            }
+        }
+        work();
+        for (std::thread& thread : threads)
+            thread.join();
+        if (m_progress)
+            m_progress(m_total, m_total);
+        if (m_passwordInDoubt && !m_passwordConfirmed)
+            m_sink.fail(QStringLiteral("no encrypted entry decoded right"), Outcome::Status::WrongPasswordOrDamage);
+    }
+
+private:
+    void work()
+    {
+        ZipEntryReader reader(m_archive, &m_archiveLock);
+        std::vector<char> buffer;
+        while (!m_halt && !m_sink.stopRequested()) {
+            const std::size_t at = m_next.fetch_add(1);
+            if (at >= m_order.size())
+                break;
+            const Entry& entry = m_entries[m_order[at]];
+            extract(entry, reader, buffer);
+            m_done += entry.weight;
+            report();
+        }
+    }
+
+    // Thinned out further by the caller; monotonic because the count is
+    // read under the lock.
+    void report()
+    {
+        if (!m_progress || !m_progressLock.try_lock())
+            return;
+        m_progress(std::min(m_done.load(), m_total), m_total);
+        m_progressLock.unlock();
+    }
+
+    // The password is confirmed by the extraction itself: an encrypted
+    // entry that decodes to its end with a matching checksum or
+    // authentication code proves it. Until one has, a refused password
+    // ends the job (the sink then removes what it made), and a ZipCrypto
+    // entry whose data fails leaves the password in doubt.
+    void readFailed(const Entry& entry, const ZipEntryReader& reader)
+    {
+        const QString message = entry.path.join(u'/') + QStringLiteral(": ") + reader.errorString();
+        if (JobStop::requested())
+            m_sink.stopRequested();
+        else
+            m_sink.fail(message);
+        // An AES entry's check value passed, so its failure is damage; a
+        // ZipCrypto entry's one-byte check says little.
+        if (entry.encrypted && !m_passwordConfirmed && !entry.aes)
+            m_passwordInDoubt = true;
+    }
+
+    void extract(const Entry& entry, ZipEntryReader& reader, std::vector<char>& buffer)
+    {
+        if (entry.path.isEmpty())
+            return;
+        if (entry.folder) {
+            m_sink.folder(entry.path, entry.meta);
+            return;
+        }
+        if (!reader.open(entry.index, entry.encrypted, m_secret)) {
+            const QString message = entry.path.join(u'/') + QStringLiteral(": ") + reader.errorString();
+            if (reader.wrongPassword() && !m_passwordConfirmed) {
+                m_sink.fail(message, Outcome::Status::WrongPassword);
+                m_halt = true;
+            } else {
+                m_sink.fail(message);
+            }
+            return;
+        }
+        if (entry.link) {
+            QByteArray target;
+            qint64 n = 0;
+            buffer.resize(kChunk);
+            while (target.size() <= kMaxLinkTarget && (n = reader.read(buffer.data(), kChunk)) > 0)
+                target.append(buffer.data(), static_cast<qsizetype>(n));
+            if (n < 0)
+                readFailed(entry, reader);
+            else
+                m_sink.link(entry.path, target, entry.meta);
+            reader.close();
+            return;
+        }
+        PendingFile out;
+        if (!m_sink.beginFile(entry.path, out, entry.meta)) {
+            reader.close();
+            return;
+        }
+        bool written = true;
+        bool complete = true;
+        if (reader.canReadWhole()) {
+            complete = reader.readWhole(&buffer);
+            written = !complete || m_sink.write(out, buffer.data(), static_cast<qint64>(buffer.size()));
+        } else {
+            // Stops are looked at for every chunk, so a long entry stops too.
+            buffer.resize(kChunk);
+            qint64 n = 0;
+            while (written && !JobStop::requested() && (n = reader.read(buffer.data(), kChunk)) > 0)
+                written = m_sink.write(out, buffer.data(), n);
+            complete = n == 0 && !JobStop::requested();
+        }
+        if (written && !complete) {
+            m_sink.destination().discardFile(out);
+            readFailed(entry, reader);
+        } else if (written && m_sink.commitFile(out, entry.meta) && entry.encrypted) {
+            m_passwordConfirmed = true;
+        }
+        reader.close();
+    }
+
+    zip_t* const m_archive;
+    EntrySink& m_sink;
+    const std::vector<Entry>& m_entries;
+    const QByteArray m_secret;
+    const ZipReader::EntryProgress& m_progress;
+    std::vector<std::size_t> m_order;
+    std::mutex m_archiveLock;
+    std::mutex m_progressLock;
+    std::atomic<std::size_t> m_next = 0;
+    std::atomic<qint64> m_done = 0;
+    qint64 m_total = 0;
+    std::atomic<bool> m_halt = false; // a refused password: no further entry
+    std::atomic<bool> m_passwordConfirmed = false;
+    std::atomic<bool> m_passwordInDoubt = false;
+};
+
+} // namespace
+
+ZipReader::ZipReader(const QString& path)
+{
+    int error = 0;
+    m_zip = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &error);
+    if (!m_zip) {
+        zip_error_t zipError;
+        zip_error_init_with_code(&zipError, error);
+        m_error = QString::fromLocal8Bit(zip_error_strerror(&zipError));
+        zip_error_fini(&zipError);
+    }
+}
+
+ZipReader::~ZipReader()
+{
+    if (m_zip)
+        zip_discard(m_zip);
+}
+
+bool ZipReader::isPasswordProtected() const
+{
+    if (!m_zip)
+        return false;
+    const zip_int64_t count = zip_get_num_entries(m_zip, 0);
+    zip_stat_t stat;
+    for (zip_int64_t i = 0; i < count; ++i) {
+        if (zip_stat_index(m_zip, static_cast<zip_uint64_t>(i), 0, &stat) == 0
+            && (stat.valid & ZIP_STAT_ENCRYPTION_METHOD) && stat.encryption_method != ZIP_EM_NONE)
+            return true;
+    }
+    return false;
+}
+
+qint64 ZipReader::passwordProbe() const
+{
+    // The smallest entry that has data: an empty one carries no checksum
+    // worth the name, so it is taken only when nothing else is encrypted.
+    qint64 best = -1;
+    zip_uint64_t bestSize = 0;
+    bool bestHasData = false;
+    const zip_int64_t count = m_zip ? zip_get_num_entries(m_zip, 0) : 0;
+    zip_stat_t stat;
+    for (zip_int64_t i = 0; i < count; ++i) {
+        if (zip_stat_index(m_zip, static_cast<zip_uint64_t>(i), 0, &stat) != 0
+            || !(stat.valid & ZIP_STAT_ENCRYPTION_METHOD) || stat.encryption_method == ZIP_EM_NONE)
+            continue;
+        const bool hasData = stat.size > 0;
+        if (best < 0 || (hasData && !bestHasData) || (hasData == bestHasData && stat.size < bestSize)) {
+            best = i;
+            bestSize = stat.size;
+            bestHasData = hasData;
+        }
+    }
+    return best;
+}
+
+bool ZipReader::checkPassword(const QString& password) const
+{
+    // libzip checks the password's header bytes when the entry is opened.
+    const qint64 probe = passwordProbe();
+    if (probe < 0)
+        return true;
+    ZipEntryReader reader(m_zip);
+    return reader.open(static_cast<zip_uint64_t>(probe), true, password.toUtf8());
+}
+
+Outcome ZipReader::extractTo(
+    const QString& folder, const std::optional<QString>& password, const EntryProgress& progress) const
+{
+    if (!m_zip)
+        return { .status = Outcome::Status::Failed, .message = QStringLiteral("cannot open the archive: ") + m_error };
+    const auto count = static_cast<zip_uint64_t>(std::max<zip_int64_t>(0, zip_get_num_entries(m_zip, 0)));
+    EntrySink sink(folder, lcEngineZip);
+
+    // Names: UTF-8 when flagged (or given by a Unicode path field, which
+    // libzip substitutes); all others share one detected code page.
+    std::vector<Entry> entries(count);
+    std::vector<QByteArray> raw(count);
+    std::vector<bool> legacy(count, false);
+    QList<QByteArray> legacyNames;
+    for (zip_uint64_t i = 0; i < count; ++i) {
+        raw[i] = QByteArray(zip_get_name(m_zip, i, ZIP_FL_ENC_RAW));
+        if (isAscii(raw[i]))
+            continue;
+        if (QByteArray(zip_get_name(m_zip, i, ZIP_FL_ENC_STRICT)) == raw[i])
+            continue; // unchanged by the CP437 reading: declared UTF-8
+        legacy[i] = true;
+        legacyNames.append(raw[i]);
+    }
+    const NameDecoder decoder(NameDecoder::detect(legacyNames));
+    if (!legacyNames.isEmpty())
+        qCInfo(lcEngineZip, "entry names read as %s", decoder.codePage().constData());
+
+    zip_stat_t stat;
+    for (zip_uint64_t i = 0; i < count; ++i) {
+        Entry& entry = entries[i];
+        entry.index = i;
+        QString name = legacy[i] ? decoder.decode(raw[i]) : QString::fromUtf8(raw[i]);
+        zip_uint8_t opsys = 0;
+        zip_uint32_t attributes = 0;
+        zip_file_get_external_attributes(m_zip, i, 0, &opsys, &attributes);
+        if (opsys != ZIP_OPSYS_UNIX)
+            name.replace(u'\\', u'/'); // DOS and Windows tools may separate with backslashes
+        const std::optional<QStringList> path = sink.admit(name);
+        if (!path)
+            return sink.finish();
+        entry.path = *path;
+        zip_stat_index(m_zip, i, 0, &stat);
+        const mode_t mode = opsys == ZIP_OPSYS_UNIX ? static_cast<mode_t>(attributes >> 16) : 0;
+        entry.folder = name.endsWith(u'/') || S_ISDIR(mode) || (opsys != ZIP_OPSYS_UNIX && (attributes & 0x10));
+        entry.link = S_ISLNK(mode);
+        entry.encrypted = (stat.valid & ZIP_STAT_ENCRYPTION_METHOD) && stat.encryption_method != ZIP_EM_NONE;
+        entry.aes = entry.encrypted && stat.encryption_method != ZIP_EM_TRAD_PKWARE;
+        if (mode & 0777)
+            entry.meta.mode = mode & 07777;
+        entry.meta.mtime = modificationTime(m_zip, i, stat);
+        entry.storedSize = (stat.valid & ZIP_STAT_COMP_SIZE) ? stat.comp_size : 0;
+        entry.weight = 1 + static_cast<qint64>(entry.storedSize / kProgressUnit);
+    }
+    if (!sink.open())
+        return sink.finish();
+    ZipExtraction extraction(m_zip, sink, entries, password.value_or(QString()).toUtf8(), progress);
+    extraction.run();
+    return sink.finish();
+}

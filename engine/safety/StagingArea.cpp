@@ -1,0 +1,241 @@
+#include "engine/safety/StagingArea.h"
+
+#include "platform/Logging.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString describe(const QString& path, int error)
+{
+    return path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Removes `name` in the folder `parent` (a descriptor) without following
+// any link, depth first. Leaves errno set on failure.
+bool removeAt(int parent, const char* name)
+{
+    struct stat st { };
+    if (::fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    if (!S_ISDIR(st.st_mode))
+        return ::unlinkat(parent, name, 0) == 0;
+
+    const int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return false;
+    }
+    bool ok = true;
+    while (const dirent* item = ::readdir(dir)) {
+        if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0)
+            ok = removeAt(fd, item->d_name) && ok;
+    }
+    const int savedErrno = errno;
+    ::closedir(dir);
+    errno = savedErrno;
+    return ok && ::unlinkat(parent, name, AT_REMOVEDIR) == 0;
+}
+
+constexpr char kJobPrefix[] = "job-";
+
+// Holds the lock file of the private folder while alive: claiming a folder
+// and removing those of ended jobs never run at the same time, so a new
+// folder is locked before anyone can take it for a leftover.
+class RootLock final {
+public:
+    explicit RootLock(int rootFd)
+        : m_fd(::openat(rootFd, ".lock", O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600))
+    {
+        while (m_fd >= 0 && ::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) { }
+    }
+    ~RootLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd); // releases the lock
+    }
+    RootLock(const RootLock&) = delete;
+    RootLock& operator=(const RootLock&) = delete;
+    bool isHeld() const { return m_fd >= 0; }
+
+private:
+    int m_fd;
+};
+
+} // namespace
+
+StagingArea::StagingArea(const QString& archivePath)
+{
+    const QString error = claim(archivePath);
+    if (!error.isEmpty())
+        m_openFailure = { .status = Outcome::Status::Failed, .message = error };
+}
+
+QString StagingArea::claim(const QString& archivePath)
+{
+    QString error;
+    const QString root = privateRoot(&error);
+    if (root.isEmpty())
+        return error;
+    const int rootFd = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (rootFd < 0)
+        return describe(root, errno);
+    {
+        const RootLock lock(rootFd);
+        if (!lock.isHeld()) {
+            error = describe(root + QStringLiteral("/.lock"), errno);
+            ::close(rootFd);
+            return error;
+        }
+        removeEndedJobs(rootFd);
+        QByteArray folder = QFile::encodeName(root) + "/" + kJobPrefix + "XXXXXX";
+        if (::mkdtemp(folder.data())) {
+            m_jobFolder = QFile::decodeName(folder);
+            m_jobFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        }
+        if (m_jobFd < 0 || ::flock(m_jobFd, LOCK_EX | LOCK_NB) != 0)
+            error = describe(QFile::decodeName(folder), errno);
+    }
+    ::close(rootFd);
+    if (error.isEmpty()) {
+        m_path = m_jobFolder + u'/' + folderName(archivePath);
+        if (::mkdir(QFile::encodeName(m_path).constData(), 0700) != 0)
+            error = describe(m_path, errno);
+    }
+    if (!error.isEmpty() && m_jobFd >= 0) {
+        ::close(m_jobFd);
+        m_jobFd = -1;
+    }
+    return error;
+}
+
+StagingArea::~StagingArea()
+{
+    if (m_jobFd >= 0)
+        ::close(m_jobFd);
+}
+
+// Removes every job folder that no live job holds locked, and anything
+// else but the lock file (the staging folders of older versions).
+void StagingArea::removeEndedJobs(int rootFd)
+{
+    const int listFd = ::openat(rootFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+    if (!dir) {
+        if (listFd >= 0)
+            ::close(listFd);
+        return;
+    }
+    std::vector<QByteArray> names;
+    while (const dirent* item = ::readdir(dir)) {
+        if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0
+            && std::strcmp(item->d_name, ".lock") != 0)
+            names.emplace_back(item->d_name);
+    }
+    ::closedir(dir);
+    for (const QByteArray& name : names) {
+        if (name.startsWith(kJobPrefix)) {
+            const int fd = ::openat(rootFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            const bool live = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+            if (fd >= 0)
+                ::close(fd);
+            if (live)
+                continue;
+        }
+        if (!removeAt(rootFd, name.constData()))
+            qCWarning(lcEngineZip, "删除临时文件夹错误: %s", qUtf8Printable(describe(QFile::decodeName(name), errno)));
+    }
+}
+
+Outcome StagingArea::linkItem(const QString& item)
+{
+    const QString source = QDir::cleanPath(QFileInfo(item).absoluteFilePath());
+    const QString name = QFileInfo(source).fileName();
+    if (name.isEmpty())
+        return { .status = Outcome::Status::Failed, .message = describe(item, EINVAL) };
+    const QByteArray sourcePath = QFile::encodeName(source);
+    struct stat st { };
+    if (::stat(sourcePath.constData(), &st) != 0)
+        return { .status = Outcome::Status::Failed,
+            .message = QStringLiteral("cannot read ") + describe(source, errno) };
+    const QString link = m_path + u'/' + name;
+    if (::symlink(sourcePath.constData(), QFile::encodeName(link).constData()) != 0) {
+        if (errno != EEXIST)
+            return { .status = Outcome::Status::Failed, .message = describe(link, errno) };
+        return { .status = Outcome::Status::NameTaken,
+            .message = source + QStringLiteral(": an earlier item is also named ") + name };
+    }
+    m_items.push_back({ QFile::encodeName(name).toStdString(), sourcePath.toStdString() });
+    return {};
+}
+
+Outcome StagingArea::remove()
+{
+    QString error;
+    if (m_jobFolder.isEmpty() || removeItem(m_jobFolder, &error))
+        return {};
+    return { .status = Outcome::Status::Failed, .message = error };
+}
+
+QString StagingArea::privateRoot(QString* error)
+{
+    const QString root = QDir::tempPath() + QStringLiteral("/zavrin-") + QString::number(::geteuid());
+    const QByteArray path = QFile::encodeName(root);
+    if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST) {
+        *error = describe(root, errno);
+        return {};
+    }
+    struct stat st { };
+    if (::lstat(path.constData(), &st) != 0) {
+        *error = describe(root, errno);
+        return {};
+    }
+    if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
+        *error = root + QStringLiteral(": not a private folder of this user");
+        return {};
+    }
+    // Ours but open to others (made with another umask, or changed): close it.
+    // Nobody else can reach inside afterwards, whatever they left there.
+    if ((st.st_mode & 077) != 0 && ::chmod(path.constData(), 0700) != 0) {
+        *error = describe(root, errno);
+        return {};
+    }
+    return root;
+}
+
+QString StagingArea::folderName(const QString& archivePath)
+{
+    const QString fileName = QFileInfo(archivePath).fileName();
+    const qsizetype dot = fileName.lastIndexOf(u'.');
+    const QString name = dot > 0 ? fileName.left(dot) : fileName;
+    if (name.isEmpty() || name == u"." || name == u"..")
+        return fileName.isEmpty() || fileName == u"." || fileName == u".." ? QStringLiteral("Archive") : fileName;
+    return name;
+}
+
+bool StagingArea::exists(const QString& path)
+{
+    struct stat st { };
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+}
+
+bool StagingArea::removeItem(const QString& path, QString* error)
+{
+    if (removeAt(AT_FDCWD, QFile::encodeName(path).constData()))
+        return true;
+    *error = describe(path, errno);
+    return false;
+}

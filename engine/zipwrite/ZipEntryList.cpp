@@ -1,0 +1,207 @@
+#include "engine/zipwrite/ZipEntryList.h"
+
+#include "platform/Logging.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+struct Child final {
+    std::string name;
+    struct stat st;
+};
+
+std::string describe(const std::string& path, int error)
+{
+    return path + ": " + std::strerror(error);
+}
+
+// Whether the permission bits let us read a file: the same answer as
+// access(2) for all but files opened up by an ACL, without a system call
+// per file. A file that still cannot be opened fails the archive later.
+bool readable(const struct stat& st)
+{
+    static const uid_t user = ::geteuid();
+    static const std::vector<gid_t> groups = [] {
+        std::vector<gid_t> list(static_cast<std::size_t>(std::max(::getgroups(0, nullptr), 0)) + 1);
+        const int count = ::getgroups(static_cast<int>(list.size()) - 1, list.data());
+        list.resize(static_cast<std::size_t>(std::max(count, 0)));
+        list.push_back(::getegid());
+        return list;
+    }();
+    if (user == 0)
+        return true;
+    if (st.st_uid == user)
+        return st.st_mode & S_IRUSR;
+    if (std::find(groups.begin(), groups.end(), st.st_gid) != groups.end())
+        return st.st_mode & S_IRGRP;
+    return st.st_mode & S_IROTH;
+}
+
+class Collector final {
+public:
+    ZipEntryListing listing;
+    dev_t excludedDevice = 0;
+    ino_t excludedInode = 0;
+
+    bool failed() const { return !listing.failure.empty(); }
+
+    // Adds the item at `path` (attributes `st`) under `name`, with everything in it.
+    void add(const std::string& path, const std::string& name, const struct stat& st)
+    {
+        ZipEntry entry;
+        entry.mode = st.st_mode;
+        entry.mtime = st.st_mtim.tv_sec;
+        if (S_ISREG(st.st_mode)) {
+            if (st.st_ino == excludedInode && st.st_dev == excludedDevice)
+                return;
+            if (!readable(st))
+                return fail(describe(path, EACCES));
+            entry.kind = ZipEntry::Kind::File;
+            entry.name = name;
+            entry.sourcePath = path;
+            entry.size = static_cast<std::uint64_t>(st.st_size);
+            listing.entries.push_back(std::move(entry));
+        } else if (S_ISDIR(st.st_mode)) {
+            entry.kind = ZipEntry::Kind::Directory;
+            entry.name = name + '/';
+            listing.entries.push_back(std::move(entry));
+            addChildren(path, name + '/');
+        } else if (S_ISLNK(st.st_mode)) {
+            // Some file systems give links a size of 0: allow for any length.
+            std::string target(static_cast<std::size_t>(std::max<off_t>(st.st_size, PATH_MAX)) + 1, '\0');
+            const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+            if (length < 0 && errno == ENOENT)
+                return vanished(path);
+            if (length < 0 || static_cast<std::size_t>(length) >= target.size())
+                return fail(describe(path, length < 0 ? errno : ENAMETOOLONG));
+            target.resize(static_cast<std::size_t>(length));
+            entry.kind = ZipEntry::Kind::Symlink;
+            entry.name = name;
+            entry.linkTarget = std::move(target);
+            entry.size = entry.linkTarget.size();
+            listing.entries.push_back(std::move(entry));
+        } else {
+            // Reading a pipe would block, and devices or sockets have no content to keep.
+            qCWarning(lcEngineZip, "压缩时跳过: %s: not a file, folder or link", path.c_str());
+        }
+    }
+
+    void fail(const std::string& why)
+    {
+        if (listing.failure.empty())
+            listing.failure = "cannot read " + why;
+    }
+
+private:
+    // Something deleted while the folder was read is not the user's loss.
+    static void vanished(const std::string& path)
+    {
+        qCWarning(lcEngineZip, "压缩时跳过: %s: removed while being listed", path.c_str());
+    }
+
+    // Reads one folder's names and their own (not followed) attributes,
+    // sorted by name so that archives come out the same from run to run.
+    // The folder is closed again before the caller descends, so deep trees
+    // never pile up open descriptors.
+    bool readFolder(const std::string& path, std::vector<Child>* children)
+    {
+        DIR* dir = ::opendir(path.c_str());
+        if (!dir) {
+            fail(describe(path, errno));
+            return false;
+        }
+        const int fd = ::dirfd(dir);
+        errno = 0;
+        while (const dirent* item = ::readdir(dir)) {
+            if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0) {
+                Child child { item->d_name, {} };
+                if (::fstatat(fd, item->d_name, &child.st, AT_SYMLINK_NOFOLLOW) == 0)
+                    children->push_back(std::move(child));
+                else if (errno == ENOENT)
+                    vanished(path + '/' + child.name);
+                else
+                    fail(describe(path + '/' + child.name, errno));
+            }
+            errno = 0;
+        }
+        const int error = errno;
+        ::closedir(dir);
+        if (error != 0)
+            fail(describe(path, error));
+        std::sort(children->begin(), children->end(), [](const Child& a, const Child& b) { return a.name < b.name; });
+        return !failed();
+    }
+
+    void addChildren(const std::string& folder, const std::string& prefix)
+    {
+        std::vector<Child> children;
+        if (!readFolder(folder, &children))
+            return;
+        for (const Child& child : children) {
+            add(folder + '/' + child.name, prefix + child.name, child.st);
+            if (failed())
+                return;
+        }
+    }
+};
+
+} // namespace
+
+ZipEntryListing listZipItems(const std::vector<ZipItem>& items, const std::string& excluded)
+{
+    Collector collector;
+    struct stat archive { };
+    if (!excluded.empty() && ::stat(excluded.c_str(), &archive) == 0 && S_ISREG(archive.st_mode)) {
+        collector.excludedDevice = archive.st_dev;
+        collector.excludedInode = archive.st_ino;
+    }
+    for (const ZipItem& item : items) {
+        // An item that is a link stands for what it points to.
+        struct stat st { };
+        if (::stat(item.path.c_str(), &st) != 0) {
+            collector.fail(describe(item.path, errno));
+        } else if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+            collector.fail(item.path + ": not a file or a folder");
+        } else {
+            const std::size_t first = collector.listing.entries.size();
+            collector.add(item.path, item.name, st);
+            if (first < collector.listing.entries.size())
+                collector.listing.entries[first].followLink = true;
+        }
+        if (collector.failed()) {
+            collector.listing.entries.clear();
+            break;
+        }
+    }
+    return std::move(collector.listing);
+}
+
+ZipEntryListing listZipEntries(const std::string& directory, bool keepParentDirectory, const std::string& excluded)
+{
+    std::vector<ZipItem> items;
+    if (keepParentDirectory) {
+        std::string name = directory;
+        while (name.size() > 1 && name.back() == '/')
+            name.pop_back();
+        items.push_back({ name.substr(name.find_last_of('/') + 1), directory });
+        return listZipItems(items, excluded);
+    }
+    DIR* dir = ::opendir(directory.c_str());
+    if (!dir)
+        return { {}, "cannot read " + describe(directory, errno) };
+    while (const dirent* item = ::readdir(dir)) {
+        if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0)
+            items.push_back({ item->d_name, directory + '/' + item->d_name });
+    }
+    ::closedir(dir);
+    std::sort(items.begin(), items.end(), [](const ZipItem& a, const ZipItem& b) { return a.name < b.name; });
+    return listZipItems(items, excluded);
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "engine/zipwrite/ZipEntryList.h"
+#include "engine/zipwrite/private/ZipAesEncryptor.h"
+#include "platform/Outcome.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+#include <zlib.h>
+
+struct libdeflate_compressor;
+
+// One encoded job: a whole entry as the archive stores it (compressed and,
+// with a password, encrypted), or one piece of a large entry's deflate data.
+struct EncodedPiece final {
+    Outcome outcome { .status = Outcome::Status::Failed }; // Done once encoded
+    bool deflated = true;
+    std::string data;
+    std::uint32_t crc = 0; // of the content this piece covers
+    std::uint64_t size = 0; // content bytes this piece covers
+};
+
+// Turns entry content into the bytes the archive stores, compressed by
+// libdeflate, which is several times faster than zlib at the same level and
+// compresses as well or better. A large file is compressed in pieces that
+// join into one deflate stream, so that all cores can work on it. Keeps its
+// compressor between jobs; one thread at a time.
+class ZipEntryEncoder final {
+public:
+    // Whether `entry` is stored deflated: all but an empty file without a password.
+    static bool deflates(const ZipEntry& entry, const std::string* password)
+    {
+        return password || entry.kind == ZipEntry::Kind::Symlink || entry.size > 0;
+    }
+
+    ZipEntryEncoder() = default;
+    ~ZipEntryEncoder();
+    ZipEntryEncoder(const ZipEntryEncoder&) = delete;
+    ZipEntryEncoder& operator=(const ZipEntryEncoder&) = delete;
+
+    // A File or Symlink entry whole: its content (a file up to its listed
+    // size: one that grows meanwhile is cut there), deflated unless empty,
+    // then encrypted with AES-256 (AE-2) when `password` is given.
+    bool encodeWhole(const ZipEntry& entry, int level, const std::string* password, EncodedPiece* result);
+    // `length` bytes of a File entry from `offset` on, as one piece of its
+    // deflate data: the pieces in order make one stream, the `last` piece
+    // ending it. Not encrypted: the caller encrypts the joined whole.
+    bool encodePiece(
+        const ZipEntry& entry, int level, std::uint64_t offset, std::uint64_t length, bool last, EncodedPiece* result);
+
+private:
+    bool fail(EncodedPiece* result, const std::string& what, int error);
+    bool readFile(
+        const ZipEntry& entry, std::uint64_t offset, std::size_t length, std::size_t* got, EncodedPiece* result);
+    bool compress(const char* content, std::size_t length, int level, EncodedPiece* result, const char** compressed,
+        std::size_t* compressedLength);
+    bool continueStream(std::size_t* length, EncodedPiece* result);
+
+    libdeflate_compressor* m_compressor = nullptr;
+    int m_compressorLevel = -1;
+    z_stream m_inflate {};
+    bool m_inflateReady = false;
+    ZipAesEncryptor m_aes;
+    std::vector<char> m_input; // content read, reused from job to job
+    std::vector<char> m_output; // compressed, reused likewise
+};
