@@ -9,7 +9,7 @@ JOBS ?= $(shell nproc)
 # A compiler cache, when the machine has one, makes rebuilds of other checkouts cheap.
 LAUNCHER := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-.PHONY: deps configure build run test sanitize fuzz bench package screenshots format format-check clean
+.PHONY: deps configure build run test sanitize fuzz bench bench-scaling package screenshots format format-check clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -51,8 +51,14 @@ screenshots: build
 			./$(BUILD)/bin/zavrin-screenshots $(BUILD)/screenshots || exit 1; \
 	done; done
 
+# Zavrin against the peer tools, round by round (BENCH_ARGS=--quick: a
+# 30 MB corpus); bench-scaling: time and memory from 1 000 to 1 000 000
+# entries and one 4 GB file. Neither is part of make test.
 bench: build
-	@bash bench/run.sh $(BUILD)
+	@bash bench/run.sh $(BUILD) $(BENCH_ARGS)
+
+bench-scaling: build
+	@python3 bench/scaling.py $(BUILD) $(BENCH_ARGS)
 
 # Rewrites the tracked C++ files in the checked-in style; format-check only
 # lists those that differ and fails.
