@@ -10,6 +10,7 @@
 #include <QList>
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <mutex>
 #include <sys/stat.h>
 #include <thread>
@@ -341,28 +342,32 @@ Outcome ZipReader::extractTo(
 
     // Names: UTF-8 when flagged (or given by a Unicode path field, which
     // libzip substitutes); all others share one detected code page.
+    // The raw names stay in libzip's keeping; only the legacy ones are
+    // copied, for the detection.
     std::vector<Entry> entries(count);
-    std::vector<QByteArray> raw(count);
     std::vector<bool> legacy(count, false);
     QList<QByteArray> legacyNames;
     for (zip_uint64_t i = 0; i < count; ++i) {
-        raw[i] = QByteArray(zip_get_name(m_zip, i, ZIP_FL_ENC_RAW));
-        if (isAscii(raw[i]))
+        const char* name = zip_get_name(m_zip, i, ZIP_FL_ENC_RAW);
+        const QByteArray raw = QByteArray::fromRawData(name, name ? static_cast<qsizetype>(std::strlen(name)) : 0);
+        if (isAscii(raw))
             continue;
-        if (QByteArray(zip_get_name(m_zip, i, ZIP_FL_ENC_STRICT)) == raw[i])
+        if (QByteArray(zip_get_name(m_zip, i, ZIP_FL_ENC_STRICT)) == raw)
             continue; // unchanged by the CP437 reading: declared UTF-8
         legacy[i] = true;
-        legacyNames.append(raw[i]);
+        legacyNames.append(QByteArray(raw.constData(), raw.size()));
     }
     const NameDecoder decoder(NameDecoder::detect(legacyNames));
     if (!legacyNames.isEmpty())
         qCInfo(lcEngineZip, "entry names read as %s", decoder.codePage().constData());
+    legacyNames.clear();
 
     zip_stat_t stat;
     for (zip_uint64_t i = 0; i < count; ++i) {
         Entry& entry = entries[i];
         entry.index = i;
-        QString name = legacy[i] ? decoder.decode(raw[i]) : QString::fromUtf8(raw[i]);
+        const char* raw = zip_get_name(m_zip, i, ZIP_FL_ENC_RAW);
+        QString name = legacy[i] ? decoder.decode(QByteArray(raw)) : QString::fromUtf8(raw);
         zip_uint8_t opsys = 0;
         zip_uint32_t attributes = 0;
         zip_file_get_external_attributes(m_zip, i, 0, &opsys, &attributes);
