@@ -378,7 +378,10 @@ Outcome SevenZipReader::extract(
     // A stopped job moves nothing in: the staging folder goes with all of it.
     if (sink.stopRequested())
         return sink.finish();
-    const QList<SevenZipStaging::State> states = staging.verify(m_entries, paths, targets);
+    // A clean exit means the program checked every CRC: reading the files
+    // back would only repeat it.
+    const QList<SevenZipStaging::State> states
+        = staging.verify(m_entries, paths, targets, extraction.started && extraction.exitCode == 0);
 
     using State = SevenZipStaging::State;
     bool anyFailed = false, anyBlocked = false, anyEncryptedData = false, anyEncryptedGood = false;

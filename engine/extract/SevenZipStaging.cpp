@@ -193,8 +193,23 @@ std::optional<std::pair<qint64, quint32>> SevenZipStaging::fileChecksum(
     return std::make_pair(total, crc);
 }
 
+std::optional<std::pair<qint64, quint32>> SevenZipStaging::fileSize(
+    const QByteArrayList& path, std::optional<mode_t> mode, std::optional<quint32> crc)
+{
+    const int parent = folderFd(path.mid(0, path.size() - 1));
+    struct stat st;
+    if (parent < 0 || ::fstatat(parent, path.last().constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    // The program gives files their stored mode already, special bits
+    // included, which never come along.
+    const mode_t wanted = mode ? (*mode & 0777) : (st.st_mode & 0777);
+    if ((st.st_mode & 07777) != wanted && ::fchmodat(parent, path.last().constData(), wanted, 0) != 0)
+        return std::nullopt;
+    return std::make_pair(static_cast<qint64>(st.st_size), crc.value_or(0));
+}
+
 QList<SevenZipStaging::State> SevenZipStaging::verify(const QList<SevenZipReader::Entry>& entries,
-    const QList<QStringList>& paths, const QHash<qsizetype, QByteArray>& targets)
+    const QList<QStringList>& paths, const QHash<qsizetype, QByteArray>& targets, bool programChecked)
 {
     using Entry = SevenZipReader::Entry;
     QList<State> states(entries.size(), State::Failed);
@@ -236,7 +251,8 @@ QList<SevenZipStaging::State> SevenZipStaging::verify(const QList<SevenZipReader
             }
         } else {
             if (!staged.contains(rawKey))
-                staged.insert(rawKey, fileChecksum(path, entry.mode));
+                staged.insert(
+                    rawKey, programChecked ? fileSize(path, entry.mode, entry.crc) : fileChecksum(path, entry.mode));
             found = staged.value(rawKey);
             if (!found && wrongKindInTheWay(path, false)) {
                 qCWarning(

@@ -35,9 +35,11 @@ public:
 
     // Checks every entry (`paths` are their split names) against what the
     // program left; link entries against `targets` (by entry index). Gives
-    // verified files their stored permission bits.
+    // verified files their stored permission bits. With `programChecked`
+    // (the program ended without an error, having checked every CRC
+    // itself) files are checked by type and size alone, unread.
     QList<State> verify(const QList<SevenZipReader::Entry>& entries, const QList<QStringList>& paths,
-        const QHash<qsizetype, QByteArray>& targets);
+        const QHash<qsizetype, QByteArray>& targets, bool programChecked);
     // Moves the verified entries into place in listing order through the
     // sink, which keeps any failure.
     void moveIn(const QList<SevenZipReader::Entry>& entries, const QList<QStringList>& paths,
@@ -56,6 +58,9 @@ private:
     // Size and CRC of the staged regular file at `path`, with its mode set
     // to `mode` (when given); nothing when it is missing or not a file.
     std::optional<std::pair<qint64, quint32>> fileChecksum(const QByteArrayList& path, std::optional<mode_t> mode);
+    // As fileChecksum, without reading the file: its size and `crc`.
+    std::optional<std::pair<qint64, quint32>> fileSize(
+        const QByteArrayList& path, std::optional<mode_t> mode, std::optional<quint32> crc);
     void closeFolders();
 
     EntrySink& m_sink;
