@@ -11,10 +11,14 @@
 #include <QSet>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <unrar/dll.hpp>
 
@@ -72,15 +76,8 @@ struct Session {
     bool writeFailed = false;
     int writeError = 0;
     quint64 written = 0; // bytes of the current entry
-    quint64 decoded = 0;
-    quint64 total = 0;
-    const ExtractProgress* progress = nullptr;
-
-    void report() const
-    {
-        if (progress && *progress && total > 0)
-            (*progress)(std::min(1.0, static_cast<double>(decoded) / static_cast<double>(total)));
-    }
+    // Bytes decoded, for the progress; called on the decoding thread.
+    std::function<void(quint64)> onDecoded;
 };
 
 int CALLBACK onRarEvent(UINT message, LPARAM userData, LPARAM p1, LPARAM p2)
@@ -108,8 +105,8 @@ int CALLBACK onRarEvent(UINT message, LPARAM userData, LPARAM p1, LPARAM p2)
             return -1;
         }
         session->written += static_cast<quint64>(size);
-        session->decoded += static_cast<quint64>(size);
-        session->report();
+        if (session->onDecoded)
+            session->onDecoded(static_cast<quint64>(size));
         return 1;
     }
     case UCM_CHANGEVOLUME:
@@ -242,6 +239,236 @@ std::optional<QByteArray> rar4LinkTarget(HANDLE handle, int* processed)
     return target;
 }
 
+// Puts a listed archive's entries on the disk. The entries of a non-solid
+// archive are independent: every core then walks the archive with a handle
+// of its own, takes the next entry that no other walker has taken and skips
+// the rest, which costs a seek. A solid archive (each entry decoded from
+// the ones before), or one whose order decides what ends up on the disk
+// (links to earlier entries, one name twice, a file in a folder's way), is
+// walked by one.
+class RarExtraction final {
+public:
+    RarExtraction(const QString& path, const std::optional<QString>& password, EntrySink& sink, quint64 total,
+        const ExtractProgress& progress)
+        : m_path(path)
+        , m_password(password)
+        , m_sink(sink)
+        , m_total(total)
+        , m_progress(progress)
+    {
+    }
+
+    // `keepWritten`: hard links and copies will ask for earlier files.
+    void run(std::size_t entries, unsigned workers, bool keepWritten)
+    {
+        m_count = entries;
+        m_single = workers <= 1;
+        m_keepWritten = keepWritten;
+        m_claimed = std::make_unique<std::atomic<bool>[]>(entries);
+        std::vector<std::thread> threads;
+        for (unsigned i = 1; i < workers; ++i) {
+            try {
+                threads.emplace_back([this] { work(); });
+            } catch (const std::system_error& error) {
+                qCWarning(lcEngineRar, "extracting on fewer threads: %s", error.what());
+                break;
+            }
+        }
+        work();
+        for (std::thread& thread : threads)
+            thread.join();
+        if (JobStop::requested()) {
+            m_sink.stopRequested();
+        } else if (const int code = m_readError; code != ERAR_SUCCESS) {
+            m_sink.fail(QStringLiteral("archive read error: ") + rarError(code),
+                code == ERAR_BAD_PASSWORD ? Outcome::Status::WrongPassword : Outcome::Status::Failed);
+        } else if (m_walkedToEnd && RarStructure::check(m_path) == RarStructure::Ending::Truncated) {
+            m_sink.fail(QStringLiteral("the archive is cut short"));
+        }
+        if (m_passwordInDoubt && !m_passwordConfirmed)
+            m_sink.fail(QStringLiteral("no encrypted entry decoded right"), Outcome::Status::WrongPasswordOrDamage);
+    }
+
+private:
+    void work()
+    {
+        Session session;
+        session.password = &m_password;
+        session.onDecoded = [this](quint64 bytes) { decoded(bytes); };
+        Archive archive(m_path, RAR_OM_EXTRACT, &session);
+        if (!archive.handle()) {
+            m_sink.fail(QStringLiteral("cannot open the archive: ") + rarError(archive.openResult()));
+            return;
+        }
+        RARHeaderDataEx header;
+        int code = ERAR_SUCCESS;
+        for (std::size_t index = 0; !m_halt && !m_sink.stopRequested() && (code = archive.next(header)) == ERAR_SUCCESS;
+             ++index) {
+            // Entries past the listing appear only when the file changed meanwhile.
+            const bool mine = index < m_count ? !m_claimed[index].exchange(true) : m_single;
+            const int processed = mine ? extract(archive, session, header)
+                                       : RARProcessFile(archive.handle(), RAR_SKIP, nullptr, nullptr);
+            if (processed != ERAR_SUCCESS && !JobStop::requested() && !failed(header, processed))
+                break;
+            if (mine)
+                decoded(0); // every entry is progress, one that gave no data too
+        }
+        if (code == ERAR_END_ARCHIVE)
+            m_walkedToEnd = true;
+        else if (code != ERAR_SUCCESS) {
+            int none = ERAR_SUCCESS;
+            m_readError.compare_exchange_strong(none, code);
+        }
+    }
+
+    // Records libunrar's failure for an entry; false when the password was
+    // refused and the walk ends.
+    bool failed(const RARHeaderDataEx& header, int processed)
+    {
+        const QString message = QString::fromWCharArray(header.FileNameW) + QStringLiteral(": ") + rarError(processed);
+        if (processed == ERAR_BAD_PASSWORD && !m_passwordConfirmed) {
+            m_sink.fail(message, Outcome::Status::WrongPassword);
+            m_halt = true;
+            return false;
+        }
+        // RAR4 shows a wrong password only as damaged data of an encrypted entry.
+        if ((header.Flags & RHDF_ENCRYPTED) && processed == ERAR_BAD_DATA && !m_passwordConfirmed)
+            m_passwordInDoubt = true;
+        m_sink.fail(message);
+        return true;
+    }
+
+    // Thinned out further by the caller; monotonic because the count is
+    // read under the lock.
+    void decoded(quint64 bytes)
+    {
+        m_decoded += bytes;
+        if (!m_progress || m_total == 0 || !m_progressLock.try_lock())
+            return;
+        m_progress(std::min(1.0, static_cast<double>(m_decoded.load()) / static_cast<double>(m_total)));
+        m_progressLock.unlock();
+    }
+
+    bool wasWritten(const QString& key)
+    {
+        const std::lock_guard lock(m_writtenLock);
+        return m_written.contains(key);
+    }
+
+    void noteWritten(const QString& key)
+    {
+        if (!m_keepWritten)
+            return;
+        const std::lock_guard lock(m_writtenLock);
+        m_written.insert(key);
+    }
+
+    // Places the entry at the walk's position; libunrar's result.
+    int extract(Archive& archive, Session& session, const RARHeaderDataEx& header)
+    {
+        auto process = [&](int operation) { return RARProcessFile(archive.handle(), operation, nullptr, nullptr); };
+        const QString name = QString::fromWCharArray(header.FileNameW);
+        const QStringList path = SafeDestination::splitEntryName(name).value_or(QStringList());
+        const bool unixHost = header.HostOS == kHostUnix;
+        const quint64 size = static_cast<quint64>(header.UnpSizeHigh) << 32 | header.UnpSize;
+        EntryMeta meta;
+        meta.mtime = modificationTime(header);
+        if (unixHost && (header.FileAttr & 0777))
+            meta.mode = header.FileAttr & 07777;
+        const unsigned redirect = header.RedirType;
+        const bool windowsLink = redirect == kRedirWindowsSymlink || redirect == kRedirJunction;
+        const bool link = redirect == kRedirUnixSymlink || windowsLink || (unixHost && S_ISLNK(header.FileAttr));
+
+        if (header.Flags & RHDF_SPLITBEFORE) {
+            // Its beginning lies in a volume that was not read.
+            m_sink.fail(name + QStringLiteral(": begins in an earlier volume"));
+            return process(RAR_SKIP);
+        }
+        if (path.isEmpty())
+            return process(RAR_SKIP);
+        if (header.Flags & RHDF_DIRECTORY) {
+            m_sink.folder(path, meta);
+            return process(RAR_SKIP);
+        }
+        if (redirect == kRedirHardLink || redirect == kRedirFileCopy) {
+            // Both name an entry stored earlier; only a file this job placed
+            // may serve, never something that was already there.
+            const int processed = process(RAR_SKIP);
+            const QString targetName = QString::fromWCharArray(header.RedirName);
+            const std::optional<QStringList> target = SafeDestination::splitEntryName(targetName);
+            if (processed != ERAR_SUCCESS)
+                return processed;
+            if (!target || !wasWritten(target->join(u'/'))) {
+                if (m_sink.destination().isTaken(path))
+                    qCInfo(lcEngineRar, "kept existing %s", qUtf8Printable(path.join(u'/')));
+                else
+                    m_sink.fail(name + QStringLiteral(": refers to an entry not extracted by this job: ") + targetName);
+            } else if (redirect == kRedirHardLink ? m_sink.hardLink(path, *target) : m_sink.copy(path, *target, meta)) {
+                noteWritten(path.join(u'/'));
+            }
+            return processed;
+        }
+        if (link) {
+            // RAR5 keeps the target in the header, RAR4 as the entry's data.
+            int processed = ERAR_SUCCESS;
+            const QString redirName = QString::fromWCharArray(header.RedirName);
+            std::optional<QByteArray> target
+                = windowsLink ? windowsLinkTarget(redirName) : QFile::encodeName(redirName);
+            if (target->isEmpty())
+                target = rar4LinkTarget(archive.handle(), &processed);
+            else
+                processed = process(RAR_SKIP);
+            if (processed == ERAR_SUCCESS && !target)
+                qCWarning(lcEngineRar, "entry not extracted, unsafe link: %s", qUtf8Printable(name));
+            else if (processed == ERAR_SUCCESS)
+                m_sink.link(path, *target, meta);
+            return processed;
+        }
+        PendingFile out;
+        if (!m_sink.beginFile(path, out, meta))
+            return process(RAR_SKIP);
+        session.out = &out;
+        session.written = 0;
+        session.writeFailed = false;
+        const int processed = process(RAR_TEST);
+        session.out = nullptr;
+        const bool complete = session.written == size || size >= kUnknownSize;
+        if (processed == ERAR_SUCCESS && !session.writeFailed && complete) {
+            if (m_sink.commitFile(out, meta)) {
+                noteWritten(path.join(u'/'));
+                if (header.Flags & RHDF_ENCRYPTED)
+                    m_passwordConfirmed = true;
+            }
+        } else if (session.writeFailed) {
+            m_sink.fileFailed(out, session.writeError);
+        } else {
+            m_sink.destination().discardFile(out);
+            if (processed == ERAR_SUCCESS)
+                m_sink.fail(name + QStringLiteral(": %1 of %2 bytes").arg(session.written).arg(size));
+        }
+        return processed;
+    }
+
+    const QString m_path;
+    const std::optional<QString> m_password;
+    EntrySink& m_sink;
+    const quint64 m_total;
+    const ExtractProgress& m_progress;
+    std::size_t m_count = 0;
+    bool m_single = true;
+    bool m_keepWritten = false;
+    std::unique_ptr<std::atomic<bool>[]> m_claimed;
+    std::mutex m_progressLock;
+    std::atomic<quint64> m_decoded = 0;
+    std::mutex m_writtenLock;
+    QSet<QString> m_written; // files this job placed, for hard links and copies
+    std::atomic<bool> m_halt = false; // a refused password: no further entry
+    std::atomic<bool> m_passwordConfirmed = false;
+    std::atomic<bool> m_passwordInDoubt = false;
+    std::atomic<bool> m_walkedToEnd = false;
+    std::atomic<int> m_readError = ERAR_SUCCESS;
+};
+
 } // namespace
 
 RarReader::RarReader(const QString& path, const std::optional<QString>& password)
@@ -276,6 +503,7 @@ void RarReader::list()
         return;
     }
     m_headersEncrypted = archive->flags() & ROADF_ENCHEADERS;
+    m_solid = archive->flags() & ROADF_SOLID;
     RARHeaderDataEx header;
     int code = ERAR_SUCCESS;
     while ((code = archive->next(header)) == ERAR_SUCCESS) {
@@ -283,6 +511,8 @@ void RarReader::list()
         entry.name = QString::fromWCharArray(header.FileNameW);
         entry.size = static_cast<quint64>(header.UnpSizeHigh) << 32 | header.UnpSize;
         entry.encrypted = header.Flags & RHDF_ENCRYPTED;
+        entry.folder = header.Flags & RHDF_DIRECTORY;
+        entry.refersBack = header.RedirType == kRedirHardLink || header.RedirType == kRedirFileCopy;
         m_dataEncrypted = m_dataEncrypted || entry.encrypted;
         m_entries.push_back(std::move(entry));
         if ((code = RARProcessFile(archive->handle(), RAR_SKIP, nullptr, nullptr)) != ERAR_SUCCESS)
@@ -304,133 +534,27 @@ Outcome RarReader::extractTo(const QString& folder, const ExtractProgress& progr
     }
     EntrySink sink(folder, lcEngineRar);
     quint64 total = 0;
+    bool refersBack = false;
+    EntryOrder order;
     for (const Entry& entry : m_entries) {
-        if (!sink.admit(entry.name))
+        const std::optional<QStringList> path = sink.admit(entry.name);
+        if (!path)
             return sink.finish();
+        order.add(*path, entry.folder);
         total += entry.size;
+        refersBack = refersBack || entry.refersBack;
     }
     if (!sink.open())
         return sink.finish();
-
-    Session session;
-    session.password = &m_password;
-    session.total = total;
-    session.progress = &progress;
-    Archive archive(m_path, RAR_OM_EXTRACT, &session);
-    if (!archive.handle()) {
-        sink.fail(QStringLiteral("cannot open the archive: ") + rarError(archive.openResult()));
-        return sink.finish();
-    }
-    auto process = [&](int operation) { return RARProcessFile(archive.handle(), operation, nullptr, nullptr); };
 
     // The password is confirmed by the extraction itself: the first
     // encrypted file that decodes with a matching checksum proves it. A
     // refused password, or (RAR4 shows no other sign) damaged data of every
     // encrypted file tried, ends the job with nothing of it left.
-    bool passwordConfirmed = false;
-    bool passwordInDoubt = false;
-    QSet<QString> written; // regular files this job placed, for hard links and copies
-    RARHeaderDataEx header;
-    int code = ERAR_SUCCESS;
-    while (!sink.stopRequested() && (code = archive.next(header)) == ERAR_SUCCESS) {
-        const QString name = QString::fromWCharArray(header.FileNameW);
-        const QStringList path = SafeDestination::splitEntryName(name).value_or(QStringList());
-        const QString key = path.join(u'/');
-        const bool unixHost = header.HostOS == kHostUnix;
-        const bool encrypted = header.Flags & RHDF_ENCRYPTED;
-        const quint64 size = static_cast<quint64>(header.UnpSizeHigh) << 32 | header.UnpSize;
-        EntryMeta meta;
-        meta.mtime = modificationTime(header);
-        if (unixHost && (header.FileAttr & 0777))
-            meta.mode = header.FileAttr & 07777;
-        const unsigned redirect = header.RedirType;
-        const bool windowsLink = redirect == kRedirWindowsSymlink || redirect == kRedirJunction;
-        const bool link = redirect == kRedirUnixSymlink || windowsLink || (unixHost && S_ISLNK(header.FileAttr));
-        int processed = ERAR_SUCCESS;
-
-        if (header.Flags & RHDF_SPLITBEFORE) {
-            // Its beginning lies in a volume that was not read.
-            sink.fail(name + QStringLiteral(": begins in an earlier volume"));
-            processed = process(RAR_SKIP);
-        } else if (path.isEmpty()) {
-            processed = process(RAR_SKIP);
-        } else if (header.Flags & RHDF_DIRECTORY) {
-            sink.folder(path, meta);
-            processed = process(RAR_SKIP);
-        } else if (redirect == kRedirHardLink || redirect == kRedirFileCopy) {
-            // Both name an entry stored earlier; only a file this job placed
-            // may serve, never something that was already there.
-            processed = process(RAR_SKIP);
-            const QString targetName = QString::fromWCharArray(header.RedirName);
-            const std::optional<QStringList> target = SafeDestination::splitEntryName(targetName);
-            if (processed == ERAR_SUCCESS && (!target || !written.contains(target->join(u'/')))) {
-                if (sink.destination().isTaken(path))
-                    qCInfo(lcEngineRar, "kept existing %s", qUtf8Printable(key));
-                else
-                    sink.fail(name + QStringLiteral(": refers to an entry not extracted by this job: ") + targetName);
-            } else if (processed == ERAR_SUCCESS) {
-                if (redirect == kRedirHardLink ? sink.hardLink(path, *target) : sink.copy(path, *target, meta))
-                    written.insert(key);
-            }
-        } else if (link) {
-            // RAR5 keeps the target in the header, RAR4 as the entry's data.
-            const QString redirName = QString::fromWCharArray(header.RedirName);
-            std::optional<QByteArray> target
-                = windowsLink ? windowsLinkTarget(redirName) : QFile::encodeName(redirName);
-            if (target->isEmpty())
-                target = rar4LinkTarget(archive.handle(), &processed);
-            else
-                processed = process(RAR_SKIP);
-            if (processed == ERAR_SUCCESS && !target)
-                qCWarning(lcEngineRar, "entry not extracted, unsafe link: %s", qUtf8Printable(name));
-            else if (processed == ERAR_SUCCESS)
-                sink.link(path, *target, meta);
-        } else {
-            PendingFile out;
-            if (sink.beginFile(path, out, meta)) {
-                session.out = &out;
-                session.written = 0;
-                processed = process(RAR_TEST);
-                session.out = nullptr;
-                const bool complete = session.written == size || size >= kUnknownSize;
-                if (processed == ERAR_SUCCESS && !session.writeFailed && complete) {
-                    if (sink.commitFile(out, meta)) {
-                        written.insert(key);
-                        passwordConfirmed = passwordConfirmed || encrypted;
-                    }
-                } else if (session.writeFailed) {
-                    sink.fileFailed(out, session.writeError);
-                } else {
-                    sink.destination().discardFile(out);
-                    if (processed == ERAR_SUCCESS)
-                        sink.fail(name + QStringLiteral(": %1 of %2 bytes").arg(session.written).arg(size));
-                }
-                session.writeFailed = false;
-            } else {
-                processed = process(RAR_SKIP);
-            }
-        }
-        if (processed != ERAR_SUCCESS && !JobStop::requested()) {
-            const QString message = name + QStringLiteral(": ") + rarError(processed);
-            if (processed == ERAR_BAD_PASSWORD && !passwordConfirmed) {
-                sink.fail(message, Outcome::Status::WrongPassword);
-                break;
-            }
-            // RAR4 shows a wrong password only as damaged data of an encrypted entry.
-            passwordInDoubt = passwordInDoubt || (encrypted && processed == ERAR_BAD_DATA && !passwordConfirmed);
-            sink.fail(message);
-        }
-        session.report();
-    }
-    if (JobStop::requested()) {
-        sink.stopRequested();
-    } else if (code != ERAR_END_ARCHIVE && code != ERAR_SUCCESS) {
-        sink.fail(QStringLiteral("archive read error: ") + rarError(code),
-            code == ERAR_BAD_PASSWORD ? Outcome::Status::WrongPassword : Outcome::Status::Failed);
-    } else if (code == ERAR_END_ARCHIVE && RarStructure::check(m_path) == RarStructure::Ending::Truncated) {
-        sink.fail(QStringLiteral("the archive is cut short"));
-    }
-    if (passwordInDoubt && !passwordConfirmed)
-        sink.fail(QStringLiteral("no encrypted entry decoded right"), Outcome::Status::WrongPasswordOrDamage);
+    const bool oneByOne = m_solid || refersBack || m_entries.size() < 2 || order.matters();
+    const unsigned workers
+        = oneByOne ? 1 : std::min<unsigned>(std::max(1u, std::thread::hardware_concurrency()), m_entries.size());
+    RarExtraction extraction(m_path, m_password, sink, total, progress);
+    extraction.run(m_entries.size(), workers, refersBack);
     return sink.finish(progress);
 }

@@ -9,7 +9,8 @@
 // Reads RAR4 and RAR5 archives (data- or header-encrypted) over libunrar for
 // the extraction engine. The archive is listed when the reader is made; one
 // instance per archive and thread; every operation blocks. libunrar only
-// decodes here: every entry reaches the disk through SafeDestination.
+// decodes here: every entry reaches the disk through SafeDestination. The
+// entries of a non-solid archive are extracted on every core.
 class RarReader final {
 public:
     RarReader(const QString& path, const std::optional<QString>& password);
@@ -39,6 +40,8 @@ private:
         QString name;
         quint64 size = 0;
         bool encrypted = false;
+        bool folder = false;
+        bool refersBack = false; // a hard link or copy of an earlier entry
     };
     void list();
 
@@ -47,6 +50,7 @@ private:
     bool m_open = false;
     bool m_headersEncrypted = false;
     bool m_dataEncrypted = false;
+    bool m_solid = false;
     int m_listResult = 0;
     QString m_error;
     std::vector<Entry> m_entries;

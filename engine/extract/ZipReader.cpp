@@ -61,43 +61,6 @@ std::optional<timespec> modificationTime(zip_t* archive, zip_uint64_t index, con
     return std::nullopt;
 }
 
-// A 64-bit hash of a path's first `depth` components, taken component by
-// component so that no joined name is built.
-std::size_t pathHash(const QStringList& path, qsizetype depth)
-{
-    std::size_t hash = 0;
-    for (qsizetype i = 0; i < depth; ++i)
-        hash = hash * 1000003u ^ qHash(path.at(i), 0x9e3779b9u);
-    return hash;
-}
-
-// True when the order of the entries decides what ends up on the disk: two
-// entries with one name (unless both are folders), or a file or link whose
-// name is a folder on another entry's way. Such an archive is extracted in
-// its own order, entry by entry, as it always was. Hashes stand in for the
-// names: a collision only costs the parallel extraction.
-bool orderMatters(const std::vector<Entry>& entries)
-{
-    std::vector<std::size_t> leaves; // files and links
-    std::vector<std::size_t> folders; // folder entries and every folder on a way
-    for (const Entry& entry : entries) {
-        const qsizetype depth = entry.path.size();
-        if (depth == 0)
-            continue;
-        for (qsizetype i = 1; i < depth; ++i)
-            folders.push_back(pathHash(entry.path, i));
-        (entry.folder ? folders : leaves).push_back(pathHash(entry.path, depth));
-    }
-    std::sort(leaves.begin(), leaves.end());
-    if (std::adjacent_find(leaves.begin(), leaves.end()) != leaves.end())
-        return true;
-    std::sort(folders.begin(), folders.end());
-    folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
-    std::vector<std::size_t> both;
-    std::set_intersection(leaves.begin(), leaves.end(), folders.begin(), folders.end(), std::back_inserter(both));
-    return !both.empty();
-}
-
 // Puts the listed entries on the disk on every core: each worker takes the
 // next entry, reads it through one shared libzip handle (the reading of
 // stored bytes is serialized, their decoding is not) and places it through
@@ -123,7 +86,10 @@ public:
         for (std::size_t i = 0; i < m_order.size(); ++i)
             m_order[i] = i;
         std::size_t workers = 1;
-        if (!orderMatters(m_entries)) {
+        EntryOrder order;
+        for (const Entry& entry : m_entries)
+            order.add(entry.path, entry.folder);
+        if (!order.matters()) {
             std::stable_partition(m_order.begin(), m_order.end(),
                 [this](std::size_t i) { return m_entries[i].storedSize > kEarlyStart; });
             workers = std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), m_entries.size());

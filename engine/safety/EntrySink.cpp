@@ -2,8 +2,10 @@
 
 #include "engine/JobStop.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 
 EntrySink::EntrySink(QString folder, LogCategory log)
     : m_folder(std::move(folder))
@@ -126,4 +128,41 @@ Outcome EntrySink::finish(const ExtractProgress& progress)
     if (m_result.ok() && progress)
         progress(1.0);
     return m_result;
+}
+
+namespace {
+
+// A 64-bit hash of a path's first `depth` components, taken component by
+// component so that no joined name is built.
+std::size_t pathHash(const QStringList& path, qsizetype depth)
+{
+    std::size_t hash = 0;
+    for (qsizetype i = 0; i < depth; ++i)
+        hash = hash * 1000003u ^ qHash(path.at(i), 0x9e3779b9u);
+    return hash;
+}
+
+} // namespace
+
+void EntryOrder::add(const QStringList& path, bool folder)
+{
+    const qsizetype depth = path.size();
+    if (depth == 0)
+        return;
+    for (qsizetype i = 1; i < depth; ++i)
+        m_folders.push_back(pathHash(path, i));
+    (folder ? m_folders : m_leaves).push_back(pathHash(path, depth));
+}
+
+bool EntryOrder::matters()
+{
+    std::sort(m_leaves.begin(), m_leaves.end());
+    if (std::adjacent_find(m_leaves.begin(), m_leaves.end()) != m_leaves.end())
+        return true;
+    std::sort(m_folders.begin(), m_folders.end());
+    m_folders.erase(std::unique(m_folders.begin(), m_folders.end()), m_folders.end());
+    std::vector<std::size_t> both;
+    std::set_intersection(
+        m_leaves.begin(), m_leaves.end(), m_folders.begin(), m_folders.end(), std::back_inserter(both));
+    return !both.empty();
 }

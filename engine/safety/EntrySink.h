@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 // The one way an archive back-end puts entries on the disk: each reader
 // keeps only its own library's loop and hands every name and entry to this
@@ -73,4 +74,19 @@ private:
     std::optional<SafeDestination> m_destination;
     mutable std::mutex m_resultMutex;
     Outcome m_result;
+};
+
+// Tells whether the order in which a job's entries are placed decides what
+// ends up on the disk: two entries with one name (unless both are folders),
+// or a file or link whose name is a folder on another entry's way. Only
+// when it does not may a back-end place entries on several threads. Hashes
+// stand in for the names: a collision only costs the parallel extraction.
+class EntryOrder final {
+public:
+    void add(const QStringList& path, bool folder);
+    bool matters();
+
+private:
+    std::vector<std::size_t> m_leaves; // files and links
+    std::vector<std::size_t> m_folders; // folder entries and every folder on a way
 };

@@ -764,6 +764,48 @@ private slots:
         QVERIFY(!hasLeftovers(m_out));
     }
 
+    // Archives of many independent entries are extracted on every core
+    // (solid rar archives by one walker): every entry comes out whole,
+    // whichever thread placed it.
+    void manyEntriesComeOutWhole_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("password");
+        QTest::newRow("zip") << QStringLiteral("zip") << QStringList { QStringLiteral("-qr") } << QString();
+        QTest::newRow("rar5") << QStringLiteral("rar") << QStringList { QStringLiteral("a"), QStringLiteral("-idq") }
+                              << QString();
+        QTest::newRow("rar5 solid") << QStringLiteral("rar")
+                                    << QStringList { QStringLiteral("a"), QStringLiteral("-idq"), QStringLiteral("-s") }
+                                    << QString();
+        QTest::newRow("rar5 encrypted") << QStringLiteral(
+            "rar") << QStringList { QStringLiteral("a"), QStringLiteral("-idq"), QStringLiteral("-psecret") }
+                                        << QStringLiteral("secret");
+    }
+    void manyEntriesComeOutWhole()
+    {
+        QFETCH(QString, program);
+        QFETCH(QStringList, options);
+        QFETCH(QString, password);
+        const QString source = m_root + QStringLiteral("/source");
+        for (int i = 0; i < 120; ++i) {
+            const QByteArray line = "entry " + QByteArray::number(i) + " of the tree\n";
+            QVERIFY(writeFile(source + QStringLiteral("/d%1/f%2.txt").arg(i % 6).arg(i), line.repeated(i * i % 9000)));
+        }
+        const QString archive = m_root + QStringLiteral("/many.") + program;
+        QVERIFY(make(source, program,
+            options
+                + QStringList { archive, QStringLiteral("d0"), QStringLiteral("d1"), QStringLiteral("d2"),
+                    QStringLiteral("d3"), QStringLiteral("d4"), QStringLiteral("d5") }));
+        if (!password.isEmpty())
+            m_panels->queuePassword(password);
+        JobLog log(archive);
+        QVERIFY(extract(archive, log));
+        QVERIFY(log.succeeded());
+        QCOMPARE(snapshot(m_out), snapshot(source));
+        QVERIFY(!hasLeftovers(m_out));
+    }
+
     // More than 65 535 entries; the progress of so many entries reaches the
     // main thread thinned out, and the final 1 always.
     // The archive is listed on the worker: the call returns at once, while
