@@ -544,7 +544,7 @@ Outcome RarReader::extractTo(const QString& folder, const ExtractProgress& progr
         total += entry.size;
         refersBack = refersBack || entry.refersBack;
     }
-    if (!sink.open())
+    if (!sink.open(isPasswordProtected()))
         return sink.finish();
 
     // The password is confirmed by the extraction itself: the first

@@ -28,16 +28,30 @@ constexpr zip_uint64_t kEarlyStart = 8 * 1024 * 1024;
 // Progress weighs an entry as one plus one per this many stored bytes.
 constexpr zip_uint64_t kProgressUnit = 64 * 1024;
 
+// Kept for every entry while the job runs, so kept small: a million
+// entries are a million of these.
 struct Entry {
-    zip_uint64_t index = 0;
-    QStringList path;
+    QByteArray name; // the split name joined with "/", UTF-8
+    zip_uint64_t storedSize = 0;
+    time_t mtime = 0;
+    mode_t mode = 0; // permission bits as stored; 0: none stored
+    bool hasMtime = false;
     bool folder = false;
     bool link = false;
     bool encrypted = false;
     bool aes = false; // AES rather than ZipCrypto
-    qint64 weight = 1;
-    zip_uint64_t storedSize = 0;
-    EntryMeta meta;
+
+    QStringList path() const { return QString::fromUtf8(name).split(u'/'); }
+    qint64 weight() const { return 1 + static_cast<qint64>(storedSize / kProgressUnit); }
+    EntryMeta meta() const
+    {
+        EntryMeta meta;
+        if (mode != 0)
+            meta.mode = mode;
+        if (hasMtime)
+            meta.mtime = timespec { mtime, 0 };
+        return meta;
+    }
 };
 
 bool isAscii(const QByteArray& bytes)
@@ -68,16 +82,17 @@ std::optional<timespec> modificationTime(zip_t* archive, zip_uint64_t index, con
 // ones streamed through zlib.
 class ZipExtraction final {
 public:
-    ZipExtraction(zip_t* archive, EntrySink& sink, const std::vector<Entry>& entries, QByteArray secret,
-        const ZipReader::EntryProgress& progress)
+    ZipExtraction(zip_t* archive, EntrySink& sink, const std::vector<Entry>& entries, bool orderMatters,
+        QByteArray secret, const ZipReader::EntryProgress& progress)
         : m_archive(archive)
         , m_sink(sink)
         , m_entries(entries)
+        , m_orderMatters(orderMatters)
         , m_secret(std::move(secret))
         , m_progress(progress)
     {
         for (const Entry& entry : entries)
-            m_total += entry.weight;
+            m_total += entry.weight();
     }
 
     void run()
@@ -86,10 +101,7 @@ public:
         for (std::size_t i = 0; i < m_order.size(); ++i)
             m_order[i] = i;
         std::size_t workers = 1;
-        EntryOrder order;
-        for (const Entry& entry : m_entries)
-            order.add(entry.path, entry.folder);
-        if (!order.matters()) {
+        if (!m_orderMatters) {
             std::stable_partition(m_order.begin(), m_order.end(),
                 [this](std::size_t i) { return m_entries[i].storedSize > kEarlyStart; });
             workers = std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), m_entries.size());
@@ -122,9 +134,9 @@ private:
             const std::size_t at = m_next.fetch_add(1);
             if (at >= m_order.size())
                 break;
-            const Entry& entry = m_entries[m_order[at]];
-            extract(entry, reader, buffer);
-            m_done += entry.weight;
+            const std::size_t index = m_order[at];
+            extract(index, m_entries[index], reader, buffer);
+            m_done += m_entries[index].weight();
             report();
         }
     }
@@ -146,7 +158,7 @@ private:
     // entry whose data fails leaves the password in doubt.
     void readFailed(const Entry& entry, const ZipEntryReader& reader)
     {
-        const QString message = entry.path.join(u'/') + QStringLiteral(": ") + reader.errorString();
+        const QString message = QString::fromUtf8(entry.name) + QStringLiteral(": ") + reader.errorString();
         if (JobStop::requested())
             m_sink.stopRequested();
         else
@@ -157,16 +169,18 @@ private:
             m_passwordInDoubt = true;
     }
 
-    void extract(const Entry& entry, ZipEntryReader& reader, std::vector<char>& buffer)
+    void extract(zip_uint64_t index, const Entry& entry, ZipEntryReader& reader, std::vector<char>& buffer)
     {
-        if (entry.path.isEmpty())
+        if (entry.name.isEmpty())
             return;
+        const QStringList path = entry.path();
+        const EntryMeta meta = entry.meta();
         if (entry.folder) {
-            m_sink.folder(entry.path, entry.meta);
+            m_sink.folder(path, meta);
             return;
         }
-        if (!reader.open(entry.index, entry.encrypted, m_secret)) {
-            const QString message = entry.path.join(u'/') + QStringLiteral(": ") + reader.errorString();
+        if (!reader.open(index, entry.encrypted, m_secret)) {
+            const QString message = QString::fromUtf8(entry.name) + QStringLiteral(": ") + reader.errorString();
             if (reader.wrongPassword() && !m_passwordConfirmed) {
                 m_sink.fail(message, Outcome::Status::WrongPassword);
                 m_halt = true;
@@ -184,12 +198,12 @@ private:
             if (n < 0)
                 readFailed(entry, reader);
             else
-                m_sink.link(entry.path, target, entry.meta);
+                m_sink.link(path, target, meta);
             reader.close();
             return;
         }
         PendingFile out;
-        if (!m_sink.beginFile(entry.path, out, entry.meta)) {
+        if (!m_sink.beginFile(path, out, meta)) {
             reader.close();
             return;
         }
@@ -209,7 +223,7 @@ private:
         if (written && !complete) {
             m_sink.destination().discardFile(out);
             readFailed(entry, reader);
-        } else if (written && m_sink.commitFile(out, entry.meta) && entry.encrypted) {
+        } else if (written && m_sink.commitFile(out, meta) && entry.encrypted) {
             m_passwordConfirmed = true;
         }
         reader.close();
@@ -218,6 +232,7 @@ private:
     zip_t* const m_archive;
     EntrySink& m_sink;
     const std::vector<Entry>& m_entries;
+    const bool m_orderMatters;
     const QByteArray m_secret;
     const ZipReader::EntryProgress& m_progress;
     std::vector<std::size_t> m_order;
@@ -329,9 +344,10 @@ Outcome ZipReader::extractTo(
     legacyNames.clear();
 
     zip_stat_t stat;
+    EntryOrder order;
+    bool anyEncrypted = false;
     for (zip_uint64_t i = 0; i < count; ++i) {
         Entry& entry = entries[i];
-        entry.index = i;
         const char* raw = zip_get_name(m_zip, i, ZIP_FL_ENC_RAW);
         QString name = legacy[i] ? decoder.decode(QByteArray(raw)) : QString::fromUtf8(raw);
         zip_uint8_t opsys = 0;
@@ -342,22 +358,28 @@ Outcome ZipReader::extractTo(
         const std::optional<QStringList> path = sink.admit(name);
         if (!path)
             return sink.finish();
-        entry.path = *path;
         zip_stat_index(m_zip, i, 0, &stat);
         const mode_t mode = opsys == ZIP_OPSYS_UNIX ? static_cast<mode_t>(attributes >> 16) : 0;
+        entry.name = path->join(u'/').toUtf8();
         entry.folder = name.endsWith(u'/') || S_ISDIR(mode) || (opsys != ZIP_OPSYS_UNIX && (attributes & 0x10));
         entry.link = S_ISLNK(mode);
         entry.encrypted = (stat.valid & ZIP_STAT_ENCRYPTION_METHOD) && stat.encryption_method != ZIP_EM_NONE;
         entry.aes = entry.encrypted && stat.encryption_method != ZIP_EM_TRAD_PKWARE;
-        if (mode & 0777)
-            entry.meta.mode = mode & 07777;
-        entry.meta.mtime = modificationTime(m_zip, i, stat);
+        entry.mode = (mode & 0777) ? mode & 07777 : 0;
+        if (const std::optional<timespec> mtime = modificationTime(m_zip, i, stat)) {
+            entry.mtime = mtime->tv_sec;
+            entry.hasMtime = true;
+        }
         entry.storedSize = (stat.valid & ZIP_STAT_COMP_SIZE) ? stat.comp_size : 0;
-        entry.weight = 1 + static_cast<qint64>(entry.storedSize / kProgressUnit);
+        order.add(*path, entry.folder);
+        anyEncrypted = anyEncrypted || entry.encrypted;
     }
-    if (!sink.open())
+    legacy = {};
+    // Only a job with encrypted entries can end with a wrong password and
+    // need its entries taken back.
+    if (!sink.open(anyEncrypted))
         return sink.finish();
-    ZipExtraction extraction(m_zip, sink, entries, password.value_or(QString()).toUtf8(), progress);
+    ZipExtraction extraction(m_zip, sink, entries, order.matters(), password.value_or(QString()).toUtf8(), progress);
     extraction.run();
     return sink.finish();
 }

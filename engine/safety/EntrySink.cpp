@@ -21,12 +21,12 @@ std::optional<QStringList> EntrySink::admit(const QString& name)
     return path;
 }
 
-bool EntrySink::open()
+bool EntrySink::open(bool undoable)
 {
     // A refused archive must not even create the destination.
     if (hasFailed())
         return false;
-    m_destination.emplace(m_folder);
+    m_destination.emplace(m_folder, undoable);
     if (!m_destination->isOpen())
         fail(m_destination->openFailure());
     return !hasFailed();

@@ -30,8 +30,10 @@ public:
     // Call for every name before open().
     std::optional<QStringList> admit(const QString& name);
     // Opens the destination, creating it when missing; false (the job
-    // failed) when it cannot, or when a name was refused.
-    bool open();
+    // failed) when it cannot, or when a name was refused. A job that
+    // cannot end with a wrong password (nothing is encrypted) is opened
+    // without `undoable`: nothing is kept per entry for a roll-back.
+    bool open(bool undoable = true);
     SafeDestination& destination() { return *m_destination; }
 
     // True, and the job is cancelled, once a stop was requested (JobStop).

@@ -91,7 +91,8 @@ void PendingFile::discard()
     m_tempName.clear();
 }
 
-SafeDestination::SafeDestination(const QString& folder)
+SafeDestination::SafeDestination(const QString& folder, bool undoable)
+    : m_undoable(undoable)
 {
     if (!QFileInfo::exists(folder))
         QDir().mkpath(folder);
@@ -191,6 +192,12 @@ Outcome SafeDestination::blocked(const QString& why, const QStringList& path)
     return outcome;
 }
 
+void SafeDestination::noteMade(const QStringList& path, bool folder)
+{
+    if (m_undoable)
+        m_made.emplace_back(joined(path), folder);
+}
+
 Outcome SafeDestination::checkName(const QByteArray& name, const QStringList& path)
 {
     if (name.size() > m_nameMax)
@@ -221,7 +228,7 @@ int SafeDestination::openFolder(const QStringList& path, bool create, Outcome* r
     if (fd < 0 && errno == ENOENT && create) {
         if (::mkdirat(parent, name.constData(), 0777) == 0) {
             m_createdFolders.insert(key);
-            m_made.emplace_back(path, true);
+            noteMade(path, true);
         } else if (errno != EEXIST)
             return *result = failed(QStringLiteral("cannot create the folder"), path, errno), -1;
         fd = ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -268,7 +275,7 @@ Outcome SafeDestination::makeDirectory(const QStringList& path, const EntryMeta&
     const QString key = joined(path);
     if (::mkdirat(parent, name.constData(), 0777) == 0) {
         m_createdFolders.insert(key);
-        m_made.emplace_back(path, true);
+        noteMade(path, true);
     } else if (errno != EEXIST) {
         return failed(QStringLiteral("cannot create the folder"), path, errno);
     } else if (!m_createdFolders.contains(key)) {
@@ -295,7 +302,7 @@ Outcome SafeDestination::makeSymlink(const QStringList& path, const QByteArray& 
         }
         return failed(QStringLiteral("cannot create the link"), path, errno);
     }
-    m_made.emplace_back(path, false);
+    noteMade(path, false);
     if (meta.mtime) {
         const timespec times[2] = { *meta.mtime, *meta.mtime };
         ::utimensat(parent, name.constData(), times, AT_SYMLINK_NOFOLLOW);
@@ -384,7 +391,7 @@ Outcome SafeDestination::commitFile(PendingFile& file, const EntryMeta& meta)
     file.m_tempName.clear();
     file.discard();
     const std::lock_guard lock(m_mutex);
-    m_made.emplace_back(path, false);
+    noteMade(path, false);
     return {};
 }
 
@@ -417,7 +424,7 @@ Outcome SafeDestination::moveIn(int fromDirFd, const QByteArray& fromName, const
         }
         return failed(QStringLiteral("cannot move into place"), path, errno);
     }
-    m_made.emplace_back(path, false);
+    noteMade(path, false);
     return {};
 }
 
@@ -523,7 +530,7 @@ Outcome SafeDestination::hardLinkEntry(const QStringList& path, const QStringLis
     const int error = errno;
     ::close(fromParent);
     if (linked == 0) {
-        m_made.emplace_back(path, false);
+        noteMade(path, false);
         return {};
     }
     if (error == EEXIST) {
@@ -605,7 +612,8 @@ void SafeDestination::rollBack()
     const std::lock_guard lock(m_mutex);
     m_folderMeta.clear();
     for (auto it = m_made.crbegin(); it != m_made.crend(); ++it) {
-        const auto& [path, folder] = *it;
+        const QStringList path = it->first.split(u'/');
+        const bool folder = it->second;
         Outcome result;
         QByteArray name;
         const int parent = openParent(path, false, &name, &result);

@@ -67,8 +67,10 @@ private:
 // rollBack() come after the last of them.
 class SafeDestination final {
 public:
-    // Opens `folder`, creating it when missing.
-    explicit SafeDestination(const QString& folder);
+    // Opens `folder`, creating it when missing. Without `undoable`, what is
+    // made is not recorded and rollBack() removes nothing: for jobs that
+    // cannot end with a wrong password, which then keep nothing per entry.
+    explicit SafeDestination(const QString& folder, bool undoable = true);
     ~SafeDestination();
     SafeDestination(const SafeDestination&) = delete;
     SafeDestination& operator=(const SafeDestination&) = delete;
@@ -136,6 +138,7 @@ private:
     bool cleanStagedFolder(int fromDirFd, const QByteArray& fromName, const QStringList& path);
     Outcome failed(const QString& what, const QStringList& path, int error);
     Outcome blocked(const QString& why, const QStringList& path);
+    void noteMade(const QStringList& path, bool folder);
     void closeCachedFolders();
 
     // Guards the folder cache and the records below; file data and the
@@ -147,5 +150,7 @@ private:
     QHash<QString, int> m_folderFds; // relative path -> descriptor
     QSet<QString> m_createdFolders;
     std::vector<std::pair<QStringList, EntryMeta>> m_folderMeta;
-    std::vector<std::pair<QStringList, bool>> m_made; // path, is a folder; in order of making
+    // Joined path, is a folder; in order of making (when undoable).
+    std::vector<std::pair<QString, bool>> m_made;
+    bool m_undoable = true;
 };
