@@ -4,7 +4,7 @@ add_library(zavrin_options INTERFACE)
 target_compile_features(zavrin_options INTERFACE cxx_std_20)
 target_compile_options(zavrin_options INTERFACE
     -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align
-    -Woverloaded-virtual -Wnull-dereference -Wimplicit-fallthrough
+    -Woverloaded-virtual -Wnull-dereference -Wimplicit-fallthrough -Wold-style-cast
     # GCC 12 reports std::optional<QString> copies as maybe-uninitialized.
     -Wno-maybe-uninitialized
     # GCC 12 also reports members left out of designated initializers, which
@@ -13,6 +13,7 @@ target_compile_options(zavrin_options INTERFACE
 target_compile_definitions(zavrin_options INTERFACE
     QT_NO_CAST_FROM_ASCII
     QT_NO_CAST_TO_ASCII
+    QT_NO_CAST_FROM_BYTEARRAY
     QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
     QT_USE_QSTRINGBUILDER
     QT_NO_URL_CAST_FROM_STRING
