@@ -4,7 +4,7 @@ add_library(zavrin_options INTERFACE)
 target_compile_features(zavrin_options INTERFACE cxx_std_20)
 target_compile_options(zavrin_options INTERFACE
     -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align
-    -Woverloaded-virtual -Wnull-dereference -Wimplicit-fallthrough -Wold-style-cast
+    -Woverloaded-virtual -Wnull-dereference -Wimplicit-fallthrough -Wold-style-cast -Wmissing-declarations
     # GCC 12 reports std::optional<QString> copies as maybe-uninitialized.
     -Wno-maybe-uninitialized
     # GCC 12 also reports members left out of designated initializers, which

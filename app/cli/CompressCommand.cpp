@@ -36,6 +36,8 @@ std::optional<QString> passwordFromStdin()
 
 } // namespace
 
+namespace Cli {
+
 int runCompress(const CommandLine& line)
 {
     QList<FileModel> files;
@@ -76,3 +78,5 @@ int runCompress(const CommandLine& line)
         ::unlink(name.constData());
     return status;
 }
+
+} // namespace Cli

@@ -30,6 +30,8 @@ bool canWriteIn(const QString& folder)
 
 } // namespace
 
+namespace Cli {
+
 int runExtract(const CommandLine& line)
 {
     const QFileInfo archive(line.archive);
@@ -49,3 +51,5 @@ int runExtract(const CommandLine& line)
         QDir().rmdir(folder);
     return status;
 }
+
+} // namespace Cli

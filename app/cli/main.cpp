@@ -54,7 +54,7 @@ int main(int argc, char* argv[])
     TerminalPanels panels(line.passwordFromStdin);
     Panels::setShared(&panels);
 
-    const int status = line.command == CommandLine::Command::Extract ? runExtract(line) : runCompress(line);
+    const int status = line.command == CommandLine::Command::Extract ? Cli::runExtract(line) : Cli::runCompress(line);
     Panels::setShared(nullptr);
     HUD::setPresenter(nullptr);
     Interrupts::disarm();

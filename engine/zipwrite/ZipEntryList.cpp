@@ -155,7 +155,9 @@ private:
 
 } // namespace
 
-ZipEntryListing listZipItems(const std::vector<ZipItem>& items, const std::string& excluded)
+namespace ZipEntryList {
+
+ZipEntryListing listItems(const std::vector<ZipItem>& items, const std::string& excluded)
 {
     Collector collector;
     struct stat archive { };
@@ -184,7 +186,7 @@ ZipEntryListing listZipItems(const std::vector<ZipItem>& items, const std::strin
     return std::move(collector.listing);
 }
 
-ZipEntryListing listZipEntries(const std::string& directory, bool keepParentDirectory, const std::string& excluded)
+ZipEntryListing listEntries(const std::string& directory, bool keepParentDirectory, const std::string& excluded)
 {
     std::vector<ZipItem> items;
     if (keepParentDirectory) {
@@ -192,7 +194,7 @@ ZipEntryListing listZipEntries(const std::string& directory, bool keepParentDire
         while (name.size() > 1 && name.back() == '/')
             name.pop_back();
         items.push_back({ name.substr(name.find_last_of('/') + 1), directory });
-        return listZipItems(items, excluded);
+        return listItems(items, excluded);
     }
     DIR* dir = ::opendir(directory.c_str());
     if (!dir)
@@ -203,5 +205,7 @@ ZipEntryListing listZipEntries(const std::string& directory, bool keepParentDire
     }
     ::closedir(dir);
     std::sort(items.begin(), items.end(), [](const ZipItem& a, const ZipItem& b) { return a.name < b.name; });
-    return listZipItems(items, excluded);
+    return listItems(items, excluded);
 }
+
+} // namespace ZipEntryList

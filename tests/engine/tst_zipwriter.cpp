@@ -334,7 +334,7 @@ private slots:
         writeFile(path(QStringLiteral("change/item/keep.txt")), "keep");
         writeFile(path(QStringLiteral("change/item/swap.txt")), "swap");
         const std::vector<ZipEntry> list
-            = listZipEntries(QFile::encodeName(path(QStringLiteral("change"))).toStdString(), false).entries;
+            = ZipEntryList::listEntries(QFile::encodeName(path(QStringLiteral("change"))).toStdString(), false).entries;
         QCOMPARE(list.size(), std::size_t(3));
         const std::string archive = QFile::encodeName(path(QStringLiteral("change.zip"))).toStdString();
         QVERIFY(ZipWriter::write(archive, list, {}, {}).ok());
