@@ -1,10 +1,12 @@
-// The path-safety helper on its own, and the legacy name decoder.
+// The path-safety helpers on their own, and the legacy name decoder.
+#include "engine/Folders.h"
 #include "engine/extract/NameDecoder.h"
 #include "engine/safety/SafeDestination.h"
 #include "tests/support/TestMain.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fcntl.h>
@@ -246,6 +248,27 @@ private slots:
         QVERIFY(QDir().mkpath(staging + QStringLiteral("/top")));
         QCOMPARE(destination.moveFolderIn(stagingFd, "top", { QStringLiteral("top") }).status, Status::Kept);
         ::close(stagingFd);
+    }
+
+    // Removing a tree takes shut folders with it and nothing a link points to.
+    void removeTreeNeverLeavesTheTree()
+    {
+        const QString outside = m_dir->filePath(QStringLiteral("outside"));
+        QVERIFY(QDir().mkpath(outside));
+        QFile kept(outside + QStringLiteral("/keep"));
+        QVERIFY(kept.open(QIODevice::WriteOnly));
+        kept.close();
+        const QString tree = m_out + QStringLiteral("/tree");
+        QVERIFY(QDir().mkpath(tree + QStringLiteral("/shut/deeper")));
+        QVERIFY(QFile::link(outside, tree + QStringLiteral("/shut/deeper/folder-link")));
+        QVERIFY(QFile::link(outside + QStringLiteral("/keep"), tree + QStringLiteral("/file-link")));
+        QCOMPARE(::chmod(QFile::encodeName(tree + QStringLiteral("/shut")).constData(), 0500), 0);
+
+        QVERIFY(Folders::removeTree(AT_FDCWD, QFile::encodeName(tree).constData()));
+        QVERIFY(!QFileInfo::exists(tree));
+        QVERIFY(QFileInfo::exists(outside + QStringLiteral("/keep")));
+        QVERIFY(!Folders::removeTree(AT_FDCWD, QFile::encodeName(tree).constData()));
+        QCOMPARE(errno, ENOENT);
     }
 
     void overlongNamesFailClearly()
