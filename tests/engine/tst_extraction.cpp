@@ -605,7 +605,10 @@ private slots:
         QVERIFY(mine.open(QIODevice::WriteOnly));
         mine.write("mine");
         mine.close();
+        // Links in place are kept, and nothing is written through them.
         QVERIFY(QFile::link(QStringLiteral("nowhere"), m_out + QStringLiteral("/empty.txt")));
+        QVERIFY(writeFile(m_root + QStringLiteral("/victim"), "victim"));
+        QVERIFY(QFile::link(m_root + QStringLiteral("/victim"), m_out + QStringLiteral("/setuid.bin")));
         QFile inTheWay(m_out + QStringLiteral("/dir"));
         QVERIFY(inTheWay.open(QIODevice::WriteOnly));
         inTheWay.close();
@@ -618,12 +621,14 @@ private slots:
         const auto tree = snapshot(m_out);
         QCOMPARE(tree.value(QStringLiteral("hello.txt")), QStringLiteral("file:mine"));
         QCOMPARE(tree.value(QStringLiteral("empty.txt")), QStringLiteral("link:nowhere"));
+        QVERIFY(!QFileInfo::exists(m_out + QStringLiteral("/nowhere")));
+        QCOMPARE(snapshot(m_root).value(QStringLiteral("victim")), QStringLiteral("file:victim"));
         QCOMPARE(tree.value(QStringLiteral("dir")), QStringLiteral("file:"));
         QCOMPARE(tree.value(QStringLiteral("link")), QStringLiteral("dir"));
         QCOMPARE(tree.value(QStringLiteral("empty-dir")), QStringLiteral("link:") + m_root);
         QCOMPARE(tree.value(QStringLiteral("tool.sh")), QStringLiteral("file:#!/bin/sh\necho tool\n"));
         QVERIFY(!hasLeftovers(m_out));
-        QCOMPARE(topLevel(m_root), QStringList { QStringLiteral("out") });
+        QCOMPARE(topLevel(m_root), (QStringList { QStringLiteral("out"), QStringLiteral("victim") }));
     }
 
     void failedEntriesLeaveNothing_data()

@@ -129,39 +129,6 @@ private slots:
         QCOMPARE(SafeDestination::linkStaysInside(split(link), target.toUtf8()), inside);
     }
 
-    void anythingInPlaceIsKept_data()
-    {
-        QTest::addColumn<QString>("kind");
-        QTest::newRow("file") << QStringLiteral("file");
-        QTest::newRow("folder") << QStringLiteral("folder");
-        QTest::newRow("link to a file") << QStringLiteral("link");
-        QTest::newRow("dangling link") << QStringLiteral("dangling");
-    }
-    void anythingInPlaceIsKept()
-    {
-        QFETCH(QString, kind);
-        const QString target = m_out + QStringLiteral("/x");
-        const QString victim = m_dir->filePath(QStringLiteral("victim"));
-        QFile(victim).open(QIODevice::WriteOnly);
-        if (kind == u"file") {
-            QFile file(target);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("mine");
-        } else if (kind == u"folder") {
-            QVERIFY(QDir().mkdir(target));
-        } else {
-            QVERIFY(QFile::link(kind == u"link" ? victim : m_dir->filePath(QStringLiteral("nothing")), target));
-        }
-        SafeDestination destination(m_out);
-        QCOMPARE(writeFile(destination, QStringLiteral("x"), "archive data").status, Status::Kept);
-        QCOMPARE(destination.makeSymlink(split(QStringLiteral("x")), "y", {}).status, Status::Kept);
-        QCOMPARE(contentOf(victim), QByteArray());
-        QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("nothing"))));
-        if (kind == u"file")
-            QCOMPARE(contentOf(target), QByteArray("mine"));
-        QVERIFY(hiddenTemporaries(m_out).isEmpty());
-    }
-
     void nothingIsWrittenThroughLinks()
     {
         const QString outside = m_dir->filePath(QStringLiteral("outside"));
