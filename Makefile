@@ -23,13 +23,16 @@ build: configure
 run: build
 	@./$(BUILD)/bin/zavrin
 
+# After the run, every skipped case is listed with its reason.
 test: build
-	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	@(cd $(BUILD) && ctest --output-on-failure -j $(JOBS)); status=$$?; \
+		bash scripts/test-summary.sh $(BUILD); exit $$status
 
 sanitize: deps
 	@cmake -S . -B $(SANITIZE_BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DZAVRIN_SANITIZE=ON $(LAUNCHER) $(CMAKE_ARGS) >/dev/null
 	@cmake --build $(SANITIZE_BUILD) -j $(JOBS)
-	@cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+	@(cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+		ctest --output-on-failure -j $(JOBS)); status=$$?; bash scripts/test-summary.sh $(SANITIZE_BUILD); exit $$status
 
 # The fuzz targets, built with clang into their own folder, then each run
 # over its regression inputs and for FUZZ_SECONDS (FUZZ_TARGETS: a subset).

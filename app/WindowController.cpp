@@ -3,8 +3,7 @@
 #include "home/MainController.h"
 #include "platform/Bundle.h"
 #include "platform/Logging.h"
-#include "ui/MMAnalyticsDebugWindowController.h"
-#include "ui/MPAnalyticsDebugWindowController.h"
+#include "ui/AnalyticsDebugWindowController.h"
 #include "ui/ViewController.h"
 
 #include <QApplication>

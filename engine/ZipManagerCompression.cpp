@@ -15,11 +15,11 @@
 
 #include <QFile>
 
+namespace {
+
 // One line per written entry would drown the log: off unless asked for
 // ("QT_LOGGING_RULES=zavrin.engine.zip.progress.debug=true").
 Q_LOGGING_CATEGORY(lcZipProgress, "zavrin.engine.zip.progress", QtInfoMsg)
-
-namespace {
 
 void postOnMain(const QString& name, const QVariantMap& object)
 {
@@ -85,7 +85,7 @@ private:
             // The list is made from what this job placed, in the order
             // chosen; the staged links are never read back.
             const std::string archive = QFile::encodeName(m_archivePath).toStdString();
-            const ZipEntryListing listing = listZipItems(staging.items(), archive);
+            const ZipEntryListing listing = ZipEntryList::listItems(staging.items(), archive);
             if (!listing.failure.empty()) {
                 result = { .status = Outcome::Status::Failed, .message = QString::fromStdString(listing.failure) };
             } else {

@@ -27,8 +27,8 @@ ChoiceView::ChoiceView(Mood mood, QWidget* parent)
     m_label = new QLabel(this);
     m_label->setAlignment(Qt::AlignCenter);
     layout->addWidget(m_label);
-    setCornerRadius(this, 8.0);
-    setBorderWidth(this, 1.0);
+    Styling::setCornerRadius(this, 8.0);
+    Styling::setBorderWidth(this, 1.0);
 }
 
 ChoiceView::~ChoiceView() = default;
@@ -36,7 +36,7 @@ ChoiceView::~ChoiceView() = default;
 void ChoiceView::setAccent(const QColor& color)
 {
     m_accent = color;
-    setBorderColor(this, color);
+    Styling::setBorderColor(this, color);
     QPalette palette = m_label->palette();
     palette.setColor(QPalette::WindowText, color);
     m_label->setPalette(palette);

@@ -22,11 +22,11 @@ constexpr int kContentWidth = 420;
 
 QColor chosenColor()
 {
-    return *hexStr(QStringLiteral("FF890C"));
+    return *Styling::hexStr(QStringLiteral("FF890C"));
 }
 QColor otherColor()
 {
-    return *hexStr(QStringLiteral("999999"));
+    return *Styling::hexStr(QStringLiteral("999999"));
 }
 
 QLabel* makeLabel(QWidget* parent, const char* objectName, int pixelSize, bool bold, const QColor& color)
@@ -63,8 +63,8 @@ FeedbackVC::~FeedbackVC() = default;
 void FeedbackVC::viewDidLoad()
 {
     buildView();
-    setBackgroundColor(this, Qt::white);
-    setTitleColor(m_submitBtn, Qt::white);
+    Styling::setBackgroundColor(this, Qt::white);
+    Styling::setTitleColor(m_submitBtn, Qt::white);
     international();
 }
 

@@ -56,7 +56,7 @@ DragView::~DragView() = default;
 
 QColor DragView::restingFill()
 {
-    return *hexStr(QStringLiteral("F0F1F5"));
+    return *Styling::hexStr(QStringLiteral("F0F1F5"));
 }
 
 QColor DragView::litFill()
@@ -90,7 +90,7 @@ void DragView::paintEvent(QPaintEvent* event)
     painter.setClipRegion(event->region());
     // The owner gives the target its corners through the layer helpers.
     QPainterPath shape;
-    const double radius = cornerRadius(this);
+    const double radius = Styling::cornerRadius(this);
     shape.addRoundedRect(QRectF(rect()), radius, radius);
     painter.fillPath(shape, m_dragEntered ? litFill() : restingFill());
 }

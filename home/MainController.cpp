@@ -124,17 +124,17 @@ const QStringList& MainController::supportedExtensions()
 
 void MainController::buildView()
 {
-    titleLab = makeOutlet<QLabel>(this, "titleLab");
-    descLab = makeOutlet<QLabel>(this, "descLab");
-    zipView = makeOutlet<DragView>(this, "zipView");
-    unzipView = makeOutlet<DragView>(this, "unzipView");
-    zipBtn = makeOutlet<TargetButton>(zipView, "zipBtn");
-    unzipBtn = makeOutlet<TargetButton>(unzipView, "unzipBtn");
-    zipLab = makeOutlet<QLabel>(zipBtn, "zipLab");
-    unzipLab = makeOutlet<QLabel>(unzipBtn, "unzipLab");
-    bottomDescLab = makeOutlet<QLabel>(this, "bottomDescLab");
-    feedbackBtn = makeOutlet<QToolButton>(this, "feedbackBtn");
-    rateBtn = makeOutlet<QToolButton>(this, "rateBtn");
+    titleLab = Outlet::make<QLabel>(this, "titleLab");
+    descLab = Outlet::make<QLabel>(this, "descLab");
+    zipView = Outlet::make<DragView>(this, "zipView");
+    unzipView = Outlet::make<DragView>(this, "unzipView");
+    zipBtn = Outlet::make<TargetButton>(zipView, "zipBtn");
+    unzipBtn = Outlet::make<TargetButton>(unzipView, "unzipBtn");
+    zipLab = Outlet::make<QLabel>(zipBtn, "zipLab");
+    unzipLab = Outlet::make<QLabel>(unzipBtn, "unzipLab");
+    bottomDescLab = Outlet::make<QLabel>(this, "bottomDescLab");
+    feedbackBtn = Outlet::make<QToolButton>(this, "feedbackBtn");
+    rateBtn = Outlet::make<QToolButton>(this, "rateBtn");
 
     styleText(titleLab, 28, QFont::DemiBold, Palette::text1());
     styleText(descLab, 14, QFont::Normal, Palette::text2());
@@ -235,7 +235,7 @@ void MainController::setupUI()
     palette.setColor(QPalette::Window, Qt::white);
     setPalette(palette);
     for (DragView* view : { zipView, unzipView })
-        setCornerRadius(view, 10.0); // DragView fills with "F0F1F5" itself
+        Styling::setCornerRadius(view, 10.0); // DragView fills with "F0F1F5" itself
 
     // The actions hold the screen weakly: the targets are its children.
     QPointer<MainController> self(this);

@@ -30,8 +30,10 @@ NotificationCenter::Token NotificationCenter::addObserver(const QString& name, Q
         m_observers.push_back(observer);
     }
     const Token token = observer->token;
+    // Direct, on the thread that destroys the context, before it is gone.
     if (context)
-        QObject::connect(context, &QObject::destroyed, [this, token] { removeObserver(token); });
+        QObject::connect(
+            context, &QObject::destroyed, context, [this, token] { removeObserver(token); }, Qt::DirectConnection);
     return token;
 }
 

@@ -50,11 +50,11 @@ ProgressController* ProgressController::initFromStory(QWidget* parent)
 
 void ProgressController::build()
 {
-    titleTf = makeOutlet<QLabel>(this, "titleTf");
-    tipTf = makeOutlet<QLabel>(this, "tipTf");
-    progressIndicator = makeOutlet<QProgressBar>(this, "progressIndicator");
-    progressTf = makeOutlet<QLabel>(this, "progressTf");
-    doneBtn = makeOutlet<QPushButton>(this, "doneBtn");
+    titleTf = Outlet::make<QLabel>(this, "titleTf");
+    tipTf = Outlet::make<QLabel>(this, "tipTf");
+    progressIndicator = Outlet::make<QProgressBar>(this, "progressIndicator");
+    progressTf = Outlet::make<QLabel>(this, "progressTf");
+    doneBtn = Outlet::make<QPushButton>(this, "doneBtn");
 
     QFont titleFont = titleTf->font();
     if (titleFont.pointSizeF() > 0)
@@ -239,7 +239,7 @@ void ProgressController::jobDidEnd(const Notification& notification)
 void ProgressController::setStatus(const QString& text, bool failure)
 {
     // A failure shows in the status line and the bar, in the warning orange.
-    const QColor warning = *hexStr(QStringLiteral("FF890C"));
+    const QColor warning = *Styling::hexStr(QStringLiteral("FF890C"));
     tipTf->setText(text);
     QPalette palette = tipTf->palette();
     palette.setColor(QPalette::WindowText, failure ? warning : Palette::text2());

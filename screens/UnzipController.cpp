@@ -36,13 +36,13 @@ UnzipController* UnzipController::initFromStory(QWidget* parent)
     grid->setSizeConstraint(QLayout::SetFixedSize);
 
     // Made in tab order.
-    screen->exportPathLab = makeOutlet<QLabel>(screen, "exportPathLab");
-    screen->pathTf = makeOutlet<QLineEdit>(screen, "pathTf");
-    screen->changPathBtn = makeOutlet<QPushButton>(screen, "changPathBtn");
-    screen->openCheck = makeOutlet<QCheckBox>(screen, "openCheck");
-    screen->previewCheck = makeOutlet<QCheckBox>(screen, "previewCheck");
-    screen->cancelBtn = makeOutlet<QPushButton>(screen, "cancelBtn");
-    screen->unzipBtn = makeOutlet<QPushButton>(screen, "unzipBtn");
+    screen->exportPathLab = Outlet::make<QLabel>(screen, "exportPathLab");
+    screen->pathTf = Outlet::make<QLineEdit>(screen, "pathTf");
+    screen->changPathBtn = Outlet::make<QPushButton>(screen, "changPathBtn");
+    screen->openCheck = Outlet::make<QCheckBox>(screen, "openCheck");
+    screen->previewCheck = Outlet::make<QCheckBox>(screen, "previewCheck");
+    screen->cancelBtn = Outlet::make<QPushButton>(screen, "cancelBtn");
+    screen->unzipBtn = Outlet::make<QPushButton>(screen, "unzipBtn");
 
     screen->exportPathLab->setBuddy(screen->pathTf);
     screen->pathTf->setMinimumWidth(80 * SheetStyle::kGrid);

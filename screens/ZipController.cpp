@@ -50,26 +50,26 @@ ZipController* ZipController::initFromStory(QWidget* parent)
 void ZipController::build()
 {
     // Made in tab order.
-    exportPathLab = makeOutlet<QLabel>(this, "exportPathLab");
-    pathTf = makeOutlet<QLineEdit>(this, "pathTf");
-    changPathBtn = makeOutlet<QPushButton>(this, "changPathBtn");
-    compressOpnttionLab = makeOutlet<QLabel>(this, "compressOpnttionLab");
+    exportPathLab = Outlet::make<QLabel>(this, "exportPathLab");
+    pathTf = Outlet::make<QLineEdit>(this, "pathTf");
+    changPathBtn = Outlet::make<QPushButton>(this, "changPathBtn");
+    compressOpnttionLab = Outlet::make<QLabel>(this, "compressOpnttionLab");
     auto* options = new QWidget(this);
-    speedBtn = makeOutlet<QRadioButton>(options, "speedBtn");
-    sizeBtn = makeOutlet<QRadioButton>(options, "sizeBtn");
-    customBtn = makeOutlet<QRadioButton>(options, "customBtn");
-    customOptionsView = makeOutlet<QWidget>(this, "customOptionsView");
-    formatMenu = makeOutlet<QComboBox>(customOptionsView, "formatMenu");
-    modeMenu = makeOutlet<QComboBox>(customOptionsView, "modeMenu");
-    addPasswordBtn = makeOutlet<QCheckBox>(this, "addPasswordBtn");
-    passwordView = makeOutlet<QWidget>(this, "passwordView");
-    passwordLab = makeOutlet<QLabel>(passwordView, "passwordLab");
-    passwordTf = makeOutlet<QLineEdit>(passwordView, "passwordTf");
-    password2Lab = makeOutlet<QLabel>(passwordView, "password2Lab");
-    password2Tf = makeOutlet<QLineEdit>(passwordView, "password2Tf");
-    openCheck = makeOutlet<QCheckBox>(this, "openCheck");
-    cancelBtn = makeOutlet<QPushButton>(this, "cancelBtn");
-    zipBtn = makeOutlet<QPushButton>(this, "zipBtn");
+    speedBtn = Outlet::make<QRadioButton>(options, "speedBtn");
+    sizeBtn = Outlet::make<QRadioButton>(options, "sizeBtn");
+    customBtn = Outlet::make<QRadioButton>(options, "customBtn");
+    customOptionsView = Outlet::make<QWidget>(this, "customOptionsView");
+    formatMenu = Outlet::make<QComboBox>(customOptionsView, "formatMenu");
+    modeMenu = Outlet::make<QComboBox>(customOptionsView, "modeMenu");
+    addPasswordBtn = Outlet::make<QCheckBox>(this, "addPasswordBtn");
+    passwordView = Outlet::make<QWidget>(this, "passwordView");
+    passwordLab = Outlet::make<QLabel>(passwordView, "passwordLab");
+    passwordTf = Outlet::make<QLineEdit>(passwordView, "passwordTf");
+    password2Lab = Outlet::make<QLabel>(passwordView, "password2Lab");
+    password2Tf = Outlet::make<QLineEdit>(passwordView, "password2Tf");
+    openCheck = Outlet::make<QCheckBox>(this, "openCheck");
+    cancelBtn = Outlet::make<QPushButton>(this, "cancelBtn");
+    zipBtn = Outlet::make<QPushButton>(this, "zipBtn");
 
     exportPathLab->setBuddy(pathTf);
     pathTf->setMinimumWidth(80 * SheetStyle::kGrid);
@@ -145,9 +145,9 @@ void ZipController::viewDidLoad()
     SheetStyle::styleSecondaryButton(cancelBtn);
     SheetStyle::stylePrimaryButton(zipBtn);
     SheetStyle::styleSecondaryButton(changPathBtn);
-    setBackgroundColor(customOptionsView, Qt::white);
-    setBorderWidth(customOptionsView, 1.0);
-    setBorderColor(customOptionsView, hexStr(QStringLiteral("DDDDDD")));
+    Styling::setBackgroundColor(customOptionsView, Qt::white);
+    Styling::setBorderWidth(customOptionsView, 1.0);
+    Styling::setBorderColor(customOptionsView, Styling::hexStr(QStringLiteral("DDDDDD")));
     zipBtn->setDefault(true);
     cancelBtn->setAutoDefault(false);
     changPathBtn->setAutoDefault(false);

@@ -7,7 +7,11 @@ cd "$(dirname "$0")/.."
 
 format=clang-format-14
 command -v "$format" >/dev/null || format=clang-format
-mapfile -t files < <(git ls-files '*.cpp' '*.h')
+# Tracked files and new ones not yet added (but not ignored ones).
+files=()
+while IFS= read -r file; do
+  [ -f "$file" ] && files+=("$file")
+done < <(git ls-files --cached --others --exclude-standard '*.cpp' '*.h' | sort -u)
 
 if [ "${1:-}" != "--check" ]; then
   "$format" -i "${files[@]}"

@@ -44,6 +44,12 @@ bool TrackManager::TrackEnable()
     return g_trackingEnabled.load();
 }
 
+void TrackManager::resetForTesting()
+{
+    g_trackingEnabled.store(false);
+    g_funcStartId.clear();
+}
+
 void TrackManager::initialWithLaunchOptions(const QVariantMap& launchOptions)
 {
     Q_UNUSED(launchOptions)

@@ -43,6 +43,9 @@ public:
     static void TrackPopRate(const QString& source);
     // The advertising id's MD5, straight to the tracker whether tracking is on or not.
     static void TrackADID(const QString& adid);
+    // Switches tracking off again and forgets the function start, as at
+    // process start, so that a test can go through start-up once more.
+    static void resetForTesting();
 
     static inline const QString kActivationKey = QStringLiteral("App.zd_callback_event");
     static inline const QString kLastTrackIdKey = QStringLiteral("App.lastTrackId");

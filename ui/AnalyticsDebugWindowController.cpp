@@ -43,9 +43,9 @@ QString describe(const QVariantMap& event)
 
 } // namespace
 
-AnalyticsDebugWindowController::AnalyticsDebugWindowController(bool stayOnTop, QObject* parent)
+AnalyticsDebugWindowController::AnalyticsDebugWindowController(Level level, QObject* parent)
     : QObject(parent)
-    , m_stayOnTop(stayOnTop)
+    , m_level(level)
     , m_eventsArrayController(new QStandardItemModel(this))
 {
     for (const QString& key : leadingKeys())
@@ -62,6 +62,32 @@ AnalyticsDebugWindowController::~AnalyticsDebugWindowController() = default;
 bool AnalyticsDebugWindowController::isDebugMenuEnabled(const Defaults& defaults)
 {
     return defaults.boolForKey(kShowDebugMenuKey);
+}
+
+std::unique_ptr<AnalyticsDebugWindowController> AnalyticsDebugWindowController::makeIfEnabled(
+    const Defaults& defaults, Level level)
+{
+    if (!isDebugMenuEnabled(defaults))
+        return nullptr;
+    return std::make_unique<AnalyticsDebugWindowController>(level);
+}
+
+AnalyticsDebugWindowController* AnalyticsDebugWindowController::sharedController(Level level)
+{
+    // Decided once per level: with the setting off there is no controller
+    // for the rest of the process. Kept to the end of the process.
+    if (level == Level::StaysOnTop) {
+        static AnalyticsDebugWindowController* onTop = makeIfEnabled(Defaults::standard(), level).release();
+        return onTop;
+    }
+    static AnalyticsDebugWindowController* normal = makeIfEnabled(Defaults::standard(), level).release();
+    return normal;
+}
+
+void AnalyticsDebugWindowController::showWindow(Level level)
+{
+    if (auto* controller = sharedController(level))
+        controller->show();
 }
 
 void AnalyticsDebugWindowController::analyticsReceived(const Notification& notification)
@@ -114,7 +140,7 @@ QWidget* AnalyticsDebugWindowController::window()
     if (m_window)
         return m_window.get();
     Qt::WindowFlags flags = Qt::Window;
-    if (m_stayOnTop)
+    if (m_level == Level::StaysOnTop)
         flags |= Qt::WindowStaysOnTopHint;
     m_window = std::make_unique<QWidget>(nullptr, flags);
     m_window->setObjectName(QStringLiteral("AnalyticsWindow"));

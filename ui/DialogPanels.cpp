@@ -1,18 +1,12 @@
 #include "ui/DialogPanels.h"
 
-#include "platform/Bundle.h"
 #include "platform/MainQueue.h"
-#include "ui/Styling.h"
+#include "ui/PasswordSheet.h"
 #include "ui/WindowLookup.h"
 
 #include <QApplication>
-#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QGridLayout>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
 #include <memory>
 
 namespace {
@@ -67,12 +61,17 @@ void runSheet(QDialog* dialog, std::function<void(int)> answer, std::function<vo
         answer(result);
         dialog->deleteLater();
     });
-    QObject::connect(dialog, &QObject::destroyed, [done, cancel = std::move(cancel)] {
-        if (*done)
-            return;
-        *done = true;
-        MainQueue::async(cancel);
-    });
+    // Direct, with the dialog itself as context: the cancel must be queued
+    // while the dialog is being destroyed.
+    QObject::connect(
+        dialog, &QObject::destroyed, dialog,
+        [done, cancel = std::move(cancel)] {
+            if (*done)
+                return;
+            *done = true;
+            MainQueue::async(cancel);
+        },
+        Qt::DirectConnection);
     dialog->setWindowModality(Qt::WindowModal);
     dialog->open();
 }
@@ -173,69 +172,14 @@ void DialogPanels::askPassword(const PasswordRequest& request, PasswordCompletio
         });
         return;
     }
-    auto* dialog = new QDialog(WindowLookup::keyWindow());
+    auto* dialog = new PasswordSheet(request.message, request.archivePath, WindowLookup::keyWindow());
     dialog->setObjectName(kPasswordSheetName);
-    dialog->setWindowTitle(QGuiApplication::applicationDisplayName());
-
-    auto* layout = new QGridLayout(dialog);
-    layout->setContentsMargins(20, 20, 20, 16);
-    layout->setHorizontalSpacing(16);
-    layout->setVerticalSpacing(10);
-
-    auto* iconLabel = new QLabel(dialog);
-    iconLabel->setObjectName(QStringLiteral("iconLabel"));
-    iconLabel->setPixmap(QApplication::windowIcon().pixmap(QSize(48, 48), dialog->devicePixelRatioF()));
-    layout->addWidget(iconLabel, 0, 0, 3, 1, Qt::AlignTop);
-
-    auto* messageLabel = new QLabel(request.message, dialog);
-    messageLabel->setObjectName(QStringLiteral("messageLabel"));
-    messageLabel->setTextFormat(Qt::PlainText);
-    messageLabel->setWordWrap(true);
-    QFont bold = messageLabel->font();
-    bold.setBold(true);
-    messageLabel->setFont(bold);
-    layout->addWidget(messageLabel, 0, 1);
-
-    // Which archive asks, for when several jobs run at once.
-    const QString archiveName = QFileInfo(request.archivePath).fileName();
-    auto* archiveLabel = new QLabel(archiveName, dialog);
-    archiveLabel->setObjectName(QStringLiteral("archiveLabel"));
-    archiveLabel->setTextFormat(Qt::PlainText);
-    archiveLabel->setVisible(!archiveName.isEmpty());
-    QPalette secondary = archiveLabel->palette();
-    secondary.setColor(QPalette::WindowText, Palette::text2());
-    archiveLabel->setPalette(secondary);
-    layout->addWidget(archiveLabel, 1, 1);
-
-    // A plain field: the typed password stays visible.
-    auto* lineEdit = new QLineEdit(dialog);
-    lineEdit->setObjectName(QStringLiteral("passwordLineEdit"));
-    lineEdit->setEchoMode(QLineEdit::Normal);
-    lineEdit->setMinimumSize(200, 24);
-    layout->addWidget(lineEdit, 2, 1);
-
-    auto* buttons = new QDialogButtonBox(dialog);
-    QPushButton* ok = buttons->addButton(L(QStringLiteral("确定")), QDialogButtonBox::AcceptRole);
-    ok->setObjectName(QStringLiteral("okButton"));
-    ok->setDefault(true);
-    QPushButton* cancel = buttons->addButton(L(QStringLiteral("取消")), QDialogButtonBox::RejectRole);
-    cancel->setObjectName(QStringLiteral("cancelButton"));
-    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
-    layout->addWidget(buttons, 3, 0, 1, 2);
-    lineEdit->setFocus();
 
     auto shared = std::make_shared<PasswordCompletion>(std::move(completion));
     runSheet(
         dialog,
-        [lineEdit, shared](int result) {
-            if (result != QDialog::Accepted) {
-                (*shared)(std::nullopt);
-                return;
-            }
-            // An empty field answers an empty password, never a missing one.
-            const QString text = lineEdit->text();
-            (*shared)(text.isNull() ? QStringLiteral("") : text);
+        [dialog, shared](int result) {
+            (*shared)(result == QDialog::Accepted ? std::optional<QString>(dialog->password()) : std::nullopt);
         },
         [shared] { (*shared)(std::nullopt); });
 }

@@ -12,7 +12,7 @@ namespace {
 
 QColor hex(const char* text)
 {
-    return *hexStr(QString::fromLatin1(text));
+    return *Styling::hexStr(QString::fromLatin1(text));
 }
 
 QString css(const QColor& color)
@@ -62,9 +62,9 @@ void styleSheetWindow(QWidget* sheet)
 void stylePrimaryButton(QPushButton* button, double radius)
 {
     const QColor blue = hex("067DFF");
-    setBackgroundColor(button, blue);
-    setCornerRadius(button, radius);
-    setTitleColor(button, Qt::white);
+    Styling::setBackgroundColor(button, blue);
+    Styling::setCornerRadius(button, radius);
+    Styling::setTitleColor(button, Qt::white);
     sizeButton(button);
     const QString padding = QString::number(4 * kGrid);
     addStates(button,
@@ -81,10 +81,10 @@ void stylePrimaryButton(QPushButton* button, double radius)
 
 void styleSecondaryButton(QPushButton* button)
 {
-    setBackgroundColor(button, Qt::white);
-    setCornerRadius(button, 4.0);
-    setBorderWidth(button, 1.0);
-    setBorderColor(button, hex("DDDDDD"));
+    Styling::setBackgroundColor(button, Qt::white);
+    Styling::setCornerRadius(button, 4.0);
+    Styling::setBorderWidth(button, 1.0);
+    Styling::setBorderColor(button, hex("DDDDDD"));
     sizeButton(button);
     addStates(button,
         {

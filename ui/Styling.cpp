@@ -6,7 +6,6 @@
 
 namespace {
 
-const char* const kViewId = "zavrinViewID";
 const char* const kBackground = "zavrinLayerBackground";
 const char* const kRadius = "zavrinLayerCornerRadius";
 const char* const kBorderWidth = "zavrinLayerBorderWidth";
@@ -46,12 +45,6 @@ void applyLayer(QWidget* view)
     view->setStyleSheet(QStringLiteral("#%1{%2}").arg(view->objectName(), rules));
 }
 
-QColor colorProperty(const QWidget* view, const char* name)
-{
-    const QVariant value = view->property(name);
-    return value.isValid() ? value.value<QColor>() : QColor(Qt::transparent);
-}
-
 void setColorProperty(QWidget* view, const char* name, const std::optional<QColor>& color)
 {
     view->setProperty(name, color ? QVariant(*color) : QVariant());
@@ -59,6 +52,8 @@ void setColorProperty(QWidget* view, const char* name, const std::optional<QColo
 }
 
 } // namespace
+
+namespace Styling {
 
 std::optional<QColor> hexStr(const QString& text)
 {
@@ -69,25 +64,6 @@ std::optional<QColor> hexStr(const QString& text)
     return std::nullopt;
 }
 
-namespace Palette {
-QColor primary()
-{
-    return *hexStr(QStringLiteral("FFA107"));
-}
-QColor text1()
-{
-    return *hexStr(QStringLiteral("2A2A2A"));
-}
-QColor text2()
-{
-    return *hexStr(QStringLiteral("666666"));
-}
-QColor text3()
-{
-    return *hexStr(QStringLiteral("999999"));
-}
-} // namespace Palette
-
 void setTitleColor(QAbstractButton* button, const QColor& color)
 {
     QPalette palette = button->palette();
@@ -97,60 +73,11 @@ void setTitleColor(QAbstractButton* button, const QColor& color)
     button->setProperty("zavrinTitleColor", color);
 }
 
-int viewID(const QWidget* view)
-{
-    return view->property(kViewId).toInt();
-}
-void setViewID(QWidget* view, int id)
-{
-    view->setProperty(kViewId, id);
-}
-
-int top(const QWidget* view)
-{
-    return view->geometry().y();
-}
-void setTop(QWidget* view, int value)
-{
-    view->move(view->x(), value);
-}
-int bottom(const QWidget* view)
-{
-    return view->geometry().y() + view->height();
-}
-void setBottom(QWidget* view, int value)
-{
-    view->move(view->x(), value - view->height());
-}
-int left(const QWidget* view)
-{
-    return view->geometry().x();
-}
-void setLeft(QWidget* view, int value)
-{
-    view->move(value, view->y());
-}
-int right(const QWidget* view)
-{
-    return view->geometry().x() + view->width();
-}
-void setRight(QWidget* view, int value)
-{
-    view->move(value - view->width(), view->y());
-}
-
-QColor backgroundColor(const QWidget* view)
-{
-    return colorProperty(view, kBackground);
-}
 void setBackgroundColor(QWidget* view, const std::optional<QColor>& color)
 {
     setColorProperty(view, kBackground, color);
 }
-QColor borderColor(const QWidget* view)
-{
-    return colorProperty(view, kBorderColor);
-}
+
 void setBorderColor(QWidget* view, const std::optional<QColor>& color)
 {
     setColorProperty(view, kBorderColor, color);
@@ -160,18 +87,36 @@ double cornerRadius(const QWidget* view)
 {
     return view->property(kRadius).toDouble();
 }
+
 void setCornerRadius(QWidget* view, double radius)
 {
     view->setProperty(kRadius, radius);
     applyLayer(view);
 }
 
-double borderWidth(const QWidget* view)
-{
-    return view->property(kBorderWidth).toDouble();
-}
 void setBorderWidth(QWidget* view, double width)
 {
     view->setProperty(kBorderWidth, width);
     applyLayer(view);
 }
+
+} // namespace Styling
+
+namespace Palette {
+
+QColor text1()
+{
+    return *Styling::hexStr(QStringLiteral("2A2A2A"));
+}
+
+QColor text2()
+{
+    return *Styling::hexStr(QStringLiteral("666666"));
+}
+
+QColor text3()
+{
+    return *Styling::hexStr(QStringLiteral("999999"));
+}
+
+} // namespace Palette

@@ -148,7 +148,7 @@ TavProgressHUD::TavProgressHUD(QWidget* owner)
         // Under the panel's antialiased edge lies its own colour, not black.
         setAutoFillBackground(true);
         QPalette palette = this->palette();
-        palette.setColor(QPalette::Window, *hexStr(QStringLiteral("f7f7f7")));
+        palette.setColor(QPalette::Window, *Styling::hexStr(QStringLiteral("f7f7f7")));
         setPalette(palette);
     } else {
         setAttribute(Qt::WA_TranslucentBackground); // the panel's rounded corners
@@ -163,11 +163,11 @@ TavProgressHUD::TavProgressHUD(QWidget* owner)
     m_hudView = new QWidget(this);
     m_hudView->setObjectName(QStringLiteral("hudView"));
     m_hudView->setFocusPolicy(Qt::NoFocus);
-    setBackgroundColor(m_hudView, hexStr(QStringLiteral("f7f7f7")));
-    setCornerRadius(m_hudView, kCornerRadius);
+    Styling::setBackgroundColor(m_hudView, Styling::hexStr(QStringLiteral("f7f7f7")));
+    Styling::setCornerRadius(m_hudView, kCornerRadius);
     // Over white content or a white sheet the edge carries the panel.
-    setBorderWidth(m_hudView, 1.0);
-    setBorderColor(m_hudView, hexStr(QStringLiteral("DCDDE3")));
+    Styling::setBorderWidth(m_hudView, 1.0);
+    Styling::setBorderColor(m_hudView, Styling::hexStr(QStringLiteral("DCDDE3")));
 
     m_tagImageView = new QLabel(m_hudView);
     m_tagImageView->setObjectName(QStringLiteral("tagImageView"));

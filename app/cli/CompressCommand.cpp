@@ -1,5 +1,6 @@
 #include "app/cli/CompressCommand.h"
 
+#include "app/cli/CommandHelpers.h"
 #include "app/cli/CommandLine.h"
 #include "app/cli/JobRunner.h"
 #include "engine/ZipManager.h"
@@ -17,24 +18,16 @@
 
 namespace {
 
-int usageError(const QString& message)
-{
-    std::fprintf(stderr, "zavrin-cli: %s\n", qUtf8Printable(message));
-    return 2;
-}
-
 // The first line of standard input; an empty line or none means no password.
 std::optional<QString> passwordFromStdin()
 {
-    QByteArray line = Interrupts::readLine(STDIN_FILENO).value_or(QByteArray());
-    if (line.endsWith('\r'))
-        line.chop(1);
-    if (line.isEmpty())
-        return std::nullopt;
-    return QString::fromUtf8(line);
+    const std::optional<QString> line = Cli::readLine(STDIN_FILENO);
+    return line && !line->isEmpty() ? line : std::nullopt;
 }
 
 } // namespace
+
+namespace Cli {
 
 int runCompress(const CommandLine& line)
 {
@@ -76,3 +69,5 @@ int runCompress(const CommandLine& line)
         ::unlink(name.constData());
     return status;
 }
+
+} // namespace Cli

@@ -2,6 +2,8 @@
 
 struct CommandLine;
 
+namespace Cli {
+
 // `zavrin-cli compress -o ARCHIVE.zip [--level 1|9] [--password-stdin] ITEM...`:
 // packs the items into a new archive, at level 1 unless asked for 9. With
 // --password-stdin the first line of standard input is the password (an
@@ -9,3 +11,5 @@ struct CommandLine;
 // is never replaced. Returns the exit status: 0 on success, 1 when the job
 // failed, 2 when an item is missing or ARCHIVE exists or cannot be made.
 int runCompress(const CommandLine& line);
+
+} // namespace Cli

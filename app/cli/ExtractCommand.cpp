@@ -1,5 +1,6 @@
 #include "app/cli/ExtractCommand.h"
 
+#include "app/cli/CommandHelpers.h"
 #include "app/cli/CommandLine.h"
 #include "app/cli/JobRunner.h"
 #include "engine/ZipManager.h"
@@ -8,15 +9,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryFile>
-#include <cstdio>
 
 namespace {
-
-int usageError(const QString& message)
-{
-    std::fprintf(stderr, "zavrin-cli: %s\n", qUtf8Printable(message));
-    return 2;
-}
 
 // Writable means a file can really be made there: permission bits say
 // little for root or on read-only mounts.
@@ -29,6 +23,8 @@ bool canWriteIn(const QString& folder)
 }
 
 } // namespace
+
+namespace Cli {
 
 int runExtract(const CommandLine& line)
 {
@@ -49,3 +45,5 @@ int runExtract(const CommandLine& line)
         QDir().rmdir(folder);
     return status;
 }
+
+} // namespace Cli

@@ -8,6 +8,8 @@
 #include <QCoreApplication>
 #include <QObject>
 
+namespace Cli {
+
 int runJob(const std::function<void()>& start, const QString& jobKey)
 {
     QObject observers;
@@ -40,3 +42,5 @@ int runJob(const std::function<void()>& start, const QString& jobKey)
         TerminalOutput::line(QStringLiteral("zavrin-cli: ") + reason);
     return succeeded ? 0 : 1;
 }
+
+} // namespace Cli

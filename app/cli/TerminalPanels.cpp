@@ -1,7 +1,7 @@
 #include "app/cli/TerminalPanels.h"
 
+#include "app/cli/CommandHelpers.h"
 #include "app/cli/TerminalOutput.h"
-#include "platform/Interrupts.h"
 #include "platform/MainQueue.h"
 
 #include <QByteArray>
@@ -11,11 +11,6 @@
 #include <unistd.h>
 
 namespace {
-
-QString chompped(const QByteArray& line)
-{
-    return QString::fromUtf8(line.endsWith('\r') ? line.chopped(1) : line);
-}
 
 std::optional<QString> askTerminal(const QString& message)
 {
@@ -39,13 +34,13 @@ std::optional<QString> askTerminal(const QString& message)
         quiet.c_lflag |= ECHONL;
         ::tcsetattr(fd, TCSAFLUSH, &quiet);
     }
-    const std::optional<QByteArray> line = Interrupts::readLine(fd);
+    const std::optional<QString> line = Cli::readLine(fd);
     if (canHide)
         ::tcsetattr(fd, TCSANOW, &saved);
     if (!line)
         ::write(fd, "\n", 1);
     ::close(fd);
-    return line ? std::optional<QString>(chompped(*line)) : std::nullopt;
+    return line;
 }
 
 } // namespace
@@ -70,8 +65,7 @@ std::optional<QString> TerminalPanels::readFromStdin()
     if (m_stdinUsed)
         return std::nullopt;
     m_stdinUsed = true;
-    const std::optional<QByteArray> line = Interrupts::readLine(STDIN_FILENO);
-    return line ? std::optional<QString>(chompped(*line)) : std::nullopt;
+    return Cli::readLine(STDIN_FILENO);
 }
 
 void TerminalPanels::askPassword(const PasswordRequest& request, PasswordCompletion completion)

@@ -1,3 +1,4 @@
+#include "app/cli/CommandHelpers.h"
 #include "app/cli/CommandLine.h"
 #include "app/cli/CompressCommand.h"
 #include "app/cli/ExtractCommand.h"
@@ -29,9 +30,9 @@ int main(int argc, char* argv[])
 
     CommandLine line;
     if (const Outcome parsed = CommandLine::parse(QCoreApplication::arguments().mid(1), &line); !parsed.ok()) {
-        std::fprintf(
-            stderr, "zavrin-cli: %s\n\n%s", qUtf8Printable(parsed.message), qUtf8Printable(CommandLine::usage()));
-        return 2;
+        Cli::usageError(parsed.message);
+        std::fprintf(stderr, "\n%s", qUtf8Printable(CommandLine::usage()));
+        return Cli::kUsageStatus;
     }
     switch (line.command) {
     case CommandLine::Command::Help:
@@ -54,7 +55,7 @@ int main(int argc, char* argv[])
     TerminalPanels panels(line.passwordFromStdin);
     Panels::setShared(&panels);
 
-    const int status = line.command == CommandLine::Command::Extract ? runExtract(line) : runCompress(line);
+    const int status = line.command == CommandLine::Command::Extract ? Cli::runExtract(line) : Cli::runCompress(line);
     Panels::setShared(nullptr);
     HUD::setPresenter(nullptr);
     Interrupts::disarm();

@@ -1,5 +1,6 @@
 #include "engine/extract/SevenZipStaging.h"
 
+#include "engine/Folders.h"
 #include "engine/safety/EntrySink.h"
 #include "platform/Logging.h"
 
@@ -8,7 +9,6 @@
 #include <QSet>
 #include <cerrno>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <libdeflate.h>
 #include <sys/stat.h>
@@ -18,31 +18,6 @@ namespace {
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 constexpr qsizetype kCachedFolders = 128;
-
-// Removes `name` in `parentFd` and everything below it, never following links.
-void removeTree(int parentFd, const QByteArray& name)
-{
-    const int fd = ::openat(parentFd, name.constData(), kFolderFlags);
-    if (fd < 0) {
-        ::unlinkat(parentFd, name.constData(), 0);
-        return;
-    }
-    ::fchmod(fd, 0700);
-    if (DIR* dir = ::fdopendir(::fcntl(fd, F_DUPFD_CLOEXEC, 0))) {
-        QList<QByteArray> children;
-        while (const dirent* entry = ::readdir(dir)) {
-            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-                children.append(QByteArray(entry->d_name));
-        }
-        ::closedir(dir);
-        for (const QByteArray& child : children) {
-            if (::unlinkat(fd, child.constData(), 0) != 0 && (errno == EISDIR || errno == EPERM))
-                removeTree(fd, child);
-        }
-    }
-    ::close(fd);
-    ::unlinkat(parentFd, name.constData(), AT_REMOVEDIR);
-}
 
 // Opens what the program made in the staging folder. The program gives
 // items their stored modes, which may shut their owner out (a file of mode
@@ -99,7 +74,7 @@ SevenZipStaging::SevenZipStaging(EntrySink& sink, const QString& folder)
     m_fd = ::openat(destination.rootFd(), m_name.constData(), kFolderFlags);
     if (m_fd < 0) {
         sink.fail(QStringLiteral("cannot open the staging folder: ") + QString::fromLocal8Bit(std::strerror(errno)));
-        removeTree(destination.rootFd(), m_name);
+        Folders::removeTree(destination.rootFd(), m_name.constData());
         m_name.clear();
     }
 }
@@ -110,7 +85,7 @@ SevenZipStaging::~SevenZipStaging()
     if (m_fd >= 0)
         ::close(m_fd);
     if (!m_name.isEmpty())
-        removeTree(m_sink.destination().rootFd(), m_name);
+        Folders::removeTree(m_sink.destination().rootFd(), m_name.constData());
 }
 
 void SevenZipStaging::closeFolders()

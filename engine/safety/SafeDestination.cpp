@@ -1,5 +1,6 @@
 #include "engine/safety/SafeDestination.h"
 
+#include "engine/Folders.h"
 #include "platform/Logging.h"
 
 #include <QDir>
@@ -11,7 +12,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h>
+#include <dirent.h> // DT_*
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -433,30 +434,16 @@ bool SafeDestination::cleanStagedFolder(int fromDirFd, const QByteArray& fromNam
     const int fd = ::openat(fromDirFd, fromName.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return false;
-    DIR* dir = ::fdopendir(fd);
-    if (!dir) {
-        ::close(fd);
-        return false;
-    }
-    bool ok = true;
-    while (const dirent* entry = ::readdir(dir)) {
-        const QByteArray name(entry->d_name);
-        if (name == "." || name == "..")
-            continue;
+    const std::optional<std::vector<Folders::Entry>> entries = Folders::list(fd);
+    bool ok = entries.has_value();
+    for (const Folders::Entry& entry : entries.value_or(std::vector<Folders::Entry> {})) {
+        const QByteArray& name = entry.name;
         const QStringList childPath = path + QStringList { QFile::decodeName(name) };
-        unsigned char type = entry->d_type;
-        if (type == DT_UNKNOWN) {
-            struct stat st;
-            if (::fstatat(fd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-                return ::closedir(dir), false;
-            type = S_ISDIR(st.st_mode) ? DT_DIR
-                : S_ISLNK(st.st_mode)  ? DT_LNK
-                : S_ISREG(st.st_mode)  ? DT_REG
-                                       : DT_UNKNOWN;
-        }
-        if (type == DT_DIR) {
+        if (entry.type == DT_UNKNOWN) {
+            ok = false; // gone, or unreadable: the caller moves entry by entry
+        } else if (entry.type == DT_DIR) {
             ok = ok && cleanStagedFolder(fd, name, childPath);
-        } else if (type == DT_LNK) {
+        } else if (entry.type == DT_LNK) {
             QByteArray target(static_cast<qsizetype>(PATH_MAX), '\0');
             const ssize_t n = ::readlinkat(fd, name.constData(), target.data(), target.size());
             target.resize(n > 0 ? n : 0);
@@ -465,12 +452,12 @@ bool SafeDestination::cleanStagedFolder(int fromDirFd, const QByteArray& fromNam
                     childPath);
                 ok = ok && ::unlinkat(fd, name.constData(), 0) == 0;
             }
-        } else if (type != DT_REG) {
+        } else if (entry.type != DT_REG) {
             blocked(QStringLiteral("not a file or a link"), childPath);
             ok = ok && ::unlinkat(fd, name.constData(), 0) == 0;
         }
     }
-    ::closedir(dir);
+    ::close(fd);
     return ok;
 }
 

@@ -1,5 +1,6 @@
 #include "engine/safety/StagingArea.h"
 
+#include "engine/Folders.h"
 #include "platform/Logging.h"
 
 #include <QDir>
@@ -8,7 +9,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -19,35 +19,6 @@ namespace {
 QString describe(const QString& path, int error)
 {
     return path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error));
-}
-
-// Removes `name` in the folder `parent` (a descriptor) without following
-// any link, depth first. Leaves errno set on failure.
-bool removeAt(int parent, const char* name)
-{
-    struct stat st { };
-    if (::fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return false;
-    if (!S_ISDIR(st.st_mode))
-        return ::unlinkat(parent, name, 0) == 0;
-
-    const int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    DIR* dir = ::fdopendir(fd);
-    if (!dir) {
-        ::close(fd);
-        return false;
-    }
-    bool ok = true;
-    while (const dirent* item = ::readdir(dir)) {
-        if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0)
-            ok = removeAt(fd, item->d_name) && ok;
-    }
-    const int savedErrno = errno;
-    ::closedir(dir);
-    errno = savedErrno;
-    return ok && ::unlinkat(parent, name, AT_REMOVEDIR) == 0;
 }
 
 constexpr char kJobPrefix[] = "job-";
@@ -132,20 +103,12 @@ StagingArea::~StagingArea()
 // else but the lock file (the staging folders of older versions).
 void StagingArea::removeEndedJobs(int rootFd)
 {
-    const int listFd = ::openat(rootFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
-    if (!dir) {
-        if (listFd >= 0)
-            ::close(listFd);
-        return;
-    }
+    const std::optional<std::vector<Folders::Entry>> entries = Folders::list(rootFd);
     std::vector<QByteArray> names;
-    while (const dirent* item = ::readdir(dir)) {
-        if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0
-            && std::strcmp(item->d_name, ".lock") != 0)
-            names.emplace_back(item->d_name);
+    for (const Folders::Entry& entry : entries.value_or(std::vector<Folders::Entry> {})) {
+        if (entry.name != ".lock")
+            names.push_back(entry.name);
     }
-    ::closedir(dir);
     for (const QByteArray& name : names) {
         if (name.startsWith(kJobPrefix)) {
             const int fd = ::openat(rootFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -155,7 +118,7 @@ void StagingArea::removeEndedJobs(int rootFd)
             if (live)
                 continue;
         }
-        if (!removeAt(rootFd, name.constData()))
+        if (!Folders::removeTree(rootFd, name.constData()))
             qCWarning(lcEngineZip, "删除临时文件夹错误: %s", qUtf8Printable(describe(QFile::decodeName(name), errno)));
     }
 }
@@ -234,7 +197,7 @@ bool StagingArea::exists(const QString& path)
 
 bool StagingArea::removeItem(const QString& path, QString* error)
 {
-    if (removeAt(AT_FDCWD, QFile::encodeName(path).constData()))
+    if (Folders::removeTree(AT_FDCWD, QFile::encodeName(path).constData()))
         return true;
     *error = describe(path, errno);
     return false;

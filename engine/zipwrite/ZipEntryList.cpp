@@ -1,12 +1,12 @@
 #include "engine/zipwrite/ZipEntryList.h"
 
+#include "engine/Folders.h"
 #include "platform/Logging.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -113,29 +113,25 @@ private:
     // never pile up open descriptors.
     bool readFolder(const std::string& path, std::vector<Child>* children)
     {
-        DIR* dir = ::opendir(path.c_str());
-        if (!dir) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const std::optional<std::vector<Folders::Entry>> entries
+            = fd >= 0 ? Folders::list(fd) : std::optional<std::vector<Folders::Entry>>();
+        if (!entries) {
             fail(describe(path, errno));
+            if (fd >= 0)
+                ::close(fd);
             return false;
         }
-        const int fd = ::dirfd(dir);
-        errno = 0;
-        while (const dirent* item = ::readdir(dir)) {
-            if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0) {
-                Child child { item->d_name, {} };
-                if (::fstatat(fd, item->d_name, &child.st, AT_SYMLINK_NOFOLLOW) == 0)
-                    children->push_back(std::move(child));
-                else if (errno == ENOENT)
-                    vanished(path + '/' + child.name);
-                else
-                    fail(describe(path + '/' + child.name, errno));
-            }
-            errno = 0;
+        for (const Folders::Entry& entry : *entries) {
+            Child child { entry.name.toStdString(), {} };
+            if (::fstatat(fd, child.name.c_str(), &child.st, AT_SYMLINK_NOFOLLOW) == 0)
+                children->push_back(std::move(child));
+            else if (errno == ENOENT)
+                vanished(path + '/' + child.name);
+            else
+                fail(describe(path + '/' + child.name, errno));
         }
-        const int error = errno;
-        ::closedir(dir);
-        if (error != 0)
-            fail(describe(path, error));
+        ::close(fd);
         std::sort(children->begin(), children->end(), [](const Child& a, const Child& b) { return a.name < b.name; });
         return !failed();
     }
@@ -155,7 +151,9 @@ private:
 
 } // namespace
 
-ZipEntryListing listZipItems(const std::vector<ZipItem>& items, const std::string& excluded)
+namespace ZipEntryList {
+
+ZipEntryListing listItems(const std::vector<ZipItem>& items, const std::string& excluded)
 {
     Collector collector;
     struct stat archive { };
@@ -184,7 +182,7 @@ ZipEntryListing listZipItems(const std::vector<ZipItem>& items, const std::strin
     return std::move(collector.listing);
 }
 
-ZipEntryListing listZipEntries(const std::string& directory, bool keepParentDirectory, const std::string& excluded)
+ZipEntryListing listEntries(const std::string& directory, bool keepParentDirectory, const std::string& excluded)
 {
     std::vector<ZipItem> items;
     if (keepParentDirectory) {
@@ -192,16 +190,20 @@ ZipEntryListing listZipEntries(const std::string& directory, bool keepParentDire
         while (name.size() > 1 && name.back() == '/')
             name.pop_back();
         items.push_back({ name.substr(name.find_last_of('/') + 1), directory });
-        return listZipItems(items, excluded);
+        return listItems(items, excluded);
     }
-    DIR* dir = ::opendir(directory.c_str());
-    if (!dir)
-        return { {}, "cannot read " + describe(directory, errno) };
-    while (const dirent* item = ::readdir(dir)) {
-        if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0)
-            items.push_back({ item->d_name, directory + '/' + item->d_name });
-    }
-    ::closedir(dir);
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const std::optional<std::vector<Folders::Entry>> entries
+        = fd >= 0 ? Folders::list(fd) : std::optional<std::vector<Folders::Entry>>();
+    const int error = errno;
+    if (fd >= 0)
+        ::close(fd);
+    if (!entries)
+        return { {}, "cannot read " + describe(directory, error) };
+    for (const Folders::Entry& entry : *entries)
+        items.push_back({ entry.name.toStdString(), directory + '/' + entry.name.toStdString() });
     std::sort(items.begin(), items.end(), [](const ZipItem& a, const ZipItem& b) { return a.name < b.name; });
-    return listZipItems(items, excluded);
+    return listItems(items, excluded);
 }
+
+} // namespace ZipEntryList

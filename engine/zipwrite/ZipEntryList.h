@@ -38,6 +38,8 @@ struct ZipEntryListing final {
     std::string failure; // the first item that could not be read, and why; empty when complete
 };
 
+namespace ZipEntryList {
+
 // Lists the archive made of `items`, in their order, each at the top level
 // under its name and taken as what it is or, for a link, what it points to.
 // Inside the items, folders (empty ones too) are entries and links are
@@ -47,9 +49,10 @@ struct ZipEntryListing final {
 // makes the listing fail: an archive without it would lose what the user
 // chose. The file `excluded` names (the archive being written, when it lies
 // among the items) is left out. Any thread; reads the file system only.
-ZipEntryListing listZipItems(const std::vector<ZipItem>& items, const std::string& excluded = {});
+ZipEntryListing listItems(const std::vector<ZipItem>& items, const std::string& excluded = {});
 
-// As listZipItems, for the contents of `directory` sorted by name (or, with
+// As listItems, for the contents of `directory` sorted by name (or, with
 // `keepParentDirectory`, the folder itself under its own name).
-ZipEntryListing listZipEntries(
-    const std::string& directory, bool keepParentDirectory, const std::string& excluded = {});
+ZipEntryListing listEntries(const std::string& directory, bool keepParentDirectory, const std::string& excluded = {});
+
+} // namespace ZipEntryList

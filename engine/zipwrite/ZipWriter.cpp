@@ -146,7 +146,7 @@ Outcome ZipWriter::createZipFileAtPath(const QString& path, const QString& direc
     // The archive that this one replaces is never packed into it.
     const std::string archive = QFile::encodeName(path).toStdString();
     const ZipEntryListing listing
-        = listZipEntries(QFile::encodeName(directory).toStdString(), keepParentDirectory, archive);
+        = ZipEntryList::listEntries(QFile::encodeName(directory).toStdString(), keepParentDirectory, archive);
     if (!listing.failure.empty()) {
         qCWarning(lcEngineZip, "zip writer: %s", listing.failure.c_str());
         return { .status = Outcome::Status::Failed, .message = QString::fromStdString(listing.failure) };

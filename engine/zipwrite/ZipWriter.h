@@ -26,7 +26,7 @@ public:
     };
 
     // Packs the contents of `directory` into a new archive at `path` (see
-    // listZipEntries for what goes in). Done only when a complete archive
+    // ZipEntryList::listEntries for what goes in). Done only when a complete archive
     // stands at `path`; on failure nothing is left there and an existing
     // file at `path` is untouched. An empty `directory` is NothingToPack,
     // one holding something that cannot be read Failed, a full disk

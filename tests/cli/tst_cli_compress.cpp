@@ -1,5 +1,6 @@
 // The built zavrin-cli, run as a child process: `compress` and its exit status.
 #include "platform/Bundle.h"
+#include "tests/cli/CliRun.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/ZipInspection.h"
 
@@ -13,15 +14,6 @@
 
 using namespace ZipInspection;
 
-namespace {
-
-struct Outcome {
-    int status = -1;
-    QString err;
-};
-
-} // namespace
-
 class CliCompressTest final : public QObject {
     Q_OBJECT
 
@@ -31,29 +23,9 @@ private:
     QString path(const QString& relative) const { return m_dir->filePath(relative); }
     QString text(const char* key) const { return L(QString::fromUtf8(key)); }
 
-    // Runs the program in its own session (no terminal), staging in the
-    // test's folder; `wrapper` (a program and its arguments) runs it.
-    Outcome run(const QStringList& arguments, const QByteArray& input = {}, const QStringList& wrapper = {}) const
+    CliRun run(const QStringList& arguments, const QByteArray& input = {}, const QStringList& wrapper = {}) const
     {
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("LANGUAGE"), QStringLiteral("en"));
-        environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-        environment.insert(QStringLiteral("TMPDIR"), path(QStringLiteral("tmp")));
-        process.setProcessEnvironment(environment);
-        process.setWorkingDirectory(m_dir->path());
-        process.setChildProcessModifier([] { ::setsid(); });
-        const QStringList command
-            = wrapper + QStringList { QStringLiteral(ZAVRIN_CLI_PATH), QStringLiteral("compress") };
-        process.start(command.first(), command.mid(1) + arguments);
-        if (!process.waitForStarted())
-            return {};
-        process.write(input);
-        process.closeWriteChannel();
-        if (!process.waitForFinished(30000))
-            process.kill();
-        return { process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardError()) };
+        return runCli(QStringList { QStringLiteral("compress") } + arguments, m_dir->path(), input, wrapper);
     }
 
 private slots:
@@ -72,7 +44,7 @@ private slots:
 
     void packsTheItemsAtLevelOneByDefault()
     {
-        const Outcome fast
+        const CliRun fast
             = run({ QStringLiteral("-o"), QStringLiteral("fast.zip"), QStringLiteral("a.txt"), QStringLiteral("b") });
         QCOMPARE(fast.status, 0);
         QVERIFY(fast.err.contains(text("压缩完成")));
@@ -115,7 +87,7 @@ private slots:
     void anExistingArchiveIsNeverReplaced()
     {
         writeFile(path(QStringLiteral("taken.zip")), "someone's file");
-        const Outcome outcome = run({ QStringLiteral("-o"), QStringLiteral("taken.zip"), QStringLiteral("a.txt") });
+        const CliRun outcome = run({ QStringLiteral("-o"), QStringLiteral("taken.zip"), QStringLiteral("a.txt") });
         QCOMPARE(outcome.status, 2);
         QVERIFY(outcome.err.contains(QStringLiteral("already exists")));
         QFile kept(path(QStringLiteral("taken.zip")));
@@ -178,7 +150,7 @@ private slots:
         }
         writeFile(path(QStringLiteral("b/sub/deep.txt")), "deep");
         QCOMPARE(::chmod(QFile::encodeName(path(locked)).constData(), 0), 0);
-        const Outcome outcome = run(QStringList { QStringLiteral("-o"), QStringLiteral("u.zip") } + items, {}, wrapper);
+        const CliRun outcome = run(QStringList { QStringLiteral("-o"), QStringLiteral("u.zip") } + items, {}, wrapper);
         ::chmod(QFile::encodeName(path(locked)).constData(), 0755);
 
         QCOMPARE(outcome.status, 1);
@@ -191,14 +163,14 @@ private slots:
 
     void failuresEndWithANonZeroStatus()
     {
-        const Outcome missing = run({ QStringLiteral("-o"), QStringLiteral("m.zip"), QStringLiteral("nothing-here") });
+        const CliRun missing = run({ QStringLiteral("-o"), QStringLiteral("m.zip"), QStringLiteral("nothing-here") });
         QCOMPARE(missing.status, 2);
         QVERIFY(missing.err.contains(QStringLiteral("no such item")));
         QVERIFY(!QFile::exists(path(QStringLiteral("m.zip"))));
 
         // Two items of one name: the archive would miss one, so none is made.
         writeFile(path(QStringLiteral("c/a.txt")), "another a");
-        const Outcome clash = run(
+        const CliRun clash = run(
             { QStringLiteral("-o"), QStringLiteral("c.zip"), QStringLiteral("a.txt"), QStringLiteral("c/a.txt") });
         QCOMPARE(clash.status, 1);
         QVERIFY2(clash.err.contains(
@@ -208,7 +180,7 @@ private slots:
 
         // A pipe is nothing to pack: the job fails and leaves no archive behind.
         QCOMPARE(::mkfifo(QFile::encodeName(path(QStringLiteral("pipe"))).constData(), 0600), 0);
-        const Outcome empty = run({ QStringLiteral("-o"), QStringLiteral("p.zip"), QStringLiteral("pipe") });
+        const CliRun empty = run({ QStringLiteral("-o"), QStringLiteral("p.zip"), QStringLiteral("pipe") });
         QCOMPARE(empty.status, 1);
         QVERIFY(empty.err.contains(text("创建压缩文件错误")));
         QVERIFY(!QFile::exists(path(QStringLiteral("p.zip"))));

@@ -1,6 +1,6 @@
 #pragma once
 
-// Helpers of the extraction tests: a log of one job's notifications and a
+// Helpers of the engine's job tests: a log of one job's notifications and a
 // snapshot of a folder tree.
 #include "engine/NotifyManager.h"
 #include "platform/MainQueue.h"
@@ -36,8 +36,8 @@ public:
         , m_context(std::make_unique<QObject>())
     {
         m_clock.start();
-        for (const QString& name : { NotifyManager::UnzipProgress(), NotifyManager::LocalFilesDidChange(),
-                 NotifyManager::ProcessCancel(), NotifyManager::JobDidEnd() }) {
+        for (const QString& name : { NotifyManager::UnzipProgress(), NotifyManager::ZipProgress(),
+                 NotifyManager::LocalFilesDidChange(), NotifyManager::ProcessCancel(), NotifyManager::JobDidEnd() }) {
             NotificationCenter::defaultCenter().addObserver(name, m_context.get(), [this](const Notification& n) {
                 if (n.object.value(NotifyManager::pathKey()).toString() != m_path)
                     return;
@@ -78,14 +78,22 @@ public:
         const std::optional<Event> end = first(NotifyManager::JobDidEnd());
         return end && end->object.value(NotifyManager::succeededKey()).toBool();
     }
+    // The names of the events other than progress, in order.
     QStringList names() const
     {
         QStringList list;
         for (const Event& event : events()) {
-            if (event.name != NotifyManager::UnzipProgress())
+            if (event.name != NotifyManager::UnzipProgress() && event.name != NotifyManager::ZipProgress())
                 list.append(event.name);
         }
         return list;
+    }
+    // The job's end came once, and everything was posted on the main thread.
+    bool endedOnceOnMain() const
+    {
+        const QList<Event> all = events();
+        return count(NotifyManager::JobDidEnd()) == 1
+            && std::all_of(all.cbegin(), all.cend(), [](const Event& event) { return event.mainThread; });
     }
     qint64 elapsed() const { return m_clock.elapsed(); }
 

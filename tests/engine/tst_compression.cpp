@@ -6,6 +6,7 @@
 #include "platform/Defaults.h"
 #include "platform/MainQueue.h"
 #include "platform/NotificationCenter.h"
+#include "tests/engine/JobLog.h"
 #include "tests/support/RecordingToasts.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/ZipInspection.h"
@@ -50,40 +51,6 @@ private:
     static inline QStringList s_lines;
 };
 
-// The notifications of one job, in the order they arrived.
-class JobWatcher final {
-public:
-    explicit JobWatcher(const QString& archive)
-    {
-        for (const QString& name :
-            { NotifyManager::ZipProgress(), NotifyManager::LocalFilesDidChange(), NotifyManager::JobDidEnd() }) {
-            NotificationCenter::defaultCenter().addObserver(name, &m_context, [this, archive](const Notification& n) {
-                QVERIFY(MainQueue::isMainThread());
-                if (n.object.value(NotifyManager::pathKey()).toString() == archive)
-                    events.append(n);
-            });
-        }
-    }
-
-    bool ended() const { return !events.isEmpty() && events.last().name == NotifyManager::JobDidEnd(); }
-    bool succeeded() const { return events.last().object.value(NotifyManager::succeededKey()).toBool(); }
-    qsizetype count(const QString& name) const
-    {
-        return std::count_if(events.cbegin(), events.cend(), [&](const Notification& n) { return n.name == name; });
-    }
-    qsizetype indexOf(const QString& name) const
-    {
-        const auto it
-            = std::find_if(events.cbegin(), events.cend(), [&](const Notification& n) { return n.name == name; });
-        return it == events.cend() ? -1 : it - events.cbegin();
-    }
-
-    QList<Notification> events;
-
-private:
-    QObject m_context;
-};
-
 QList<FileModel> models(const QStringList& paths)
 {
     QList<FileModel> files;
@@ -108,13 +75,13 @@ private:
         return QDir(stagingRoot()).entryList({ QStringLiteral("job-*") }, QDir::Dirs | QDir::NoDotAndDotDot);
     }
 
-    // Runs one job to its end and answers its notifications.
-    void run(JobWatcher& watcher, const QString& archive, const QStringList& items,
+    // Runs one job to its end; its notifications all come on the main thread.
+    void run(JobLog& log, const QString& archive, const QStringList& items,
         const std::optional<QString>& password = std::nullopt, bool needSpeed = true)
     {
         ZipManager::shared().zipFileAtPath(archive, models(items), password, needSpeed);
-        QTRY_VERIFY_WITH_TIMEOUT(watcher.ended(), 20000);
-        QCOMPARE(watcher.count(NotifyManager::JobDidEnd()), 1);
+        QVERIFY(log.waitForEnd());
+        QVERIFY(log.endedOnceOnMain());
     }
 
     QStringList threeItems()
@@ -151,20 +118,19 @@ private slots:
         Defaults::standard().remove(QStringLiteral("app.HasRateKey"));
         const QString archive = path(QStringLiteral("out/Archive.zip"));
         QDir().mkpath(path(QStringLiteral("out")));
-        JobWatcher watcher(archive);
+        JobLog watcher(archive);
         QStringList items = threeItems();
         items.move(2, 0); // top-level items keep the order they were chosen in
         run(watcher, archive, items);
 
         QVERIFY(watcher.succeeded());
-        QCOMPARE(watcher.count(NotifyManager::LocalFilesDidChange()), 1);
+        QCOMPARE(watcher.names(), (QStringList { NotifyManager::LocalFilesDidChange(), NotifyManager::JobDidEnd() }));
         // Progress climbs to 1 as a float and the last report comes before the success.
-        const qsizetype done = watcher.indexOf(NotifyManager::LocalFilesDidChange());
-        const Notification last = watcher.events.at(done - 1);
+        const QList<JobLog::Event> events = watcher.events();
+        const JobLog::Event& last = events.at(events.size() - 3);
         QCOMPARE(last.name, NotifyManager::ZipProgress());
         QCOMPARE(last.object.value(NotifyManager::progressKey()).typeId(), QMetaType::Float);
         QCOMPARE(last.object.value(NotifyManager::progressKey()).toFloat(), 1.0f);
-        QCOMPARE(done, watcher.events.size() - 2);
 
         QTRY_COMPARE(toasts.toasts.size(), 2);
         QCOMPARE(toasts.count(RecordingToasts::Kind::Info, L(QStringLiteral("压缩文件中..."))), 1);
@@ -229,7 +195,7 @@ private slots:
         }
 
         const QString archive = at("out.zip");
-        JobWatcher watcher(archive);
+        JobLog watcher(archive);
         run(watcher, archive, items);
         ::chmod(QFile::encodeName(locked).constData(), 0700);
 
@@ -243,7 +209,10 @@ private slots:
             return;
         }
         QVERIFY(!watcher.succeeded());
-        QVERIFY(watcher.events.last().object.value(NotifyManager::reasonKey()).toString().contains(culprit));
+        QVERIFY(watcher.first(NotifyManager::JobDidEnd())
+                    ->object.value(NotifyManager::reasonKey())
+                    .toString()
+                    .contains(culprit));
         QTRY_COMPARE(toasts.count(RecordingToasts::Kind::Error, L(QStringLiteral("创建压缩文件错误"))), 1);
         QVERIFY(!LogCapture::lines().filter(QStringLiteral("compression failed")).filter(culprit).isEmpty());
         if (setup == u"same name")
@@ -253,18 +222,17 @@ private slots:
             QDir(dir.path()).entryList({ QStringLiteral(".out.zip*") }, QDir::Files | QDir::Hidden), QStringList());
     }
 
+    // Speed is level 1, size level 9, and they differ; a password reaches the writer.
     void levelAndPasswordReachTheArchive()
     {
-        QByteArray text;
-        for (int i = 0; text.size() < 300000; ++i)
-            text += "line " + QByteArray::number(i * 7919 % 10007) + " of some text that repeats\n";
+        const QByteArray text = wordSoup(400000);
         writeFile(path(QStringLiteral("levels/text.txt")), text);
         const QStringList items { path(QStringLiteral("levels/text.txt")) };
 
         const QString fast = path(QStringLiteral("fast.zip"));
         const QString small = path(QStringLiteral("small.zip"));
         const QString locked = path(QStringLiteral("locked.zip"));
-        JobWatcher fastWatcher(fast), smallWatcher(small), lockedWatcher(locked);
+        JobLog fastWatcher(fast), smallWatcher(small), lockedWatcher(locked);
         run(fastWatcher, fast, items, std::nullopt, true);
         run(smallWatcher, small, items, std::nullopt, false);
         run(lockedWatcher, locked, items, QStringLiteral("pw"), true);
@@ -272,9 +240,13 @@ private slots:
         const auto size = [](const QString& archive) {
             return entries(archive).value(QStringLiteral("text.txt"))[QStringLiteral("csize")].toInteger();
         };
-        QVERIFY(size(small) < size(fast));
-        const QJsonObject entry = entries(locked).value(QStringLiteral("text.txt"));
-        QCOMPARE(entry[QStringLiteral("aes")][QStringLiteral("strength")].toInt(), 3);
+        QVERIFY2(
+            size(small) < size(fast) * 0.97, qPrintable(QStringLiteral("%1 vs %2").arg(size(small)).arg(size(fast))));
+        QVERIFY(sevenZipTest(small));
+        QCOMPARE(entries(locked)
+                     .value(QStringLiteral("text.txt"))[QStringLiteral("aes")][QStringLiteral("strength")]
+                     .toInt(),
+            3);
         QVERIFY(sevenZipTest(locked, QStringLiteral("pw")));
     }
 
@@ -291,7 +263,7 @@ private slots:
         QCOMPARE(::flock(alive, LOCK_EX), 0);
         writeFile(path(QStringLiteral("fresh/new.txt")), "new");
         const QString archive = path(QStringLiteral("Leftover.zip"));
-        JobWatcher watcher(archive);
+        JobLog watcher(archive);
         run(watcher, archive, { path(QStringLiteral("fresh/new.txt")) });
         ::close(alive);
 
@@ -320,12 +292,12 @@ private slots:
         }
         const QString first = path(QStringLiteral("first/Same.zip"));
         const QString second = path(QStringLiteral("second/Same.zip"));
-        JobWatcher firstWatcher(first), secondWatcher(second);
+        JobLog firstWatcher(first), secondWatcher(second);
         ZipManager::shared().zipFileAtPath(first, models({ path(QStringLiteral("first/data")) }), std::nullopt, false);
         QTRY_VERIFY(firstWatcher.count(NotifyManager::ZipProgress()) > 0);
         ZipManager::shared().zipFileAtPath(
             second, models({ path(QStringLiteral("second/data")) }), std::nullopt, false);
-        QTRY_VERIFY_WITH_TIMEOUT(firstWatcher.ended() && secondWatcher.ended(), 60000);
+        QVERIFY(firstWatcher.waitForEnd(60000) && secondWatcher.waitForEnd(60000));
 
         QVERIFY(firstWatcher.succeeded());
         QVERIFY(secondWatcher.succeeded());
@@ -346,22 +318,18 @@ private slots:
         const QStringList items = threeItems();
         const QString archive = path(QStringLiteral("disk/Full.zip"));
         writeFile(archive, "old archive");
-        JobWatcher watcher(archive);
+        JobLog watcher(archive);
         ZipOutputFile::setWriteLimitForTesting(100);
         run(watcher, archive, items);
         ZipOutputFile::setWriteLimitForTesting(-1);
 
         QVERIFY(!watcher.succeeded());
         QCOMPARE(watcher.count(NotifyManager::LocalFilesDidChange()), 0);
-        for (const Notification& n : watcher.events)
-            QVERIFY(n.object.value(NotifyManager::progressKey(), 0.0f).toFloat() < 1.0f);
+        for (const JobLog::Event& event : watcher.events())
+            QVERIFY(event.object.value(NotifyManager::progressKey(), 0.0f).toFloat() < 1.0f);
         QTRY_COMPARE(toasts.count(RecordingToasts::Kind::Error, L(QStringLiteral("创建压缩文件错误"))), 1);
         QCOMPARE(toasts.count(RecordingToasts::Kind::Success, L(QStringLiteral("压缩完成"))), 0);
-        QCOMPARE(QDir(path(QStringLiteral("disk"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-            QStringList { QStringLiteral("Full.zip") });
-        QFile old(archive);
-        QVERIFY(old.open(QIODevice::ReadOnly));
-        QCOMPARE(old.readAll(), QByteArray("old archive"));
+        QCOMPARE(QFileInfo(archive).size(), 11); // the old archive; the writer's own test looks closer
 
         // The staging folder stays after a failure: one link per item, no copies.
         QCOMPARE(jobFolders().size(), 1);
@@ -379,11 +347,11 @@ private slots:
     {
         RecordingToasts toasts;
         const QString archive = path(QStringLiteral("Empty.zip"));
-        JobWatcher watcher(archive);
+        JobLog watcher(archive);
         run(watcher, archive, { path(QStringLiteral("missing/one")), path(QStringLiteral("missing/two")) });
 
         QVERIFY(!watcher.succeeded());
-        QCOMPARE(watcher.events.size(), 1);
+        QCOMPARE(watcher.events().size(), 1);
         QTRY_COMPARE(toasts.count(RecordingToasts::Kind::Error, L(QStringLiteral("创建压缩文件错误"))), 1);
         QVERIFY(!QFile::exists(archive));
     }
@@ -398,7 +366,7 @@ private slots:
         QVERIFY(QFile::link(path(QStringLiteral("elsewhere")), stagingRoot()));
         writeFile(path(QStringLiteral("item.txt")), "item");
         const QString archive = path(QStringLiteral("Planted.zip"));
-        JobWatcher watcher(archive);
+        JobLog watcher(archive);
         run(watcher, archive, { path(QStringLiteral("item.txt")) });
         QVERIFY(!watcher.succeeded());
         QVERIFY(QDir(path(QStringLiteral("elsewhere"))).isEmpty());
@@ -409,7 +377,7 @@ private slots:
         if (::geteuid() == 0) {
             QVERIFY(QDir().mkpath(stagingRoot()));
             QCOMPARE(::chown(QFile::encodeName(stagingRoot()).constData(), 65534, 65534), 0);
-            JobWatcher foreign(archive);
+            JobLog foreign(archive);
             run(foreign, archive, { path(QStringLiteral("item.txt")) });
             QVERIFY(!foreign.succeeded());
             QVERIFY(QDir().rmdir(stagingRoot()));
@@ -418,7 +386,7 @@ private slots:
         // A folder of ours that others may enter is closed before use.
         QVERIFY(QDir().mkpath(stagingRoot()));
         ::chmod(QFile::encodeName(stagingRoot()).constData(), 0777);
-        JobWatcher again(archive);
+        JobLog again(archive);
         run(again, archive, { path(QStringLiteral("item.txt")) });
         QVERIFY(again.succeeded());
         QCOMPARE(lstatOf(stagingRoot()).st_mode & 07777, mode_t(0700));
@@ -429,7 +397,7 @@ private slots:
         for (int i = 0; i < 3000; ++i)
             writeFile(path(QStringLiteral("many/f%1.txt").arg(i)), QByteArray::number(i));
         const QString archive = path(QStringLiteral("Many.zip"));
-        JobWatcher watcher(archive);
+        JobLog watcher(archive);
         run(watcher, archive, { path(QStringLiteral("many")) });
         QVERIFY(watcher.succeeded());
         const qsizetype progress = watcher.count(NotifyManager::ZipProgress());

@@ -94,81 +94,6 @@ bool make(const QString& folder, const QString& program, const QStringList& argu
     return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
-// A zip of `count` entries written by hand: all but the last are the same
-// folder entry "d/" (so that extracting them is cheap), the last is a file.
-// Past 65 535 entries only the ZIP64 end records hold the count.
-QByteArray zipWithManyEntries(quint32 count)
-{
-    QByteArray local, central;
-    auto le = [](QByteArray& out, quint64 value, int bytes) {
-        for (int i = 0; i < bytes; ++i)
-            out.append(static_cast<char>((value >> (8 * i)) & 0xFF));
-    };
-    const QByteArray content("the last entry\n");
-    const quint32 crc = 0x76C35A44; // CRC-32 of `content`
-    for (quint32 i = 0; i < count; ++i) {
-        const bool last = i + 1 == count;
-        const QByteArray name = last ? QByteArray("last.txt") : QByteArray("d/");
-        const quint64 offset = static_cast<quint64>(local.size());
-        const quint32 size = last ? static_cast<quint32>(content.size()) : 0;
-        le(local, 0x04034B50, 4);
-        le(local, 20, 2);
-        le(local, 0, 2);
-        le(local, 0, 2);
-        le(local, 0, 4);
-        le(local, last ? crc : 0, 4);
-        le(local, size, 4);
-        le(local, size, 4);
-        le(local, name.size(), 2);
-        le(local, 0, 2);
-        local += name;
-        if (last)
-            local += content;
-        le(central, 0x02014B50, 4);
-        le(central, 20, 2);
-        le(central, 20, 2);
-        le(central, 0, 2);
-        le(central, 0, 2);
-        le(central, 0, 4);
-        le(central, last ? crc : 0, 4);
-        le(central, size, 4);
-        le(central, size, 4);
-        le(central, name.size(), 2);
-        le(central, 0, 2);
-        le(central, 0, 2);
-        le(central, 0, 2);
-        le(central, 0, 2);
-        le(central, 0, 4);
-        le(central, offset, 4);
-        central += name;
-    }
-    QByteArray zip = local + central;
-    const quint64 zip64End = static_cast<quint64>(zip.size());
-    le(zip, 0x06064B50, 4);
-    le(zip, 44, 8);
-    le(zip, 45, 2);
-    le(zip, 45, 2);
-    le(zip, 0, 4);
-    le(zip, 0, 4);
-    le(zip, count, 8);
-    le(zip, count, 8);
-    le(zip, central.size(), 8);
-    le(zip, local.size(), 8);
-    le(zip, 0x07064B50, 4);
-    le(zip, 0, 4);
-    le(zip, zip64End, 8);
-    le(zip, 1, 4);
-    le(zip, 0x06054B50, 4);
-    le(zip, 0, 2);
-    le(zip, 0, 2);
-    le(zip, 0xFFFF, 2);
-    le(zip, 0xFFFF, 2);
-    le(zip, central.size(), 4);
-    le(zip, local.size(), 4);
-    le(zip, 0, 2);
-    return zip;
-}
-
 bool writeFile(const QString& path, const QByteArray& data)
 {
     QDir().mkpath(QFileInfo(path).path());
@@ -377,27 +302,9 @@ private slots:
         archive = fixture(archive);
         QString password = QStringLiteral("secret");
         if (damage) {
-            // The last byte of every entry's data changed: past the encryption
-            // header, before an AES authentication code.
-            QFile file(archive);
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            QByteArray bytes = file.readAll();
-            const auto at = [&bytes](qsizetype offset, int size) {
-                quint32 value = 0;
-                for (int i = size - 1; i >= 0; --i)
-                    value = value << 8 | static_cast<quint8>(bytes.at(offset + i));
-                return static_cast<qsizetype>(value);
-            };
-            for (qsizetype central = bytes.indexOf("PK\1\2"); central >= 0;
-                 central = bytes.indexOf("PK\1\2", central + 4)) {
-                const qsizetype local = at(central + 42, 4);
-                const qsizetype data = local + 30 + at(local + 26, 2) + at(local + 28, 2);
-                const qsizetype size = at(central + 20, 4);
-                if (size > 22)
-                    bytes[data + size - 11] = static_cast<char>(bytes.at(data + size - 11) ^ 0x55);
-            }
-            archive = m_root + QStringLiteral("/damaged.zip");
-            QVERIFY(writeFile(archive, bytes));
+            const QString damaged = m_root + QStringLiteral("/damaged.zip");
+            QVERIFY(make(m_root, QStringLiteral("craft"), { QStringLiteral("damage"), archive, damaged }));
+            archive = damaged;
             m_panels->queuePassword(password);
         } else {
             const ZipReader reader(archive);
@@ -698,7 +605,10 @@ private slots:
         QVERIFY(mine.open(QIODevice::WriteOnly));
         mine.write("mine");
         mine.close();
+        // Links in place are kept, and nothing is written through them.
         QVERIFY(QFile::link(QStringLiteral("nowhere"), m_out + QStringLiteral("/empty.txt")));
+        QVERIFY(writeFile(m_root + QStringLiteral("/victim"), "victim"));
+        QVERIFY(QFile::link(m_root + QStringLiteral("/victim"), m_out + QStringLiteral("/setuid.bin")));
         QFile inTheWay(m_out + QStringLiteral("/dir"));
         QVERIFY(inTheWay.open(QIODevice::WriteOnly));
         inTheWay.close();
@@ -711,12 +621,14 @@ private slots:
         const auto tree = snapshot(m_out);
         QCOMPARE(tree.value(QStringLiteral("hello.txt")), QStringLiteral("file:mine"));
         QCOMPARE(tree.value(QStringLiteral("empty.txt")), QStringLiteral("link:nowhere"));
+        QVERIFY(!QFileInfo::exists(m_out + QStringLiteral("/nowhere")));
+        QCOMPARE(snapshot(m_root).value(QStringLiteral("victim")), QStringLiteral("file:victim"));
         QCOMPARE(tree.value(QStringLiteral("dir")), QStringLiteral("file:"));
         QCOMPARE(tree.value(QStringLiteral("link")), QStringLiteral("dir"));
         QCOMPARE(tree.value(QStringLiteral("empty-dir")), QStringLiteral("link:") + m_root);
         QCOMPARE(tree.value(QStringLiteral("tool.sh")), QStringLiteral("file:#!/bin/sh\necho tool\n"));
         QVERIFY(!hasLeftovers(m_out));
-        QCOMPARE(topLevel(m_root), QStringList { QStringLiteral("out") });
+        QCOMPARE(topLevel(m_root), (QStringList { QStringLiteral("out"), QStringLiteral("victim") }));
     }
 
     void failedEntriesLeaveNothing_data()
@@ -813,10 +725,7 @@ private slots:
     void manyEntriesAndThinProgress()
     {
         const QString archive = m_root + QStringLiteral("/many.zip");
-        QFile file(archive);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(zipWithManyEntries(100000));
-        file.close();
+        QVERIFY(make(m_root, QStringLiteral("craft"), { QStringLiteral("many"), QStringLiteral("100000"), archive }));
         JobLog log(archive);
         QElapsedTimer call;
         call.start();

@@ -1,10 +1,12 @@
-// The path-safety helper on its own, and the legacy name decoder.
+// The path-safety helpers on their own, and the legacy name decoder.
+#include "engine/Folders.h"
 #include "engine/extract/NameDecoder.h"
 #include "engine/safety/SafeDestination.h"
 #include "tests/support/TestMain.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fcntl.h>
@@ -127,39 +129,6 @@ private slots:
         QCOMPARE(SafeDestination::linkStaysInside(split(link), target.toUtf8()), inside);
     }
 
-    void anythingInPlaceIsKept_data()
-    {
-        QTest::addColumn<QString>("kind");
-        QTest::newRow("file") << QStringLiteral("file");
-        QTest::newRow("folder") << QStringLiteral("folder");
-        QTest::newRow("link to a file") << QStringLiteral("link");
-        QTest::newRow("dangling link") << QStringLiteral("dangling");
-    }
-    void anythingInPlaceIsKept()
-    {
-        QFETCH(QString, kind);
-        const QString target = m_out + QStringLiteral("/x");
-        const QString victim = m_dir->filePath(QStringLiteral("victim"));
-        QFile(victim).open(QIODevice::WriteOnly);
-        if (kind == u"file") {
-            QFile file(target);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("mine");
-        } else if (kind == u"folder") {
-            QVERIFY(QDir().mkdir(target));
-        } else {
-            QVERIFY(QFile::link(kind == u"link" ? victim : m_dir->filePath(QStringLiteral("nothing")), target));
-        }
-        SafeDestination destination(m_out);
-        QCOMPARE(writeFile(destination, QStringLiteral("x"), "archive data").status, Status::Kept);
-        QCOMPARE(destination.makeSymlink(split(QStringLiteral("x")), "y", {}).status, Status::Kept);
-        QCOMPARE(contentOf(victim), QByteArray());
-        QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("nothing"))));
-        if (kind == u"file")
-            QCOMPARE(contentOf(target), QByteArray("mine"));
-        QVERIFY(hiddenTemporaries(m_out).isEmpty());
-    }
-
     void nothingIsWrittenThroughLinks()
     {
         const QString outside = m_dir->filePath(QStringLiteral("outside"));
@@ -246,6 +215,27 @@ private slots:
         QVERIFY(QDir().mkpath(staging + QStringLiteral("/top")));
         QCOMPARE(destination.moveFolderIn(stagingFd, "top", { QStringLiteral("top") }).status, Status::Kept);
         ::close(stagingFd);
+    }
+
+    // Removing a tree takes shut folders with it and nothing a link points to.
+    void removeTreeNeverLeavesTheTree()
+    {
+        const QString outside = m_dir->filePath(QStringLiteral("outside"));
+        QVERIFY(QDir().mkpath(outside));
+        QFile kept(outside + QStringLiteral("/keep"));
+        QVERIFY(kept.open(QIODevice::WriteOnly));
+        kept.close();
+        const QString tree = m_out + QStringLiteral("/tree");
+        QVERIFY(QDir().mkpath(tree + QStringLiteral("/shut/deeper")));
+        QVERIFY(QFile::link(outside, tree + QStringLiteral("/shut/deeper/folder-link")));
+        QVERIFY(QFile::link(outside + QStringLiteral("/keep"), tree + QStringLiteral("/file-link")));
+        QCOMPARE(::chmod(QFile::encodeName(tree + QStringLiteral("/shut")).constData(), 0500), 0);
+
+        QVERIFY(Folders::removeTree(AT_FDCWD, QFile::encodeName(tree).constData()));
+        QVERIFY(!QFileInfo::exists(tree));
+        QVERIFY(QFileInfo::exists(outside + QStringLiteral("/keep")));
+        QVERIFY(!Folders::removeTree(AT_FDCWD, QFile::encodeName(tree).constData()));
+        QCOMPARE(errno, ENOENT);
     }
 
     void overlongNamesFailClearly()

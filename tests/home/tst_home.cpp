@@ -14,6 +14,7 @@
 #include "tests/support/ZipInspection.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
@@ -142,12 +143,13 @@ private slots:
         UnzipController* setup = home()->unzipVc();
         QVERIFY(setup->isPresented());
         outlet<QLineEdit>(setup, "pathTf")->setText(out);
-        outlet<QPushButton>(setup, "unzipBtn")->click();
+        QTest::keyClick(outlet<QLineEdit>(setup, "pathTf"), Qt::Key_Return); // the default button
         ProgressController* progress = home()->progressVc();
         QVERIFY(!setup->isPresented() && progress->isPresented());
         QVERIFY(!progress->model()->isZip());
 
         QTRY_VERIFY_WITH_TIMEOUT(!progress->isPresented(), 20000);
+        QCOMPARE(outlet<QLabel>(progress, "progressTf")->text(), u"100%"_s);
         QFile a(out + u"/a.txt"_s);
         QVERIFY(a.open(QIODevice::ReadOnly));
         QCOMPARE(a.readAll(), QByteArray("alpha\n"));

@@ -5,13 +5,13 @@
 #include "screens/UnzipController.h"
 #include "tests/screens/ScreenTesting.h"
 #include "tests/support/TestMain.h"
+#include "tests/support/ZipInspection.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -33,17 +33,6 @@ void post(const QString& name, const QString& path, const QVariantMap& extra = {
     NotificationCenter::defaultCenter().post(name, object);
 }
 
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-bool writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
 } // namespace
 
 // The sheet against notifications posted here, its jobs recorded; and real
@@ -205,44 +194,6 @@ private slots:
         QVERIFY(m_screen->isPresented());
     }
 
-    void extractionThroughBothSheets()
-    {
-        const QString source = m_dir.filePath(QStringLiteral("src"));
-        QVERIFY(writeFile(source + QStringLiteral("/a.txt"), "alpha\n"));
-        QVERIFY(writeFile(source + QStringLiteral("/sub/b.txt"), QByteArray(200000, 'b')));
-        const QString archive = m_dir.filePath(QStringLiteral("pack.zip"));
-        QProcess zip;
-        zip.setWorkingDirectory(source);
-        zip.start(QStringLiteral("zip"), { QStringLiteral("-qr"), archive, QStringLiteral(".") });
-        QVERIFY(zip.waitForFinished() && zip.exitCode() == 0);
-        const QString out = m_dir.filePath(QStringLiteral("out"));
-        QVERIFY(QDir().mkpath(out));
-
-        UnzipController* setup = UnzipController::initFromStory(m_window->centralWidget());
-        ProgressController* progress = m_screen;
-        ProgressController::setJobStarter(nullptr); // the real engine
-        setup->setFileUrl(QUrl::fromLocalFile(archive));
-        setup->setUnzipClick([&](const QString& path, bool open) {
-            setup->dismissViewController();
-            auto model = std::make_shared<UnzipModel>();
-            model->paths = { setup->fileUrl().toLocalFile() };
-            model->savePath = path;
-            progress->setModel(model);
-            progress->setIsOpen(open);
-            progress->presentAsSheet(m_window.get());
-        });
-        setup->presentAsSheet(m_window.get());
-        outlet<QLineEdit>(setup, "pathTf")->setText(out);
-        QTest::keyClick(outlet<QLineEdit>(setup, "pathTf"), Qt::Key_Return);
-        QVERIFY(!setup->isVisible() && progress->isVisible());
-
-        QTRY_VERIFY_WITH_TIMEOUT(!progress->isPresented(), 20000);
-        QCOMPARE(outlet<QLabel>(progress, "progressTf")->text(), QStringLiteral("100%"));
-        QCOMPARE(readFile(out + QStringLiteral("/a.txt")), QByteArray("alpha\n"));
-        QCOMPARE(readFile(out + QStringLiteral("/sub/b.txt")), QByteArray(200000, 'b'));
-        QCOMPARE(m_workspace->opened, QStringList { out });
-    }
-
     // Failures that end with neither success nor cancel: the sheet says so
     // and waits to be closed.
     void failedJobsShowTheirFailure_data()
@@ -258,7 +209,7 @@ private slots:
         QFETCH(QString, message);
         std::shared_ptr<UnzipModel> model = zip ? std::make_shared<ZipModel>() : std::make_shared<UnzipModel>();
         if (zip) {
-            QVERIFY(writeFile(m_dir.filePath(QStringLiteral("item.txt")), "x"));
+            QVERIFY(ZipInspection::writeFile(m_dir.filePath(QStringLiteral("item.txt")), "x"));
             model->paths = { m_dir.filePath(QStringLiteral("item.txt")) };
             model->savePath = m_dir.filePath(QStringLiteral("missing/new.zip"));
         } else {

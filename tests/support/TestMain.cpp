@@ -45,10 +45,18 @@ int main(int argc, char* argv[])
     TestApplication::setOrganizationName(Bundle::organizationName());
     TestApplication::setApplicationName(Bundle::applicationName());
 
+    // "tst_area Class [options and functions]" runs that class alone.
+    QStringList arguments = QCoreApplication::arguments();
+    std::string only;
+    if (arguments.size() > 1 && registry().count(arguments.at(1).toStdString()) != 0)
+        only = arguments.takeAt(1).toStdString();
+
     int failures = 0;
     for (const auto& [name, factory] : registry()) {
+        if (!only.empty() && name != only)
+            continue;
         std::unique_ptr<QObject> test(factory());
-        failures += QTest::qExec(test.get(), argc, argv);
+        failures += QTest::qExec(test.get(), arguments);
     }
     return failures == 0 ? 0 : 1;
 }

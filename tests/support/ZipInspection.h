@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QString>
 #include <QVariantMap>
 #include <sys/stat.h>
@@ -112,6 +113,22 @@ inline bool writeFile(const QString& path, const QByteArray& content)
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+// Text that compresses, but with enough variety that level 9 finds more than level 1.
+inline QByteArray wordSoup(int bytes)
+{
+    static const char* words[] = { "archive", "deflate", "window", "match", "literal", "zavrin", "entry", "folder",
+        "header", "central", "directory", "offset", "stream" };
+    QRandomGenerator random(42);
+    QByteArray text;
+    while (text.size() < bytes) {
+        text += words[random.bounded(13)];
+        text += random.bounded(7) == 0 ? '\n' : ' ';
+        if (random.bounded(5) == 0)
+            text += QByteArray::number(random.bounded(100000));
+    }
+    return text;
 }
 
 inline struct stat lstatOf(const QString& path)

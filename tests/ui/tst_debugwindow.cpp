@@ -1,9 +1,9 @@
 #include "platform/Defaults.h"
 #include "platform/NotificationCenter.h"
 #include "tests/support/TestMain.h"
-#include "ui/MMAnalyticsDebugWindowController.h"
-#include "ui/MPAnalyticsDebugWindowController.h"
+#include "ui/AnalyticsDebugWindowController.h"
 
+#include <QApplication>
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -50,6 +50,9 @@ private slots:
         QCOMPARE(MPAnalyticsDebugWindowController::sharedController(), nullptr);
         QCOMPARE(MMAnalyticsDebugWindowController::sharedController(), nullptr);
         MPAnalyticsDebugWindowController::showWindow();
+        MMAnalyticsDebugWindowController::showWindow();
+        for (const QWidget* window : QApplication::topLevelWidgets())
+            QVERIFY(window->objectName() != QStringLiteral("AnalyticsWindow"));
         QVERIFY(!MPAnalyticsDebugWindowController::makeIfEnabled(*defaultsWithDebugMenu(false)));
         QVERIFY(!MMAnalyticsDebugWindowController::makeIfEnabled(*defaultsWithDebugMenu(false)));
     }

@@ -91,8 +91,10 @@ private slots:
         QCOMPARE(toast->titleLabel()->text(), text);
         QCOMPARE(toast->titleLabel()->textFormat(), Qt::PlainText);
         QCOMPARE(toast->hudView()->objectName(), QStringLiteral("hudView"));
-        QCOMPARE(backgroundColor(toast->hudView()), QColor(247, 247, 247));
-        QCOMPARE(cornerRadius(toast->hudView()), 10.0);
+        // The layer style draws: a "DCDDE3" border around "f7f7f7".
+        const QImage layer = toast->hudView()->grab().toImage();
+        QCOMPARE(layer.pixelColor(layer.width() / 2, 0), QColor(0xDC, 0xDD, 0xE3));
+        QCOMPARE(layer.pixelColor(layer.width() / 2, 2), QColor(247, 247, 247));
 
         const QImage shown = toast->tagImageView()->pixmap().toImage();
         QVERIFY(!shown.isNull());

@@ -1,11 +1,13 @@
 // The job sheets, each presented over the stand-in home window.
 #include "engine/JobModels.h"
 #include "engine/NotifyManager.h"
+#include "platform/Bundle.h"
 #include "platform/NotificationCenter.h"
 #include "screens/ProgressController.h"
 #include "screens/UnzipController.h"
 #include "screens/ZipController.h"
 #include "tools/screenshots/Shots.h"
+#include "ui/PasswordSheet.h"
 
 #include <QAbstractButton>
 #include <QDir>
@@ -77,8 +79,19 @@ QWidget* progressFailed(QWidget* window)
     return progressSheet(window, true);
 }
 
+// The password sheet an encrypted archive asks with.
+QWidget* passwordPrompt(QWidget* window)
+{
+    auto* sheet = new PasswordSheet(
+        L(QStringLiteral("请输入解压密码")), sample(QStringLiteral("photos.zip")).toLocalFile(), window);
+    sheet->setWindowModality(Qt::WindowModal);
+    sheet->show();
+    return sheet;
+}
+
 } // namespace
 
+ZAVRIN_SHOT("password-sheet", passwordPrompt)
 ZAVRIN_SHOT("unzip-sheet", unzipSheet)
 ZAVRIN_SHOT("zip-sheet", zipPlainSheet)
 ZAVRIN_SHOT("zip-sheet-password", zipPasswordSheet)

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <unistd.h>
+
+// What a run of the built zavrin-cli ended with: its exit status (-1 when it
+// crashed or hung) and what it wrote on standard error.
+struct CliRun final {
+    int status = -1;
+    QString err;
+};
+
+// Runs zavrin-cli with `arguments` in `folder`, in English, in a session of
+// its own so that it has no terminal to prompt on, staging in folder/tmp.
+// `wrapper` (a program and its arguments) runs it; `input` is its standard
+// input, closed afterwards unless `closeInput` is false.
+inline CliRun runCli(const QStringList& arguments, const QString& folder, const QByteArray& input = {},
+    const QStringList& wrapper = {}, bool closeInput = true)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LANGUAGE"), QStringLiteral("en"));
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    environment.insert(QStringLiteral("TMPDIR"), folder + QStringLiteral("/tmp"));
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(folder);
+    process.setChildProcessModifier([] { ::setsid(); });
+    const QStringList command = wrapper + QStringList { QStringLiteral(ZAVRIN_CLI_PATH) } + arguments;
+    process.start(command.first(), command.mid(1));
+    if (!process.waitForStarted())
+        return {};
+    process.write(input);
+    if (closeInput)
+        process.closeWriteChannel();
+    if (!process.waitForFinished(30000))
+        process.kill();
+    return { process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+        QString::fromUtf8(process.readAllStandardError()) };
+}
