@@ -119,8 +119,7 @@ public:
         work();
         for (std::thread& thread : threads)
             thread.join();
-        if (m_progress)
-            m_progress(m_total, m_total);
+        report(true);
         if (m_passwordInDoubt && !m_passwordConfirmed)
             m_sink.fail(QStringLiteral("no encrypted entry decoded right"), Outcome::Status::WrongPasswordOrDamage);
     }
@@ -141,14 +140,23 @@ private:
         }
     }
 
-    // Thinned out further by the caller; monotonic because the count is
-    // read under the lock.
-    void report()
+    // Thinned out further by the caller. Only values above the last one
+    // reported go out, so two workers that finish together report once;
+    // the last call waits for the lock.
+    void report(bool last = false)
     {
-        if (!m_progress || !m_progressLock.try_lock())
+        if (!m_progress)
             return;
-        m_progress(std::min(m_done.load(), m_total), m_total);
-        m_progressLock.unlock();
+        std::unique_lock lock(m_progressLock, std::defer_lock);
+        if (last)
+            lock.lock();
+        else if (!lock.try_lock())
+            return;
+        const qint64 done = last ? m_total : std::min(m_done.load(), m_total);
+        if (done > m_reported) {
+            m_reported = done;
+            m_progress(done, m_total);
+        }
     }
 
     // The password is confirmed by the extraction itself: an encrypted
@@ -241,6 +249,7 @@ private:
     std::atomic<std::size_t> m_next = 0;
     std::atomic<qint64> m_done = 0;
     qint64 m_total = 0;
+    qint64 m_reported = -1; // under m_progressLock
     std::atomic<bool> m_halt = false; // a refused password: no further entry
     std::atomic<bool> m_passwordConfirmed = false;
     std::atomic<bool> m_passwordInDoubt = false;
