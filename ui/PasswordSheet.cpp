@@ -1,10 +1,10 @@
 #include "ui/PasswordSheet.h"
 
 #include "platform/Bundle.h"
+#include "ui/SheetStyle.h"
 #include "ui/Styling.h"
 
 #include <QApplication>
-#include <QDialogButtonBox>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
@@ -15,11 +15,13 @@ PasswordSheet::PasswordSheet(const QString& message, const QString& archivePath,
     : QDialog(parent)
 {
     setWindowTitle(QGuiApplication::applicationDisplayName());
+    SheetStyle::styleSheetWindow(this);
 
     auto* layout = new QGridLayout(this);
-    layout->setContentsMargins(20, 20, 20, 16);
-    layout->setHorizontalSpacing(16);
-    layout->setVerticalSpacing(10);
+    const int margin = SheetStyle::kMargin;
+    layout->setContentsMargins(margin, margin, margin, margin);
+    layout->setHorizontalSpacing(SheetStyle::kColumnSpacing);
+    layout->setVerticalSpacing(2 * SheetStyle::kGrid);
 
     auto* iconLabel = new QLabel(this);
     iconLabel->setObjectName(QStringLiteral("iconLabel"));
@@ -49,18 +51,23 @@ PasswordSheet::PasswordSheet(const QString& message, const QString& archivePath,
     m_lineEdit = new QLineEdit(this);
     m_lineEdit->setObjectName(QStringLiteral("passwordLineEdit"));
     m_lineEdit->setEchoMode(QLineEdit::Normal);
-    m_lineEdit->setMinimumSize(200, 24);
+    m_lineEdit->setMinimumWidth(70 * SheetStyle::kGrid);
+    m_lineEdit->setMinimumHeight(SheetStyle::kButtonHeight);
     layout->addWidget(m_lineEdit, 2, 1);
+    layout->setRowMinimumHeight(3, SheetStyle::kGrid);
 
-    auto* buttons = new QDialogButtonBox(this);
-    QPushButton* ok = buttons->addButton(L(QStringLiteral("确定")), QDialogButtonBox::AcceptRole);
+    auto* ok = new QPushButton(L(QStringLiteral("确定")), this);
     ok->setObjectName(QStringLiteral("okButton"));
     ok->setDefault(true);
-    QPushButton* cancel = buttons->addButton(L(QStringLiteral("取消")), QDialogButtonBox::RejectRole);
+    SheetStyle::stylePrimaryButton(ok);
+    auto* cancel = new QPushButton(L(QStringLiteral("取消")), this);
     cancel->setObjectName(QStringLiteral("cancelButton"));
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    layout->addWidget(buttons, 3, 0, 1, 2);
+    SheetStyle::styleSecondaryButton(cancel);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    layout->addLayout(SheetStyle::buttonRow(cancel, ok), 4, 0, 1, 2);
+    setTabOrder(m_lineEdit, cancel);
+    setTabOrder(cancel, ok);
     m_lineEdit->setFocus();
 }
 

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QIcon>
 #include <QMainWindow>
 #include <QPainter>
 #include <QPixmap>
@@ -77,6 +78,7 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setOrganizationName(Bundle::organizationName());
     QApplication::setApplicationName(Bundle::applicationName());
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/zavrin.svg")));
     const QDir folder(QString::fromLocal8Bit(argv[1]));
     if (!folder.mkpath(QStringLiteral("."))) {
         std::fprintf(stderr, "cannot make %s\n", argv[1]);
