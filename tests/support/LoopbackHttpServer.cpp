@@ -7,32 +7,6 @@
 #include <QSslSocket>
 #include <QStandardPaths>
 
-namespace {
-
-QByteArray reasonPhrase(int status)
-{
-    switch (status) {
-    case 200:
-        return QByteArrayLiteral("OK");
-    case 201:
-        return QByteArrayLiteral("Created");
-    case 204:
-        return QByteArrayLiteral("No Content");
-    case 400:
-        return QByteArrayLiteral("Bad Request");
-    case 404:
-        return QByteArrayLiteral("Not Found");
-    case 500:
-        return QByteArrayLiteral("Internal Server Error");
-    case 503:
-        return QByteArrayLiteral("Service Unavailable");
-    default:
-        return QByteArrayLiteral("Status");
-    }
-}
-
-} // namespace
-
 LoopbackHttpServer::Reply LoopbackHttpServer::Reply::garbage()
 {
     Reply reply;
@@ -62,18 +36,17 @@ LoopbackHttpServer::~LoopbackHttpServer()
     close();
 }
 
-bool LoopbackHttpServer::start(quint16 port)
+bool LoopbackHttpServer::start()
 {
-    m_tls = false;
-    return listen(QHostAddress::LocalHost, port);
+    return listen(QHostAddress::LocalHost);
 }
 
-bool LoopbackHttpServer::startTls(const QSslCertificate& certificate, const QSslKey& key, quint16 port)
+bool LoopbackHttpServer::startTls(const QSslCertificate& certificate, const QSslKey& key)
 {
     m_tls = true;
     m_certificate = certificate;
     m_key = key;
-    return listen(QHostAddress::LocalHost, port);
+    return listen(QHostAddress::LocalHost);
 }
 
 QUrl LoopbackHttpServer::baseUrl() const
@@ -98,11 +71,6 @@ void LoopbackHttpServer::setReply(int status, const QByteArray& contentType, con
     m_reply.body = body;
 }
 
-void LoopbackHttpServer::setReplyHandler(std::function<std::optional<Reply>(const Request&)> handler)
-{
-    m_handler = std::move(handler);
-}
-
 void LoopbackHttpServer::setRefusing(bool refusing)
 {
     m_refusing = refusing;
@@ -116,9 +84,9 @@ void LoopbackHttpServer::setHolding(bool holding)
 void LoopbackHttpServer::release()
 {
     m_holding = false;
-    for (const Held& held : std::exchange(m_held, {})) {
-        if (held.socket && !answer(held.socket, held.request) && held.index >= 0)
-            m_requests[held.index].refused = true;
+    for (const QPointer<QTcpSocket>& socket : std::exchange(m_held, {})) {
+        if (socket)
+            answer(socket);
     }
 }
 
@@ -135,8 +103,6 @@ QList<LoopbackHttpServer::Request> LoopbackHttpServer::requestsTo(const QByteArr
 void LoopbackHttpServer::clearRequests()
 {
     m_requests.clear();
-    for (Held& held : m_held)
-        held.index = -1;
 }
 
 void LoopbackHttpServer::incomingConnection(qintptr socketDescriptor)
@@ -192,38 +158,34 @@ void LoopbackHttpServer::onReadyRead(QTcpSocket* socket)
         return; // the body is still on its way
     request.body = buffer.mid(headerEnd + 4, length);
     m_buffers.remove(socket);
-    if (m_holding)
-        m_held.append({ socket, request, m_requests.size() });
-    else
-        request.refused = !answer(socket, request);
     m_requests.append(request);
+    if (m_holding)
+        m_held.append(socket);
+    else
+        answer(socket);
     emit requestReceived();
 }
 
-bool LoopbackHttpServer::answer(QTcpSocket* socket, const Request& request)
+void LoopbackHttpServer::answer(QTcpSocket* socket)
 {
-    std::optional<Reply> reply;
-    if (!m_refusing)
-        reply = m_handler ? m_handler(request) : std::optional<Reply>(m_reply);
-    if (!reply) {
+    if (m_refusing) {
         socket->abort();
         socket->deleteLater();
-        return false;
+        return;
     }
-    if (!reply->raw.isEmpty()) {
-        socket->write(reply->raw);
-        if (!reply->hang)
+    if (!m_reply.raw.isEmpty()) {
+        socket->write(m_reply.raw);
+        if (!m_reply.hang)
             socket->disconnectFromHost();
-        return true;
+        return;
     }
-    QByteArray response = "HTTP/1.1 " + QByteArray::number(reply->status) + ' ' + reasonPhrase(reply->status) + "\r\n";
-    if (!reply->contentType.isEmpty())
-        response += "Content-Type: " + reply->contentType + "\r\n";
-    response += "Content-Length: " + QByteArray::number(reply->body.size()) + "\r\nConnection: close\r\n\r\n";
-    response += reply->body;
-    socket->write(response);
+    // Clients read the status code alone; one reason phrase serves them all.
+    QByteArray response = "HTTP/1.1 " + QByteArray::number(m_reply.status) + " Status\r\n";
+    if (!m_reply.contentType.isEmpty())
+        response += "Content-Type: " + m_reply.contentType + "\r\n";
+    response += "Content-Length: " + QByteArray::number(m_reply.body.size()) + "\r\nConnection: close\r\n\r\n";
+    socket->write(response + m_reply.body);
     socket->disconnectFromHost();
-    return true;
 }
 
 bool LoopbackHttpServer::makeSelfSignedCertificate(const QString& folder, QSslCertificate* certificate, QSslKey* key)
