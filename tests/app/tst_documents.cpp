@@ -70,7 +70,7 @@ private slots:
         if (!routed.isEmpty())
             QCOMPARE(spy.first().first().toUrl(), QUrl::fromLocalFile(routed));
         // A single document answers yes whether it was routed or not.
-        QVERIFY(delegate.openFile(QStringLiteral("/data/c.zip")));
+        QVERIFY(delegate.openFile(u"/data/c.zip"_s));
         delete feedback.data();
     }
 

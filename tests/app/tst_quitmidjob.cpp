@@ -13,6 +13,8 @@
 #include <csignal>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 class QuitMidJobTest final : public QObject {
     Q_OBJECT
 
@@ -46,23 +48,21 @@ private slots:
         small.close();
         QProcess zip;
         zip.setWorkingDirectory(dir.path());
-        zip.start(QStringLiteral("zip"),
-            { QStringLiteral("-q0"), QStringLiteral("big.zip"), QStringLiteral("a-small.txt"),
-                QStringLiteral("big.bin") });
+        zip.start(u"zip"_s, { u"-q0"_s, u"big.zip"_s, u"a-small.txt"_s, u"big.bin"_s });
         QVERIFY(zip.waitForFinished(60000) && zip.exitCode() == 0);
 
         QProcess app;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char* folder : { "HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME" })
             environment.insert(QString::fromLatin1(folder), at("home"));
-        environment.insert(QStringLiteral("TMPDIR"), at("tmp"));
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        environment.remove(QStringLiteral("ZAVRIN_ENDPOINT_BASE"));
+        environment.insert(u"TMPDIR"_s, at("tmp"));
+        environment.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+        environment.remove(u"ZAVRIN_ENDPOINT_BASE"_s);
         app.setProcessEnvironment(environment);
         app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         app.start(QStringLiteral(ZAVRIN_QUIT_MID_JOB_PATH),
-            { signal != 0 ? QStringLiteral("wait") : QStringLiteral("close"), at("big.zip"), at("out"), at("new.zip"),
-                at("big.bin"), at("a-small.txt") });
+            { signal != 0 ? u"wait"_s : u"close"_s, at("big.zip"), at("out"), at("new.zip"), at("big.bin"),
+                at("a-small.txt") });
         QVERIFY(app.waitForStarted());
         QVERIFY(QTest::qWaitFor([&] { return app.canReadLine() || app.state() == QProcess::NotRunning; }, 30000));
         QCOMPARE(app.readLine().trimmed(), QByteArray("mid-job"));
@@ -76,13 +76,12 @@ private slots:
         QCOMPARE(app.exitCode(), status);
 
         const QDir::Filters everything = QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot;
-        QCOMPARE(QDir(at("out")).entryList(everything), QStringList { QStringLiteral("a-small.txt") });
+        QCOMPARE(QDir(at("out")).entryList(everything), QStringList { u"a-small.txt"_s });
         QFile kept(at("out/a-small.txt"));
         QVERIFY(kept.open(QIODevice::ReadOnly));
         QCOMPARE(kept.readAll(), QByteArray("complete\n"));
-        QCOMPARE(QDir(dir.path()).entryList({ QStringLiteral("*new.zip*") }, everything), QStringList());
-        QCOMPARE(
-            QDir(at("tmp/zavrin-") + QString::number(::geteuid())).entryList({ QStringLiteral("job-*") }, QDir::Dirs),
+        QCOMPARE(QDir(dir.path()).entryList({ u"*new.zip*"_s }, everything), QStringList());
+        QCOMPARE(QDir(at("tmp/zavrin-") + QString::number(::geteuid())).entryList({ u"job-*"_s }, QDir::Dirs),
             QStringList());
     }
 };

@@ -7,6 +7,8 @@
 #include <QSslSocket>
 #include <QStandardPaths>
 
+using namespace Qt::StringLiterals;
+
 LoopbackHttpServer::Reply LoopbackHttpServer::Reply::garbage()
 {
     Reply reply;
@@ -52,8 +54,8 @@ bool LoopbackHttpServer::startTls(const QSslCertificate& certificate, const QSsl
 QUrl LoopbackHttpServer::baseUrl() const
 {
     QUrl url;
-    url.setScheme(m_tls ? QStringLiteral("https") : QStringLiteral("http"));
-    url.setHost(QStringLiteral("127.0.0.1"));
+    url.setScheme(m_tls ? u"https"_s : u"http"_s);
+    url.setHost(u"127.0.0.1"_s);
     url.setPort(serverPort());
     return url;
 }
@@ -190,22 +192,20 @@ void LoopbackHttpServer::answer(QTcpSocket* socket)
 
 bool LoopbackHttpServer::makeSelfSignedCertificate(const QString& folder, QSslCertificate* certificate, QSslKey* key)
 {
-    const QString openssl = QStandardPaths::findExecutable(QStringLiteral("openssl"));
+    const QString openssl = QStandardPaths::findExecutable(u"openssl"_s);
     if (openssl.isEmpty())
         return false;
     const QDir dir(folder);
-    const QString certPath = dir.filePath(QStringLiteral("cert.pem"));
-    const QString keyPath = dir.filePath(QStringLiteral("key.pem"));
+    const QString certPath = dir.filePath(u"cert.pem"_s);
+    const QString keyPath = dir.filePath(u"key.pem"_s);
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     // An EC key is made in milliseconds; the address is in the subject's
     // alternative names so that host name checks pass for 127.0.0.1.
     process.start(openssl,
-        { QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
-            QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-            QStringLiteral("-keyout"), keyPath, QStringLiteral("-out"), certPath, QStringLiteral("-days"),
-            QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"),
-            QStringLiteral("subjectAltName=IP:127.0.0.1") });
+        { u"req"_s, u"-x509"_s, u"-newkey"_s, u"ec"_s, u"-pkeyopt"_s, u"ec_paramgen_curve:prime256v1"_s, u"-nodes"_s,
+            u"-keyout"_s, keyPath, u"-out"_s, certPath, u"-days"_s, u"2"_s, u"-subj"_s, u"/CN=127.0.0.1"_s,
+            u"-addext"_s, u"subjectAltName=IP:127.0.0.1"_s });
     if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
         qWarning("openssl failed: %s", process.readAll().constData());
         return false;

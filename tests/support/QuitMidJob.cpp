@@ -23,6 +23,8 @@
 #include <QTimer>
 #include <cstdio>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 bool hasHidden(const QString& folder, const QString& pattern)
@@ -61,15 +63,14 @@ int main(int argc, char* argv[])
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &delegate, [&] {
         if (!extracting) {
-            if (hasHidden(
-                    QFileInfo(newArchive).path(), u'.' + QFileInfo(newArchive).fileName() + QStringLiteral(".*"))) {
+            if (hasHidden(QFileInfo(newArchive).path(), u'.' + QFileInfo(newArchive).fileName() + u".*"_s)) {
                 extracting = true;
                 ZipManager::shared().unzipFileAtPath(archive, out);
             }
             return;
         }
         // One entry complete and the next under way.
-        if (!hasHidden(out, QStringLiteral(".zavrin-*")) || QDir(out).entryList(QDir::Files).isEmpty())
+        if (!hasHidden(out, u".zavrin-*"_s) || QDir(out).entryList(QDir::Files).isEmpty())
             return;
         poll.stop();
         std::puts("mid-job");
