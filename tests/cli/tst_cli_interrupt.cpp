@@ -1,12 +1,10 @@
 // The built zavrin-cli stopped by a signal in the middle of a job.
+#include "tests/support/MidJob.h"
 #include "tests/support/TestMain.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
@@ -14,23 +12,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
-// Runs a packing tool to its end; false when it is missing or fails.
-bool runTool(const QString& program, const QStringList& arguments, const QString& folder)
-{
-    QProcess tool;
-    tool.setWorkingDirectory(folder);
-    tool.start(program, arguments);
-    return tool.waitForFinished(120000) && tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
-}
-
-QStringList hiddenIn(const QString& folder)
-{
-    return QDir(folder).entryList({ u".*"_s }, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-}
-
-} // namespace
+using namespace MidJob;
 
 class CliInterruptTest final : public QObject {
     Q_OBJECT
@@ -58,32 +40,16 @@ private slots:
         const auto at = [&dir](const QString& name) { return dir.filePath(name); };
         QDir().mkpath(at(u"tmp"_s));
         // The output folder is left for the command to make.
-        // Big enough to take a good part of a second, incompressible so that
-        // no tool shortens the work.
-        QByteArray big(160 * 1024 * 1024, Qt::Uninitialized);
-        QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(big.data()), big.size() / 4);
-        QFile bigFile(at(u"big.bin"_s));
-        QVERIFY(bigFile.open(QIODevice::WriteOnly) && bigFile.write(big) == big.size());
-        bigFile.close();
-        big.clear();
-        QFile small(at(u"a-small.txt"_s));
-        QVERIFY(small.open(QIODevice::WriteOnly) && small.write("complete\n") == 9);
-        small.close();
+        QVERIFY(writeItems(dir.path()));
 
-        const QStringList items { u"a-small.txt"_s, u"big.bin"_s };
         QStringList arguments;
         QString watched; // where the job's first traces appear
         if (command == u"compress") {
-            arguments = QStringList { u"compress"_s, u"-o"_s, u"out.zip"_s } + items;
+            arguments = QStringList { u"compress"_s, u"-o"_s, u"out.zip"_s } + kItems;
             watched = dir.path();
         } else {
             const QString archive = u"big."_s + command;
-            const bool made = command == u"zip"
-                ? runTool(u"zip"_s, QStringList { u"-q0"_s, archive } + items, dir.path())
-                : command == u"rar"
-                ? runTool(u"rar"_s, QStringList { u"a"_s, u"-idq"_s, u"-m0"_s, archive } + items, dir.path())
-                : runTool(u"7zz"_s, QStringList { u"a"_s, u"-bd"_s, u"-mx0"_s, archive } + items, dir.path());
-            if (!made)
+            if (!packItems(dir.path(), archive))
                 QSKIP("the packing tool is missing");
             arguments = { u"extract"_s, archive, u"-o"_s, u"out"_s };
             watched = at(u"out"_s);
@@ -102,8 +68,9 @@ private slots:
         // (or the 7z staging folder) is there.
         // For zip and rar the small entry is complete by then.
         const bool keeps = command == u"zip" || command == u"rar";
-        const auto underWay
-            = [&] { return !hiddenIn(watched).isEmpty() && (!keeps || QFileInfo::exists(at(u"out/a-small.txt"_s))); };
+        const auto underWay = [&] {
+            return !leftIn(watched, u".*"_s).isEmpty() && (!keeps || QFileInfo::exists(at(u"out/a-small.txt"_s)));
+        };
         QVERIFY(QTest::qWaitFor([&] { return underWay() || process.state() == QProcess::NotRunning; }, 20000));
         QTest::qWait(30);
         QVERIFY2(process.state() == QProcess::Running, "the job ended before the signal");
@@ -115,7 +82,7 @@ private slots:
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 128 + signal);
 
-        QCOMPARE(hiddenIn(watched), QStringList());
+        QCOMPARE(leftIn(watched, u".*"_s), QStringList());
         QVERIFY(!QFile::exists(at(u"out/big.bin"_s)));
         QVERIFY(!QFile::exists(at(u"out.zip"_s)));
         QCOMPARE(QDir(at(u"tmp/zavrin-"_s) + QString::number(::geteuid())).entryList({ u"job-*"_s }, QDir::Dirs),

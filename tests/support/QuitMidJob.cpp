@@ -16,6 +16,7 @@
 #include "engine/ZipManager.h"
 #include "platform/Bundle.h"
 #include "platform/Interrupts.h"
+#include "tests/support/MidJob.h"
 
 #include <QApplication>
 #include <QDir>
@@ -24,15 +25,6 @@
 #include <cstdio>
 
 using namespace Qt::StringLiterals;
-
-namespace {
-
-bool hasHidden(const QString& folder, const QString& pattern)
-{
-    return !QDir(folder).entryList({ pattern }, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty();
-}
-
-} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -63,14 +55,15 @@ int main(int argc, char* argv[])
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &delegate, [&] {
         if (!extracting) {
-            if (hasHidden(QFileInfo(newArchive).path(), u'.' + QFileInfo(newArchive).fileName() + u".*"_s)) {
+            if (!MidJob::leftIn(QFileInfo(newArchive).path(), u'.' + QFileInfo(newArchive).fileName() + u".*"_s)
+                     .isEmpty()) {
                 extracting = true;
                 ZipManager::shared().unzipFileAtPath(archive, out);
             }
             return;
         }
         // One entry complete and the next under way.
-        if (!hasHidden(out, u".zavrin-*"_s) || QDir(out).entryList(QDir::Files).isEmpty())
+        if (MidJob::leftIn(out, u".zavrin-*"_s).isEmpty() || QDir(out).entryList(QDir::Files).isEmpty())
             return;
         poll.stop();
         std::puts("mid-job");
