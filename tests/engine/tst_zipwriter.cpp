@@ -320,13 +320,6 @@ private slots:
         names.sort();
         QCOMPARE(names, (QStringList { u"self/"_s, u"self/x.txt"_s }));
     }
-
-    void nothingToPackIsAFailure()
-    {
-        QDir().mkpath(path(u"nothing"_s));
-        QCOMPARE(pack(path(u"nothing.zip"_s), path(u"nothing"_s)).status, Outcome::Status::NothingToPack);
-        QVERIFY(!QFile::exists(path(u"nothing.zip"_s)));
-    }
 };
 
 ZAVRIN_TEST(ZipWriterTest)
