@@ -79,9 +79,7 @@ private slots:
         const CliRun outcome = run({ u"-o"_s, u"taken.zip"_s, item });
         QCOMPARE(outcome.status, 2);
         QVERIFY2(outcome.err.contains(message), qPrintable(outcome.err));
-        QFile kept(path(u"taken.zip"_s));
-        QVERIFY(kept.open(QIODevice::ReadOnly));
-        QCOMPARE(kept.readAll(), QByteArray("someone's file"));
+        QCOMPARE(readFile(path(u"taken.zip"_s)), QByteArray("someone's file"));
     }
 
     // The archive's bytes reach the disk before its name does, and the name before success.
@@ -93,9 +91,7 @@ private slots:
         const QStringList strace { u"strace"_s, u"-f"_s, u"-qq"_s, u"-y"_s, u"-o"_s, trace, u"-e"_s,
             u"trace=fsync,fdatasync,rename,renameat,renameat2"_s };
         QCOMPARE(run({ u"-o"_s, u"synced.zip"_s, u"a.txt"_s }, {}, strace).status, 0);
-        QFile file(trace);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QStringList calls = QString::fromUtf8(file.readAll()).split(u'\n');
+        const QStringList calls = QString::fromUtf8(readFile(trace)).split(u'\n');
         const auto lineOf = [&calls](const QString& pattern, qsizetype from) {
             const QRegularExpression expression(pattern);
             for (qsizetype i = std::max<qsizetype>(from, 0); i < calls.size(); ++i) {

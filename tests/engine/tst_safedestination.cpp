@@ -3,6 +3,7 @@
 #include "engine/extract/NameDecoder.h"
 #include "engine/safety/SafeDestination.h"
 #include "tests/support/TestMain.h"
+#include "tests/support/ZipInspection.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,12 +24,6 @@ namespace {
 QStringList split(const QString& path)
 {
     return path.split(u'/');
-}
-
-QByteArray contentOf(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 QByteArray encode(const QString& text, const QByteArray& codec)
@@ -161,12 +156,9 @@ private slots:
         PendingFile late;
         QCOMPARE(destination.beginFile(split(u"d/late.txt"_s), late).status, Status::Done);
         late.write("archive", 7);
-        QFile theirs(m_out + u"/d/late.txt"_s);
-        QVERIFY(theirs.open(QIODevice::WriteOnly));
-        theirs.write("theirs");
-        theirs.close();
+        QVERIFY(ZipInspection::writeFile(m_out + u"/d/late.txt"_s, "theirs"));
         QCOMPARE(destination.commitFile(late, {}).status, Status::Kept);
-        QCOMPARE(contentOf(m_out + u"/d/late.txt"_s), QByteArray("theirs"));
+        QCOMPARE(ZipInspection::readFile(m_out + u"/d/late.txt"_s), QByteArray("theirs"));
         QVERIFY(hiddenTemporaries(m_out + u"/d"_s).isEmpty());
     }
 
@@ -194,10 +186,7 @@ private slots:
     void stagedFoldersMoveInCleaned()
     {
         const QString staging = m_dir->filePath(u"staging"_s);
-        QVERIFY(QDir().mkpath(staging + u"/top/sub"_s));
-        QFile file(staging + u"/top/sub/f"_s);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.close();
+        QVERIFY(ZipInspection::writeFile(staging + u"/top/sub/f"_s, {}));
         QVERIFY(QFile::link(u"f"_s, staging + u"/top/sub/ok"_s));
         QVERIFY(QFile::link(u"../../.."_s, staging + u"/top/sub/out"_s));
         QCOMPARE(::mkfifo(QFile::encodeName(staging + u"/top/fifo"_s).constData(), 0600), 0);
@@ -219,10 +208,7 @@ private slots:
     void removeTreeNeverLeavesTheTree()
     {
         const QString outside = m_dir->filePath(u"outside"_s);
-        QVERIFY(QDir().mkpath(outside));
-        QFile kept(outside + u"/keep"_s);
-        QVERIFY(kept.open(QIODevice::WriteOnly));
-        kept.close();
+        QVERIFY(ZipInspection::writeFile(outside + u"/keep"_s, {}));
         const QString tree = m_out + u"/tree"_s;
         QVERIFY(QDir().mkpath(tree + u"/shut/deeper"_s));
         QVERIFY(QFile::link(outside, tree + u"/shut/deeper/folder-link"_s));

@@ -204,11 +204,8 @@ private slots:
         QCOMPARE(all[u"noise.bin"_s][u"aes"_s][u"strength"_s].toInt(), 3);
         const QString out = path(u"large-out"_s);
         QVERIFY(sevenZipExtract(archive, out, u"pw"_s));
-        for (auto it = files.cbegin(); it != files.cend(); ++it) {
-            QFile extracted(out + u'/' + it.key());
-            QVERIFY(extracted.open(QIODevice::ReadOnly));
-            QVERIFY2(extracted.readAll() == it.value(), qPrintable(it.key()));
-        }
+        for (auto it = files.cbegin(); it != files.cend(); ++it)
+            QVERIFY2(readFile(out + u'/' + it.key()) == it.value(), qPrintable(it.key()));
     }
 
     // Whatever the budget, the workers hand over every job in order, and
@@ -264,9 +261,7 @@ private slots:
             QVERIFY(report.first < report.second);
         QCOMPARE(QDir(path(u"full"_s)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
             QStringList { u"archive.zip"_s });
-        QFile old(archive);
-        QVERIFY(old.open(QIODevice::ReadOnly));
-        QCOMPARE(old.readAll(), QByteArray("the old archive"));
+        QCOMPARE(readFile(archive), QByteArray("the old archive"));
 
         // Once there is room, the same call replaces the old file with a complete archive.
         QVERIFY(pack(archive, staging).ok());

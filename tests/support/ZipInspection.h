@@ -102,6 +102,13 @@ inline bool sevenZipExtract(const QString& archive, const QString& folder, const
         QStringLiteral("-o") + folder, archive });
 }
 
+// A file's bytes, or "<missing>" when it cannot be read.
+inline QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArrayLiteral("<missing>");
+}
+
 inline bool writeFile(const QString& path, const QByteArray& content)
 {
     QDir().mkpath(QFileInfo(path).path());

@@ -6,6 +6,7 @@
 #include "telemetry/TrackerHelper.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/TestMain.h"
+#include "tests/support/ZipInspection.h"
 
 #include <QDir>
 #include <QFile>
@@ -304,12 +305,9 @@ private slots:
             QCOMPARE(TrackerHelper::appSpecificId(unusable), u"8fd15968-3815-4be7-a6a0-77b7e0e9543c"_s);
 
         QTemporaryDir root;
-        QVERIFY(QDir(root.path()).mkpath(u"etc"_s));
-        for (const auto& [name, content] : { std::pair { "machine-id", "0123456789abcdef0123456789abcdef\n" },
-                 std::pair { "os-release", "NAME=\"Debian GNU/Linux\"\nVERSION_ID=\"12\"\n" } }) {
-            QFile file(root.filePath(u"etc/"_s + QLatin1StringView(name)));
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) > 0);
-        }
+        QVERIFY(ZipInspection::writeFile(root.filePath(u"etc/machine-id"_s), "0123456789abcdef0123456789abcdef\n"));
+        QVERIFY(ZipInspection::writeFile(
+            root.filePath(u"etc/os-release"_s), "NAME=\"Debian GNU/Linux\"\nVERSION_ID=\"12\"\n"));
         const SystemFacts facts(root.path());
         Bundle::setPreferredLanguages({ u"zh-TW"_s, u"en"_s });
         TrackerHelper helper(facts);

@@ -1,6 +1,7 @@
 #include "telemetry/SystemFacts.h"
 #include "telemetry/UABuilder.h"
 #include "tests/support/TestMain.h"
+#include "tests/support/ZipInspection.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -13,14 +14,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-void writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
-
+using ZipInspection::writeFile;
 using Addresses = QMap<QString, QString>;
 
 } // namespace
