@@ -95,24 +95,6 @@ private slots:
         QCOMPARE(calls, 1);
     }
 
-    void mainQueueRunsBlocksLaterOnTheMainThread()
-    {
-        QStringList order;
-        MainQueue::async([&] { order.append(u"async"_s); });
-        order.append(u"caller"_s);
-        QElapsedTimer clock;
-        clock.start();
-        std::atomic<qint64> ranAfter { -1 };
-        MainQueue::after(0.2, [&] { ranAfter = clock.elapsed(); });
-        std::unique_ptr<QThread> worker(QThread::create(
-            [&] { MainQueue::async([&] { order.append(MainQueue::isMainThread() ? u"main"_s : u"other"_s); }); }));
-        worker->start();
-        QVERIFY(worker->wait(5000));
-        QTRY_VERIFY(ranAfter >= 0);
-        QVERIFY(ranAfter >= 190);
-        QCOMPARE(order, (QStringList { u"caller"_s, u"async"_s, u"main"_s }));
-    }
-
     void languageChoice_data()
     {
         QTest::addColumn<QStringList>("languages");
