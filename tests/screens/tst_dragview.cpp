@@ -49,7 +49,6 @@ private slots:
         const int any = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
         QTest::newRow("five files") << QString() << 5 << false << any << true;
         QTest::newRow("on the button") << u"QPushButton"_s << 1 << false << any << true;
-        QTest::newRow("on the label") << u"QLabel"_s << 2 << false << any << true;
         QTest::newRow("on a line edit") << u"QLineEdit"_s << 3 << false << any << true;
         // A move could let the source delete the files once dropped.
         QTest::newRow("move only") << QString() << 1 << false << int(Qt::MoveAction) << false;
