@@ -27,7 +27,6 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::newRow("window closed") << 0 << 0;
         QTest::newRow("terminated") << int(SIGTERM) << 128 + SIGTERM;
-        QTest::newRow("hung up") << int(SIGHUP) << 128 + SIGHUP;
     }
     void quittingMidJobLeavesNoPart()
     {

@@ -28,7 +28,6 @@ private slots:
         QTest::addColumn<QString>("command"); // "compress" or the extension of the archive to extract
         QTest::addColumn<int>("signal");
         QTest::newRow("compress, interrupt") << u"compress"_s << SIGINT;
-        QTest::newRow("compress, terminate") << u"compress"_s << SIGTERM;
         QTest::newRow("zip, hang-up") << u"zip"_s << SIGHUP;
         QTest::newRow("rar, interrupt") << u"rar"_s << SIGINT;
         QTest::newRow("7z, terminate") << u"7z"_s << SIGTERM;
