@@ -50,20 +50,12 @@ class FeedbackTest final : public QObject {
 private:
     LoopbackHttpServer m_server;
 
-    void pointAtServer(bool configured)
-    {
-        if (configured)
-            qputenv("ZAVRIN_ENDPOINT_BASE", m_server.baseUrl().toString().toUtf8());
-        else
-            qunsetenv("ZAVRIN_ENDPOINT_BASE");
-    }
-
 private slots:
     void initTestCase() { QVERIFY(m_server.start()); }
 
     void cleanup()
     {
-        qunsetenv("ZAVRIN_ENDPOINT_BASE");
+        m_server.serveEndpoints(false);
         m_server.clearRequests();
         m_server.setReply(LoopbackHttpServer::Reply {});
     }
@@ -118,7 +110,7 @@ private slots:
         QFETCH(QString, toast);
         QFETCH(bool, sent);
         QFETCH(bool, closes);
-        pointAtServer(configured);
+        m_server.serveEndpoints(configured);
         if (!configured && !Bundle::endpointBase(Bundle::Endpoint::Feedback).isEmpty())
             QSKIP("this build has a feedback endpoint of its own");
         m_server.setReply(status, "application/json", "{}");
@@ -147,7 +139,7 @@ private slots:
 
     void requestCarriesTheFormUntrimmed()
     {
-        pointAtServer(true);
+        m_server.serveEndpoints();
         Form form(u"  slow on big files \n"_s, QString(), 0);
         QTest::mouseClick(form.submit, Qt::LeftButton);
         QTRY_COMPARE(m_server.requestCount(), 1);
@@ -167,7 +159,7 @@ private slots:
 
     void closingWhileSendingIsSafe()
     {
-        pointAtServer(true);
+        m_server.serveEndpoints();
         m_server.setReply(503, "text/plain", "busy");
         RecordingToasts toasts;
         Form form(u"hello"_s, QString(), 0);

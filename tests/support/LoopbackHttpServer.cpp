@@ -35,6 +35,8 @@ LoopbackHttpServer::LoopbackHttpServer(QObject* parent)
 
 LoopbackHttpServer::~LoopbackHttpServer()
 {
+    if (m_servesEndpoints)
+        qunsetenv("ZAVRIN_ENDPOINT_BASE");
     close();
 }
 
@@ -58,6 +60,15 @@ QUrl LoopbackHttpServer::baseUrl() const
     url.setHost(u"127.0.0.1"_s);
     url.setPort(serverPort());
     return url;
+}
+
+void LoopbackHttpServer::serveEndpoints(bool serve)
+{
+    m_servesEndpoints = serve;
+    if (serve)
+        qputenv("ZAVRIN_ENDPOINT_BASE", baseUrl().toString().toUtf8());
+    else
+        qunsetenv("ZAVRIN_ENDPOINT_BASE");
 }
 
 void LoopbackHttpServer::setReply(const Reply& reply)

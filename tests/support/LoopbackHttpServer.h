@@ -56,6 +56,9 @@ public:
     bool startTls(const QSslCertificate& certificate, const QSslKey& key);
     // "http://127.0.0.1:<port>" or "https://…".
     QUrl baseUrl() const;
+    // Points the program's services (ZAVRIN_ENDPOINT_BASE) at this server,
+    // or at none; they point at none again when the server goes.
+    void serveEndpoints(bool serve = true);
 
     void setReply(const Reply& reply);
     void setReply(int status, const QByteArray& contentType, const QByteArray& body);
@@ -89,6 +92,7 @@ private:
     void answer(QTcpSocket* socket);
 
     bool m_tls = false;
+    bool m_servesEndpoints = false;
     QSslCertificate m_certificate;
     QSslKey m_key;
     bool m_refusing = false;

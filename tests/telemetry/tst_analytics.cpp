@@ -55,7 +55,6 @@ class AnalyticsTest final : public QObject {
         client->setTrackingID(u"UA-1234-5"_s);
         return client;
     }
-    void pointAtServer() { qputenv("ZAVRIN_ENDPOINT_BASE", m_server->baseUrl().toString().toUtf8()); }
     // Dispatches and waits until the chain of batches has ended.
     void drain(KKGoogleAnalytics& client)
     {
@@ -70,12 +69,11 @@ private slots:
         m_defaults = std::make_unique<Defaults>(m_dir->filePath(u"defaults.ini"_s));
         m_server = std::make_unique<LoopbackHttpServer>();
         QVERIFY(m_server->start());
-        pointAtServer();
+        m_server->serveEndpoints();
     }
 
     void cleanup()
     {
-        qunsetenv("ZAVRIN_ENDPOINT_BASE");
         KKGASystemInfo::setScreenProvider({});
         Bundle::setPreferredLanguages({});
         KKGoogleAnalytics::setErrorPresenter({});
@@ -161,7 +159,7 @@ private slots:
 
     void withoutAnEndpointNothingIsKept()
     {
-        qunsetenv("ZAVRIN_ENDPOINT_BASE");
+        m_server->serveEndpoints(false);
         {
             auto client = makeClient();
             QVERIFY(!client->isDispatching());
@@ -171,7 +169,7 @@ private slots:
         }
         QVERIFY(!QFileInfo::exists(storeFolder()));
         // A later run with an endpoint finds no backlog to send.
-        pointAtServer();
+        m_server->serveEndpoints();
         auto configured = makeClient();
         QVERIFY(configured->isDispatching());
         QTest::qWait(50);

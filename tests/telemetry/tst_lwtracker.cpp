@@ -42,21 +42,18 @@ class LWTrackerTest final : public QObject {
 
     std::unique_ptr<LoopbackHttpServer> m_server;
 
-    void pointTrackerAtServer() { qputenv("ZAVRIN_ENDPOINT_BASE", m_server->baseUrl().toString().toUtf8()); }
-
 private slots:
     void init()
     {
         m_server = std::make_unique<LoopbackHttpServer>();
         QVERIFY(m_server->start());
-        pointTrackerAtServer();
+        m_server->serveEndpoints();
     }
 
     void cleanup()
     {
         // A request still in flight would fail against the next test's server and be retried there.
         QTRY_COMPARE(HttpClient::requestsInFlight(), 0);
-        qunsetenv("ZAVRIN_ENDPOINT_BASE");
         m_server.reset();
     }
 
@@ -184,7 +181,7 @@ private slots:
 
     void unconfiguredEndpointSendsNothing()
     {
-        qunsetenv("ZAVRIN_ENDPOINT_BASE");
+        m_server->serveEndpoints(false);
         QVERIFY(LWTracker::logEndpoint().isEmpty());
         LWTracker::StartSession();
         LWTracker::TrackImportantEvent(u"zd_callback_event"_s, { { u"active_time"_s, 1 } });
@@ -200,7 +197,7 @@ private slots:
         QVERIFY(!delivered);
         QCOMPARE(HttpClient::requestsInFlight(), 0);
         // A retry scheduled despite the missing service would reach the server once it is configured.
-        pointTrackerAtServer();
+        m_server->serveEndpoints();
         QTest::qWait(1300);
         QCOMPARE(m_server->requestCount(), 0);
     }

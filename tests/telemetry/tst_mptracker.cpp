@@ -87,7 +87,7 @@ private slots:
     {
         m_server = std::make_unique<LoopbackHttpServer>();
         QVERIFY(m_server->start());
-        qputenv("ZAVRIN_ENDPOINT_BASE", m_server->baseUrl().toString().toUtf8());
+        m_server->serveEndpoints();
         m_announced.clear();
         m_observerContext = std::make_unique<QObject>();
         NotificationCenter::defaultCenter().addObserver(u"AnalyticsEvent"_s, m_observerContext.get(),
@@ -101,7 +101,6 @@ private slots:
         m_tracker.reset();
         m_observerContext.reset();
         Defaults::standard().remove(u"ShowDebugMenu"_s);
-        qunsetenv("ZAVRIN_ENDPOINT_BASE");
         m_server.reset();
     }
 
@@ -117,14 +116,14 @@ private slots:
 
         // Active but unconfigured endpoint: nothing sent, still announced.
         activate();
-        qunsetenv("ZAVRIN_ENDPOINT_BASE");
+        m_server->serveEndpoints(false);
         m_tracker->trackEventOfCategory(u"Zip"_s, u"start"_s, QString(), QString());
         settle();
         QCOMPARE(m_server->requestCount(), 0);
         QCOMPARE(m_announced.size(), 1);
 
         // Configured again: a hit from a worker thread goes out too.
-        qputenv("ZAVRIN_ENDPOINT_BASE", m_server->baseUrl().toString().toUtf8());
+        m_server->serveEndpoints();
         std::unique_ptr<QThread> worker(
             QThread::create([this] { m_tracker->trackEventOfCategory(u"Zip"_s, u"bg"_s, QString(), QString()); }));
         worker->start();

@@ -107,7 +107,7 @@ private slots:
     {
         m_server = std::make_unique<LoopbackHttpServer>();
         QVERIFY(m_server->start());
-        qputenv("ZAVRIN_ENDPOINT_BASE", m_server->baseUrl().toString().toUtf8());
+        m_server->serveEndpoints();
         Defaults::standard().remove(TrackManager::kLastTrackIdKey);
         Defaults::standard().remove(TrackManager::kActivationKey);
         TrackManager::resetForTesting();
@@ -119,7 +119,6 @@ private slots:
     {
         QTRY_COMPARE(HttpClient::requestsInFlight(), 0);
         QTRY_VERIFY(!KKGoogleAnalytics::sharedInstance().isBatchInFlight());
-        qunsetenv("ZAVRIN_ENDPOINT_BASE");
         m_server.reset();
     }
 
