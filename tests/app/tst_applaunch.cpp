@@ -9,6 +9,8 @@
 #include <QUrlQuery>
 #include <algorithm>
 
+using namespace Qt::StringLiterals;
+
 // Starts the real program against a loopback server standing for the
 // collection services, in a home of its own, as a user would launch it.
 class AppLaunchTest final : public QObject {
@@ -34,8 +36,8 @@ class AppLaunchTest final : public QObject {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char* folder : { "HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME" })
             environment.insert(QString::fromLatin1(folder), m_home.filePath(QString::fromLatin1(folder)));
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        environment.insert(QStringLiteral("ZAVRIN_ENDPOINT_BASE"), m_server.baseUrl().toString());
+        environment.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+        environment.insert(u"ZAVRIN_ENDPOINT_BASE"_s, m_server.baseUrl().toString());
         app.setProcessEnvironment(environment);
         app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         app.start(QStringLiteral(ZAVRIN_APP_PATH), QStringList());
@@ -56,8 +58,7 @@ private slots:
 
     void launchSendsTheSessionLaunchAndActivationOnce()
     {
-        const QStringList firstRun { QStringLiteral("launch"), QStringLiteral("qv_launch_event"),
-            QStringLiteral("zd_callback_event") };
+        const QStringList firstRun { u"launch"_s, u"qv_launch_event"_s, u"zd_callback_event"_s };
         QProcess first;
         QVERIFY(runOnce(first, firstRun));
         QStringList names = logEventNames();
@@ -67,7 +68,7 @@ private slots:
         // The second start of the installation: no activation, and the first
         // run's stored hits go out as the analytics client starts.
         m_server.clearRequests();
-        const QStringList laterRun { QStringLiteral("launch"), QStringLiteral("qv_launch_event") };
+        const QStringList laterRun { u"launch"_s, u"qv_launch_event"_s };
         QProcess second;
         QVERIFY(runOnce(second, laterRun));
         names = logEventNames();
@@ -78,10 +79,9 @@ private slots:
             if (request.path != "/batch")
                 continue;
             for (const QByteArray& line : request.body.split('\n'))
-                categories.append(
-                    QUrlQuery(QString::fromUtf8(line)).queryItemValue(QStringLiteral("ec"), QUrl::FullyDecoded));
+                categories.append(QUrlQuery(QString::fromUtf8(line)).queryItemValue(u"ec"_s, QUrl::FullyDecoded));
         }
-        QVERIFY2(categories.contains(QStringLiteral("App启动")), qPrintable(categories.join(u',')));
+        QVERIFY2(categories.contains(u"App启动"_s), qPrintable(categories.join(u',')));
     }
 };
 

@@ -10,6 +10,8 @@
 #include <QIcon>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 class AppWiringTest final : public QObject {
     Q_OBJECT
 
@@ -25,16 +27,16 @@ private slots:
             delegate.applicationDidFinishLaunching({});
             QWidget* window = WindowLookup::mainWindow();
             QVERIFY(window);
-            QCOMPARE(window->windowTitle(), L(QStringLiteral("Zavrin")));
+            QCOMPARE(window->windowTitle(), L(u"Zavrin"_s));
 
-            HUD::showSuccessWithStatus(QStringLiteral("done"));
+            HUD::showSuccessWithStatus(u"done"_s);
             QTRY_VERIFY(TavProgressHUD::current());
             QCOMPARE(TavProgressHUD::current()->owner(), window);
         }
         // The delegate takes its services with it; toasts then only log.
         QVERIFY(!TavProgressHUD::current());
         QVERIFY(!dynamic_cast<DialogPanels*>(&Panels::shared()));
-        HUD::showErrorWithStatus(QStringLiteral("after"));
+        HUD::showErrorWithStatus(u"after"_s);
         QTest::qWait(20);
         QVERIFY(!TavProgressHUD::current());
     }

@@ -7,6 +7,8 @@
 #include <QTest>
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // One run of the real program in a private set of user folders, its
@@ -16,11 +18,10 @@ public:
     Launch(const QString& home, const QStringList& arguments)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove(QStringLiteral("ZAVRIN_ENDPOINT_BASE"));
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.remove(u"ZAVRIN_ENDPOINT_BASE"_s);
+        env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
         for (const char* folder : { "RUNTIME_DIR", "CONFIG_HOME", "DATA_HOME", "CACHE_HOME" })
-            env.insert(
-                QStringLiteral("XDG_") + QLatin1String(folder), home + u'/' + QString::fromLatin1(folder).toLower());
+            env.insert(u"XDG_"_s + QLatin1String(folder), home + u'/' + QString::fromLatin1(folder).toLower());
         m_process.setProcessEnvironment(env);
         m_process.setWorkingDirectory(home);
         QObject::connect(&m_process, &QProcess::readyReadStandardError, &m_process,
@@ -53,9 +54,7 @@ private:
     QString home() const { return m_home->path(); }
     bool socketExists() const
     {
-        return !QDir(home() + QStringLiteral("/runtime_dir"))
-                    .entryList({ QStringLiteral("*.socket") }, QDir::System)
-                    .isEmpty();
+        return !QDir(home() + u"/runtime_dir"_s).entryList({ u"*.socket"_s }, QDir::System).isEmpty();
     }
     // Runs a later launch with `arguments` to its end; true when it handed over.
     bool handsOver(const QStringList& arguments)
@@ -69,9 +68,9 @@ private slots:
     void init()
     {
         m_home = std::make_unique<QTemporaryDir>();
-        QVERIFY(QDir(home()).mkdir(QStringLiteral("runtime_dir")));
-        QVERIFY(QFile::setPermissions(
-            home() + QStringLiteral("/runtime_dir"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(QDir(home()).mkdir(u"runtime_dir"_s));
+        QVERIFY(
+            QFile::setPermissions(home() + u"/runtime_dir"_s, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     }
 
     void laterLaunchHandsItsDocumentsOver()
@@ -79,8 +78,8 @@ private slots:
         Launch primary(home(), {});
         QTRY_VERIFY_WITH_TIMEOUT(socketExists(), 15000);
         // A relative path is the later launch's, resolved in its folder.
-        QVERIFY(handsOver({ QStringLiteral("first.zip"), QStringLiteral("/data/second.rar") }));
-        const QString expected = QStringLiteral("打开的文件: %1/first.zip, /data/second.rar").arg(home());
+        QVERIFY(handsOver({ u"first.zip"_s, u"/data/second.rar"_s }));
+        const QString expected = u"打开的文件: %1/first.zip, /data/second.rar"_s.arg(home());
         QTRY_VERIFY2_WITH_TIMEOUT(primary.log().contains(expected), qPrintable(primary.log()), 10000);
         // Started again with nothing to open, it only brings the window back.
         QVERIFY(handsOver({}));
@@ -98,11 +97,11 @@ private slots:
         QVERIFY(socketExists());
         // The socket and lock left behind must not stop the next launch, nor
         // make it hand its document to nobody.
-        Launch next(home(), { QStringLiteral("/data/a.7z") });
+        Launch next(home(), { u"/data/a.7z"_s });
         QVERIFY(!next.process().waitForFinished(2000));
-        QTRY_VERIFY_WITH_TIMEOUT(next.log().contains(QStringLiteral("打开的文件: /data/a.7z")), 10000);
-        QVERIFY(handsOver({ QStringLiteral("/data/b.zip") }));
-        QTRY_VERIFY_WITH_TIMEOUT(next.log().contains(QStringLiteral("打开的文件: /data/b.zip")), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(next.log().contains(u"打开的文件: /data/a.7z"_s), 10000);
+        QVERIFY(handsOver({ u"/data/b.zip"_s }));
+        QTRY_VERIFY_WITH_TIMEOUT(next.log().contains(u"打开的文件: /data/b.zip"_s), 10000);
     }
 };
 

@@ -1,34 +1,19 @@
 // The built zavrin-cli stopped by a signal in the middle of a job.
+#include "tests/support/MidJob.h"
 #include "tests/support/TestMain.h"
+#include "tests/support/ZipInspection.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
 #include <unistd.h>
 
-namespace {
+using namespace Qt::StringLiterals;
 
-// Runs a packing tool to its end; false when it is missing or fails.
-bool runTool(const QString& program, const QStringList& arguments, const QString& folder)
-{
-    QProcess tool;
-    tool.setWorkingDirectory(folder);
-    tool.start(program, arguments);
-    return tool.waitForFinished(120000) && tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
-}
-
-QStringList hiddenIn(const QString& folder)
-{
-    return QDir(folder).entryList({ QStringLiteral(".*") }, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-}
-
-} // namespace
+using namespace MidJob;
 
 class CliInterruptTest final : public QObject {
     Q_OBJECT
@@ -42,11 +27,10 @@ private slots:
     {
         QTest::addColumn<QString>("command"); // "compress" or the extension of the archive to extract
         QTest::addColumn<int>("signal");
-        QTest::newRow("compress, interrupt") << QStringLiteral("compress") << SIGINT;
-        QTest::newRow("compress, terminate") << QStringLiteral("compress") << SIGTERM;
-        QTest::newRow("zip, hang-up") << QStringLiteral("zip") << SIGHUP;
-        QTest::newRow("rar, interrupt") << QStringLiteral("rar") << SIGINT;
-        QTest::newRow("7z, terminate") << QStringLiteral("7z") << SIGTERM;
+        QTest::newRow("compress, interrupt") << u"compress"_s << SIGINT;
+        QTest::newRow("zip, hang-up") << u"zip"_s << SIGHUP;
+        QTest::newRow("rar, interrupt") << u"rar"_s << SIGINT;
+        QTest::newRow("7z, terminate") << u"7z"_s << SIGTERM;
     }
     void aSignalStopsTheJobAndLeavesNoPart()
     {
@@ -54,47 +38,26 @@ private slots:
         QFETCH(int, signal);
         QTemporaryDir dir;
         const auto at = [&dir](const QString& name) { return dir.filePath(name); };
-        QDir().mkpath(at(QStringLiteral("tmp")));
+        QDir().mkpath(at(u"tmp"_s));
         // The output folder is left for the command to make.
-        // Big enough to take a good part of a second, incompressible so that
-        // no tool shortens the work.
-        QByteArray big(160 * 1024 * 1024, Qt::Uninitialized);
-        QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(big.data()), big.size() / 4);
-        QFile bigFile(at(QStringLiteral("big.bin")));
-        QVERIFY(bigFile.open(QIODevice::WriteOnly) && bigFile.write(big) == big.size());
-        bigFile.close();
-        big.clear();
-        QFile small(at(QStringLiteral("a-small.txt")));
-        QVERIFY(small.open(QIODevice::WriteOnly) && small.write("complete\n") == 9);
-        small.close();
+        QVERIFY(writeItems(dir.path()));
 
-        const QStringList items { QStringLiteral("a-small.txt"), QStringLiteral("big.bin") };
         QStringList arguments;
         QString watched; // where the job's first traces appear
         if (command == u"compress") {
-            arguments
-                = QStringList { QStringLiteral("compress"), QStringLiteral("-o"), QStringLiteral("out.zip") } + items;
+            arguments = QStringList { u"compress"_s, u"-o"_s, u"out.zip"_s } + kItems;
             watched = dir.path();
         } else {
-            const QString archive = QStringLiteral("big.") + command;
-            const bool made = command == u"zip"
-                ? runTool(QStringLiteral("zip"), QStringList { QStringLiteral("-q0"), archive } + items, dir.path())
-                : command == u"rar"
-                ? runTool(QStringLiteral("rar"),
-                    QStringList { QStringLiteral("a"), QStringLiteral("-idq"), QStringLiteral("-m0"), archive } + items,
-                    dir.path())
-                : runTool(QStringLiteral("7zz"),
-                    QStringList { QStringLiteral("a"), QStringLiteral("-bd"), QStringLiteral("-mx0"), archive } + items,
-                    dir.path());
-            if (!made)
+            const QString archive = u"big."_s + command;
+            if (!packItems(dir.path(), archive))
                 QSKIP("the packing tool is missing");
-            arguments = { QStringLiteral("extract"), archive, QStringLiteral("-o"), QStringLiteral("out") };
-            watched = at(QStringLiteral("out"));
+            arguments = { u"extract"_s, archive, u"-o"_s, u"out"_s };
+            watched = at(u"out"_s);
         }
 
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("TMPDIR"), at(QStringLiteral("tmp")));
+        environment.insert(u"TMPDIR"_s, at(u"tmp"_s));
         process.setProcessEnvironment(environment);
         process.setWorkingDirectory(dir.path());
         process.setChildProcessModifier([] { ::setsid(); });
@@ -106,7 +69,7 @@ private slots:
         // For zip and rar the small entry is complete by then.
         const bool keeps = command == u"zip" || command == u"rar";
         const auto underWay = [&] {
-            return !hiddenIn(watched).isEmpty() && (!keeps || QFileInfo::exists(at(QStringLiteral("out/a-small.txt"))));
+            return !leftIn(watched, u".*"_s).isEmpty() && (!keeps || QFileInfo::exists(at(u"out/a-small.txt"_s)));
         };
         QVERIFY(QTest::qWaitFor([&] { return underWay() || process.state() == QProcess::NotRunning; }, 20000));
         QTest::qWait(30);
@@ -119,19 +82,15 @@ private slots:
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 128 + signal);
 
-        QCOMPARE(hiddenIn(watched), QStringList());
-        QVERIFY(!QFile::exists(at(QStringLiteral("out/big.bin"))));
-        QVERIFY(!QFile::exists(at(QStringLiteral("out.zip"))));
-        QCOMPARE(QDir(at(QStringLiteral("tmp/zavrin-")) + QString::number(::geteuid()))
-                     .entryList({ QStringLiteral("job-*") }, QDir::Dirs),
+        QCOMPARE(leftIn(watched, u".*"_s), QStringList());
+        QVERIFY(!QFile::exists(at(u"out/big.bin"_s)));
+        QVERIFY(!QFile::exists(at(u"out.zip"_s)));
+        QCOMPARE(QDir(at(u"tmp/zavrin-"_s) + QString::number(::geteuid())).entryList({ u"job-*"_s }, QDir::Dirs),
             QStringList());
         // A 7z job moves nothing in before 7zz is done: the folder it made goes too.
-        QCOMPARE(QFileInfo::exists(at(QStringLiteral("out"))), keeps);
-        if (keeps) {
-            QFile kept(at(QStringLiteral("out/a-small.txt")));
-            QVERIFY(kept.open(QIODevice::ReadOnly));
-            QCOMPARE(kept.readAll(), QByteArray("complete\n"));
-        }
+        QCOMPARE(QFileInfo::exists(at(u"out"_s)), keeps);
+        if (keeps)
+            QCOMPARE(ZipInspection::readFile(at(u"out/a-small.txt"_s)), QByteArray("complete\n"));
     }
 };
 

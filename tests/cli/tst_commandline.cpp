@@ -3,6 +3,8 @@
 
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 class CommandLineTest final : public QObject {
     Q_OBJECT
 
@@ -10,47 +12,35 @@ private slots:
     void parsesTheTwoCommands()
     {
         CommandLine line;
-        QVERIFY(CommandLine::parse({ QStringLiteral("extract"), QStringLiteral("a.zip"), QStringLiteral("-o"),
-                                       QStringLiteral("out"), QStringLiteral("--password-stdin") },
-            &line)
-                    .ok());
+        QVERIFY(CommandLine::parse({ u"extract"_s, u"a.zip"_s, u"-o"_s, u"out"_s, u"--password-stdin"_s }, &line).ok());
         QCOMPARE(line.command, CommandLine::Command::Extract);
-        QCOMPARE(line.archive, QStringLiteral("a.zip"));
-        QCOMPARE(line.outputFolder, QStringLiteral("out"));
+        QCOMPARE(line.archive, u"a.zip"_s);
+        QCOMPARE(line.outputFolder, u"out"_s);
         QVERIFY(line.passwordFromStdin);
 
-        QVERIFY(CommandLine::parse({ QStringLiteral("compress"), QStringLiteral("-o"), QStringLiteral("x.zip"),
-                                       QStringLiteral("--level"), QStringLiteral("9"), QStringLiteral("a"),
-                                       QStringLiteral("--"), QStringLiteral("-b"), QStringLiteral("-h") },
-            &line)
+        QVERIFY(CommandLine::parse(
+            { u"compress"_s, u"-o"_s, u"x.zip"_s, u"--level"_s, u"9"_s, u"a"_s, u"--"_s, u"-b"_s, u"-h"_s }, &line)
                     .ok());
         QCOMPARE(line.command, CommandLine::Command::Compress);
-        QCOMPARE(line.archive, QStringLiteral("x.zip"));
+        QCOMPARE(line.archive, u"x.zip"_s);
         QCOMPARE(line.level, 9);
-        QCOMPARE(line.items, (QStringList { QStringLiteral("a"), QStringLiteral("-b"), QStringLiteral("-h") }));
+        QCOMPARE(line.items, (QStringList { u"a"_s, u"-b"_s, u"-h"_s }));
         QVERIFY(!line.passwordFromStdin);
 
-        QVERIFY(CommandLine::parse(
-            { QStringLiteral("compress"), QStringLiteral("-o"), QStringLiteral("x.zip"), QStringLiteral("a") }, &line)
-                    .ok());
+        QVERIFY(CommandLine::parse({ u"compress"_s, u"-o"_s, u"x.zip"_s, u"a"_s }, &line).ok());
         QCOMPARE(line.level, 1);
     }
 
     void refusesWhatItCannotRun_data()
     {
         QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("unknown verb") << QStringList { QStringLiteral("list"), QStringLiteral("a.zip") };
-        QTest::newRow("two archives") << QStringList { QStringLiteral("extract"), QStringLiteral("a.zip"),
-            QStringLiteral("b.zip") };
-        QTest::newRow("no output") << QStringList { QStringLiteral("compress"), QStringLiteral("a") };
-        QTest::newRow("no items") << QStringList { QStringLiteral("compress"), QStringLiteral("-o"),
-            QStringLiteral("x.zip") };
-        QTest::newRow("bad level") << QStringList { QStringLiteral("compress"), QStringLiteral("-o"),
-            QStringLiteral("x.zip"), QStringLiteral("--level"), QStringLiteral("5"), QStringLiteral("a") };
-        QTest::newRow("level on extract") << QStringList { QStringLiteral("extract"), QStringLiteral("--level"),
-            QStringLiteral("1"), QStringLiteral("a.zip") };
-        QTest::newRow("dangling -o") << QStringList { QStringLiteral("extract"), QStringLiteral("a.zip"),
-            QStringLiteral("-o") };
+        QTest::newRow("unknown verb") << QStringList { u"list"_s, u"a.zip"_s };
+        QTest::newRow("two archives") << QStringList { u"extract"_s, u"a.zip"_s, u"b.zip"_s };
+        QTest::newRow("no output") << QStringList { u"compress"_s, u"a"_s };
+        QTest::newRow("no items") << QStringList { u"compress"_s, u"-o"_s, u"x.zip"_s };
+        QTest::newRow("bad level") << QStringList { u"compress"_s, u"-o"_s, u"x.zip"_s, u"--level"_s, u"5"_s, u"a"_s };
+        QTest::newRow("level on extract") << QStringList { u"extract"_s, u"--level"_s, u"1"_s, u"a.zip"_s };
+        QTest::newRow("dangling -o") << QStringList { u"extract"_s, u"a.zip"_s, u"-o"_s };
     }
 
     void refusesWhatItCannotRun()

@@ -1,3 +1,4 @@
+#include "engine/JobModels.h"
 #include "engine/NotifyManager.h"
 #include "engine/ZipManager.h"
 #include "engine/safety/StagingArea.h"
@@ -19,6 +20,8 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+using namespace Qt::StringLiterals;
 
 using namespace ZipInspection;
 
@@ -69,10 +72,10 @@ private:
     QByteArray m_savedTmpdir;
 
     QString path(const QString& relative) const { return m_dir.filePath(relative); }
-    QString stagingRoot() const { return path(QStringLiteral("tmp/zavrin-")) + QString::number(::geteuid()); }
+    QString stagingRoot() const { return path(u"tmp/zavrin-"_s) + QString::number(::geteuid()); }
     QStringList jobFolders() const
     {
-        return QDir(stagingRoot()).entryList({ QStringLiteral("job-*") }, QDir::Dirs | QDir::NoDotAndDotDot);
+        return QDir(stagingRoot()).entryList({ u"job-*"_s }, QDir::Dirs | QDir::NoDotAndDotDot);
     }
 
     // Runs one job to its end; its notifications all come on the main thread.
@@ -86,12 +89,11 @@ private:
 
     QStringList threeItems()
     {
-        writeFile(path(QStringLiteral("one/a.txt")), "alpha\n");
-        writeFile(path(QStringLiteral("two/b/inside.txt")), "inside\n");
-        QDir().mkpath(path(QStringLiteral("two/b/empty")));
-        writeFile(path(QStringLiteral("three/c.png")), QByteArray(2048, '\x89'));
-        return { path(QStringLiteral("one/a.txt")), path(QStringLiteral("two/b")),
-            path(QStringLiteral("three/c.png")) };
+        writeFile(path(u"one/a.txt"_s), "alpha\n");
+        writeFile(path(u"two/b/inside.txt"_s), "inside\n");
+        QDir().mkpath(path(u"two/b/empty"_s));
+        writeFile(path(u"three/c.png"_s), QByteArray(2048, '\x89'));
+        return { path(u"one/a.txt"_s), path(u"two/b"_s), path(u"three/c.png"_s) };
     }
 
 private slots:
@@ -100,8 +102,8 @@ private slots:
         QVERIFY(m_dir.isValid());
         // Staging goes to the temporary directory: give the tests their own.
         m_savedTmpdir = qgetenv("TMPDIR");
-        QDir().mkpath(path(QStringLiteral("tmp")));
-        qputenv("TMPDIR", QFile::encodeName(path(QStringLiteral("tmp"))));
+        QDir().mkpath(path(u"tmp"_s));
+        qputenv("TMPDIR", QFile::encodeName(path(u"tmp"_s)));
     }
 
     void cleanupTestCase()
@@ -115,9 +117,9 @@ private slots:
     void successfulJob()
     {
         RecordingToasts toasts;
-        Defaults::standard().remove(QStringLiteral("app.HasRateKey"));
-        const QString archive = path(QStringLiteral("out/Archive.zip"));
-        QDir().mkpath(path(QStringLiteral("out")));
+        Defaults::standard().remove(u"app.HasRateKey"_s);
+        const QString archive = path(u"out/Archive.zip"_s);
+        QDir().mkpath(path(u"out"_s));
         JobLog watcher(archive);
         QStringList items = threeItems();
         items.move(2, 0); // top-level items keep the order they were chosen in
@@ -133,17 +135,16 @@ private slots:
         QCOMPARE(last.object.value(NotifyManager::progressKey()).toFloat(), 1.0f);
 
         QTRY_COMPARE(toasts.toasts.size(), 2);
-        QCOMPARE(toasts.count(RecordingToasts::Kind::Info, L(QStringLiteral("压缩文件中..."))), 1);
-        QCOMPARE(toasts.count(RecordingToasts::Kind::Success, L(QStringLiteral("压缩完成"))), 1);
-        QVERIFY(Defaults::standard().boolForKey(QStringLiteral("app.HasRateKey")));
+        QCOMPARE(toasts.count(RecordingToasts::Kind::Info, L(u"压缩文件中..."_s)), 1);
+        QCOMPARE(toasts.count(RecordingToasts::Kind::Success, L(u"压缩完成"_s)), 1);
+        QVERIFY(Defaults::standard().boolForKey(u"app.HasRateKey"_s));
 
-        QCOMPARE(orderedNames(archive),
-            (QStringList { QStringLiteral("c.png"), QStringLiteral("a.txt"), QStringLiteral("b/"),
-                QStringLiteral("b/empty/"), QStringLiteral("b/inside.txt") }));
+        QCOMPARE(
+            orderedNames(archive), (QStringList { u"c.png"_s, u"a.txt"_s, u"b/"_s, u"b/empty/"_s, u"b/inside.txt"_s }));
         QVERIFY(sevenZipTest(archive));
         QCOMPARE(jobFolders(), QStringList());
         QCOMPARE(lstatOf(stagingRoot()).st_mode & 07777, mode_t(0700));
-        QVERIFY(QFile::exists(path(QStringLiteral("one/a.txt"))));
+        QVERIFY(QFile::exists(path(u"one/a.txt"_s)));
     }
 
     // Anything chosen that cannot be read, or a second item with a name
@@ -153,15 +154,12 @@ private slots:
     {
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("culprit"); // what the log must name; empty: the job succeeds
-        QTest::newRow("file without read permission in a folder")
-            << QStringLiteral("file 000") << QStringLiteral("box/secret.txt");
-        QTest::newRow("folder that cannot be listed") << QStringLiteral("folder 000") << QStringLiteral("box/locked");
-        QTest::newRow("chosen file without read permission")
-            << QStringLiteral("chosen 000") << QStringLiteral("chosen.txt");
-        QTest::newRow("chosen link that leads nowhere") << QStringLiteral("dangling") << QStringLiteral("nowhere");
-        QTest::newRow("second item with the same name")
-            << QStringLiteral("same name") << QStringLiteral("other/chosen.txt");
-        QTest::newRow("pipe in a folder") << QStringLiteral("pipe") << QString();
+        QTest::newRow("file without read permission in a folder") << u"file 000"_s << u"box/secret.txt"_s;
+        QTest::newRow("folder that cannot be listed") << u"folder 000"_s << u"box/locked"_s;
+        QTest::newRow("chosen file without read permission") << u"chosen 000"_s << u"chosen.txt"_s;
+        QTest::newRow("chosen link that leads nowhere") << u"dangling"_s << u"nowhere"_s;
+        QTest::newRow("second item with the same name") << u"same name"_s << u"other/chosen.txt"_s;
+        QTest::newRow("pipe in a folder") << u"pipe"_s << QString();
     }
     void whatCannotBePackedFailsTheJob()
     {
@@ -201,11 +199,10 @@ private slots:
 
         if (culprit.isEmpty()) {
             QVERIFY(watcher.succeeded());
-            const QStringList packed { QStringLiteral("box/"), QStringLiteral("box/locked/"),
-                QStringLiteral("box/locked/inner.txt"), QStringLiteral("box/ok.txt"), QStringLiteral("box/secret.txt"),
-                QStringLiteral("chosen.txt") };
+            const QStringList packed { u"box/"_s, u"box/locked/"_s, u"box/locked/inner.txt"_s, u"box/ok.txt"_s,
+                u"box/secret.txt"_s, u"chosen.txt"_s };
             QCOMPARE(orderedNames(archive), packed);
-            QVERIFY(!LogCapture::lines().filter(QStringLiteral("box/pipe")).isEmpty());
+            QVERIFY(!LogCapture::lines().filter(u"box/pipe"_s).isEmpty());
             return;
         }
         QVERIFY(!watcher.succeeded());
@@ -213,41 +210,38 @@ private slots:
                     ->object.value(NotifyManager::reasonKey())
                     .toString()
                     .contains(culprit));
-        QTRY_COMPARE(toasts.count(RecordingToasts::Kind::Error, L(QStringLiteral("创建压缩文件错误"))), 1);
-        QVERIFY(!LogCapture::lines().filter(QStringLiteral("compression failed")).filter(culprit).isEmpty());
+        QTRY_COMPARE(toasts.count(RecordingToasts::Kind::Error, L(u"创建压缩文件错误"_s)), 1);
+        QVERIFY(!LogCapture::lines().filter(u"compression failed"_s).filter(culprit).isEmpty());
         if (setup == u"same name")
-            QCOMPARE(LogCapture::lines().filter(QStringLiteral("复制到临时文件夹错误: ")).filter(culprit).size(), 1);
+            QCOMPARE(LogCapture::lines().filter(u"复制到临时文件夹错误: "_s).filter(culprit).size(), 1);
         QVERIFY(!QFile::exists(archive));
-        QCOMPARE(
-            QDir(dir.path()).entryList({ QStringLiteral(".out.zip*") }, QDir::Files | QDir::Hidden), QStringList());
+        QCOMPARE(QDir(dir.path()).entryList({ u".out.zip*"_s }, QDir::Files | QDir::Hidden), QStringList());
     }
 
     // Speed is level 1, size level 9, and they differ; a password reaches the writer.
+    // The sheet's levels reach the engine as the need for speed.
     void levelAndPasswordReachTheArchive()
     {
+        ZipModel speedOption, sizeOption;
+        sizeOption.level = 9;
         const QByteArray text = wordSoup(400000);
-        writeFile(path(QStringLiteral("levels/text.txt")), text);
-        const QStringList items { path(QStringLiteral("levels/text.txt")) };
+        writeFile(path(u"levels/text.txt"_s), text);
+        const QStringList items { path(u"levels/text.txt"_s) };
 
-        const QString fast = path(QStringLiteral("fast.zip"));
-        const QString small = path(QStringLiteral("small.zip"));
-        const QString locked = path(QStringLiteral("locked.zip"));
+        const QString fast = path(u"fast.zip"_s);
+        const QString small = path(u"small.zip"_s);
+        const QString locked = path(u"locked.zip"_s);
         JobLog fastWatcher(fast), smallWatcher(small), lockedWatcher(locked);
-        run(fastWatcher, fast, items, std::nullopt, true);
-        run(smallWatcher, small, items, std::nullopt, false);
-        run(lockedWatcher, locked, items, QStringLiteral("pw"), true);
+        run(fastWatcher, fast, items, std::nullopt, speedOption.needSpeed());
+        run(smallWatcher, small, items, std::nullopt, sizeOption.needSpeed());
+        run(lockedWatcher, locked, items, u"pw"_s);
 
-        const auto size = [](const QString& archive) {
-            return entries(archive).value(QStringLiteral("text.txt"))[QStringLiteral("csize")].toInteger();
-        };
-        QVERIFY2(
-            size(small) < size(fast) * 0.97, qPrintable(QStringLiteral("%1 vs %2").arg(size(small)).arg(size(fast))));
+        const auto size
+            = [](const QString& archive) { return entries(archive).value(u"text.txt"_s)[u"csize"_s].toInteger(); };
+        QVERIFY2(size(small) < size(fast) * 0.97, qPrintable(u"%1 vs %2"_s.arg(size(small)).arg(size(fast))));
         QVERIFY(sevenZipTest(small));
-        QCOMPARE(entries(locked)
-                     .value(QStringLiteral("text.txt"))[QStringLiteral("aes")][QStringLiteral("strength")]
-                     .toInt(),
-            3);
-        QVERIFY(sevenZipTest(locked, QStringLiteral("pw")));
+        QCOMPARE(entries(locked).value(u"text.txt"_s)[u"aes"_s][u"strength"_s].toInt(), 3);
+        QVERIFY(sevenZipTest(locked, u"pw"_s));
     }
 
     // What ended jobs left is removed, older versions' staging folders too;
@@ -255,24 +249,24 @@ private slots:
     void leftoversOfEndedJobsAreRemoved()
     {
         QDir().mkpath(stagingRoot());
-        writeFile(stagingRoot() + QStringLiteral("/Leftover/stale.txt"), "stale");
-        writeFile(stagingRoot() + QStringLiteral("/job-ended1/Leftover/stale.txt"), "stale");
-        writeFile(stagingRoot() + QStringLiteral("/job-alive1/Leftover/busy.txt"), "busy");
-        const int alive = ::open(
-            QFile::encodeName(stagingRoot() + QStringLiteral("/job-alive1")).constData(), O_RDONLY | O_DIRECTORY);
+        writeFile(stagingRoot() + u"/Leftover/stale.txt"_s, "stale");
+        writeFile(stagingRoot() + u"/job-ended1/Leftover/stale.txt"_s, "stale");
+        writeFile(stagingRoot() + u"/job-alive1/Leftover/busy.txt"_s, "busy");
+        const int alive
+            = ::open(QFile::encodeName(stagingRoot() + u"/job-alive1"_s).constData(), O_RDONLY | O_DIRECTORY);
         QCOMPARE(::flock(alive, LOCK_EX), 0);
-        writeFile(path(QStringLiteral("fresh/new.txt")), "new");
-        const QString archive = path(QStringLiteral("Leftover.zip"));
+        writeFile(path(u"fresh/new.txt"_s), "new");
+        const QString archive = path(u"Leftover.zip"_s);
         JobLog watcher(archive);
-        run(watcher, archive, { path(QStringLiteral("fresh/new.txt")) });
+        run(watcher, archive, { path(u"fresh/new.txt"_s) });
         ::close(alive);
 
         QVERIFY(watcher.succeeded());
-        QCOMPARE(entries(archive).keys(), QStringList { QStringLiteral("new.txt") });
-        QVERIFY(!StagingArea::exists(stagingRoot() + QStringLiteral("/Leftover")));
-        QCOMPARE(jobFolders(), QStringList { QStringLiteral("job-alive1") });
+        QCOMPARE(entries(archive).keys(), QStringList { u"new.txt"_s });
+        QVERIFY(!StagingArea::exists(stagingRoot() + u"/Leftover"_s));
+        QCOMPARE(jobFolders(), QStringList { u"job-alive1"_s });
         QString error;
-        QVERIFY(StagingArea::removeItem(stagingRoot() + QStringLiteral("/job-alive1"), &error));
+        QVERIFY(StagingArea::removeItem(stagingRoot() + u"/job-alive1"_s, &error));
     }
 
     // Two jobs at once whose archives share a file name each pack their own
@@ -281,32 +275,30 @@ private slots:
     // second one starts.
     void jobsWithTheSameArchiveNameKeepApart()
     {
-        const QList<QPair<QString, qsizetype>> jobs { { QStringLiteral("first"), 800000 },
-            { QStringLiteral("second"), 700000 } };
+        const QList<QPair<QString, qsizetype>> jobs { { u"first"_s, 800000 }, { u"second"_s, 700000 } };
         for (const auto& [job, size] : jobs) {
             QByteArray noise(size, '\0');
             for (int i = 0; i < 40; ++i) {
                 QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(noise.data()), size / 4);
-                writeFile(path(QStringLiteral("%1/data/f%2.bin").arg(job).arg(i)), noise);
+                writeFile(path(u"%1/data/f%2.bin"_s.arg(job).arg(i)), noise);
             }
         }
-        const QString first = path(QStringLiteral("first/Same.zip"));
-        const QString second = path(QStringLiteral("second/Same.zip"));
+        const QString first = path(u"first/Same.zip"_s);
+        const QString second = path(u"second/Same.zip"_s);
         JobLog firstWatcher(first), secondWatcher(second);
-        ZipManager::shared().zipFileAtPath(first, models({ path(QStringLiteral("first/data")) }), std::nullopt, false);
+        ZipManager::shared().zipFileAtPath(first, models({ path(u"first/data"_s) }), std::nullopt, false);
         QTRY_VERIFY(firstWatcher.count(NotifyManager::ZipProgress()) > 0);
-        ZipManager::shared().zipFileAtPath(
-            second, models({ path(QStringLiteral("second/data")) }), std::nullopt, false);
+        ZipManager::shared().zipFileAtPath(second, models({ path(u"second/data"_s) }), std::nullopt, false);
         QVERIFY(firstWatcher.waitForEnd(60000) && secondWatcher.waitForEnd(60000));
 
         QVERIFY(firstWatcher.succeeded());
         QVERIFY(secondWatcher.succeeded());
         for (const auto& [job, size] : jobs) {
-            const auto all = entries(path(job + QStringLiteral("/Same.zip")));
+            const auto all = entries(path(job + u"/Same.zip"_s));
             QCOMPARE(all.size(), 41);
             for (const QJsonObject& entry : all) {
-                if (!entry[QStringLiteral("name")].toString().endsWith(u'/'))
-                    QCOMPARE(entry[QStringLiteral("size")].toInteger(), size);
+                if (!entry[u"name"_s].toString().endsWith(u'/'))
+                    QCOMPARE(entry[u"size"_s].toInteger(), size);
             }
         }
         QCOMPARE(jobFolders(), QStringList());
@@ -316,7 +308,7 @@ private slots:
     {
         RecordingToasts toasts;
         const QStringList items = threeItems();
-        const QString archive = path(QStringLiteral("disk/Full.zip"));
+        const QString archive = path(u"disk/Full.zip"_s);
         writeFile(archive, "old archive");
         JobLog watcher(archive);
         ZipOutputFile::setWriteLimitForTesting(100);
@@ -327,13 +319,13 @@ private slots:
         QCOMPARE(watcher.count(NotifyManager::LocalFilesDidChange()), 0);
         for (const JobLog::Event& event : watcher.events())
             QVERIFY(event.object.value(NotifyManager::progressKey(), 0.0f).toFloat() < 1.0f);
-        QTRY_COMPARE(toasts.count(RecordingToasts::Kind::Error, L(QStringLiteral("创建压缩文件错误"))), 1);
-        QCOMPARE(toasts.count(RecordingToasts::Kind::Success, L(QStringLiteral("压缩完成"))), 0);
+        QTRY_COMPARE(toasts.count(RecordingToasts::Kind::Error, L(u"创建压缩文件错误"_s)), 1);
+        QCOMPARE(toasts.count(RecordingToasts::Kind::Success, L(u"压缩完成"_s)), 0);
         QCOMPARE(QFileInfo(archive).size(), 11); // the old archive; the writer's own test looks closer
 
         // The staging folder stays after a failure: one link per item, no copies.
         QCOMPARE(jobFolders().size(), 1);
-        const QString staging = stagingRoot() + u'/' + jobFolders().first() + QStringLiteral("/Full");
+        const QString staging = stagingRoot() + u'/' + jobFolders().first() + u"/Full"_s;
         const QStringList staged = QDir(staging).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
         QCOMPARE(staged.size(), 3);
         for (const QString& item : items) {
@@ -343,16 +335,29 @@ private slots:
         }
     }
 
+    // Items that are gone, or only a pipe: nothing to pack.
+    void nothingToPackIsReported_data()
+    {
+        QTest::addColumn<bool>("pipe");
+        QTest::newRow("missing items") << false;
+        QTest::newRow("a pipe") << true;
+    }
     void nothingToPackIsReported()
     {
+        QFETCH(bool, pipe);
         RecordingToasts toasts;
-        const QString archive = path(QStringLiteral("Empty.zip"));
+        const QString archive = path(u"Empty.zip"_s);
+        QStringList items { path(u"missing/one"_s) };
+        if (pipe) {
+            QCOMPARE(::mkfifo(QFile::encodeName(path(u"pipe"_s)).constData(), 0600), 0);
+            items = { path(u"pipe"_s) };
+        }
         JobLog watcher(archive);
-        run(watcher, archive, { path(QStringLiteral("missing/one")), path(QStringLiteral("missing/two")) });
+        run(watcher, archive, items);
 
         QVERIFY(!watcher.succeeded());
         QCOMPARE(watcher.events().size(), 1);
-        QTRY_COMPARE(toasts.count(RecordingToasts::Kind::Error, L(QStringLiteral("创建压缩文件错误"))), 1);
+        QTRY_COMPARE(toasts.count(RecordingToasts::Kind::Error, L(u"创建压缩文件错误"_s)), 1);
         QVERIFY(!QFile::exists(archive));
     }
 
@@ -362,14 +367,14 @@ private slots:
         RecordingToasts toasts;
         QString error;
         StagingArea::removeItem(stagingRoot(), &error);
-        QDir().mkpath(path(QStringLiteral("elsewhere")));
-        QVERIFY(QFile::link(path(QStringLiteral("elsewhere")), stagingRoot()));
-        writeFile(path(QStringLiteral("item.txt")), "item");
-        const QString archive = path(QStringLiteral("Planted.zip"));
+        QDir().mkpath(path(u"elsewhere"_s));
+        QVERIFY(QFile::link(path(u"elsewhere"_s), stagingRoot()));
+        writeFile(path(u"item.txt"_s), "item");
+        const QString archive = path(u"Planted.zip"_s);
         JobLog watcher(archive);
-        run(watcher, archive, { path(QStringLiteral("item.txt")) });
+        run(watcher, archive, { path(u"item.txt"_s) });
         QVERIFY(!watcher.succeeded());
-        QVERIFY(QDir(path(QStringLiteral("elsewhere"))).isEmpty());
+        QVERIFY(QDir(path(u"elsewhere"_s)).isEmpty());
         QVERIFY(!QFile::exists(archive));
         QFile::remove(stagingRoot());
 
@@ -378,7 +383,7 @@ private slots:
             QVERIFY(QDir().mkpath(stagingRoot()));
             QCOMPARE(::chown(QFile::encodeName(stagingRoot()).constData(), 65534, 65534), 0);
             JobLog foreign(archive);
-            run(foreign, archive, { path(QStringLiteral("item.txt")) });
+            run(foreign, archive, { path(u"item.txt"_s) });
             QVERIFY(!foreign.succeeded());
             QVERIFY(QDir().rmdir(stagingRoot()));
         }
@@ -387,7 +392,7 @@ private slots:
         QVERIFY(QDir().mkpath(stagingRoot()));
         ::chmod(QFile::encodeName(stagingRoot()).constData(), 0777);
         JobLog again(archive);
-        run(again, archive, { path(QStringLiteral("item.txt")) });
+        run(again, archive, { path(u"item.txt"_s) });
         QVERIFY(again.succeeded());
         QCOMPARE(lstatOf(stagingRoot()).st_mode & 07777, mode_t(0700));
     }
@@ -395,10 +400,10 @@ private slots:
     void manyEntriesDoNotFloodTheMainThread()
     {
         for (int i = 0; i < 3000; ++i)
-            writeFile(path(QStringLiteral("many/f%1.txt").arg(i)), QByteArray::number(i));
-        const QString archive = path(QStringLiteral("Many.zip"));
+            writeFile(path(u"many/f%1.txt"_s.arg(i)), QByteArray::number(i));
+        const QString archive = path(u"Many.zip"_s);
         JobLog watcher(archive);
-        run(watcher, archive, { path(QStringLiteral("many")) });
+        run(watcher, archive, { path(u"many"_s) });
         QVERIFY(watcher.succeeded());
         const qsizetype progress = watcher.count(NotifyManager::ZipProgress());
         QVERIFY2(progress >= 2 && progress < 300, qPrintable(QString::number(progress)));

@@ -3,6 +3,7 @@
 #include "engine/extract/NameDecoder.h"
 #include "engine/safety/SafeDestination.h"
 #include "tests/support/TestMain.h"
+#include "tests/support/ZipInspection.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,6 +15,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 using Status = Outcome::Status;
 
 namespace {
@@ -21,12 +24,6 @@ namespace {
 QStringList split(const QString& path)
 {
     return path.split(u'/');
-}
-
-QByteArray contentOf(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 QByteArray encode(const QString& text, const QByteArray& codec)
@@ -46,7 +43,7 @@ QByteArray encode(const QString& text, const QByteArray& codec)
 
 QStringList hiddenTemporaries(const QString& folder)
 {
-    return QDir(folder).entryList({ QStringLiteral(".zavrin-*") }, QDir::AllEntries | QDir::Hidden | QDir::System);
+    return QDir(folder).entryList({ u".zavrin-*"_s }, QDir::AllEntries | QDir::Hidden | QDir::System);
 }
 
 } // namespace
@@ -72,7 +69,7 @@ private slots:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
-        m_out = m_dir->filePath(QStringLiteral("out"));
+        m_out = m_dir->filePath(u"out"_s);
         QDir().mkpath(m_out);
     }
 
@@ -81,17 +78,14 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QStringList>("components"); // empty list with "refused": no value
         QTest::addColumn<bool>("refused");
-        QTest::newRow("plain") << QStringLiteral("a/b.txt")
-                               << QStringList { QStringLiteral("a"), QStringLiteral("b.txt") } << false;
-        QTest::newRow("dots and slashes")
-            << QStringLiteral("./a//./b/") << QStringList { QStringLiteral("a"), QStringLiteral("b") } << false;
-        QTest::newRow("dotted names") << QStringLiteral("..a/b..")
-                                      << QStringList { QStringLiteral("..a"), QStringLiteral("b..") } << false;
-        QTest::newRow("only a dot") << QStringLiteral("./") << QStringList() << false;
-        QTest::newRow("parent") << QStringLiteral("../a") << QStringList() << true;
-        QTest::newRow("parent inside") << QStringLiteral("a/../../b") << QStringList() << true;
-        QTest::newRow("parent at the end") << QStringLiteral("a/..") << QStringList() << true;
-        QTest::newRow("absolute") << QStringLiteral("/etc/passwd") << QStringList() << true;
+        QTest::newRow("plain") << u"a/b.txt"_s << QStringList { u"a"_s, u"b.txt"_s } << false;
+        QTest::newRow("dots and slashes") << u"./a//./b/"_s << QStringList { u"a"_s, u"b"_s } << false;
+        QTest::newRow("dotted names") << u"..a/b.."_s << QStringList { u"..a"_s, u"b.."_s } << false;
+        QTest::newRow("only a dot") << u"./"_s << QStringList() << false;
+        QTest::newRow("parent") << u"../a"_s << QStringList() << true;
+        QTest::newRow("parent inside") << u"a/../../b"_s << QStringList() << true;
+        QTest::newRow("parent at the end") << u"a/.."_s << QStringList() << true;
+        QTest::newRow("absolute") << u"/etc/passwd"_s << QStringList() << true;
         QTest::newRow("NUL after a parent") << QStringView(u"..\0x/evil", 9).toString() << QStringList() << true;
     }
     void entryNames()
@@ -110,16 +104,16 @@ private slots:
         QTest::addColumn<QString>("link");
         QTest::addColumn<QString>("target");
         QTest::addColumn<bool>("inside");
-        QTest::newRow("sibling") << QStringLiteral("a") << QStringLiteral("b") << true;
-        QTest::newRow("down") << QStringLiteral("a") << QStringLiteral("d/e/f") << true;
-        QTest::newRow("up from a folder") << QStringLiteral("d/a") << QStringLiteral("../b") << true;
-        QTest::newRow("the destination itself") << QStringLiteral("a") << QStringLiteral(".") << true;
-        QTest::newRow("parent of the destination") << QStringLiteral("a") << QStringLiteral("..") << false;
-        QTest::newRow("up too far") << QStringLiteral("d/a") << QStringLiteral("../../b") << false;
-        QTest::newRow("absolute") << QStringLiteral("a") << QStringLiteral("/tmp") << false;
-        QTest::newRow("up through a name") << QStringLiteral("a") << QStringLiteral("d/../b") << false;
-        QTest::newRow("empty") << QStringLiteral("a") << QString() << false;
-        QTest::newRow("NUL after a parent") << QStringLiteral("a") << QStringView(u"..\0x", 4).toString() << false;
+        QTest::newRow("sibling") << u"a"_s << u"b"_s << true;
+        QTest::newRow("down") << u"a"_s << u"d/e/f"_s << true;
+        QTest::newRow("up from a folder") << u"d/a"_s << u"../b"_s << true;
+        QTest::newRow("the destination itself") << u"a"_s << u"."_s << true;
+        QTest::newRow("parent of the destination") << u"a"_s << u".."_s << false;
+        QTest::newRow("up too far") << u"d/a"_s << u"../../b"_s << false;
+        QTest::newRow("absolute") << u"a"_s << u"/tmp"_s << false;
+        QTest::newRow("up through a name") << u"a"_s << u"d/../b"_s << false;
+        QTest::newRow("empty") << u"a"_s << QString() << false;
+        QTest::newRow("NUL after a parent") << u"a"_s << QStringView(u"..\0x", 4).toString() << false;
     }
     void linkTargets()
     {
@@ -131,109 +125,99 @@ private slots:
 
     void nothingIsWrittenThroughLinks()
     {
-        const QString outside = m_dir->filePath(QStringLiteral("outside"));
+        const QString outside = m_dir->filePath(u"outside"_s);
         QVERIFY(QDir().mkdir(outside));
-        QVERIFY(QFile::link(outside, m_out + QStringLiteral("/escape")));
-        QVERIFY(QFile::link(QStringLiteral("real"), m_out + QStringLiteral("/inner")));
-        QVERIFY(QDir().mkdir(m_out + QStringLiteral("/real")));
+        QVERIFY(QFile::link(outside, m_out + u"/escape"_s));
+        QVERIFY(QFile::link(u"real"_s, m_out + u"/inner"_s));
+        QVERIFY(QDir().mkdir(m_out + u"/real"_s));
 
         SafeDestination destination(m_out);
-        QCOMPARE(writeFile(destination, QStringLiteral("escape/evil.txt"), "evil").status, Status::Blocked);
-        QCOMPARE(writeFile(destination, QStringLiteral("inner/x.txt"), "x").status, Status::Blocked);
-        QCOMPARE(destination.makeDirectory(split(QStringLiteral("escape/sub")), {}).status, Status::Blocked);
-        QCOMPARE(destination.makeSymlink(split(QStringLiteral("escape/l")), "a", {}).status, Status::Blocked);
+        QCOMPARE(writeFile(destination, u"escape/evil.txt"_s, "evil").status, Status::Blocked);
+        QCOMPARE(writeFile(destination, u"inner/x.txt"_s, "x").status, Status::Blocked);
+        QCOMPARE(destination.makeDirectory(split(u"escape/sub"_s), {}).status, Status::Blocked);
+        QCOMPARE(destination.makeSymlink(split(u"escape/l"_s), "a", {}).status, Status::Blocked);
         QVERIFY(QDir(outside).isEmpty());
-        QVERIFY(QDir(m_out + QStringLiteral("/real")).isEmpty());
+        QVERIFY(QDir(m_out + u"/real"_s).isEmpty());
     }
 
     void aFileIsNamedOnlyWhenComplete()
     {
         SafeDestination destination(m_out);
         PendingFile file;
-        QCOMPARE(destination.beginFile(split(QStringLiteral("d/big.bin")), file).status, Status::Done);
+        QCOMPARE(destination.beginFile(split(u"d/big.bin"_s), file).status, Status::Done);
         QVERIFY(file.write("partial", 7));
-        QVERIFY(!QFileInfo::exists(m_out + QStringLiteral("/d/big.bin")));
-        QCOMPARE(hiddenTemporaries(m_out + QStringLiteral("/d")).size(), 1);
+        QVERIFY(!QFileInfo::exists(m_out + u"/d/big.bin"_s));
+        QCOMPARE(hiddenTemporaries(m_out + u"/d"_s).size(), 1);
         destination.discardFile(file);
-        QVERIFY(!QFileInfo::exists(m_out + QStringLiteral("/d/big.bin")));
-        QVERIFY(hiddenTemporaries(m_out + QStringLiteral("/d")).isEmpty());
+        QVERIFY(!QFileInfo::exists(m_out + u"/d/big.bin"_s));
+        QVERIFY(hiddenTemporaries(m_out + u"/d"_s).isEmpty());
 
         // Someone takes the name while the file is written: theirs stays.
         PendingFile late;
-        QCOMPARE(destination.beginFile(split(QStringLiteral("d/late.txt")), late).status, Status::Done);
+        QCOMPARE(destination.beginFile(split(u"d/late.txt"_s), late).status, Status::Done);
         late.write("archive", 7);
-        QFile theirs(m_out + QStringLiteral("/d/late.txt"));
-        QVERIFY(theirs.open(QIODevice::WriteOnly));
-        theirs.write("theirs");
-        theirs.close();
+        QVERIFY(ZipInspection::writeFile(m_out + u"/d/late.txt"_s, "theirs"));
         QCOMPARE(destination.commitFile(late, {}).status, Status::Kept);
-        QCOMPARE(contentOf(m_out + QStringLiteral("/d/late.txt")), QByteArray("theirs"));
-        QVERIFY(hiddenTemporaries(m_out + QStringLiteral("/d")).isEmpty());
+        QCOMPARE(ZipInspection::readFile(m_out + u"/d/late.txt"_s), QByteArray("theirs"));
+        QVERIFY(hiddenTemporaries(m_out + u"/d"_s).isEmpty());
     }
 
     void metadataIsApplied()
     {
         SafeDestination destination(m_out);
         const timespec when { 1000000000, 0 };
-        QCOMPARE(destination.makeDirectory(split(QStringLiteral("ro")), { 0555, when }).status, Status::Done);
+        QCOMPARE(destination.makeDirectory(split(u"ro"_s), { 0555, when }).status, Status::Done);
         // The folder's mode and time come last, so it can still be filled.
         PendingFile file;
-        QCOMPARE(destination.beginFile(split(QStringLiteral("ro/f")), file).status, Status::Done);
+        QCOMPARE(destination.beginFile(split(u"ro/f"_s), file).status, Status::Done);
         file.write("x", 1);
         QCOMPARE(destination.commitFile(file, { 04755, when }).status, Status::Done);
         QVERIFY(destination.finish());
         struct stat st;
-        QCOMPARE(::stat(QFile::encodeName(m_out + QStringLiteral("/ro")).constData(), &st), 0);
+        QCOMPARE(::stat(QFile::encodeName(m_out + u"/ro"_s).constData(), &st), 0);
         QCOMPARE(st.st_mode & 07777, 0555u);
         QCOMPARE(st.st_mtime, when.tv_sec);
-        QCOMPARE(::stat(QFile::encodeName(m_out + QStringLiteral("/ro/f")).constData(), &st), 0);
+        QCOMPARE(::stat(QFile::encodeName(m_out + u"/ro/f"_s).constData(), &st), 0);
         QCOMPARE(st.st_mode & 07777, 0755u);
         QCOMPARE(st.st_mtime, when.tv_sec);
-        ::chmod(QFile::encodeName(m_out + QStringLiteral("/ro")).constData(), 0755);
+        ::chmod(QFile::encodeName(m_out + u"/ro"_s).constData(), 0755);
     }
 
     void stagedFoldersMoveInCleaned()
     {
-        const QString staging = m_dir->filePath(QStringLiteral("staging"));
-        QVERIFY(QDir().mkpath(staging + QStringLiteral("/top/sub")));
-        QFile file(staging + QStringLiteral("/top/sub/f"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.close();
-        QVERIFY(QFile::link(QStringLiteral("f"), staging + QStringLiteral("/top/sub/ok")));
-        QVERIFY(QFile::link(QStringLiteral("../../.."), staging + QStringLiteral("/top/sub/out")));
-        QCOMPARE(::mkfifo(QFile::encodeName(staging + QStringLiteral("/top/fifo")).constData(), 0600), 0);
+        const QString staging = m_dir->filePath(u"staging"_s);
+        QVERIFY(ZipInspection::writeFile(staging + u"/top/sub/f"_s, {}));
+        QVERIFY(QFile::link(u"f"_s, staging + u"/top/sub/ok"_s));
+        QVERIFY(QFile::link(u"../../.."_s, staging + u"/top/sub/out"_s));
+        QCOMPARE(::mkfifo(QFile::encodeName(staging + u"/top/fifo"_s).constData(), 0600), 0);
 
         SafeDestination destination(m_out);
         const int stagingFd = ::open(QFile::encodeName(staging).constData(), O_RDONLY | O_DIRECTORY);
-        QCOMPARE(destination.moveFolderIn(stagingFd, "top", { QStringLiteral("top") }).status, Status::Done);
-        QCOMPARE(QDir(m_out + QStringLiteral("/top")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
-            QStringList { QStringLiteral("sub") });
-        QCOMPARE(
-            QDir(m_out + QStringLiteral("/top/sub")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
-            (QStringList { QStringLiteral("f"), QStringLiteral("ok") }));
+        QCOMPARE(destination.moveFolderIn(stagingFd, "top", { u"top"_s }).status, Status::Done);
+        QCOMPARE(QDir(m_out + u"/top"_s).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
+            QStringList { u"sub"_s });
+        QCOMPARE(QDir(m_out + u"/top/sub"_s).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
+            (QStringList { u"f"_s, u"ok"_s }));
         // Something already there: the caller merges entry by entry.
-        QVERIFY(QDir().mkpath(staging + QStringLiteral("/top")));
-        QCOMPARE(destination.moveFolderIn(stagingFd, "top", { QStringLiteral("top") }).status, Status::Kept);
+        QVERIFY(QDir().mkpath(staging + u"/top"_s));
+        QCOMPARE(destination.moveFolderIn(stagingFd, "top", { u"top"_s }).status, Status::Kept);
         ::close(stagingFd);
     }
 
     // Removing a tree takes shut folders with it and nothing a link points to.
     void removeTreeNeverLeavesTheTree()
     {
-        const QString outside = m_dir->filePath(QStringLiteral("outside"));
-        QVERIFY(QDir().mkpath(outside));
-        QFile kept(outside + QStringLiteral("/keep"));
-        QVERIFY(kept.open(QIODevice::WriteOnly));
-        kept.close();
-        const QString tree = m_out + QStringLiteral("/tree");
-        QVERIFY(QDir().mkpath(tree + QStringLiteral("/shut/deeper")));
-        QVERIFY(QFile::link(outside, tree + QStringLiteral("/shut/deeper/folder-link")));
-        QVERIFY(QFile::link(outside + QStringLiteral("/keep"), tree + QStringLiteral("/file-link")));
-        QCOMPARE(::chmod(QFile::encodeName(tree + QStringLiteral("/shut")).constData(), 0500), 0);
+        const QString outside = m_dir->filePath(u"outside"_s);
+        QVERIFY(ZipInspection::writeFile(outside + u"/keep"_s, {}));
+        const QString tree = m_out + u"/tree"_s;
+        QVERIFY(QDir().mkpath(tree + u"/shut/deeper"_s));
+        QVERIFY(QFile::link(outside, tree + u"/shut/deeper/folder-link"_s));
+        QVERIFY(QFile::link(outside + u"/keep"_s, tree + u"/file-link"_s));
+        QCOMPARE(::chmod(QFile::encodeName(tree + u"/shut"_s).constData(), 0500), 0);
 
         QVERIFY(Folders::removeTree(AT_FDCWD, QFile::encodeName(tree).constData()));
         QVERIFY(!QFileInfo::exists(tree));
-        QVERIFY(QFileInfo::exists(outside + QStringLiteral("/keep")));
+        QVERIFY(QFileInfo::exists(outside + u"/keep"_s));
         QVERIFY(!Folders::removeTree(AT_FDCWD, QFile::encodeName(tree).constData()));
         QCOMPARE(errno, ENOENT);
     }
@@ -244,8 +228,8 @@ private slots:
         const QString longName(300, u'n');
         const Outcome refused = writeFile(destination, longName, "x");
         QCOMPARE(refused.status, Status::Failed);
-        QVERIFY(refused.message.contains(QStringLiteral("too long")));
-        QCOMPARE(writeFile(destination, QStringLiteral("fine"), "x").status, Status::Done);
+        QVERIFY(refused.message.contains(u"too long"_s));
+        QCOMPARE(writeFile(destination, u"fine"_s, "x").status, Status::Done);
     }
 
     void legacyCodePages_data()
@@ -254,26 +238,21 @@ private slots:
         QTest::addColumn<QStringList>("names");
         QTest::addColumn<QByteArray>("expected");
         QTest::newRow("one short GBK name")
-            << QByteArray("GB18030") << QStringList { QStringLiteral("报告.docx") } << QByteArray("GB18030");
+            << QByteArray("GB18030") << QStringList { u"报告.docx"_s } << QByteArray("GB18030");
         QTest::newRow("GBK") << QByteArray("GB18030")
-                             << QStringList { QStringLiteral("新建文件夹/"), QStringLiteral("新建文件夹/说明.txt"),
-                                    QStringLiteral("图片/照片1.jpg") }
+                             << QStringList { u"新建文件夹/"_s, u"新建文件夹/说明.txt"_s, u"图片/照片1.jpg"_s }
                              << QByteArray("GB18030");
-        QTest::newRow("Big5") << QByteArray("BIG5")
-                              << QStringList { QStringLiteral("新增資料夾/"), QStringLiteral("新增資料夾/說明.txt") }
+        QTest::newRow("Big5") << QByteArray("BIG5") << QStringList { u"新增資料夾/"_s, u"新增資料夾/說明.txt"_s }
                               << QByteArray("CP950");
         QTest::newRow("Shift_JIS") << QByteArray("SHIFT_JIS")
-                                   << QStringList { QStringLiteral("新しいフォルダー/"),
-                                          QStringLiteral("新しいフォルダー/説明.txt") }
+                                   << QStringList { u"新しいフォルダー/"_s, u"新しいフォルダー/説明.txt"_s }
                                    << QByteArray("CP932");
-        QTest::newRow("CP866") << QByteArray("CP866")
-                               << QStringList { QStringLiteral("Документы/"), QStringLiteral("Документы/отчёт.txt") }
+        QTest::newRow("CP866") << QByteArray("CP866") << QStringList { u"Документы/"_s, u"Документы/отчёт.txt"_s }
                                << QByteArray("IBM866");
-        QTest::newRow("CP437") << QByteArray("CP437")
-                               << QStringList { QStringLiteral("Café.txt"), QStringLiteral("Über/naïve.txt") }
+        QTest::newRow("CP437") << QByteArray("CP437") << QStringList { u"Café.txt"_s, u"Über/naïve.txt"_s }
                                << QByteArray("CP437");
         QTest::newRow("UTF-8 without the flag")
-            << QByteArray("UTF-8") << QStringList { QStringLiteral("中文名.txt") } << QByteArray("UTF-8");
+            << QByteArray("UTF-8") << QStringList { u"中文名.txt"_s } << QByteArray("UTF-8");
     }
     void legacyCodePages()
     {

@@ -19,9 +19,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString kBlankOrChoice = QStringLiteral("请输入反馈信息或选择满意度");
-const QString kTooLong = QStringLiteral("反馈文本太长");
-const QString kFailed = QStringLiteral("提交失败，在稍后再次尝试");
+const QString kBlankOrChoice = u"请输入反馈信息或选择满意度"_s;
+const QString kTooLong = u"反馈文本太长"_s;
+const QString kFailed = u"提交失败，在稍后再次尝试"_s;
 
 // Fills the form of a freshly opened screen and presses submit.
 struct Form {
@@ -31,19 +31,15 @@ struct Form {
     Form(const QString& comment, const QString& contact, int choice)
     {
         screen->presentAsModalWindow(nullptr);
-        screen->findChild<QPlainTextEdit*>(QStringLiteral("commentTextEdit"))->setPlainText(comment);
-        screen->findChild<QLineEdit*>(QStringLiteral("contactLineEdit"))->setText(contact);
+        screen->findChild<QPlainTextEdit*>(u"commentTextEdit"_s)->setPlainText(comment);
+        screen->findChild<QLineEdit*>(u"contactLineEdit"_s)->setText(contact);
         if (choice)
             QTest::mouseClick(
-                screen->findChild<ChoiceView*>(choice == 1 ? QStringLiteral("goodView") : QStringLiteral("noGoodView")),
-                Qt::LeftButton);
-        submit = screen->findChild<QPushButton*>(QStringLiteral("submitButton"));
+                screen->findChild<ChoiceView*>(choice == 1 ? u"goodView"_s : u"noGoodView"_s), Qt::LeftButton);
+        submit = screen->findChild<QPushButton*>(u"submitButton"_s);
     }
     ~Form() { delete screen.data(); }
-    QString comment() const
-    {
-        return screen->findChild<QPlainTextEdit*>(QStringLiteral("commentTextEdit"))->toPlainText();
-    }
+    QString comment() const { return screen->findChild<QPlainTextEdit*>(u"commentTextEdit"_s)->toPlainText(); }
 };
 
 } // namespace
@@ -54,20 +50,12 @@ class FeedbackTest final : public QObject {
 private:
     LoopbackHttpServer m_server;
 
-    void pointAtServer(bool configured)
-    {
-        if (configured)
-            qputenv("ZAVRIN_ENDPOINT_BASE", m_server.baseUrl().toString().toUtf8());
-        else
-            qunsetenv("ZAVRIN_ENDPOINT_BASE");
-    }
-
 private slots:
     void initTestCase() { QVERIFY(m_server.start()); }
 
     void cleanup()
     {
-        qunsetenv("ZAVRIN_ENDPOINT_BASE");
+        m_server.serveEndpoints(false);
         m_server.clearRequests();
         m_server.setReply(LoopbackHttpServer::Reply {});
     }
@@ -101,7 +89,7 @@ private slots:
         QTest::addColumn<bool>("sent");
         QTest::addColumn<bool>("closes");
 
-        const QString blank = QStringLiteral(" \n\t \n");
+        const QString blank = u" \n\t \n"_s;
         const QString x1000(1000, u'x');
         QTest::newRow("blank, no choice") << blank << 0 << true << 200 << kBlankOrChoice << false << false;
         QTest::newRow("choice, blank comment") << blank << 1 << true << 200 << QString() << false << true;
@@ -122,13 +110,13 @@ private slots:
         QFETCH(QString, toast);
         QFETCH(bool, sent);
         QFETCH(bool, closes);
-        pointAtServer(configured);
+        m_server.serveEndpoints(configured);
         if (!configured && !Bundle::endpointBase(Bundle::Endpoint::Feedback).isEmpty())
             QSKIP("this build has a feedback endpoint of its own");
         m_server.setReply(status, "application/json", "{}");
         RecordingToasts toasts;
 
-        Form form(comment, QStringLiteral("me@example.org"), choice);
+        Form form(comment, u"me@example.org"_s, choice);
         QTest::mouseClick(form.submit, Qt::LeftButton);
         if (sent) {
             QVERIFY(!form.submit->isEnabled());
@@ -151,30 +139,30 @@ private slots:
 
     void requestCarriesTheFormUntrimmed()
     {
-        pointAtServer(true);
-        Form form(QStringLiteral("  slow on big files \n"), QString(), 0);
+        m_server.serveEndpoints();
+        Form form(u"  slow on big files \n"_s, QString(), 0);
         QTest::mouseClick(form.submit, Qt::LeftButton);
         QTRY_COMPARE(m_server.requestCount(), 1);
         const LoopbackHttpServer::Request request = m_server.requests().first();
         QCOMPARE(request.method + ' ' + request.path, QByteArray("POST /Statistics_branch/transit/addData"));
         QCOMPARE(request.header("content-type"), QByteArray("application/json"));
         const QJsonObject body = QJsonDocument::fromJson(request.body).object();
-        QCOMPARE(body.value(QStringLiteral("comments")).toString(), QStringLiteral("  slow on big files \n"));
-        QVERIFY(body.value(QStringLiteral("feedback_email")).isString());
-        QCOMPARE(body.value(QStringLiteral("feedback_email")).toString(), QString());
-        const QString system = body.value(QStringLiteral("product_type")).toString();
-        QVERIFY(!system.isEmpty() && system != QStringLiteral("macOS"));
+        QCOMPARE(body.value(u"comments"_s).toString(), u"  slow on big files \n"_s);
+        QVERIFY(body.value(u"feedback_email"_s).isString());
+        QCOMPARE(body.value(u"feedback_email"_s).toString(), QString());
+        const QString system = body.value(u"product_type"_s).toString();
+        QVERIFY(!system.isEmpty() && system != u"macOS"_s);
         const QRegularExpression date(QStringLiteral(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \d\d$)"));
-        QVERIFY(date.match(body.value(QStringLiteral("cpmments_date")).toString()).hasMatch());
+        QVERIFY(date.match(body.value(u"cpmments_date"_s).toString()).hasMatch());
         QTRY_VERIFY(!form.screen);
     }
 
     void closingWhileSendingIsSafe()
     {
-        pointAtServer(true);
+        m_server.serveEndpoints();
         m_server.setReply(503, "text/plain", "busy");
         RecordingToasts toasts;
-        Form form(QStringLiteral("hello"), QString(), 0);
+        Form form(u"hello"_s, QString(), 0);
         QTest::mouseClick(form.submit, Qt::LeftButton);
         form.screen->close();
         QTRY_VERIFY(!form.screen);

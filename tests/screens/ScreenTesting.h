@@ -45,7 +45,7 @@ public:
     TrackLog()
     {
         m_server.start();
-        qputenv("ZAVRIN_ENDPOINT_BASE", m_server.baseUrl().toString().toUtf8());
+        m_server.serveEndpoints();
         if (!TrackManager::TrackEnable())
             TrackManager::initialWithLaunchOptions({});
         take();
@@ -54,7 +54,6 @@ public:
     {
         take();
         static_cast<void>(QTest::qWaitFor([] { return HttpClient::requestsInFlight() == 0; }, 5000));
-        qunsetenv("ZAVRIN_ENDPOINT_BASE");
     }
     TrackLog(const TrackLog&) = delete;
     TrackLog& operator=(const TrackLog&) = delete;

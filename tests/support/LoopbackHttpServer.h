@@ -10,13 +10,11 @@
 #include <QSslKey>
 #include <QTcpServer>
 #include <QUrl>
-#include <functional>
-#include <optional>
 
 // A small HTTP/1.1 server on 127.0.0.1 for tests, plain or TLS. It records
 // every complete request (bodies framed by Content-Length) and answers it
-// with the configured reply, or records it and drops the connection without
-// answering while refusing. While holding, answers wait for `release()`. A
+// with the configured reply, or drops the connection without answering
+// while refusing. While holding, answers wait for `release()`. A
 // reply can also be raw bytes (garbage, or headers cut short), optionally
 // leaving the connection open. One reply per connection ("Connection: close").
 // Lives on the thread that made it; serve with the event loop (QTRY_*).
@@ -30,7 +28,6 @@ public:
         QByteArray path; // with the query, as sent
         QMap<QByteArray, QByteArray> headers; // names in lower case
         QByteArray body;
-        bool refused = false; // dropped without an answer
         QByteArray header(const QByteArray& name) const { return headers.value(name.toLower()); }
         // The body read as a JSON object; empty when it is none.
         QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
@@ -54,24 +51,23 @@ public:
     explicit LoopbackHttpServer(QObject* parent = nullptr);
     ~LoopbackHttpServer() override;
 
-    // Listens on 127.0.0.1 (any free port when 0); TLS with `certificate`
-    // and `key` when they are given.
-    bool start(quint16 port = 0);
-    bool startTls(const QSslCertificate& certificate, const QSslKey& key, quint16 port = 0);
+    // Listens on a free port of 127.0.0.1, plain or with TLS.
+    bool start();
+    bool startTls(const QSslCertificate& certificate, const QSslKey& key);
     // "http://127.0.0.1:<port>" or "https://…".
     QUrl baseUrl() const;
+    // Points the program's services (ZAVRIN_ENDPOINT_BASE) at this server,
+    // or at none; they point at none again when the server goes.
+    void serveEndpoints(bool serve = true);
 
     void setReply(const Reply& reply);
     void setReply(int status, const QByteArray& contentType, const QByteArray& body);
-    // Decides the reply per request; std::nullopt refuses that one.
-    void setReplyHandler(std::function<std::optional<Reply>(const Request&)> handler);
     // While refusing, requests are recorded and their connections dropped.
     void setRefusing(bool refusing);
     // While holding, requests are recorded but not answered; `release`
     // answers the held ones (with the reply in force then) and stops holding.
     void setHolding(bool holding);
     void release();
-    int heldCount() const { return static_cast<int>(m_held.size()); }
 
     QList<Request> requests() const { return m_requests; }
     int requestCount() const { return static_cast<int>(m_requests.size()); }
@@ -93,22 +89,16 @@ protected:
 private:
     void serve(QTcpSocket* socket);
     void onReadyRead(QTcpSocket* socket);
-    // False when the request was refused.
-    bool answer(QTcpSocket* socket, const Request& request);
+    void answer(QTcpSocket* socket);
 
     bool m_tls = false;
+    bool m_servesEndpoints = false;
     QSslCertificate m_certificate;
     QSslKey m_key;
     bool m_refusing = false;
     bool m_holding = false;
-    struct Held {
-        QPointer<QTcpSocket> socket;
-        Request request;
-        qsizetype index = -1; // in m_requests; -1 once cleared
-    };
-    QList<Held> m_held;
+    QList<QPointer<QTcpSocket>> m_held;
     Reply m_reply;
-    std::function<std::optional<Reply>(const Request&)> m_handler;
     QList<Request> m_requests;
     QMap<QTcpSocket*, QByteArray> m_buffers;
 };

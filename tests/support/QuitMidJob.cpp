@@ -16,6 +16,7 @@
 #include "engine/ZipManager.h"
 #include "platform/Bundle.h"
 #include "platform/Interrupts.h"
+#include "tests/support/MidJob.h"
 
 #include <QApplication>
 #include <QDir>
@@ -23,14 +24,7 @@
 #include <QTimer>
 #include <cstdio>
 
-namespace {
-
-bool hasHidden(const QString& folder, const QString& pattern)
-{
-    return !QDir(folder).entryList({ pattern }, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty();
-}
-
-} // namespace
+using namespace Qt::StringLiterals;
 
 int main(int argc, char* argv[])
 {
@@ -61,15 +55,15 @@ int main(int argc, char* argv[])
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &delegate, [&] {
         if (!extracting) {
-            if (hasHidden(
-                    QFileInfo(newArchive).path(), u'.' + QFileInfo(newArchive).fileName() + QStringLiteral(".*"))) {
+            if (!MidJob::leftIn(QFileInfo(newArchive).path(), u'.' + QFileInfo(newArchive).fileName() + u".*"_s)
+                     .isEmpty()) {
                 extracting = true;
                 ZipManager::shared().unzipFileAtPath(archive, out);
             }
             return;
         }
         // One entry complete and the next under way.
-        if (!hasHidden(out, QStringLiteral(".zavrin-*")) || QDir(out).entryList(QDir::Files).isEmpty())
+        if (MidJob::leftIn(out, u".zavrin-*"_s).isEmpty() || QDir(out).entryList(QDir::Files).isEmpty())
             return;
         poll.stop();
         std::puts("mid-job");

@@ -18,6 +18,8 @@ using TestApplication = QCoreApplication;
 #include <memory>
 #include <string>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 std::map<std::string, std::function<QObject*()>>& registry()
 {
@@ -36,9 +38,9 @@ int main(int argc, char* argv[])
 {
     // Settings, data and caches of the tests never touch the user's own.
     QTemporaryDir home;
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toUtf8());
-    qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/data")).toUtf8());
-    qputenv("XDG_CACHE_HOME", (home.path() + QStringLiteral("/cache")).toUtf8());
+    qputenv("XDG_CONFIG_HOME", (home.path() + u"/config"_s).toUtf8());
+    qputenv("XDG_DATA_HOME", (home.path() + u"/data"_s).toUtf8());
+    qputenv("XDG_CACHE_HOME", (home.path() + u"/cache"_s).toUtf8());
     qunsetenv("ZAVRIN_ENDPOINT_BASE");
 
     TestApplication app(argc, argv);

@@ -43,21 +43,25 @@ with zipfile.ZipFile(sys.argv[1]) as z:
 print(json.dumps(out))
 )PY";
 
+// Runs `script` on `archive` with the distribution's Python (version-manager
+// shims take a second to start).
+inline QByteArray python(const char* script, const QString& archive)
+{
+    QProcess python;
+    python.start(QFile::exists(QStringLiteral("/usr/bin/python3")) ? QStringLiteral("/usr/bin/python3")
+                                                                   : QStringLiteral("python3"),
+        { QStringLiteral("-c"), QString::fromUtf8(script), archive });
+    python.waitForFinished(60000);
+    if (python.exitCode() != 0)
+        qWarning("zipfile: %s", python.readAllStandardError().constData());
+    return python.exitCode() == 0 ? python.readAllStandardOutput() : QByteArray();
+}
+
 // Entries by name; empty when Python cannot read the archive.
 inline QMap<QString, QJsonObject> entries(const QString& archive)
 {
-    // The distribution's interpreter: version-manager shims take a second to start.
-    const QString interpreter = QFile::exists(QStringLiteral("/usr/bin/python3")) ? QStringLiteral("/usr/bin/python3")
-                                                                                  : QStringLiteral("python3");
-    QProcess python;
-    python.start(interpreter, { QStringLiteral("-c"), QString::fromUtf8(kScript), archive });
-    python.waitForFinished(60000);
     QMap<QString, QJsonObject> byName;
-    if (python.exitCode() != 0) {
-        qWarning("zipfile: %s", python.readAllStandardError().constData());
-        return byName;
-    }
-    for (const QJsonValue& value : QJsonDocument::fromJson(python.readAllStandardOutput()).array())
+    for (const QJsonValue& value : QJsonDocument::fromJson(python(kScript, archive)).array())
         byName.insert(value[QStringLiteral("name")].toString(), value.toObject());
     return byName;
 }
@@ -65,14 +69,8 @@ inline QMap<QString, QJsonObject> entries(const QString& archive)
 // Entry names in the order the central directory lists them.
 inline QStringList orderedNames(const QString& archive)
 {
-    QProcess python;
-    python.start(QFile::exists(QStringLiteral("/usr/bin/python3")) ? QStringLiteral("/usr/bin/python3")
-                                                                   : QStringLiteral("python3"),
-        { QStringLiteral("-c"),
-            QStringLiteral("import sys, zipfile; print('\\n'.join(zipfile.ZipFile(sys.argv[1]).namelist()))"),
-            archive });
-    python.waitForFinished(60000);
-    return QString::fromUtf8(python.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    const char* script = "import sys, zipfile; print('\\n'.join(zipfile.ZipFile(sys.argv[1]).namelist()))";
+    return QString::fromUtf8(python(script, archive)).split(u'\n', Qt::SkipEmptyParts);
 }
 
 inline QByteArray data(const QJsonObject& entry)
@@ -85,27 +83,30 @@ inline quint32 unixMode(const QJsonObject& entry)
     return static_cast<quint32>(entry[QStringLiteral("attr")].toDouble()) >> 16;
 }
 
-// 7-Zip's integrity test, with the password when one is given.
-inline bool sevenZipTest(const QString& archive, const QString& password = {})
+// 7-Zip's integrity test and extraction, with the password when one is given.
+inline bool sevenZip(const QStringList& arguments)
 {
     QProcess sevenZip;
-    QStringList arguments { QStringLiteral("t"), QStringLiteral("-bd") };
-    arguments << (QStringLiteral("-p") + password) << archive;
     sevenZip.start(QStringLiteral("7zz"), arguments);
     sevenZip.closeWriteChannel();
     sevenZip.waitForFinished(60000);
     return sevenZip.exitStatus() == QProcess::NormalExit && sevenZip.exitCode() == 0;
 }
-
+inline bool sevenZipTest(const QString& archive, const QString& password = {})
+{
+    return sevenZip({ QStringLiteral("t"), QStringLiteral("-bd"), QStringLiteral("-p") + password, archive });
+}
 inline bool sevenZipExtract(const QString& archive, const QString& folder, const QString& password = {})
 {
-    QProcess sevenZip;
-    sevenZip.start(QStringLiteral("7zz"),
-        { QStringLiteral("x"), QStringLiteral("-bd"), QStringLiteral("-y"), QStringLiteral("-p") + password,
-            QStringLiteral("-o") + folder, archive });
-    sevenZip.closeWriteChannel();
-    sevenZip.waitForFinished(60000);
-    return sevenZip.exitStatus() == QProcess::NormalExit && sevenZip.exitCode() == 0;
+    return sevenZip({ QStringLiteral("x"), QStringLiteral("-bd"), QStringLiteral("-y"), QStringLiteral("-p") + password,
+        QStringLiteral("-o") + folder, archive });
+}
+
+// A file's bytes, or "<missing>" when it cannot be read.
+inline QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArrayLiteral("<missing>");
 }
 
 inline bool writeFile(const QString& path, const QByteArray& content)

@@ -8,6 +8,7 @@
 #include "telemetry/SystemFacts.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/TestMain.h"
+#include "tests/support/ZipInspection.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,15 +20,16 @@
 #include <QUuid>
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 using Reply = LoopbackHttpServer::Reply;
 
 QVariantMap eventHit(int n, qsizetype labelSize = 0)
 {
-    const QString label = QStringLiteral("hit %1 ").arg(n) + QString(labelSize, u'x');
-    return KKGADictionaryBuilder::createEventWithCategory(QStringLiteral("cat"), QStringLiteral("act"), label, n)
-        .build();
+    const QString label = u"hit %1 "_s.arg(n) + QString(labelSize, u'x');
+    return KKGADictionaryBuilder::createEventWithCategory(u"cat"_s, u"act"_s, label, n).build();
 }
 
 QList<QByteArray> linesOf(const LoopbackHttpServer::Request& request)
@@ -44,16 +46,15 @@ class AnalyticsTest final : public QObject {
     std::unique_ptr<Defaults> m_defaults;
     std::unique_ptr<LoopbackHttpServer> m_server;
 
-    QString storeFolder() const { return m_dir->filePath(QStringLiteral("app.zavrin.Zavrin")); }
-    QString storeFile() const { return QDir(storeFolder()).filePath(QStringLiteral("GoogleAnalytics.storedata")); }
+    QString storeFolder() const { return m_dir->filePath(u"app.zavrin.Zavrin"_s); }
+    QString storeFile() const { return QDir(storeFolder()).filePath(u"GoogleAnalytics.storedata"_s); }
     std::unique_ptr<KKGoogleAnalytics> makeClient(const QString& folder = {}, int capacity = 10000)
     {
         auto client = std::make_unique<KKGoogleAnalytics>(
             folder.isEmpty() ? storeFolder() : folder, *m_defaults, nullptr, capacity);
-        client->setTrackingID(QStringLiteral("UA-1234-5"));
+        client->setTrackingID(u"UA-1234-5"_s);
         return client;
     }
-    void pointAtServer() { qputenv("ZAVRIN_ENDPOINT_BASE", m_server->baseUrl().toString().toUtf8()); }
     // Dispatches and waits until the chain of batches has ended.
     void drain(KKGoogleAnalytics& client)
     {
@@ -65,15 +66,14 @@ private slots:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
-        m_defaults = std::make_unique<Defaults>(m_dir->filePath(QStringLiteral("defaults.ini")));
+        m_defaults = std::make_unique<Defaults>(m_dir->filePath(u"defaults.ini"_s));
         m_server = std::make_unique<LoopbackHttpServer>();
         QVERIFY(m_server->start());
-        pointAtServer();
+        m_server->serveEndpoints();
     }
 
     void cleanup()
     {
-        qunsetenv("ZAVRIN_ENDPOINT_BASE");
         KKGASystemInfo::setScreenProvider({});
         Bundle::setPreferredLanguages({});
         KKGoogleAnalytics::setErrorPresenter({});
@@ -86,21 +86,17 @@ private slots:
     {
         QTest::addColumn<QVariantMap>("map");
         QTest::addColumn<QString>("encoded");
-        const auto one = [](const QVariant& value) { return QVariantMap { { QStringLiteral("a"), value } }; };
-        QTest::newRow("amp and plus") << one(QStringLiteral("x&y+z")) << QStringLiteral("a=x%26y%2Bz");
-        QTest::newRow("space") << one(QStringLiteral("a b")) << QStringLiteral("a=a%20b");
-        QTest::newRow("reserved stay") << one(QStringLiteral("=/?:@;,$!*'()-_.~"))
-                                       << QStringLiteral("a==/?:@;,$!*'()-_.~");
-        QTest::newRow("percent and hash") << one(QStringLiteral("50%#1")) << QStringLiteral("a=50%25%231");
-        QTest::newRow("utf-8 upper hex") << one(QStringLiteral("解压é"))
-                                         << QStringLiteral("a=%E8%A7%A3%E5%8E%8B%C3%A9");
-        QTest::newRow("numbers") << QVariantMap { { QStringLiteral("a"), 0 }, { QStringLiteral("b"), 2.5 } }
-                                 << QStringLiteral("a=0&b=2.5");
-        QTest::newRow("nested map as json") << QVariantMap {
-            { QStringLiteral("launch"), QVariantMap { { QStringLiteral("k"), QStringLiteral("v") } } }
-        } << QStringLiteral("launch=%7B%22k%22:%22v%22%7D");
+        const auto one = [](const QVariant& value) { return QVariantMap { { u"a"_s, value } }; };
+        QTest::newRow("amp and plus") << one(u"x&y+z"_s) << u"a=x%26y%2Bz"_s;
+        QTest::newRow("space") << one(u"a b"_s) << u"a=a%20b"_s;
+        QTest::newRow("reserved stay") << one(u"=/?:@;,$!*'()-_.~"_s) << u"a==/?:@;,$!*'()-_.~"_s;
+        QTest::newRow("percent and hash") << one(u"50%#1"_s) << u"a=50%25%231"_s;
+        QTest::newRow("utf-8 upper hex") << one(u"解压é"_s) << u"a=%E8%A7%A3%E5%8E%8B%C3%A9"_s;
+        QTest::newRow("numbers") << QVariantMap { { u"a"_s, 0 }, { u"b"_s, 2.5 } } << u"a=0&b=2.5"_s;
+        QTest::newRow("nested map as json")
+            << QVariantMap { { u"launch"_s, QVariantMap { { u"k"_s, u"v"_s } } } } << u"launch=%7B%22k%22:%22v%22%7D"_s;
         QTest::newRow("keys escaped, pairs in key order")
-            << QVariantMap { { QStringLiteral("b"), 2 }, { QStringLiteral("a&"), 1 } } << QStringLiteral("a%26=1&b=2");
+            << QVariantMap { { u"b"_s, 2 }, { u"a&"_s, 1 } } << u"a%26=1&b=2"_s;
         QTest::newRow("empty") << QVariantMap() << QString();
     }
 
@@ -113,12 +109,11 @@ private slots:
 
     void userAgentNamesTheSystemVersion()
     {
-        QCOMPARE(KKGASystemInfo::versionTriple(QStringLiteral("12")), QStringLiteral("12_0_0"));
-        QCOMPARE(KKGASystemInfo::versionTriple(QStringLiteral("22.04.3 LTS")), QStringLiteral("22_4_3"));
+        QCOMPARE(KKGASystemInfo::versionTriple(u"12"_s), u"12_0_0"_s);
+        QCOMPARE(KKGASystemInfo::versionTriple(u"22.04.3 LTS"_s), u"22_4_3"_s);
         const QString agent = KKGoogleAnalytics::userAgent();
         const QString system = KKGASystemInfo::versionTriple(SystemFacts::running().osVersion());
-        QVERIFY2(agent.startsWith(u"Holvane/") && agent.contains(QStringLiteral(" Linux ") + system + u';'),
-            qPrintable(agent));
+        QVERIFY2(agent.startsWith(u"Holvane/") && agent.contains(u" Linux "_s + system + u';'), qPrintable(agent));
     }
 
     void builderMapsAndAnnouncesEachHit()
@@ -126,7 +121,7 @@ private slots:
         QList<QVariantMap> announced;
         QObject context;
         NotificationCenter::defaultCenter().addObserver(
-            QStringLiteral("AnalyticsEvent"), &context, [&](const Notification& n) { announced.append(n.userInfo); });
+            u"AnalyticsEvent"_s, &context, [&](const Notification& n) { announced.append(n.userInfo); });
         using B = KKGADictionaryBuilder;
         const auto s = [](const char* text) { return QString::fromUtf8(text); };
         const QVariantMap bare = B::createEventWithCategory(s("c"), s("a"), std::nullopt, std::nullopt).build();
@@ -134,38 +129,37 @@ private slots:
         const QVariantMap page = B::createPageViewWithName(s("Home"), s("h.example"), s("/home")).build();
         QCOMPARE(page.value(s("dh")).toString() + page.value(s("dt")).toString(), s("h.exampleHome"));
         KKGADictionaryBuilder builder;
-        builder.setAll({ { QStringLiteral("only"), 1 } }); // plain setters announce nothing
+        builder.setAll({ { u"only"_s, 1 } }); // plain setters announce nothing
         QCOMPARE(announced, (QList<QVariantMap> { bare, page }));
     }
 
     void hitsAreCompletedWithIdentityAndScreen()
     {
         KKGASystemInfo::setScreenProvider([] { return KKGASystemInfo::ScreenFacts { 1920, 1080, 24 }; });
-        Bundle::setPreferredLanguages({ QStringLiteral("zh-Hans-CN"), QStringLiteral("en") });
+        Bundle::setPreferredLanguages({ u"zh-Hans-CN"_s, u"en"_s });
         auto client = makeClient();
         const QStringList pairs = client->encodedHit(eventHit(1)).split(u'&');
-        for (const QString& pair : { QStringLiteral("v=1"), QStringLiteral("tid=UA-1234-5"),
-                 QString(QStringLiteral("cid=") + client->clientID()), QStringLiteral("sr=1920x1080"),
-                 QStringLiteral("sd=24-bits"), QStringLiteral("ul=zh-Hans-CN") })
+        for (const QString& pair : { u"v=1"_s, u"tid=UA-1234-5"_s, QString(u"cid="_s + client->clientID()),
+                 u"sr=1920x1080"_s, u"sd=24-bits"_s, u"ul=zh-Hans-CN"_s })
             QVERIFY2(pairs.contains(pair), qPrintable(pair));
-        QVERIFY(!pairs.join(u'&').contains(QStringLiteral("uid=")));
-        client->setUserID(QStringLiteral("user 7"));
-        QVERIFY(client->encodedHit({}).split(u'&').contains(QStringLiteral("uid=user%207")));
+        QVERIFY(!pairs.join(u'&').contains(u"uid="_s));
+        client->setUserID(u"user 7"_s);
+        QVERIFY(client->encodedHit({}).split(u'&').contains(u"uid=user%207"_s));
         // The client id is kept: a later client of the installation has the same.
         QVERIFY(!QUuid::fromString(client->clientID()).isNull());
         QCOMPARE(makeClient()->clientID(), client->clientID());
 
         // Without a screen source: "0x0" and no depth; the C locale names no language.
         KKGASystemInfo::setScreenProvider({});
-        Bundle::setPreferredLanguages({ QStringLiteral("C") });
+        Bundle::setPreferredLanguages({ u"C"_s });
         const QString bare = makeClient()->encodedHit({});
-        QVERIFY(bare.split(u'&').contains(QStringLiteral("sr=0x0")));
-        QVERIFY(!bare.contains(QStringLiteral("sd=")) && !bare.contains(QStringLiteral("ul=")));
+        QVERIFY(bare.split(u'&').contains(u"sr=0x0"_s));
+        QVERIFY(!bare.contains(u"sd="_s) && !bare.contains(u"ul="_s));
     }
 
     void withoutAnEndpointNothingIsKept()
     {
-        qunsetenv("ZAVRIN_ENDPOINT_BASE");
+        m_server->serveEndpoints(false);
         {
             auto client = makeClient();
             QVERIFY(!client->isDispatching());
@@ -175,7 +169,7 @@ private slots:
         }
         QVERIFY(!QFileInfo::exists(storeFolder()));
         // A later run with an endpoint finds no backlog to send.
-        pointAtServer();
+        m_server->serveEndpoints();
         auto configured = makeClient();
         QVERIFY(configured->isDispatching());
         QTest::qWait(50);
@@ -320,11 +314,10 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QByteArray noise(8192, Qt::Uninitialized);
         QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
-        QTest::newRow("store folder taken by a file") << QStringLiteral("folder") << QByteArray();
+        QTest::newRow("store folder taken by a file") << u"folder"_s << QByteArray();
         // An unreadable store is moved aside, kept as it was, and replaced.
-        QTest::newRow("random bytes") << QStringLiteral("store") << noise;
-        QTest::newRow("a database header over noise")
-            << QStringLiteral("store") << QByteArray("SQLite format 3\0", 16) + noise;
+        QTest::newRow("random bytes") << u"store"_s << noise;
+        QTest::newRow("a database header over noise") << u"store"_s << QByteArray("SQLite format 3\0", 16) + noise;
     }
 
     void aStoreFailureIsReportedOnce()
@@ -346,19 +339,17 @@ private slots:
         makeClient()->send(eventHit(3)); // a second client of the process shows nothing more
         QCOMPARE(shown.size(), 1);
         if (folderTaken) {
-            QCOMPARE(shown.first(),
-                QStringLiteral("Expected a folder to store application data, found a file (%1).").arg(storeFolder()));
+            QCOMPARE(
+                shown.first(), u"Expected a folder to store application data, found a file (%1)."_s.arg(storeFolder()));
             QCOMPARE(m_server->requestCount(), 0);
             QVERIFY(QFileInfo(storeFolder()).isFile());
             return;
         }
         QCOMPARE(m_server->requestCount(), 1);
         QCOMPARE(linesOf(m_server->requests().first()).size(), 2);
-        const QStringList aside = QDir(storeFolder()).entryList({ QStringLiteral("*.broken-*") }, QDir::Files);
+        const QStringList aside = QDir(storeFolder()).entryList({ u"*.broken-*"_s }, QDir::Files);
         QCOMPARE(aside.size(), 1);
-        QFile kept(QDir(storeFolder()).filePath(aside.first()));
-        QVERIFY(kept.open(QIODevice::ReadOnly));
-        QCOMPARE(kept.readAll(), content);
+        QCOMPARE(ZipInspection::readFile(QDir(storeFolder()).filePath(aside.first())), content);
     }
 };
 

@@ -9,6 +9,8 @@
 #include <QThread>
 #include <optional>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 struct Answer {
@@ -69,10 +71,9 @@ private slots:
         QVERIFY(server.start());
         server.setReply(status, contentType, body);
         QUrl url = server.baseUrl();
-        url.setPath(QStringLiteral("/api/log/receive"));
+        url.setPath(u"/api/log/receive"_s);
 
-        const QJsonObject sent { { QStringLiteral("eventName"), QStringLiteral("启动") },
-            { QStringLiteral("eventTime"), 17 } };
+        const QJsonObject sent { { u"eventName"_s, u"启动"_s }, { u"eventTime"_s, 17 } };
         const Answer answer = postAndWait(url, sent);
         QCOMPARE(answer.calls, 1);
         QVERIFY(answer.onMainThread);
@@ -112,7 +113,7 @@ private slots:
         const QUrl url = server.baseUrl();
         if (!listening)
             server.close();
-        const Answer answer = postAndWait(url, { { QStringLiteral("eventName"), QStringLiteral("launch") } });
+        const Answer answer = postAndWait(url, { { u"eventName"_s, u"launch"_s } });
         QCOMPARE(answer.calls, 1);
         QVERIFY(!answer.delivered);
         QVERIFY(!answer.error.isEmpty());
@@ -132,8 +133,8 @@ private slots:
             QSKIP("openssl could not make a certificate");
         LoopbackHttpServer server;
         QVERIFY(server.startTls(certificate, key));
-        QCOMPARE(server.baseUrl().scheme(), QStringLiteral("https"));
-        const QJsonObject sent { { QStringLiteral("eventName"), QStringLiteral("launch") } };
+        QCOMPARE(server.baseUrl().scheme(), u"https"_s);
+        const QJsonObject sent { { u"eventName"_s, u"launch"_s } };
 
         HttpClient::setExtraCaCertificates({});
         Answer answer = postAndWait(server.baseUrl(), sent);

@@ -17,6 +17,8 @@
 #include <QUuid>
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 QSet<QString> keysOf(const QJsonObject& object)
@@ -40,31 +42,27 @@ class LWTrackerTest final : public QObject {
 
     std::unique_ptr<LoopbackHttpServer> m_server;
 
-    void pointTrackerAtServer() { qputenv("ZAVRIN_ENDPOINT_BASE", m_server->baseUrl().toString().toUtf8()); }
-
 private slots:
     void init()
     {
         m_server = std::make_unique<LoopbackHttpServer>();
         QVERIFY(m_server->start());
-        pointTrackerAtServer();
+        m_server->serveEndpoints();
     }
 
     void cleanup()
     {
         // A request still in flight would fail against the next test's server and be retried there.
         QTRY_COMPARE(HttpClient::requestsInFlight(), 0);
-        qunsetenv("ZAVRIN_ENDPOINT_BASE");
         m_server.reset();
     }
 
     void eventDocumentCarriesTheEnvelope()
     {
-        Defaults::standard().remove(QStringLiteral("KUserTrackID"));
+        Defaults::standard().remove(u"KUserTrackID"_s);
         const qint64 before = QDateTime::currentSecsSinceEpoch();
-        LWTracker::TrackEvent(QStringLiteral("button_click"),
-            { { QStringLiteral("page_name"), QStringLiteral("VC_Home") }, { QStringLiteral("step_order"), 3u } });
-        LWTracker::TrackEvent(QStringLiteral("launch"), { { QStringLiteral("launch_time"), QStringLiteral("1") } });
+        LWTracker::TrackEvent(u"button_click"_s, { { u"page_name"_s, u"VC_Home"_s }, { u"step_order"_s, 3u } });
+        LWTracker::TrackEvent(u"launch"_s, { { u"launch_time"_s, u"1"_s } });
         QTRY_COMPARE(m_server->requestCount(), 2);
         const qint64 after = QDateTime::currentSecsSinceEpoch();
 
@@ -75,17 +73,16 @@ private slots:
         QCOMPARE(keysOf(doc),
             setOf({ "userId", "appInfo", "userInfo", "geoInfo", "channelName", "sessionId", "deviceInfo", "eventName",
                 "eventParam", "eventTime" }));
-        QCOMPARE(doc[u"eventName"].toString(), QStringLiteral("button_click"));
-        QCOMPARE(doc[u"eventParam"].toObject(),
-            (QJsonObject {
-                { QStringLiteral("page_name"), QStringLiteral("VC_Home") }, { QStringLiteral("step_order"), 3 } }));
+        QCOMPARE(doc[u"eventName"].toString(), u"button_click"_s);
+        QCOMPARE(
+            doc[u"eventParam"].toObject(), (QJsonObject { { u"page_name"_s, u"VC_Home"_s }, { u"step_order"_s, 3 } }));
         // Seconds, taken when the event was recorded.
         QVERIFY(doc[u"eventTime"].toInteger() >= before && doc[u"eventTime"].toInteger() <= after);
 
         // One stored user id, standing for the device too, and one session id per process.
         const QString userId = doc[u"userId"].toString();
         QVERIFY(!QUuid::fromString(userId).isNull());
-        QCOMPARE(Defaults::standard().stringForKey(QStringLiteral("KUserTrackID")), userId);
+        QCOMPARE(Defaults::standard().stringForKey(u"KUserTrackID"_s), userId);
         const QJsonObject second = m_server->requests().at(1 - first).json();
         QCOMPARE(second[u"userId"].toString(), userId);
         QCOMPARE(second[u"sessionId"], doc[u"sessionId"]);
@@ -102,7 +99,7 @@ private slots:
                 "first_install", "ua" }));
         QCOMPARE(device[u"deviceId"].toString(), userId);
         QCOMPARE(device[u"os"].toString(), SystemFacts::running().osName());
-        QCOMPARE(device[u"category"].toString(), QStringLiteral("linux"));
+        QCOMPARE(device[u"category"].toString(), u"linux"_s);
         QVERIFY(device[u"ua"].toString().endsWith(u' ' + userIp));
         // Milliseconds, unlike "eventTime": the data folder was made moments ago.
         for (const char* key : { "first_install", "last_update" }) {
@@ -114,27 +111,27 @@ private slots:
 
     void sessionStartReportsInstallationFacts()
     {
-        Defaults::standard().remove(QStringLiteral("app_firstLaunchTime"));
-        Defaults::standard().remove(QStringLiteral("KUserInstallDate"));
+        Defaults::standard().remove(u"app_firstLaunchTime"_s);
+        Defaults::standard().remove(u"KUserInstallDate"_s);
         const qint64 before = QDateTime::currentSecsSinceEpoch();
         LWTracker::StartSession();
         QTRY_COMPARE(m_server->requestCount(), 1);
 
         const QJsonObject doc = m_server->requests().first().json();
-        QCOMPARE(doc[u"eventName"].toString(), QStringLiteral("qv_launch_event"));
+        QCOMPARE(doc[u"eventName"].toString(), u"qv_launch_event"_s);
         const QJsonObject param = doc[u"eventParam"].toObject();
         QCOMPARE(keysOf(param), setOf({ "last_update", "first_install", "wareNewUser", "first_launch" }));
-        QCOMPARE(param[u"wareNewUser"], QJsonValue(QStringLiteral("true")));
+        QCOMPARE(param[u"wareNewUser"], QJsonValue(u"true"_s));
         QVERIFY(param[u"first_launch"].isDouble());
         const qint64 firstLaunch = param[u"first_launch"].toInteger();
         QVERIFY(firstLaunch >= before && firstLaunch <= doc[u"eventTime"].toInteger() + 1);
-        QCOMPARE(Defaults::standard().value(QStringLiteral("app_firstLaunchTime")).toLongLong(), firstLaunch);
+        QCOMPARE(Defaults::standard().value(u"app_firstLaunchTime"_s).toLongLong(), firstLaunch);
         QCOMPARE(param[u"first_install"].toInteger(), LWTracker::appInstallTime());
         QCOMPARE(param[u"last_update"].toInteger(), LWTracker::appUpdateTime());
         QCOMPARE(param[u"first_install"], doc[u"deviceInfo"].toObject()[u"first_install"]);
 
         // The first launch time is written once; a later session reports the stored one.
-        Defaults::standard().setValue(QStringLiteral("app_firstLaunchTime"), 1'600'000'000LL);
+        Defaults::standard().setValue(u"app_firstLaunchTime"_s, 1'600'000'000LL);
         LWTracker::StartSession();
         QTRY_COMPARE(m_server->requestCount(), 2);
         QCOMPARE(
@@ -154,9 +151,8 @@ private slots:
                 importantTimes.append(clock.elapsed());
         });
 
-        LWTracker::TrackEvent(QStringLiteral("PopToRate"), { { QStringLiteral("Source"), QStringLiteral("menu") } });
-        LWTracker::TrackImportantEvent(
-            QStringLiteral("zd_callback_event"), { { QStringLiteral("active_time"), 1'700'000'000'000LL } });
+        LWTracker::TrackEvent(u"PopToRate"_s, { { u"Source"_s, u"menu"_s } });
+        LWTracker::TrackImportantEvent(u"zd_callback_event"_s, { { u"active_time"_s, 1'700'000'000'000LL } });
         QTRY_VERIFY_WITH_TIMEOUT(importantTimes.size() >= 3, 6000);
         const int refused = static_cast<int>(importantTimes.size());
         m_server->setReply(LoopbackHttpServer::Reply());
@@ -185,15 +181,15 @@ private slots:
 
     void unconfiguredEndpointSendsNothing()
     {
-        qunsetenv("ZAVRIN_ENDPOINT_BASE");
+        m_server->serveEndpoints(false);
         QVERIFY(LWTracker::logEndpoint().isEmpty());
         LWTracker::StartSession();
-        LWTracker::TrackImportantEvent(QStringLiteral("zd_callback_event"), { { QStringLiteral("active_time"), 1 } });
-        LWTracker::TrackEvent(QStringLiteral("launch"), { { QStringLiteral("launch_time"), QStringLiteral("1") } });
+        LWTracker::TrackImportantEvent(u"zd_callback_event"_s, { { u"active_time"_s, 1 } });
+        LWTracker::TrackEvent(u"launch"_s, { { u"launch_time"_s, u"1"_s } });
         bool answered = false;
         bool delivered = true;
-        LWTracker::shareInstance().sendTrackData(QJsonObject { { QStringLiteral("eventName"), QStringLiteral("x") } },
-            [&](bool ok, const QJsonDocument&, const QString&) {
+        LWTracker::shareInstance().sendTrackData(
+            QJsonObject { { u"eventName"_s, u"x"_s } }, [&](bool ok, const QJsonDocument&, const QString&) {
                 answered = true;
                 delivered = ok;
             });
@@ -201,23 +197,23 @@ private slots:
         QVERIFY(!delivered);
         QCOMPARE(HttpClient::requestsInFlight(), 0);
         // A retry scheduled despite the missing service would reach the server once it is configured.
-        pointTrackerAtServer();
+        m_server->serveEndpoints();
         QTest::qWait(1300);
         QCOMPARE(m_server->requestCount(), 0);
     }
 
     void newUserOnlyOnTheFirstDay()
     {
-        const QString key = QStringLiteral("KUserInstallDate");
-        const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+        const QString key = u"KUserInstallDate"_s;
+        const QString today = QDate::currentDate().toString(u"yyyy-MM-dd"_s);
         Defaults::standard().remove(key);
-        QCOMPARE(LWTracker::getIsNewUser(), QStringLiteral("true"));
+        QCOMPARE(LWTracker::getIsNewUser(), u"true"_s);
         QCOMPARE(Defaults::standard().stringForKey(key), today);
-        QCOMPARE(LWTracker::getIsNewUser(), QStringLiteral("true")); // a second launch that day
+        QCOMPARE(LWTracker::getIsNewUser(), u"true"_s); // a second launch that day
 
-        const QString yesterday = QDate::currentDate().addDays(-1).toString(QStringLiteral("yyyy-MM-dd"));
+        const QString yesterday = QDate::currentDate().addDays(-1).toString(u"yyyy-MM-dd"_s);
         Defaults::standard().setValue(key, yesterday);
-        QCOMPARE(LWTracker::getIsNewUser(), QStringLiteral("false"));
+        QCOMPARE(LWTracker::getIsNewUser(), u"false"_s);
         QCOMPARE(Defaults::standard().stringForKey(key), yesterday);
     }
 };

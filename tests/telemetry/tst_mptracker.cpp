@@ -6,6 +6,7 @@
 #include "telemetry/TrackerHelper.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/TestMain.h"
+#include "tests/support/ZipInspection.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,6 +17,8 @@
 #include <QThread>
 #include <QUrl>
 #include <memory>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -46,7 +49,7 @@ QStringList hitsOf(const QList<LoopbackHttpServer::Request>& requests)
 {
     QStringList hits;
     for (const LoopbackHttpServer::Request& request : requests)
-        hits.append(valueOf(request.body, QStringLiteral("t")) + u'/' + valueOf(request.body, QStringLiteral("cd")));
+        hits.append(valueOf(request.body, u"t"_s) + u'/' + valueOf(request.body, u"cd"_s));
     return hits;
 }
 
@@ -62,16 +65,16 @@ class MPTrackerTest final : public QObject {
 
     void makeTracker(bool debug)
     {
-        Defaults::standard().setValue(QStringLiteral("ShowDebugMenu"), debug);
+        Defaults::standard().setValue(u"ShowDebugMenu"_s, debug);
         m_tracker = std::make_unique<MPGoogleAnalyticsTracker>();
         TrackerHelper& helper = m_tracker->trackerInfoHelper();
-        helper.setApplicationName(QStringLiteral("Zavrin"));
-        helper.setApplicationVersion(QStringLiteral("42"));
-        helper.setUserIdentifier(QStringLiteral("ab+/c=="));
-        helper.setSystemInfo(QStringLiteral("Debian GNU/Linux 12 en-US"));
-        helper.setUserAgentString(QStringLiteral("Mozilla/5.0 (X11; Linux x86_64) Zavrin/1.0.0"));
+        helper.setApplicationName(u"Zavrin"_s);
+        helper.setApplicationVersion(u"42"_s);
+        helper.setUserIdentifier(u"ab+/c=="_s);
+        helper.setSystemInfo(u"Debian GNU/Linux 12 en-US"_s);
+        helper.setUserAgentString(u"Mozilla/5.0 (X11; Linux x86_64) Zavrin/1.0.0"_s);
     }
-    void activate(const MPAnalyticsConfiguration& configuration = MPAnalyticsConfiguration(QStringLiteral("UA-1-1")))
+    void activate(const MPAnalyticsConfiguration& configuration = MPAnalyticsConfiguration(u"UA-1-1"_s))
     {
         m_tracker->activateConfiguration(configuration);
     }
@@ -84,10 +87,10 @@ private slots:
     {
         m_server = std::make_unique<LoopbackHttpServer>();
         QVERIFY(m_server->start());
-        qputenv("ZAVRIN_ENDPOINT_BASE", m_server->baseUrl().toString().toUtf8());
+        m_server->serveEndpoints();
         m_announced.clear();
         m_observerContext = std::make_unique<QObject>();
-        NotificationCenter::defaultCenter().addObserver(QStringLiteral("AnalyticsEvent"), m_observerContext.get(),
+        NotificationCenter::defaultCenter().addObserver(u"AnalyticsEvent"_s, m_observerContext.get(),
             [this](const Notification& n) { m_announced.append(n.userInfo); });
     }
 
@@ -97,38 +100,36 @@ private slots:
             settle();
         m_tracker.reset();
         m_observerContext.reset();
-        Defaults::standard().remove(QStringLiteral("ShowDebugMenu"));
-        qunsetenv("ZAVRIN_ENDPOINT_BASE");
+        Defaults::standard().remove(u"ShowDebugMenu"_s);
         m_server.reset();
     }
 
     void nothingGoesOutWithoutConfigurationOrEndpoint()
     {
         makeTracker(true);
-        m_tracker->trackEventOfCategory(QStringLiteral("Zip"), QStringLiteral("start"), QString(), QString());
-        m_tracker->trackScreen(QStringLiteral("Home"));
-        m_tracker->trackTimingOfCategory(QStringLiteral("Zip"), QStringLiteral("run"), QStringLiteral("5"), QString());
+        m_tracker->trackEventOfCategory(u"Zip"_s, u"start"_s, QString(), QString());
+        m_tracker->trackScreen(u"Home"_s);
+        m_tracker->trackTimingOfCategory(u"Zip"_s, u"run"_s, u"5"_s, QString());
         QTest::qWait(50);
         QCOMPARE(m_server->requestCount(), 0);
         QCOMPARE(m_announced.size(), 0);
 
         // Active but unconfigured endpoint: nothing sent, still announced.
         activate();
-        qunsetenv("ZAVRIN_ENDPOINT_BASE");
-        m_tracker->trackEventOfCategory(QStringLiteral("Zip"), QStringLiteral("start"), QString(), QString());
+        m_server->serveEndpoints(false);
+        m_tracker->trackEventOfCategory(u"Zip"_s, u"start"_s, QString(), QString());
         settle();
         QCOMPARE(m_server->requestCount(), 0);
         QCOMPARE(m_announced.size(), 1);
 
         // Configured again: a hit from a worker thread goes out too.
-        qputenv("ZAVRIN_ENDPOINT_BASE", m_server->baseUrl().toString().toUtf8());
-        std::unique_ptr<QThread> worker(QThread::create([this] {
-            m_tracker->trackEventOfCategory(QStringLiteral("Zip"), QStringLiteral("bg"), QString(), QString());
-        }));
+        m_server->serveEndpoints();
+        std::unique_ptr<QThread> worker(
+            QThread::create([this] { m_tracker->trackEventOfCategory(u"Zip"_s, u"bg"_s, QString(), QString()); }));
         worker->start();
         QVERIFY(worker->wait(5000));
         QTRY_COMPARE(m_server->requestCount(), 1);
-        QCOMPARE(valueOf(body(0), QStringLiteral("ea")), QStringLiteral("bg"));
+        QCOMPARE(valueOf(body(0), u"ea"_s), u"bg"_s);
     }
 
     void categoriesRouteToTheirTrackingIds_data()
@@ -136,13 +137,13 @@ private slots:
         QTest::addColumn<QString>("category");
         QTest::addColumn<bool>("stopped");
         QTest::addColumn<QStringList>("tids");
-        const QString main = QStringLiteral("UA-1-1");
-        QTest::newRow("duplicated") << QStringLiteral("Zip") << false << QStringList { main, QStringLiteral("UA-2-2") };
-        QTest::newRow("additional") << QStringLiteral("Share") << false << QStringList { QStringLiteral("UA-3-3") };
-        QTest::newRow("additional wins") << QStringLiteral("Both") << false << QStringList { QStringLiteral("UA-3-3") };
-        QTest::newRow("other") << QStringLiteral("Other") << false << QStringList { main };
-        QTest::newRow("no longer duplicated") << QStringLiteral("Zip") << true << QStringList { main };
-        QTest::newRow("no longer added") << QStringLiteral("Share") << true << QStringList { main };
+        const QString main = u"UA-1-1"_s;
+        QTest::newRow("duplicated") << u"Zip"_s << false << QStringList { main, u"UA-2-2"_s };
+        QTest::newRow("additional") << u"Share"_s << false << QStringList { u"UA-3-3"_s };
+        QTest::newRow("additional wins") << u"Both"_s << false << QStringList { u"UA-3-3"_s };
+        QTest::newRow("other") << u"Other"_s << false << QStringList { main };
+        QTest::newRow("no longer duplicated") << u"Zip"_s << true << QStringList { main };
+        QTest::newRow("no longer added") << u"Share"_s << true << QStringList { main };
     }
 
     void categoriesRouteToTheirTrackingIds()
@@ -151,53 +152,47 @@ private slots:
         QFETCH(bool, stopped);
         QFETCH(QStringList, tids);
         makeTracker(true);
-        MPAnalyticsConfiguration configuration(QStringLiteral("UA-1-1"));
-        configuration.duplicateEventsForCategory(QStringLiteral("Zip"), QStringLiteral("UA-2-2"));
-        configuration.addEventsForCategory(QStringLiteral("Share"), QStringLiteral("UA-3-3"));
-        configuration.duplicateEventsForCategory(QStringLiteral("Both"), QStringLiteral("UA-2-2"));
-        configuration.addEventsForCategory(QStringLiteral("Both"), QStringLiteral("UA-3-3"));
+        MPAnalyticsConfiguration configuration(u"UA-1-1"_s);
+        configuration.duplicateEventsForCategory(u"Zip"_s, u"UA-2-2"_s);
+        configuration.addEventsForCategory(u"Share"_s, u"UA-3-3"_s);
+        configuration.duplicateEventsForCategory(u"Both"_s, u"UA-2-2"_s);
+        configuration.addEventsForCategory(u"Both"_s, u"UA-3-3"_s);
         // Pairs with a missing half are not kept.
-        configuration.addEventsForCategory(QStringLiteral("Zip"), QString());
-        configuration.duplicateEventsForCategory(QString(), QStringLiteral("UA-9-9"));
+        configuration.addEventsForCategory(u"Zip"_s, QString());
+        configuration.duplicateEventsForCategory(QString(), u"UA-9-9"_s);
         if (stopped) {
-            configuration.stopAddingEventsForCategory(QStringLiteral("Share"));
-            configuration.stopDuplicatingEventsForCategory(QStringLiteral("Zip"));
+            configuration.stopAddingEventsForCategory(u"Share"_s);
+            configuration.stopDuplicatingEventsForCategory(u"Zip"_s);
         }
         activate(configuration);
-        m_tracker->trackEventOfCategory(category, QStringLiteral("go"), QString(), QString());
+        m_tracker->trackEventOfCategory(category, u"go"_s, QString(), QString());
         settle();
         QStringList sent;
         for (const LoopbackHttpServer::Request& request : m_server->requests())
-            sent.append(valueOf(request.body, QStringLiteral("tid")));
+            sent.append(valueOf(request.body, u"tid"_s));
         QCOMPARE(sent, tids);
         // Each copy is announced with its own id.
         QCOMPARE(m_announced.size(), tids.size());
-        QCOMPARE(m_announced.last().value(QStringLiteral("gaid")).toString(), tids.last());
-        QCOMPARE(m_announced.last().value(QStringLiteral("ec")).toString(), category);
+        QCOMPARE(m_announced.last().value(u"gaid"_s).toString(), tids.last());
+        QCOMPARE(m_announced.last().value(u"ec"_s).toString(), category);
     }
 
     void screensSetTheContentDescription_data()
     {
         QTest::addColumn<QStringList>("steps");
         QTest::addColumn<QStringList>("hits");
-        QTest::newRow("pop before any screen") << QStringList { QStringLiteral("modal Intro"), QStringLiteral("pop") }
-                                               << QStringList { QStringLiteral("appview/Intro") };
+        QTest::newRow("pop before any screen")
+            << QStringList { u"modal Intro"_s, u"pop"_s } << QStringList { u"appview/Intro"_s };
         QTest::newRow("a modal screen names events")
-            << QStringList { QStringLiteral("screen Home"), QStringLiteral("modal Unzip"),
-                   QStringLiteral("modal Unzip"), QStringLiteral("event"), QStringLiteral("event Own") }
-            << QStringList { QStringLiteral("appview/Home"), QStringLiteral("appview/Unzip"),
-                   QStringLiteral("event/Unzip"), QStringLiteral("event/Own") };
-        QTest::newRow("switch, stack and pop")
-            << QStringList { QStringLiteral("screen Home"), QStringLiteral("modal Unzip"),
-                   QStringLiteral("switch Progress"), QStringLiteral("modal Password"), QStringLiteral("pop"),
-                   QStringLiteral("event") }
-            << QStringList { QStringLiteral("appview/Home"), QStringLiteral("appview/Unzip"),
-                   QStringLiteral("appview/Password"), QStringLiteral("event/Progress") };
+            << QStringList { u"screen Home"_s, u"modal Unzip"_s, u"modal Unzip"_s, u"event"_s, u"event Own"_s }
+            << QStringList { u"appview/Home"_s, u"appview/Unzip"_s, u"event/Unzip"_s, u"event/Own"_s };
+        QTest::newRow("switch, stack and pop") << QStringList {
+            u"screen Home"_s, u"modal Unzip"_s, u"switch Progress"_s, u"modal Password"_s, u"pop"_s, u"event"_s
+        } << QStringList { u"appview/Home"_s, u"appview/Unzip"_s, u"appview/Password"_s, u"event/Progress"_s };
         QTest::newRow("the last pop returns to the screen")
-            << QStringList { QStringLiteral("screen Home"), QStringLiteral("modal Unzip"), QStringLiteral("pop"),
-                   QStringLiteral("pop"), QStringLiteral("event"), QStringLiteral("timing") }
-            << QStringList { QStringLiteral("appview/Home"), QStringLiteral("appview/Unzip"),
-                   QStringLiteral("appview/Home"), QStringLiteral("event/Home"), QStringLiteral("timing/Home") };
+            << QStringList { u"screen Home"_s, u"modal Unzip"_s, u"pop"_s, u"pop"_s, u"event"_s, u"timing"_s }
+            << QStringList { u"appview/Home"_s, u"appview/Unzip"_s, u"appview/Home"_s, u"event/Home"_s,
+                   u"timing/Home"_s };
     }
 
     void screensSetTheContentDescription()
@@ -218,11 +213,9 @@ private slots:
             else if (verb == u"pop")
                 m_tracker->stopTrackingModalScreen();
             else if (verb == u"event")
-                m_tracker->trackEventOfCategory(
-                    QStringLiteral("Zip"), QStringLiteral("go"), QString(), QString(), name, QString());
+                m_tracker->trackEventOfCategory(u"Zip"_s, u"go"_s, QString(), QString(), name, QString());
             else
-                m_tracker->trackTimingOfCategory(
-                    QStringLiteral("Zip"), QStringLiteral("run"), QStringLiteral("5"), QString());
+                m_tracker->trackTimingOfCategory(u"Zip"_s, u"run"_s, u"5"_s, QString());
         }
         settle();
         QCOMPARE(hitsOf(m_server->requests()), hits);
@@ -232,10 +225,8 @@ private slots:
     {
         makeTracker(true);
         activate();
-        m_tracker->trackEventOfCategory(QStringLiteral("Zip"), QStringLiteral("a b"),
-            QStringLiteral("!*'();:@&=+$,/?%#[]é-_.~"), QStringLiteral("3"), QString(), QStringLiteral("x"));
-        m_tracker->trackTimingOfCategory(
-            QStringLiteral("Zip"), QStringLiteral("compress"), QStringLiteral("1200"), QString());
+        m_tracker->trackEventOfCategory(u"Zip"_s, u"a b"_s, u"!*'();:@&=+$,/?%#[]é-_.~"_s, u"3"_s, QString(), u"x"_s);
+        m_tracker->trackTimingOfCategory(u"Zip"_s, u"compress"_s, u"1200"_s, QString());
         settle();
         QCOMPARE(m_server->requestCount(), 2);
         const LoopbackHttpServer::Request request = m_server->requests().first();
@@ -273,7 +264,7 @@ private slots:
         makeTracker(false);
         activate();
         for (int i = 1; i <= 3; ++i)
-            m_tracker->trackEventOfCategory(QStringLiteral("Zip"), QStringLiteral("go"), QString(), QString::number(i));
+            m_tracker->trackEventOfCategory(u"Zip"_s, u"go"_s, QString(), QString::number(i));
         QTRY_COMPARE(m_server->requestCount(), 1);
         QTest::qWait(100);
         QCOMPARE(m_server->requestCount(), 1);
@@ -282,7 +273,7 @@ private slots:
         // A failed hit is dropped, never resent, and the next one goes out, in order.
         for (int i = 0; i < 3; ++i) {
             QTRY_COMPARE(m_server->requestCount(), i + 1);
-            QCOMPARE(valueOf(body(i), QStringLiteral("ev")), QString::number(i + 1));
+            QCOMPARE(valueOf(body(i), u"ev"_s), QString::number(i + 1));
             m_server->release();
             m_server->setHolding(true);
         }
@@ -296,8 +287,8 @@ private slots:
         makeTracker(false);
         activate();
         QVERIFY(!m_tracker->isDebugEnabled());
-        Defaults::standard().setValue(QStringLiteral("ShowDebugMenu"), true);
-        m_tracker->trackEventOfCategory(QStringLiteral("Zip"), QStringLiteral("go"), QString(), QString());
+        Defaults::standard().setValue(u"ShowDebugMenu"_s, true);
+        m_tracker->trackEventOfCategory(u"Zip"_s, u"go"_s, QString(), QString());
         QTRY_COMPARE(m_server->requestCount(), 1);
         QCOMPARE(m_announced.size(), 0);
     }
@@ -305,35 +296,32 @@ private slots:
     void clientIdIsTheAppSpecificMachineId()
     {
         // Vectors worked out with an independent HMAC-SHA256.
-        QCOMPARE(TrackerHelper::appSpecificId(QStringLiteral("0123456789abcdef0123456789abcdef")),
-            QStringLiteral("e8f08631-030a-47bb-a7c6-4d13c65335e7"));
-        QCOMPARE(TrackerHelper::appSpecificId(QStringLiteral("0123456789ABCDEF0123456789ABCDEF")),
-            QStringLiteral("e8f08631-030a-47bb-a7c6-4d13c65335e7"));
-        for (const QString& unusable : { QString(), QStringLiteral("feedface"), QStringLiteral("uninitialized") })
-            QCOMPARE(TrackerHelper::appSpecificId(unusable), QStringLiteral("8fd15968-3815-4be7-a6a0-77b7e0e9543c"));
+        QCOMPARE(TrackerHelper::appSpecificId(u"0123456789abcdef0123456789abcdef"_s),
+            u"e8f08631-030a-47bb-a7c6-4d13c65335e7"_s);
+        QCOMPARE(TrackerHelper::appSpecificId(u"0123456789ABCDEF0123456789ABCDEF"_s),
+            u"e8f08631-030a-47bb-a7c6-4d13c65335e7"_s);
+        for (const QString& unusable : { QString(), u"feedface"_s, u"uninitialized"_s })
+            QCOMPARE(TrackerHelper::appSpecificId(unusable), u"8fd15968-3815-4be7-a6a0-77b7e0e9543c"_s);
 
         QTemporaryDir root;
-        QVERIFY(QDir(root.path()).mkpath(QStringLiteral("etc")));
-        for (const auto& [name, content] : { std::pair { "machine-id", "0123456789abcdef0123456789abcdef\n" },
-                 std::pair { "os-release", "NAME=\"Debian GNU/Linux\"\nVERSION_ID=\"12\"\n" } }) {
-            QFile file(root.filePath(QStringLiteral("etc/") + QLatin1StringView(name)));
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) > 0);
-        }
+        QVERIFY(ZipInspection::writeFile(root.filePath(u"etc/machine-id"_s), "0123456789abcdef0123456789abcdef\n"));
+        QVERIFY(ZipInspection::writeFile(
+            root.filePath(u"etc/os-release"_s), "NAME=\"Debian GNU/Linux\"\nVERSION_ID=\"12\"\n"));
         const SystemFacts facts(root.path());
-        Bundle::setPreferredLanguages({ QStringLiteral("zh-TW"), QStringLiteral("en") });
+        Bundle::setPreferredLanguages({ u"zh-TW"_s, u"en"_s });
         TrackerHelper helper(facts);
-        QCOMPARE(helper.systemInfo(), QStringLiteral("Debian GNU/Linux 12 zh-TW"));
+        QCOMPARE(helper.systemInfo(), u"Debian GNU/Linux 12 zh-TW"_s);
         Bundle::setPreferredLanguages({});
-        QCOMPARE(helper.userIdentifier(), QStringLiteral("e8f08631-030a-47bb-a7c6-4d13c65335e7"));
+        QCOMPARE(helper.userIdentifier(), u"e8f08631-030a-47bb-a7c6-4d13c65335e7"_s);
 
         // The running machine's id agrees with systemd's own derivation.
-        const QString tool = QStandardPaths::findExecutable(QStringLiteral("systemd-id128"));
+        const QString tool = QStandardPaths::findExecutable(u"systemd-id128"_s);
         if (tool.isEmpty() || SystemFacts::running().machineId().isEmpty())
             QSKIP("no systemd-id128 or no machine id");
         QProcess process;
         process.start(tool,
-            { QStringLiteral("machine-id"), QStringLiteral("-u"),
-                QStringLiteral("--app-specific=") + QString::fromLatin1(TrackerHelper::applicationId().toHex()) });
+            { u"machine-id"_s, u"-u"_s,
+                u"--app-specific="_s + QString::fromLatin1(TrackerHelper::applicationId().toHex()) });
         QVERIFY(process.waitForFinished(10000));
         QCOMPARE(TrackerHelper().userIdentifier(), QString::fromLatin1(process.readAllStandardOutput().trimmed()));
     }

@@ -1,6 +1,7 @@
 #include "telemetry/SystemFacts.h"
 #include "telemetry/UABuilder.h"
 #include "tests/support/TestMain.h"
+#include "tests/support/ZipInspection.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -9,16 +10,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
-void writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
-
+using ZipInspection::writeFile;
 using Addresses = QMap<QString, QString>;
 
 } // namespace
@@ -30,7 +26,7 @@ private slots:
     void factsComeFromTheSystemFiles()
     {
         QTemporaryDir root;
-        writeFile(root.filePath(QStringLiteral("etc/os-release")),
+        writeFile(root.filePath(u"etc/os-release"_s),
             "# written by the vendor\n"
             "NAME=\"Fedora Linux\"\n"
             "VERSION_ID=39\n"
@@ -39,44 +35,44 @@ private slots:
             "ID=fedora\n"
             "\n"
             "BROKEN LINE\n");
-        writeFile(root.filePath(QStringLiteral("sys/class/dmi/id/product_name")), "ThinkPad X1 Carbon Gen 9 \n");
-        writeFile(root.filePath(QStringLiteral("sys/class/dmi/id/sys_vendor")), "LENOVO\n");
-        writeFile(root.filePath(QStringLiteral("etc/machine-id")), "0123456789abcdef0123456789abcdef\n");
+        writeFile(root.filePath(u"sys/class/dmi/id/product_name"_s), "ThinkPad X1 Carbon Gen 9 \n");
+        writeFile(root.filePath(u"sys/class/dmi/id/sys_vendor"_s), "LENOVO\n");
+        writeFile(root.filePath(u"etc/machine-id"_s), "0123456789abcdef0123456789abcdef\n");
 
         const SystemFacts facts(root.path());
-        QCOMPARE(facts.osName(), QStringLiteral("Fedora Linux"));
-        QCOMPARE(facts.osVersion(), QStringLiteral("39"));
-        QCOMPARE(facts.osPrettyName(), QStringLiteral("Fedora Linux 39 (Workstation \"Edition\")"));
-        QCOMPARE(facts.osRelease(QStringLiteral("VARIANT")), QStringLiteral("Work \"station\" $HOME"));
-        QCOMPARE(facts.productName(), QStringLiteral("ThinkPad X1 Carbon Gen 9"));
-        QCOMPARE(facts.vendor(), QStringLiteral("LENOVO"));
-        QCOMPARE(facts.machineId(), QStringLiteral("0123456789abcdef0123456789abcdef"));
+        QCOMPARE(facts.osName(), u"Fedora Linux"_s);
+        QCOMPARE(facts.osVersion(), u"39"_s);
+        QCOMPARE(facts.osPrettyName(), u"Fedora Linux 39 (Workstation \"Edition\")"_s);
+        QCOMPARE(facts.osRelease(u"VARIANT"_s), u"Work \"station\" $HOME"_s);
+        QCOMPARE(facts.productName(), u"ThinkPad X1 Carbon Gen 9"_s);
+        QCOMPARE(facts.vendor(), u"LENOVO"_s);
+        QCOMPARE(facts.machineId(), u"0123456789abcdef0123456789abcdef"_s);
     }
 
     void missingFilesGiveFallbacks()
     {
         QTemporaryDir root;
         // Only the vendor copy of os-release, without NAME or VERSION_ID, as on a rolling release.
-        writeFile(root.filePath(QStringLiteral("usr/lib/os-release")), "ID=arch\nBUILD_ID=rolling\n");
-        writeFile(root.filePath(QStringLiteral("sys/class/dmi/id/product_name")), "  \n");
-        writeFile(root.filePath(QStringLiteral("var/lib/dbus/machine-id")), "feedface\n");
+        writeFile(root.filePath(u"usr/lib/os-release"_s), "ID=arch\nBUILD_ID=rolling\n");
+        writeFile(root.filePath(u"sys/class/dmi/id/product_name"_s), "  \n");
+        writeFile(root.filePath(u"var/lib/dbus/machine-id"_s), "feedface\n");
 
         const SystemFacts facts(root.path());
-        QCOMPARE(facts.osName(), QStringLiteral("arch"));
-        QCOMPARE(facts.osVersion(), QStringLiteral("rolling"));
-        QCOMPARE(facts.osPrettyName(), QStringLiteral("arch rolling"));
-        QCOMPARE(facts.productName(), QStringLiteral("Unknown"));
-        QCOMPARE(facts.vendor(), QStringLiteral("Unknown"));
-        QCOMPARE(facts.machineId(), QStringLiteral("feedface"));
+        QCOMPARE(facts.osName(), u"arch"_s);
+        QCOMPARE(facts.osVersion(), u"rolling"_s);
+        QCOMPARE(facts.osPrettyName(), u"arch rolling"_s);
+        QCOMPARE(facts.productName(), u"Unknown"_s);
+        QCOMPARE(facts.vendor(), u"Unknown"_s);
+        QCOMPARE(facts.machineId(), u"feedface"_s);
 
-        const SystemFacts empty(root.filePath(QStringLiteral("nothing")));
+        const SystemFacts empty(root.filePath(u"nothing"_s));
         QCOMPARE(empty.osName(), empty.kernelName());
         QCOMPARE(empty.osVersion(), QString());
     }
 
     void fileTimes()
     {
-        QCOMPARE(SystemFacts::fileTimeMsecs(QStringLiteral("/nonexistent/zavrin")), 0);
+        QCOMPARE(SystemFacts::fileTimeMsecs(u"/nonexistent/zavrin"_s), 0);
         const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
         QDir(folder).removeRecursively();
         const qint64 before = QDateTime::currentMSecsSinceEpoch();
@@ -92,16 +88,16 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("valid");
-        QTest::newRow("private") << QStringLiteral("192.168.1.20") << true;
-        QTest::newRow("top") << QStringLiteral("255.255.255.255") << true;
-        QTest::newRow("leading zeros") << QStringLiteral("010.001.000.09") << true;
+        QTest::newRow("private") << u"192.168.1.20"_s << true;
+        QTest::newRow("top") << u"255.255.255.255"_s << true;
+        QTest::newRow("leading zeros") << u"010.001.000.09"_s << true;
         QTest::newRow("empty") << QString() << false;
-        QTest::newRow("256") << QStringLiteral("10.0.0.256") << false;
-        QTest::newRow("three parts") << QStringLiteral("10.0.1") << false;
-        QTest::newRow("four digits") << QStringLiteral("10.0.0.0001") << false;
-        QTest::newRow("ipv6") << QStringLiteral("fe80::1") << false;
-        QTest::newRow("mapped") << QStringLiteral("::ffff:10.0.0.1") << false;
-        QTest::newRow("trailing line feed") << QStringLiteral("10.0.0.1\n") << false;
+        QTest::newRow("256") << u"10.0.0.256"_s << false;
+        QTest::newRow("three parts") << u"10.0.1"_s << false;
+        QTest::newRow("four digits") << u"10.0.0.0001"_s << false;
+        QTest::newRow("ipv6") << u"fe80::1"_s << false;
+        QTest::newRow("mapped") << u"::ffff:10.0.0.1"_s << false;
+        QTest::newRow("trailing line feed") << u"10.0.0.1\n"_s << false;
     }
 
     void ipv4Test()
@@ -116,25 +112,21 @@ private slots:
         QTest::addColumn<QStringList>("interfaces");
         QTest::addColumn<Addresses>("addresses");
         QTest::addColumn<QString>("chosen");
-        const QStringList lanAndTunnel { QStringLiteral("enp3s0"), QStringLiteral("wg0") };
+        const QStringList lanAndTunnel { u"enp3s0"_s, u"wg0"_s };
         QTest::newRow("tunnel first") << lanAndTunnel
-                                      << Addresses { { QStringLiteral("enp3s0/ipv4"), QStringLiteral("192.168.1.5") },
-                                             { QStringLiteral("wg0/ipv4"), QStringLiteral("10.8.0.2") } }
-                                      << QStringLiteral("10.8.0.2");
+                                      << Addresses { { u"enp3s0/ipv4"_s, u"192.168.1.5"_s },
+                                             { u"wg0/ipv4"_s, u"10.8.0.2"_s } }
+                                      << u"10.8.0.2"_s;
         QTest::newRow("tunnel without ipv4")
-            << lanAndTunnel
-            << Addresses { { QStringLiteral("enp3s0/ipv4"), QStringLiteral("192.168.1.5") },
-                   { QStringLiteral("wg0/ipv6"), QStringLiteral("fd00::2") } }
-            << QStringLiteral("192.168.1.5");
-        QTest::newRow("system order") << QStringList { QStringLiteral("eth1"), QStringLiteral("docker0") }
-                                      << Addresses { { QStringLiteral("docker0/ipv4"), QStringLiteral("172.17.0.1") },
-                                             { QStringLiteral("eth1/ipv4"), QStringLiteral("10.1.2.3") } }
-                                      << QStringLiteral("10.1.2.3");
+            << lanAndTunnel << Addresses { { u"enp3s0/ipv4"_s, u"192.168.1.5"_s }, { u"wg0/ipv6"_s, u"fd00::2"_s } }
+            << u"192.168.1.5"_s;
+        QTest::newRow("system order") << QStringList { u"eth1"_s,
+            u"docker0"_s } << Addresses { { u"docker0/ipv4"_s, u"172.17.0.1"_s }, { u"eth1/ipv4"_s, u"10.1.2.3"_s } }
+                                      << u"10.1.2.3"_s;
         // An IPv6 text is never reported as the IPv4 address, not even under the last key.
-        QTest::newRow("ipv6 only") << QStringList { QStringLiteral("eth0") }
-                                   << Addresses { { QStringLiteral("eth0/ipv6"), QStringLiteral("2001:db8::7") } }
-                                   << QStringLiteral("0.0.0.0");
-        QTest::newRow("nothing") << QStringList() << Addresses() << QStringLiteral("0.0.0.0");
+        QTest::newRow("ipv6 only") << QStringList { u"eth0"_s } << Addresses { { u"eth0/ipv6"_s, u"2001:db8::7"_s } }
+                                   << u"0.0.0.0"_s;
+        QTest::newRow("nothing") << QStringList() << Addresses() << u"0.0.0.0"_s;
     }
 
     void localAddressChoice()

@@ -17,6 +17,8 @@
 #include <QUuid>
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 bool isUpperCaseUuid(const QString& text)
@@ -83,7 +85,7 @@ class TrackManagerTest final : public QObject {
         if (!analytics.dispatch())
             return {};
         if (!QTest::qWaitFor([&] { return !analytics.isBatchInFlight(); }, 5000))
-            return { QStringLiteral("batch never answered") };
+            return { u"batch never answered"_s };
         QStringList lines;
         for (const LoopbackHttpServer::Request& batch : m_server->requestsTo("/batch").mid(before))
             lines += QString::fromUtf8(batch.body).split(u'\n', Qt::SkipEmptyParts);
@@ -105,7 +107,7 @@ private slots:
     {
         m_server = std::make_unique<LoopbackHttpServer>();
         QVERIFY(m_server->start());
-        qputenv("ZAVRIN_ENDPOINT_BASE", m_server->baseUrl().toString().toUtf8());
+        m_server->serveEndpoints();
         Defaults::standard().remove(TrackManager::kLastTrackIdKey);
         Defaults::standard().remove(TrackManager::kActivationKey);
         TrackManager::resetForTesting();
@@ -117,7 +119,6 @@ private slots:
     {
         QTRY_COMPARE(HttpClient::requestsInFlight(), 0);
         QTRY_VERIFY(!KKGoogleAnalytics::sharedInstance().isBatchInFlight());
-        qunsetenv("ZAVRIN_ENDPOINT_BASE");
         m_server.reset();
     }
 
@@ -128,10 +129,10 @@ private slots:
         NotificationCenter::defaultCenter().addObserver(KKGADictionaryBuilder::kAnalyticsEventNotification, &context,
             [&](const auto& notification) { announced.append(notification.userInfo); });
 
-        TrackManager::TrackPage(QStringLiteral("VC_Home"), QStringLiteral("FileZip"));
+        TrackManager::TrackPage(u"VC_Home"_s, u"FileZip"_s);
         TrackManager::TrackLaunch();
-        TrackManager::TrackEventWithName(QStringLiteral("PopToRate"), { { QStringLiteral("Source"), 1 } }, true);
-        TrackManager::TrackCompleteRate(QStringLiteral("Complete_Zip"), QStringLiteral("zip_start"), 1);
+        TrackManager::TrackEventWithName(u"PopToRate"_s, { { u"Source"_s, 1 } }, true);
+        TrackManager::TrackCompleteRate(u"Complete_Zip"_s, u"zip_start"_s, 1);
         QCOMPARE(HttpClient::requestsInFlight(), 0);
         // The funnel's id is kept even though its event is dropped.
         QVERIFY(isUpperCaseUuid(Defaults::standard().stringForKey(TrackManager::kLastTrackIdKey)));
@@ -140,17 +141,14 @@ private slots:
         const QStringList lines = flushHits();
         QCOMPARE(lines.size(), 1);
         const QMap<QString, QString> hit = decodedHit(lines.first());
-        QCOMPARE(QStringList({ hit[QStringLiteral("t")], hit[QStringLiteral("ec")], hit[QStringLiteral("ea")],
-                     hit[QStringLiteral("el")], hit[QStringLiteral("ev")] }),
-            QStringList({ QStringLiteral("event"), QStringLiteral("button_click"), QStringLiteral("VC_Home"),
-                QStringLiteral("FileZip"), QStringLiteral("0") }));
+        QCOMPARE(QStringList({ hit[u"t"_s], hit[u"ec"_s], hit[u"ea"_s], hit[u"el"_s], hit[u"ev"_s] }),
+            QStringList({ u"event"_s, u"button_click"_s, u"VC_Home"_s, u"FileZip"_s, u"0"_s }));
 
         // The advertising id goes to the log tracker alone, switch or not.
-        TrackManager::TrackADID(QStringLiteral("abc"));
+        TrackManager::TrackADID(u"abc"_s);
         QVERIFY(waitForEvents(1));
-        QCOMPARE(eventNames(), QStringList { QStringLiteral("ADID") });
-        QCOMPARE(
-            eventParams(QStringLiteral("ADID"))[u"ID"], QJsonValue(QStringLiteral("900150983CD24FB0D6963F7D28E17F72")));
+        QCOMPARE(eventNames(), QStringList { u"ADID"_s });
+        QCOMPARE(eventParams(u"ADID"_s)[u"ID"], QJsonValue(u"900150983CD24FB0D6963F7D28E17F72"_s));
         QCOMPARE(flushHits(), QStringList());
         QCOMPARE(announced.size(), 1);
     }
@@ -161,52 +159,48 @@ private slots:
         TrackManager::initialWithLaunchOptions({});
         TrackManager::TrackLaunch();
         QVERIFY(TrackManager::TrackEnable());
-        QCOMPARE(Defaults::standard().stringForKey(TrackManager::kActivationKey), QStringLiteral("sendActivation"));
+        QCOMPARE(Defaults::standard().stringForKey(TrackManager::kActivationKey), u"sendActivation"_s);
         QVERIFY(waitForEvents(3));
-        QCOMPARE(eventNames(),
-            (QStringList {
-                QStringLiteral("launch"), QStringLiteral("qv_launch_event"), QStringLiteral("zd_callback_event") }));
+        QCOMPARE(eventNames(), (QStringList { u"launch"_s, u"qv_launch_event"_s, u"zd_callback_event"_s }));
 
-        const QJsonValue launchTime = eventParams(QStringLiteral("launch"))[u"launch_time"];
+        const QJsonValue launchTime = eventParams(u"launch"_s)[u"launch_time"];
         QVERIFY(launchTime.isString());
         bool numeric = false;
         const qint64 launchMsecs = launchTime.toString().toLongLong(&numeric);
         QVERIFY(numeric && launchMsecs >= before && launchMsecs <= QDateTime::currentMSecsSinceEpoch());
-        const QJsonValue activeTime = eventParams(QStringLiteral("zd_callback_event"))[u"active_time"];
+        const QJsonValue activeTime = eventParams(u"zd_callback_event"_s)[u"active_time"];
         QVERIFY(activeTime.isDouble());
         QCOMPARE(activeTime.toInteger(), LWTracker::appInstallTime());
 
         // Start-up's "launch" marker, the launch event's hit, the launch hit, the activation's hit.
         const QStringList lines = flushHits();
         QCOMPARE(lines.size(), 4);
-        QCOMPARE(decodedHit(lines.at(0)).value(QStringLiteral("launch")), QStringLiteral("1"));
-        QCOMPARE(QJsonDocument::fromJson(decodedHit(lines.at(1)).value(QStringLiteral("launch")).toUtf8())
-                     .object()[u"launch_time"],
+        QCOMPARE(decodedHit(lines.at(0)).value(u"launch"_s), u"1"_s);
+        QCOMPARE(QJsonDocument::fromJson(decodedHit(lines.at(1)).value(u"launch"_s).toUtf8()).object()[u"launch_time"],
             launchTime);
         QMap<QString, QString> launchHit = decodedHit(lines.at(2));
-        QCOMPARE(QStringList({ launchHit[QStringLiteral("ec")], launchHit[QStringLiteral("ea")],
-                     launchHit[QStringLiteral("el")] }),
-            QStringList({ QStringLiteral("App启动"), QStringLiteral("Web"), Bundle::shortVersion() }));
-        QVERIFY(!launchHit.contains(QStringLiteral("ev")));
-        QVERIFY(decodedHit(lines.at(3)).contains(QStringLiteral("zd_callback_event")));
+        QCOMPARE(QStringList({ launchHit[u"ec"_s], launchHit[u"ea"_s], launchHit[u"el"_s] }),
+            QStringList({ u"App启动"_s, u"Web"_s, Bundle::shortVersion() }));
+        QVERIFY(!launchHit.contains(u"ev"_s));
+        QVERIFY(decodedHit(lines.at(3)).contains(u"zd_callback_event"_s));
     }
 
     void emptyNamesAndMapsSendNothing()
     {
         ensureStarted();
-        TrackManager::TrackPage(QString(), QStringLiteral("FileZip"));
-        TrackManager::TrackPage(QStringLiteral("VC_Home"), QString());
-        TrackManager::TrackEventWithName(QStringLiteral("launch"), {}, true);
-        TrackManager::TrackEventWithName(QString(), { { QStringLiteral("a"), 1 } }, false);
+        TrackManager::TrackPage(QString(), u"FileZip"_s);
+        TrackManager::TrackPage(u"VC_Home"_s, QString());
+        TrackManager::TrackEventWithName(u"launch"_s, {}, true);
+        TrackManager::TrackEventWithName(QString(), { { u"a"_s, 1 } }, false);
         TrackManager::TrackADID(QString());
         // Outcomes without a start, and after a start was dropped.
-        TrackManager::TrackFuncCompleteWithFuncName(QStringLiteral("zip"));
-        TrackManager::TrackFuncStartWithFuncName(QStringLiteral("zip"));
+        TrackManager::TrackFuncCompleteWithFuncName(u"zip"_s);
+        TrackManager::TrackFuncStartWithFuncName(u"zip"_s);
         TrackManager::ClearFuncStartID();
-        TrackManager::TrackFuncFailedWithFuncName(QStringLiteral("zip"), QStringLiteral("disk full"));
+        TrackManager::TrackFuncFailedWithFuncName(u"zip"_s, u"disk full"_s);
         QCOMPARE(HttpClient::requestsInFlight(), 1); // the start only
         QVERIFY(waitForEvents(1));
-        QCOMPARE(eventNames(), QStringList { QStringLiteral("Func_start") });
+        QCOMPARE(eventNames(), QStringList { u"Func_start"_s });
         QCOMPARE(flushHits().size(), 1);
     }
 
@@ -214,13 +208,12 @@ private slots:
     {
         ensureStarted();
         const QString key = TrackManager::kLastTrackIdKey;
-        TrackManager::TrackCompleteRate(QStringLiteral("Complete_Zip"), QStringLiteral("zip_start"), 1);
+        TrackManager::TrackCompleteRate(u"Complete_Zip"_s, u"zip_start"_s, 1);
         const QString first = Defaults::standard().stringForKey(key);
         QVERIFY(isUpperCaseUuid(first));
         QVERIFY(waitForEvents(1));
-        QCOMPARE(eventParams(QStringLiteral("Complete_Zip")),
-            (QJsonObject { { QStringLiteral("step_name"), QStringLiteral("zip_start") },
-                { QStringLiteral("step_order"), 1 }, { QStringLiteral("requestId"), first } }));
+        QCOMPARE(eventParams(u"Complete_Zip"_s),
+            (QJsonObject { { u"step_name"_s, u"zip_start"_s }, { u"step_order"_s, 1 }, { u"requestId"_s, first } }));
 
         // On disk at once, where the next run reads it.
         QSettings onDisk(
@@ -231,12 +224,12 @@ private slots:
         const QString previous = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
         Defaults::standard().setValue(key, previous);
         m_server->clearRequests();
-        TrackManager::TrackCompleteRate(QStringLiteral("Complete_Zip"), QStringLiteral("zip_changePath"), 2);
+        TrackManager::TrackCompleteRate(u"Complete_Zip"_s, u"zip_changePath"_s, 2);
         QVERIFY(waitForEvents(1));
-        QCOMPARE(eventParams(QStringLiteral("Complete_Zip"))[u"requestId"].toString(), previous);
-        TrackManager::TrackCompleteRate(QStringLiteral("Complete_Zip"), QStringLiteral("zip_success"), 99);
+        QCOMPARE(eventParams(u"Complete_Zip"_s)[u"requestId"].toString(), previous);
+        TrackManager::TrackCompleteRate(u"Complete_Zip"_s, u"zip_success"_s, 99);
         QCOMPARE(Defaults::standard().stringForKey(key), previous);
-        TrackManager::TrackCompleteRate(QStringLiteral("Complete_Unzip"), QStringLiteral("unzip_start"), 1);
+        TrackManager::TrackCompleteRate(u"Complete_Unzip"_s, u"unzip_start"_s, 1);
         const QString next = Defaults::standard().stringForKey(key);
         QVERIFY(isUpperCaseUuid(next) && next != previous && next != first);
     }
@@ -244,14 +237,12 @@ private slots:
     void satisfactionSendsNumbersAndTexts()
     {
         ensureStarted();
-        TrackManager::TrackSatisfyWithFuncName(QStringLiteral("使用满意度"), false);
+        TrackManager::TrackSatisfyWithFuncName(u"使用满意度"_s, false);
         QVERIFY(waitForEvents(2));
-        QCOMPARE(eventParams(QStringLiteral("satisfication")),
-            (QJsonObject {
-                { QStringLiteral("func_name"), QStringLiteral("使用满意度") }, { QStringLiteral("satisfiable"), 0 } }));
-        QCOMPARE(eventParams(QStringLiteral("satisfy")),
-            (QJsonObject { { QStringLiteral("function_name"), QStringLiteral("使用满意度") },
-                { QStringLiteral("is_like"), QStringLiteral("false") } }));
+        QCOMPARE(eventParams(u"satisfication"_s),
+            (QJsonObject { { u"func_name"_s, u"使用满意度"_s }, { u"satisfiable"_s, 0 } }));
+        QCOMPARE(eventParams(u"satisfy"_s),
+            (QJsonObject { { u"function_name"_s, u"使用满意度"_s }, { u"is_like"_s, u"false"_s } }));
     }
 };
 

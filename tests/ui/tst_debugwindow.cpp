@@ -11,20 +11,21 @@
 #include <QThread>
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 void announce(const QString& action)
 {
-    NotificationCenter::defaultCenter().post(QStringLiteral("AnalyticsEvent"), {},
-        { { QStringLiteral("t"), QStringLiteral("event") }, { QStringLiteral("ea"), action },
-            { QStringLiteral("gaid"), QStringLiteral("UA-1-1") } });
+    NotificationCenter::defaultCenter().post(
+        u"AnalyticsEvent"_s, {}, { { u"t"_s, u"event"_s }, { u"ea"_s, action }, { u"gaid"_s, u"UA-1-1"_s } });
 }
 
 QStringList actionsOf(const AnalyticsDebugWindowController& controller)
 {
     QStringList actions;
     for (const QVariantMap& event : controller.eventsArray())
-        actions.append(event.value(QStringLiteral("ea")).toString());
+        actions.append(event.value(u"ea"_s).toString());
     return actions;
 }
 
@@ -37,9 +38,8 @@ class DebugWindowTest final : public QObject {
 
     std::unique_ptr<Defaults> defaultsWithDebugMenu(bool on)
     {
-        auto defaults
-            = std::make_unique<Defaults>(m_dir.filePath(on ? QStringLiteral("on.ini") : QStringLiteral("off.ini")));
-        defaults->setValue(QStringLiteral("ShowDebugMenu"), on);
+        auto defaults = std::make_unique<Defaults>(m_dir.filePath(on ? u"on.ini"_s : u"off.ini"_s));
+        defaults->setValue(u"ShowDebugMenu"_s, on);
         return defaults;
     }
 
@@ -52,31 +52,31 @@ private slots:
         MPAnalyticsDebugWindowController::showWindow();
         MMAnalyticsDebugWindowController::showWindow();
         for (const QWidget* window : QApplication::topLevelWidgets())
-            QVERIFY(window->objectName() != QStringLiteral("AnalyticsWindow"));
+            QVERIFY(window->objectName() != u"AnalyticsWindow"_s);
         QVERIFY(!MPAnalyticsDebugWindowController::makeIfEnabled(*defaultsWithDebugMenu(false)));
         QVERIFY(!MMAnalyticsDebugWindowController::makeIfEnabled(*defaultsWithDebugMenu(false)));
     }
 
     void collectsEveryEventNewestFirst()
     {
-        announce(QStringLiteral("before"));
+        announce(u"before"_s);
         auto controller = MPAnalyticsDebugWindowController::makeIfEnabled(*defaultsWithDebugMenu(true));
         QVERIFY(controller);
         QVERIFY(!controller->isWindowLoaded());
-        announce(QStringLiteral("first"));
-        announce(QStringLiteral("second"));
-        QCOMPARE(actionsOf(*controller), QStringList({ QStringLiteral("second"), QStringLiteral("first") }));
+        announce(u"first"_s);
+        announce(u"second"_s);
+        QCOMPARE(actionsOf(*controller), QStringList({ u"second"_s, u"first"_s }));
 
         // Posted on a worker thread, inserted on the main thread.
-        std::unique_ptr<QThread> worker(QThread::create([] { announce(QStringLiteral("worker")); }));
+        std::unique_ptr<QThread> worker(QThread::create([] { announce(u"worker"_s); }));
         worker->start();
         QVERIFY(worker->wait(5000));
         QTRY_COMPARE(controller->eventsArray().size(), 3);
-        QCOMPARE(actionsOf(*controller).first(), QStringLiteral("worker"));
+        QCOMPARE(actionsOf(*controller).first(), u"worker"_s);
 
         // The table shows the same rows, a column per key, extra keys appended.
-        NotificationCenter::defaultCenter().post(QStringLiteral("AnalyticsEvent"), {},
-            { { QStringLiteral("t"), QStringLiteral("appview") }, { QStringLiteral("an"), QStringLiteral("Zavrin") } });
+        NotificationCenter::defaultCenter().post(
+            u"AnalyticsEvent"_s, {}, { { u"t"_s, u"appview"_s }, { u"an"_s, u"Zavrin"_s } });
         QStandardItemModel* model = controller->eventsArrayController();
         QCOMPARE(model->rowCount(), 4);
         const auto cell = [model](int row, const QString& key) {
@@ -84,16 +84,16 @@ private slots:
                 if (model->horizontalHeaderItem(column)->text() == key)
                     return model->index(row, column).data().toString();
             }
-            return QStringLiteral("<no column>");
+            return u"<no column>"_s;
         };
-        QCOMPARE(cell(0, QStringLiteral("an")), QStringLiteral("Zavrin"));
-        QCOMPARE(cell(0, QStringLiteral("t")), QStringLiteral("appview"));
-        QCOMPARE(cell(1, QStringLiteral("ea")), QStringLiteral("worker"));
-        QCOMPARE(cell(3, QStringLiteral("ea")), QStringLiteral("first"));
-        QCOMPARE(cell(3, QStringLiteral("an")), QString());
+        QCOMPARE(cell(0, u"an"_s), u"Zavrin"_s);
+        QCOMPARE(cell(0, u"t"_s), u"appview"_s);
+        QCOMPARE(cell(1, u"ea"_s), u"worker"_s);
+        QCOMPARE(cell(3, u"ea"_s), u"first"_s);
+        QCOMPARE(cell(3, u"an"_s), QString());
 
         controller.reset();
-        announce(QStringLiteral("after"));
+        announce(u"after"_s);
     }
 
     void windowsKeepTheirLevel()
@@ -101,21 +101,20 @@ private slots:
         auto onTop = MPAnalyticsDebugWindowController::makeIfEnabled(*defaultsWithDebugMenu(true));
         auto normal = MMAnalyticsDebugWindowController::makeIfEnabled(*defaultsWithDebugMenu(true));
         QVERIFY(onTop && normal);
-        announce(QStringLiteral("shown"));
+        announce(u"shown"_s);
         onTop->show();
         normal->show();
-        QCOMPARE(onTop->window()->objectName(), QStringLiteral("AnalyticsWindow"));
+        QCOMPARE(onTop->window()->objectName(), u"AnalyticsWindow"_s);
         QVERIFY(onTop->window()->isVisible());
         QVERIFY(onTop->window()->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
         QVERIFY(!normal->window()->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-        auto* table = normal->window()->findChild<QTableView*>(QStringLiteral("eventsTableView"));
+        auto* table = normal->window()->findChild<QTableView*>(u"eventsTableView"_s);
         QVERIFY(table);
         QCOMPARE(table->model()->rowCount(), 1);
         // Events that arrive while the window is open show at the top.
-        announce(QStringLiteral("later"));
+        announce(u"later"_s);
         QCOMPARE(table->model()->rowCount(), 2);
-        QCOMPARE(table->model()->index(0, 0).data(Qt::UserRole).toMap().value(QStringLiteral("ea")).toString(),
-            QStringLiteral("later"));
+        QCOMPARE(table->model()->index(0, 0).data(Qt::UserRole).toMap().value(u"ea"_s).toString(), u"later"_s);
     }
 };
 

@@ -16,6 +16,8 @@
 #include <memory>
 #include <optional>
 
+using namespace Qt::StringLiterals;
+
 class DialogPanelsTest final : public QObject {
     Q_OBJECT
 
@@ -69,12 +71,11 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<int>("how"); // 0 Return, 1 cancel button, 2 Escape, 3 window destroyed
         QTest::addColumn<std::optional<QString>>("expected");
-        QTest::newRow("typed text") << QStringLiteral("p4 ss<word>") << 0
-                                    << std::optional(QStringLiteral("p4 ss<word>"));
-        QTest::newRow("empty text") << QString() << 0 << std::optional(QStringLiteral(""));
-        QTest::newRow("cancel button") << QStringLiteral("x") << 1 << std::optional<QString>();
-        QTest::newRow("escape") << QStringLiteral("x") << 2 << std::optional<QString>();
-        QTest::newRow("window gone") << QStringLiteral("x") << 3 << std::optional<QString>();
+        QTest::newRow("typed text") << u"p4 ss<word>"_s << 0 << std::optional(u"p4 ss<word>"_s);
+        QTest::newRow("empty text") << QString() << 0 << std::optional(u""_s);
+        QTest::newRow("cancel button") << u"x"_s << 1 << std::optional<QString>();
+        QTest::newRow("escape") << u"x"_s << 2 << std::optional<QString>();
+        QTest::newRow("window gone") << u"x"_s << 3 << std::optional<QString>();
     }
 
     void passwordSheetAnswersOnce()
@@ -82,8 +83,8 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(int, how);
         QFETCH(std::optional<QString>, expected);
-        m_panels.askPassword({ L(QStringLiteral("请输入解压密码")), QStringLiteral("/tmp/a.zip") },
-            [this](const std::optional<QString>& password) {
+        m_panels.askPassword(
+            { L(u"请输入解压密码"_s), u"/tmp/a.zip"_s }, [this](const std::optional<QString>& password) {
                 ++m_calls;
                 m_password = password;
             });
@@ -91,19 +92,19 @@ private slots:
         QVERIFY(sheet);
         QCOMPARE(sheet->windowModality(), Qt::WindowModal);
         QCOMPARE(sheet->parentWidget(), m_window.get());
-        auto* edit = sheet->findChild<QLineEdit*>(QStringLiteral("passwordLineEdit"));
-        auto* ok = sheet->findChild<QPushButton*>(QStringLiteral("okButton"));
+        auto* edit = sheet->findChild<QLineEdit*>(u"passwordLineEdit"_s);
+        auto* ok = sheet->findChild<QPushButton*>(u"okButton"_s);
         QVERIFY(edit && ok);
         QCOMPARE(edit->echoMode(), QLineEdit::Normal);
         QVERIFY(edit->minimumWidth() >= 200 && edit->minimumHeight() >= 24);
-        QCOMPARE(ok->text(), L(QStringLiteral("确定")));
+        QCOMPARE(ok->text(), L(u"确定"_s));
         QVERIFY(ok->isDefault());
 
         QTest::keyClicks(edit, typed);
         if (how == 0)
             QTest::keyClick(edit, Qt::Key_Return); // the default button
         else if (how == 1)
-            QTest::mouseClick(sheet->findChild<QPushButton*>(QStringLiteral("cancelButton")), Qt::LeftButton);
+            QTest::mouseClick(sheet->findChild<QPushButton*>(u"cancelButton"_s), Qt::LeftButton);
         else if (how == 2)
             QTest::keyClick(edit, Qt::Key_Escape);
         else
@@ -123,7 +124,7 @@ private slots:
         QVERIFY(open);
         QCOMPARE(open->windowModality(), Qt::WindowModal);
         open->reject();
-        savePanel({ QDir::tempPath(), QStringLiteral("Archive.zip"), { QStringLiteral("zip") } })->close();
+        savePanel({ QDir::tempPath(), u"Archive.zip"_s, { u"zip"_s } })->close();
         QVERIFY(openPanel({}));
         m_window.reset();
         QTRY_COMPARE(m_calls, 3);
@@ -135,34 +136,34 @@ private slots:
     void openPanelReturnsFilesAndFoldersTogether()
     {
         QTemporaryDir dir;
-        QVERIFY(QFile(dir.filePath(QStringLiteral("a.txt"))).open(QIODevice::WriteOnly));
-        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("sub")));
+        QVERIFY(QFile(dir.filePath(u"a.txt"_s)).open(QIODevice::WriteOnly));
+        QVERIFY(QDir(dir.path()).mkdir(u"sub"_s));
         Panels::OpenRequest request;
         request.canChooseDirectories = true;
         request.allowsMultipleSelection = true;
         request.directory = dir.path();
         QFileDialog* dialog = openPanel(request);
         QVERIFY(dialog);
-        dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(QStringLiteral("\"a.txt\" \"sub\""));
+        dialog->findChild<QLineEdit*>(u"fileNameEdit"_s)->setText(u"\"a.txt\" \"sub\""_s);
         accept(dialog);
         QCOMPARE(m_calls, 1);
-        QCOMPARE(m_paths, (QStringList { dir.filePath(QStringLiteral("a.txt")), dir.filePath(QStringLiteral("sub")) }));
+        QCOMPARE(m_paths, (QStringList { dir.filePath(u"a.txt"_s), dir.filePath(u"sub"_s) }));
     }
 
     void savePanelEnforcesExtensionAndConfirmsOverwrite()
     {
         QTemporaryDir dir;
-        const Panels::SaveRequest request { dir.path(), QStringLiteral("Archive.zip"), { QStringLiteral("zip") } };
+        const Panels::SaveRequest request { dir.path(), u"Archive.zip"_s, { u"zip"_s } };
         accept(savePanel(request));
-        QCOMPARE(m_paths, QStringList { dir.filePath(QStringLiteral("Archive.zip")) });
+        QCOMPARE(m_paths, QStringList { dir.filePath(u"Archive.zip"_s) });
 
         QFileDialog* dialog = savePanel(request);
-        dialog->selectFile(QStringLiteral("notes.txt"));
+        dialog->selectFile(u"notes.txt"_s);
         accept(dialog);
-        QCOMPARE(m_paths, QStringList { dir.filePath(QStringLiteral("notes.txt.zip")) });
+        QCOMPARE(m_paths, QStringList { dir.filePath(u"notes.txt.zip"_s) });
 
         // An existing archive asks first; declining keeps the panel open.
-        QVERIFY(QFile(dir.filePath(QStringLiteral("Archive.zip"))).open(QIODevice::WriteOnly));
+        QVERIFY(QFile(dir.filePath(u"Archive.zip"_s)).open(QIODevice::WriteOnly));
         dialog = savePanel(request);
         bool asked = false;
         QTimer::singleShot(0, this, [&asked] {

@@ -15,6 +15,8 @@
 #include <memory>
 #include <thread>
 
+using namespace Qt::StringLiterals;
+
 class ToastTest final : public QObject {
     Q_OBJECT
 
@@ -46,7 +48,7 @@ private slots:
         m_window = std::make_unique<QMainWindow>();
         auto* central = new QWidget;
         auto* layout = new QVBoxLayout(central);
-        m_button = new QPushButton(QStringLiteral("under"), central);
+        m_button = new QPushButton(u"under"_s, central);
         m_edit = new QLineEdit(central);
         layout->addWidget(m_button);
         layout->addStretch();
@@ -70,16 +72,16 @@ private slots:
     {
         QTest::addColumn<int>("kind");
         QTest::addColumn<QString>("iconName");
-        QTest::newRow("info") << 0 << QStringLiteral("hud_info");
-        QTest::newRow("success") << 1 << QStringLiteral("hud_success");
-        QTest::newRow("error") << 2 << QStringLiteral("hud_error");
+        QTest::newRow("info") << 0 << u"hud_info"_s;
+        QTest::newRow("success") << 1 << u"hud_success"_s;
+        QTest::newRow("error") << 2 << u"hud_error"_s;
     }
 
     void toastCoversContentWithItsIcon()
     {
         QFETCH(int, kind);
         QFETCH(QString, iconName);
-        const QString text = QStringLiteral("解压完成 <b>a.zip</b>");
+        const QString text = u"解压完成 <b>a.zip</b>"_s;
         using Show = void (*)(const QString&);
         const Show show[] = { HUD::showInfoWithStatus, HUD::showSuccessWithStatus, HUD::showErrorWithStatus };
         show[kind](text);
@@ -90,7 +92,7 @@ private slots:
         QCOMPARE(toast->owner(), m_window.get());
         QCOMPARE(toast->titleLabel()->text(), text);
         QCOMPARE(toast->titleLabel()->textFormat(), Qt::PlainText);
-        QCOMPARE(toast->hudView()->objectName(), QStringLiteral("hudView"));
+        QCOMPARE(toast->hudView()->objectName(), u"hudView"_s);
         // The layer style draws: a "DCDDE3" border around "f7f7f7".
         const QImage layer = toast->hudView()->grab().toImage();
         QCOMPARE(layer.pixelColor(layer.width() / 2, 0), QColor(0xDC, 0xDD, 0xE3));
@@ -98,8 +100,7 @@ private slots:
 
         const QImage shown = toast->tagImageView()->pixmap().toImage();
         QVERIFY(!shown.isNull());
-        for (const QString& name :
-            { QStringLiteral("hud_info"), QStringLiteral("hud_success"), QStringLiteral("hud_error") }) {
+        for (const QString& name : { u"hud_info"_s, u"hud_success"_s, u"hud_error"_s }) {
             const QImage drawn = TavProgressHUD::icon(name, QSize(40, 40), toast->devicePixelRatioF()).toImage();
             QCOMPARE(shown == drawn, name == iconName);
         }
@@ -122,7 +123,7 @@ private slots:
 
     void laterToastReplacesEarlierAndEndsOnItsTimer()
     {
-        TavProgressHUD::showMessage(QStringLiteral("one"));
+        TavProgressHUD::showMessage(u"one"_s);
         QTRY_VERIFY(TavProgressHUD::current());
         QElapsedTimer clock;
         clock.start();
@@ -130,7 +131,7 @@ private slots:
 
         QTest::qWait(700);
         QCOMPARE(TavProgressHUD::current(), first.data());
-        TavProgressHUD::showError(QStringLiteral("two"));
+        TavProgressHUD::showError(u"two"_s);
         QTRY_VERIFY(TavProgressHUD::current() && TavProgressHUD::current() != first);
         QCOMPARE(visibleToasts(), 1);
 
@@ -144,13 +145,12 @@ private slots:
     void requestFromWorkerShowsOnMainThreadAfterReturn()
     {
         std::thread worker([] {
-            HUD::showSuccessWithStatus(QStringLiteral("from HUD"));
-            TavProgressHUD::showError(QStringLiteral("direct"));
+            HUD::showSuccessWithStatus(u"from HUD"_s);
+            TavProgressHUD::showError(u"direct"_s);
         });
         worker.join();
         QVERIFY(!TavProgressHUD::current());
-        QTRY_VERIFY(
-            TavProgressHUD::current() && TavProgressHUD::current()->titleLabel()->text() == QStringLiteral("direct"));
+        QTRY_VERIFY(TavProgressHUD::current() && TavProgressHUD::current()->titleLabel()->text() == u"direct"_s);
         QCOMPARE(TavProgressHUD::current()->thread(), QCoreApplication::instance()->thread());
         QCOMPARE(visibleToasts(), 1);
     }
@@ -182,18 +182,18 @@ private slots:
     void noWindowNoToast()
     {
         m_window->hide();
-        HUD::showInfoWithStatus(QStringLiteral("nobody sees this"));
+        HUD::showInfoWithStatus(u"nobody sees this"_s);
         QTest::qWait(20);
         QVERIFY(!TavProgressHUD::current());
 
         // A window that goes away under its toast takes the toast with it.
         m_window->show();
-        TavProgressHUD::present(QStringLiteral("hud_error"), QStringLiteral("bye"));
+        TavProgressHUD::present(u"hud_error"_s, u"bye"_s);
         QVERIFY(TavProgressHUD::current());
         m_window->showMinimized();
         QVERIFY(!TavProgressHUD::current());
         m_window->showNormal();
-        TavProgressHUD::present(QStringLiteral("hud_error"), QStringLiteral("bye"));
+        TavProgressHUD::present(u"hud_error"_s, u"bye"_s);
         QVERIFY(TavProgressHUD::current());
         m_window.reset();
         QVERIFY(!TavProgressHUD::current());
