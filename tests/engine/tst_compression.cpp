@@ -2,6 +2,7 @@
 #include "engine/NotifyManager.h"
 #include "engine/ZipManager.h"
 #include "engine/safety/StagingArea.h"
+#include "engine/zipwrite/private/ZipEncodeAhead.h"
 #include "engine/zipwrite/private/ZipOutputFile.h"
 #include "platform/Bundle.h"
 #include "platform/Defaults.h"
@@ -54,6 +55,21 @@ private:
     static inline QStringList s_lines;
 };
 
+constexpr time_t kOddSecond = 1600000001; // DOS times cannot hold it; the UT field can
+
+void setTimes(const QString& path, time_t seconds)
+{
+    const struct timespec times[2] = { { seconds, 0 }, { seconds, 0 } };
+    ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+QByteArray randomBytes(qsizetype bytes)
+{
+    QByteArray data(bytes, Qt::Uninitialized);
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(data.data()), bytes / 4);
+    return data;
+}
+
 QList<FileModel> models(const QStringList& paths)
 {
     QList<FileModel> files;
@@ -87,12 +103,21 @@ private:
         QVERIFY(log.endedOnceOnMain());
     }
 
+    // A file, a folder of modes, times, links and odd names, and noise.
     QStringList threeItems()
     {
         writeFile(path(u"one/a.txt"_s), "alpha\n");
         writeFile(path(u"two/b/inside.txt"_s), "inside\n");
+        writeFile(path(u"two/b/run.sh"_s), "#!/bin/sh\n");
+        ::chmod(QFile::encodeName(path(u"two/b/run.sh"_s)).constData(), 0750);
+        writeFile(path(u"two/b/文件 ü.txt"_s), "unicode\n");
+        writeFile(path(u"two/b/zero"_s), {});
         QDir().mkpath(path(u"two/b/empty"_s));
-        writeFile(path(u"three/c.png"_s), QByteArray(2048, '\x89'));
+        ::symlink("inside.txt", QFile::encodeName(path(u"two/b/near"_s)).constData());
+        ::symlink("/etc/passwd", QFile::encodeName(path(u"two/b/far"_s)).constData());
+        setTimes(path(u"two/b/inside.txt"_s), kOddSecond);
+        setTimes(path(u"two/b/empty"_s), kOddSecond + 10);
+        writeFile(path(u"three/c.png"_s), randomBytes(3000));
         return { path(u"one/a.txt"_s), path(u"two/b"_s), path(u"three/c.png"_s) };
     }
 
@@ -139,9 +164,33 @@ private slots:
         QCOMPARE(toasts.count(RecordingToasts::Kind::Success, L(u"压缩完成"_s)), 1);
         QVERIFY(Defaults::standard().boolForKey(u"app.HasRateKey"_s));
 
-        QCOMPARE(
-            orderedNames(archive), (QStringList { u"c.png"_s, u"a.txt"_s, u"b/"_s, u"b/empty/"_s, u"b/inside.txt"_s }));
-        QVERIFY(sevenZipTest(archive));
+        // Progress never goes back and reaches 1 once.
+        QList<float> progress;
+        for (const JobLog::Event& event : events) {
+            if (event.name == NotifyManager::ZipProgress())
+                progress.append(event.object.value(NotifyManager::progressKey()).toFloat());
+        }
+        QVERIFY(std::adjacent_find(progress.cbegin(), progress.cend(), std::greater_equal<>()) == progress.cend());
+
+        QCOMPARE(orderedNames(archive),
+            (QStringList { u"c.png"_s, u"a.txt"_s, u"b/"_s, u"b/empty/"_s, u"b/far"_s, u"b/inside.txt"_s, u"b/near"_s,
+                u"b/run.sh"_s, u"b/zero"_s, u"b/文件 ü.txt"_s }));
+        const auto all = entries(archive);
+        QVERIFY(all[u"b/文件 ü.txt"_s][u"flags"_s].toInt() & 0x800); // names flagged UTF-8
+        QCOMPARE(all[u"b/run.sh"_s][u"system"_s].toInt(), 3);
+        QCOMPARE(all[u"b/empty/"_s][u"ut"_s].toInteger(), qint64(kOddSecond + 10));
+        // Links inside an item stay links: the target text, never the file behind it.
+        QCOMPARE(unixMode(all[u"b/far"_s]) & S_IFMT, quint32(S_IFLNK));
+        QCOMPARE(data(all[u"b/far"_s]), QByteArray("/etc/passwd"));
+        // And a real reader puts it all back.
+        const QString out = path(u"successful-out"_s);
+        QVERIFY(sevenZipExtract(archive, out));
+        QCOMPARE(readFile(out + u"/c.png"_s), randomBytes(3000));
+        QCOMPARE(readFile(out + u"/b/文件 ü.txt"_s), QByteArray("unicode\n"));
+        QCOMPARE(lstatOf(out + u"/b/run.sh"_s).st_mode & 07777, mode_t(0750));
+        QCOMPARE(lstatOf(out + u"/b/inside.txt"_s).st_mtim.tv_sec, kOddSecond);
+        QVERIFY(S_ISDIR(lstatOf(out + u"/b/empty"_s).st_mode));
+        QCOMPARE(QFile::symLinkTarget(out + u"/b/near"_s), out + u"/b/inside.txt"_s);
         QCOMPARE(jobFolders(), QStringList());
         QCOMPARE(lstatOf(stagingRoot()).st_mode & 07777, mode_t(0700));
         QVERIFY(QFile::exists(path(u"one/a.txt"_s)));
@@ -218,8 +267,9 @@ private slots:
         QCOMPARE(QDir(dir.path()).entryList({ u".out.zip*"_s }, QDir::Files | QDir::Hidden), QStringList());
     }
 
-    // Speed is level 1, size level 9, and they differ; a password reaches the writer.
-    // The sheet's levels reach the engine as the need for speed.
+    // Speed is level 1, size level 9, and they differ. A password encrypts
+    // every file entry with AES-256, large ones too, which are compressed in
+    // pieces side by side and encrypted in order as one stream each.
     void levelAndPasswordReachTheArchive()
     {
         ZipModel speedOption, sizeOption;
@@ -227,21 +277,45 @@ private slots:
         const QByteArray text = wordSoup(400000);
         writeFile(path(u"levels/text.txt"_s), text);
         const QStringList items { path(u"levels/text.txt"_s) };
+        const auto bigSize = static_cast<qsizetype>(ZipEncodeAhead::kLargestWhole + ZipEncodeAhead::kPieceSize + 12345);
+        QByteArray big;
+        for (int i = 0; big.size() < bigSize; ++i)
+            big += "row " + QByteArray::number(i) + ": " + QByteArray::number(i * 2654435761u % 1000003) + '\n';
+        const QMap<QString, QByteArray> files { { u"big.txt"_s, big }, { u"noise.bin"_s, randomBytes(bigSize) },
+            { u"small.txt"_s, "small" } };
+        for (auto it = files.cbegin(); it != files.cend(); ++it)
+            writeFile(path(u"large/"_s + it.key()), it.value());
 
         const QString fast = path(u"fast.zip"_s);
         const QString small = path(u"small.zip"_s);
         const QString locked = path(u"locked.zip"_s);
+        const QString password = u"s3cret pässword"_s;
         JobLog fastWatcher(fast), smallWatcher(small), lockedWatcher(locked);
         run(fastWatcher, fast, items, std::nullopt, speedOption.needSpeed());
         run(smallWatcher, small, items, std::nullopt, sizeOption.needSpeed());
-        run(lockedWatcher, locked, items, u"pw"_s);
+        run(lockedWatcher, locked, { path(u"large"_s) }, password);
 
         const auto size
             = [](const QString& archive) { return entries(archive).value(u"text.txt"_s)[u"csize"_s].toInteger(); };
         QVERIFY2(size(small) < size(fast) * 0.97, qPrintable(u"%1 vs %2"_s.arg(size(small)).arg(size(fast))));
         QVERIFY(sevenZipTest(small));
-        QCOMPARE(entries(locked).value(u"text.txt"_s)[u"aes"_s][u"strength"_s].toInt(), 3);
-        QVERIFY(sevenZipTest(locked, u"pw"_s));
+        QCOMPARE(entries(fast).value(u"text.txt"_s)[u"flags"_s].toInt() & 1, 0);
+
+        const auto all = entries(locked);
+        QCOMPARE(all.size(), 4);
+        for (const QJsonObject& entry : all) {
+            const bool folder = entry[u"name"_s].toString().endsWith(u'/');
+            QCOMPARE(bool(entry[u"flags"_s].toInt() & 1), !folder);
+            QCOMPARE(entry[u"method"_s].toInt(), folder ? 0 : 99);
+            QCOMPARE(entry[u"aes"_s][u"strength"_s].toInt(), folder ? 0 : 3);
+            QCOMPARE(entry[u"aes"_s][u"vendor"_s].toString(), folder ? QString() : u"AE"_s);
+        }
+        QCOMPARE(all[u"large/big.txt"_s][u"size"_s].toInteger(), qint64(big.size()));
+        QVERIFY(!sevenZipTest(locked, u"wrong"_s));
+        const QString out = path(u"locked-out"_s);
+        QVERIFY(sevenZipExtract(locked, out, password));
+        for (auto it = files.cbegin(); it != files.cend(); ++it)
+            QVERIFY2(readFile(out + u"/large/"_s + it.key()) == it.value(), qPrintable(it.key()));
     }
 
     // What ended jobs left is removed, older versions' staging folders too;
@@ -321,7 +395,10 @@ private slots:
             QVERIFY(event.object.value(NotifyManager::progressKey(), 0.0f).toFloat() < 1.0f);
         QTRY_COMPARE(toasts.count(RecordingToasts::Kind::Error, L(u"创建压缩文件错误"_s)), 1);
         QCOMPARE(toasts.count(RecordingToasts::Kind::Success, L(u"压缩完成"_s)), 0);
-        QCOMPARE(QFileInfo(archive).size(), 11); // the old archive; the writer's own test looks closer
+        // The old archive stays as it was, with nothing beside it.
+        QCOMPARE(readFile(archive), QByteArray("old archive"));
+        QCOMPARE(QDir(path(u"disk"_s)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            QStringList { u"Full.zip"_s });
 
         // The staging folder stays after a failure: one link per item, no copies.
         QCOMPARE(jobFolders().size(), 1);
@@ -333,6 +410,12 @@ private slots:
             QVERIFY(S_ISLNK(lstatOf(link).st_mode));
             QCOMPARE(QFile::symLinkTarget(link), item);
         }
+
+        // Once there is room, the same job replaces the old file with a complete archive.
+        JobLog again(archive);
+        run(again, archive, items);
+        QVERIFY(again.succeeded());
+        QVERIFY(sevenZipTest(archive));
     }
 
     // Items that are gone, or only a pipe: nothing to pack.
