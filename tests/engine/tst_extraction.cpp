@@ -484,33 +484,18 @@ private slots:
         QVERIFY(!hasLeftovers(m_out));
     }
 
-    // A stored target of "..\0x" must not turn into a link to "..".
-    void linkTargetsWithNulAreRefused_data() { formatRows(u"up"_s); }
-    void linkTargetsWithNulAreRefused()
-    {
-        QFETCH(QString, archive);
-        const QString kind = archive.section(u'.', -1);
-        QTemporaryDir work;
-        archive = work.filePath(archive);
-        QVERIFY(make(work.path(), u"craft"_s, { u"link"_s, kind, archive, work.filePath(u"tree"_s) }));
-        JobLog log(archive);
-        QVERIFY(extract(archive, log));
-        QVERIFY(!QFileInfo(m_out + u"/up"_s).isSymLink());
-        QCOMPARE(topLevel(m_root), QStringList { u"out"_s });
-    }
-
     void existingItemsAreKept_data() { formatRows(u"plain"_s); }
     void existingItemsAreKept()
     {
         QFETCH(QString, archive);
         archive = sample(archive);
-        QVERIFY(writeFile(m_out + u"/hello.txt"_s, "mine") && writeFile(m_out + u"/dir"_s, {}));
+        QVERIFY(writeFile(m_out + u"/hello.txt"_s, "mine") && writeFile(m_out + u"/empty-dir"_s, {}));
         // Links in place are kept, and nothing is written through them.
         QVERIFY(QFile::link(u"nowhere"_s, m_out + u"/empty.txt"_s));
         QVERIFY(writeFile(m_root + u"/victim"_s, "victim"));
         QVERIFY(QFile::link(m_root + u"/victim"_s, m_out + u"/setuid.bin"_s));
         QVERIFY(QDir().mkdir(m_out + u"/link"_s));
-        QVERIFY(QFile::link(m_root, m_out + u"/empty-dir"_s));
+        QVERIFY(QFile::link(m_root, m_out + u"/dir"_s)); // "dir/nested.txt" would land beside "out"
 
         JobLog log(archive);
         QVERIFY(extract(archive, log));
@@ -520,9 +505,9 @@ private slots:
         QCOMPARE(tree.value(u"empty.txt"_s), u"link:nowhere"_s);
         QVERIFY(!QFileInfo::exists(m_out + u"/nowhere"_s));
         QCOMPARE(snapshot(m_root).value(u"victim"_s), u"file:victim"_s);
-        QCOMPARE(tree.value(u"dir"_s), u"file:"_s);
+        QCOMPARE(tree.value(u"empty-dir"_s), u"file:"_s);
         QCOMPARE(tree.value(u"link"_s), u"dir"_s);
-        QCOMPARE(tree.value(u"empty-dir"_s), u"link:"_s + m_root);
+        QCOMPARE(tree.value(u"dir"_s), u"link:"_s + m_root);
         QCOMPARE(tree.value(u"tool.sh"_s), u"file:#!/bin/sh\necho tool\n"_s);
         QVERIFY(!hasLeftovers(m_out));
         QCOMPARE(topLevel(m_root), (QStringList { u"out"_s, u"victim"_s }));

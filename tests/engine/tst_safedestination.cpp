@@ -41,11 +41,6 @@ QByteArray encode(const QString& text, const QByteArray& codec)
     return out;
 }
 
-QStringList hiddenTemporaries(const QString& folder)
-{
-    return QDir(folder).entryList({ u".zavrin-*"_s }, QDir::AllEntries | QDir::Hidden | QDir::System);
-}
-
 } // namespace
 
 class SafeDestinationTest final : public QObject {
@@ -123,43 +118,17 @@ private slots:
         QCOMPARE(SafeDestination::linkStaysInside(split(link), target.toUtf8()), inside);
     }
 
-    void nothingIsWrittenThroughLinks()
-    {
-        const QString outside = m_dir->filePath(u"outside"_s);
-        QVERIFY(QDir().mkdir(outside));
-        QVERIFY(QFile::link(outside, m_out + u"/escape"_s));
-        QVERIFY(QFile::link(u"real"_s, m_out + u"/inner"_s));
-        QVERIFY(QDir().mkdir(m_out + u"/real"_s));
-
-        SafeDestination destination(m_out);
-        QCOMPARE(writeFile(destination, u"escape/evil.txt"_s, "evil").status, Status::Blocked);
-        QCOMPARE(writeFile(destination, u"inner/x.txt"_s, "x").status, Status::Blocked);
-        QCOMPARE(destination.makeDirectory(split(u"escape/sub"_s), {}).status, Status::Blocked);
-        QCOMPARE(destination.makeSymlink(split(u"escape/l"_s), "a", {}).status, Status::Blocked);
-        QVERIFY(QDir(outside).isEmpty());
-        QVERIFY(QDir(m_out + u"/real"_s).isEmpty());
-    }
-
-    void aFileIsNamedOnlyWhenComplete()
+    // Someone takes the name while the file is written: theirs stays.
+    void aNameTakenMeanwhileIsKept()
     {
         SafeDestination destination(m_out);
-        PendingFile file;
-        QCOMPARE(destination.beginFile(split(u"d/big.bin"_s), file).status, Status::Done);
-        QVERIFY(file.write("partial", 7));
-        QVERIFY(!QFileInfo::exists(m_out + u"/d/big.bin"_s));
-        QCOMPARE(hiddenTemporaries(m_out + u"/d"_s).size(), 1);
-        destination.discardFile(file);
-        QVERIFY(!QFileInfo::exists(m_out + u"/d/big.bin"_s));
-        QVERIFY(hiddenTemporaries(m_out + u"/d"_s).isEmpty());
-
-        // Someone takes the name while the file is written: theirs stays.
         PendingFile late;
         QCOMPARE(destination.beginFile(split(u"d/late.txt"_s), late).status, Status::Done);
         late.write("archive", 7);
         QVERIFY(ZipInspection::writeFile(m_out + u"/d/late.txt"_s, "theirs"));
         QCOMPARE(destination.commitFile(late, {}).status, Status::Kept);
         QCOMPARE(ZipInspection::readFile(m_out + u"/d/late.txt"_s), QByteArray("theirs"));
-        QVERIFY(hiddenTemporaries(m_out + u"/d"_s).isEmpty());
+        QVERIFY(QDir(m_out + u"/d"_s).entryList({ u".zavrin-*"_s }, QDir::AllEntries | QDir::Hidden).isEmpty());
     }
 
     void metadataIsApplied()
