@@ -63,13 +63,6 @@ void setTimes(const QString& path, time_t seconds)
     ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW);
 }
 
-QByteArray randomBytes(qsizetype bytes)
-{
-    QByteArray data(bytes, Qt::Uninitialized);
-    QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(data.data()), bytes / 4);
-    return data;
-}
-
 QList<FileModel> models(const QStringList& paths)
 {
     QList<FileModel> files;

@@ -4,7 +4,6 @@
 #include "tests/support/TestMain.h"
 #include "tests/support/ZipInspection.h"
 
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 #include <openssl/evp.h>
@@ -31,14 +30,6 @@ QByteArray inflateRaw(const std::string& data, qsizetype expected)
     out.resize(ok ? static_cast<qsizetype>(stream.total_out) : 0);
     inflateEnd(&stream);
     return out;
-}
-
-QByteArray randomBytes(int bytes)
-{
-    QByteArray data(bytes, Qt::Uninitialized);
-    QRandomGenerator random(7);
-    random.fillRange(reinterpret_cast<quint32*>(data.data()), bytes / 4);
-    return data;
 }
 
 } // namespace

@@ -116,6 +116,14 @@ inline bool writeFile(const QString& path, const QByteArray& content)
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
+// Bytes no compressor can shrink, the same on every call.
+inline QByteArray randomBytes(qsizetype bytes)
+{
+    QByteArray data(bytes, Qt::Uninitialized);
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(data.data()), bytes / 4);
+    return data;
+}
+
 // Text that compresses, but with enough variety that level 9 finds more than level 1.
 inline QByteArray wordSoup(int bytes)
 {

@@ -13,7 +13,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -312,8 +311,7 @@ private slots:
     {
         QTest::addColumn<QString>("takenBy");
         QTest::addColumn<QByteArray>("content");
-        QByteArray noise(8192, Qt::Uninitialized);
-        QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+        const QByteArray noise = ZipInspection::randomBytes(8192);
         QTest::newRow("store folder taken by a file") << u"folder"_s << QByteArray();
         // An unreadable store is moved aside, kept as it was, and replaced.
         QTest::newRow("random bytes") << u"store"_s << noise;
