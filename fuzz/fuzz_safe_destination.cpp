@@ -3,7 +3,6 @@
 //   d<name>[\t<octal mode>]   folder          f<name>[\t<octal mode>]   file
 //   l<name>\t<target>         link            m<name>\t<target>         staged link moved in
 //   s<name>[\t<octal mode>]   staged file moved in
-//   M<name>\t<target>         staged folder (a file and a link to <target>) moved in
 //   h<name>\t<entry>          hard link to an entry   c<name>\t<entry>          copy of an entry
 // The destination starts with the user's file "existing" and the user's link
 // "ext" to a folder outside; neither may change, and nothing may reach outside.
@@ -85,7 +84,7 @@ void checkWritten(int rootFd, char kind, const QByteArrayList& path, const QByte
     struct stat st;
     FUZZ_CHECK(::fstatat(parent, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0, "a written entry is missing: %s",
         path.join('/').constData());
-    if (kind == 'd' || kind == 'M')
+    if (kind == 'd')
         FUZZ_CHECK(S_ISDIR(st.st_mode), "a written folder is no folder");
     else if (kind == 'l' || kind == 'm') // a staged link holds its target up to a NUL
         FUZZ_CHECK(S_ISLNK(st.st_mode)
@@ -167,15 +166,6 @@ Result apply(SafeDestination& destination, Staging& staging, char kind, const QS
             return Result::Blocked;
         return (kind == 'h' ? destination.hardLinkEntry(path, *existing) : destination.copyEntry(path, *existing, meta))
             .status;
-    }
-    case 'M': {
-        const QByteArray name = staging.next();
-        ::mkdirat(staging.fd(), name.constData(), 0755);
-        const int fd = ::openat(staging.fd(), name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        writeFile(fd, "x", kContent, 0644);
-        ::symlinkat(target.constData(), fd, "y");
-        ::close(fd);
-        return destination.moveFolderIn(staging.fd(), name, path).status;
     }
     default:
         return Result::Blocked;

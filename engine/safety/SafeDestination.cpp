@@ -1,6 +1,5 @@
 #include "engine/safety/SafeDestination.h"
 
-#include "engine/Folders.h"
 #include "platform/Logging.h"
 
 #include <QDir>
@@ -12,7 +11,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h> // DT_*
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -426,59 +424,6 @@ Outcome SafeDestination::moveIn(int fromDirFd, const QByteArray& fromName, const
         return failed(QStringLiteral("cannot move into place"), path, errno);
     }
     noteMade(path, false);
-    return {};
-}
-
-bool SafeDestination::cleanStagedFolder(int fromDirFd, const QByteArray& fromName, const QStringList& path)
-{
-    const int fd = ::openat(fromDirFd, fromName.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const std::optional<std::vector<Folders::Entry>> entries = Folders::list(fd);
-    bool ok = entries.has_value();
-    for (const Folders::Entry& entry : entries.value_or(std::vector<Folders::Entry> {})) {
-        const QByteArray& name = entry.name;
-        const QStringList childPath = path + QStringList { QFile::decodeName(name) };
-        if (entry.type == DT_UNKNOWN) {
-            ok = false; // gone, or unreadable: the caller moves entry by entry
-        } else if (entry.type == DT_DIR) {
-            ok = ok && cleanStagedFolder(fd, name, childPath);
-        } else if (entry.type == DT_LNK) {
-            QByteArray target(static_cast<qsizetype>(PATH_MAX), '\0');
-            const ssize_t n = ::readlinkat(fd, name.constData(), target.data(), target.size());
-            target.resize(n > 0 ? n : 0);
-            if (!linkStaysInside(childPath, target)) {
-                blocked(QStringLiteral("link target leaves the destination (") + QString::fromUtf8(target) + u')',
-                    childPath);
-                ok = ok && ::unlinkat(fd, name.constData(), 0) == 0;
-            }
-        } else if (entry.type != DT_REG) {
-            blocked(QStringLiteral("not a file or a link"), childPath);
-            ok = ok && ::unlinkat(fd, name.constData(), 0) == 0;
-        }
-    }
-    ::close(fd);
-    return ok;
-}
-
-Outcome SafeDestination::moveFolderIn(int fromDirFd, const QByteArray& fromName, const QStringList& path)
-{
-    const std::lock_guard lock(m_mutex);
-    Outcome result;
-    QByteArray name;
-    const int parent = openParent(path, true, &name, &result);
-    if (parent < 0)
-        return result;
-    struct stat st;
-    // Kept: the caller then moves the folder's entries one by one.
-    if (::fstatat(parent, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
-        return { .status = Outcome::Status::Kept };
-    if (!cleanStagedFolder(fromDirFd, fromName, path))
-        return { .status = Outcome::Status::Kept }; // what could not be cleaned goes entry by entry
-    if (renameNoReplace(fromDirFd, fromName.constData(), parent, name.constData()) != 0) {
-        return errno == EEXIST ? Outcome { .status = Outcome::Status::Kept }
-                               : failed(QStringLiteral("cannot move into place"), path, errno);
-    }
     return {};
 }
 

@@ -101,11 +101,6 @@ public:
     // Moves a file or link from a staging folder on the same file system into
     // place, with the same rules (links are checked like makeSymlink's).
     Outcome moveIn(int fromDirFd, const QByteArray& fromName, const QStringList& path);
-    // Moves a whole staged folder into place with one rename when nothing is
-    // at `path` yet (Existing otherwise: move its entries one by one). Links
-    // inside whose target would leave, and anything that is not a file, a
-    // folder or a link, are removed from it first.
-    Outcome moveFolderIn(int fromDirFd, const QByteArray& fromName, const QStringList& path);
     // True when anything at all (a dangling link too) is at `path`.
     bool isTaken(const QStringList& path);
     // Gives the regular file at `existing`, which the caller placed there
@@ -135,7 +130,6 @@ private:
     // component's name; -1 with `*result` set when either fails.
     int openParent(const QStringList& path, bool create, QByteArray* name, Outcome* result);
     Outcome checkName(const QByteArray& name, const QStringList& path);
-    bool cleanStagedFolder(int fromDirFd, const QByteArray& fromName, const QStringList& path);
     Outcome failed(const QString& what, const QStringList& path, int error);
     Outcome blocked(const QString& why, const QStringList& path);
     void noteMade(const QStringList& path, bool folder);

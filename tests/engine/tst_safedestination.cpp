@@ -146,27 +146,6 @@ private slots:
         ::chmod(QFile::encodeName(m_out + u"/ro"_s).constData(), 0755);
     }
 
-    void stagedFoldersMoveInCleaned()
-    {
-        const QString staging = m_dir->filePath(u"staging"_s);
-        QVERIFY(ZipInspection::writeFile(staging + u"/top/sub/f"_s, {}));
-        QVERIFY(QFile::link(u"f"_s, staging + u"/top/sub/ok"_s));
-        QVERIFY(QFile::link(u"../../.."_s, staging + u"/top/sub/out"_s));
-        QCOMPARE(::mkfifo(QFile::encodeName(staging + u"/top/fifo"_s).constData(), 0600), 0);
-
-        SafeDestination destination(m_out);
-        const int stagingFd = ::open(QFile::encodeName(staging).constData(), O_RDONLY | O_DIRECTORY);
-        QCOMPARE(destination.moveFolderIn(stagingFd, "top", { u"top"_s }).status, Status::Done);
-        QCOMPARE(QDir(m_out + u"/top"_s).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
-            QStringList { u"sub"_s });
-        QCOMPARE(QDir(m_out + u"/top/sub"_s).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
-            (QStringList { u"f"_s, u"ok"_s }));
-        // Something already there: the caller merges entry by entry.
-        QVERIFY(QDir().mkpath(staging + u"/top"_s));
-        QCOMPARE(destination.moveFolderIn(stagingFd, "top", { u"top"_s }).status, Status::Kept);
-        ::close(stagingFd);
-    }
-
     // Removing a tree takes shut folders with it and nothing a link points to.
     void removeTreeNeverLeavesTheTree()
     {
