@@ -7,8 +7,10 @@
 #include <QFile>
 #include <QRandomGenerator>
 #include <QSet>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <dirent.h> // DT_*
 #include <fcntl.h>
 #include <libdeflate.h>
 #include <sys/stat.h>
@@ -247,11 +249,120 @@ QList<SevenZipStaging::State> SevenZipStaging::verify(const QList<SevenZipReader
     return states;
 }
 
+qint64 SevenZipStaging::countTree(int fd)
+{
+    const std::optional<std::vector<Folders::Entry>> items = Folders::list(fd);
+    if (!items)
+        return -1;
+    qint64 count = 0;
+    for (const Folders::Entry& item : *items) {
+        if (item.type == DT_DIR) {
+            const int child = openOwn(fd, item.name, kFolderFlags, S_IFDIR);
+            const qint64 below = child < 0 ? -1 : countTree(child);
+            if (child >= 0)
+                ::close(child);
+            if (below < 0)
+                return -1;
+            count += below;
+        } else if (item.type != DT_REG) {
+            return -1;
+        }
+        ++count;
+    }
+    return count;
+}
+
+QList<bool> SevenZipStaging::moveFoldersWhole(
+    const QList<SevenZipReader::Entry>& entries, const QList<QStringList>& paths, const QList<State>& states)
+{
+    // Every entry counts for the folders above it, or spoils them.
+    QList<QByteArrayList> staged(entries.size());
+    QHash<QByteArray, qint64> below; // folder (raw name) -> entries below it
+    QSet<QByteArray> spoiled;
+    QHash<QByteArray, std::vector<qsizetype>> foldersBelow; // folder -> folder entries in it, itself included
+    QHash<QByteArray, qsizetype> folderEntry;
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        const SevenZipReader::Entry& entry = entries.at(i);
+        staged[i] = stagedPath(entry.rawPath);
+        const QByteArrayList& path = staged.at(i);
+        const QByteArray key = path.join('/');
+        // A folder without a stored mode would keep the one staging gave it.
+        const bool good = states.at(i) == State::Verified && !entry.link && !entry.special
+            && (!entry.folder || entry.mode) && QFile::encodeName(joined(paths.at(i))) == key;
+        if (entry.folder && (!good || folderEntry.contains(key)))
+            spoiled.insert(key);
+        else if (entry.folder)
+            folderEntry.insert(key, i);
+        QByteArray ancestor;
+        for (qsizetype depth = 0; depth + 1 < path.size(); ++depth) {
+            ancestor += (depth ? "/" : "") + path.at(depth);
+            if (!good)
+                spoiled.insert(ancestor);
+            else
+                ++below[ancestor];
+            if (good && entry.folder)
+                foldersBelow[ancestor].push_back(i);
+        }
+        if (good && entry.folder)
+            foldersBelow[key].push_back(i);
+    }
+
+    // Outer folders first, so that an inner one is never moved out of one
+    // that moves whole.
+    std::vector<qsizetype> candidates;
+    for (auto it = folderEntry.cbegin(); it != folderEntry.cend(); ++it) {
+        if (!spoiled.contains(it.key()))
+            candidates.push_back(it.value());
+    }
+    std::sort(candidates.begin(), candidates.end(), [&staged](qsizetype a, qsizetype b) {
+        return staged.at(a).size() != staged.at(b).size() ? staged.at(a).size() < staged.at(b).size() : a < b;
+    });
+    QSet<QByteArray> moved;
+    auto insideMoved = [&moved](const QByteArrayList& path, qsizetype depth) {
+        QByteArray ancestor;
+        for (qsizetype d = 0; d < depth; ++d) {
+            ancestor += (d ? "/" : "") + path.at(d);
+            if (moved.contains(ancestor))
+                return true;
+        }
+        return false;
+    };
+    for (qsizetype i : candidates) {
+        const QByteArrayList& path = staged.at(i);
+        const QByteArray key = path.join('/');
+        if (insideMoved(path, path.size() - 1))
+            continue;
+        const int fd = folderFd(path);
+        if (fd < 0 || countTree(fd) != below.value(key))
+            continue;
+        // Renaming a folder into another one needs write access to it.
+        ::fchmod(fd, 0700);
+        const int parent = folderFd(path.mid(0, path.size() - 1));
+        std::vector<std::pair<QStringList, EntryMeta>> folders;
+        for (qsizetype j : foldersBelow.value(key))
+            folders.emplace_back(paths.at(j), EntryMeta { entries.at(j).mode, entries.at(j).mtime });
+        if (parent >= 0
+            && m_sink.destination().moveCheckedFolderIn(parent, path.last(), paths.at(i), folders).status
+                == Outcome::Status::Done)
+            moved.insert(key);
+    }
+
+    QList<bool> placed(entries.size(), false);
+    if (moved.isEmpty())
+        return placed;
+    // Descriptors of folders that moved away must not be reused.
+    closeFolders();
+    for (qsizetype i = 0; i < entries.size(); ++i)
+        placed[i] = states.at(i) == State::Verified && insideMoved(staged.at(i), staged.at(i).size());
+    return placed;
+}
+
 void SevenZipStaging::moveIn(const QList<SevenZipReader::Entry>& entries, const QList<QStringList>& paths,
     const QList<State>& states, const QHash<qsizetype, QByteArray>& targets)
 {
+    const QList<bool> placed = moveFoldersWhole(entries, paths, states);
     for (qsizetype i = 0; i < entries.size(); ++i) {
-        if (states.at(i) != State::Verified)
+        if (states.at(i) != State::Verified || placed.at(i))
             continue;
         const SevenZipReader::Entry& entry = entries.at(i);
         const QStringList& path = paths.at(i);

@@ -40,8 +40,9 @@ public:
     // itself) files are checked by type and size alone, unread.
     QList<State> verify(const QList<SevenZipReader::Entry>& entries, const QList<QStringList>& paths,
         const QHash<qsizetype, QByteArray>& targets, bool programChecked);
-    // Moves the verified entries into place in listing order through the
-    // sink, which keeps any failure.
+    // Moves the verified entries into place through the sink, which keeps
+    // any failure: whole folders first where that is the same as moving
+    // their entries, then the rest in listing order.
     void moveIn(const QList<SevenZipReader::Entry>& entries, const QList<QStringList>& paths,
         const QList<State>& states, const QHash<qsizetype, QByteArray>& targets);
 
@@ -61,6 +62,15 @@ private:
     // As fileChecksum, without reading the file: its size and `crc`.
     std::optional<std::pair<qint64, quint32>> fileSize(
         const QByteArrayList& path, std::optional<mode_t> mode, std::optional<quint32> crc);
+    // Moves in with one rename each the folders whose staged tree holds
+    // exactly their listed entries, every one a verified file or folder with
+    // its name unchanged, and whose place in the destination is free. True
+    // for each entry so placed.
+    QList<bool> moveFoldersWhole(
+        const QList<SevenZipReader::Entry>& entries, const QList<QStringList>& paths, const QList<State>& states);
+    // The number of files and folders below the staged folder `fd`; -1 when
+    // anything else is there or a folder cannot be read.
+    qint64 countTree(int fd);
     void closeFolders();
 
     EntrySink& m_sink;

@@ -427,6 +427,27 @@ Outcome SafeDestination::moveIn(int fromDirFd, const QByteArray& fromName, const
     return {};
 }
 
+Outcome SafeDestination::moveCheckedFolderIn(int fromDirFd, const QByteArray& fromName, const QStringList& path,
+    const std::vector<std::pair<QStringList, EntryMeta>>& folders)
+{
+    const std::lock_guard lock(m_mutex);
+    Outcome result;
+    QByteArray name;
+    const int parent = openParent(path, true, &name, &result);
+    if (parent < 0)
+        return result;
+    // No fallback to link and unlink here: folders cannot be linked.
+    if (::renameat2(fromDirFd, fromName.constData(), parent, name.constData(), RENAME_NOREPLACE) != 0)
+        return { .status = Outcome::Status::Kept };
+    noteMade(path, true);
+    for (const auto& [folder, meta] : folders) {
+        m_createdFolders.insert(joined(folder));
+        if (meta.mode || meta.mtime)
+            m_folderMeta.emplace_back(folder, meta);
+    }
+    return {};
+}
+
 bool SafeDestination::isTaken(const QStringList& path)
 {
     const std::lock_guard lock(m_mutex);

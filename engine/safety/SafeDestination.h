@@ -101,6 +101,13 @@ public:
     // Moves a file or link from a staging folder on the same file system into
     // place, with the same rules (links are checked like makeSymlink's).
     Outcome moveIn(int fromDirFd, const QByteArray& fromName, const QStringList& path);
+    // Moves a staged folder, every item of which the caller has checked,
+    // into place with one rename when nothing is at `path` yet; Kept
+    // otherwise, and whenever the rename fails: the caller then moves its
+    // entries one by one. `folders` (itself included) get their metadata at
+    // finish(), as folders made here do.
+    Outcome moveCheckedFolderIn(int fromDirFd, const QByteArray& fromName, const QStringList& path,
+        const std::vector<std::pair<QStringList, EntryMeta>>& folders);
     // True when anything at all (a dangling link too) is at `path`.
     bool isTaken(const QStringList& path);
     // Gives the regular file at `existing`, which the caller placed there
