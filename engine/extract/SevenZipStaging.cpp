@@ -276,15 +276,13 @@ QList<bool> SevenZipStaging::moveFoldersWhole(
     const QList<SevenZipReader::Entry>& entries, const QList<QStringList>& paths, const QList<State>& states)
 {
     // Every entry counts for the folders above it, or spoils them.
-    QList<QByteArrayList> staged(entries.size());
     QHash<QByteArray, qint64> below; // folder (raw name) -> entries below it
     QSet<QByteArray> spoiled;
     QHash<QByteArray, std::vector<qsizetype>> foldersBelow; // folder -> folder entries in it, itself included
     QHash<QByteArray, qsizetype> folderEntry;
     for (qsizetype i = 0; i < entries.size(); ++i) {
         const SevenZipReader::Entry& entry = entries.at(i);
-        staged[i] = stagedPath(entry.rawPath);
-        const QByteArrayList& path = staged.at(i);
+        const QByteArrayList path = stagedPath(entry.rawPath);
         const QByteArray key = path.join('/');
         // A folder without a stored mode would keep the one staging gave it.
         const bool good = states.at(i) == State::Verified && !entry.link && !entry.special
@@ -309,14 +307,12 @@ QList<bool> SevenZipStaging::moveFoldersWhole(
 
     // Outer folders first, so that an inner one is never moved out of one
     // that moves whole.
-    std::vector<qsizetype> candidates;
+    std::vector<std::pair<qsizetype, qsizetype>> candidates; // depth, entry
     for (auto it = folderEntry.cbegin(); it != folderEntry.cend(); ++it) {
         if (!spoiled.contains(it.key()))
-            candidates.push_back(it.value());
+            candidates.emplace_back(it.key().count('/'), it.value());
     }
-    std::sort(candidates.begin(), candidates.end(), [&staged](qsizetype a, qsizetype b) {
-        return staged.at(a).size() != staged.at(b).size() ? staged.at(a).size() < staged.at(b).size() : a < b;
-    });
+    std::sort(candidates.begin(), candidates.end());
     QSet<QByteArray> moved;
     auto insideMoved = [&moved](const QByteArrayList& path, qsizetype depth) {
         QByteArray ancestor;
@@ -327,8 +323,8 @@ QList<bool> SevenZipStaging::moveFoldersWhole(
         }
         return false;
     };
-    for (qsizetype i : candidates) {
-        const QByteArrayList& path = staged.at(i);
+    for (const auto& [depth, i] : candidates) {
+        const QByteArrayList path = stagedPath(entries.at(i).rawPath);
         const QByteArray key = path.join('/');
         if (insideMoved(path, path.size() - 1))
             continue;
@@ -352,8 +348,12 @@ QList<bool> SevenZipStaging::moveFoldersWhole(
         return placed;
     // Descriptors of folders that moved away must not be reused.
     closeFolders();
-    for (qsizetype i = 0; i < entries.size(); ++i)
-        placed[i] = states.at(i) == State::Verified && insideMoved(staged.at(i), staged.at(i).size());
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        if (states.at(i) == State::Verified) {
+            const QByteArrayList path = stagedPath(entries.at(i).rawPath);
+            placed[i] = insideMoved(path, path.size());
+        }
+    }
     return placed;
 }
 
