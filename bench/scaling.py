@@ -33,6 +33,21 @@ def timed(command, cwd=None):
     return wall, float(user) + float(system), int(peak) / 1024
 
 
+def round_trip(cli, source, items, work):
+    """Compresses `items` of the folder `source`, removes it, extracts the
+    archive and removes what came out: the two timings and the archive's size."""
+    archive = os.path.join(work, 'round-trip.zip')
+    subprocess.run(['sync'], check=True)
+    packed = timed([cli, 'compress', '-o', archive, '--level', '1'] + items, cwd=source)
+    shutil.rmtree(source)
+    subprocess.run(['sync'], check=True)
+    unpacked = timed([cli, 'extract', archive, '-o', os.path.join(work, 'out')])
+    size = os.path.getsize(archive)
+    shutil.rmtree(os.path.join(work, 'out'))
+    os.remove(archive)
+    return packed, unpacked, size
+
+
 def need_space(path, gb):
     free = shutil.disk_usage(path).free / 2**30
     if free < gb:
@@ -61,15 +76,7 @@ def main():
                 os.makedirs(folder)
             with open(os.path.join(folder, f'f{i:07}.txt'), 'w') as f:
                 f.write(f'entry {i}\n')
-        archive = os.path.join(work, 'many.zip')
-        subprocess.run(['sync'], check=True)
-        packed = timed([cli, 'compress', '-o', archive, '--level', '1', 'tree'], cwd=work)
-        shutil.rmtree(tree)
-        subprocess.run(['sync'], check=True)
-        unpacked = timed([cli, 'extract', archive, '-o', os.path.join(work, 'out')])
-        size = os.path.getsize(archive)
-        shutil.rmtree(os.path.join(work, 'out'))
-        os.remove(archive)
+        packed, unpacked, size = round_trip(cli, tree, sorted(os.listdir(tree)), work)
         for job, (wall, cpu, peak) in (('compress', packed), ('extract', unpacked)):
             per = wall / count * 1e6
             base.setdefault(job, per) if count >= 10000 else None
@@ -86,13 +93,7 @@ def main():
         with open(os.path.join(big, 'huge.bin'), 'wb') as f:
             for i in range(int(args.big_gb * 1024)):
                 f.write(block if i % 2 else text)
-        archive = os.path.join(work, 'huge.zip')
-        subprocess.run(['sync'], check=True)
-        packed = timed([cli, 'compress', '-o', archive, '--level', '1', 'huge.bin'], cwd=big)
-        shutil.rmtree(big)
-        subprocess.run(['sync'], check=True)
-        unpacked = timed([cli, 'extract', archive, '-o', os.path.join(work, 'out')])
-        size = os.path.getsize(archive)
+        packed, unpacked, size = round_trip(cli, big, ['huge.bin'], work)
         for job, (wall, cpu, peak) in (('compress', packed), ('extract', unpacked)):
             rows.append(f'{"1 file":>9} {job:<9} {wall:8.2f} {"-":>9} {"-":>7} {cpu:8.2f} {peak:8.0f} '
                         f'{size / 1e6:9.1f}')
