@@ -3,6 +3,7 @@
 # Idempotent: packages already present are left alone, and apt is only run
 # when something is missing. Works as root or through sudo.
 set -euo pipefail
+source "$(dirname "$0")/apt-common.sh"
 
 packages=(
   build-essential cmake ninja-build pkg-config
@@ -19,22 +20,12 @@ packages=(
   fonts-noto-cjk
 )
 
-sudo_cmd=()
-if [ "$(id -u)" -ne 0 ]; then
-  sudo_cmd=(sudo)
-fi
-
-missing=()
-for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
-done
+mapfile -t missing < <(missing_packages "${packages[@]}")
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-"${sudo_cmd[@]}" apt-get update -qq
+as_root apt-get update -qq
 
 # libunrar, unrar and rar live in Debian's non-free component. Enable it only
 # when they cannot be had otherwise.
@@ -42,14 +33,14 @@ if ! apt-cache policy libunrar-dev | grep -q 'Candidate: [0-9]'; then
   echo "install-deps: libunrar is not installable from the enabled components;"
   echo "install-deps: enabling Debian's non-free component for it."
   if [ -f /etc/apt/sources.list.d/debian.sources ]; then
-    "${sudo_cmd[@]}" sed -i -E \
+    as_root sed -i -E \
       '/^Components:/{/non-free( |$)/! s/$/ non-free/}' /etc/apt/sources.list.d/debian.sources
   fi
   if [ -f /etc/apt/sources.list ]; then
-    "${sudo_cmd[@]}" sed -i -E \
+    as_root sed -i -E \
       '/^deb .*debian/{/non-free( |$)/! s/$/ non-free/}' /etc/apt/sources.list
   fi
-  "${sudo_cmd[@]}" apt-get update -qq
+  as_root apt-get update -qq
 fi
 
-"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+as_root apt-get install -y -qq --no-install-recommends "${missing[@]}"
