@@ -52,6 +52,18 @@ QByteArrayList stagedPath(const QByteArray& name)
     return components;
 }
 
+// The joined first 1, 2, … `depth` components of `path`.
+QByteArrayList prefixes(const QByteArrayList& path, qsizetype depth)
+{
+    QByteArrayList joined;
+    QByteArray prefix;
+    for (qsizetype d = 0; d < depth; ++d) {
+        prefix += (d ? "/" : "") + path.at(d);
+        joined.append(prefix);
+    }
+    return joined;
+}
+
 } // namespace
 
 SevenZipStaging::SevenZipStaging(EntrySink& sink, const QString& folder)
@@ -291,9 +303,7 @@ QList<bool> SevenZipStaging::moveFoldersWhole(
             spoiled.insert(key);
         else if (entry.folder)
             folderEntry.insert(key, i);
-        QByteArray ancestor;
-        for (qsizetype depth = 0; depth + 1 < path.size(); ++depth) {
-            ancestor += (depth ? "/" : "") + path.at(depth);
+        for (const QByteArray& ancestor : prefixes(path, path.size() - 1)) {
             if (!good)
                 spoiled.insert(ancestor);
             else
@@ -315,13 +325,9 @@ QList<bool> SevenZipStaging::moveFoldersWhole(
     std::sort(candidates.begin(), candidates.end());
     QSet<QByteArray> moved;
     auto insideMoved = [&moved](const QByteArrayList& path, qsizetype depth) {
-        QByteArray ancestor;
-        for (qsizetype d = 0; d < depth; ++d) {
-            ancestor += (d ? "/" : "") + path.at(d);
-            if (moved.contains(ancestor))
-                return true;
-        }
-        return false;
+        const QByteArrayList ancestors = prefixes(path, depth);
+        return std::any_of(
+            ancestors.cbegin(), ancestors.cend(), [&moved](const QByteArray& a) { return moved.contains(a); });
     };
     for (const auto& [depth, i] : candidates) {
         const QByteArrayList path = stagedPath(entries.at(i).rawPath);
