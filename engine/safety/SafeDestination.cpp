@@ -42,6 +42,14 @@ int renameNoReplace(int fromDir, const char* from, int toDir, const char* to)
     return 0;
 }
 
+// Whether files made with O_TMPFILE can be given a name: linkat reaches
+// them through /proc (linking by descriptor alone needs a privilege).
+bool canNameUnnamedFiles()
+{
+    static const bool can = ::access("/proc/self/fd", X_OK) == 0;
+    return can;
+}
+
 Outcome kept(const QStringList& path)
 {
     qCInfo(lcEngine, "kept existing %s", qUtf8Printable(joined(path)));
@@ -88,6 +96,7 @@ void PendingFile::discard()
         ::close(m_dirFd);
     m_fd = m_dirFd = -1;
     m_tempName.clear();
+    m_unnamed = false;
 }
 
 SafeDestination::SafeDestination(const QString& folder, bool undoable)
@@ -342,6 +351,13 @@ Outcome SafeDestination::beginFile(const QStringList& path, PendingFile& file, c
         return failed(QStringLiteral("cannot look at"), path, error);
     }
 
+    // A file without a name where the system makes one (local file systems):
+    // it gets its name only when complete, and nothing is left if the
+    // process dies before. Elsewhere, a hidden temporary name.
+    if (canNameUnnamedFiles()) {
+        file.m_fd = ::openat(parent, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+        file.m_unnamed = file.m_fd >= 0;
+    }
     for (int attempt = 0; attempt < 16 && file.m_fd < 0; ++attempt) {
         char temp[32];
         std::snprintf(temp, sizeof temp, ".zavrin-%08x", QRandomGenerator::global()->generate());
@@ -373,6 +389,8 @@ Outcome SafeDestination::commitFile(PendingFile& file, const EntryMeta& meta)
         const timespec times[2] = { *meta.mtime, *meta.mtime };
         ::futimens(file.m_fd, times);
     }
+    if (file.m_unnamed)
+        return nameUnnamedFile(file);
     const int fd = std::exchange(file.m_fd, -1);
     if (::close(fd) != 0 && errno != EINTR) {
         const int error = errno;
@@ -388,6 +406,33 @@ Outcome SafeDestination::commitFile(PendingFile& file, const EntryMeta& meta)
         return failed(QStringLiteral("cannot name"), path, error);
     }
     file.m_tempName.clear();
+    file.discard();
+    const std::lock_guard lock(m_mutex);
+    noteMade(path, false);
+    return {};
+}
+
+Outcome SafeDestination::nameUnnamedFile(PendingFile& file)
+{
+    const QStringList path = file.m_path;
+    char self[40];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", file.m_fd);
+    // Linking never replaces: a name taken meanwhile keeps what is there.
+    if (::linkat(AT_FDCWD, self, file.m_dirFd, file.m_finalName.constData(), AT_SYMLINK_FOLLOW) != 0) {
+        const int error = errno;
+        file.discard();
+        if (error == EEXIST)
+            return kept(path);
+        return failed(QStringLiteral("cannot name"), path, error);
+    }
+    const int fd = std::exchange(file.m_fd, -1);
+    if (::close(fd) != 0 && errno != EINTR) {
+        // The data may not all have arrived: the name goes again.
+        const int error = errno;
+        ::unlinkat(file.m_dirFd, file.m_finalName.constData(), 0);
+        file.discard();
+        return failed(QStringLiteral("cannot write"), path, error);
+    }
     file.discard();
     const std::lock_guard lock(m_mutex);
     noteMade(path, false);

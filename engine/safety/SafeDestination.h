@@ -42,6 +42,7 @@ private:
     int m_fd = -1;
     int m_dirFd = -1; // the folder's descriptor, a copy of its own
     mode_t m_mode = 0; // as created, after the umask
+    bool m_unnamed = false; // made with O_TMPFILE: named by a link when complete
     QByteArray m_tempName;
     QByteArray m_finalName;
     QStringList m_path;
@@ -137,6 +138,7 @@ private:
     // component's name; -1 with `*result` set when either fails.
     int openParent(const QStringList& path, bool create, QByteArray* name, Outcome* result);
     Outcome checkName(const QByteArray& name, const QStringList& path);
+    Outcome nameUnnamedFile(PendingFile& file);
     Outcome failed(const QString& what, const QStringList& path, int error);
     Outcome blocked(const QString& why, const QStringList& path);
     void noteMade(const QStringList& path, bool folder);

@@ -64,12 +64,14 @@ private slots:
         process.start(QStringLiteral(ZAVRIN_CLI_PATH), arguments);
         QVERIFY(process.waitForStarted());
         process.closeWriteChannel();
-        // The signal comes once the big entry is under way: its temporary
-        // (or the 7z staging folder) is there.
-        // For zip and rar the small entry is complete by then.
+        // The signal comes once the big entry is under way: the program
+        // writes it (or the 7z staging folder or the archive's temporary is
+        // there). For zip and rar the small entry is complete by then.
         const bool keeps = command == u"zip" || command == u"rar";
         const auto underWay = [&] {
-            return !leftIn(watched, u".*"_s).isEmpty() && (!keeps || QFileInfo::exists(at(u"out/a-small.txt"_s)));
+            if (keeps)
+                return writesIn(process.processId(), watched) && QFileInfo::exists(at(u"out/a-small.txt"_s));
+            return !leftIn(watched, u".*"_s).isEmpty();
         };
         QVERIFY(QTest::qWaitFor([&] { return underWay() || process.state() == QProcess::NotRunning; }, 20000));
         QTest::qWait(30);

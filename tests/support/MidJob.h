@@ -42,6 +42,25 @@ inline bool packItems(const QString& folder, const QString& archive)
     return tool.waitForFinished(120000) && tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
 }
 
+// Whether process `pid` has a file in `folder` open for writing an entry:
+// one not named yet (the system shows its folder and "#inode (deleted)")
+// or a hidden temporary.
+inline bool writesIn(qint64 pid, const QString& folder)
+{
+    const QString canonical = QDir(folder).canonicalPath();
+    if (canonical.isEmpty())
+        return false;
+    const QString prefix = canonical + QLatin1Char('/');
+    const QString fds = QStringLiteral("/proc/%1/fd").arg(pid);
+    for (const QString& fd : QDir(fds).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        const QString target = QFile::symLinkTarget(fds + QLatin1Char('/') + fd);
+        const QString rest = target.mid(prefix.size());
+        if (target.startsWith(prefix) && (rest.startsWith(QLatin1Char('#')) || rest.startsWith(QLatin1Char('.'))))
+            return true;
+    }
+    return false;
+}
+
 // What a job left in `folder` that matches `pattern`, hidden items included.
 inline QStringList leftIn(const QString& folder, const QString& pattern)
 {
