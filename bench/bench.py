@@ -116,26 +116,36 @@ class Tool:
 
 
 def run_group(title, tools, rounds, extract):
-    """Every tool once a round, in turns; returns the printed rows."""
+    """Every tool once a round, in turns; returns the printed rows.
+
+    Extraction goes into a new folder each run and nothing is removed until
+    the group is over: on a file system without a journal, files created
+    within a minute or so of many deletions wait while the allocator skips
+    the inodes just freed, and the tool that runs after a removal would pay
+    for it (ten times over on this machine's disk)."""
+    kept = []
     for r in range(rounds):
         order = tools if r % 2 == 0 else list(reversed(tools))
         for tool in order:
-            if os.path.isdir(tool.output):
-                shutil.rmtree(tool.output)
-            elif os.path.exists(tool.output):
+            if os.path.exists(tool.output) and not extract:
                 os.remove(tool.output)
+            output = tool.output
             if extract:
-                os.makedirs(tool.output)
+                output = f'{tool.output}-{r}'
+                os.makedirs(output)
+                kept.append(output)
             subprocess.run(['sync'], check=True)
-            wall, cpu, peak = run(tool.command, tool.cwd, tool.stdin_text)
+            command = [part.replace(tool.output, output) for part in tool.command]
+            wall, cpu, peak = run(command, tool.cwd, tool.stdin_text)
             tool.walls.append(wall)
             tool.cpus.append(cpu)
             tool.peak = max(tool.peak, peak)
             if extract:
-                tool.size = tree_summary(tool.output)
-                shutil.rmtree(tool.output)
+                tool.size = tree_summary(output)
             else:
                 tool.size = os.path.getsize(tool.output)
+    for output in kept:
+        shutil.rmtree(output)
     ours = tools[0]
     rows = []
     for tool in tools:
