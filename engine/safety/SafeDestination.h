@@ -56,7 +56,9 @@ private:
 //    entered with O_NOFOLLOW, so a link (or a file) in the way blocks the entry;
 //  - nothing is overwritten: anything already at a target path (file, folder,
 //    link, dangling link) is kept and the entry is skipped;
-//  - a file gets its final name only when complete (rename without replace);
+//  - a file gets its name only when complete (a link or rename that never
+//    replaces), and one given up or cut short by a crash leaves nothing where
+//    the system allows files without a name;
 //  - links are created only when their target stays inside the destination.
 // Every operation answers Done (created; for a folder, also one this job
 // made before), Kept (something is already there: kept, entry skipped),
