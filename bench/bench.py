@@ -8,7 +8,7 @@ tool once per round, the order reversed every other round, `sync` before
 each run. The table gives the median wall time, Zavrin's time as a ratio of
 each peer's (the median of the per-round ratios), the output's size, CPU
 seconds (user + system) and peak memory. The corpus and the archives stay in
-bench/out/ (git-ignored) between runs; scratch output is removed.
+bench/out/ (git-ignored) between runs; scratch output is removed at the end.
 """
 import argparse
 import os
@@ -17,6 +17,7 @@ import shutil
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -115,15 +116,15 @@ class Tool:
         self.walls, self.cpus, self.peak, self.size = [], [], 0.0, 0
 
 
-def run_group(title, tools, rounds, extract):
+def run_group(title, tools, rounds, extract, kept):
     """Every tool once a round, in turns; returns the printed rows.
 
-    Extraction goes into a new folder each run and nothing is removed until
-    the group is over: on a file system without a journal, files created
-    within a minute or so of many deletions wait while the allocator skips
-    the inodes just freed, and the tool that runs after a removal would pay
-    for it (ten times over on this machine's disk)."""
-    kept = []
+    Extraction goes into a new folder each run, listed in `kept`, and nothing
+    is removed until the whole run is over: on a file system without a
+    journal, files created within a minute or so of many deletions wait
+    while the allocator skips the inodes just freed, and whichever tool ran
+    after a removal would pay for it (up to ten times over on this
+    machine's disk)."""
     for r in range(rounds):
         order = tools if r % 2 == 0 else list(reversed(tools))
         for tool in order:
@@ -131,7 +132,7 @@ def run_group(title, tools, rounds, extract):
                 os.remove(tool.output)
             output = tool.output
             if extract:
-                output = f'{tool.output}-{r}'
+                output = f'{tool.output}-{len(kept)}'
                 os.makedirs(output)
                 kept.append(output)
             subprocess.run(['sync'], check=True)
@@ -144,8 +145,6 @@ def run_group(title, tools, rounds, extract):
                 tool.size = tree_summary(output)
             else:
                 tool.size = os.path.getsize(tool.output)
-    for output in kept:
-        shutil.rmtree(output)
     ours = tools[0]
     rows = []
     for tool in tools:
@@ -181,6 +180,7 @@ def main():
         make_corpus(corpus, mb)
     scratch = os.path.abspath(args.scratch or os.path.join(out, 'scratch'))
     os.makedirs(scratch, exist_ok=True)
+    scratch = tempfile.mkdtemp(prefix='run-', dir=scratch)  # nothing left by an earlier run is in the way
     items = ['text', 'bin', 'noise', 'small']
     only = set(filter(None, args.only.split(',')))
     want = lambda group: not only or group in only
@@ -188,65 +188,75 @@ def main():
     started = time.monotonic()
     rows = []
 
-    subprocess.run(['cat'] + [os.path.join(d, f) for d, _, fs in os.walk(corpus) for f in fs],
-                   stdout=subprocess.DEVNULL, check=True)  # the same warm cache for all
-    if want('compress'):
-        for level in (1, 9):
-            tools = [
-                Tool('zavrin', [cli, 'compress', '-o', s('z.zip'), '--level', str(level)] + items, s('z.zip'), cwd=corpus),
-                Tool('zip -r', ['zip', '-r', '-q', f'-{level}', s('p.zip')] + items, s('p.zip'), cwd=corpus),
-            ]
-            # 7zz's level 9 zip makes many passes (two minutes a round on the
-            # full corpus) and would take the run past fifteen minutes.
-            if level == 1 or args.all_peers:
-                tools.append(Tool('7zz -tzip', ['7zz', 'a', '-tzip', f'-mx{level}', '-bd', '-bso0', s('s.zip')] + items,
-                                  s('s.zip'), cwd=corpus))
-            rows += run_group(f'zip level {level}', tools, args.rounds, False)
-    if want('aes'):
-        rows += run_group('zip level 1 + AES', [
-            Tool('zavrin', [cli, 'compress', '-o', s('z.zip'), '--level', '1', '--password-stdin'] + items, s('z.zip'),
-                 PASSWORD + '\n', corpus),
-            Tool('7zz AES-256', ['7zz', 'a', '-tzip', '-mx1', '-mem=AES256', f'-p{PASSWORD}', '-bd', '-bso0',
-                                 s('s.zip')] + items, s('s.zip'), cwd=corpus),
-            Tool('zip -P (ZipCrypto)', ['zip', '-r', '-q', '-1', '-P', PASSWORD, s('p.zip')] + items, s('p.zip'),
-                 cwd=corpus),
-        ], args.rounds, False)
-    if want('extract'):
-        archives = os.path.join(out, f'archives-{mb}')
-        if not os.path.isdir(archives):
-            print('making the archives to extract ...', flush=True)
-            tmp = archives + '.tmp'
-            shutil.rmtree(tmp, ignore_errors=True)
-            os.makedirs(tmp)
-            run(['zip', '-r', '-q', '-6', os.path.join(tmp, 'corpus.zip')] + items, corpus)
-            run(['rar', 'a', '-idq', '-r', '-m3', os.path.join(tmp, 'corpus.rar')] + items, corpus)
-            run(['7zz', 'a', '-bd', '-bso0', '-mx1', os.path.join(tmp, 'corpus.7z')] + items, corpus)
-            run(['7zz', 'a', '-tzip', '-mx1', '-mem=AES256', f'-p{PASSWORD}', '-bd', '-bso0',
-                 os.path.join(tmp, 'aes.zip')] + items, corpus)
-            os.rename(tmp, archives)
-        a = lambda name: os.path.join(archives, name)
-        subprocess.run(['cat'] + [a(n) for n in os.listdir(archives)], stdout=subprocess.DEVNULL, check=True)
-        ours = lambda archive, stdin=None: Tool('zavrin', [cli, 'extract', a(archive), '-o', s('zx')]
-                                                + (['--password-stdin'] if stdin else []), s('zx'), stdin)
-        rows += run_group('extract zip', [
-            ours('corpus.zip'),
-            Tool('unzip', ['unzip', '-q', '-o', a('corpus.zip'), '-d', s('px')], s('px')),
-            Tool('7zz x', ['7zz', 'x', '-y', '-bso0', '-bsp0', a('corpus.zip'), '-o' + s('sx')], s('sx')),
-        ], args.rounds, True)
-        rows += run_group('extract zip AES', [
-            ours('aes.zip', PASSWORD + '\n'),
-            Tool('7zz x', ['7zz', 'x', '-y', '-bso0', '-bsp0', f'-p{PASSWORD}', a('aes.zip'), '-o' + s('sx')], s('sx')),
-        ], args.rounds, True)
-        rows += run_group('extract 7z', [
-            ours('corpus.7z'),
-            Tool('7zz x', ['7zz', 'x', '-y', '-bso0', '-bsp0', a('corpus.7z'), '-o' + s('sx')], s('sx')),
-        ], args.rounds, True)
-        rows += run_group('extract rar', [
-            ours('corpus.rar'),
-            Tool('unrar x', ['unrar', 'x', '-idq', '-o+', a('corpus.rar'), s('ux') + '/'], s('ux')),
-        ], args.rounds, True)
-
     files, size = tree_summary(corpus)
+    if want('extract'):
+        # Every extraction's output stays until the end (see run_group).
+        need = size * 9 * args.rounds
+        if shutil.disk_usage(scratch).free < need * 1.1:
+            sys.exit(f'bench: {scratch} needs {need / 1e9:.1f} GB free for the extracted trees')
+    kept = []
+    try:
+        subprocess.run(['cat'] + [os.path.join(d, f) for d, _, fs in os.walk(corpus) for f in fs],
+                       stdout=subprocess.DEVNULL, check=True)  # the same warm cache for all
+        if want('compress'):
+            for level in (1, 9):
+                tools = [
+                    Tool('zavrin', [cli, 'compress', '-o', s('z.zip'), '--level', str(level)] + items, s('z.zip'), cwd=corpus),
+                    Tool('zip -r', ['zip', '-r', '-q', f'-{level}', s('p.zip')] + items, s('p.zip'), cwd=corpus),
+                ]
+                # 7zz's level 9 zip makes many passes (two minutes a round on the
+                # full corpus) and would take the run past fifteen minutes.
+                if level == 1 or args.all_peers:
+                    tools.append(Tool('7zz -tzip', ['7zz', 'a', '-tzip', f'-mx{level}', '-bd', '-bso0', s('s.zip')] + items,
+                                      s('s.zip'), cwd=corpus))
+                rows += run_group(f'zip level {level}', tools, args.rounds, False, kept)
+        if want('aes'):
+            rows += run_group('zip level 1 + AES', [
+                Tool('zavrin', [cli, 'compress', '-o', s('z.zip'), '--level', '1', '--password-stdin'] + items, s('z.zip'),
+                     PASSWORD + '\n', corpus),
+                Tool('7zz AES-256', ['7zz', 'a', '-tzip', '-mx1', '-mem=AES256', f'-p{PASSWORD}', '-bd', '-bso0',
+                                     s('s.zip')] + items, s('s.zip'), cwd=corpus),
+                Tool('zip -P (ZipCrypto)', ['zip', '-r', '-q', '-1', '-P', PASSWORD, s('p.zip')] + items, s('p.zip'),
+                     cwd=corpus),
+            ], args.rounds, False, kept)
+        if want('extract'):
+            archives = os.path.join(out, f'archives-{mb}')
+            if not os.path.isdir(archives):
+                print('making the archives to extract ...', flush=True)
+                tmp = archives + '.tmp'
+                shutil.rmtree(tmp, ignore_errors=True)
+                os.makedirs(tmp)
+                run(['zip', '-r', '-q', '-6', os.path.join(tmp, 'corpus.zip')] + items, corpus)
+                run(['rar', 'a', '-idq', '-r', '-m3', os.path.join(tmp, 'corpus.rar')] + items, corpus)
+                run(['7zz', 'a', '-bd', '-bso0', '-mx1', os.path.join(tmp, 'corpus.7z')] + items, corpus)
+                run(['7zz', 'a', '-tzip', '-mx1', '-mem=AES256', f'-p{PASSWORD}', '-bd', '-bso0',
+                     os.path.join(tmp, 'aes.zip')] + items, corpus)
+                os.rename(tmp, archives)
+            a = lambda name: os.path.join(archives, name)
+            subprocess.run(['cat'] + [a(n) for n in os.listdir(archives)], stdout=subprocess.DEVNULL, check=True)
+            ours = lambda archive, stdin=None: Tool('zavrin', [cli, 'extract', a(archive), '-o', s('zx')]
+                                                    + (['--password-stdin'] if stdin else []), s('zx'), stdin)
+            rows += run_group('extract zip', [
+                ours('corpus.zip'),
+                Tool('unzip', ['unzip', '-q', '-o', a('corpus.zip'), '-d', s('px')], s('px')),
+                Tool('7zz x', ['7zz', 'x', '-y', '-bso0', '-bsp0', a('corpus.zip'), '-o' + s('sx')], s('sx')),
+            ], args.rounds, True, kept)
+            rows += run_group('extract zip AES', [
+                ours('aes.zip', PASSWORD + '\n'),
+                Tool('7zz x', ['7zz', 'x', '-y', '-bso0', '-bsp0', f'-p{PASSWORD}', a('aes.zip'), '-o' + s('sx')], s('sx')),
+            ], args.rounds, True, kept)
+            rows += run_group('extract 7z', [
+                ours('corpus.7z'),
+                Tool('7zz x', ['7zz', 'x', '-y', '-bso0', '-bsp0', a('corpus.7z'), '-o' + s('sx')], s('sx')),
+            ], args.rounds, True, kept)
+            rows += run_group('extract rar', [
+                ours('corpus.rar'),
+                Tool('unrar x', ['unrar', 'x', '-idq', '-o+', a('corpus.rar'), s('ux') + '/'], s('ux')),
+            ], args.rounds, True, kept)
+
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+
     print(f'\ncorpus: {size / 1e6:.0f} MB in {files} files; {os.cpu_count()} cores; {args.rounds} rounds; '
           f'output in {scratch}; {time.monotonic() - started:.0f} s in all')
     print(f'\n{"job":<22} {"tool":<16} {"seconds":>8} {"zavrin/x":>8} {"output":>16} {"CPU s":>8} {"peak MB":>8}')
