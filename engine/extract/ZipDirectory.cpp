@@ -135,9 +135,12 @@ public:
         }
         case ZIP_SOURCE_TELL:
             return static_cast<zip_int64_t>(view->m_position);
+        case ZIP_SOURCE_ACCEPT_EMPTY:
+            return 0; // as libzip's file source: an empty file is no archive
         case ZIP_SOURCE_SUPPORTS:
             return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
-                ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL, ZIP_SOURCE_SUPPORTS, -1);
+                ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL, ZIP_SOURCE_SUPPORTS,
+                ZIP_SOURCE_ACCEPT_EMPTY, -1);
         default:
             return view->fail(ZIP_ER_OPNOTSUPP, 0);
         }
@@ -208,13 +211,19 @@ private:
 
 ZipDirectory::ZipDirectory(const QString& path, qint64 sliceEntries)
 {
-    m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    // Not blocking on a pipe; like libzip's file source, only a regular
+    // file is read.
+    m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat info { };
-    if (m_fd < 0 || ::fstat(m_fd, &info) != 0) {
-        const int system = errno;
+    const bool opened = m_fd >= 0 && ::fstat(m_fd, &info) == 0;
+    if (!opened || !S_ISREG(info.st_mode)) {
+        const int system = opened ? 0 : errno;
         zip_error_t error;
         zip_error_init(&error);
-        zip_error_set(&error, system == ENOENT ? ZIP_ER_NOENT : ZIP_ER_OPEN, system == ENOENT ? 0 : system);
+        if (opened)
+            zip_error_set(&error, ZIP_ER_OPNOTSUPP, 0);
+        else
+            zip_error_set(&error, system == ENOENT ? ZIP_ER_NOENT : ZIP_ER_OPEN, system == ENOENT ? 0 : system);
         m_error = QString::fromLocal8Bit(zip_error_strerror(&error));
         zip_error_fini(&error);
         return;

@@ -627,6 +627,8 @@ private slots:
         QTest::newRow("legacy names") << u"legacy-gbk.zip"_s << 1 << QString() << S::Done << true;
         QTest::newRow("comment") << u"tree comment"_s << 7 << QString() << S::Done << true;
         QTest::newRow("end record in the comment") << u"tree comment decoy"_s << 7 << QString() << S::Done << true;
+        QTest::newRow("empty file") << u"empty"_s << 1 << QString() << S::Failed << false;
+        QTest::newRow("named pipe") << u"fifo"_s << 1 << QString() << S::Failed << false;
         QTest::newRow("unsafe name in the last slice")
             << u"many ../evil.txt"_s << 16 << QString() << S::Failed << false;
         QTest::newRow("data past the end of the file") << u"tree past-end"_s << 7 << QString() << S::Failed << true;
@@ -654,6 +656,10 @@ private slots:
             QVERIFY(QDir().mkpath(source + u"/d5"_s));
             QVERIFY(
                 make(source, u"zip"_s, { u"-qr"_s, archive, u"d0"_s, u"d1"_s, u"d2"_s, u"d3"_s, u"d4"_s, u"d5"_s }));
+        } else if (steps.first() == u"empty") {
+            QVERIFY(writeFile(archive, {}));
+        } else if (steps.first() == u"fifo") {
+            QCOMPARE(::mkfifo(QFile::encodeName(archive).constData(), 0600), 0);
         } else {
             QVERIFY(QFile::copy(sample(steps.first()), archive));
         }
