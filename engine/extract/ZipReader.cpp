@@ -392,7 +392,8 @@ void ZipReader::survey()
         survey.firstEntries.push_back(first + count);
         std::vector<Entry> entries(last ? count : 0);
         for (zip_uint64_t i = 0; i < count; ++i) {
-            zip_stat_index(archive, i, 0, &stat);
+            if (zip_stat_index(archive, i, 0, &stat) != 0)
+                zip_stat_init(&stat);
             survey.weight += 1 + static_cast<qint64>(storedSize(stat) / kProgressUnit);
             if (isEncrypted(stat)) {
                 survey.encrypted = true;
@@ -507,7 +508,8 @@ bool listSlice(zip_t* archive, const NameDecoder& decoder, EntrySink& sink, std:
         const std::optional<QStringList> path = sink.admit(name.name);
         if (!path)
             return false;
-        zip_stat_index(archive, i, 0, &stat);
+        if (zip_stat_index(archive, i, 0, &stat) != 0)
+            zip_stat_init(&stat);
         (*entries)[i] = makeEntry(archive, i, name, *path, stat);
     }
     return true;
