@@ -21,7 +21,7 @@ constexpr quint64 kInt64Max = 0x7FFFFFFFFFFFFFFF;
 // reaches, so that libzip meets only the records written here.
 constexpr quint64 kPadding = 1 << 17;
 constexpr std::size_t kReadAhead = 64 * 1024;
-constexpr std::size_t kWalkChunk = 1024 * 1024;
+constexpr std::size_t kWalkChunk = 256 * 1024;
 
 quint16 u16(const unsigned char* p)
 {
