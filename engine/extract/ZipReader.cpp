@@ -125,6 +125,7 @@ Entry makeEntry(zip_t* archive, zip_uint64_t index, const Named& name, const QSt
 {
     Entry entry;
     entry.name = path.join(u'/').toUtf8();
+    entry.name.squeeze(); // kept for a whole slice: not the conversion's room for three bytes a character
     entry.folder = name.folder;
     entry.link = S_ISLNK(name.mode);
     entry.encrypted = isEncrypted(stat);
@@ -337,7 +338,7 @@ private:
 } // namespace
 
 // What the first walk over the directory learns, kept for the extraction:
-// a few values, and the entries of the slice it ended on.
+// a few values, and the entries of a directory that is one slice.
 struct ZipReader::Survey {
     std::vector<zip_uint64_t> firstEntries; // each slice's first entry, and the total
     qint64 weight = 0; // the progress total
@@ -385,12 +386,13 @@ void ZipReader::survey()
             m_error = m_directory->errorString();
             return;
         }
-        // The last slice stays open for the extraction, with its entries.
-        const bool last = slice + 1 == slices;
+        // A directory of one slice stays open for the extraction, with its
+        // entries listed.
+        const bool keep = slices == 1;
         const zip_uint64_t first = survey.firstEntries.back();
         const zip_uint64_t count = entryCount(archive);
         survey.firstEntries.push_back(first + count);
-        std::vector<Entry> entries(last ? count : 0);
+        std::vector<Entry> entries(keep ? count : 0);
         for (zip_uint64_t i = 0; i < count; ++i) {
             if (zip_stat_index(archive, i, 0, &stat) != 0)
                 zip_stat_init(&stat);
@@ -422,10 +424,10 @@ void ZipReader::survey()
                 continue;
             }
             order.add(*path, name.folder);
-            if (last)
+            if (keep)
                 entries[i] = makeEntry(archive, i, name, *path, stat);
         }
-        if (last && !survey.legacySlices.back()) {
+        if (keep && !survey.legacySlices.back()) {
             survey.listed = std::move(entries);
             survey.listedSlice = slice;
         }
