@@ -75,6 +75,75 @@ std::optional<timespec> modificationTime(zip_t* archive, zip_uint64_t index, con
     return std::nullopt;
 }
 
+QByteArray rawName(zip_t* archive, zip_uint64_t index)
+{
+    const char* name = zip_get_name(archive, index, ZIP_FL_ENC_RAW);
+    return QByteArray::fromRawData(name, name ? static_cast<qsizetype>(std::strlen(name)) : 0);
+}
+
+// A name stored in an undeclared code page: not ASCII, and changed by
+// libzip's CP437 reading (a name flagged UTF-8, or given by a Unicode path
+// field, which libzip substitutes, reads unchanged).
+bool isLegacy(zip_t* archive, zip_uint64_t index, const QByteArray& raw)
+{
+    return !isAscii(raw) && QByteArray(zip_get_name(archive, index, ZIP_FL_ENC_STRICT)) != raw;
+}
+
+// An entry's name and type as the directory gives them.
+struct Named {
+    QString name;
+    mode_t mode = 0; // as stored by a Unix system; 0: none
+    bool folder = false;
+};
+
+// `decoder` reads a legacy name; others are UTF-8.
+Named named(zip_t* archive, zip_uint64_t index, const QByteArray& raw, const NameDecoder* decoder)
+{
+    Named entry;
+    entry.name = decoder ? decoder->decode(QByteArray(raw.constData(), raw.size())) : QString::fromUtf8(raw);
+    zip_uint8_t opsys = 0;
+    zip_uint32_t attributes = 0;
+    zip_file_get_external_attributes(archive, index, 0, &opsys, &attributes);
+    if (opsys != ZIP_OPSYS_UNIX)
+        entry.name.replace(u'\\', u'/'); // DOS and Windows tools may separate with backslashes
+    entry.mode = opsys == ZIP_OPSYS_UNIX ? static_cast<mode_t>(attributes >> 16) : 0;
+    entry.folder = entry.name.endsWith(u'/') || S_ISDIR(entry.mode) || (opsys != ZIP_OPSYS_UNIX && (attributes & 0x10));
+    return entry;
+}
+
+bool isEncrypted(const zip_stat_t& stat)
+{
+    return (stat.valid & ZIP_STAT_ENCRYPTION_METHOD) && stat.encryption_method != ZIP_EM_NONE;
+}
+
+zip_uint64_t storedSize(const zip_stat_t& stat)
+{
+    return (stat.valid & ZIP_STAT_COMP_SIZE) ? stat.comp_size : 0;
+}
+
+Entry makeEntry(zip_t* archive, zip_uint64_t index, const Named& name, const QStringList& path, const zip_stat_t& stat)
+{
+    Entry entry;
+    entry.name = path.join(u'/').toUtf8();
+    entry.name.squeeze(); // kept for a whole slice: not the conversion's room for three bytes a character
+    entry.folder = name.folder;
+    entry.link = S_ISLNK(name.mode);
+    entry.encrypted = isEncrypted(stat);
+    entry.aes = entry.encrypted && stat.encryption_method != ZIP_EM_TRAD_PKWARE;
+    entry.mode = (name.mode & 0777) ? name.mode & 07777 : 0;
+    if (const std::optional<timespec> mtime = modificationTime(archive, index, stat)) {
+        entry.mtime = mtime->tv_sec;
+        entry.hasMtime = true;
+    }
+    entry.storedSize = storedSize(stat);
+    return entry;
+}
+
+zip_uint64_t entryCount(zip_t* archive)
+{
+    return static_cast<zip_uint64_t>(std::max<zip_int64_t>(0, zip_get_num_entries(archive, 0)));
+}
+
 // Puts the listed entries on the disk on every core: each worker takes the
 // next entry, reads it through one shared libzip handle (the reading of
 // stored bytes is serialized, their decoding is not) and places it through
@@ -82,29 +151,31 @@ std::optional<timespec> modificationTime(zip_t* archive, zip_uint64_t index, con
 // ones streamed through zlib.
 class ZipExtraction final {
 public:
-    ZipExtraction(zip_t* archive, EntrySink& sink, const std::vector<Entry>& entries, bool orderMatters,
-        QByteArray secret, const ZipReader::EntryProgress& progress)
-        : m_archive(archive)
-        , m_sink(sink)
-        , m_entries(entries)
+    // `total` weighs every entry of the archive, whichever slice it is in.
+    ZipExtraction(
+        EntrySink& sink, bool orderMatters, QByteArray secret, qint64 total, const ZipReader::EntryProgress& progress)
+        : m_sink(sink)
         , m_orderMatters(orderMatters)
         , m_secret(std::move(secret))
         , m_progress(progress)
+        , m_total(total)
     {
-        for (const Entry& entry : entries)
-            m_total += entry.weight();
     }
 
-    void run()
+    // Places one slice's entries, `archive` holding that slice.
+    void run(zip_t* archive, const std::vector<Entry>& entries)
     {
-        m_order.resize(m_entries.size());
+        m_archive = archive;
+        m_entries = &entries;
+        m_next = 0;
+        m_order.resize(entries.size());
         for (std::size_t i = 0; i < m_order.size(); ++i)
             m_order[i] = i;
         std::size_t workers = 1;
         if (!m_orderMatters) {
-            std::stable_partition(m_order.begin(), m_order.end(),
-                [this](std::size_t i) { return m_entries[i].storedSize > kEarlyStart; });
-            workers = std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), m_entries.size());
+            std::stable_partition(
+                m_order.begin(), m_order.end(), [&](std::size_t i) { return entries[i].storedSize > kEarlyStart; });
+            workers = std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), entries.size());
         }
         report();
         std::vector<std::thread> threads;
@@ -119,6 +190,14 @@ public:
         work();
         for (std::thread& thread : threads)
             thread.join();
+    }
+
+    // True once no further entry may be placed: a refused password or a stop.
+    bool halted() { return m_halt || m_sink.stopRequested(); }
+
+    // After the last slice.
+    void finish()
+    {
         report(true);
         if (m_passwordInDoubt && !m_passwordConfirmed)
             m_sink.fail(QStringLiteral("no encrypted entry decoded right"), Outcome::Status::WrongPasswordOrDamage);
@@ -134,8 +213,9 @@ private:
             if (at >= m_order.size())
                 break;
             const std::size_t index = m_order[at];
-            extract(index, m_entries[index], reader, buffer);
-            m_done += m_entries[index].weight();
+            const Entry& entry = (*m_entries)[index];
+            extract(index, entry, reader, buffer);
+            m_done += entry.weight();
             report();
         }
     }
@@ -237,18 +317,18 @@ private:
         reader.close();
     }
 
-    zip_t* const m_archive;
     EntrySink& m_sink;
-    const std::vector<Entry>& m_entries;
     const bool m_orderMatters;
     const QByteArray m_secret;
     const ZipReader::EntryProgress& m_progress;
+    const qint64 m_total;
+    zip_t* m_archive = nullptr; // the slice being placed
+    const std::vector<Entry>* m_entries = nullptr;
     std::vector<std::size_t> m_order;
     std::mutex m_archiveLock;
     std::mutex m_progressLock;
     std::atomic<std::size_t> m_next = 0;
     std::atomic<qint64> m_done = 0;
-    qint64 m_total = 0;
     qint64 m_reported = -1; // under m_progressLock
     std::atomic<bool> m_halt = false; // a refused password: no further entry
     std::atomic<bool> m_passwordConfirmed = false;
@@ -257,138 +337,218 @@ private:
 
 } // namespace
 
-ZipReader::ZipReader(const QString& path)
+// What the first walk over the directory learns, kept for the extraction:
+// a few values, and the entries of a directory that is one slice.
+struct ZipReader::Survey {
+    std::vector<zip_uint64_t> firstEntries; // each slice's first entry, and the total
+    qint64 weight = 0; // the progress total
+    bool encrypted = false;
+    // The entry to test a password on: the smallest one that has data (an
+    // empty one carries no checksum worth the name).
+    int probeSlice = -1;
+    zip_uint64_t probeIndex = 0;
+    zip_uint64_t probeSize = 0;
+    bool probeHasData = false;
+    // Names without a declared encoding share one code page, chosen from
+    // all of them together.
+    QByteArray legacyNames; // joined by newlines until the choice
+    std::vector<bool> legacySlices;
+    QByteArray codePage = "UTF-8";
+    qint64 refusedAt = -1; // the first unsafe name's entry
+    QString refusedName;
+    bool orderMatters = false;
+    int listedSlice = -1;
+    std::vector<Entry> listed;
+};
+
+ZipReader::ZipReader(const QString& path, qint64 sliceEntries)
+    : m_directory(std::make_unique<ZipDirectory>(path, sliceEntries))
+    , m_survey(std::make_unique<Survey>())
 {
-    int error = 0;
-    m_zip = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &error);
-    if (!m_zip) {
-        zip_error_t zipError;
-        zip_error_init_with_code(&zipError, error);
-        m_error = QString::fromLocal8Bit(zip_error_strerror(&zipError));
-        zip_error_fini(&zipError);
-    }
+    m_error = m_directory->errorString();
+    if (isOpen())
+        survey();
 }
 
-ZipReader::~ZipReader()
+ZipReader::~ZipReader() = default;
+
+void ZipReader::survey()
 {
-    if (m_zip)
-        zip_discard(m_zip);
+    Survey& survey = *m_survey;
+    EntryOrder order;
+    const int slices = m_directory->sliceCount();
+    survey.firstEntries.assign(1, 0);
+    survey.legacySlices.assign(static_cast<std::size_t>(slices), false);
+    zip_stat_t stat;
+    for (int slice = 0; slice < slices; ++slice) {
+        zip_t* archive = m_directory->open(slice);
+        if (!archive) {
+            m_error = m_directory->errorString();
+            return;
+        }
+        // A directory of one slice stays open for the extraction, with its
+        // entries listed.
+        const bool keep = slices == 1;
+        const zip_uint64_t first = survey.firstEntries.back();
+        const zip_uint64_t count = entryCount(archive);
+        survey.firstEntries.push_back(first + count);
+        std::vector<Entry> entries(keep ? count : 0);
+        for (zip_uint64_t i = 0; i < count; ++i) {
+            if (zip_stat_index(archive, i, 0, &stat) != 0)
+                zip_stat_init(&stat);
+            survey.weight += 1 + static_cast<qint64>(storedSize(stat) / kProgressUnit);
+            if (isEncrypted(stat)) {
+                survey.encrypted = true;
+                const bool hasData = stat.size > 0;
+                if (survey.probeSlice < 0 || (hasData && !survey.probeHasData)
+                    || (hasData == survey.probeHasData && stat.size < survey.probeSize)) {
+                    survey.probeSlice = slice;
+                    survey.probeIndex = i;
+                    survey.probeSize = stat.size;
+                    survey.probeHasData = hasData;
+                }
+            }
+            const QByteArray raw = rawName(archive, i);
+            if (isLegacy(archive, i, raw)) {
+                survey.legacyNames += raw + '\n';
+                survey.legacySlices[static_cast<std::size_t>(slice)] = true;
+                continue;
+            }
+            const Named name = named(archive, i, raw, nullptr);
+            const std::optional<QStringList> path = SafeDestination::splitEntryName(name.name);
+            if (!path) {
+                if (survey.refusedAt < 0) {
+                    survey.refusedAt = static_cast<qint64>(first + i);
+                    survey.refusedName = name.name;
+                }
+                continue;
+            }
+            order.add(*path, name.folder);
+            if (keep)
+                entries[i] = makeEntry(archive, i, name, *path, stat);
+        }
+        if (keep && !survey.legacySlices.back()) {
+            survey.listed = std::move(entries);
+            survey.listedSlice = slice;
+        }
+    }
+    if (!survey.legacyNames.isEmpty() && !checkLegacyNames(order))
+        return;
+    survey.orderMatters = order.matters();
+}
+
+// A second walk, over the slices with legacy names only, once their code
+// page is chosen: their names' safety and places.
+bool ZipReader::checkLegacyNames(EntryOrder& order)
+{
+    Survey& survey = *m_survey;
+    survey.codePage = NameDecoder::detect({ survey.legacyNames });
+    survey.legacyNames = {};
+    qCInfo(lcEngineZip, "entry names read as %s", survey.codePage.constData());
+    const NameDecoder decoder(survey.codePage);
+    const auto beforeRefused = [&](zip_uint64_t entry) {
+        return survey.refusedAt < 0 || entry < static_cast<zip_uint64_t>(survey.refusedAt);
+    };
+    for (int slice = 0; slice < m_directory->sliceCount(); ++slice) {
+        const zip_uint64_t first = survey.firstEntries[static_cast<std::size_t>(slice)];
+        if (!survey.legacySlices[static_cast<std::size_t>(slice)])
+            continue;
+        if (!beforeRefused(first))
+            break;
+        zip_t* archive = m_directory->open(slice);
+        if (!archive) {
+            m_error = m_directory->errorString();
+            return false;
+        }
+        const zip_uint64_t count = entryCount(archive);
+        for (zip_uint64_t i = 0; i < count && beforeRefused(first + i); ++i) {
+            const QByteArray raw = rawName(archive, i);
+            if (!isLegacy(archive, i, raw))
+                continue;
+            const Named name = named(archive, i, raw, &decoder);
+            if (const std::optional<QStringList> path = SafeDestination::splitEntryName(name.name)) {
+                order.add(*path, name.folder);
+            } else {
+                survey.refusedAt = static_cast<qint64>(first + i);
+                survey.refusedName = name.name;
+            }
+        }
+    }
+    return true;
 }
 
 bool ZipReader::isPasswordProtected() const
 {
-    if (!m_zip)
-        return false;
-    const zip_int64_t count = zip_get_num_entries(m_zip, 0);
-    zip_stat_t stat;
-    for (zip_int64_t i = 0; i < count; ++i) {
-        if (zip_stat_index(m_zip, static_cast<zip_uint64_t>(i), 0, &stat) == 0
-            && (stat.valid & ZIP_STAT_ENCRYPTION_METHOD) && stat.encryption_method != ZIP_EM_NONE)
-            return true;
-    }
-    return false;
-}
-
-qint64 ZipReader::passwordProbe() const
-{
-    // The smallest entry that has data: an empty one carries no checksum
-    // worth the name, so it is taken only when nothing else is encrypted.
-    qint64 best = -1;
-    zip_uint64_t bestSize = 0;
-    bool bestHasData = false;
-    const zip_int64_t count = m_zip ? zip_get_num_entries(m_zip, 0) : 0;
-    zip_stat_t stat;
-    for (zip_int64_t i = 0; i < count; ++i) {
-        if (zip_stat_index(m_zip, static_cast<zip_uint64_t>(i), 0, &stat) != 0
-            || !(stat.valid & ZIP_STAT_ENCRYPTION_METHOD) || stat.encryption_method == ZIP_EM_NONE)
-            continue;
-        const bool hasData = stat.size > 0;
-        if (best < 0 || (hasData && !bestHasData) || (hasData == bestHasData && stat.size < bestSize)) {
-            best = i;
-            bestSize = stat.size;
-            bestHasData = hasData;
-        }
-    }
-    return best;
+    return isOpen() && m_survey->encrypted;
 }
 
 bool ZipReader::checkPassword(const QString& password) const
 {
-    // libzip checks the password's header bytes when the entry is opened.
-    const qint64 probe = passwordProbe();
-    if (probe < 0)
+    if (!isOpen() || m_survey->probeSlice < 0)
         return true;
-    ZipEntryReader reader(m_zip);
-    return reader.open(static_cast<zip_uint64_t>(probe), true, password.toUtf8());
+    // libzip checks the password's header bytes when the entry is opened.
+    // Should the slice not open again, extractTo() reports it.
+    zip_t* archive = m_directory->open(m_survey->probeSlice);
+    if (!archive)
+        return true;
+    ZipEntryReader reader(archive);
+    return reader.open(m_survey->probeIndex, true, password.toUtf8());
 }
+
+namespace {
+
+// Every entry of one slice, ready to be placed; false, with the failure
+// recorded, when a name is no longer what the survey checked.
+bool listSlice(zip_t* archive, const NameDecoder& decoder, EntrySink& sink, std::vector<Entry>* entries)
+{
+    const zip_uint64_t count = entryCount(archive);
+    entries->assign(count, Entry());
+    zip_stat_t stat;
+    for (zip_uint64_t i = 0; i < count; ++i) {
+        const QByteArray raw = rawName(archive, i);
+        const Named name = named(archive, i, raw, isLegacy(archive, i, raw) ? &decoder : nullptr);
+        const std::optional<QStringList> path = sink.admit(name.name);
+        if (!path)
+            return false;
+        if (zip_stat_index(archive, i, 0, &stat) != 0)
+            zip_stat_init(&stat);
+        (*entries)[i] = makeEntry(archive, i, name, *path, stat);
+    }
+    return true;
+}
+
+} // namespace
 
 Outcome ZipReader::extractTo(
     const QString& folder, const std::optional<QString>& password, const EntryProgress& progress) const
 {
-    if (!m_zip)
+    if (!isOpen())
         return { .status = Outcome::Status::Failed, .message = QStringLiteral("cannot open the archive: ") + m_error };
-    const auto count = static_cast<zip_uint64_t>(std::max<zip_int64_t>(0, zip_get_num_entries(m_zip, 0)));
+    const Survey& survey = *m_survey;
     EntrySink sink(folder, lcEngineZip);
-
-    // Names: UTF-8 when flagged (or given by a Unicode path field, which
-    // libzip substitutes); all others share one detected code page.
-    // The raw names stay in libzip's keeping; only the legacy ones are
-    // copied, for the detection.
-    std::vector<Entry> entries(count);
-    std::vector<bool> legacy(count, false);
-    QList<QByteArray> legacyNames;
-    for (zip_uint64_t i = 0; i < count; ++i) {
-        const char* name = zip_get_name(m_zip, i, ZIP_FL_ENC_RAW);
-        const QByteArray raw = QByteArray::fromRawData(name, name ? static_cast<qsizetype>(std::strlen(name)) : 0);
-        if (isAscii(raw))
-            continue;
-        if (QByteArray(zip_get_name(m_zip, i, ZIP_FL_ENC_STRICT)) == raw)
-            continue; // unchanged by the CP437 reading: declared UTF-8
-        legacy[i] = true;
-        legacyNames.append(QByteArray(raw.constData(), raw.size()));
+    // Refused before anything is written: admit() records the failure.
+    if (survey.refusedAt >= 0) {
+        sink.admit(survey.refusedName);
+        return sink.finish();
     }
-    const NameDecoder decoder(NameDecoder::detect(legacyNames));
-    if (!legacyNames.isEmpty())
-        qCInfo(lcEngineZip, "entry names read as %s", decoder.codePage().constData());
-    legacyNames.clear();
-
-    zip_stat_t stat;
-    EntryOrder order;
-    bool anyEncrypted = false;
-    for (zip_uint64_t i = 0; i < count; ++i) {
-        Entry& entry = entries[i];
-        const char* raw = zip_get_name(m_zip, i, ZIP_FL_ENC_RAW);
-        QString name = legacy[i] ? decoder.decode(QByteArray(raw)) : QString::fromUtf8(raw);
-        zip_uint8_t opsys = 0;
-        zip_uint32_t attributes = 0;
-        zip_file_get_external_attributes(m_zip, i, 0, &opsys, &attributes);
-        if (opsys != ZIP_OPSYS_UNIX)
-            name.replace(u'\\', u'/'); // DOS and Windows tools may separate with backslashes
-        const std::optional<QStringList> path = sink.admit(name);
-        if (!path)
-            return sink.finish();
-        zip_stat_index(m_zip, i, 0, &stat);
-        const mode_t mode = opsys == ZIP_OPSYS_UNIX ? static_cast<mode_t>(attributes >> 16) : 0;
-        entry.name = path->join(u'/').toUtf8();
-        entry.folder = name.endsWith(u'/') || S_ISDIR(mode) || (opsys != ZIP_OPSYS_UNIX && (attributes & 0x10));
-        entry.link = S_ISLNK(mode);
-        entry.encrypted = (stat.valid & ZIP_STAT_ENCRYPTION_METHOD) && stat.encryption_method != ZIP_EM_NONE;
-        entry.aes = entry.encrypted && stat.encryption_method != ZIP_EM_TRAD_PKWARE;
-        entry.mode = (mode & 0777) ? mode & 07777 : 0;
-        if (const std::optional<timespec> mtime = modificationTime(m_zip, i, stat)) {
-            entry.mtime = mtime->tv_sec;
-            entry.hasMtime = true;
-        }
-        entry.storedSize = (stat.valid & ZIP_STAT_COMP_SIZE) ? stat.comp_size : 0;
-        order.add(*path, entry.folder);
-        anyEncrypted = anyEncrypted || entry.encrypted;
-    }
-    legacy = {};
     // Only a job with encrypted entries can end with a wrong password and
     // need its entries taken back.
-    if (!sink.open(anyEncrypted))
+    if (!sink.open(survey.encrypted))
         return sink.finish();
-    ZipExtraction extraction(m_zip, sink, entries, order.matters(), password.value_or(QString()).toUtf8(), progress);
-    extraction.run();
+    const NameDecoder decoder(survey.codePage);
+    ZipExtraction extraction(sink, survey.orderMatters, password.value_or(QString()).toUtf8(), survey.weight, progress);
+    std::vector<Entry> listed;
+    for (int slice = 0; slice < m_directory->sliceCount() && !extraction.halted(); ++slice) {
+        zip_t* archive = m_directory->open(slice);
+        if (!archive) {
+            sink.fail(QStringLiteral("cannot open the archive: ") + m_directory->errorString());
+            break;
+        }
+        const bool surveyed = slice == survey.listedSlice;
+        if (!surveyed && !listSlice(archive, decoder, sink, &listed))
+            break;
+        extraction.run(archive, surveyed ? survey.listed : listed);
+    }
+    extraction.finish();
     return sink.finish();
 }

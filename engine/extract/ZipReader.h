@@ -1,23 +1,28 @@
 #pragma once
 
+#include "engine/extract/ZipDirectory.h"
 #include "engine/safety/EntrySink.h"
 
 #include <QString>
 #include <functional>
+#include <memory>
 #include <optional>
 
-struct zip;
-
 // Reads zip archives (ZIP64 included) over libzip for the extraction engine.
-// One instance per archive and thread; every operation blocks.
+// The central directory is read a slice at a time (ZipDirectory), so memory
+// does not grow with the number of entries. One instance per archive and
+// thread; every operation blocks.
 class ZipReader final {
 public:
-    explicit ZipReader(const QString& path);
+    // Opens the archive and reads its whole directory once: libzip's checks
+    // of every record, the names' code page, the names' safety, encryption.
+    // `sliceEntries` is the most entries libzip holds at once.
+    explicit ZipReader(const QString& path, qint64 sliceEntries = ZipDirectory::kSliceEntries);
     ~ZipReader();
     ZipReader(const ZipReader&) = delete;
     ZipReader& operator=(const ZipReader&) = delete;
 
-    bool isOpen() const { return m_zip != nullptr; }
+    bool isOpen() const { return m_error.isEmpty(); }
     QString errorString() const { return m_error; }
 
     // True when any entry is encrypted.
@@ -41,9 +46,12 @@ public:
         const QString& folder, const std::optional<QString>& password, const EntryProgress& progress) const;
 
 private:
-    // Index of the encrypted entry to test a password on, or -1.
-    qint64 passwordProbe() const;
+    struct Survey;
+    void survey();
+    bool checkLegacyNames(EntryOrder& order);
 
-    zip* m_zip = nullptr;
+    // Not const: the open slice changes as the directory is walked.
+    std::unique_ptr<ZipDirectory> m_directory;
+    std::unique_ptr<Survey> m_survey;
     QString m_error;
 };

@@ -608,6 +608,103 @@ private slots:
         QCOMPARE(toastCount(Kind::Info, kExtracting), 1);
     }
 
+    // The central directory is read a slice at a time. Small slices make a
+    // few hundred entries span dozens; every archive must come out as when
+    // its directory is read whole, with the progress running forward.
+    void zipDirectoryInSlices_data()
+    {
+        QTest::addColumn<QString>("recipe"); // a fixture or "tree", then changes made to it
+        QTest::addColumn<int>("slice");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<Outcome::Status>("status");
+        QTest::addColumn<bool>("writes"); // when the job fails
+        using S = Outcome::Status;
+        QTest::newRow("tree") << u"tree"_s << 7 << QString() << S::Done << true;
+        QTest::newRow("every kind of entry") << u"plain.zip"_s << 2 << QString() << S::Done << true;
+        QTest::newRow("ZIP64 entries") << u"zip64.zip"_s << 1 << QString() << S::Done << true;
+        QTest::newRow("ZIP64 end records") << u"many"_s << 16 << QString() << S::Done << true;
+        QTest::newRow("entries in each other's way") << u"order.zip"_s << 5 << QString() << S::Done << true;
+        QTest::newRow("legacy names") << u"legacy-gbk.zip"_s << 1 << QString() << S::Done << true;
+        QTest::newRow("comment") << u"tree comment"_s << 7 << QString() << S::Done << true;
+        QTest::newRow("end record in the comment") << u"tree comment decoy"_s << 7 << QString() << S::Done << true;
+        QTest::newRow("empty file") << u"empty"_s << 1 << QString() << S::Failed << false;
+        QTest::newRow("named pipe") << u"fifo"_s << 1 << QString() << S::Failed << false;
+        QTest::newRow("unsafe name in the last slice")
+            << u"many ../evil.txt"_s << 16 << QString() << S::Failed << false;
+        QTest::newRow("data past the end of the file") << u"tree past-end"_s << 7 << QString() << S::Failed << true;
+        QTest::newRow("damaged record in a later slice")
+            << u"tree break-extra"_s << 7 << QString() << S::Failed << false;
+        QTest::newRow("right password") << u"tree aes"_s << 7 << u"secret"_s << S::Done << true;
+        QTest::newRow("wrong password in a later slice")
+            << u"tree aes"_s << 7 << u"wrong"_s << S::WrongPassword << false;
+    }
+    void zipDirectoryInSlices()
+    {
+        QFETCH(QString, recipe);
+        QFETCH(int, slice);
+        QFETCH(QString, password);
+        QFETCH(Outcome::Status, status);
+        QFETCH(bool, writes);
+        const QStringList steps = recipe.split(u' ');
+        QString archive = m_root + u"/sliced.zip"_s;
+        if (steps.first() == u"many") {
+            QVERIFY(make(m_root, u"craft"_s, { u"many"_s, u"300"_s, archive, steps.value(1, u"last.txt"_s) }));
+        } else if (steps.first() == u"tree") {
+            const QString source = m_root + u"/source"_s;
+            for (int i = 0; i < 200; ++i)
+                QVERIFY(writeFile(source + u"/d%1/f%2.txt"_s.arg(i % 5).arg(i), QByteArray("line\n").repeated(i * i)));
+            QVERIFY(QDir().mkpath(source + u"/d5"_s));
+            QVERIFY(
+                make(source, u"zip"_s, { u"-qr"_s, archive, u"d0"_s, u"d1"_s, u"d2"_s, u"d3"_s, u"d4"_s, u"d5"_s }));
+        } else if (steps.first() == u"empty") {
+            QVERIFY(writeFile(archive, {}));
+        } else if (steps.first() == u"fifo") {
+            QCOMPARE(::mkfifo(QFile::encodeName(archive).constData(), 0600), 0);
+        } else {
+            QVERIFY(QFile::copy(sample(steps.first()), archive));
+        }
+        if (steps.contains(u"comment"))
+            QVERIFY(make(m_root, u"craft"_s, { u"comment"_s, archive, steps.value(2) }));
+        if (steps.contains(u"past-end"))
+            QVERIFY(make(m_root, u"craft"_s, { u"past-end"_s, archive }));
+        if (steps.contains(u"break-extra"))
+            QVERIFY(make(m_root, u"craft"_s, { u"break-extra"_s, archive, u"d4/f199.txt"_s }));
+        if (steps.contains(u"aes")) {
+            QVERIFY(writeFile(m_root + u"/late.txt"_s, "added last, encrypted\n"));
+            QVERIFY(make(m_root, u"7zz"_s,
+                { u"a"_s, u"-bd"_s, u"-bso0"_s, u"-tzip"_s, u"-mem=AES256"_s, u"-psecret"_s, archive, u"late.txt"_s }));
+        }
+        const std::optional<QString> secret = password.isNull() ? std::nullopt : std::optional(password);
+
+        const QString whole = m_root + u"/whole"_s;
+        QCOMPARE(ZipReader(archive).extractTo(whole, secret, {}).status, status);
+        const ZipReader reader(archive, slice);
+        QCOMPARE(reader.isPasswordProtected(), !password.isNull());
+        QCOMPARE(reader.checkPassword(password), status != Outcome::Status::WrongPassword);
+        qint64 last = -1;
+        qint64 total = -1;
+        bool forward = true;
+        const Outcome sliced = reader.extractTo(m_out, secret, [&](qint64 index, qint64 all) {
+            forward = forward && index > last && index <= all && (total < 0 || all == total);
+            last = index;
+            total = all;
+        });
+        QCOMPARE(sliced.status, status);
+        const auto tree = snapshot(m_out);
+        QCOMPARE(tree, snapshot(whole));
+        QVERIFY(!QFileInfo::exists(m_root + u"/evil.txt"_s));
+        QCOMPARE(!tree.isEmpty(), writes);
+        if (status != Outcome::Status::Done)
+            return;
+        QVERIFY(forward && last == total);
+        for (auto it = tree.keyBegin(); it != tree.keyEnd(); ++it) {
+            const struct stat ours = lstatOf(m_out + u'/' + *it), theirs = lstatOf(whole + u'/' + *it);
+            QCOMPARE(ours.st_mode, theirs.st_mode);
+            if (!S_ISLNK(ours.st_mode))
+                QCOMPARE(ours.st_mtime, theirs.st_mtime);
+        }
+    }
+
     // Nothing readable: one error toast and no sheet. Extensions are
     // matched exactly, and what is not one of the three is not opened.
     void unreadableArchivesFail_data()
