@@ -436,8 +436,8 @@ private:
         if (processed == ERAR_SUCCESS && !session.writeFailed && complete) {
             if (m_sink.commitFile(out, meta)) {
                 noteWritten(path.join(u'/'));
-                if (header.Flags & RHDF_ENCRYPTED)
-                    m_passwordConfirmed = true;
+                if ((header.Flags & RHDF_ENCRYPTED) && !m_passwordConfirmed.exchange(true))
+                    m_sink.passwordConfirmed();
             }
         } else if (session.writeFailed) {
             m_sink.fileFailed(out, session.writeError);

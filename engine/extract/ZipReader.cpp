@@ -311,8 +311,8 @@ private:
         if (written && !complete) {
             m_sink.destination().discardFile(out);
             readFailed(entry, reader);
-        } else if (written && m_sink.commitFile(out, meta) && entry.encrypted) {
-            m_passwordConfirmed = true;
+        } else if (written && m_sink.commitFile(out, meta) && entry.encrypted && !m_passwordConfirmed.exchange(true)) {
+            m_sink.passwordConfirmed();
         }
         reader.close();
     }

@@ -109,10 +109,26 @@ void EntrySink::fail(const QString& message, Outcome::Status status)
 {
     qCWarning(m_log, "%s", qUtf8Printable(message));
     const std::lock_guard lock(m_resultMutex);
-    const bool passwordWrong
-        = status == Outcome::Status::WrongPassword || status == Outcome::Status::WrongPasswordOrDamage;
+    bool passwordWrong = status == Outcome::Status::WrongPassword || status == Outcome::Status::WrongPasswordOrDamage;
+    if (passwordWrong && m_passwordConfirmed) {
+        // Another entry decoded with this password: this one is damaged.
+        status = Outcome::Status::Failed;
+        passwordWrong = false;
+    }
     if (m_result.ok() || (passwordWrong && m_result.status != Outcome::Status::Cancelled))
         m_result = { .status = status, .message = message };
+}
+
+void EntrySink::passwordConfirmed()
+{
+    const std::lock_guard lock(m_resultMutex);
+    if (m_passwordConfirmed)
+        return;
+    m_passwordConfirmed = true;
+    if (m_result.status == Outcome::Status::WrongPassword || m_result.status == Outcome::Status::WrongPasswordOrDamage)
+        m_result.status = Outcome::Status::Failed;
+    if (m_destination)
+        m_destination->forgetMade();
 }
 
 Outcome EntrySink::finish(const ExtractProgress& progress)

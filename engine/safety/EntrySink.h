@@ -62,6 +62,11 @@ public:
     void fail(const QString& message, Outcome::Status status = Outcome::Status::Failed);
     void fail(const Outcome& outcome) { fail(outcome.message, outcome.status); }
     bool hasFailed() const;
+    // An encrypted entry decoded right: the password is not wrong, so
+    // nothing will be rolled back and what was kept for it is let go (it
+    // grows with every entry). A wrong password reported from now on is
+    // recorded as a plain failure.
+    void passwordConfirmed();
 
     // Ends the job: the folders' times and modes, or, when the password
     // was wrong, removal of everything made. `progress` gets 1.0 when the
@@ -76,6 +81,7 @@ private:
     std::optional<SafeDestination> m_destination;
     mutable std::mutex m_resultMutex;
     Outcome m_result;
+    bool m_passwordConfirmed = false;
 };
 
 // Tells whether the order in which a job's entries are placed decides what

@@ -605,6 +605,13 @@ bool SafeDestination::finish()
     return ok;
 }
 
+void SafeDestination::forgetMade()
+{
+    const std::lock_guard lock(m_mutex);
+    m_undoable = false;
+    std::vector<std::pair<QString, bool>>().swap(m_made);
+}
+
 void SafeDestination::rollBack()
 {
     const std::lock_guard lock(m_mutex);

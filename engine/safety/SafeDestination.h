@@ -128,6 +128,9 @@ public:
     // leave nothing (a wrong password) leaves nothing. A folder that holds
     // something else by now stays. Call instead of finish().
     void rollBack();
+    // Stops recording what is made and lets the records go: nothing will
+    // be rolled back.
+    void forgetMade();
 
     // The process's umask, read without changing it.
     static mode_t umaskValue();

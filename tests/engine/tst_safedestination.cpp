@@ -1,7 +1,9 @@
 // The path-safety helpers on their own, and the legacy name decoder.
 #include "engine/Folders.h"
 #include "engine/extract/NameDecoder.h"
+#include "engine/safety/EntrySink.h"
 #include "engine/safety/SafeDestination.h"
+#include "platform/Logging.h"
 #include "tests/support/MidJob.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/ZipInspection.h"
@@ -181,6 +183,30 @@ private slots:
         QVERIFY(QFileInfo::exists(outside + u"/keep"_s));
         QVERIFY(!Folders::removeTree(AT_FDCWD, QFile::encodeName(tree).constData()));
         QCOMPARE(errno, ENOENT);
+    }
+
+    // A wrong password removes what the job made, unless an encrypted entry
+    // already decoded with it: then the refusal is damage and what was
+    // extracted stays.
+    void aConfirmedPasswordKeepsWhatWasMade_data()
+    {
+        QTest::addColumn<bool>("confirmed");
+        QTest::newRow("never confirmed") << false;
+        QTest::newRow("confirmed") << true;
+    }
+    void aConfirmedPasswordKeepsWhatWasMade()
+    {
+        QFETCH(bool, confirmed);
+        EntrySink sink(m_out, lcEngineZip);
+        QVERIFY(sink.admit(u"d/made.txt"_s) && sink.open());
+        PendingFile file;
+        QVERIFY(sink.beginFile(split(u"d/made.txt"_s), file, {}) && sink.write(file, "x", 1));
+        QVERIFY(sink.commitFile(file, {}));
+        if (confirmed)
+            sink.passwordConfirmed();
+        sink.fail(u"later.txt: wrong password"_s, Status::WrongPassword);
+        QCOMPARE(sink.finish().status, confirmed ? Status::Failed : Status::WrongPassword);
+        QCOMPARE(QFileInfo::exists(m_out + u"/d/made.txt"_s), confirmed);
     }
 
     void overlongNamesFailClearly()
