@@ -5,7 +5,7 @@
 #include "engine/safety/EntrySink.h"
 #include "platform/Logging.h"
 
-#include <QDateTime>
+#include <QDate>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -36,27 +36,44 @@ struct UnixAttributes {
     mode_t mode = 0;
 };
 
-std::optional<UnixAttributes> unixAttributes(const QByteArray& value)
+bool isBlank(char c)
 {
-    static const QRegularExpression pattern(
-        QStringLiteral("(?:^|\\s)([-dlcbps])([-r][-w][-xsS][-r][-w][-xsS][-r][-w][-xtT])(?:\\s|$)"));
-    const QRegularExpressionMatch match = pattern.match(QString::fromLatin1(value));
-    if (!match.hasMatch())
-        return std::nullopt;
-    UnixAttributes attributes;
-    attributes.type = match.captured(1).at(0).toLatin1();
-    const QString bits = match.captured(2);
-    for (qsizetype i = 0; i < 9; ++i) {
-        // "s" and "t" stand for "x" plus a special bit, which is never restored.
-        const QChar c = bits.at(i);
-        if (c != u'-' && c != u'S' && c != u'T')
-            attributes.mode |= static_cast<mode_t>(1u << (8 - i));
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// The first blank-separated word of ten letters that reads as a type and
+// permissions; a listing has one per entry, so no regular expression.
+std::optional<UnixAttributes> unixAttributes(QByteArrayView value)
+{
+    static constexpr const char* allowed[10]
+        = { "-dlcbps", "-r", "-w", "-xsS", "-r", "-w", "-xsS", "-r", "-w", "-xtT" };
+    for (qsizetype i = 0; i < value.size();) {
+        while (i < value.size() && isBlank(value.at(i)))
+            ++i;
+        const qsizetype start = i;
+        while (i < value.size() && !isBlank(value.at(i)))
+            ++i;
+        if (i - start != 10)
+            continue;
+        UnixAttributes attributes;
+        bool matches = true;
+        for (qsizetype k = 0; k < 10 && matches; ++k) {
+            const char c = value.at(start + k);
+            matches = c != 0 && std::strchr(allowed[k], c) != nullptr;
+            // "s" and "t" stand for "x" plus a special bit, which is never restored.
+            if (k > 0 && c != '-' && c != 'S' && c != 'T')
+                attributes.mode |= static_cast<mode_t>(1u << (9 - k));
+        }
+        if (matches) {
+            attributes.type = value.at(start);
+            return attributes;
+        }
     }
-    return attributes;
+    return std::nullopt;
 }
 
 // "2001-02-03 04:05:06.1234567", in UTC (the program runs with TZ=UTC).
-std::optional<timespec> listedTime(const QByteArray& value)
+std::optional<timespec> listedTime(QByteArrayView value)
 {
     // Read digit by digit: a listing has a time per entry, and Qt's format
     // parser costs microseconds each.
@@ -76,13 +93,17 @@ std::optional<timespec> listedTime(const QByteArray& value)
     const QTime clock(number(11, 2), number(14, 2), number(17, 2));
     if (!date.isValid() || !clock.isValid())
         return std::nullopt;
-    const QDateTime time(date, clock, Qt::UTC);
+    constexpr qint64 kUnixEpochDay = 2440588; // 1970-01-01 as a Julian day
+    const qint64 seconds = (date.toJulianDay() - kUnixEpochDay) * 86400 + clock.msecsSinceStartOfDay() / 1000;
     long nanoseconds = 0;
     if (value.size() > 20 && value.at(19) == '.') {
-        const QByteArray fraction = QByteArray(value.mid(20, 9) + QByteArray("000000000")).left(9);
-        nanoseconds = fraction.toLong();
+        long scale = 100000000;
+        for (qsizetype i = 20; i < value.size() && i < 29 && value.at(i) >= '0' && value.at(i) <= '9'; ++i) {
+            nanoseconds += (value.at(i) - '0') * scale;
+            scale /= 10;
+        }
     }
-    return timespec { static_cast<time_t>(time.toSecsSinceEpoch()), nanoseconds };
+    return timespec { static_cast<time_t>(seconds), nanoseconds };
 }
 
 } // namespace
@@ -188,11 +209,24 @@ SevenZipReader::Run SevenZipReader::run(const QStringList& arguments, const std:
 
 QList<SevenZipReader::Entry> SevenZipReader::parseListing(const QByteArray& listing)
 {
+    // Walked in place, line by line: a listing has nine lines per entry.
     QList<Entry> entries;
-    const QList<QByteArray> lines = listing.split('\n');
-    qsizetype i = 0;
-    while (i < lines.size() && !lines.at(i).startsWith("----------"))
-        ++i;
+    const QByteArrayView text(listing);
+    qsizetype pos = 0;
+    auto nextLine = [&]() -> std::optional<QByteArrayView> {
+        if (pos > text.size() || (pos == text.size() && !text.isEmpty() && text.back() == '\n'))
+            return std::nullopt;
+        qsizetype end = text.indexOf('\n', pos);
+        if (end < 0)
+            end = text.size();
+        QByteArrayView line = text.sliced(pos, end - pos);
+        pos = end + 1;
+        if (line.endsWith('\r'))
+            line.chop(1);
+        return line;
+    };
+    std::optional<QByteArrayView> line;
+    while ((line = nextLine()) && !line->startsWith("----------")) { }
     Entry entry;
     bool any = false;
     auto flush = [&] {
@@ -201,19 +235,18 @@ QList<SevenZipReader::Entry> SevenZipReader::parseListing(const QByteArray& list
         entry = Entry();
         any = false;
     };
-    for (++i; i < lines.size(); ++i) {
-        const QByteArray line = lines.at(i).endsWith('\r') ? lines.at(i).chopped(1) : lines.at(i);
-        if (line.isEmpty()) {
+    while ((line = nextLine())) {
+        if (line->isEmpty()) {
             flush();
             continue;
         }
-        const qsizetype eq = line.indexOf(" = ");
-        const QByteArray key = eq < 0 ? line : line.left(eq);
-        const QByteArray value = eq < 0 ? QByteArray() : line.mid(eq + 3);
+        const qsizetype eq = line->indexOf(" = ");
+        const QByteArrayView key = eq < 0 ? *line : line->first(eq);
+        const QByteArrayView value = eq < 0 ? QByteArrayView() : line->sliced(eq + 3);
         if (key == "Path") {
             flush();
+            entry.rawPath = value.toByteArray();
             entry.path = QString::fromUtf8(value);
-            entry.rawPath = value;
             any = true;
         } else if (key == "Size") {
             entry.size = value.toLongLong();
