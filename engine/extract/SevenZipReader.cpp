@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSet>
 #include <QStandardPaths>
 #include <algorithm>
@@ -149,7 +150,7 @@ QString SevenZipReader::archiveArgument() const
 }
 
 SevenZipReader::Run SevenZipReader::run(const QStringList& arguments, const std::optional<QString>& password,
-    int workingFolderFd, const std::function<void(const QByteArray&)>& onOutput) const
+    int workingFolderFd, const std::function<void(const QByteArray&)>& onOutput, const std::atomic<bool>* abandon) const
 {
     Run result;
     if (m_fd < 0) {
@@ -183,7 +184,7 @@ SevenZipReader::Run SevenZipReader::run(const QStringList& arguments, const std:
     process.closeWriteChannel();
     while (process.state() != QProcess::NotRunning) {
         // A stopped job stops the program with it.
-        if (JobStop::requested()) {
+        if (JobStop::requested() || (abandon && abandon->load())) {
             process.kill();
             process.waitForFinished(-1);
             break;
@@ -282,6 +283,7 @@ QList<SevenZipReader::Entry> SevenZipReader::parseListing(const QByteArray& list
 
 bool SevenZipReader::open(const std::optional<QString>& password)
 {
+    m_opened = true;
     const Run listing = run({ QStringLiteral("l"), QStringLiteral("-slt"), QStringLiteral("-sccUTF-8"),
                                 QStringLiteral("-t7z"), QStringLiteral("--"), archiveArgument() },
         password);
@@ -375,9 +377,58 @@ QHash<qsizetype, QByteArray> SevenZipReader::readLinkTargets(const std::optional
     return targets;
 }
 
-Outcome SevenZipReader::extract(
-    const QString& folder, const std::optional<QString>& password, const ExtractProgress& progress)
+SevenZipReader::Run SevenZipReader::runExtraction(int stagingFd, const std::optional<QString>& password,
+    const ExtractProgress& progress, const std::atomic<bool>* abandon, const std::atomic<bool>* reporting) const
 {
+    static const QRegularExpression percent(QStringLiteral("(\\d{1,3})%"));
+    int lastPercent = -1;
+    return run(
+        { QStringLiteral("x"), QStringLiteral("-snl-"), QStringLiteral("-aos"), QStringLiteral("-bso0"),
+            QStringLiteral("-bsp1"), QStringLiteral("-bse2"), QStringLiteral("-sccUTF-8"), QStringLiteral("-t7z"),
+            QStringLiteral("--"), archiveArgument() },
+        password, stagingFd,
+        [&](const QByteArray& chunk) {
+            // Before the listing is in, nobody may hear of the job.
+            if (!progress || (reporting && !reporting->load()))
+                return;
+            QRegularExpressionMatchIterator it = percent.globalMatch(QString::fromLatin1(chunk));
+            int value = -1;
+            while (it.hasNext())
+                value = it.next().captured(1).toInt();
+            if (value >= 0 && value != lastPercent) {
+                lastPercent = value;
+                progress(value / 100.0);
+            }
+        },
+        abandon);
+}
+
+Outcome SevenZipReader::extract(const QString& folder, const std::optional<QString>& password,
+    const ExtractProgress& progress, const std::function<bool()>& listed)
+{
+    // Not listed yet, the archive is listed while the program already
+    // extracts it into the staging folder, on the other core. Only where
+    // the destination exists: a refused archive must not even create it.
+    // Nothing leaves the staging folder before the listing has checked
+    // every name, and every way out below ends the program before the
+    // staging folder and all in it go.
+    std::atomic<bool> abandon = false;
+    std::atomic<bool> reporting = false;
+    std::optional<SevenZipStaging> staging;
+    std::future<Run> early;
+    const auto abandonEarly = qScopeGuard([&abandon] { abandon = true; });
+    if (!m_opened && m_fd >= 0 && QFileInfo(folder).isDir()) {
+        staging.emplace(folder);
+        if (staging->isOpen()) {
+            early = std::async(std::launch::async, [&, password, fd = staging->fd()] {
+                return runExtraction(fd, password, progress, &abandon, &reporting);
+            });
+        }
+    }
+    if (!m_opened)
+        open(password);
+    if (listed && !listed())
+        return { .status = Outcome::Status::Cancelled, .message = QStringLiteral("not extracted") };
     // Unlisted means unchecked names: such an archive is not extracted.
     if (!m_listed && JobStop::requested())
         return { .status = Outcome::Status::Cancelled, .message = QStringLiteral("stopped") };
@@ -387,6 +438,7 @@ Outcome SevenZipReader::extract(
     }
     EntrySink sink(folder, lcEngine7z);
     QList<QStringList> paths;
+    paths.reserve(m_entries.size());
     for (const Entry& entry : std::as_const(m_entries)) {
         const std::optional<QStringList> path = sink.admit(entry.path);
         if (!path)
@@ -395,9 +447,18 @@ Outcome SevenZipReader::extract(
     }
     if (!sink.open())
         return sink.finish();
-    SevenZipStaging staging(sink, folder);
-    if (!staging.isOpen())
+    if (!staging)
+        staging.emplace(folder);
+    if (!staging->isOpen()) {
+        sink.fail(staging->error());
         return sink.finish();
+    }
+    // The path may name another folder by now: entries move in by renaming.
+    if (!staging->isIn(sink.destination().rootFd())) {
+        sink.fail(QStringLiteral("the destination changed during the job: ") + folder);
+        return sink.finish();
+    }
+    reporting = true;
 
     // Links are never made by the program (-snl-), so it never writes
     // through one; their targets come from a second run, alongside.
@@ -405,22 +466,8 @@ Outcome SevenZipReader::extract(
     std::future<QHash<qsizetype, QByteArray>> linkTargets;
     if (anyLink)
         linkTargets = std::async(std::launch::async, [this, password] { return readLinkTargets(password); });
-    static const QRegularExpression percent(QStringLiteral("(\\d{1,3})%"));
-    int lastPercent = -1;
     const Run extraction
-        = run({ QStringLiteral("x"), QStringLiteral("-snl-"), QStringLiteral("-aos"), QStringLiteral("-bso0"),
-                  QStringLiteral("-bsp1"), QStringLiteral("-bse2"), QStringLiteral("-sccUTF-8"), QStringLiteral("-t7z"),
-                  QStringLiteral("--"), archiveArgument() },
-            password, staging.fd(), [&](const QByteArray& chunk) {
-                QRegularExpressionMatchIterator it = percent.globalMatch(QString::fromLatin1(chunk));
-                int value = -1;
-                while (it.hasNext())
-                    value = it.next().captured(1).toInt();
-                if (value >= 0 && value != lastPercent && progress) {
-                    lastPercent = value;
-                    progress(value / 100.0);
-                }
-            });
+        = early.valid() ? early.get() : runExtraction(staging->fd(), password, progress, nullptr, nullptr);
     const QHash<qsizetype, QByteArray> targets = anyLink ? linkTargets.get() : QHash<qsizetype, QByteArray>();
     // A stopped job moves nothing in: the staging folder goes with all of it.
     if (sink.stopRequested())
@@ -428,7 +475,7 @@ Outcome SevenZipReader::extract(
     // A clean exit means the program checked every CRC: reading the files
     // back would only repeat it.
     const QList<SevenZipStaging::State> states
-        = staging.verify(m_entries, paths, targets, extraction.started && extraction.exitCode == 0);
+        = staging->verify(m_entries, paths, targets, extraction.started && extraction.exitCode == 0);
 
     using State = SevenZipStaging::State;
     bool anyFailed = false, anyBlocked = false, anyEncryptedData = false, anyEncryptedGood = false;
@@ -457,7 +504,7 @@ Outcome SevenZipReader::extract(
         if (wrongPassword)
             return sink.finish();
     }
-    staging.moveIn(m_entries, paths, states, targets);
+    staging->moveIn(sink, m_entries, paths, states, targets);
     const Outcome result = sink.finish(progress);
     m_lastError = result.message;
     return result;

@@ -66,29 +66,34 @@ QByteArrayList prefixes(const QByteArrayList& path, qsizetype depth)
 
 } // namespace
 
-SevenZipStaging::SevenZipStaging(EntrySink& sink, const QString& folder)
-    : m_sink(sink)
+SevenZipStaging::SevenZipStaging(const QString& folder)
 {
-    SafeDestination& destination = sink.destination();
     // Inside the destination, so that entries move into place by renaming,
-    // on the same file system; made through the destination's descriptor,
-    // which no later change of the path can redirect.
+    // on the same file system; made through a descriptor, which no later
+    // change of the path can redirect. The destination itself was chosen
+    // by the user and may be a link.
+    m_rootFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_rootFd < 0) {
+        m_error = QStringLiteral("cannot open the destination %1: %2")
+                      .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
+        return;
+    }
     for (int attempt = 0; attempt < 16 && m_name.isEmpty(); ++attempt) {
         const QByteArray name = ".zavrin-7z-" + QByteArray::number(QRandomGenerator::global()->generate(), 16);
-        if (::mkdirat(destination.rootFd(), name.constData(), 0700) == 0)
+        if (::mkdirat(m_rootFd, name.constData(), 0700) == 0)
             m_name = name;
         else if (errno != EEXIST)
             break;
     }
     if (m_name.isEmpty()) {
-        sink.fail(QStringLiteral("cannot create a staging folder in %1: %2")
-                      .arg(folder, QString::fromLocal8Bit(std::strerror(errno))));
+        m_error = QStringLiteral("cannot create a staging folder in %1: %2")
+                      .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
         return;
     }
-    m_fd = ::openat(destination.rootFd(), m_name.constData(), kFolderFlags);
+    m_fd = ::openat(m_rootFd, m_name.constData(), kFolderFlags);
     if (m_fd < 0) {
-        sink.fail(QStringLiteral("cannot open the staging folder: ") + QString::fromLocal8Bit(std::strerror(errno)));
-        Folders::removeTree(destination.rootFd(), m_name.constData());
+        m_error = QStringLiteral("cannot open the staging folder: ") + QString::fromLocal8Bit(std::strerror(errno));
+        Folders::removeTree(m_rootFd, m_name.constData());
         m_name.clear();
     }
 }
@@ -99,7 +104,16 @@ SevenZipStaging::~SevenZipStaging()
     if (m_fd >= 0)
         ::close(m_fd);
     if (!m_name.isEmpty())
-        Folders::removeTree(m_sink.destination().rootFd(), m_name.constData());
+        Folders::removeTree(m_rootFd, m_name.constData());
+    if (m_rootFd >= 0)
+        ::close(m_rootFd);
+}
+
+bool SevenZipStaging::isIn(int rootFd) const
+{
+    struct stat mine, theirs;
+    return ::fstat(m_rootFd, &mine) == 0 && ::fstat(rootFd, &theirs) == 0 && mine.st_dev == theirs.st_dev
+        && mine.st_ino == theirs.st_ino;
 }
 
 void SevenZipStaging::closeFolders()
@@ -284,8 +298,8 @@ qint64 SevenZipStaging::countTree(int fd)
     return count;
 }
 
-QList<bool> SevenZipStaging::moveFoldersWhole(
-    const QList<SevenZipReader::Entry>& entries, const QList<QStringList>& paths, const QList<State>& states)
+QList<bool> SevenZipStaging::moveFoldersWhole(EntrySink& sink, const QList<SevenZipReader::Entry>& entries,
+    const QList<QStringList>& paths, const QList<State>& states)
 {
     // Every entry counts for the folders above it, or spoils them.
     QHash<QByteArray, qint64> below; // folder (raw name) -> entries below it
@@ -344,7 +358,7 @@ QList<bool> SevenZipStaging::moveFoldersWhole(
         for (qsizetype j : foldersBelow.value(key))
             folders.emplace_back(paths.at(j), EntryMeta { entries.at(j).mode, entries.at(j).mtime });
         if (parent >= 0
-            && m_sink.destination().moveCheckedFolderIn(parent, path.last(), paths.at(i), folders).status
+            && sink.destination().moveCheckedFolderIn(parent, path.last(), paths.at(i), folders).status
                 == Outcome::Status::Done)
             moved.insert(key);
     }
@@ -363,26 +377,26 @@ QList<bool> SevenZipStaging::moveFoldersWhole(
     return placed;
 }
 
-void SevenZipStaging::moveIn(const QList<SevenZipReader::Entry>& entries, const QList<QStringList>& paths,
-    const QList<State>& states, const QHash<qsizetype, QByteArray>& targets)
+void SevenZipStaging::moveIn(EntrySink& sink, const QList<SevenZipReader::Entry>& entries,
+    const QList<QStringList>& paths, const QList<State>& states, const QHash<qsizetype, QByteArray>& targets)
 {
-    const QList<bool> placed = moveFoldersWhole(entries, paths, states);
+    const QList<bool> placed = moveFoldersWhole(sink, entries, paths, states);
     for (qsizetype i = 0; i < entries.size(); ++i) {
         if (states.at(i) != State::Verified || placed.at(i))
             continue;
         const SevenZipReader::Entry& entry = entries.at(i);
         const QStringList& path = paths.at(i);
         if (entry.folder) {
-            m_sink.folder(path, { entry.mode, entry.mtime });
+            sink.folder(path, { entry.mode, entry.mtime });
         } else if (entry.link) {
-            m_sink.link(path, targets.value(i), { std::nullopt, entry.mtime });
+            sink.link(path, targets.value(i), { std::nullopt, entry.mtime });
         } else {
             const QByteArrayList staged = stagedPath(entry.rawPath);
             const int parent = folderFd(staged.mid(0, staged.size() - 1));
             if (parent < 0)
-                m_sink.fail(QStringLiteral("staged entry vanished: ") + joined(path));
+                sink.fail(QStringLiteral("staged entry vanished: ") + joined(path));
             else
-                m_sink.moveIn(parent, staged.last(), path);
+                sink.moveIn(parent, staged.last(), path);
         }
     }
 }

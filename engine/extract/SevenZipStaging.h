@@ -22,9 +22,9 @@ public:
         Failed, // missing or different from the listing
     };
 
-    // Makes the folder (mode 0700) inside the sink's destination; when it
-    // cannot, isOpen() is false and the failure is the sink's.
-    explicit SevenZipStaging(EntrySink& sink, const QString& folder);
+    // Makes the folder (mode 0700) inside the existing folder `folder`;
+    // when it cannot, isOpen() is false and error() tells why.
+    explicit SevenZipStaging(const QString& folder);
     // Removes the folder with whatever is still in it.
     ~SevenZipStaging();
     SevenZipStaging(const SevenZipStaging&) = delete;
@@ -32,6 +32,9 @@ public:
 
     bool isOpen() const { return m_fd >= 0; }
     int fd() const { return m_fd; }
+    QString error() const { return m_error; }
+    // True when the open folder `rootFd` is the one the staging folder is in.
+    bool isIn(int rootFd) const;
 
     // Checks every entry (`paths` are their split names) against what the
     // program left; link entries against `targets` (by entry index). Gives
@@ -43,7 +46,7 @@ public:
     // Moves the verified entries into place through the sink, which keeps
     // any failure: whole folders first where that is the same as moving
     // their entries, then the rest in listing order.
-    void moveIn(const QList<SevenZipReader::Entry>& entries, const QList<QStringList>& paths,
+    void moveIn(EntrySink& sink, const QList<SevenZipReader::Entry>& entries, const QList<QStringList>& paths,
         const QList<State>& states, const QHash<qsizetype, QByteArray>& targets);
 
 private:
@@ -66,15 +69,16 @@ private:
     // exactly their listed entries, every one a verified file or folder with
     // its name unchanged, and whose place in the destination is free. True
     // for each entry so placed.
-    QList<bool> moveFoldersWhole(
-        const QList<SevenZipReader::Entry>& entries, const QList<QStringList>& paths, const QList<State>& states);
+    QList<bool> moveFoldersWhole(EntrySink& sink, const QList<SevenZipReader::Entry>& entries,
+        const QList<QStringList>& paths, const QList<State>& states);
     // The number of files and folders below the staged folder `fd`; -1 when
     // anything else is there or a folder cannot be read.
     qint64 countTree(int fd);
     void closeFolders();
 
-    EntrySink& m_sink;
+    int m_rootFd = -1;
     QByteArray m_name;
+    QString m_error;
     int m_fd = -1;
     QHash<QByteArray, int> m_folders; // staged folder (raw name) -> descriptor
 };

@@ -242,6 +242,7 @@ private slots:
         QCOMPARE(toastCount(Kind::Success, kFinished), 1);
         QVERIFY(QFileInfo(m_out + u'/' + file).size() > 0);
         QCOMPARE(log.count(NotifyManager::ProcessCancel()), 0);
+        QVERIFY(!hasLeftovers(m_out));
     }
 
     // A password is confirmed only by an entry that decodes right. A wrong
@@ -306,6 +307,9 @@ private slots:
         QTest::newRow("zip, cancelled") << u"aes.zip"_s << true;
         QTest::newRow("rar, cancelled") << u"encrypted-headers.rar"_s << true;
         QTest::newRow("7z, cancelled") << u"encrypted-headers.7z"_s << true;
+        // Extracted while it was listed: what came out before the listing
+        // asked for a password goes too.
+        QTest::newRow("7z, cancelled, empty file") << u"empty-and-secret.7z"_s << true;
         QTest::newRow("7z, wrong password") << u"encrypted.7z"_s << false;
         // Empty files and folders need no password: none may come out either.
         QTest::newRow("7z, wrong password, empty file") << u"empty-and-secret.7z"_s << false;
