@@ -61,9 +61,12 @@ std::optional<UnixAttributes> unixAttributes(QByteArrayView value)
         for (qsizetype k = 0; k < 10 && matches; ++k) {
             const char c = value.at(start + k);
             matches = c != 0 && std::strchr(allowed[k], c) != nullptr;
-            // "s" and "t" stand for "x" plus a special bit, which is never restored.
             if (k > 0 && c != '-' && c != 'S' && c != 'T')
                 attributes.mode |= static_cast<mode_t>(1u << (9 - k));
+            // "s" and "t" stand for "x" plus a special bit, "S" and "T" for
+            // the special bit alone: set-uid, set-gid, sticky.
+            if ((k == 3 || k == 6 || k == 9) && (c == 's' || c == 'S' || c == 't' || c == 'T'))
+                attributes.mode |= static_cast<mode_t>(01000 << (3 - k / 3));
         }
         if (matches) {
             attributes.type = value.at(start);
@@ -417,13 +420,14 @@ Outcome SevenZipReader::extract(const QString& folder, const std::optional<QStri
     std::optional<SevenZipStaging> staging;
     std::future<Run> early;
     const auto abandonEarly = qScopeGuard([&abandon] { abandon = true; });
+    auto startExtraction = [&] {
+        early = std::async(std::launch::async,
+            [&, password, fd = staging->fd()] { return runExtraction(fd, password, progress, &abandon, &reporting); });
+    };
     if (!m_opened && m_fd >= 0 && QFileInfo(folder).isDir()) {
         staging.emplace(folder);
-        if (staging->isOpen()) {
-            early = std::async(std::launch::async, [&, password, fd = staging->fd()] {
-                return runExtraction(fd, password, progress, &abandon, &reporting);
-            });
-        }
+        if (staging->isOpen())
+            startExtraction();
     }
     if (!m_opened)
         open(password);
@@ -466,8 +470,11 @@ Outcome SevenZipReader::extract(const QString& folder, const std::optional<QStri
     std::future<QHash<qsizetype, QByteArray>> linkTargets;
     if (anyLink)
         linkTargets = std::async(std::launch::async, [this, password] { return readLinkTargets(password); });
-    const Run extraction
-        = early.valid() ? early.get() : runExtraction(staging->fd(), password, progress, nullptr, nullptr);
+    if (!early.valid())
+        startExtraction();
+    // Worked out while the program runs.
+    staging->plan(m_entries, paths);
+    const Run extraction = early.get();
     const QHash<qsizetype, QByteArray> targets = anyLink ? linkTargets.get() : QHash<qsizetype, QByteArray>();
     // A stopped job moves nothing in: the staging folder goes with all of it.
     if (sink.stopRequested())

@@ -31,7 +31,7 @@ public:
         bool special = false; // a device, FIFO or socket: never extracted
         bool encrypted = false;
         std::optional<quint32> crc;
-        std::optional<mode_t> mode; // permission bits as stored
+        std::optional<mode_t> mode; // permission bits as stored, special ones too (never restored)
         std::optional<timespec> mtime;
         // The entry as a log line.
         QString description() const;

@@ -6,7 +6,6 @@
 
 #include <QFile>
 #include <QRandomGenerator>
-#include <QSet>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -50,18 +49,6 @@ QByteArrayList stagedPath(const QByteArray& name)
             components.append(part);
     }
     return components;
-}
-
-// The joined first 1, 2, … `depth` components of `path`.
-QByteArrayList prefixes(const QByteArrayList& path, qsizetype depth)
-{
-    QByteArrayList joined;
-    QByteArray prefix;
-    for (qsizetype d = 0; d < depth; ++d) {
-        prefix += (d ? "/" : "") + path.at(d);
-        joined.append(prefix);
-    }
-    return joined;
 }
 
 } // namespace
@@ -143,6 +130,16 @@ int SevenZipStaging::folderFd(const QByteArrayList& path)
     return fd;
 }
 
+unsigned char SevenZipStaging::stagedType(const QByteArray& key)
+{
+    const QByteArrayList path = stagedPath(key);
+    const int parent = folderFd(path.mid(0, path.size() - 1));
+    struct stat st;
+    if (path.isEmpty() || parent < 0 || ::fstatat(parent, path.last().constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return DT_UNKNOWN;
+    return static_cast<unsigned char>(IFTODT(st.st_mode));
+}
+
 bool SevenZipStaging::wrongKindInTheWay(const QByteArrayList& path, bool folder)
 {
     for (qsizetype depth = 1; depth <= path.size(); ++depth) {
@@ -196,183 +193,259 @@ std::optional<std::pair<qint64, quint32>> SevenZipStaging::fileChecksum(
     return std::make_pair(total, crc);
 }
 
-std::optional<std::pair<qint64, quint32>> SevenZipStaging::fileSize(
-    const QByteArrayList& path, std::optional<mode_t> mode, std::optional<quint32> crc)
+bool SevenZipStaging::fixMode(const QByteArray& key, const SevenZipReader::Entry& entry)
 {
+    // The program gives a file its stored permission bits less its umask
+    // (ours), never the special ones; a file stored with special bits is
+    // set all the same, whatever the program did.
+    if (!entry.mode)
+        return true;
+    const mode_t wanted = *entry.mode & 0777;
+    if ((*entry.mode & 07000) == 0 && (wanted & SafeDestination::umaskValue()) == 0)
+        return true;
+    const QByteArrayList path = stagedPath(key);
     const int parent = folderFd(path.mid(0, path.size() - 1));
-    struct stat st;
-    if (parent < 0 || ::fstatat(parent, path.last().constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
-        return std::nullopt;
-    // The program gives files their stored mode already, special bits
-    // included, which never come along.
-    const mode_t wanted = mode ? (*mode & 0777) : (st.st_mode & 0777);
-    if ((st.st_mode & 07777) != wanted && ::fchmodat(parent, path.last().constData(), wanted, 0) != 0)
-        return std::nullopt;
-    return std::make_pair(static_cast<qint64>(st.st_size), crc.value_or(0));
+    return parent >= 0 && ::fchmodat(parent, path.last().constData(), wanted, 0) == 0;
+}
+
+int SevenZipStaging::folderId(const QByteArray& key, qsizetype end)
+{
+    // The deepest folder on the way that is known already, then the rest
+    // below it, outer first; iterative, as names may be deep.
+    std::vector<qsizetype> missing;
+    int parent = -1;
+    for (qsizetype e = end; e > 0; e = key.lastIndexOf('/', e - 1)) {
+        parent = m_folderIds.value(key.left(e), -1);
+        if (parent >= 0)
+            break;
+        missing.push_back(e);
+    }
+    for (auto e = missing.crbegin(); e != missing.crend(); ++e) {
+        Folder folder;
+        folder.key = key.left(*e);
+        folder.parent = parent;
+        folder.depth = parent < 0 ? 1 : m_tree[parent].depth + 1;
+        m_tree.push_back(std::move(folder));
+        parent = static_cast<int>(m_tree.size() - 1);
+        m_folderIds.insert(m_tree.back().key, parent);
+    }
+    return parent;
+}
+
+void SevenZipStaging::spoil(int folder)
+{
+    for (; folder >= 0; folder = m_tree[folder].parent)
+        m_tree[folder].spoiled = true;
+}
+
+void SevenZipStaging::plan(const QList<SevenZipReader::Entry>& entries, const QList<QStringList>& paths)
+{
+    const auto count = static_cast<size_t>(entries.size());
+    m_keys.resize(count);
+    m_parent.assign(count, -1);
+    m_self.assign(count, -1);
+    m_first.resize(count);
+    m_found.assign(count, 0);
+    m_firstByKey.reserve(entries.size());
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        const SevenZipReader::Entry& entry = entries.at(i);
+        const QByteArray key = stagedPath(entry.rawPath).join('/');
+        m_keys[i] = key;
+        m_first[i] = m_firstByKey.value(key, -1);
+        if (m_first[i] < 0) {
+            m_first[i] = i;
+            m_firstByKey.insert(key, i);
+        }
+        if (key.isEmpty())
+            continue;
+        const qsizetype slash = key.lastIndexOf('/');
+        m_parent[i] = slash < 0 ? -1 : folderId(key, slash);
+        if (entry.folder) {
+            m_self[i] = folderId(key, key.size());
+            Folder& self = m_tree[m_self[i]];
+            // A second entry of one folder spoils only it; the count of
+            // entries below the folders above keeps them from moving whole.
+            self.spoiled = self.spoiled || self.entry >= 0;
+            if (self.entry < 0)
+                self.entry = i;
+        }
+        // What the listing alone says keeps a folder from moving whole: a
+        // link, a special file, a folder without a stored mode (it would keep
+        // the one staging gave it), or a name the destination gets otherwise.
+        const bool good = !entry.link && !entry.special && (!entry.folder || entry.mode)
+            && QFile::encodeName(joined(paths.at(i))) == key;
+        if (!good) {
+            spoil(entry.folder ? m_self[i] : m_parent[i]);
+            continue;
+        }
+        for (int folder = m_parent[i]; folder >= 0; folder = m_tree[folder].parent) {
+            ++m_tree[folder].listed;
+            if (entry.folder)
+                m_tree[folder].folders.push_back(i);
+        }
+        if (entry.folder)
+            m_tree[m_self[i]].folders.push_back(i);
+    }
+}
+
+qint64 SevenZipStaging::scan(int fd, const QByteArray& key)
+{
+    const std::optional<std::vector<Folders::Entry>> items = Folders::list(fd);
+    bool clean = items.has_value();
+    m_unread = m_unread || !items;
+    qint64 count = 0;
+    for (const Folders::Entry& item : items.value_or(std::vector<Folders::Entry>())) {
+        const QByteArray name = key.isEmpty() ? item.name : key + '/' + item.name;
+        if (const auto it = m_firstByKey.constFind(name); it != m_firstByKey.constEnd())
+            m_found[it.value()] = item.type;
+        if (item.type == DT_DIR) {
+            // One descriptor a level: a very deep tree runs out of them.
+            const int child = openOwn(fd, item.name, kFolderFlags, S_IFDIR);
+            m_unread = m_unread || child < 0;
+            if (child >= 0)
+                ::fchmod(child, 0700); // its entries are renamed out of it
+            const qint64 below = child < 0 ? -1 : scan(child, name);
+            if (child >= 0)
+                ::close(child);
+            clean = clean && below >= 0;
+            count += below;
+        } else {
+            clean = clean && item.type == DT_REG;
+        }
+        ++count;
+    }
+    if (const auto it = m_folderIds.constFind(key); it != m_folderIds.constEnd())
+        m_tree[it.value()].staged = clean ? count : -1;
+    return clean ? count : -1;
 }
 
 QList<SevenZipStaging::State> SevenZipStaging::verify(const QList<SevenZipReader::Entry>& entries,
     const QList<QStringList>& paths, const QHash<qsizetype, QByteArray>& targets, bool programChecked)
 {
     using Entry = SevenZipReader::Entry;
+    scan(m_fd, QByteArray());
     QList<State> states(entries.size(), State::Failed);
-    QHash<QByteArray, std::optional<std::pair<qint64, quint32>>> staged; // one read per staged file
-    QSet<QByteArray> taken; // names a verified entry holds
+    QHash<QByteArray, std::optional<std::pair<qint64, quint32>>> read; // one read per staged file
+    std::vector<bool> held(entries.size(), false); // by first entry of a name: a verified entry holds it
     for (qsizetype i = 0; i < entries.size(); ++i) {
         const Entry& entry = entries.at(i);
-        const QByteArrayList path = stagedPath(entry.rawPath);
-        const QByteArray rawKey = path.join('/');
-        const QString key = joined(paths.at(i));
+        const QByteArray& key = m_keys[i];
+        const unsigned char found = m_found[m_first[i]] || !m_unread ? m_found[m_first[i]] : stagedType(key);
         State& state = states[i];
-        if (path.isEmpty() || entry.special) {
+        if (key.isEmpty() || entry.special) {
             if (entry.special)
-                qCWarning(lcEngine7z, "entry not extracted, not a file, a folder or a link: %s", qUtf8Printable(key));
+                qCWarning(lcEngine7z, "entry not extracted, not a file, a folder or a link: %s",
+                    qUtf8Printable(joined(paths.at(i))));
             state = State::Blocked;
             continue;
         }
         if (entry.folder) {
-            state = folderFd(path) >= 0 ? State::Verified : State::Failed;
-            if (state == State::Failed && wrongKindInTheWay(path, true)) {
-                qCWarning(lcEngine7z, "entry not extracted, a file stands in the way: %s", qUtf8Printable(key));
+            state = found == DT_DIR ? State::Verified : State::Failed;
+            if (state == State::Failed && wrongKindInTheWay(stagedPath(key), true)) {
+                qCWarning(lcEngine7z, "entry not extracted, a file stands in the way: %s",
+                    qUtf8Printable(joined(paths.at(i))));
                 state = State::Blocked;
             }
             continue;
         }
-        if (taken.contains(rawKey)) {
+        if (held[m_first[i]]) {
             // The program keeps the first of entries with one name, as the
             // other back-ends keep what is already there.
-            qCInfo(lcEngine7z, "entry not extracted, its name came before: %s", qUtf8Printable(key));
+            qCInfo(lcEngine7z, "entry not extracted, its name came before: %s", qUtf8Printable(joined(paths.at(i))));
             state = State::Blocked;
             continue;
         }
-        std::optional<std::pair<qint64, quint32>> found;
+        std::optional<std::pair<qint64, quint32>> staged;
         if (entry.link) {
             if (const auto it = targets.constFind(i); it != targets.constEnd()) {
                 const QByteArray& target = it.value();
-                found = std::make_pair(
+                staged = std::make_pair(
                     target.size(), libdeflate_crc32(0, target.constData(), static_cast<size_t>(target.size())));
             }
         } else {
-            if (!staged.contains(rawKey))
-                staged.insert(
-                    rawKey, programChecked ? fileSize(path, entry.mode, entry.crc) : fileChecksum(path, entry.mode));
-            found = staged.value(rawKey);
-            if (!found && wrongKindInTheWay(path, false)) {
-                qCWarning(
-                    lcEngine7z, "entry not extracted, a file or a folder stands in the way: %s", qUtf8Printable(key));
+            if (programChecked && found == DT_REG && fixMode(key, entry))
+                staged = std::make_pair(entry.size, entry.crc.value_or(0));
+            else if (!programChecked && found == DT_REG) {
+                if (!read.contains(key))
+                    read.insert(key, fileChecksum(stagedPath(key), entry.mode));
+                staged = read.value(key);
+            }
+            if (!staged && wrongKindInTheWay(stagedPath(key), false)) {
+                qCWarning(lcEngine7z, "entry not extracted, a file or a folder stands in the way: %s",
+                    qUtf8Printable(joined(paths.at(i))));
                 state = State::Blocked;
                 continue;
             }
         }
-        const bool matches = found && found->first == entry.size && (!entry.crc || found->second == *entry.crc);
-        if (matches) {
+        if (staged && staged->first == entry.size && (!entry.crc || staged->second == *entry.crc)) {
             state = State::Verified;
-            taken.insert(rawKey);
+            held[m_first[i]] = true;
         } else {
-            qCWarning(lcEngine7z, "entry not extracted, damaged or incomplete: %s", qUtf8Printable(key));
+            qCWarning(
+                lcEngine7z, "entry not extracted, damaged or incomplete: %s", qUtf8Printable(joined(paths.at(i))));
         }
     }
     return states;
 }
 
-qint64 SevenZipStaging::countTree(int fd)
-{
-    const std::optional<std::vector<Folders::Entry>> items = Folders::list(fd);
-    if (!items)
-        return -1;
-    qint64 count = 0;
-    for (const Folders::Entry& item : *items) {
-        if (item.type == DT_DIR) {
-            const int child = openOwn(fd, item.name, kFolderFlags, S_IFDIR);
-            const qint64 below = child < 0 ? -1 : countTree(child);
-            if (child >= 0)
-                ::close(child);
-            if (below < 0)
-                return -1;
-            count += below;
-        } else if (item.type != DT_REG) {
-            return -1;
-        }
-        ++count;
-    }
-    return count;
-}
-
-QList<bool> SevenZipStaging::moveFoldersWhole(EntrySink& sink, const QList<SevenZipReader::Entry>& entries,
+std::vector<bool> SevenZipStaging::moveFoldersWhole(EntrySink& sink, const QList<SevenZipReader::Entry>& entries,
     const QList<QStringList>& paths, const QList<State>& states)
 {
-    // Every entry counts for the folders above it, or spoils them.
-    QHash<QByteArray, qint64> below; // folder (raw name) -> entries below it
-    QSet<QByteArray> spoiled;
-    QHash<QByteArray, std::vector<qsizetype>> foldersBelow; // folder -> folder entries in it, itself included
-    QHash<QByteArray, qsizetype> folderEntry;
+    // A folder moves whole when every entry below it, and itself, passed
+    // both the listing's test (see plan()) and verify(), and the staged
+    // tree holds exactly those entries.
     for (qsizetype i = 0; i < entries.size(); ++i) {
-        const SevenZipReader::Entry& entry = entries.at(i);
-        const QByteArrayList path = stagedPath(entry.rawPath);
-        const QByteArray key = path.join('/');
-        // A folder without a stored mode would keep the one staging gave it.
-        const bool good = states.at(i) == State::Verified && !entry.link && !entry.special
-            && (!entry.folder || entry.mode) && QFile::encodeName(joined(paths.at(i))) == key;
-        if (entry.folder && (!good || folderEntry.contains(key)))
-            spoiled.insert(key);
-        else if (entry.folder)
-            folderEntry.insert(key, i);
-        for (const QByteArray& ancestor : prefixes(path, path.size() - 1)) {
-            if (!good)
-                spoiled.insert(ancestor);
-            else
-                ++below[ancestor];
-            if (good && entry.folder)
-                foldersBelow[ancestor].push_back(i);
-        }
-        if (good && entry.folder)
-            foldersBelow[key].push_back(i);
+        if (states.at(i) != State::Verified)
+            spoil(m_self[i] >= 0 ? m_self[i] : m_parent[i]);
     }
-
     // Outer folders first, so that an inner one is never moved out of one
     // that moves whole.
-    std::vector<std::pair<qsizetype, qsizetype>> candidates; // depth, entry
-    for (auto it = folderEntry.cbegin(); it != folderEntry.cend(); ++it) {
-        if (!spoiled.contains(it.key()))
-            candidates.emplace_back(it.key().count('/'), it.value());
+    std::vector<std::pair<int, qsizetype>> candidates; // depth, entry
+    for (const Folder& folder : m_tree) {
+        if (folder.entry >= 0 && !folder.spoiled)
+            candidates.emplace_back(folder.depth, folder.entry);
     }
     std::sort(candidates.begin(), candidates.end());
-    QSet<QByteArray> moved;
-    auto insideMoved = [&moved](const QByteArrayList& path, qsizetype depth) {
-        const QByteArrayList ancestors = prefixes(path, depth);
-        return std::any_of(
-            ancestors.cbegin(), ancestors.cend(), [&moved](const QByteArray& a) { return moved.contains(a); });
+    std::vector<bool> moved(m_tree.size(), false);
+    auto insideMoved = [&](int folder) {
+        for (; folder >= 0; folder = m_tree[folder].parent) {
+            if (moved[folder])
+                return true;
+        }
+        return false;
     };
+    bool anyMoved = false;
     for (const auto& [depth, i] : candidates) {
-        const QByteArrayList path = stagedPath(entries.at(i).rawPath);
-        const QByteArray key = path.join('/');
-        if (insideMoved(path, path.size() - 1))
+        const int id = m_self[i];
+        const Folder& folder = m_tree[id];
+        if (insideMoved(folder.parent) || folder.staged != folder.listed)
             continue;
+        const QByteArrayList path = stagedPath(folder.key);
         const int fd = folderFd(path);
-        if (fd < 0 || countTree(fd) != below.value(key))
+        if (fd < 0)
             continue;
         // Renaming a folder into another one needs write access to it.
         ::fchmod(fd, 0700);
         const int parent = folderFd(path.mid(0, path.size() - 1));
         std::vector<std::pair<QStringList, EntryMeta>> folders;
-        for (qsizetype j : foldersBelow.value(key))
+        for (qsizetype j : folder.folders)
             folders.emplace_back(paths.at(j), EntryMeta { entries.at(j).mode, entries.at(j).mtime });
         if (parent >= 0
             && sink.destination().moveCheckedFolderIn(parent, path.last(), paths.at(i), folders).status
-                == Outcome::Status::Done)
-            moved.insert(key);
+                == Outcome::Status::Done) {
+            moved[id] = true;
+            anyMoved = true;
+        }
     }
 
-    QList<bool> placed(entries.size(), false);
-    if (moved.isEmpty())
+    std::vector<bool> placed(entries.size(), false);
+    if (!anyMoved)
         return placed;
     // Descriptors of folders that moved away must not be reused.
     closeFolders();
     for (qsizetype i = 0; i < entries.size(); ++i) {
-        if (states.at(i) == State::Verified) {
-            const QByteArrayList path = stagedPath(entries.at(i).rawPath);
-            placed[i] = insideMoved(path, path.size());
-        }
+        if (states.at(i) == State::Verified)
+            placed[i] = insideMoved(m_self[i] >= 0 ? m_self[i] : m_parent[i]);
     }
     return placed;
 }
@@ -380,9 +453,9 @@ QList<bool> SevenZipStaging::moveFoldersWhole(EntrySink& sink, const QList<Seven
 void SevenZipStaging::moveIn(EntrySink& sink, const QList<SevenZipReader::Entry>& entries,
     const QList<QStringList>& paths, const QList<State>& states, const QHash<qsizetype, QByteArray>& targets)
 {
-    const QList<bool> placed = moveFoldersWhole(sink, entries, paths, states);
+    const std::vector<bool> placed = moveFoldersWhole(sink, entries, paths, states);
     for (qsizetype i = 0; i < entries.size(); ++i) {
-        if (states.at(i) != State::Verified || placed.at(i))
+        if (states.at(i) != State::Verified || placed[i])
             continue;
         const SevenZipReader::Entry& entry = entries.at(i);
         const QStringList& path = paths.at(i);
@@ -391,7 +464,7 @@ void SevenZipStaging::moveIn(EntrySink& sink, const QList<SevenZipReader::Entry>
         } else if (entry.link) {
             sink.link(path, targets.value(i), { std::nullopt, entry.mtime });
         } else {
-            const QByteArrayList staged = stagedPath(entry.rawPath);
+            const QByteArrayList staged = stagedPath(m_keys[i]);
             const int parent = folderFd(staged.mid(0, staged.size() - 1));
             if (parent < 0)
                 sink.fail(QStringLiteral("staged entry vanished: ") + joined(path));
