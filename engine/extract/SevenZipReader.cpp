@@ -215,6 +215,7 @@ QList<SevenZipReader::Entry> SevenZipReader::parseListing(const QByteArray& list
 {
     // Walked in place, line by line: a listing has nine lines per entry.
     QList<Entry> entries;
+    entries.reserve(listing.size() / 160); // an entry takes some 180 bytes of lines
     const QByteArrayView text(listing);
     qsizetype pos = 0;
     auto nextLine = [&]() -> std::optional<QByteArrayView> {
@@ -235,7 +236,7 @@ QList<SevenZipReader::Entry> SevenZipReader::parseListing(const QByteArray& list
     bool any = false;
     auto flush = [&] {
         if (any)
-            entries.append(entry);
+            entries.append(std::move(entry));
         entry = Entry();
         any = false;
     };

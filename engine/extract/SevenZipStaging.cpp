@@ -51,6 +51,20 @@ QByteArrayList stagedPath(const QByteArray& name)
     return components;
 }
 
+// stagedPath(name) joined by "/": most often the name itself, shared.
+QByteArray stagedKey(const QByteArray& name)
+{
+    bool plain = !name.isEmpty();
+    for (qsizetype start = 0; plain && start <= name.size();) {
+        qsizetype end = name.indexOf('/', start);
+        if (end < 0)
+            end = name.size();
+        plain = end > start && !(end - start == 1 && name.at(start) == '.');
+        start = end + 1;
+    }
+    return plain ? name : stagedPath(name).join('/');
+}
+
 } // namespace
 
 SevenZipStaging::SevenZipStaging(const QString& folder)
@@ -247,9 +261,11 @@ void SevenZipStaging::plan(const QList<SevenZipReader::Entry>& entries, const QL
     m_first.resize(count);
     m_found.assign(count, 0);
     m_firstByKey.reserve(entries.size());
+    QByteArray lastParent; // consecutive entries mostly share their folder
+    int lastParentId = -1;
     for (qsizetype i = 0; i < entries.size(); ++i) {
         const SevenZipReader::Entry& entry = entries.at(i);
-        const QByteArray key = stagedPath(entry.rawPath).join('/');
+        const QByteArray key = stagedKey(entry.rawPath);
         m_keys[i] = key;
         m_first[i] = m_firstByKey.value(key, -1);
         if (m_first[i] < 0) {
@@ -259,7 +275,11 @@ void SevenZipStaging::plan(const QList<SevenZipReader::Entry>& entries, const QL
         if (key.isEmpty())
             continue;
         const qsizetype slash = key.lastIndexOf('/');
-        m_parent[i] = slash < 0 ? -1 : folderId(key, slash);
+        if (slash >= 0 && QByteArrayView(key).first(slash) != QByteArrayView(lastParent)) {
+            lastParent = key.left(slash);
+            lastParentId = folderId(key, slash);
+        }
+        m_parent[i] = slash < 0 ? -1 : lastParentId;
         if (entry.folder) {
             m_self[i] = folderId(key, key.size());
             Folder& self = m_tree[m_self[i]];
@@ -272,8 +292,9 @@ void SevenZipStaging::plan(const QList<SevenZipReader::Entry>& entries, const QL
         // What the listing alone says keeps a folder from moving whole: a
         // link, a special file, a folder without a stored mode (it would keep
         // the one staging gave it), or a name the destination gets otherwise.
-        const bool good = !entry.link && !entry.special && (!entry.folder || entry.mode)
-            && QFile::encodeName(joined(paths.at(i))) == key;
+        const bool sameName = (key.constData() == entry.rawPath.constData() && entry.path.toUtf8() == key)
+            || QFile::encodeName(joined(paths.at(i))) == key;
+        const bool good = !entry.link && !entry.special && (!entry.folder || entry.mode) && sameName;
         if (!good) {
             spoil(entry.folder ? m_self[i] : m_parent[i]);
             continue;
