@@ -442,26 +442,32 @@ Outcome SevenZipReader::extract(const QString& folder, const std::optional<QStri
             .message = m_lastError };
     }
     EntrySink sink(folder, lcEngine7z);
+    // The job's outcome, its message kept as the last error.
+    auto finish = [&](const ExtractProgress& onDone = {}) {
+        const Outcome result = sink.finish(onDone);
+        m_lastError = result.message;
+        return result;
+    };
     QList<QStringList> paths;
     paths.reserve(m_entries.size());
     for (const Entry& entry : std::as_const(m_entries)) {
         const std::optional<QStringList> path = sink.admit(entry.path);
         if (!path)
-            return sink.finish();
+            return finish();
         paths.append(*path);
     }
     if (!sink.open())
-        return sink.finish();
+        return finish();
     if (!staging)
         staging.emplace(folder);
     if (!staging->isOpen()) {
         sink.fail(staging->error());
-        return sink.finish();
+        return finish();
     }
     // The path may name another folder by now: entries move in by renaming.
     if (!staging->isIn(sink.destination().rootFd())) {
         sink.fail(QStringLiteral("the destination changed during the job: ") + folder);
-        return sink.finish();
+        return finish();
     }
     reporting = true;
 
@@ -479,7 +485,7 @@ Outcome SevenZipReader::extract(const QString& folder, const std::optional<QStri
     const QHash<qsizetype, QByteArray> targets = anyLink ? linkTargets.get() : QHash<qsizetype, QByteArray>();
     // A stopped job moves nothing in: the staging folder goes with all of it.
     if (sink.stopRequested())
-        return sink.finish();
+        return finish();
     // A clean exit means the program checked every CRC: reading the files
     // back would only repeat it.
     const QList<SevenZipStaging::State> states
@@ -510,10 +516,8 @@ Outcome SevenZipReader::extract(const QString& folder, const std::optional<QStri
         const bool wrongPassword = password && anyEncryptedData && !anyEncryptedGood;
         sink.fail(m_lastError, wrongPassword ? Outcome::Status::WrongPassword : Outcome::Status::Failed);
         if (wrongPassword)
-            return sink.finish();
+            return finish();
     }
     staging->moveIn(sink, m_entries, paths, states, targets);
-    const Outcome result = sink.finish(progress);
-    m_lastError = result.message;
-    return result;
+    return finish(progress);
 }
