@@ -49,6 +49,7 @@ public:
     // True when the names are encrypted (the archive cannot be opened
     // without a password) or any entry is.
     bool needsPassword() const { return m_headersEncrypted || m_anyEncrypted; }
+    // True once the archive was listed.
     bool isListed() const { return m_listed; }
     // The last error the program reported, empty when none.
     QString lastError() const { return m_lastError; }
@@ -83,8 +84,8 @@ private:
         QByteArray err;
     };
     // Runs the program on the open archive; `workingFolderFd` >= 0 becomes
-    // its working folder. Output goes to `onOutput` when given.
-    // A set `abandon` ends it as a stop does.
+    // its working folder. Output goes to `onOutput` when given. A set
+    // `abandon` ends the program as a stop does.
     Run run(const QStringList& arguments, const std::optional<QString>& password, int workingFolderFd = -1,
         const std::function<void(const QByteArray&)>& onOutput = {}, const std::atomic<bool>* abandon = nullptr) const;
     // The extraction run into the staging folder `stagingFd`; percentages

@@ -56,6 +56,8 @@ public:
         const QList<State>& states, const QHash<qsizetype, QByteArray>& targets);
 
 private:
+    // Paths inside the folder are the names' bytes as the program wrote
+    // them, split at "/"; the destination gets SafeDestination's names.
     // A folder of the staged tree: a listed one, or one on a listed name's way.
     struct Folder {
         QByteArray key; // its staged name
