@@ -304,19 +304,34 @@ void ZipManager::unrarFileAtPath(const QString& path, const QString& toPath, con
 
 namespace {
 
-// Worker thread: a 7z job with `reader` (listed, or not when the listing
-// failed: the extraction then fails).
-void extract7z(
-    SevenZipReader& reader, const QString& path, const QString& toPath, const std::optional<QString>& password)
+// Worker thread: a 7z job, listed while it is extracted. Without a
+// password, an archive that needs one (its names encrypted count too)
+// leaves nothing and asks for it.
+void extract7z(const QString& path, const QString& toPath, const std::optional<QString>& password)
 {
-    qCDebug(lcEngine7z, "Open error: %s", qUtf8Printable(reader.lastError()));
-    for (const SevenZipReader::Entry& entry : reader.entries())
-        qCDebug(lcEngine7z, "\n%s", qUtf8Printable(entry.description()));
-    qCDebug(lcEngine7z, "Iteration error: %s", qUtf8Printable(reader.lastError()));
-
-    HUD::showInfoWithStatus(L(QStringLiteral("解压文件中...")));
+    SevenZipReader reader(path);
+    bool needsPassword = false;
     ProgressPoster poster(NotifyManager::UnzipProgress(), path, ProgressPoster::Precision::Float);
-    const Outcome result = reader.extract(toPath, password, [&](double fraction) { poster.report(fraction); });
+    const auto listed = [&] {
+        if (!password && reader.needsPassword()) {
+            needsPassword = true;
+            return false;
+        }
+        if (password && !reader.isListed())
+            qCWarning(lcEngine7z, "Open error: %s", qUtf8Printable(reader.lastError()));
+        qCDebug(lcEngine7z, "Open error: %s", qUtf8Printable(reader.lastError()));
+        for (const SevenZipReader::Entry& entry : reader.entries())
+            qCDebug(lcEngine7z, "\n%s", qUtf8Printable(entry.description()));
+        qCDebug(lcEngine7z, "Iteration error: %s", qUtf8Printable(reader.lastError()));
+        HUD::showInfoWithStatus(L(QStringLiteral("解压文件中...")));
+        return true;
+    };
+    const Outcome result = reader.extract(
+        toPath, password, [&](double fraction) { poster.report(fraction); }, listed);
+    if (needsPassword) {
+        MainQueue::async([path, toPath] { ZipManager::shared().showNeedPasswordWithPath(path, toPath, k7z); });
+        return;
+    }
     if (result.ok()) {
         succeed(path);
         qCDebug(lcEngine7z, "Extract error: %s", qUtf8Printable(reader.lastError()));
@@ -338,28 +353,15 @@ void extract7z(
 void ZipManager::un7zFileAtPath(const QString& path, const QString& toPath)
 {
     WorkerPool::async([path, toPath] {
-        if (stoppedBeforeStart(path))
-            return;
-        // An archive whose names are encrypted cannot be listed without a
-        // password: that counts as encrypted too. Listed without one, the
-        // archive is extracted with the same listing.
-        SevenZipReader reader(path);
-        reader.open(std::nullopt);
-        if (reader.needsPassword())
-            MainQueue::async([path, toPath] { shared().showNeedPasswordWithPath(path, toPath, k7z); });
-        else
-            extract7z(reader, path, toPath, std::nullopt);
+        if (!stoppedBeforeStart(path))
+            extract7z(path, toPath, std::nullopt);
     });
 }
 
 void ZipManager::un7zFileAtPath(const QString& path, const QString& toPath, const std::optional<QString>& password)
 {
     WorkerPool::async([path, toPath, password] {
-        if (stoppedBeforeStart(path))
-            return;
-        SevenZipReader reader(path);
-        if (!reader.open(password))
-            qCWarning(lcEngine7z, "Open error: %s", qUtf8Printable(reader.lastError()));
-        extract7z(reader, path, toPath, password);
+        if (!stoppedBeforeStart(path))
+            extract7z(path, toPath, password);
     });
 }

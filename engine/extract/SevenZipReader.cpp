@@ -5,11 +5,12 @@
 #include "engine/safety/EntrySink.h"
 #include "platform/Logging.h"
 
-#include <QDateTime>
+#include <QDate>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSet>
 #include <QStandardPaths>
 #include <algorithm>
@@ -36,27 +37,47 @@ struct UnixAttributes {
     mode_t mode = 0;
 };
 
-std::optional<UnixAttributes> unixAttributes(const QByteArray& value)
+bool isBlank(char c)
 {
-    static const QRegularExpression pattern(
-        QStringLiteral("(?:^|\\s)([-dlcbps])([-r][-w][-xsS][-r][-w][-xsS][-r][-w][-xtT])(?:\\s|$)"));
-    const QRegularExpressionMatch match = pattern.match(QString::fromLatin1(value));
-    if (!match.hasMatch())
-        return std::nullopt;
-    UnixAttributes attributes;
-    attributes.type = match.captured(1).at(0).toLatin1();
-    const QString bits = match.captured(2);
-    for (qsizetype i = 0; i < 9; ++i) {
-        // "s" and "t" stand for "x" plus a special bit, which is never restored.
-        const QChar c = bits.at(i);
-        if (c != u'-' && c != u'S' && c != u'T')
-            attributes.mode |= static_cast<mode_t>(1u << (8 - i));
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// The first blank-separated word of ten letters that reads as a type and
+// permissions; a listing has one per entry, so no regular expression.
+std::optional<UnixAttributes> unixAttributes(QByteArrayView value)
+{
+    static constexpr const char* allowed[10]
+        = { "-dlcbps", "-r", "-w", "-xsS", "-r", "-w", "-xsS", "-r", "-w", "-xtT" };
+    for (qsizetype i = 0; i < value.size();) {
+        while (i < value.size() && isBlank(value.at(i)))
+            ++i;
+        const qsizetype start = i;
+        while (i < value.size() && !isBlank(value.at(i)))
+            ++i;
+        if (i - start != 10)
+            continue;
+        UnixAttributes attributes;
+        bool matches = true;
+        for (qsizetype k = 0; k < 10 && matches; ++k) {
+            const char c = value.at(start + k);
+            matches = c != 0 && std::strchr(allowed[k], c) != nullptr;
+            if (k > 0 && c != '-' && c != 'S' && c != 'T')
+                attributes.mode |= static_cast<mode_t>(1u << (9 - k));
+            // "s" and "t" stand for "x" plus a special bit, "S" and "T" for
+            // the special bit alone: set-uid, set-gid, sticky.
+            if ((k == 3 || k == 6 || k == 9) && (c == 's' || c == 'S' || c == 't' || c == 'T'))
+                attributes.mode |= static_cast<mode_t>(01000 << (3 - k / 3));
+        }
+        if (matches) {
+            attributes.type = value.at(start);
+            return attributes;
+        }
     }
-    return attributes;
+    return std::nullopt;
 }
 
 // "2001-02-03 04:05:06.1234567", in UTC (the program runs with TZ=UTC).
-std::optional<timespec> listedTime(const QByteArray& value)
+std::optional<timespec> listedTime(QByteArrayView value)
 {
     // Read digit by digit: a listing has a time per entry, and Qt's format
     // parser costs microseconds each.
@@ -76,13 +97,17 @@ std::optional<timespec> listedTime(const QByteArray& value)
     const QTime clock(number(11, 2), number(14, 2), number(17, 2));
     if (!date.isValid() || !clock.isValid())
         return std::nullopt;
-    const QDateTime time(date, clock, Qt::UTC);
+    constexpr qint64 kUnixEpochDay = 2440588; // 1970-01-01 as a Julian day
+    const qint64 seconds = (date.toJulianDay() - kUnixEpochDay) * 86400 + clock.msecsSinceStartOfDay() / 1000;
     long nanoseconds = 0;
     if (value.size() > 20 && value.at(19) == '.') {
-        const QByteArray fraction = QByteArray(value.mid(20, 9) + QByteArray("000000000")).left(9);
-        nanoseconds = fraction.toLong();
+        long scale = 100000000;
+        for (qsizetype i = 20; i < value.size() && i < 29 && value.at(i) >= '0' && value.at(i) <= '9'; ++i) {
+            nanoseconds += (value.at(i) - '0') * scale;
+            scale /= 10;
+        }
     }
-    return timespec { static_cast<time_t>(time.toSecsSinceEpoch()), nanoseconds };
+    return timespec { static_cast<time_t>(seconds), nanoseconds };
 }
 
 } // namespace
@@ -128,7 +153,7 @@ QString SevenZipReader::archiveArgument() const
 }
 
 SevenZipReader::Run SevenZipReader::run(const QStringList& arguments, const std::optional<QString>& password,
-    int workingFolderFd, const std::function<void(const QByteArray&)>& onOutput) const
+    int workingFolderFd, const std::function<void(const QByteArray&)>& onOutput, const std::atomic<bool>* abandon) const
 {
     Run result;
     if (m_fd < 0) {
@@ -162,7 +187,7 @@ SevenZipReader::Run SevenZipReader::run(const QStringList& arguments, const std:
     process.closeWriteChannel();
     while (process.state() != QProcess::NotRunning) {
         // A stopped job stops the program with it.
-        if (JobStop::requested()) {
+        if (JobStop::requested() || (abandon && abandon->load())) {
             process.kill();
             process.waitForFinished(-1);
             break;
@@ -188,32 +213,45 @@ SevenZipReader::Run SevenZipReader::run(const QStringList& arguments, const std:
 
 QList<SevenZipReader::Entry> SevenZipReader::parseListing(const QByteArray& listing)
 {
+    // Walked in place, line by line: a listing has nine lines per entry.
     QList<Entry> entries;
-    const QList<QByteArray> lines = listing.split('\n');
-    qsizetype i = 0;
-    while (i < lines.size() && !lines.at(i).startsWith("----------"))
-        ++i;
+    entries.reserve(listing.size() / 160); // an entry takes some 180 bytes of lines
+    const QByteArrayView text(listing);
+    qsizetype pos = 0;
+    auto nextLine = [&]() -> std::optional<QByteArrayView> {
+        if (pos > text.size() || (pos == text.size() && !text.isEmpty() && text.back() == '\n'))
+            return std::nullopt;
+        qsizetype end = text.indexOf('\n', pos);
+        if (end < 0)
+            end = text.size();
+        QByteArrayView line = text.sliced(pos, end - pos);
+        pos = end + 1;
+        if (line.endsWith('\r'))
+            line.chop(1);
+        return line;
+    };
+    std::optional<QByteArrayView> line;
+    while ((line = nextLine()) && !line->startsWith("----------")) { }
     Entry entry;
     bool any = false;
     auto flush = [&] {
         if (any)
-            entries.append(entry);
+            entries.append(std::move(entry));
         entry = Entry();
         any = false;
     };
-    for (++i; i < lines.size(); ++i) {
-        const QByteArray line = lines.at(i).endsWith('\r') ? lines.at(i).chopped(1) : lines.at(i);
-        if (line.isEmpty()) {
+    while ((line = nextLine())) {
+        if (line->isEmpty()) {
             flush();
             continue;
         }
-        const qsizetype eq = line.indexOf(" = ");
-        const QByteArray key = eq < 0 ? line : line.left(eq);
-        const QByteArray value = eq < 0 ? QByteArray() : line.mid(eq + 3);
+        const qsizetype eq = line->indexOf(" = ");
+        const QByteArrayView key = eq < 0 ? *line : line->first(eq);
+        const QByteArrayView value = eq < 0 ? QByteArrayView() : line->sliced(eq + 3);
         if (key == "Path") {
             flush();
+            entry.rawPath = value.toByteArray();
             entry.path = QString::fromUtf8(value);
-            entry.rawPath = value;
             any = true;
         } else if (key == "Size") {
             entry.size = value.toLongLong();
@@ -249,6 +287,7 @@ QList<SevenZipReader::Entry> SevenZipReader::parseListing(const QByteArray& list
 
 bool SevenZipReader::open(const std::optional<QString>& password)
 {
+    m_opened = true;
     const Run listing = run({ QStringLiteral("l"), QStringLiteral("-slt"), QStringLiteral("-sccUTF-8"),
                                 QStringLiteral("-t7z"), QStringLiteral("--"), archiveArgument() },
         password);
@@ -342,9 +381,59 @@ QHash<qsizetype, QByteArray> SevenZipReader::readLinkTargets(const std::optional
     return targets;
 }
 
-Outcome SevenZipReader::extract(
-    const QString& folder, const std::optional<QString>& password, const ExtractProgress& progress)
+SevenZipReader::Run SevenZipReader::runExtraction(int stagingFd, const std::optional<QString>& password,
+    const ExtractProgress& progress, const std::atomic<bool>* abandon, const std::atomic<bool>* reporting) const
 {
+    static const QRegularExpression percent(QStringLiteral("(\\d{1,3})%"));
+    int lastPercent = -1;
+    return run(
+        { QStringLiteral("x"), QStringLiteral("-snl-"), QStringLiteral("-aos"), QStringLiteral("-bso0"),
+            QStringLiteral("-bsp1"), QStringLiteral("-bse2"), QStringLiteral("-sccUTF-8"), QStringLiteral("-t7z"),
+            QStringLiteral("--"), archiveArgument() },
+        password, stagingFd,
+        [&](const QByteArray& chunk) {
+            // Before the listing is in, nobody may hear of the job.
+            if (!progress || (reporting && !reporting->load()))
+                return;
+            QRegularExpressionMatchIterator it = percent.globalMatch(QString::fromLatin1(chunk));
+            int value = -1;
+            while (it.hasNext())
+                value = it.next().captured(1).toInt();
+            if (value >= 0 && value != lastPercent) {
+                lastPercent = value;
+                progress(value / 100.0);
+            }
+        },
+        abandon);
+}
+
+Outcome SevenZipReader::extract(const QString& folder, const std::optional<QString>& password,
+    const ExtractProgress& progress, const std::function<bool()>& listed)
+{
+    // Not listed yet, the archive is listed while the program already
+    // extracts it into the staging folder, on the other core. Only where
+    // the destination exists: a refused archive must not even create it.
+    // Nothing leaves the staging folder before the listing has checked
+    // every name, and every way out below ends the program before the
+    // staging folder and all in it go.
+    std::atomic<bool> abandon = false;
+    std::atomic<bool> reporting = false;
+    std::optional<SevenZipStaging> staging;
+    std::future<Run> early;
+    const auto abandonEarly = qScopeGuard([&abandon] { abandon = true; });
+    auto startExtraction = [&] {
+        early = std::async(std::launch::async,
+            [&, password, fd = staging->fd()] { return runExtraction(fd, password, progress, &abandon, &reporting); });
+    };
+    if (!m_opened && m_fd >= 0 && QFileInfo(folder).isDir()) {
+        staging.emplace(folder);
+        if (staging->isOpen())
+            startExtraction();
+    }
+    if (!m_opened)
+        open(password);
+    if (listed && !listed())
+        return { .status = Outcome::Status::Cancelled, .message = QStringLiteral("not extracted") };
     // Unlisted means unchecked names: such an archive is not extracted.
     if (!m_listed && JobStop::requested())
         return { .status = Outcome::Status::Cancelled, .message = QStringLiteral("stopped") };
@@ -353,18 +442,34 @@ Outcome SevenZipReader::extract(
             .message = m_lastError };
     }
     EntrySink sink(folder, lcEngine7z);
+    // The job's outcome, its message kept as the last error.
+    auto finish = [&](const ExtractProgress& onDone = {}) {
+        const Outcome result = sink.finish(onDone);
+        m_lastError = result.message;
+        return result;
+    };
     QList<QStringList> paths;
+    paths.reserve(m_entries.size());
     for (const Entry& entry : std::as_const(m_entries)) {
         const std::optional<QStringList> path = sink.admit(entry.path);
         if (!path)
-            return sink.finish();
+            return finish();
         paths.append(*path);
     }
     if (!sink.open())
-        return sink.finish();
-    SevenZipStaging staging(sink, folder);
-    if (!staging.isOpen())
-        return sink.finish();
+        return finish();
+    if (!staging)
+        staging.emplace(folder);
+    if (!staging->isOpen()) {
+        sink.fail(staging->error());
+        return finish();
+    }
+    // The path may name another folder by now: entries move in by renaming.
+    if (!staging->isIn(sink.destination().rootFd())) {
+        sink.fail(QStringLiteral("the destination changed during the job: ") + folder);
+        return finish();
+    }
+    reporting = true;
 
     // Links are never made by the program (-snl-), so it never writes
     // through one; their targets come from a second run, alongside.
@@ -372,30 +477,19 @@ Outcome SevenZipReader::extract(
     std::future<QHash<qsizetype, QByteArray>> linkTargets;
     if (anyLink)
         linkTargets = std::async(std::launch::async, [this, password] { return readLinkTargets(password); });
-    static const QRegularExpression percent(QStringLiteral("(\\d{1,3})%"));
-    int lastPercent = -1;
-    const Run extraction
-        = run({ QStringLiteral("x"), QStringLiteral("-snl-"), QStringLiteral("-aos"), QStringLiteral("-bso0"),
-                  QStringLiteral("-bsp1"), QStringLiteral("-bse2"), QStringLiteral("-sccUTF-8"), QStringLiteral("-t7z"),
-                  QStringLiteral("--"), archiveArgument() },
-            password, staging.fd(), [&](const QByteArray& chunk) {
-                QRegularExpressionMatchIterator it = percent.globalMatch(QString::fromLatin1(chunk));
-                int value = -1;
-                while (it.hasNext())
-                    value = it.next().captured(1).toInt();
-                if (value >= 0 && value != lastPercent && progress) {
-                    lastPercent = value;
-                    progress(value / 100.0);
-                }
-            });
+    if (!early.valid())
+        startExtraction();
+    // Worked out while the program runs.
+    staging->plan(m_entries, paths);
+    const Run extraction = early.get();
     const QHash<qsizetype, QByteArray> targets = anyLink ? linkTargets.get() : QHash<qsizetype, QByteArray>();
     // A stopped job moves nothing in: the staging folder goes with all of it.
     if (sink.stopRequested())
-        return sink.finish();
+        return finish();
     // A clean exit means the program checked every CRC: reading the files
     // back would only repeat it.
     const QList<SevenZipStaging::State> states
-        = staging.verify(m_entries, paths, targets, extraction.started && extraction.exitCode == 0);
+        = staging->verify(m_entries, paths, targets, extraction.started && extraction.exitCode == 0);
 
     using State = SevenZipStaging::State;
     bool anyFailed = false, anyBlocked = false, anyEncryptedData = false, anyEncryptedGood = false;
@@ -422,10 +516,8 @@ Outcome SevenZipReader::extract(
         const bool wrongPassword = password && anyEncryptedData && !anyEncryptedGood;
         sink.fail(m_lastError, wrongPassword ? Outcome::Status::WrongPassword : Outcome::Status::Failed);
         if (wrongPassword)
-            return sink.finish();
+            return finish();
     }
-    staging.moveIn(m_entries, paths, states, targets);
-    const Outcome result = sink.finish(progress);
-    m_lastError = result.message;
-    return result;
+    staging->moveIn(sink, m_entries, paths, states, targets);
+    return finish(progress);
 }

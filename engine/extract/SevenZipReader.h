@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <atomic>
 #include <ctime>
 #include <functional>
 #include <optional>
@@ -30,7 +31,7 @@ public:
         bool special = false; // a device, FIFO or socket: never extracted
         bool encrypted = false;
         std::optional<quint32> crc;
-        std::optional<mode_t> mode; // permission bits as stored
+        std::optional<mode_t> mode; // permission bits as stored, special ones too (never restored)
         std::optional<timespec> mtime;
         // The entry as a log line.
         QString description() const;
@@ -48,6 +49,8 @@ public:
     // True when the names are encrypted (the archive cannot be opened
     // without a password) or any entry is.
     bool needsPassword() const { return m_headersEncrypted || m_anyEncrypted; }
+    // True once the archive was listed.
+    bool isListed() const { return m_listed; }
     // The last error the program reported, empty when none.
     QString lastError() const { return m_lastError; }
 
@@ -55,13 +58,18 @@ public:
     // `folder`, checks each against the listing (size and CRC of files and
     // link targets) and moves only entries that match into place through
     // SafeDestination, so that existing files are kept and nothing escapes.
-    // Refuses the whole archive, writing nothing, when open() did not list
-    // it or a name is absolute or has "..". With a wrong password nothing
-    // at all is moved. Fails when any entry did not come out right or the
-    // program failed in a way that the entries do not explain. `progress`
-    // is called on this thread with the program's percentage. A stop
-    // (JobStop) ends the program and moves nothing in.
-    Outcome extract(const QString& folder, const std::optional<QString>& password, const ExtractProgress& progress);
+    // Unless open() came first, lists the archive meanwhile, and calls
+    // `listed` (this thread) once the listing is in, listed or not: when it
+    // answers false (say, a password is needed), the job ends Cancelled
+    // and leaves nothing. Refuses the whole archive, writing nothing, when
+    // it cannot be listed or a name is absolute or has "..". With a wrong
+    // password nothing at all is moved. Fails when any entry did not come
+    // out right or the program failed in a way that the entries do not
+    // explain. `progress` gets the program's percentage, after `listed`,
+    // on any one thread. A stop (JobStop) ends the program and moves
+    // nothing in.
+    Outcome extract(const QString& folder, const std::optional<QString>& password, const ExtractProgress& progress,
+        const std::function<bool()>& listed = {});
 
     // Parses the program's technical listing ("l -slt"), times in UTC.
     static QList<Entry> parseListing(const QByteArray& listing);
@@ -76,9 +84,14 @@ private:
         QByteArray err;
     };
     // Runs the program on the open archive; `workingFolderFd` >= 0 becomes
-    // its working folder. Output goes to `onOutput` when given.
+    // its working folder. Output goes to `onOutput` when given. A set
+    // `abandon` ends the program as a stop does.
     Run run(const QStringList& arguments, const std::optional<QString>& password, int workingFolderFd = -1,
-        const std::function<void(const QByteArray&)>& onOutput = {}) const;
+        const std::function<void(const QByteArray&)>& onOutput = {}, const std::atomic<bool>* abandon = nullptr) const;
+    // The extraction run into the staging folder `stagingFd`; percentages
+    // go to `progress` while `reporting` (when given) is set.
+    Run runExtraction(int stagingFd, const std::optional<QString>& password, const ExtractProgress& progress,
+        const std::atomic<bool>* abandon, const std::atomic<bool>* reporting) const;
     QString archiveArgument() const;
     // The targets of the link entries, by index into entries(); a link
     // whose data could not be read has none.
@@ -87,6 +100,7 @@ private:
     QString m_path;
     int m_fd = -1;
     QList<Entry> m_entries;
+    bool m_opened = false; // open() ran
     bool m_listed = false;
     bool m_headersEncrypted = false;
     bool m_anyEncrypted = false;

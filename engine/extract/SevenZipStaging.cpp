@@ -6,7 +6,6 @@
 
 #include <QFile>
 #include <QRandomGenerator>
-#include <QSet>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -52,43 +51,50 @@ QByteArrayList stagedPath(const QByteArray& name)
     return components;
 }
 
-// The joined first 1, 2, … `depth` components of `path`.
-QByteArrayList prefixes(const QByteArrayList& path, qsizetype depth)
+// stagedPath(name) joined by "/": most often the name itself, shared.
+QByteArray stagedKey(const QByteArray& name)
 {
-    QByteArrayList joined;
-    QByteArray prefix;
-    for (qsizetype d = 0; d < depth; ++d) {
-        prefix += (d ? "/" : "") + path.at(d);
-        joined.append(prefix);
+    bool plain = !name.isEmpty();
+    for (qsizetype start = 0; plain && start <= name.size();) {
+        qsizetype end = name.indexOf('/', start);
+        if (end < 0)
+            end = name.size();
+        plain = end > start && !(end - start == 1 && name.at(start) == '.');
+        start = end + 1;
     }
-    return joined;
+    return plain ? name : stagedPath(name).join('/');
 }
 
 } // namespace
 
-SevenZipStaging::SevenZipStaging(EntrySink& sink, const QString& folder)
-    : m_sink(sink)
+SevenZipStaging::SevenZipStaging(const QString& folder)
 {
-    SafeDestination& destination = sink.destination();
     // Inside the destination, so that entries move into place by renaming,
-    // on the same file system; made through the destination's descriptor,
-    // which no later change of the path can redirect.
+    // on the same file system; made through a descriptor, which no later
+    // change of the path can redirect. The destination itself was chosen
+    // by the user and may be a link.
+    m_rootFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_rootFd < 0) {
+        m_error = QStringLiteral("cannot open the destination %1: %2")
+                      .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
+        return;
+    }
     for (int attempt = 0; attempt < 16 && m_name.isEmpty(); ++attempt) {
         const QByteArray name = ".zavrin-7z-" + QByteArray::number(QRandomGenerator::global()->generate(), 16);
-        if (::mkdirat(destination.rootFd(), name.constData(), 0700) == 0)
+        if (::mkdirat(m_rootFd, name.constData(), 0700) == 0)
             m_name = name;
         else if (errno != EEXIST)
             break;
     }
     if (m_name.isEmpty()) {
-        sink.fail(QStringLiteral("cannot create a staging folder in %1: %2")
-                      .arg(folder, QString::fromLocal8Bit(std::strerror(errno))));
+        m_error = QStringLiteral("cannot create a staging folder in %1: %2")
+                      .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
         return;
     }
-    m_fd = ::openat(destination.rootFd(), m_name.constData(), kFolderFlags);
+    m_fd = ::openat(m_rootFd, m_name.constData(), kFolderFlags);
     if (m_fd < 0) {
-        sink.fail(QStringLiteral("cannot open the staging folder: ") + QString::fromLocal8Bit(std::strerror(errno)));
-        Folders::removeTree(destination.rootFd(), m_name.constData());
+        m_error = QStringLiteral("cannot open the staging folder: ") + QString::fromLocal8Bit(std::strerror(errno));
+        Folders::removeTree(m_rootFd, m_name.constData());
         m_name.clear();
     }
 }
@@ -99,7 +105,16 @@ SevenZipStaging::~SevenZipStaging()
     if (m_fd >= 0)
         ::close(m_fd);
     if (!m_name.isEmpty())
-        Folders::removeTree(m_sink.destination().rootFd(), m_name.constData());
+        Folders::removeTree(m_rootFd, m_name.constData());
+    if (m_rootFd >= 0)
+        ::close(m_rootFd);
+}
+
+bool SevenZipStaging::isIn(int rootFd) const
+{
+    struct stat mine, theirs;
+    return ::fstat(m_rootFd, &mine) == 0 && ::fstat(rootFd, &theirs) == 0 && mine.st_dev == theirs.st_dev
+        && mine.st_ino == theirs.st_ino;
 }
 
 void SevenZipStaging::closeFolders()
@@ -127,6 +142,16 @@ int SevenZipStaging::folderFd(const QByteArrayList& path)
         closeFolders(); // `parent` may be closed now, but it is no longer needed
     m_folders.insert(key, fd);
     return fd;
+}
+
+unsigned char SevenZipStaging::stagedType(const QByteArray& key)
+{
+    const QByteArrayList path = stagedPath(key);
+    const int parent = folderFd(path.mid(0, path.size() - 1));
+    struct stat st;
+    if (path.isEmpty() || parent < 0 || ::fstatat(parent, path.last().constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return DT_UNKNOWN;
+    return static_cast<unsigned char>(IFTODT(st.st_mode));
 }
 
 bool SevenZipStaging::wrongKindInTheWay(const QByteArrayList& path, bool folder)
@@ -182,207 +207,290 @@ std::optional<std::pair<qint64, quint32>> SevenZipStaging::fileChecksum(
     return std::make_pair(total, crc);
 }
 
-std::optional<std::pair<qint64, quint32>> SevenZipStaging::fileSize(
-    const QByteArrayList& path, std::optional<mode_t> mode, std::optional<quint32> crc)
+bool SevenZipStaging::fixMode(const QByteArray& key, const SevenZipReader::Entry& entry)
 {
+    // The program gives a file its stored permission bits less its umask
+    // (ours), never the special ones; a file stored with special bits is
+    // set all the same, whatever the program did.
+    if (!entry.mode)
+        return true;
+    const mode_t wanted = *entry.mode & 0777;
+    if ((*entry.mode & 07000) == 0 && (wanted & SafeDestination::umaskValue()) == 0)
+        return true;
+    const QByteArrayList path = stagedPath(key);
     const int parent = folderFd(path.mid(0, path.size() - 1));
-    struct stat st;
-    if (parent < 0 || ::fstatat(parent, path.last().constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
-        return std::nullopt;
-    // The program gives files their stored mode already, special bits
-    // included, which never come along.
-    const mode_t wanted = mode ? (*mode & 0777) : (st.st_mode & 0777);
-    if ((st.st_mode & 07777) != wanted && ::fchmodat(parent, path.last().constData(), wanted, 0) != 0)
-        return std::nullopt;
-    return std::make_pair(static_cast<qint64>(st.st_size), crc.value_or(0));
+    return parent >= 0 && ::fchmodat(parent, path.last().constData(), wanted, 0) == 0;
+}
+
+int SevenZipStaging::folderId(const QByteArray& key, qsizetype end)
+{
+    // The deepest folder on the way that is known already, then the rest
+    // below it, outer first; iterative, as names may be deep.
+    std::vector<qsizetype> missing;
+    int parent = -1;
+    for (qsizetype e = end; e > 0; e = key.lastIndexOf('/', e - 1)) {
+        parent = m_folderIds.value(key.left(e), -1);
+        if (parent >= 0)
+            break;
+        missing.push_back(e);
+    }
+    for (auto e = missing.crbegin(); e != missing.crend(); ++e) {
+        Folder folder;
+        folder.key = key.left(*e);
+        folder.parent = parent;
+        folder.depth = parent < 0 ? 1 : m_tree[parent].depth + 1;
+        m_tree.push_back(std::move(folder));
+        parent = static_cast<int>(m_tree.size() - 1);
+        m_folderIds.insert(m_tree.back().key, parent);
+    }
+    return parent;
+}
+
+void SevenZipStaging::spoil(int folder)
+{
+    for (; folder >= 0; folder = m_tree[folder].parent)
+        m_tree[folder].spoiled = true;
+}
+
+void SevenZipStaging::plan(const QList<SevenZipReader::Entry>& entries, const QList<QStringList>& paths)
+{
+    const auto count = static_cast<size_t>(entries.size());
+    m_keys.resize(count);
+    m_parent.assign(count, -1);
+    m_self.assign(count, -1);
+    m_first.resize(count);
+    m_found.assign(count, 0);
+    m_firstByKey.reserve(entries.size());
+    QByteArray lastParent; // consecutive entries mostly share their folder
+    int lastParentId = -1;
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        const SevenZipReader::Entry& entry = entries.at(i);
+        const QByteArray key = stagedKey(entry.rawPath);
+        m_keys[i] = key;
+        m_first[i] = m_firstByKey.value(key, -1);
+        if (m_first[i] < 0) {
+            m_first[i] = i;
+            m_firstByKey.insert(key, i);
+        }
+        if (key.isEmpty())
+            continue;
+        const qsizetype slash = key.lastIndexOf('/');
+        if (slash >= 0 && QByteArrayView(key).first(slash) != QByteArrayView(lastParent)) {
+            lastParent = key.left(slash);
+            lastParentId = folderId(key, slash);
+        }
+        m_parent[i] = slash < 0 ? -1 : lastParentId;
+        if (entry.folder) {
+            m_self[i] = folderId(key, key.size());
+            Folder& self = m_tree[m_self[i]];
+            // A second entry of one folder spoils only it; the count of
+            // entries below the folders above keeps them from moving whole.
+            self.spoiled = self.spoiled || self.entry >= 0;
+            if (self.entry < 0)
+                self.entry = i;
+        }
+        // What the listing alone says keeps a folder from moving whole: a
+        // link, a special file, a folder without a stored mode (it would keep
+        // the one staging gave it), or a name the destination gets otherwise.
+        const bool sameName = (key.constData() == entry.rawPath.constData() && entry.path.toUtf8() == key)
+            || QFile::encodeName(joined(paths.at(i))) == key;
+        const bool good = !entry.link && !entry.special && (!entry.folder || entry.mode) && sameName;
+        if (!good) {
+            spoil(entry.folder ? m_self[i] : m_parent[i]);
+            continue;
+        }
+        for (int folder = m_parent[i]; folder >= 0; folder = m_tree[folder].parent) {
+            ++m_tree[folder].listed;
+            if (entry.folder)
+                m_tree[folder].folders.push_back(i);
+        }
+        if (entry.folder)
+            m_tree[m_self[i]].folders.push_back(i);
+    }
+}
+
+qint64 SevenZipStaging::scan(int fd, const QByteArray& key)
+{
+    const std::optional<std::vector<Folders::Entry>> items = Folders::list(fd);
+    bool clean = items.has_value();
+    m_unread = m_unread || !items;
+    qint64 count = 0;
+    for (const Folders::Entry& item : items.value_or(std::vector<Folders::Entry>())) {
+        const QByteArray name = key.isEmpty() ? item.name : key + '/' + item.name;
+        if (const auto it = m_firstByKey.constFind(name); it != m_firstByKey.constEnd())
+            m_found[it.value()] = item.type;
+        if (item.type == DT_DIR) {
+            // One descriptor a level: a very deep tree runs out of them.
+            const int child = openOwn(fd, item.name, kFolderFlags, S_IFDIR);
+            m_unread = m_unread || child < 0;
+            if (child >= 0)
+                ::fchmod(child, 0700); // its entries are renamed out of it
+            const qint64 below = child < 0 ? -1 : scan(child, name);
+            if (child >= 0)
+                ::close(child);
+            clean = clean && below >= 0;
+            count += below;
+        } else {
+            clean = clean && item.type == DT_REG;
+        }
+        ++count;
+    }
+    if (const auto it = m_folderIds.constFind(key); it != m_folderIds.constEnd())
+        m_tree[it.value()].staged = clean ? count : -1;
+    return clean ? count : -1;
 }
 
 QList<SevenZipStaging::State> SevenZipStaging::verify(const QList<SevenZipReader::Entry>& entries,
     const QList<QStringList>& paths, const QHash<qsizetype, QByteArray>& targets, bool programChecked)
 {
     using Entry = SevenZipReader::Entry;
+    scan(m_fd, QByteArray());
     QList<State> states(entries.size(), State::Failed);
-    QHash<QByteArray, std::optional<std::pair<qint64, quint32>>> staged; // one read per staged file
-    QSet<QByteArray> taken; // names a verified entry holds
+    QHash<QByteArray, std::optional<std::pair<qint64, quint32>>> read; // one read per staged file
+    std::vector<bool> held(entries.size(), false); // by first entry of a name: a verified entry holds it
     for (qsizetype i = 0; i < entries.size(); ++i) {
         const Entry& entry = entries.at(i);
-        const QByteArrayList path = stagedPath(entry.rawPath);
-        const QByteArray rawKey = path.join('/');
-        const QString key = joined(paths.at(i));
+        const QByteArray& key = m_keys[i];
+        const unsigned char found = m_found[m_first[i]] || !m_unread ? m_found[m_first[i]] : stagedType(key);
         State& state = states[i];
-        if (path.isEmpty() || entry.special) {
+        if (key.isEmpty() || entry.special) {
             if (entry.special)
-                qCWarning(lcEngine7z, "entry not extracted, not a file, a folder or a link: %s", qUtf8Printable(key));
+                qCWarning(lcEngine7z, "entry not extracted, not a file, a folder or a link: %s",
+                    qUtf8Printable(joined(paths.at(i))));
             state = State::Blocked;
             continue;
         }
         if (entry.folder) {
-            state = folderFd(path) >= 0 ? State::Verified : State::Failed;
-            if (state == State::Failed && wrongKindInTheWay(path, true)) {
-                qCWarning(lcEngine7z, "entry not extracted, a file stands in the way: %s", qUtf8Printable(key));
+            state = found == DT_DIR ? State::Verified : State::Failed;
+            if (state == State::Failed && wrongKindInTheWay(stagedPath(key), true)) {
+                qCWarning(lcEngine7z, "entry not extracted, a file stands in the way: %s",
+                    qUtf8Printable(joined(paths.at(i))));
                 state = State::Blocked;
             }
             continue;
         }
-        if (taken.contains(rawKey)) {
+        if (held[m_first[i]]) {
             // The program keeps the first of entries with one name, as the
             // other back-ends keep what is already there.
-            qCInfo(lcEngine7z, "entry not extracted, its name came before: %s", qUtf8Printable(key));
+            qCInfo(lcEngine7z, "entry not extracted, its name came before: %s", qUtf8Printable(joined(paths.at(i))));
             state = State::Blocked;
             continue;
         }
-        std::optional<std::pair<qint64, quint32>> found;
+        std::optional<std::pair<qint64, quint32>> staged;
         if (entry.link) {
             if (const auto it = targets.constFind(i); it != targets.constEnd()) {
                 const QByteArray& target = it.value();
-                found = std::make_pair(
+                staged = std::make_pair(
                     target.size(), libdeflate_crc32(0, target.constData(), static_cast<size_t>(target.size())));
             }
         } else {
-            if (!staged.contains(rawKey))
-                staged.insert(
-                    rawKey, programChecked ? fileSize(path, entry.mode, entry.crc) : fileChecksum(path, entry.mode));
-            found = staged.value(rawKey);
-            if (!found && wrongKindInTheWay(path, false)) {
-                qCWarning(
-                    lcEngine7z, "entry not extracted, a file or a folder stands in the way: %s", qUtf8Printable(key));
+            if (programChecked && found == DT_REG && fixMode(key, entry))
+                staged = std::make_pair(entry.size, entry.crc.value_or(0));
+            else if (!programChecked && found == DT_REG) {
+                if (!read.contains(key))
+                    read.insert(key, fileChecksum(stagedPath(key), entry.mode));
+                staged = read.value(key);
+            }
+            if (!staged && wrongKindInTheWay(stagedPath(key), false)) {
+                qCWarning(lcEngine7z, "entry not extracted, a file or a folder stands in the way: %s",
+                    qUtf8Printable(joined(paths.at(i))));
                 state = State::Blocked;
                 continue;
             }
         }
-        const bool matches = found && found->first == entry.size && (!entry.crc || found->second == *entry.crc);
-        if (matches) {
+        if (staged && staged->first == entry.size && (!entry.crc || staged->second == *entry.crc)) {
             state = State::Verified;
-            taken.insert(rawKey);
+            held[m_first[i]] = true;
         } else {
-            qCWarning(lcEngine7z, "entry not extracted, damaged or incomplete: %s", qUtf8Printable(key));
+            qCWarning(
+                lcEngine7z, "entry not extracted, damaged or incomplete: %s", qUtf8Printable(joined(paths.at(i))));
         }
     }
     return states;
 }
 
-qint64 SevenZipStaging::countTree(int fd)
+std::vector<bool> SevenZipStaging::moveFoldersWhole(EntrySink& sink, const QList<SevenZipReader::Entry>& entries,
+    const QList<QStringList>& paths, const QList<State>& states)
 {
-    const std::optional<std::vector<Folders::Entry>> items = Folders::list(fd);
-    if (!items)
-        return -1;
-    qint64 count = 0;
-    for (const Folders::Entry& item : *items) {
-        if (item.type == DT_DIR) {
-            const int child = openOwn(fd, item.name, kFolderFlags, S_IFDIR);
-            const qint64 below = child < 0 ? -1 : countTree(child);
-            if (child >= 0)
-                ::close(child);
-            if (below < 0)
-                return -1;
-            count += below;
-        } else if (item.type != DT_REG) {
-            return -1;
-        }
-        ++count;
-    }
-    return count;
-}
-
-QList<bool> SevenZipStaging::moveFoldersWhole(
-    const QList<SevenZipReader::Entry>& entries, const QList<QStringList>& paths, const QList<State>& states)
-{
-    // Every entry counts for the folders above it, or spoils them.
-    QHash<QByteArray, qint64> below; // folder (raw name) -> entries below it
-    QSet<QByteArray> spoiled;
-    QHash<QByteArray, std::vector<qsizetype>> foldersBelow; // folder -> folder entries in it, itself included
-    QHash<QByteArray, qsizetype> folderEntry;
+    // A folder moves whole when every entry below it, and itself, passed
+    // both the listing's test (see plan()) and verify(), and the staged
+    // tree holds exactly those entries.
     for (qsizetype i = 0; i < entries.size(); ++i) {
-        const SevenZipReader::Entry& entry = entries.at(i);
-        const QByteArrayList path = stagedPath(entry.rawPath);
-        const QByteArray key = path.join('/');
-        // A folder without a stored mode would keep the one staging gave it.
-        const bool good = states.at(i) == State::Verified && !entry.link && !entry.special
-            && (!entry.folder || entry.mode) && QFile::encodeName(joined(paths.at(i))) == key;
-        if (entry.folder && (!good || folderEntry.contains(key)))
-            spoiled.insert(key);
-        else if (entry.folder)
-            folderEntry.insert(key, i);
-        for (const QByteArray& ancestor : prefixes(path, path.size() - 1)) {
-            if (!good)
-                spoiled.insert(ancestor);
-            else
-                ++below[ancestor];
-            if (good && entry.folder)
-                foldersBelow[ancestor].push_back(i);
-        }
-        if (good && entry.folder)
-            foldersBelow[key].push_back(i);
+        if (states.at(i) != State::Verified)
+            spoil(m_self[i] >= 0 ? m_self[i] : m_parent[i]);
     }
-
     // Outer folders first, so that an inner one is never moved out of one
     // that moves whole.
-    std::vector<std::pair<qsizetype, qsizetype>> candidates; // depth, entry
-    for (auto it = folderEntry.cbegin(); it != folderEntry.cend(); ++it) {
-        if (!spoiled.contains(it.key()))
-            candidates.emplace_back(it.key().count('/'), it.value());
+    std::vector<std::pair<int, qsizetype>> candidates; // depth, entry
+    for (const Folder& folder : m_tree) {
+        if (folder.entry >= 0 && !folder.spoiled)
+            candidates.emplace_back(folder.depth, folder.entry);
     }
     std::sort(candidates.begin(), candidates.end());
-    QSet<QByteArray> moved;
-    auto insideMoved = [&moved](const QByteArrayList& path, qsizetype depth) {
-        const QByteArrayList ancestors = prefixes(path, depth);
-        return std::any_of(
-            ancestors.cbegin(), ancestors.cend(), [&moved](const QByteArray& a) { return moved.contains(a); });
+    std::vector<bool> moved(m_tree.size(), false);
+    auto insideMoved = [&](int folder) {
+        for (; folder >= 0; folder = m_tree[folder].parent) {
+            if (moved[folder])
+                return true;
+        }
+        return false;
     };
+    bool anyMoved = false;
     for (const auto& [depth, i] : candidates) {
-        const QByteArrayList path = stagedPath(entries.at(i).rawPath);
-        const QByteArray key = path.join('/');
-        if (insideMoved(path, path.size() - 1))
+        const int id = m_self[i];
+        const Folder& folder = m_tree[id];
+        if (insideMoved(folder.parent) || folder.staged != folder.listed)
             continue;
+        const QByteArrayList path = stagedPath(folder.key);
         const int fd = folderFd(path);
-        if (fd < 0 || countTree(fd) != below.value(key))
+        if (fd < 0)
             continue;
         // Renaming a folder into another one needs write access to it.
         ::fchmod(fd, 0700);
         const int parent = folderFd(path.mid(0, path.size() - 1));
         std::vector<std::pair<QStringList, EntryMeta>> folders;
-        for (qsizetype j : foldersBelow.value(key))
+        for (qsizetype j : folder.folders)
             folders.emplace_back(paths.at(j), EntryMeta { entries.at(j).mode, entries.at(j).mtime });
         if (parent >= 0
-            && m_sink.destination().moveCheckedFolderIn(parent, path.last(), paths.at(i), folders).status
-                == Outcome::Status::Done)
-            moved.insert(key);
+            && sink.destination().moveCheckedFolderIn(parent, path.last(), paths.at(i), folders).status
+                == Outcome::Status::Done) {
+            moved[id] = true;
+            anyMoved = true;
+        }
     }
 
-    QList<bool> placed(entries.size(), false);
-    if (moved.isEmpty())
+    std::vector<bool> placed(entries.size(), false);
+    if (!anyMoved)
         return placed;
     // Descriptors of folders that moved away must not be reused.
     closeFolders();
     for (qsizetype i = 0; i < entries.size(); ++i) {
-        if (states.at(i) == State::Verified) {
-            const QByteArrayList path = stagedPath(entries.at(i).rawPath);
-            placed[i] = insideMoved(path, path.size());
-        }
+        if (states.at(i) == State::Verified)
+            placed[i] = insideMoved(m_self[i] >= 0 ? m_self[i] : m_parent[i]);
     }
     return placed;
 }
 
-void SevenZipStaging::moveIn(const QList<SevenZipReader::Entry>& entries, const QList<QStringList>& paths,
-    const QList<State>& states, const QHash<qsizetype, QByteArray>& targets)
+void SevenZipStaging::moveIn(EntrySink& sink, const QList<SevenZipReader::Entry>& entries,
+    const QList<QStringList>& paths, const QList<State>& states, const QHash<qsizetype, QByteArray>& targets)
 {
-    const QList<bool> placed = moveFoldersWhole(entries, paths, states);
+    const std::vector<bool> placed = moveFoldersWhole(sink, entries, paths, states);
     for (qsizetype i = 0; i < entries.size(); ++i) {
-        if (states.at(i) != State::Verified || placed.at(i))
+        if (states.at(i) != State::Verified || placed[i])
             continue;
         const SevenZipReader::Entry& entry = entries.at(i);
         const QStringList& path = paths.at(i);
         if (entry.folder) {
-            m_sink.folder(path, { entry.mode, entry.mtime });
+            sink.folder(path, { entry.mode, entry.mtime });
         } else if (entry.link) {
-            m_sink.link(path, targets.value(i), { std::nullopt, entry.mtime });
+            sink.link(path, targets.value(i), { std::nullopt, entry.mtime });
         } else {
-            const QByteArrayList staged = stagedPath(entry.rawPath);
+            const QByteArrayList staged = stagedPath(m_keys[i]);
             const int parent = folderFd(staged.mid(0, staged.size() - 1));
             if (parent < 0)
-                m_sink.fail(QStringLiteral("staged entry vanished: ") + joined(path));
+                sink.fail(QStringLiteral("staged entry vanished: ") + joined(path));
             else
-                m_sink.moveIn(parent, staged.last(), path);
+                sink.moveIn(parent, staged.last(), path);
         }
     }
 }

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <vector>
 
 class EntrySink;
 
@@ -22,9 +23,9 @@ public:
         Failed, // missing or different from the listing
     };
 
-    // Makes the folder (mode 0700) inside the sink's destination; when it
-    // cannot, isOpen() is false and the failure is the sink's.
-    explicit SevenZipStaging(EntrySink& sink, const QString& folder);
+    // Makes the folder (mode 0700) inside the existing folder `folder`;
+    // when it cannot, isOpen() is false and error() tells why.
+    explicit SevenZipStaging(const QString& folder);
     // Removes the folder with whatever is still in it.
     ~SevenZipStaging();
     SevenZipStaging(const SevenZipStaging&) = delete;
@@ -32,23 +33,55 @@ public:
 
     bool isOpen() const { return m_fd >= 0; }
     int fd() const { return m_fd; }
+    QString error() const { return m_error; }
+    // True when the open folder `rootFd` is the one the staging folder is in.
+    bool isIn(int rootFd) const;
 
-    // Checks every entry (`paths` are their split names) against what the
-    // program left; link entries against `targets` (by entry index). Gives
-    // verified files their stored permission bits. With `programChecked`
-    // (the program ended without an error, having checked every CRC
-    // itself) files are checked by type and size alone, unread.
+    // Works out from the listing alone where each entry lies in the folder
+    // and which folders could move in whole (`paths` are the entries' split
+    // names). Once, before verify(); on a large archive it takes a while,
+    // so it is meant to run while the program extracts.
+    void plan(const QList<SevenZipReader::Entry>& entries, const QList<QStringList>& paths);
+    // Checks every entry against what the program left; link entries
+    // against `targets` (by entry index). Gives verified files their stored
+    // permission bits. With `programChecked` (the program ended without an
+    // error, having checked every CRC itself) files are checked by type
+    // alone, from one read of the folder tree, unread and unstatted.
     QList<State> verify(const QList<SevenZipReader::Entry>& entries, const QList<QStringList>& paths,
         const QHash<qsizetype, QByteArray>& targets, bool programChecked);
-    // Moves the verified entries into place through the sink, which keeps
+    // Moves the verified entries into place through `sink`, which keeps
     // any failure: whole folders first where that is the same as moving
     // their entries, then the rest in listing order.
-    void moveIn(const QList<SevenZipReader::Entry>& entries, const QList<QStringList>& paths,
+    void moveIn(EntrySink& sink, const QList<SevenZipReader::Entry>& entries, const QList<QStringList>& paths,
         const QList<State>& states, const QHash<qsizetype, QByteArray>& targets);
 
 private:
     // Paths inside the folder are the names' bytes as the program wrote
     // them, split at "/"; the destination gets SafeDestination's names.
+    // A folder of the staged tree: a listed one, or one on a listed name's way.
+    struct Folder {
+        QByteArray key; // its staged name
+        int parent = -1; // in m_tree; -1 at the top
+        int depth = 1;
+        qsizetype entry = -1; // its first folder entry; -1 when it has none
+        bool spoiled = false; // it cannot move whole: see moveFoldersWhole()
+        qint64 listed = 0; // entries below it
+        qint64 staged = -1; // files and folders below it on disk; -1: anything else too
+        std::vector<qsizetype> folders; // folder entries in it, itself included
+    };
+
+    // The folder named by the first `end` bytes of `key`, added to the tree
+    // with the folders on its way when new.
+    int folderId(const QByteArray& key, qsizetype end);
+    // Marks `folder` and every folder above it as unable to move whole.
+    void spoil(int folder);
+    // Reads the staged tree below the open folder `fd` (the staged name
+    // `key`): what lies at each listed name, and for each folder how many
+    // items lie below it. That count, or -1 when anything but files and
+    // folders is there or a folder cannot be read.
+    qint64 scan(int fd, const QByteArray& key);
+    // What lies at the staged name `key` (DT_*), looked up on its own.
+    unsigned char stagedType(const QByteArray& key);
     // The staged folder `path` (relative to the staging folder), entered
     // without following links; -1 when it is missing or not a folder.
     int folderFd(const QByteArrayList& path);
@@ -59,22 +92,34 @@ private:
     // Size and CRC of the staged regular file at `path`, with its mode set
     // to `mode` (when given); nothing when it is missing or not a file.
     std::optional<std::pair<qint64, quint32>> fileChecksum(const QByteArrayList& path, std::optional<mode_t> mode);
-    // As fileChecksum, without reading the file: its size and `crc`.
-    std::optional<std::pair<qint64, quint32>> fileSize(
-        const QByteArrayList& path, std::optional<mode_t> mode, std::optional<quint32> crc);
+    // Gives the staged file of `entry` its stored permission bits where the
+    // program's umask took some off, or it had special bits to drop.
+    bool fixMode(const QByteArray& key, const SevenZipReader::Entry& entry);
     // Moves in with one rename each the folders whose staged tree holds
     // exactly their listed entries, every one a verified file or folder with
     // its name unchanged, and whose place in the destination is free. True
     // for each entry so placed.
-    QList<bool> moveFoldersWhole(
-        const QList<SevenZipReader::Entry>& entries, const QList<QStringList>& paths, const QList<State>& states);
-    // The number of files and folders below the staged folder `fd`; -1 when
-    // anything else is there or a folder cannot be read.
-    qint64 countTree(int fd);
+    std::vector<bool> moveFoldersWhole(EntrySink& sink, const QList<SevenZipReader::Entry>& entries,
+        const QList<QStringList>& paths, const QList<State>& states);
     void closeFolders();
 
-    EntrySink& m_sink;
+    int m_rootFd = -1;
     QByteArray m_name;
+    QString m_error;
     int m_fd = -1;
     QHash<QByteArray, int> m_folders; // staged folder (raw name) -> descriptor
+
+    // By entry: the staged name (its components joined by "/"), the folder
+    // holding it and, for a folder entry, its own (-1: none), and the first
+    // entry of the same staged name.
+    std::vector<QByteArray> m_keys;
+    std::vector<int> m_parent;
+    std::vector<int> m_self;
+    std::vector<qsizetype> m_first;
+    QHash<QByteArray, qsizetype> m_firstByKey;
+    // By first entry of a name: what the program left there (DT_*; 0: nothing).
+    std::vector<unsigned char> m_found;
+    bool m_unread = false; // a staged folder could not be read: m_found may miss names
+    std::vector<Folder> m_tree;
+    QHash<QByteArray, int> m_folderIds;
 };

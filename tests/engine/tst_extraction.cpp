@@ -242,6 +242,7 @@ private slots:
         QCOMPARE(toastCount(Kind::Success, kFinished), 1);
         QVERIFY(QFileInfo(m_out + u'/' + file).size() > 0);
         QCOMPARE(log.count(NotifyManager::ProcessCancel()), 0);
+        QVERIFY(!hasLeftovers(m_out));
     }
 
     // A password is confirmed only by an entry that decodes right. A wrong
@@ -306,6 +307,9 @@ private slots:
         QTest::newRow("zip, cancelled") << u"aes.zip"_s << true;
         QTest::newRow("rar, cancelled") << u"encrypted-headers.rar"_s << true;
         QTest::newRow("7z, cancelled") << u"encrypted-headers.7z"_s << true;
+        // Extracted while it was listed: what came out before the listing
+        // asked for a password goes too.
+        QTest::newRow("7z, cancelled, empty file") << u"empty-and-secret.7z"_s << true;
         QTest::newRow("7z, wrong password") << u"encrypted.7z"_s << false;
         // Empty files and folders need no password: none may come out either.
         QTest::newRow("7z, wrong password, empty file") << u"empty-and-secret.7z"_s << false;
@@ -367,24 +371,29 @@ private slots:
     void unsafeNamesAreRefused_data()
     {
         QTest::addColumn<QString>("archive");
+        QTest::addColumn<bool>("fresh"); // the destination is not there yet
         for (const char* format : { "zip", "rar", "7z" }) {
             for (const char* kind : { "dotdot", "absolute" }) {
                 const QString name = u"hostile-%1.%2"_s.arg(QLatin1String(kind), QLatin1String(format));
-                QTest::newRow(qPrintable(name)) << fixture(name);
+                QTest::newRow(qPrintable(name)) << fixture(name) << false;
             }
         }
+        QTest::newRow("hostile-dotdot.7z, fresh") << fixture(u"hostile-dotdot.7z"_s) << true;
     }
     void unsafeNamesAreRefused()
     {
         QFETCH(QString, archive);
+        QFETCH(bool, fresh);
+        QVERIFY(!fresh || QDir(m_out).removeRecursively());
         JobLog log(archive);
         QVERIFY(extract(archive, log));
         QVERIFY(!log.succeeded());
         QCOMPARE(log.count(NotifyManager::LocalFilesDidChange()), 0);
         QCOMPARE(toastCount(Kind::Error, kError), 1);
-        // Nothing at all, not even the harmless entry; nothing beside or above.
+        // Nothing at all, not even the harmless entry or a fresh destination;
+        // nothing beside or above.
         QVERIFY(snapshot(m_out).isEmpty());
-        QCOMPARE(topLevel(m_root), QStringList { u"out"_s });
+        QCOMPARE(topLevel(m_root), fresh ? QStringList() : QStringList { u"out"_s });
         for (const char* outside : { "/tmp/zavrin-evil-absolute.txt", "/tmp/zavrin-fixture-evil", "/b/evil.txt" })
             QVERIFY2(!QFileInfo::exists(QString::fromLatin1(outside)), outside);
     }
