@@ -192,7 +192,8 @@ public:
             thread.join();
     }
 
-    // True once no further entry may be placed: a refused password or a stop.
+    // True once no further entry may be placed: a refused password, a stop
+    // or a full disk.
     bool halted() { return m_halt || m_sink.stopRequested(); }
 
     // After the last slice.

@@ -34,6 +34,8 @@ bool EntrySink::open(bool undoable)
 
 bool EntrySink::stopRequested()
 {
+    if (m_diskFull)
+        return true;
     if (!JobStop::requested())
         return false;
     fail(QStringLiteral("stopped"), Outcome::Status::Cancelled);
@@ -117,6 +119,8 @@ void EntrySink::fail(const QString& message, Outcome::Status status)
     }
     if (m_result.ok() || (passwordWrong && m_result.status != Outcome::Status::Cancelled))
         m_result = { .status = status, .message = message };
+    if (status == Outcome::Status::NoSpace)
+        m_diskFull = true;
 }
 
 void EntrySink::passwordConfirmed()

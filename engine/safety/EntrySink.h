@@ -6,6 +6,7 @@
 #include <QLoggingCategory>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -36,7 +37,9 @@ public:
     bool open(bool undoable = true);
     SafeDestination& destination() { return *m_destination; }
 
-    // True, and the job is cancelled, once a stop was requested (JobStop).
+    // True once the job should end: a stop was requested (JobStop; the job
+    // is then cancelled) or the disk is full (the job has failed for it,
+    // and every entry after would fail the same way).
     bool stopRequested();
 
     // Each places one entry; a kept or blocked entry is skipped (logged),
@@ -82,6 +85,7 @@ private:
     mutable std::mutex m_resultMutex;
     Outcome m_result;
     bool m_passwordConfirmed = false;
+    std::atomic<bool> m_diskFull = false;
 };
 
 // Tells whether the order in which a job's entries are placed decides what

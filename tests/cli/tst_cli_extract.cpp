@@ -6,8 +6,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+#include <sys/mount.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -118,6 +123,48 @@ private slots:
         QCOMPARE(outIsEmpty(), status != 0);
         // A wrong password is said once and ends the run.
         QVERIFY(outcome.err.split(u'\n').count(text("解压密码错误")) <= 1);
+    }
+
+    // A full disk ends the job: one failure said, not one for every entry
+    // after it, and no further file written once the disk has filled.
+    void aFullDiskEndsTheJob_data()
+    {
+        QTest::addColumn<QStringList>("packer");
+        QTest::newRow("zip") << QStringList { u"zip"_s, u"-q0r"_s, u"full.zip"_s };
+        QTest::newRow("rar") << QStringList { u"rar"_s, u"a"_s, u"-idq"_s, u"-m0"_s, u"full.rar"_s };
+    }
+    void aFullDiskEndsTheJob()
+    {
+        QFETCH(QStringList, packer);
+        // Half a megabyte that does not compress, in one large file and many small ones.
+        const QString items = m_dir->filePath(u"items"_s);
+        QVERIFY(QDir().mkpath(items));
+        QByteArray noise(300 * 1024, Qt::Uninitialized);
+        QRandomGenerator(3).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+        QVERIFY(writeTo(items + u"/big.bin"_s, noise));
+        for (int i = 0; i < 100; ++i)
+            QVERIFY(writeTo(items + QStringLiteral("/small%1.bin").arg(i), noise.mid(i * 2048, 2048)));
+        QProcess pack;
+        pack.setWorkingDirectory(m_dir->path());
+        pack.start(packer.first(), packer.mid(1) << u"items"_s);
+        QVERIFY(pack.waitForFinished(60000) && pack.exitCode() == 0);
+
+        QVERIFY(QDir().mkpath(m_out));
+        const QByteArray mountPoint = QFile::encodeName(m_out);
+        if (::geteuid() != 0 || ::mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=64k") != 0)
+            QSKIP("cannot mount a small file system here");
+        const CliRun outcome = runCli({ u"extract"_s, packer.last(), u"-o"_s, m_out }, m_dir->path());
+        ::umount(mountPoint.constData());
+        QCOMPARE(outcome.status, 1);
+        // The entry each worker had under way, and the job's own failure.
+        QVERIFY2(outcome.err.count(u"write error"_s) <= QThread::idealThreadCount() + 1, qPrintable(outcome.err));
+    }
+
+private:
+    static bool writeTo(const QString& path, const QByteArray& data)
+    {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
     }
 };
 
