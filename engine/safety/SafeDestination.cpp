@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -42,12 +43,14 @@ int renameNoReplace(int fromDir, const char* from, int toDir, const char* to)
     return 0;
 }
 
+std::atomic<bool> unnamedFilesOff = false;
+
 // Whether files made with O_TMPFILE can be given a name: linkat reaches
 // them through /proc (linking by descriptor alone needs a privilege).
 bool canNameUnnamedFiles()
 {
     static const bool can = ::access("/proc/self/fd", X_OK) == 0;
-    return can;
+    return can && !unnamedFilesOff;
 }
 
 Outcome kept(const QStringList& path)
@@ -410,6 +413,11 @@ Outcome SafeDestination::commitFile(PendingFile& file, const EntryMeta& meta)
     const std::lock_guard lock(m_mutex);
     noteMade(path, false);
     return {};
+}
+
+void SafeDestination::setUnnamedFilesForTesting(bool on)
+{
+    unnamedFilesOff = !on;
 }
 
 Outcome SafeDestination::nameUnnamedFile(PendingFile& file)

@@ -135,6 +135,10 @@ public:
     // The process's umask, read without changing it.
     static mode_t umaskValue();
 
+    // Testing seam: off, files are written under hidden temporary names, as
+    // on file systems that cannot make files without a name.
+    static void setUnnamedFilesForTesting(bool on);
+
 private:
     friend class PendingFile;
     // Opens (creating when `create`) the folder `path`; -1 with `result` set otherwise.

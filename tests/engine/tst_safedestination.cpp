@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fcntl.h>
@@ -121,10 +122,20 @@ private slots:
         QCOMPARE(SafeDestination::linkStaysInside(split(link), target.toUtf8()), inside);
     }
 
-    // A file being written has no name in its folder, not even a hidden
-    // one, until it is complete; one given up leaves nothing.
+    // A file being written has no name in its folder until it is complete,
+    // not even a hidden one where the file system allows; one given up
+    // leaves nothing.
+    void aFileAppearsOnlyWhenComplete_data()
+    {
+        QTest::addColumn<bool>("unnamed");
+        QTest::newRow("without a name") << true;
+        QTest::newRow("under a temporary name") << false;
+    }
     void aFileAppearsOnlyWhenComplete()
     {
+        QFETCH(bool, unnamed);
+        SafeDestination::setUnnamedFilesForTesting(unnamed);
+        const auto restore = qScopeGuard([] { SafeDestination::setUnnamedFilesForTesting(true); });
         SafeDestination destination(m_out);
         PendingFile done;
         PendingFile dropped;
@@ -132,7 +143,10 @@ private slots:
         QCOMPARE(destination.beginFile(split(u"d/dropped.txt"_s), dropped).status, Status::Done);
         QVERIFY(done.write("complete", 8) && dropped.write("part", 4));
         const auto inFolder = [this] { return MidJob::leftIn(m_out + u"/d"_s, u"*"_s); };
-        QCOMPARE(inFolder(), QStringList());
+        if (unnamed)
+            QCOMPARE(inFolder(), QStringList());
+        else
+            QCOMPARE(inFolder().filter(u".txt"_s), QStringList());
         destination.discardFile(dropped);
         QCOMPARE(destination.commitFile(done, {}).status, Status::Done);
         QCOMPARE(inFolder(), QStringList { u"done.txt"_s });
