@@ -2,6 +2,7 @@
 
 #include "engine/JobStop.h"
 #include "engine/extract/RarStructure.h"
+#include "engine/extract/WorkerThreads.h"
 #include "engine/safety/EntrySink.h"
 #include "platform/Logging.h"
 
@@ -265,18 +266,8 @@ public:
         m_single = workers <= 1;
         m_keepWritten = keepWritten;
         m_claimed = std::make_unique<std::atomic<bool>[]>(entries);
-        std::vector<std::thread> threads;
-        for (unsigned i = 1; i < workers; ++i) {
-            try {
-                threads.emplace_back([this] { work(); });
-            } catch (const std::system_error& error) {
-                qCWarning(lcEngineRar, "extracting on fewer threads: %s", error.what());
-                break;
-            }
-        }
-        work();
-        for (std::thread& thread : threads)
-            thread.join();
+        WorkerThreads::run(
+            workers, [this] { work(); }, lcEngineRar);
         if (JobStop::requested()) {
             m_sink.stopRequested();
         } else if (const int code = m_readError; code != ERAR_SUCCESS) {

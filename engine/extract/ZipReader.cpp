@@ -2,6 +2,7 @@
 
 #include "engine/JobStop.h"
 #include "engine/extract/NameDecoder.h"
+#include "engine/extract/WorkerThreads.h"
 #include "engine/extract/ZipEntryReader.h"
 #include "engine/safety/EntrySink.h"
 #include "platform/Logging.h"
@@ -178,18 +179,8 @@ public:
             workers = std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), entries.size());
         }
         report();
-        std::vector<std::thread> threads;
-        for (std::size_t i = 1; i < workers; ++i) {
-            try {
-                threads.emplace_back([this] { work(); });
-            } catch (const std::system_error& error) {
-                qCWarning(lcEngineZip, "extracting on fewer threads: %s", error.what());
-                break;
-            }
-        }
-        work();
-        for (std::thread& thread : threads)
-            thread.join();
+        WorkerThreads::run(
+            workers, [this] { work(); }, lcEngineZip);
     }
 
     // True once no further entry may be placed: a refused password, a stop
