@@ -16,6 +16,7 @@
 #include <QTest>
 #include <fcntl.h>
 #include <iconv.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -221,6 +222,31 @@ private slots:
         sink.fail(u"later.txt: wrong password"_s, Status::WrongPassword);
         QCOMPARE(sink.finish().status, confirmed ? Status::Failed : Status::WrongPassword);
         QCOMPARE(QFileInfo::exists(m_out + u"/d/made.txt"_s), confirmed);
+    }
+
+    // However deep, with few descriptors to spare.
+    void removeTreeTakesAnyDepth()
+    {
+        const QString tree = m_out + u"/deep"_s;
+        QVERIFY(QDir().mkpath(tree));
+        int fd = ::open(QFile::encodeName(tree).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        for (int level = 0; level < 300 && fd >= 0; ++level) {
+            const bool made = ::mkdirat(fd, "d", 0755) == 0
+                && (level % 7 != 0 || ::close(::openat(fd, "f", O_CREAT | O_WRONLY, 0644)) == 0);
+            const int next = made ? ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+            ::close(fd);
+            fd = next;
+        }
+        QVERIFY(fd >= 0);
+        ::close(fd);
+        rlimit limit {};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+        const rlimit few { 128, limit.rlim_max };
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &few), 0);
+        const bool removed = Folders::removeTree(AT_FDCWD, QFile::encodeName(tree).constData());
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        QVERIFY(removed);
+        QVERIFY(!QFileInfo::exists(tree));
     }
 
     void overlongNamesFailClearly()
