@@ -11,6 +11,7 @@ seconds (user + system) and peak memory. The corpus and the archives stay in
 bench/out/ (git-ignored) between runs; scratch output is removed at the end.
 """
 import argparse
+import itertools
 import os
 import random
 import shutil
@@ -116,11 +117,11 @@ class Tool:
         self.walls, self.cpus, self.peak, self.size = [], [], 0.0, 0
 
 
-def run_group(title, tools, rounds, extract, kept):
+def run_group(title, tools, rounds, extract, numbers):
     """Every tool once a round, in turns; returns the printed rows.
 
-    Extraction goes into a new folder each run, listed in `kept`, and nothing
-    is removed until the whole run is over: on a file system without a
+    Extraction goes into a new folder each run, numbered from `numbers`,
+    and nothing is removed until the whole run is over: on a file system without a
     journal, files created within a minute or so of many deletions wait
     while the allocator skips the inodes just freed, and whichever tool ran
     after a removal would pay for it (up to ten times over on this
@@ -132,9 +133,8 @@ def run_group(title, tools, rounds, extract, kept):
                 os.remove(tool.output)
             output = tool.output
             if extract:
-                output = f'{tool.output}-{len(kept)}'
+                output = f'{tool.output}-{next(numbers)}'
                 os.makedirs(output)
-                kept.append(output)
             subprocess.run(['sync'], check=True)
             command = [part.replace(tool.output, output) for part in tool.command]
             wall, cpu, peak = run(command, tool.cwd, tool.stdin_text)
@@ -194,7 +194,7 @@ def main():
         need = size * 9 * args.rounds
         if shutil.disk_usage(scratch).free < need * 1.1:
             sys.exit(f'bench: {scratch} needs {need / 1e9:.1f} GB free for the extracted trees')
-    kept = []
+    numbers = itertools.count()
     try:
         subprocess.run(['cat'] + [os.path.join(d, f) for d, _, fs in os.walk(corpus) for f in fs],
                        stdout=subprocess.DEVNULL, check=True)  # the same warm cache for all
@@ -209,7 +209,7 @@ def main():
                 if level == 1 or args.all_peers:
                     tools.append(Tool('7zz -tzip', ['7zz', 'a', '-tzip', f'-mx{level}', '-bd', '-bso0', s('s.zip')] + items,
                                       s('s.zip'), cwd=corpus))
-                rows += run_group(f'zip level {level}', tools, args.rounds, False, kept)
+                rows += run_group(f'zip level {level}', tools, args.rounds, False, numbers)
         if want('aes'):
             rows += run_group('zip level 1 + AES', [
                 Tool('zavrin', [cli, 'compress', '-o', s('z.zip'), '--level', '1', '--password-stdin'] + items, s('z.zip'),
@@ -218,7 +218,7 @@ def main():
                                      s('s.zip')] + items, s('s.zip'), cwd=corpus),
                 Tool('zip -P (ZipCrypto)', ['zip', '-r', '-q', '-1', '-P', PASSWORD, s('p.zip')] + items, s('p.zip'),
                      cwd=corpus),
-            ], args.rounds, False, kept)
+            ], args.rounds, False, numbers)
         if want('extract'):
             archives = os.path.join(out, f'archives-{mb}')
             if not os.path.isdir(archives):
@@ -240,19 +240,19 @@ def main():
                 ours('corpus.zip'),
                 Tool('unzip', ['unzip', '-q', '-o', a('corpus.zip'), '-d', s('px')], s('px')),
                 Tool('7zz x', ['7zz', 'x', '-y', '-bso0', '-bsp0', a('corpus.zip'), '-o' + s('sx')], s('sx')),
-            ], args.rounds, True, kept)
+            ], args.rounds, True, numbers)
             rows += run_group('extract zip AES', [
                 ours('aes.zip', PASSWORD + '\n'),
                 Tool('7zz x', ['7zz', 'x', '-y', '-bso0', '-bsp0', f'-p{PASSWORD}', a('aes.zip'), '-o' + s('sx')], s('sx')),
-            ], args.rounds, True, kept)
+            ], args.rounds, True, numbers)
             rows += run_group('extract 7z', [
                 ours('corpus.7z'),
                 Tool('7zz x', ['7zz', 'x', '-y', '-bso0', '-bsp0', a('corpus.7z'), '-o' + s('sx')], s('sx')),
-            ], args.rounds, True, kept)
+            ], args.rounds, True, numbers)
             rows += run_group('extract rar', [
                 ours('corpus.rar'),
                 Tool('unrar x', ['unrar', 'x', '-idq', '-o+', a('corpus.rar'), s('ux') + '/'], s('ux')),
-            ], args.rounds, True, kept)
+            ], args.rounds, True, numbers)
 
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
