@@ -19,12 +19,24 @@ public:
     // Our own addition for front ends that must know when a job is over
     // however it ended (the command-line front end exits on it): posted on
     // the main thread exactly once per job, after the job's last other
-    // notification, with "path", "succeeded" (bool) and, when a compression
-    // failed, "reason": what went wrong, for the log and the terminal.
+    // notification, with "path", "succeeded" (bool) and:
+    //  - "status": how it ended, an Outcome::statusName() ("Done",
+    //    "NoSpace", "WrongPassword", "Cancelled", …);
+    //  - "subject": the name the outcome is about (the archive, or the item
+    //    or entry that failed), for the user; may be empty;
+    //  - "reason": what went wrong, for the log and the terminal (failures);
+    //  - "kept": how many existing files the job kept instead of writing
+    //    (extraction), and "keptNames": the first of them (at most 1000);
+    //  - "written": how many entries the job placed (extraction).
     static QString JobDidEnd() { return QStringLiteral("Zavrin.JobDidEnd"); }
 
     static QString pathKey() { return QStringLiteral("path"); }
     static QString progressKey() { return QStringLiteral("progress"); }
     static QString succeededKey() { return QStringLiteral("succeeded"); }
     static QString reasonKey() { return QStringLiteral("reason"); }
+    static QString statusKey() { return QStringLiteral("status"); }
+    static QString subjectKey() { return QStringLiteral("subject"); }
+    static QString keptKey() { return QStringLiteral("kept"); }
+    static QString keptNamesKey() { return QStringLiteral("keptNames"); }
+    static QString writtenKey() { return QStringLiteral("written"); }
 };
