@@ -21,8 +21,11 @@ public:
         return m_requested->load(std::memory_order_relaxed) || s_all.load(std::memory_order_relaxed);
     }
     void request() const { m_requested->store(true, std::memory_order_relaxed); }
+    // True when both are copies of one token.
+    bool sameAs(const StopToken& other) const { return m_requested == other.m_requested; }
 
     static void stopAll() { s_all.store(true, std::memory_order_relaxed); }
+    static bool allStopped() { return s_all.load(std::memory_order_relaxed); }
     // Lets jobs run again after stopAll(); for tests that stop jobs and go on.
     static void resumeForTesting() { s_all.store(false, std::memory_order_relaxed); }
 

@@ -1,12 +1,14 @@
 #pragma once
 
+#include "engine/ExtractionJob.h"
 #include "engine/JobModels.h"
 
 #include <QList>
 #include <QString>
 #include <optional>
 
-// Extracts zip, rar and 7z archives and creates zip archives. Its operations
+// Extracts archives of every format ArchiveFormats knows and creates zip
+// archives. Its operations
 // return at once and report through NotifyManager notifications (keyed by
 // the job's path), toasts and log lines; the heavy work of each job runs on
 // the worker pool. Call every operation on the main thread. The instance
@@ -16,9 +18,18 @@ public:
     static ZipManager& shared();
 
     // --- Extraction ---------------------------------------------------------
-    // Entry of every extraction: dispatches on the exact extension ("zip",
-    // "rar", "7z"); anything else ends with the toast "暂不支持的解压格式".
+    // Entry of every extraction: picks the format by the file's name
+    // (ArchiveFormats::forPath); anything else ends with the toast
+    // "暂不支持的解压格式".
     void unzipFileAtPath(const QString& path, const QString& toPath);
+    // The same with what the caller chose beyond the destination: a
+    // selection of entries, a password it already has.
+    void extract(const QString& path, const QString& toPath, const ExtractOptions& options);
+    // Asks the running jobs whose key is `jobKey` to stop; false when none runs.
+    bool stopJob(const QString& jobKey);
+    // The named ways into one format's flow (a password of none asks for
+    // one when the archive needs it; a wrong one asks again for zip and
+    // rar, and fails a 7z job).
     // zip: prompts for a password when the archive needs one, else extracts.
     void unzipedFileAtPath(const QString& path, const QString& toPath);
     // zip: checks the password (wrong: toast and prompt again) and extracts.

@@ -6,6 +6,7 @@
 //   h<name>\t<entry>          hard link to an entry   c<name>\t<entry>          copy of an entry
 // The destination starts with the user's file "existing" and the user's link
 // "ext" to a folder outside; neither may change, and nothing may reach outside.
+#include "engine/safety/EntryNames.h"
 #include "engine/safety/SafeDestination.h"
 #include "fuzz/FuzzSupport.h"
 
@@ -91,7 +92,7 @@ void checkWritten(int rootFd, char kind, const QByteArrayList& path, const QByte
                 && linkTarget(parent, name.constData()) == (kind == 'l' ? target : QByteArray(target.constData())),
             "a written link does not point where the entry said");
     else if (kind == 'h' || kind == 'c') {
-        const QByteArrayList from = encoded(SafeDestination::splitEntryName(QString::fromUtf8(target)).value());
+        const QByteArrayList from = encoded(EntryNames::split(QString::fromUtf8(target)).value());
         const int fromParent = parentOf(rootFd, from);
         FUZZ_CHECK(S_ISREG(st.st_mode) && fromParent >= 0
                 && fileContent(parent, name.constData()) == fileContent(fromParent, from.last().constData()),
@@ -161,7 +162,7 @@ Result apply(SafeDestination& destination, Staging& staging, char kind, const QS
     }
     case 'h':
     case 'c': {
-        const std::optional<QStringList> existing = SafeDestination::splitEntryName(QString::fromUtf8(target));
+        const std::optional<QStringList> existing = EntryNames::split(QString::fromUtf8(target));
         if (!existing)
             return Result::Blocked;
         return (kind == 'h' ? destination.hardLinkEntry(path, *existing) : destination.copyEntry(path, *existing, meta))
@@ -205,11 +206,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const qsizetype tab = line.indexOf('\t');
         const QString name = QString::fromUtf8(line.mid(1, tab < 0 ? -1 : tab - 1));
         const QByteArray argument = tab < 0 ? QByteArray() : line.mid(tab + 1);
-        const std::optional<QStringList> path = SafeDestination::splitEntryName(name);
+        const std::optional<QStringList> path = EntryNames::split(name);
         checkSplit(name, path);
         if (!path)
             continue;
-        if (SafeDestination::linkStaysInside(*path, argument))
+        if (EntryNames::linkStaysInside(*path, argument))
             FUZZ_CHECK(fuzz::resolvesInside(-1, encoded(*path), argument), "linkStaysInside let %s through",
                 argument.constData());
         EntryMeta meta;

@@ -1,8 +1,8 @@
 #include "engine/extract/RarReader.h"
 
-#include "engine/JobStop.h"
 #include "engine/extract/RarStructure.h"
 #include "engine/extract/WorkerThreads.h"
+#include "engine/safety/EntryNames.h"
 #include "engine/safety/EntrySink.h"
 #include "platform/Logging.h"
 
@@ -70,15 +70,36 @@ QString rarError(int code)
     }
 }
 
+Outcome::Status rarStatus(int code)
+{
+    switch (code) {
+    case ERAR_BAD_DATA:
+    case ERAR_EREAD:
+        return Outcome::Status::Damaged;
+    case ERAR_BAD_ARCHIVE:
+    case ERAR_UNKNOWN_FORMAT:
+        return Outcome::Status::NotAnArchive;
+    case ERAR_BAD_PASSWORD:
+    case ERAR_MISSING_PASSWORD:
+        return Outcome::Status::WrongPassword;
+    case ERAR_ECREATE:
+    case ERAR_EWRITE:
+        return Outcome::Status::Failed;
+    default:
+        return Outcome::Status::Failed;
+    }
+}
+
 // State shared with libunrar's callback for one open archive.
 struct Session {
     const std::optional<QString>* password = nullptr;
+    const StopToken* stop = nullptr;
+    ProgressMeter* progress = nullptr;
     PendingFile* out = nullptr;
     bool writeFailed = false;
     int writeError = 0;
+    bool missingVolume = false;
     quint64 written = 0; // bytes of the current entry
-    // Bytes decoded, for the progress; called on the decoding thread.
-    std::function<void(quint64)> onDecoded;
 };
 
 int CALLBACK onRarEvent(UINT message, LPARAM userData, LPARAM p1, LPARAM p2)
@@ -96,7 +117,7 @@ int CALLBACK onRarEvent(UINT message, LPARAM userData, LPARAM p1, LPARAM p2)
         return 1;
     }
     case UCM_PROCESSDATA: {
-        if (JobStop::requested())
+        if (session->stop && session->stop->requested())
             return -1; // ends the entry at once; the job is cancelled
         const auto* data = reinterpret_cast<const char*>(p1);
         const auto size = static_cast<qint64>(p2);
@@ -106,13 +127,18 @@ int CALLBACK onRarEvent(UINT message, LPARAM userData, LPARAM p1, LPARAM p2)
             return -1;
         }
         session->written += static_cast<quint64>(size);
-        if (session->onDecoded)
-            session->onDecoded(static_cast<quint64>(size));
+        if (session->out && session->progress)
+            session->progress->addBytes(size);
         return 1;
     }
     case UCM_CHANGEVOLUME:
     case UCM_CHANGEVOLUMEW:
-        return p2 == RAR_VOL_ASK ? -1 : 1; // a missing volume ends the job
+        // A missing volume ends the job.
+        if (p2 == RAR_VOL_ASK) {
+            session->missingVolume = true;
+            return -1;
+        }
+        return 1;
     default:
         return 0;
     }
@@ -249,13 +275,12 @@ std::optional<QByteArray> rar4LinkTarget(HANDLE handle, int* processed)
 // walked by one.
 class RarExtraction final {
 public:
-    RarExtraction(const QString& path, const std::optional<QString>& password, EntrySink& sink, quint64 total,
-        const ExtractProgress& progress)
+    RarExtraction(const QString& path, const std::optional<QString>& password, EntrySink& sink,
+        const std::vector<bool>* selection)
         : m_path(path)
         , m_password(password)
         , m_sink(sink)
-        , m_total(total)
-        , m_progress(progress)
+        , m_selection(selection)
     {
     }
 
@@ -268,42 +293,51 @@ public:
         m_claimed = std::make_unique<std::atomic<bool>[]>(entries);
         WorkerThreads::run(
             workers, [this] { work(); }, lcEngineRar);
-        if (JobStop::requested()) {
+        if (m_sink.stopToken().requested()) {
             m_sink.stopRequested();
         } else if (const int code = m_readError; code != ERAR_SUCCESS) {
-            m_sink.fail(QStringLiteral("archive read error: ") + rarError(code),
-                code == ERAR_BAD_PASSWORD ? Outcome::Status::WrongPassword : Outcome::Status::Failed);
-        } else if (m_walkedToEnd && RarStructure::check(m_path) == RarStructure::Ending::Truncated) {
-            m_sink.fail(QStringLiteral("the archive is cut short"));
+            const QString message = QStringLiteral("archive read error: ") + rarError(code);
+            if (code == ERAR_BAD_PASSWORD)
+                m_sink.passwordRefused(message);
+            else
+                m_sink.fail(message, m_missingVolume ? Outcome::Status::MissingPart : rarStatus(code));
+        } else if (m_walkedToEnd && !m_selection && RarStructure::check(m_path) == RarStructure::Ending::Truncated) {
+            m_sink.fail(QStringLiteral("the archive is cut short"), Outcome::Status::Damaged);
         }
-        if (m_passwordInDoubt && !m_passwordConfirmed)
-            m_sink.fail(QStringLiteral("no encrypted entry decoded right"), Outcome::Status::WrongPasswordOrDamage);
     }
 
 private:
+    bool selected(std::size_t index) const
+    {
+        return !m_selection || (index < m_selection->size() && (*m_selection)[index]);
+    }
+
     void work()
     {
         Session session;
         session.password = &m_password;
-        session.onDecoded = [this](quint64 bytes) { decoded(bytes); };
+        session.stop = &m_sink.stopToken();
+        session.progress = &m_sink.progress();
         Archive archive(m_path, RAR_OM_EXTRACT, &session);
         if (!archive.handle()) {
-            m_sink.fail(QStringLiteral("cannot open the archive: ") + rarError(archive.openResult()));
+            m_sink.fail(QStringLiteral("cannot open the archive: ") + rarError(archive.openResult()),
+                rarStatus(archive.openResult()));
             return;
         }
         RARHeaderDataEx header;
         int code = ERAR_SUCCESS;
-        for (std::size_t index = 0; !m_halt && !m_sink.stopRequested() && (code = archive.next(header)) == ERAR_SUCCESS;
-             ++index) {
+        for (std::size_t index = 0; !m_sink.stopRequested() && (code = archive.next(header)) == ERAR_SUCCESS; ++index) {
             // Entries past the listing appear only when the file changed meanwhile.
             const bool mine = index < m_count ? !m_claimed[index].exchange(true) : m_single;
-            const int processed = mine ? extract(archive, session, header)
-                                       : RARProcessFile(archive.handle(), RAR_SKIP, nullptr, nullptr);
-            if (processed != ERAR_SUCCESS && !JobStop::requested() && !failed(header, processed))
+            const bool wanted = mine && selected(index);
+            const int processed = wanted ? extract(archive, session, header)
+                                         : RARProcessFile(archive.handle(), RAR_SKIP, nullptr, nullptr);
+            if (processed != ERAR_SUCCESS && !m_sink.stopToken().requested()
+                && !failed(header, processed, session.missingVolume))
                 break;
-            if (mine)
-                decoded(0); // every entry is progress, one that gave no data too
         }
+        if (session.missingVolume)
+            m_missingVolume = true;
         if (code == ERAR_END_ARCHIVE)
             m_walkedToEnd = true;
         else if (code != ERAR_SUCCESS) {
@@ -314,30 +348,21 @@ private:
 
     // Records libunrar's failure for an entry; false when the password was
     // refused and the walk ends.
-    bool failed(const RARHeaderDataEx& header, int processed)
+    bool failed(const RARHeaderDataEx& header, int processed, bool missingVolume)
     {
         const QString message = QString::fromWCharArray(header.FileNameW) + QStringLiteral(": ") + rarError(processed);
-        if (processed == ERAR_BAD_PASSWORD && !m_passwordConfirmed) {
-            m_sink.fail(message, Outcome::Status::WrongPassword);
-            m_halt = true;
-            return false;
+        if (processed == ERAR_BAD_PASSWORD) {
+            m_sink.passwordRefused(message);
+            return m_sink.isPasswordConfirmed();
         }
         // RAR4 shows a wrong password only as damaged data of an encrypted entry.
-        if ((header.Flags & RHDF_ENCRYPTED) && processed == ERAR_BAD_DATA && !m_passwordConfirmed)
-            m_passwordInDoubt = true;
-        m_sink.fail(message);
+        if ((header.Flags & RHDF_ENCRYPTED) && processed == ERAR_BAD_DATA)
+            m_sink.encryptedEntryFailed(message);
+        else
+            m_sink.fail(message, missingVolume ? Outcome::Status::MissingPart : rarStatus(processed));
+        // The entry was decoded, if wrongly: the walk moved on.
+        m_sink.entrySkipped();
         return true;
-    }
-
-    // Thinned out further by the caller; monotonic because the count is
-    // read under the lock.
-    void decoded(quint64 bytes)
-    {
-        m_decoded += bytes;
-        if (!m_progress || m_total == 0 || !m_progressLock.try_lock())
-            return;
-        m_progress(std::min(1.0, static_cast<double>(m_decoded.load()) / static_cast<double>(m_total)));
-        m_progressLock.unlock();
     }
 
     bool wasWritten(const QString& key)
@@ -358,8 +383,12 @@ private:
     int extract(Archive& archive, Session& session, const RARHeaderDataEx& header)
     {
         auto process = [&](int operation) { return RARProcessFile(archive.handle(), operation, nullptr, nullptr); };
+        auto skip = [&] {
+            m_sink.entrySkipped();
+            return process(RAR_SKIP);
+        };
         const QString name = QString::fromWCharArray(header.FileNameW);
-        const QStringList path = SafeDestination::splitEntryName(name).value_or(QStringList());
+        const QStringList path = EntryNames::split(name).value_or(QStringList());
         const bool unixHost = header.HostOS == kHostUnix;
         const quint64 size = static_cast<quint64>(header.UnpSizeHigh) << 32 | header.UnpSize;
         EntryMeta meta;
@@ -372,11 +401,11 @@ private:
 
         if (header.Flags & RHDF_SPLITBEFORE) {
             // Its beginning lies in a volume that was not read.
-            m_sink.fail(name + QStringLiteral(": begins in an earlier volume"));
+            m_sink.fail(name + QStringLiteral(": begins in an earlier volume"), Outcome::Status::MissingPart);
             return process(RAR_SKIP);
         }
         if (path.isEmpty())
-            return process(RAR_SKIP);
+            return skip();
         if (header.Flags & RHDF_DIRECTORY) {
             m_sink.folder(path, meta);
             return process(RAR_SKIP);
@@ -386,13 +415,11 @@ private:
             // may serve, never something that was already there.
             const int processed = process(RAR_SKIP);
             const QString targetName = QString::fromWCharArray(header.RedirName);
-            const std::optional<QStringList> target = SafeDestination::splitEntryName(targetName);
+            const std::optional<QStringList> target = EntryNames::split(targetName);
             if (processed != ERAR_SUCCESS)
                 return processed;
             if (!target || !wasWritten(target->join(u'/'))) {
-                if (m_sink.destination().isTaken(path))
-                    qCInfo(lcEngineRar, "kept existing %s", qUtf8Printable(path.join(u'/')));
-                else
+                if (!m_sink.keepIfTaken(path))
                     m_sink.fail(name + QStringLiteral(": refers to an entry not extracted by this job: ") + targetName);
             } else if (redirect == kRedirHardLink ? m_sink.hardLink(path, *target) : m_sink.copy(path, *target, meta)) {
                 noteWritten(path.join(u'/'));
@@ -409,10 +436,12 @@ private:
                 target = rar4LinkTarget(archive.handle(), &processed);
             else
                 processed = process(RAR_SKIP);
-            if (processed == ERAR_SUCCESS && !target)
+            if (processed == ERAR_SUCCESS && !target) {
                 qCWarning(lcEngineRar, "entry not extracted, unsafe link: %s", qUtf8Printable(name));
-            else if (processed == ERAR_SUCCESS)
+                m_sink.entrySkipped();
+            } else if (processed == ERAR_SUCCESS) {
                 m_sink.link(path, *target, meta);
+            }
             return processed;
         }
         PendingFile out;
@@ -427,15 +456,16 @@ private:
         if (processed == ERAR_SUCCESS && !session.writeFailed && complete) {
             if (m_sink.commitFile(out, meta)) {
                 noteWritten(path.join(u'/'));
-                if ((header.Flags & RHDF_ENCRYPTED) && !m_passwordConfirmed.exchange(true))
+                if (header.Flags & RHDF_ENCRYPTED)
                     m_sink.passwordConfirmed();
             }
         } else if (session.writeFailed) {
             m_sink.fileFailed(out, session.writeError);
         } else {
-            m_sink.destination().discardFile(out);
+            m_sink.discard(out);
             if (processed == ERAR_SUCCESS)
-                m_sink.fail(name + QStringLiteral(": %1 of %2 bytes").arg(session.written).arg(size));
+                m_sink.fail(
+                    name + QStringLiteral(": %1 of %2 bytes").arg(session.written).arg(size), Outcome::Status::Damaged);
         }
         return processed;
     }
@@ -443,34 +473,30 @@ private:
     const QString m_path;
     const std::optional<QString> m_password;
     EntrySink& m_sink;
-    const quint64 m_total;
-    const ExtractProgress& m_progress;
+    const std::vector<bool>* m_selection;
     std::size_t m_count = 0;
     bool m_single = true;
     bool m_keepWritten = false;
     std::unique_ptr<std::atomic<bool>[]> m_claimed;
-    std::mutex m_progressLock;
-    std::atomic<quint64> m_decoded = 0;
     std::mutex m_writtenLock;
     QSet<QString> m_written; // files this job placed, for hard links and copies
-    std::atomic<bool> m_halt = false; // a refused password: no further entry
-    std::atomic<bool> m_passwordConfirmed = false;
-    std::atomic<bool> m_passwordInDoubt = false;
     std::atomic<bool> m_walkedToEnd = false;
+    std::atomic<bool> m_missingVolume = false;
     std::atomic<int> m_readError = ERAR_SUCCESS;
 };
 
 } // namespace
 
-RarReader::RarReader(const QString& path, const std::optional<QString>& password)
+RarReader::RarReader(const QString& path)
     : m_path(path)
-    , m_password(password)
 {
-    list();
 }
 
-void RarReader::list()
+Outcome RarReader::open(const std::optional<QString>& password)
 {
+    m_password = password;
+    m_open = m_headersEncrypted = m_dataEncrypted = m_solid = false;
+    m_entries.clear();
     Session session;
     session.password = &m_password;
     auto archive = std::make_unique<Archive>(m_path, RAR_OM_LIST, &session);
@@ -479,19 +505,19 @@ void RarReader::list()
     if (archive->handle() && (archive->flags() & ROADF_VOLUME) && !(archive->flags() & ROADF_FIRSTVOLUME)) {
         const QString first = firstVolume(m_path);
         if (first.isEmpty() || !QFileInfo::exists(first)) {
-            m_listResult = ERAR_EOPEN;
-            m_error = QStringLiteral("not the first volume, and the first volume is missing");
-            return;
+            return m_opened = { .status = Outcome::Status::MissingPart,
+                .message = QStringLiteral("not the first volume, and the first volume is missing: ")
+                    + (first.isEmpty() ? m_path : QFileInfo(first).fileName()) };
         }
         qCInfo(lcEngineRar, "reading the set from its first volume %s", qUtf8Printable(first));
         m_path = first;
         archive = std::make_unique<Archive>(m_path, RAR_OM_LIST, &session);
     }
     if (!archive->handle()) {
-        m_listResult = archive->openResult();
-        m_headersEncrypted = m_listResult == ERAR_MISSING_PASSWORD || m_listResult == ERAR_BAD_PASSWORD;
-        m_error = rarError(m_listResult);
-        return;
+        const int code = archive->openResult();
+        m_headersEncrypted = code == ERAR_MISSING_PASSWORD || code == ERAR_BAD_PASSWORD;
+        return m_opened
+            = { .status = rarStatus(code), .message = QStringLiteral("cannot read the archive: ") + rarError(code) };
     }
     m_headersEncrypted = archive->flags() & ROADF_ENCHEADERS;
     m_solid = archive->flags() & ROADF_SOLID;
@@ -501,51 +527,105 @@ void RarReader::list()
         Entry entry;
         entry.name = QString::fromWCharArray(header.FileNameW);
         entry.size = static_cast<quint64>(header.UnpSizeHigh) << 32 | header.UnpSize;
+        entry.packedSize = static_cast<quint64>(header.PackSizeHigh) << 32 | header.PackSize;
+        entry.mtime = modificationTime(header);
         entry.encrypted = header.Flags & RHDF_ENCRYPTED;
         entry.folder = header.Flags & RHDF_DIRECTORY;
         entry.refersBack = header.RedirType == kRedirHardLink || header.RedirType == kRedirFileCopy;
+        entry.link = header.RedirType == kRedirUnixSymlink || header.RedirType == kRedirWindowsSymlink
+            || header.RedirType == kRedirJunction || (header.HostOS == kHostUnix && S_ISLNK(header.FileAttr));
+        if (entry.refersBack)
+            entry.refersTo = QString::fromWCharArray(header.RedirName);
         m_dataEncrypted = m_dataEncrypted || entry.encrypted;
         m_entries.push_back(std::move(entry));
         if ((code = RARProcessFile(archive->handle(), RAR_SKIP, nullptr, nullptr)) != ERAR_SUCCESS)
             break;
     }
-    m_listResult = code;
     m_open = code == ERAR_END_ARCHIVE;
-    if (!m_open) {
-        m_headersEncrypted = m_headersEncrypted || code == ERAR_MISSING_PASSWORD;
-        m_error = rarError(code);
-    }
+    if (m_open)
+        return m_opened = {};
+    m_headersEncrypted = m_headersEncrypted || code == ERAR_MISSING_PASSWORD;
+    // Encrypted names that do not decode read as damaged headers to RAR4.
+    const Outcome::Status status = session.missingVolume ? Outcome::Status::MissingPart
+        : m_headersEncrypted                             ? Outcome::Status::WrongPassword
+                                                         : rarStatus(code);
+    return m_opened = { .status = status, .message = QStringLiteral("cannot read the archive: ") + rarError(code) };
 }
 
-Outcome RarReader::extractTo(const QString& folder, const ExtractProgress& progress) const
+bool RarReader::checkPassword(const QString&)
 {
-    if (!m_open) {
-        return { .status = m_listResult == ERAR_BAD_PASSWORD ? Outcome::Status::WrongPassword : Outcome::Status::Failed,
-            .message = QStringLiteral("cannot read the archive: ") + m_error };
+    return !needsPassword() || m_open;
+}
+
+Outcome RarReader::list(const std::function<bool(const ArchiveEntry&)>& onEntry)
+{
+    if (!m_open)
+        return m_opened;
+    for (const Entry& entry : m_entries) {
+        ArchiveEntry listed;
+        listed.path = entry.name;
+        listed.kind = entry.folder ? ArchiveEntry::Kind::Folder
+            : entry.link           ? ArchiveEntry::Kind::Link
+            : entry.refersBack     ? ArchiveEntry::Kind::HardLink
+                                   : ArchiveEntry::Kind::File;
+        listed.size = entry.size >= kUnknownSize ? -1 : static_cast<qint64>(entry.size);
+        listed.packedSize = static_cast<qint64>(entry.packedSize);
+        listed.mtime = entry.mtime;
+        listed.encrypted = entry.encrypted;
+        if (!onEntry(listed))
+            break;
     }
-    EntrySink sink(folder, lcEngineRar);
+    return {};
+}
+
+std::optional<std::vector<bool>> RarReader::withReferredEntries(const std::vector<bool>& selection) const
+{
+    std::vector<bool> widened = selection;
+    widened.resize(m_entries.size(), false);
+    for (std::size_t i = m_entries.size(); i-- > 0;) {
+        if (!widened[i] || !m_entries[i].refersBack)
+            continue;
+        for (std::size_t k = 0; k < i; ++k) {
+            if (m_entries[k].name == m_entries[i].refersTo)
+                widened[k] = true;
+        }
+    }
+    return widened;
+}
+
+Outcome RarReader::extract(EntrySink& sink, const ExtractRequest& request)
+{
+    if (!m_open)
+        return m_opened;
+    const std::optional<std::vector<bool>> selection
+        = request.selection ? withReferredEntries(*request.selection) : std::nullopt;
     quint64 total = 0;
+    qint64 count = 0;
     bool refersBack = false;
     EntryOrder order;
-    for (const Entry& entry : m_entries) {
+    for (std::size_t i = 0; i < m_entries.size(); ++i) {
+        const Entry& entry = m_entries[i];
         const std::optional<QStringList> path = sink.admit(entry.name);
         if (!path)
             return sink.finish();
         order.add(*path, entry.folder);
-        total += entry.size;
+        if (!selection || (*selection)[i]) {
+            total += entry.size < kUnknownSize ? entry.size : 0;
+            ++count;
+        }
         refersBack = refersBack || entry.refersBack;
     }
-    if (!sink.open(isPasswordProtected()))
+    if (request.listed && !request.listed())
+        return { .status = Outcome::Status::Cancelled, .message = QStringLiteral("not extracted") };
+    if (!sink.open(needsPassword()))
         return sink.finish();
+    // Progress starts with the first data decoded.
+    sink.progress().expect(static_cast<qint64>(total), count);
 
-    // The password is confirmed by the extraction itself: the first
-    // encrypted file that decodes with a matching checksum proves it. A
-    // refused password, or (RAR4 shows no other sign) damaged data of every
-    // encrypted file tried, ends the job with nothing of it left.
     const bool oneByOne = m_solid || refersBack || m_entries.size() < 2 || order.matters();
     const unsigned workers
         = oneByOne ? 1 : std::min<unsigned>(std::max(1u, std::thread::hardware_concurrency()), m_entries.size());
-    RarExtraction extraction(m_path, m_password, sink, total, progress);
+    RarExtraction extraction(m_path, m_password, sink, selection ? &*selection : nullptr);
     extraction.run(m_entries.size(), workers, refersBack);
-    return sink.finish(progress);
+    return sink.finish();
 }

@@ -1,49 +1,46 @@
 #pragma once
 
-#include "engine/safety/EntrySink.h"
+#include "engine/extract/ArchiveReader.h"
 
 #include <QString>
 #include <optional>
 #include <vector>
 
-// Reads RAR4 and RAR5 archives (data- or header-encrypted) over libunrar for
-// the extraction engine. The archive is listed when the reader is made; one
-// instance per archive and thread; every operation blocks. libunrar only
-// decodes here: every entry reaches the disk through SafeDestination. The
-// entries of a non-solid archive are extracted on every core.
-class RarReader final {
+// Reads RAR4 and RAR5 archives (data- or header-encrypted, volume sets)
+// over libunrar. libunrar only decodes here: every entry reaches the disk
+// through the job's EntrySink. The entries of a non-solid archive are
+// extracted on every core.
+class RarReader final : public ArchiveReader {
 public:
-    RarReader(const QString& path, const std::optional<QString>& password);
+    explicit RarReader(const QString& path);
 
-    // False when the archive could not be opened or listed; see errorString().
-    bool isOpen() const { return m_open; }
-    QString errorString() const { return m_error; }
-
-    // True when the names are encrypted or any entry's data is.
-    bool isPasswordProtected() const { return m_headersEncrypted || m_dataEncrypted; }
-    // False when the names are encrypted and the password given at
-    // creation did not decrypt them. Encrypted data is checked by
-    // extractTo(): a RAR4 password shows itself wrong only there.
-    bool validatePassword() const { return !isPasswordProtected() || m_open; }
-
-    // Extracts every entry into `folder` through an EntrySink. Refuses the
-    // whole archive, writing nothing, when a name is absolute or has "..".
-    // `progress` gets the fraction of the data decoded; the final 1.0 only
-    // on success. The first encrypted file that decodes right confirms the
-    // password; when none does, the result is WrongPassword (refused) or
-    // WrongPasswordOrDamage (checksums failed) and nothing of the job is
-    // left. Stops within an entry when JobStop asks (Cancelled).
-    Outcome extractTo(const QString& folder, const ExtractProgress& progress) const;
+    // Lists the archive, with `password` where the names are encrypted. A
+    // set is read from its first volume whichever one `path` names.
+    Outcome open(const std::optional<QString>& password) override;
+    bool needsPassword() const override { return m_headersEncrypted || m_dataEncrypted; }
+    // False when the names are encrypted and the password given to open()
+    // did not decrypt them. Encrypted data is checked by extract(): a RAR4
+    // password shows itself wrong only there.
+    bool checkPassword(const QString& password) override;
+    Outcome list(const std::function<bool(const ArchiveEntry&)>& onEntry) override;
+    // Refuses the whole archive, writing nothing, when a name is absolute
+    // or has "..". A selected hard link or copy brings the entry it refers
+    // to along.
+    Outcome extract(EntrySink& sink, const ExtractRequest& request) override;
 
 private:
     struct Entry {
         QString name;
+        QString refersTo; // a hard link's or copy's entry
         quint64 size = 0;
+        quint64 packedSize = 0;
+        std::optional<timespec> mtime;
         bool encrypted = false;
         bool folder = false;
+        bool link = false;
         bool refersBack = false; // a hard link or copy of an earlier entry
     };
-    void list();
+    std::optional<std::vector<bool>> withReferredEntries(const std::vector<bool>& selection) const;
 
     QString m_path;
     std::optional<QString> m_password;
@@ -51,7 +48,6 @@ private:
     bool m_headersEncrypted = false;
     bool m_dataEncrypted = false;
     bool m_solid = false;
-    int m_listResult = 0;
-    QString m_error;
+    Outcome m_opened;
     std::vector<Entry> m_entries;
 };

@@ -1,6 +1,5 @@
 #include "engine/extract/SevenZipReader.h"
 
-#include "engine/JobStop.h"
 #include "engine/extract/SevenZipStaging.h"
 #include "engine/safety/EntrySink.h"
 #include "platform/Logging.h"
@@ -126,8 +125,26 @@ SevenZipReader::SevenZipReader(const QString& path)
     : m_path(path)
 {
     m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (m_fd < 0) {
+        const int error = errno;
+        m_openFailure = { .status
+            = error == EACCES || error == EPERM ? Outcome::Status::NoPermission : Outcome::Status::Failed,
+            .message = QStringLiteral("cannot open %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(error))) };
+    }
+}
+
+Outcome SevenZipReader::open(const std::optional<QString>& password)
+{
+    m_password = password;
     if (m_fd < 0)
-        m_lastError = QStringLiteral("cannot open %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return m_openFailure;
+    // The signature: anything else is not for the program to guess at.
+    static constexpr char kSignature[] = { '7', 'z', '\xBC', '\xAF', '\x27', '\x1C' };
+    char head[sizeof kSignature] = {};
+    if (::pread(m_fd, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head)
+        || std::memcmp(head, kSignature, sizeof head) != 0)
+        return { .status = Outcome::Status::NotAnArchive, .message = m_path + QStringLiteral(": not a 7z archive") };
+    return {};
 }
 
 SevenZipReader::~SevenZipReader()
@@ -152,12 +169,30 @@ QString SevenZipReader::archiveArgument() const
     return QStringLiteral("/proc/self/fd/%1").arg(m_fd);
 }
 
-SevenZipReader::Run SevenZipReader::run(const QStringList& arguments, const std::optional<QString>& password,
-    int workingFolderFd, const std::function<void(const QByteArray&)>& onOutput, const std::atomic<bool>* abandon) const
+namespace {
+
+// Bytes the process `pid` has passed to write(2) so far; -1 when unknown.
+qint64 bytesWritten(qint64 pid)
 {
+    QFile io(QStringLiteral("/proc/%1/io").arg(pid));
+    if (!io.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : io.readAll().split('\n')) {
+        if (line.startsWith("wchar:"))
+            return line.mid(6).trimmed().toLongLong();
+    }
+    return -1;
+}
+
+} // namespace
+
+SevenZipReader::Run SevenZipReader::run(const QStringList& arguments, const std::optional<QString>& password,
+    int workingFolderFd, const std::function<void(const QByteArray&)>& onOutput, const Watch* watched) const
+{
+    const Watch watch = watched ? *watched : Watch();
     Run result;
     if (m_fd < 0) {
-        result.err = m_lastError.toUtf8();
+        result.err = m_openFailure.message.toUtf8();
         return result;
     }
     QProcess process;
@@ -185,14 +220,27 @@ SevenZipReader::Run SevenZipReader::run(const QStringList& arguments, const std:
     if (password)
         process.write(password->toUtf8() + '\n');
     process.closeWriteChannel();
+    bool paused = false;
     while (process.state() != QProcess::NotRunning) {
         // A stopped job stops the program with it.
-        if (JobStop::requested() || (abandon && abandon->load())) {
+        if ((watch.stop && watch.stop->requested()) || (watch.abandon && watch.abandon->load())) {
+            if (paused)
+                ::kill(static_cast<pid_t>(process.processId()), SIGCONT);
             process.kill();
             process.waitForFinished(-1);
             break;
         }
-        process.waitForReadyRead(100);
+        // Held back while what it writes has not been checked.
+        const bool holding = watch.hold && watch.hold->load();
+        if (holding && !paused && bytesWritten(process.processId()) > watch.budget) {
+            paused = ::kill(static_cast<pid_t>(process.processId()), SIGSTOP) == 0;
+            if (paused)
+                qCInfo(lcEngine7z, "extraction held back until the listing is checked");
+        } else if (!holding && paused) {
+            ::kill(static_cast<pid_t>(process.processId()), SIGCONT);
+            paused = false;
+        }
+        process.waitForReadyRead(holding ? 5 : 100);
         const QByteArray chunk = process.readAllStandardOutput();
         if (onOutput && !chunk.isEmpty())
             onOutput(chunk);
@@ -226,8 +274,6 @@ QList<SevenZipReader::Entry> SevenZipReader::parseListing(const QByteArray& list
             end = text.size();
         QByteArrayView line = text.sliced(pos, end - pos);
         pos = end + 1;
-        if (line.endsWith('\r'))
-            line.chop(1);
         return line;
     };
     std::optional<QByteArrayView> line;
@@ -255,6 +301,12 @@ QList<SevenZipReader::Entry> SevenZipReader::parseListing(const QByteArray& list
             any = true;
         } else if (key == "Size") {
             entry.size = value.toLongLong();
+        } else if (key == "Packed Size") {
+            bool ok = false;
+            const qint64 packed = value.toLongLong(&ok);
+            entry.packedSize = ok ? packed : -1;
+        } else if (key == "Anti") {
+            entry.anti = value == "+";
         } else if (key == "Folder") {
             entry.folder = entry.folder || value == "+";
         } else if (key == "Attributes") {
@@ -285,26 +337,64 @@ QList<SevenZipReader::Entry> SevenZipReader::parseListing(const QByteArray& list
     return entries;
 }
 
-bool SevenZipReader::open(const std::optional<QString>& password)
+Outcome SevenZipReader::readListing(const std::optional<QString>& password)
 {
-    m_opened = true;
     const Run listing = run({ QStringLiteral("l"), QStringLiteral("-slt"), QStringLiteral("-sccUTF-8"),
                                 QStringLiteral("-t7z"), QStringLiteral("--"), archiveArgument() },
         password);
     const QString errors = QString::fromUtf8(listing.err).trimmed();
-    m_lastError = errors;
-    m_listed = listing.started && listing.exitCode == 0;
-    if (!m_listed) {
-        if (m_lastError.isEmpty())
-            m_lastError = QStringLiteral("7zz exited with status %1").arg(listing.exitCode);
+    if (!listing.started || listing.exitCode != 0) {
         m_headersEncrypted = listing.out.contains("Enter password") || errors.contains(u"Wrong password")
             || errors.contains(u"Cannot open encrypted archive");
         m_entries.clear();
-        return false;
+        Outcome failed { .status = Outcome::Status::Failed, .message = errors };
+        if (failed.message.isEmpty())
+            failed.message = QStringLiteral("7zz exited with status %1").arg(listing.exitCode);
+        if (m_headersEncrypted)
+            failed.status = Outcome::Status::WrongPassword;
+        else if (errors.contains(u"Missing volume") || errors.contains(u"There are some data after the end"))
+            failed.status
+                = errors.contains(u"Missing volume") ? Outcome::Status::MissingPart : Outcome::Status::Damaged;
+        else if (errors.contains(u"Cannot open the file as archive")
+            || errors.contains(u"Can not open the file as archive"))
+            failed.status = Outcome::Status::NotAnArchive;
+        else if (errors.contains(u"Unexpected end") || errors.contains(u"Headers Error")
+            || errors.contains(u"Data Error"))
+            failed.status = Outcome::Status::Damaged;
+        m_listing = failed;
+        return failed;
     }
     m_entries = parseListing(listing.out);
     m_anyEncrypted = std::any_of(m_entries.cbegin(), m_entries.cend(), [](const Entry& e) { return e.encrypted; });
-    return true;
+    m_listing = Outcome {};
+    return {};
+}
+
+Outcome SevenZipReader::list(const std::function<bool(const ArchiveEntry&)>& onEntry)
+{
+    if (m_fd < 0)
+        return m_openFailure;
+    if (!m_listing)
+        readListing(m_password);
+    if (!m_listing->ok())
+        return *m_listing;
+    for (const Entry& entry : std::as_const(m_entries)) {
+        if (entry.anti)
+            continue;
+        ArchiveEntry listed;
+        listed.path = entry.path;
+        listed.kind = entry.folder ? ArchiveEntry::Kind::Folder
+            : entry.link           ? ArchiveEntry::Kind::Link
+            : entry.special        ? ArchiveEntry::Kind::Special
+                                   : ArchiveEntry::Kind::File;
+        listed.size = entry.size;
+        listed.packedSize = entry.packedSize;
+        listed.mtime = entry.mtime;
+        listed.encrypted = entry.encrypted;
+        if (!onEntry(listed))
+            break;
+    }
+    return {};
 }
 
 QHash<qsizetype, QByteArray> SevenZipReader::readLinkTargets(const std::optional<QString>& password) const
@@ -382,7 +472,7 @@ QHash<qsizetype, QByteArray> SevenZipReader::readLinkTargets(const std::optional
 }
 
 SevenZipReader::Run SevenZipReader::runExtraction(int stagingFd, const std::optional<QString>& password,
-    const ExtractProgress& progress, const std::atomic<bool>* abandon, const std::atomic<bool>* reporting) const
+    ProgressMeter& progress, const Watch& watch, const std::atomic<bool>* reporting) const
 {
     static const QRegularExpression percent(QStringLiteral("(\\d{1,3})%"));
     int lastPercent = -1;
@@ -393,7 +483,7 @@ SevenZipReader::Run SevenZipReader::runExtraction(int stagingFd, const std::opti
         password, stagingFd,
         [&](const QByteArray& chunk) {
             // Before the listing is in, nobody may hear of the job.
-            if (!progress || (reporting && !reporting->load()))
+            if (!reporting->load())
                 return;
             QRegularExpressionMatchIterator it = percent.globalMatch(QString::fromLatin1(chunk));
             int value = -1;
@@ -401,75 +491,127 @@ SevenZipReader::Run SevenZipReader::runExtraction(int stagingFd, const std::opti
                 value = it.next().captured(1).toInt();
             if (value >= 0 && value != lastPercent) {
                 lastPercent = value;
-                progress(value / 100.0);
+                progress.reportFraction(value / 100.0);
             }
         },
-        abandon);
+        &watch);
 }
 
-Outcome SevenZipReader::extract(const QString& folder, const std::optional<QString>& password,
-    const ExtractProgress& progress, const std::function<bool()>& listed)
+namespace {
+
+// Bytes the program may write before the listing has checked every name:
+// enough that a normal archive never waits, little beside a disk.
+constexpr qint64 kUncheckedBudget = 16 * 1024 * 1024;
+
+// The password's fate once the staged entries were checked. Only an
+// encrypted entry whose CRC matched confirms it: without a CRC, a wrong
+// password decodes to garbage that nothing can tell from the right
+// content. False when nothing may be moved in.
+bool judgePassword(EntrySink& sink, const QList<SevenZipReader::Entry>& entries,
+    const QList<SevenZipStaging::State>& states, bool passwordGiven)
 {
+    using State = SevenZipStaging::State;
+    bool encryptedData = false;
+    bool failed = false;
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        const SevenZipReader::Entry& entry = entries.at(i);
+        if (!entry.encrypted || entry.size == 0 || states.at(i) == State::Unselected)
+            continue;
+        encryptedData = true;
+        if (states.at(i) == State::Verified && entry.crc)
+            sink.passwordConfirmed();
+        failed = failed || states.at(i) == State::Failed;
+    }
+    if (!passwordGiven || !encryptedData || sink.isPasswordConfirmed())
+        return true;
+    if (failed)
+        sink.fail(QStringLiteral("no encrypted entry decoded right"), Outcome::Status::WrongPassword);
+    else
+        sink.fail(QStringLiteral("the password cannot be confirmed: no encrypted entry carries a checksum"),
+            Outcome::Status::PasswordUnconfirmed);
+    return false;
+}
+
+} // namespace
+
+Outcome SevenZipReader::extract(EntrySink& sink, const ExtractRequest& request)
+{
+    if (m_fd < 0)
+        return m_openFailure;
+    const std::optional<QString>& password = request.password;
+    const StopToken& stop = sink.stopToken();
     // Not listed yet, the archive is listed while the program already
-    // extracts it into the staging folder, on the other core. Only where
-    // the destination exists: a refused archive must not even create it.
+    // extracts it into the staging folder, on the other core; past a small
+    // budget the program waits until every name is checked. Only where the
+    // destination exists: a refused archive must not even create it.
     // Nothing leaves the staging folder before the listing has checked
     // every name, and every way out below ends the program before the
     // staging folder and all in it go.
     std::atomic<bool> abandon = false;
+    std::atomic<bool> hold = true;
     std::atomic<bool> reporting = false;
     std::optional<SevenZipStaging> staging;
     std::future<Run> early;
     const auto abandonEarly = qScopeGuard([&abandon] { abandon = true; });
+    const Watch watch { .stop = &stop, .abandon = &abandon, .hold = &hold, .budget = kUncheckedBudget };
     auto startExtraction = [&] {
-        early = std::async(std::launch::async,
-            [&, password, fd = staging->fd()] { return runExtraction(fd, password, progress, &abandon, &reporting); });
+        early = std::async(std::launch::async, [&, password, fd = staging->fd()] {
+            return runExtraction(fd, password, sink.progress(), watch, &reporting);
+        });
     };
-    if (!m_opened && m_fd >= 0 && QFileInfo(folder).isDir()) {
-        staging.emplace(folder);
+    if (!m_listing && QFileInfo(sink.folder()).isDir()) {
+        staging.emplace(sink.folder());
         if (staging->isOpen())
             startExtraction();
     }
-    if (!m_opened)
-        open(password);
-    if (listed && !listed())
+    if (!m_listing)
+        readListing(password);
+    qCDebug(lcEngine7z, "Open error: %s", qUtf8Printable(m_listing->message));
+    for (const Entry& entry : std::as_const(m_entries))
+        qCDebug(lcEngine7z, "\n%s", qUtf8Printable(entry.description()));
+    qCDebug(lcEngine7z, "Iteration error: %s", qUtf8Printable(m_listing->message));
+    if (request.listed && !request.listed())
         return { .status = Outcome::Status::Cancelled, .message = QStringLiteral("not extracted") };
     // Unlisted means unchecked names: such an archive is not extracted.
-    if (!m_listed && JobStop::requested())
+    if (stop.requested())
         return { .status = Outcome::Status::Cancelled, .message = QStringLiteral("stopped") };
-    if (!m_listed) {
-        return { .status = m_headersEncrypted ? Outcome::Status::WrongPassword : Outcome::Status::Failed,
-            .message = m_lastError };
+    if (!m_listing->ok())
+        return *m_listing;
+    // Selections are by listing position, where deletion markers do not show.
+    std::optional<std::vector<bool>> selection;
+    if (request.selection) {
+        selection.emplace(static_cast<std::size_t>(m_entries.size()), false);
+        std::size_t listed = 0;
+        for (qsizetype i = 0; i < m_entries.size(); ++i) {
+            if (!m_entries.at(i).anti && listed < request.selection->size())
+                (*selection)[static_cast<std::size_t>(i)] = (*request.selection)[listed++];
+        }
     }
-    EntrySink sink(folder, lcEngine7z);
-    // The job's outcome, its message kept as the last error.
-    auto finish = [&](const ExtractProgress& onDone = {}) {
-        const Outcome result = sink.finish(onDone);
-        m_lastError = result.message;
-        return result;
-    };
     QList<QStringList> paths;
     paths.reserve(m_entries.size());
     for (const Entry& entry : std::as_const(m_entries)) {
         const std::optional<QStringList> path = sink.admit(entry.path);
         if (!path)
-            return finish();
+            return sink.finish();
         paths.append(*path);
     }
     if (!sink.open())
-        return finish();
+        return sink.finish();
     if (!staging)
-        staging.emplace(folder);
+        staging.emplace(sink.folder());
     if (!staging->isOpen()) {
         sink.fail(staging->error());
-        return finish();
+        return sink.finish();
     }
     // The path may name another folder by now: entries move in by renaming.
-    if (!staging->isIn(sink.destination().rootFd())) {
-        sink.fail(QStringLiteral("the destination changed during the job: ") + folder);
-        return finish();
+    if (!staging->isIn(sink)) {
+        sink.fail(QStringLiteral("the destination changed during the job: ") + sink.folder());
+        return sink.finish();
     }
+    // Progress is the program's own percentage.
+    sink.progress().start();
     reporting = true;
+    hold = false;
 
     // Links are never made by the program (-snl-), so it never writes
     // through one; their targets come from a second run, alongside.
@@ -485,39 +627,30 @@ Outcome SevenZipReader::extract(const QString& folder, const std::optional<QStri
     const QHash<qsizetype, QByteArray> targets = anyLink ? linkTargets.get() : QHash<qsizetype, QByteArray>();
     // A stopped job moves nothing in: the staging folder goes with all of it.
     if (sink.stopRequested())
-        return finish();
+        return sink.finish();
     // A clean exit means the program checked every CRC: reading the files
     // back would only repeat it.
-    const QList<SevenZipStaging::State> states
-        = staging->verify(m_entries, paths, targets, extraction.started && extraction.exitCode == 0);
+    const QList<SevenZipStaging::State> states = staging->verify(
+        m_entries, paths, targets, extraction.started && extraction.exitCode == 0, selection ? &*selection : nullptr);
 
     using State = SevenZipStaging::State;
-    bool anyFailed = false, anyBlocked = false, anyEncryptedData = false, anyEncryptedGood = false;
+    bool anyFailed = false, anyBlocked = false;
     for (qsizetype i = 0; i < m_entries.size(); ++i) {
         anyFailed = anyFailed || states.at(i) == State::Failed;
         anyBlocked = anyBlocked || states.at(i) == State::Blocked;
-        if (m_entries.at(i).encrypted && m_entries.at(i).size > 0) {
-            anyEncryptedData = true;
-            anyEncryptedGood = anyEncryptedGood || states.at(i) == State::Verified;
-        }
     }
+    if (!judgePassword(sink, m_entries, states, password.has_value()))
+        return sink.finish();
     // A non-zero exit is explained only by entries the program could not
     // write where a file stood in the way; anything else is a failure.
     const bool exitExplained = extraction.exitCode == 0 || (extraction.exitCode == 2 && anyBlocked);
-    m_lastError.clear();
     if (!extraction.started || !exitExplained || anyFailed) {
-        m_lastError = QString::fromUtf8(extraction.err).trimmed();
-        if (m_lastError.isEmpty())
-            m_lastError = extraction.exitCode == 0
-                ? QStringLiteral("some entries did not come out right")
-                : QStringLiteral("7zz exited with status %1").arg(extraction.exitCode);
-        // No encrypted entry decoded right: the password was wrong, and
-        // nothing of the job may stay, not even its empty files.
-        const bool wrongPassword = password && anyEncryptedData && !anyEncryptedGood;
-        sink.fail(m_lastError, wrongPassword ? Outcome::Status::WrongPassword : Outcome::Status::Failed);
-        if (wrongPassword)
-            return finish();
+        QString message = QString::fromUtf8(extraction.err).trimmed();
+        if (message.isEmpty())
+            message = extraction.exitCode == 0 ? QStringLiteral("some entries did not come out right")
+                                               : QStringLiteral("7zz exited with status %1").arg(extraction.exitCode);
+        sink.fail(message, Outcome::Status::Damaged);
     }
     staging->moveIn(sink, m_entries, paths, states, targets);
-    return finish(progress);
+    return sink.finish();
 }

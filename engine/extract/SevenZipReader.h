@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/StopToken.h"
+#include "engine/extract/ArchiveReader.h"
 #include "engine/safety/EntrySink.h"
 
 #include <QByteArray>
@@ -12,7 +14,7 @@
 #include <optional>
 #include <sys/types.h>
 
-// Reads 7z archives by running the 7-Zip program `7zz` as a child process.
+// Reads 7z archives by running the `7zz` program as a child process.
 // The password goes to its standard input, never on its command line; with
 // no password, standard input is closed, so a prompt of the program ends at
 // once. The archive is opened once and handed to every run of the program
@@ -20,13 +22,15 @@
 // listing and extraction read the same file. Only the 7z format is read,
 // whatever the file is called. One instance per archive and thread; every
 // operation blocks.
-class SevenZipReader final {
+class SevenZipReader final : public ArchiveReader {
 public:
     struct Entry {
         QString path;
         QByteArray rawPath; // as listed: the bytes the program writes, not always UTF-8
         qint64 size = 0;
+        qint64 packedSize = -1; // -1: not listed (entries after the first of a solid block)
         bool folder = false;
+        bool anti = false; // a deletion marker left by an update: never extracted
         bool link = false; // a symbolic link: its data is the target
         bool special = false; // a device, FIFO or socket: never extracted
         bool encrypted = false;
@@ -38,38 +42,36 @@ public:
     };
 
     explicit SevenZipReader(const QString& path);
-    ~SevenZipReader();
+    ~SevenZipReader() override;
     SevenZipReader(const SevenZipReader&) = delete;
     SevenZipReader& operator=(const SevenZipReader&) = delete;
 
-    // Lists the archive. False when it cannot be listed; needsPassword()
-    // then tells whether a password (or another one) is what is missing.
-    bool open(const std::optional<QString>& password);
-    const QList<Entry>& entries() const { return m_entries; }
-    // True when the names are encrypted (the archive cannot be opened
-    // without a password) or any entry is.
-    bool needsPassword() const { return m_headersEncrypted || m_anyEncrypted; }
-    // True once the archive was listed.
-    bool isListed() const { return m_listed; }
-    // The last error the program reported, empty when none.
-    QString lastError() const { return m_lastError; }
+    // Checks that the file starts as a 7z archive and keeps `password`; the
+    // listing comes with extract() or list().
+    Outcome open(const std::optional<QString>& password) override;
+    // True when the names are encrypted (the archive cannot be listed
+    // without a password) or any entry is; known once listed.
+    bool needsPassword() const override { return m_headersEncrypted || m_anyEncrypted; }
+    // 7z has no quick check: extract() decides.
+    bool checkPassword(const QString&) override { return true; }
+    // Lists the archive first when it was not yet; WrongPassword when its
+    // names are encrypted and the password does not decrypt them.
+    Outcome list(const std::function<bool(const ArchiveEntry&)>& onEntry) override;
+    // Extracts the entries into a private staging folder inside the
+    // destination, checks each against the listing (size and CRC of files
+    // and link targets) and moves only entries that match into place
+    // through the sink, so that existing files are kept and nothing
+    // escapes. Unless listed already, the archive is listed meanwhile; the
+    // program is held back past a small budget of written bytes until the
+    // listing has checked every name. Refuses the whole archive, writing
+    // nothing, when it cannot be listed or a name is absolute or has "..".
+    // The password is confirmed only by an encrypted entry whose CRC
+    // matched; when none can confirm it, nothing is moved. Fails when any
+    // entry did not come out right or the program failed in a way that the
+    // entries do not explain. A stop ends the program and moves nothing in.
+    Outcome extract(EntrySink& sink, const ExtractRequest& request) override;
 
-    // Extracts the listed entries into a private staging folder inside
-    // `folder`, checks each against the listing (size and CRC of files and
-    // link targets) and moves only entries that match into place through
-    // SafeDestination, so that existing files are kept and nothing escapes.
-    // Unless open() came first, lists the archive meanwhile, and calls
-    // `listed` (this thread) once the listing is in, listed or not: when it
-    // answers false (say, a password is needed), the job ends Cancelled
-    // and leaves nothing. Refuses the whole archive, writing nothing, when
-    // it cannot be listed or a name is absolute or has "..". With a wrong
-    // password nothing at all is moved. Fails when any entry did not come
-    // out right or the program failed in a way that the entries do not
-    // explain. `progress` gets the program's percentage, after `listed`,
-    // on any one thread. A stop (JobStop) ends the program and moves
-    // nothing in.
-    Outcome extract(const QString& folder, const std::optional<QString>& password, const ExtractProgress& progress,
-        const std::function<bool()>& listed = {});
+    const QList<Entry>& entries() const { return m_entries; }
 
     // Parses the program's technical listing ("l -slt"), times in UTC.
     static QList<Entry> parseListing(const QByteArray& listing);
@@ -83,26 +85,36 @@ private:
         QByteArray out;
         QByteArray err;
     };
+    // How a run of the program is watched: a set `abandon` ends it as a
+    // stop does; past `budget` bytes written while `hold` is set, it is
+    // paused until `hold` clears.
+    struct Watch {
+        const StopToken* stop = nullptr;
+        const std::atomic<bool>* abandon = nullptr;
+        const std::atomic<bool>* hold = nullptr;
+        qint64 budget = 0;
+    };
     // Runs the program on the open archive; `workingFolderFd` >= 0 becomes
-    // its working folder. Output goes to `onOutput` when given. A set
-    // `abandon` ends the program as a stop does.
+    // its working folder. Output goes to `onOutput` when given.
     Run run(const QStringList& arguments, const std::optional<QString>& password, int workingFolderFd = -1,
-        const std::function<void(const QByteArray&)>& onOutput = {}, const std::atomic<bool>* abandon = nullptr) const;
+        const std::function<void(const QByteArray&)>& onOutput = {}, const Watch* watch = nullptr) const;
     // The extraction run into the staging folder `stagingFd`; percentages
-    // go to `progress` while `reporting` (when given) is set.
-    Run runExtraction(int stagingFd, const std::optional<QString>& password, const ExtractProgress& progress,
-        const std::atomic<bool>* abandon, const std::atomic<bool>* reporting) const;
+    // go to `progress` while `reporting` is set.
+    Run runExtraction(int stagingFd, const std::optional<QString>& password, ProgressMeter& progress,
+        const Watch& watch, const std::atomic<bool>* reporting) const;
     QString archiveArgument() const;
+    // Lists the archive into m_entries; the outcome is kept.
+    Outcome readListing(const std::optional<QString>& password);
     // The targets of the link entries, by index into entries(); a link
     // whose data could not be read has none.
     QHash<qsizetype, QByteArray> readLinkTargets(const std::optional<QString>& password) const;
 
     QString m_path;
     int m_fd = -1;
+    std::optional<QString> m_password;
     QList<Entry> m_entries;
-    bool m_opened = false; // open() ran
-    bool m_listed = false;
+    std::optional<Outcome> m_listing; // once listed
     bool m_headersEncrypted = false;
     bool m_anyEncrypted = false;
-    QString m_lastError;
+    Outcome m_openFailure;
 };

@@ -1,6 +1,7 @@
 #include "engine/extract/SevenZipStaging.h"
 
 #include "engine/Folders.h"
+#include "engine/safety/EntryNames.h"
 #include "engine/safety/EntrySink.h"
 #include "platform/Logging.h"
 
@@ -40,7 +41,7 @@ QString joined(const QStringList& path)
 }
 
 // The name's components as the program wrote them: bytes, which need not
-// be UTF-8, split as SafeDestination::splitEntryName splits names.
+// be UTF-8, split as EntryNames::split splits names.
 QByteArrayList stagedPath(const QByteArray& name)
 {
     QByteArrayList components;
@@ -110,11 +111,9 @@ SevenZipStaging::~SevenZipStaging()
         ::close(m_rootFd);
 }
 
-bool SevenZipStaging::isIn(int rootFd) const
+bool SevenZipStaging::isIn(const EntrySink& sink) const
 {
-    struct stat mine, theirs;
-    return ::fstat(m_rootFd, &mine) == 0 && ::fstat(rootFd, &theirs) == 0 && mine.st_dev == theirs.st_dev
-        && mine.st_ino == theirs.st_ino;
+    return sink.isDestination(m_rootFd);
 }
 
 void SevenZipStaging::closeFolders()
@@ -215,7 +214,7 @@ bool SevenZipStaging::fixMode(const QByteArray& key, const SevenZipReader::Entry
     if (!entry.mode)
         return true;
     const mode_t wanted = *entry.mode & 0777;
-    if ((*entry.mode & 07000) == 0 && (wanted & SafeDestination::umaskValue()) == 0)
+    if ((*entry.mode & 07000) == 0 && (wanted & EntryNames::umaskValue()) == 0)
         return true;
     const QByteArrayList path = stagedPath(key);
     const int parent = folderFd(path.mid(0, path.size() - 1));
@@ -341,7 +340,8 @@ qint64 SevenZipStaging::scan(int fd, const QByteArray& key)
 }
 
 QList<SevenZipStaging::State> SevenZipStaging::verify(const QList<SevenZipReader::Entry>& entries,
-    const QList<QStringList>& paths, const QHash<qsizetype, QByteArray>& targets, bool programChecked)
+    const QList<QStringList>& paths, const QHash<qsizetype, QByteArray>& targets, bool programChecked,
+    const std::vector<bool>* selection)
 {
     using Entry = SevenZipReader::Entry;
     scan(m_fd, QByteArray());
@@ -353,6 +353,15 @@ QList<SevenZipStaging::State> SevenZipStaging::verify(const QList<SevenZipReader
         const QByteArray& key = m_keys[i];
         const unsigned char found = m_found[m_first[i]] || !m_unread ? m_found[m_first[i]] : stagedType(key);
         State& state = states[i];
+        if (selection && !(*selection)[static_cast<std::size_t>(i)]) {
+            state = State::Unselected;
+            continue;
+        }
+        if (entry.anti) {
+            qCInfo(lcEngine7z, "deletion marker skipped: %s", qUtf8Printable(joined(paths.at(i))));
+            state = State::Unselected;
+            continue;
+        }
         if (key.isEmpty() || entry.special) {
             if (entry.special)
                 qCWarning(lcEngine7z, "entry not extracted, not a file, a folder or a link: %s",
@@ -451,9 +460,7 @@ std::vector<bool> SevenZipStaging::moveFoldersWhole(EntrySink& sink, const QList
         std::vector<std::pair<QStringList, EntryMeta>> folders;
         for (qsizetype j : folder.folders)
             folders.emplace_back(paths.at(j), EntryMeta { entries.at(j).mode, entries.at(j).mtime });
-        if (parent >= 0
-            && sink.destination().moveCheckedFolderIn(parent, path.last(), paths.at(i), folders).status
-                == Outcome::Status::Done) {
+        if (parent >= 0 && sink.moveFolderIn(parent, path.last(), paths.at(i), folders)) {
             moved[id] = true;
             anyMoved = true;
         }
@@ -464,10 +471,13 @@ std::vector<bool> SevenZipStaging::moveFoldersWhole(EntrySink& sink, const QList
         return placed;
     // Descriptors of folders that moved away must not be reused.
     closeFolders();
+    qint64 count = 0;
     for (qsizetype i = 0; i < entries.size(); ++i) {
         if (states.at(i) == State::Verified)
             placed[i] = insideMoved(m_self[i] >= 0 ? m_self[i] : m_parent[i]);
+        count += placed[i] ? 1 : 0;
     }
+    sink.countMovedIn(count);
     return placed;
 }
 

@@ -21,6 +21,7 @@ public:
         Verified, // matches the listing
         Blocked, // kept out by the no-escape rules or a duplicate name: not a failure
         Failed, // missing or different from the listing
+        Unselected, // not asked for, or a deletion marker: left alone
     };
 
     // Makes the folder (mode 0700) inside the existing folder `folder`;
@@ -34,8 +35,8 @@ public:
     bool isOpen() const { return m_fd >= 0; }
     int fd() const { return m_fd; }
     QString error() const { return m_error; }
-    // True when the open folder `rootFd` is the one the staging folder is in.
-    bool isIn(int rootFd) const;
+    // True when the staging folder is in the sink's destination.
+    bool isIn(const EntrySink& sink) const;
 
     // Works out from the listing alone where each entry lies in the folder
     // and which folders could move in whole (`paths` are the entries' split
@@ -47,8 +48,9 @@ public:
     // permission bits. With `programChecked` (the program ended without an
     // error, having checked every CRC itself) files are checked by type
     // alone, from one read of the folder tree, unread and unstatted.
+    // Entries outside `selection` (when given) are Unselected.
     QList<State> verify(const QList<SevenZipReader::Entry>& entries, const QList<QStringList>& paths,
-        const QHash<qsizetype, QByteArray>& targets, bool programChecked);
+        const QHash<qsizetype, QByteArray>& targets, bool programChecked, const std::vector<bool>* selection);
     // Moves the verified entries into place through `sink`, which keeps
     // any failure: whole folders first where that is the same as moving
     // their entries, then the rest in listing order.

@@ -224,8 +224,10 @@ ZipDirectory::ZipDirectory(const QString& path, qint64 sliceEntries)
             zip_error_set(&error, ZIP_ER_OPNOTSUPP, 0);
         else
             zip_error_set(&error, system == ENOENT ? ZIP_ER_NOENT : ZIP_ER_OPEN, system == ENOENT ? 0 : system);
-        m_error = QString::fromLocal8Bit(zip_error_strerror(&error));
+        setError(&error);
         zip_error_fini(&error);
+        if (system == EACCES || system == EPERM)
+            m_status = Outcome::Status::NoPermission;
         return;
     }
     m_length = static_cast<quint64>(info.st_size);
@@ -285,10 +287,28 @@ zip_t* ZipDirectory::open(int slice)
         view->hideTail();
         m_current = slice;
     } else {
-        m_error = QString::fromLocal8Bit(zip_error_strerror(&error));
+        setError(&error);
     }
     zip_error_fini(&error);
     return m_zip;
+}
+
+void ZipDirectory::setError(zip_error_t* error)
+{
+    m_error = QString::fromLocal8Bit(zip_error_strerror(error));
+    switch (zip_error_code_zip(error)) {
+    case ZIP_ER_NOZIP:
+    case ZIP_ER_OPNOTSUPP:
+        m_status = Outcome::Status::NotAnArchive;
+        break;
+    case ZIP_ER_INCONS:
+    case ZIP_ER_CRC:
+    case ZIP_ER_EOF:
+        m_status = Outcome::Status::Damaged;
+        break;
+    default:
+        m_status = Outcome::Status::Failed;
+    }
 }
 
 // The central directories libzip 1.7.3 would accept, in the order it meets

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Outcome.h"
+
 #include <QString>
 #include <QtGlobal>
 #include <vector>
@@ -24,14 +26,16 @@ public:
     ZipDirectory(const ZipDirectory&) = delete;
     ZipDirectory& operator=(const ZipDirectory&) = delete;
 
-    // False, with errorString() set, when the archive could not be opened.
+    // False, with failure() set, when the archive could not be opened.
     bool isOpen() const { return m_error.isEmpty(); }
-    QString errorString() const { return m_error; }
+    // Why the archive or a slice could not be opened: NotAnArchive,
+    // Damaged, NoPermission or Failed.
+    Outcome failure() const { return { .status = m_status, .message = m_error }; }
 
     int sliceCount() const { return static_cast<int>(m_slices.size()); }
     // libzip's handle on slice `slice`, whose entry indices start at 0; it
-    // stays valid until another slice is opened. Null, with errorString()
-    // set, when libzip refuses the slice.
+    // stays valid until another slice is opened. Null, with failure() set,
+    // when libzip refuses the slice.
     zip_t* open(int slice);
 
 private:
@@ -56,6 +60,7 @@ private:
     bool walk(Candidate& candidate, qint64 sliceEntries) const;
     QByteArray tail(const Slice& slice) const;
     void close();
+    void setError(zip_error_t* error);
 
     int m_fd = -1;
     quint64 m_length = 0;
@@ -65,4 +70,5 @@ private:
     int m_current = -1;
     zip_t* m_zip = nullptr;
     QString m_error;
+    Outcome::Status m_status = Outcome::Status::Failed;
 };

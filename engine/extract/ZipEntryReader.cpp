@@ -71,11 +71,22 @@ bool ZipEntryReader::refuse(const QString& message)
     return false;
 }
 
-bool ZipEntryReader::open(zip_uint64_t index, bool encrypted, const QByteArray& password)
+Outcome ZipEntryReader::open(zip_uint64_t index, bool encrypted, const QByteArray& password)
 {
     close();
-    m_wrongPassword = false;
+    m_wrongPassword = m_unsupported = false;
     m_error.clear();
+    if (openEntry(index, encrypted, password))
+        return {};
+    using Status = Outcome::Status;
+    return { .status = m_wrongPassword ? Status::WrongPassword
+            : m_unsupported            ? Status::Unsupported
+                                       : Status::Damaged,
+        .message = m_error };
+}
+
+bool ZipEntryReader::openEntry(zip_uint64_t index, bool encrypted, const QByteArray& password)
+{
     zip_stat_t stat;
     bool known = false;
     {
@@ -93,14 +104,18 @@ bool ZipEntryReader::open(zip_uint64_t index, bool encrypted, const QByteArray& 
         return openRaw(index, stat, false, {});
     // libzip 1.7.3 leaks the reader it set up when it then meets a cipher it
     // lacks (strong encryption, say), so such entries are refused here.
-    if (encrypted && method != ZIP_EM_NONE && !zip_encryption_method_supported(method, 0))
+    if (encrypted && method != ZIP_EM_NONE && !zip_encryption_method_supported(method, 0)) {
+        m_unsupported = true;
         return refuse(QStringLiteral("Encryption method not supported"));
+    }
 
     const auto lock = lockArchive();
     m_file = encrypted ? zip_fopen_index_encrypted(m_archive, index, 0, password.constData())
                        : zip_fopen_index(m_archive, index, 0);
     if (!m_file) {
-        m_wrongPassword = zip_error_code_zip(zip_get_error(m_archive)) == ZIP_ER_WRONGPASSWD;
+        const int code = zip_error_code_zip(zip_get_error(m_archive));
+        m_wrongPassword = code == ZIP_ER_WRONGPASSWD;
+        m_unsupported = code == ZIP_ER_COMPNOTSUPP || code == ZIP_ER_ENCRNOTSUPP;
         m_error = QString::fromLocal8Bit(zip_strerror(m_archive));
         return false;
     }
@@ -257,7 +272,14 @@ bool ZipEntryReader::canReadWhole() const
     return m_own && m_produced == 0 && m_size <= kWholeLimit && m_dataLeft <= kWholeStoredLimit && !m_authenticateAside;
 }
 
-bool ZipEntryReader::readWhole(std::vector<char>* out)
+Outcome ZipEntryReader::readWhole(std::vector<char>* out)
+{
+    if (readAll(out))
+        return {};
+    return failure();
+}
+
+bool ZipEntryReader::readAll(std::vector<char>* out)
 {
     const auto stored = static_cast<std::size_t>(m_dataLeft);
     out->resize(static_cast<std::size_t>(m_size));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/ZipAesCipher.h"
+#include "platform/Outcome.h"
 
 #include <QByteArray>
 #include <QString>
@@ -33,25 +34,30 @@ public:
     ZipEntryReader(const ZipEntryReader&) = delete;
     ZipEntryReader& operator=(const ZipEntryReader&) = delete;
 
-    // Opens entry `index`, with `password` when it is encrypted. False with
-    // errorString() set; wrongPassword() tells whether the password was refused.
-    bool open(zip_uint64_t index, bool encrypted, const QByteArray& password);
+    // Opens entry `index`, with `password` when it is encrypted.
+    // WrongPassword when the password is refused, Unsupported for a method
+    // neither libzip nor this class decodes, Damaged otherwise.
+    Outcome open(zip_uint64_t index, bool encrypted, const QByteArray& password);
     // Up to `size` bytes of content. 0 at the end, once the checksum or the
-    // authentication code has confirmed the whole content; -1 on an error.
+    // authentication code has confirmed the whole content; -1 on an error
+    // (failure() tells it).
     qint64 read(char* data, qint64 size);
     // Whether the open entry is small enough for readWhole(), which is
     // then much faster than read().
     bool canReadWhole() const;
-    // The whole content of the open entry, checked; false on an error.
-    // Only when canReadWhole(), and instead of read().
-    bool readWhole(std::vector<char>* out);
+    // The whole content of the open entry, checked. Only when
+    // canReadWhole(), and instead of read().
+    Outcome readWhole(std::vector<char>* out);
     void close();
 
-    bool wrongPassword() const { return m_wrongPassword; }
-    QString errorString() const { return m_error; }
+    // Why the last read failed: damaged data (or, before the password is
+    // confirmed, a wrong one).
+    Outcome failure() const { return { .status = Outcome::Status::Damaged, .message = m_error }; }
 
 private:
     std::unique_lock<std::mutex> lockArchive() const;
+    bool openEntry(zip_uint64_t index, bool encrypted, const QByteArray& password);
+    bool readAll(std::vector<char>* out);
     bool openRaw(zip_uint64_t index, const zip_stat_t& stat, bool aes, const QByteArray& password);
     bool readRaw(unsigned char* data, std::size_t size);
     qint64 readOwn(char* data, qint64 size);
@@ -64,6 +70,7 @@ private:
     std::mutex* m_archiveLock;
     zip_file_t* m_file = nullptr;
     bool m_wrongPassword = false;
+    bool m_unsupported = false;
     QString m_error;
 
     // An entry decoded here rather than by libzip.

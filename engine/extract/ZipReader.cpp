@@ -1,9 +1,9 @@
 #include "engine/extract/ZipReader.h"
 
-#include "engine/JobStop.h"
 #include "engine/extract/NameDecoder.h"
 #include "engine/extract/WorkerThreads.h"
 #include "engine/extract/ZipEntryReader.h"
+#include "engine/safety/EntryNames.h"
 #include "engine/safety/EntrySink.h"
 #include "platform/Logging.h"
 
@@ -26,8 +26,6 @@ constexpr qint64 kMaxLinkTarget = 4096;
 // Entries with more stored bytes than this are handed out first, so that a
 // large one does not start last and keep one core busy alone at the end.
 constexpr zip_uint64_t kEarlyStart = 8 * 1024 * 1024;
-// Progress weighs an entry as one plus one per this many stored bytes.
-constexpr zip_uint64_t kProgressUnit = 64 * 1024;
 
 // Kept for every entry while the job runs, so kept small: a million
 // entries are a million of these.
@@ -43,7 +41,6 @@ struct Entry {
     bool aes = false; // AES rather than ZipCrypto
 
     QStringList path() const { return QString::fromUtf8(name).split(u'/'); }
-    qint64 weight() const { return 1 + static_cast<qint64>(storedSize / kProgressUnit); }
     EntryMeta meta() const
     {
         EntryMeta meta;
@@ -122,6 +119,11 @@ zip_uint64_t storedSize(const zip_stat_t& stat)
     return (stat.valid & ZIP_STAT_COMP_SIZE) ? stat.comp_size : 0;
 }
 
+qint64 contentSize(const zip_stat_t& stat)
+{
+    return (stat.valid & ZIP_STAT_SIZE) ? static_cast<qint64>(stat.size) : 0;
+}
+
 Entry makeEntry(zip_t* archive, zip_uint64_t index, const Named& name, const QStringList& path, const zip_stat_t& stat)
 {
     Entry entry;
@@ -152,47 +154,36 @@ zip_uint64_t entryCount(zip_t* archive)
 // ones streamed through zlib.
 class ZipExtraction final {
 public:
-    // `total` weighs every entry of the archive, whichever slice it is in.
-    ZipExtraction(
-        EntrySink& sink, bool orderMatters, QByteArray secret, qint64 total, const ZipReader::EntryProgress& progress)
+    // `selection`, when given, is indexed by entry number over all slices.
+    ZipExtraction(EntrySink& sink, bool orderMatters, QByteArray secret, const std::vector<bool>* selection)
         : m_sink(sink)
         , m_orderMatters(orderMatters)
         , m_secret(std::move(secret))
-        , m_progress(progress)
-        , m_total(total)
+        , m_selection(selection)
     {
     }
 
-    // Places one slice's entries, `archive` holding that slice.
-    void run(zip_t* archive, const std::vector<Entry>& entries)
+    // Places one slice's entries, `archive` holding that slice, whose first
+    // entry is entry number `first` of the archive.
+    void run(zip_t* archive, const std::vector<Entry>& entries, zip_uint64_t first)
     {
         m_archive = archive;
         m_entries = &entries;
         m_next = 0;
-        m_order.resize(entries.size());
-        for (std::size_t i = 0; i < m_order.size(); ++i)
-            m_order[i] = i;
+        m_order.clear();
+        m_order.reserve(entries.size());
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            if (!m_selection || (first + i < m_selection->size() && (*m_selection)[first + i]))
+                m_order.push_back(i);
+        }
         std::size_t workers = 1;
         if (!m_orderMatters) {
             std::stable_partition(
                 m_order.begin(), m_order.end(), [&](std::size_t i) { return entries[i].storedSize > kEarlyStart; });
-            workers = std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), entries.size());
+            workers = std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), m_order.size());
         }
-        report();
         WorkerThreads::run(
-            workers, [this] { work(); }, lcEngineZip);
-    }
-
-    // True once no further entry may be placed: a refused password, a stop
-    // or a full disk.
-    bool halted() { return m_halt || m_sink.stopRequested(); }
-
-    // After the last slice.
-    void finish()
-    {
-        report(true);
-        if (m_passwordInDoubt && !m_passwordConfirmed)
-            m_sink.fail(QStringLiteral("no encrypted entry decoded right"), Outcome::Status::WrongPasswordOrDamage);
+            std::max<std::size_t>(1, workers), [this] { work(); }, lcEngineZip);
     }
 
 private:
@@ -200,73 +191,47 @@ private:
     {
         ZipEntryReader reader(m_archive, &m_archiveLock);
         std::vector<char> buffer;
-        while (!m_halt && !m_sink.stopRequested()) {
+        while (!m_sink.stopRequested()) {
             const std::size_t at = m_next.fetch_add(1);
             if (at >= m_order.size())
                 break;
             const std::size_t index = m_order[at];
-            const Entry& entry = (*m_entries)[index];
-            extract(index, entry, reader, buffer);
-            m_done += entry.weight();
-            report();
+            extract(index, (*m_entries)[index], reader, buffer);
         }
     }
 
-    // Thinned out further by the caller. Only values above the last one
-    // reported go out, so two workers that finish together report once;
-    // the last call waits for the lock.
-    void report(bool last = false)
-    {
-        if (!m_progress)
-            return;
-        std::unique_lock lock(m_progressLock, std::defer_lock);
-        if (last)
-            lock.lock();
-        else if (!lock.try_lock())
-            return;
-        const qint64 done = last ? m_total : std::min(m_done.load(), m_total);
-        if (done > m_reported) {
-            m_reported = done;
-            m_progress(done, m_total);
-        }
-    }
-
-    // The password is confirmed by the extraction itself: an encrypted
-    // entry that decodes to its end with a matching checksum or
-    // authentication code proves it. Until one has, a refused password
-    // ends the job (the sink then removes what it made), and a ZipCrypto
-    // entry whose data fails leaves the password in doubt.
+    // A read that failed after the entry opened: damage, or, until another
+    // encrypted entry has confirmed it, a wrong password (AES codes and
+    // ZipCrypto checksums fail alike).
     void readFailed(const Entry& entry, const ZipEntryReader& reader)
     {
-        const QString message = QString::fromUtf8(entry.name) + QStringLiteral(": ") + reader.errorString();
-        if (JobStop::requested())
+        const QString message = QString::fromUtf8(entry.name) + QStringLiteral(": ") + reader.failure().message;
+        if (m_sink.stopToken().requested())
             m_sink.stopRequested();
+        else if (entry.encrypted)
+            m_sink.encryptedEntryFailed(message);
         else
-            m_sink.fail(message);
-        // An AES entry's check value passed, so its failure is damage; a
-        // ZipCrypto entry's one-byte check says little.
-        if (entry.encrypted && !m_passwordConfirmed && !entry.aes)
-            m_passwordInDoubt = true;
+            m_sink.fail(message, Outcome::Status::Damaged);
     }
 
     void extract(zip_uint64_t index, const Entry& entry, ZipEntryReader& reader, std::vector<char>& buffer)
     {
-        if (entry.name.isEmpty())
+        if (entry.name.isEmpty()) {
+            m_sink.entrySkipped();
             return;
+        }
         const QStringList path = entry.path();
         const EntryMeta meta = entry.meta();
         if (entry.folder) {
             m_sink.folder(path, meta);
             return;
         }
-        if (!reader.open(index, entry.encrypted, m_secret)) {
-            const QString message = QString::fromUtf8(entry.name) + QStringLiteral(": ") + reader.errorString();
-            if (reader.wrongPassword() && !m_passwordConfirmed) {
-                m_sink.fail(message, Outcome::Status::WrongPassword);
-                m_halt = true;
-            } else {
-                m_sink.fail(message);
-            }
+        if (const Outcome opened = reader.open(index, entry.encrypted, m_secret); !opened.ok()) {
+            const QString message = QString::fromUtf8(entry.name) + QStringLiteral(": ") + opened.message;
+            if (opened.status == Outcome::Status::WrongPassword)
+                m_sink.passwordRefused(message);
+            else
+                m_sink.fail(message, opened.status);
             return;
         }
         if (entry.link) {
@@ -275,10 +240,11 @@ private:
             buffer.resize(kChunk);
             while (target.size() <= kMaxLinkTarget && (n = reader.read(buffer.data(), kChunk)) > 0)
                 target.append(buffer.data(), static_cast<qsizetype>(n));
-            if (n < 0)
+            if (n < 0) {
                 readFailed(entry, reader);
-            else
+            } else {
                 m_sink.link(path, target, meta);
+            }
             reader.close();
             return;
         }
@@ -290,20 +256,21 @@ private:
         bool written = true;
         bool complete = true;
         if (reader.canReadWhole()) {
-            complete = reader.readWhole(&buffer);
+            complete = reader.readWhole(&buffer).ok();
             written = !complete || m_sink.write(out, buffer.data(), static_cast<qint64>(buffer.size()));
         } else {
             // Stops are looked at for every chunk, so a long entry stops too.
+            const StopToken& stop = m_sink.stopToken();
             buffer.resize(kChunk);
             qint64 n = 0;
-            while (written && !JobStop::requested() && (n = reader.read(buffer.data(), kChunk)) > 0)
+            while (written && !stop.requested() && (n = reader.read(buffer.data(), kChunk)) > 0)
                 written = m_sink.write(out, buffer.data(), n);
-            complete = n == 0 && !JobStop::requested();
+            complete = n == 0 && !stop.requested();
         }
         if (written && !complete) {
-            m_sink.destination().discardFile(out);
+            m_sink.discard(out);
             readFailed(entry, reader);
-        } else if (written && m_sink.commitFile(out, meta) && entry.encrypted && !m_passwordConfirmed.exchange(true)) {
+        } else if (written && m_sink.commitFile(out, meta) && entry.encrypted) {
             m_sink.passwordConfirmed();
         }
         reader.close();
@@ -312,19 +279,12 @@ private:
     EntrySink& m_sink;
     const bool m_orderMatters;
     const QByteArray m_secret;
-    const ZipReader::EntryProgress& m_progress;
-    const qint64 m_total;
+    const std::vector<bool>* m_selection;
     zip_t* m_archive = nullptr; // the slice being placed
     const std::vector<Entry>* m_entries = nullptr;
     std::vector<std::size_t> m_order;
     std::mutex m_archiveLock;
-    std::mutex m_progressLock;
     std::atomic<std::size_t> m_next = 0;
-    std::atomic<qint64> m_done = 0;
-    qint64 m_reported = -1; // under m_progressLock
-    std::atomic<bool> m_halt = false; // a refused password: no further entry
-    std::atomic<bool> m_passwordConfirmed = false;
-    std::atomic<bool> m_passwordInDoubt = false;
 };
 
 } // namespace
@@ -333,7 +293,7 @@ private:
 // a few values, and the entries of a directory that is one slice.
 struct ZipReader::Survey {
     std::vector<zip_uint64_t> firstEntries; // each slice's first entry, and the total
-    qint64 weight = 0; // the progress total
+    qint64 bytes = 0; // content of all entries
     bool encrypted = false;
     // The entry to test a password on: the smallest one that has data (an
     // empty one carries no checksum worth the name).
@@ -354,17 +314,22 @@ struct ZipReader::Survey {
 };
 
 ZipReader::ZipReader(const QString& path, qint64 sliceEntries)
-    : m_directory(std::make_unique<ZipDirectory>(path, sliceEntries))
-    , m_survey(std::make_unique<Survey>())
+    : m_path(path)
+    , m_sliceEntries(sliceEntries)
 {
-    m_error = m_directory->errorString();
-    if (isOpen())
-        survey();
 }
 
 ZipReader::~ZipReader() = default;
 
-void ZipReader::survey()
+Outcome ZipReader::open(const std::optional<QString>&)
+{
+    m_directory = std::make_unique<ZipDirectory>(m_path, m_sliceEntries);
+    m_survey = std::make_unique<Survey>();
+    m_opened = m_directory->isOpen() ? survey() : m_directory->failure();
+    return m_opened;
+}
+
+Outcome ZipReader::survey()
 {
     Survey& survey = *m_survey;
     EntryOrder order;
@@ -374,10 +339,8 @@ void ZipReader::survey()
     zip_stat_t stat;
     for (int slice = 0; slice < slices; ++slice) {
         zip_t* archive = m_directory->open(slice);
-        if (!archive) {
-            m_error = m_directory->errorString();
-            return;
-        }
+        if (!archive)
+            return m_directory->failure();
         // A directory of one slice stays open for the extraction, with its
         // entries listed.
         const bool keep = slices == 1;
@@ -388,7 +351,7 @@ void ZipReader::survey()
         for (zip_uint64_t i = 0; i < count; ++i) {
             if (zip_stat_index(archive, i, 0, &stat) != 0)
                 zip_stat_init(&stat);
-            survey.weight += 1 + static_cast<qint64>(storedSize(stat) / kProgressUnit);
+            survey.bytes += contentSize(stat);
             if (isEncrypted(stat)) {
                 survey.encrypted = true;
                 const bool hasData = stat.size > 0;
@@ -407,7 +370,7 @@ void ZipReader::survey()
                 continue;
             }
             const Named name = named(archive, i, raw, nullptr);
-            const std::optional<QStringList> path = SafeDestination::splitEntryName(name.name);
+            const std::optional<QStringList> path = EntryNames::split(name.name);
             if (!path) {
                 if (survey.refusedAt < 0) {
                     survey.refusedAt = static_cast<qint64>(first + i);
@@ -424,14 +387,17 @@ void ZipReader::survey()
             survey.listedSlice = slice;
         }
     }
-    if (!survey.legacyNames.isEmpty() && !checkLegacyNames(order))
-        return;
+    if (!survey.legacyNames.isEmpty()) {
+        if (const Outcome checked = checkLegacyNames(order); !checked.ok())
+            return checked;
+    }
     survey.orderMatters = order.matters();
+    return {};
 }
 
 // A second walk, over the slices with legacy names only, once their code
 // page is chosen: their names' safety and places.
-bool ZipReader::checkLegacyNames(EntryOrder& order)
+Outcome ZipReader::checkLegacyNames(EntryOrder& order)
 {
     Survey& survey = *m_survey;
     survey.codePage = NameDecoder::detect({ survey.legacyNames });
@@ -448,17 +414,15 @@ bool ZipReader::checkLegacyNames(EntryOrder& order)
         if (!beforeRefused(first))
             break;
         zip_t* archive = m_directory->open(slice);
-        if (!archive) {
-            m_error = m_directory->errorString();
-            return false;
-        }
+        if (!archive)
+            return m_directory->failure();
         const zip_uint64_t count = entryCount(archive);
         for (zip_uint64_t i = 0; i < count && beforeRefused(first + i); ++i) {
             const QByteArray raw = rawName(archive, i);
             if (!isLegacy(archive, i, raw))
                 continue;
             const Named name = named(archive, i, raw, &decoder);
-            if (const std::optional<QStringList> path = SafeDestination::splitEntryName(name.name)) {
+            if (const std::optional<QStringList> path = EntryNames::split(name.name)) {
                 order.add(*path, name.folder);
             } else {
                 survey.refusedAt = static_cast<qint64>(first + i);
@@ -466,25 +430,25 @@ bool ZipReader::checkLegacyNames(EntryOrder& order)
             }
         }
     }
-    return true;
+    return {};
 }
 
-bool ZipReader::isPasswordProtected() const
+bool ZipReader::needsPassword() const
 {
-    return isOpen() && m_survey->encrypted;
+    return m_opened.ok() && m_survey->encrypted;
 }
 
-bool ZipReader::checkPassword(const QString& password) const
+bool ZipReader::checkPassword(const QString& password)
 {
-    if (!isOpen() || m_survey->probeSlice < 0)
+    if (!m_opened.ok() || m_survey->probeSlice < 0)
         return true;
     // libzip checks the password's header bytes when the entry is opened.
-    // Should the slice not open again, extractTo() reports it.
+    // Should the slice not open again, extract() reports it.
     zip_t* archive = m_directory->open(m_survey->probeSlice);
     if (!archive)
         return true;
     ZipEntryReader reader(archive);
-    return reader.open(m_survey->probeIndex, true, password.toUtf8());
+    return reader.open(m_survey->probeIndex, true, password.toUtf8()).status != Outcome::Status::WrongPassword;
 }
 
 namespace {
@@ -509,38 +473,109 @@ bool listSlice(zip_t* archive, const NameDecoder& decoder, EntrySink& sink, std:
     return true;
 }
 
+ArchiveEntry::Kind kindOf(const Named& name)
+{
+    if (name.folder)
+        return ArchiveEntry::Kind::Folder;
+    if (S_ISLNK(name.mode))
+        return ArchiveEntry::Kind::Link;
+    return ArchiveEntry::Kind::File;
+}
+
 } // namespace
 
-Outcome ZipReader::extractTo(
-    const QString& folder, const std::optional<QString>& password, const EntryProgress& progress) const
+Outcome ZipReader::list(const std::function<bool(const ArchiveEntry&)>& onEntry)
 {
-    if (!isOpen())
-        return { .status = Outcome::Status::Failed, .message = QStringLiteral("cannot open the archive: ") + m_error };
+    if (!m_opened.ok())
+        return m_opened;
+    const NameDecoder decoder(m_survey->codePage);
+    zip_stat_t stat;
+    for (int slice = 0; slice < m_directory->sliceCount(); ++slice) {
+        zip_t* archive = m_directory->open(slice);
+        if (!archive)
+            return m_directory->failure();
+        const zip_uint64_t count = entryCount(archive);
+        for (zip_uint64_t i = 0; i < count; ++i) {
+            const QByteArray raw = rawName(archive, i);
+            const Named name = named(archive, i, raw, isLegacy(archive, i, raw) ? &decoder : nullptr);
+            if (zip_stat_index(archive, i, 0, &stat) != 0)
+                zip_stat_init(&stat);
+            ArchiveEntry entry;
+            entry.path = name.name;
+            entry.kind = kindOf(name);
+            entry.size = (stat.valid & ZIP_STAT_SIZE) ? static_cast<qint64>(stat.size) : -1;
+            entry.packedSize = (stat.valid & ZIP_STAT_COMP_SIZE) ? static_cast<qint64>(stat.comp_size) : -1;
+            entry.mtime = modificationTime(archive, i, stat);
+            entry.encrypted = isEncrypted(stat);
+            if (!onEntry(entry))
+                return {};
+        }
+    }
+    return {};
+}
+
+Outcome ZipReader::extract(EntrySink& sink, const ExtractRequest& request)
+{
+    if (!m_opened.ok())
+        return m_opened;
     const Survey& survey = *m_survey;
-    EntrySink sink(folder, lcEngineZip);
     // Refused before anything is written: admit() records the failure.
     if (survey.refusedAt >= 0) {
         sink.admit(survey.refusedName);
         return sink.finish();
     }
+    if (request.listed && !request.listed())
+        return { .status = Outcome::Status::Cancelled, .message = QStringLiteral("not extracted") };
     // Only a job with encrypted entries can end with a wrong password and
     // need its entries taken back.
     if (!sink.open(survey.encrypted))
         return sink.finish();
+    const std::vector<bool>* selection = request.selection ? &*request.selection : nullptr;
+    expectWork(sink, selection);
+    sink.progress().start();
     const NameDecoder decoder(survey.codePage);
-    ZipExtraction extraction(sink, survey.orderMatters, password.value_or(QString()).toUtf8(), survey.weight, progress);
+    ZipExtraction extraction(sink, survey.orderMatters, request.password.value_or(QString()).toUtf8(), selection);
     std::vector<Entry> listed;
-    for (int slice = 0; slice < m_directory->sliceCount() && !extraction.halted(); ++slice) {
+    for (int slice = 0; slice < m_directory->sliceCount() && !sink.stopRequested(); ++slice) {
         zip_t* archive = m_directory->open(slice);
         if (!archive) {
-            sink.fail(QStringLiteral("cannot open the archive: ") + m_directory->errorString());
+            sink.fail(m_directory->failure());
             break;
         }
         const bool surveyed = slice == survey.listedSlice;
         if (!surveyed && !listSlice(archive, decoder, sink, &listed))
             break;
-        extraction.run(archive, surveyed ? survey.listed : listed);
+        extraction.run(
+            archive, surveyed ? survey.listed : listed, survey.firstEntries[static_cast<std::size_t>(slice)]);
     }
-    extraction.finish();
     return sink.finish();
+}
+
+void ZipReader::expectWork(EntrySink& sink, const std::vector<bool>* selection)
+{
+    const Survey& survey = *m_survey;
+    const qint64 count = static_cast<qint64>(survey.firstEntries.back());
+    if (!selection) {
+        sink.progress().expect(survey.bytes, count);
+        return;
+    }
+    // A selection weighs only its own entries: one more walk over the
+    // directory, which costs little beside extracting them.
+    qint64 bytes = 0;
+    qint64 entries = 0;
+    zip_stat_t stat;
+    for (int slice = 0; slice < m_directory->sliceCount(); ++slice) {
+        zip_t* archive = m_directory->open(slice);
+        if (!archive)
+            return;
+        const zip_uint64_t first = survey.firstEntries[static_cast<std::size_t>(slice)];
+        for (zip_uint64_t i = 0; i < entryCount(archive); ++i) {
+            if (first + i >= selection->size() || !(*selection)[first + i])
+                continue;
+            ++entries;
+            if (zip_stat_index(archive, i, 0, &stat) == 0)
+                bytes += contentSize(stat);
+        }
+    }
+    sink.progress().expect(bytes, entries);
 }

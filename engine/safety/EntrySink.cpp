@@ -1,23 +1,35 @@
 #include "engine/safety/EntrySink.h"
 
-#include "engine/JobStop.h"
+#include "engine/safety/EntryNames.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iterator>
+#include <sys/stat.h>
 
-EntrySink::EntrySink(QString folder, LogCategory log)
+namespace {
+
+bool rollsBack(Outcome::Status status)
+{
+    return status == Outcome::Status::WrongPassword || status == Outcome::Status::WrongPasswordOrDamage
+        || status == Outcome::Status::PasswordUnconfirmed;
+}
+
+} // namespace
+
+EntrySink::EntrySink(QString folder, LogCategory log, StopToken stop)
     : m_folder(std::move(folder))
     , m_log(log)
+    , m_stop(std::move(stop))
 {
 }
 
 std::optional<QStringList> EntrySink::admit(const QString& name)
 {
-    std::optional<QStringList> path = SafeDestination::splitEntryName(name);
+    std::optional<QStringList> path = EntryNames::split(name);
     if (!path)
-        fail(QStringLiteral("refused: unsafe entry name ") + name);
+        fail(QStringLiteral("refused: unsafe entry name ") + name, Outcome::Status::Unsafe);
     return path;
 }
 
@@ -27,16 +39,21 @@ bool EntrySink::open(bool undoable)
     if (hasFailed())
         return false;
     m_destination.emplace(m_folder, undoable);
-    if (!m_destination->isOpen())
+    if (!m_destination->isOpen()) {
         fail(m_destination->openFailure());
+        return false;
+    }
+    const Outcome claimed = m_destination->claim([this] { return m_stop.requested(); });
+    if (!claimed.ok())
+        fail(claimed);
     return !hasFailed();
 }
 
 bool EntrySink::stopRequested()
 {
-    if (m_diskFull)
+    if (m_halt)
         return true;
-    if (!JobStop::requested())
+    if (!m_stop.requested())
         return false;
     fail(QStringLiteral("stopped"), Outcome::Status::Cancelled);
     return true;
@@ -44,8 +61,19 @@ bool EntrySink::stopRequested()
 
 bool EntrySink::placed(const Outcome& outcome)
 {
-    if (outcome.isFailure())
+    // Progress is work done: a failed entry does not move it.
+    if (!outcome.isFailure())
+        m_progress.entryDone();
+    if (outcome.ok()) {
+        ++m_written;
+    } else if (outcome.status == Outcome::Status::Kept) {
+        if (m_kept.fetch_add(1) < kKeptNamesKept && !outcome.message.isEmpty()) {
+            const std::lock_guard lock(m_resultMutex);
+            m_keptNames.append(outcome.message);
+        }
+    } else if (outcome.isFailure()) {
         fail(outcome);
+    }
     return outcome.ok();
 }
 
@@ -74,9 +102,19 @@ bool EntrySink::moveIn(int fromDirFd, const QByteArray& fromName, const QStringL
     return placed(m_destination->moveIn(fromDirFd, fromName, path));
 }
 
+bool EntrySink::moveFolderIn(int fromDirFd, const QByteArray& fromName, const QStringList& path,
+    const std::vector<std::pair<QStringList, EntryMeta>>& folders)
+{
+    const Outcome moved = m_destination->moveCheckedFolderIn(fromDirFd, fromName, path, folders);
+    if (moved.isFailure())
+        fail(moved);
+    return moved.ok();
+}
+
 bool EntrySink::beginFile(const QStringList& path, PendingFile& file, const EntryMeta& meta)
 {
-    return placed(m_destination->beginFile(path, file, meta));
+    const Outcome begun = m_destination->beginFile(path, file, meta);
+    return begun.ok() || placed(begun);
 }
 
 bool EntrySink::commitFile(PendingFile& file, const EntryMeta& meta)
@@ -86,8 +124,10 @@ bool EntrySink::commitFile(PendingFile& file, const EntryMeta& meta)
 
 bool EntrySink::write(PendingFile& file, const char* data, qint64 size)
 {
-    if (file.write(data, size))
+    if (file.write(data, size)) {
+        m_progress.addBytes(size);
         return true;
+    }
     fileFailed(file, errno);
     return false;
 }
@@ -95,10 +135,32 @@ bool EntrySink::write(PendingFile& file, const char* data, qint64 size)
 void EntrySink::fileFailed(PendingFile& file, int error)
 {
     const QStringList path = file.path();
-    m_destination->discardFile(file);
+    discard(file);
     const bool full = error == ENOSPC || error == EDQUOT;
     fail(path.join(u'/') + QStringLiteral(": write error: ") + QString::fromLocal8Bit(std::strerror(error)),
         full ? Outcome::Status::NoSpace : Outcome::Status::Failed);
+}
+
+void EntrySink::discard(PendingFile& file)
+{
+    m_destination->discardFile(file);
+}
+
+bool EntrySink::keepIfTaken(const QStringList& path)
+{
+    if (!m_destination->isTaken(path))
+        return false;
+    qCInfo(m_log, "kept existing %s", qUtf8Printable(path.join(u'/')));
+    placed({ .status = Outcome::Status::Kept, .message = path.join(u'/') });
+    return true;
+}
+
+bool EntrySink::isDestination(int fd) const
+{
+    struct stat mine;
+    struct stat other;
+    return m_destination && m_destination->isOpen() && ::fstat(m_destination->rootFd(), &mine) == 0
+        && ::fstat(fd, &other) == 0 && mine.st_dev == other.st_dev && mine.st_ino == other.st_ino;
 }
 
 bool EntrySink::hasFailed() const
@@ -111,42 +173,66 @@ void EntrySink::fail(const QString& message, Outcome::Status status)
 {
     qCWarning(m_log, "%s", qUtf8Printable(message));
     const std::lock_guard lock(m_resultMutex);
-    bool passwordWrong = status == Outcome::Status::WrongPassword || status == Outcome::Status::WrongPasswordOrDamage;
+    bool passwordWrong = rollsBack(status);
     if (passwordWrong && m_passwordConfirmed) {
         // Another entry decoded with this password: this one is damaged.
-        status = Outcome::Status::Failed;
+        status = Outcome::Status::Damaged;
         passwordWrong = false;
     }
     if (m_result.ok() || (passwordWrong && m_result.status != Outcome::Status::Cancelled))
         m_result = { .status = status, .message = message };
     if (status == Outcome::Status::NoSpace)
-        m_diskFull = true;
+        m_halt = true;
 }
 
 void EntrySink::passwordConfirmed()
 {
-    const std::lock_guard lock(m_resultMutex);
-    if (m_passwordConfirmed)
+    if (m_passwordConfirmed.exchange(true))
         return;
-    m_passwordConfirmed = true;
-    if (m_result.status == Outcome::Status::WrongPassword || m_result.status == Outcome::Status::WrongPasswordOrDamage)
-        m_result.status = Outcome::Status::Failed;
+    const std::lock_guard lock(m_resultMutex);
+    if (rollsBack(m_result.status))
+        m_result.status = Outcome::Status::Damaged;
     if (m_destination)
         m_destination->forgetMade();
 }
 
-Outcome EntrySink::finish(const ExtractProgress& progress)
+void EntrySink::passwordRefused(const QString& message)
 {
+    if (m_passwordConfirmed) {
+        fail(message, Outcome::Status::Damaged);
+        return;
+    }
+    fail(message, Outcome::Status::WrongPassword);
+    m_halt = true;
+}
+
+void EntrySink::encryptedEntryFailed(const QString& message)
+{
+    if (!m_passwordConfirmed)
+        m_passwordInDoubt = true;
+    fail(message, Outcome::Status::Damaged);
+}
+
+QStringList EntrySink::keptNames() const
+{
+    const std::lock_guard lock(m_resultMutex);
+    return m_keptNames;
+}
+
+Outcome EntrySink::finish()
+{
+    if (m_passwordInDoubt && !m_passwordConfirmed)
+        fail(QStringLiteral("no encrypted entry decoded right"), Outcome::Status::WrongPasswordOrDamage);
     if (m_destination && m_destination->isOpen()) {
-        const bool passwordWrong = m_result.status == Outcome::Status::WrongPassword
-            || m_result.status == Outcome::Status::WrongPasswordOrDamage;
-        if (passwordWrong)
+        if (rollsBack(m_result.status))
             m_destination->rollBack();
         else if (!m_destination->finish())
             fail(QStringLiteral("cannot set the folders' times and modes"));
     }
-    if (m_result.ok() && progress)
-        progress(1.0);
+    if (m_result.ok())
+        m_progress.finish();
+    else if (m_destination)
+        m_destination->removeIfMadeAndEmpty();
     return m_result;
 }
 

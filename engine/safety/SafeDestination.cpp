@@ -1,11 +1,13 @@
 #include "engine/safety/SafeDestination.h"
 
+#include "engine/safety/EntryNames.h"
 #include "platform/Logging.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QThread>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -13,50 +15,68 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
 namespace {
 
-QByteArray fsName(const QString& component)
-{
-    return QFile::encodeName(component);
-}
+std::atomic<bool> unnamedFilesOff = false;
+std::atomic<bool> plainFileSystem = false;
 
 QString joined(const QStringList& path)
 {
     return path.join(u'/');
 }
 
-// renameat2 with RENAME_NOREPLACE, falling back to link + unlink on file
-// systems that do not support the flag. Both refuse to replace anything.
-int renameNoReplace(int fromDir, const char* from, int toDir, const char* to)
+bool unsupported(int error)
 {
-    if (::renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-        return -1;
-    if (::linkat(fromDir, from, toDir, to, 0) != 0)
-        return -1;
-    ::unlinkat(fromDir, from, 0);
-    return 0;
+    return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == EPERM;
 }
 
-std::atomic<bool> unnamedFilesOff = false;
+// Renames without ever replacing. renameat2's RENAME_NOREPLACE where the
+// file system has it; else a hard link and an unlink; else (FAT and exFAT
+// have neither) the name is first claimed with an empty file of our own,
+// made exclusively, which the rename then replaces.
+int renameNoReplace(int fromDir, const char* from, int toDir, const char* to)
+{
+    if (!plainFileSystem) {
+        if (::renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0)
+            return 0;
+        if (!unsupported(errno))
+            return -1;
+        if (::linkat(fromDir, from, toDir, to, 0) == 0) {
+            ::unlinkat(fromDir, from, 0);
+            return 0;
+        }
+        if (!unsupported(errno))
+            return -1;
+    }
+    const int claim = ::openat(toDir, to, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (claim < 0)
+        return -1;
+    ::close(claim);
+    if (::renameat(fromDir, from, toDir, to) == 0)
+        return 0;
+    const int error = errno;
+    ::unlinkat(toDir, to, 0);
+    errno = error;
+    return -1;
+}
 
 // Whether files made with O_TMPFILE can be given a name: linkat reaches
 // them through /proc (linking by descriptor alone needs a privilege).
 bool canNameUnnamedFiles()
 {
     static const bool can = ::access("/proc/self/fd", X_OK) == 0;
-    return can && !unnamedFilesOff;
+    return can && !unnamedFilesOff && !plainFileSystem;
 }
 
 Outcome kept(const QStringList& path)
 {
     qCInfo(lcEngine, "kept existing %s", qUtf8Printable(joined(path)));
-    return { .status = Outcome::Status::Kept };
+    return { .status = Outcome::Status::Kept, .message = joined(path) };
 }
 
 // A lookup that gave no descriptor but no reason either still failed.
@@ -103,195 +123,72 @@ void PendingFile::discard()
 }
 
 SafeDestination::SafeDestination(const QString& folder, bool undoable)
-    : m_undoable(undoable)
+    : m_undo(undoable)
 {
-    if (!QFileInfo::exists(folder))
-        QDir().mkpath(folder);
+    // What is missing of the folder's path is made, and noted so that a
+    // failed job can take it back.
+    for (QString missing = QDir::cleanPath(QDir(folder).absolutePath());
+         !missing.isEmpty() && !QFileInfo::exists(missing) && missing != u"/"; missing = QFileInfo(missing).path())
+        m_madeAbove.append(missing);
+    if (!m_madeAbove.isEmpty() && !QDir().mkpath(folder))
+        m_madeAbove.clear();
     // The destination itself was chosen by the user and may be a link.
     m_rootFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (m_rootFd < 0) {
-        m_openFailure = { .status = Outcome::Status::Failed,
-            .message = QStringLiteral("cannot open the destination %1: %2")
-                           .arg(folder, QString::fromLocal8Bit(std::strerror(errno))) };
+        m_openFailure = OpenFolders::failed(QStringLiteral("cannot open the destination"), { folder }, errno);
         return;
     }
     const long nameMax = ::fpathconf(m_rootFd, _PC_NAME_MAX);
-    if (nameMax > 0)
-        m_nameMax = nameMax;
+    m_folders.emplace(
+        m_rootFd, nameMax > 0 ? nameMax : 255, [this](const QStringList& path) { m_undo.noteMade(path, true); });
 }
 
 SafeDestination::~SafeDestination()
 {
-    closeCachedFolders();
+    m_folders.reset();
     if (m_rootFd >= 0)
-        ::close(m_rootFd);
+        ::close(m_rootFd); // lets the claim go too
 }
 
-std::optional<QStringList> SafeDestination::splitEntryName(const QString& name)
+Outcome SafeDestination::claim(const std::function<bool()>& stopped)
 {
-    // The system reads a name only up to a NUL: what follows would escape the checks.
-    if (name.startsWith(u'/') || name.contains(QChar(u'\0')))
-        return std::nullopt;
-    QStringList components;
-    for (const QString& part : name.split(u'/', Qt::SkipEmptyParts)) {
-        if (part == u"..")
-            return std::nullopt;
-        if (part != u".")
-            components.append(part);
-    }
-    return components;
-}
-
-bool SafeDestination::linkStaysInside(const QStringList& linkPath, const QByteArray& target)
-{
-    // symlink(2) stops at a NUL, so "..\0x" would be checked as a name and
-    // created as "..": refuse anything the system would read otherwise.
-    if (target.isEmpty() || target.startsWith('/') || target.contains('\0') || linkPath.isEmpty())
-        return false;
-    // Leading ".." components climb real folders (no folder on the way is a
-    // link), so counting them is exact. A ".." after a name could climb out
-    // of a linked folder, so it is refused.
-    qsizetype depth = linkPath.size() - 1;
-    bool descended = false;
-    for (const QByteArray& part : target.split('/')) {
-        if (part.isEmpty() || part == ".")
-            continue;
-        if (part == "..") {
-            if (descended || depth == 0)
-                return false;
-            --depth;
-        } else {
-            descended = true;
+    bool waited = false;
+    while (::flock(m_rootFd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            qCInfo(lcEngine, "no advisory lock on the destination: %s", std::strerror(errno));
+            return {};
         }
+        if (!waited)
+            qCInfo(lcEngine, "another job writes into the destination; waiting for it");
+        waited = true;
+        if (stopped && stopped())
+            return { .status = Outcome::Status::Cancelled, .message = QStringLiteral("stopped") };
+        QThread::msleep(20);
     }
-    return true;
-}
-
-mode_t SafeDestination::umaskValue()
-{
-    static const mode_t mask = [] {
-        QFile status(QStringLiteral("/proc/self/status"));
-        if (status.open(QIODevice::ReadOnly)) {
-            for (const QByteArray& line : status.readAll().split('\n')) {
-                if (line.startsWith("Umask:")) {
-                    bool ok = false;
-                    const uint value = line.mid(6).trimmed().toUInt(&ok, 8);
-                    if (ok)
-                        return static_cast<mode_t>(value & 0777);
-                }
-            }
-        }
-        return static_cast<mode_t>(022);
-    }();
-    return mask;
-}
-
-Outcome SafeDestination::failed(const QString& what, const QStringList& path, int error)
-{
-    const bool full = error == ENOSPC || error == EDQUOT;
-    Outcome outcome { .status = full ? Outcome::Status::NoSpace : Outcome::Status::Failed,
-        .message = QStringLiteral("%1 %2: %3").arg(what, joined(path), QString::fromLocal8Bit(std::strerror(error))) };
-    qCWarning(lcEngine, "%s", qUtf8Printable(outcome.message));
-    return outcome;
-}
-
-Outcome SafeDestination::blocked(const QString& why, const QStringList& path)
-{
-    Outcome outcome { .status = Outcome::Status::Blocked,
-        .message = QStringLiteral("entry not extracted, %1: %2").arg(why, joined(path)) };
-    qCWarning(lcEngine, "%s", qUtf8Printable(outcome.message));
-    return outcome;
+    return {};
 }
 
 void SafeDestination::noteMade(const QStringList& path, bool folder)
 {
-    if (m_undoable)
-        m_made.emplace_back(joined(path), folder);
-}
-
-Outcome SafeDestination::checkName(const QByteArray& name, const QStringList& path)
-{
-    if (name.size() > m_nameMax)
-        return failed(QStringLiteral("name too long for the file system:"), path, ENAMETOOLONG);
-    return {};
-}
-
-void SafeDestination::closeCachedFolders()
-{
-    for (int fd : std::as_const(m_folderFds))
-        ::close(fd);
-    m_folderFds.clear();
-}
-
-int SafeDestination::openFolder(const QStringList& path, bool create, Outcome* result)
-{
-    if (path.isEmpty())
-        return m_rootFd;
-    const QString key = joined(path);
-    if (const auto it = m_folderFds.constFind(key); it != m_folderFds.constEnd())
-        return it.value();
-
-    QByteArray name;
-    const int parent = openParent(path, create, &name, result);
-    if (parent < 0)
-        return -1;
-    int fd = ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0 && errno == ENOENT && create) {
-        if (::mkdirat(parent, name.constData(), 0777) == 0) {
-            m_createdFolders.insert(key);
-            noteMade(path, true);
-        } else if (errno != EEXIST)
-            return *result = failed(QStringLiteral("cannot create the folder"), path, errno), -1;
-        fd = ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    }
-    if (fd < 0) {
-        if (errno == ELOOP || errno == ENOTDIR)
-            *result = blocked(QStringLiteral("a link or a file stands in the way"), path);
-        else
-            *result = failed(QStringLiteral("cannot open the folder"), path, errno);
-        return -1;
-    }
-    // Descriptors of recently used folders are kept; the whole cache is
-    // dropped now and then so that huge archives stay within the fd limit.
-    // Pending files hold copies of their own, so nothing in use is closed.
-    if (m_folderFds.size() >= 128)
-        closeCachedFolders();
-    m_folderFds.insert(key, fd);
-    return fd;
-}
-
-int SafeDestination::openParent(const QStringList& path, bool create, QByteArray* name, Outcome* result)
-{
-    if (path.isEmpty())
-        return *result = blocked(QStringLiteral("empty name"), path), -1;
-    const int parent = openFolder(path.mid(0, path.size() - 1), create, result);
-    if (parent < 0)
-        return -1;
-    *name = fsName(path.last());
-    if (!(*result = checkName(*name, path)).ok())
-        return -1;
-    return parent;
+    if (folder)
+        m_folders->noteMade(path);
+    else
+        m_undo.noteMade(path, false);
 }
 
 Outcome SafeDestination::makeDirectory(const QStringList& path, const EntryMeta& meta)
 {
     if (path.isEmpty())
         return { .status = Outcome::Status::Kept };
-    const std::lock_guard lock(m_mutex);
-    Outcome result;
-    QByteArray name;
-    const int parent = openParent(path, true, &name, &result);
-    if (parent < 0)
-        return result;
-    const QString key = joined(path);
-    if (::mkdirat(parent, name.constData(), 0777) == 0) {
-        m_createdFolders.insert(key);
+    const OpenFolders::Parent parent = m_folders->parentOf(path, true);
+    if (!parent.ok())
+        return parent.failure();
+    if (::mkdirat(parent.fd(), parent.name().constData(), 0777) == 0)
         noteMade(path, true);
-    } else if (errno != EEXIST) {
-        return failed(QStringLiteral("cannot create the folder"), path, errno);
-    } else if (!m_createdFolders.contains(key)) {
+    else if (errno != EEXIST)
+        return OpenFolders::failed(QStringLiteral("cannot create the folder"), path, errno);
+    else if (!m_folders->made(joined(path)))
         return kept(path);
-    }
     if (meta.mode || meta.mtime)
         m_folderMeta.emplace_back(path, meta);
     return {};
@@ -299,24 +196,21 @@ Outcome SafeDestination::makeDirectory(const QStringList& path, const EntryMeta&
 
 Outcome SafeDestination::makeSymlink(const QStringList& path, const QByteArray& target, const EntryMeta& meta)
 {
-    if (!linkStaysInside(path, target))
-        return blocked(QStringLiteral("link target leaves the destination (") + QString::fromUtf8(target) + u')', path);
-    const std::lock_guard lock(m_mutex);
-    Outcome result;
-    QByteArray name;
-    const int parent = openParent(path, true, &name, &result);
-    if (parent < 0)
-        return result;
-    if (::symlinkat(target.constData(), parent, name.constData()) != 0) {
-        if (errno == EEXIST) {
+    if (!EntryNames::linkStaysInside(path, target))
+        return OpenFolders::blocked(
+            QStringLiteral("link target leaves the destination (") + QString::fromUtf8(target) + u')', path);
+    const OpenFolders::Parent parent = m_folders->parentOf(path, true);
+    if (!parent.ok())
+        return parent.failure();
+    if (::symlinkat(target.constData(), parent.fd(), parent.name().constData()) != 0) {
+        if (errno == EEXIST)
             return kept(path);
-        }
-        return failed(QStringLiteral("cannot create the link"), path, errno);
+        return OpenFolders::failed(QStringLiteral("cannot create the link"), path, errno);
     }
     noteMade(path, false);
     if (meta.mtime) {
         const timespec times[2] = { *meta.mtime, *meta.mtime };
-        ::utimensat(parent, name.constData(), times, AT_SYMLINK_NOFOLLOW);
+        ::utimensat(parent.fd(), parent.name().constData(), times, AT_SYMLINK_NOFOLLOW);
     }
     return {};
 }
@@ -326,45 +220,42 @@ Outcome SafeDestination::beginFile(const QStringList& path, PendingFile& file, c
     const mode_t mode = meta.mode ? (*meta.mode & 0777) : 0666;
     file.discard();
     if (path.isEmpty())
-        return blocked(QStringLiteral("empty name"), path);
-    Outcome result;
+        return OpenFolders::blocked(QStringLiteral("empty name"), path);
     QByteArray name;
-    int parent = -1;
     {
         // The folder is looked up (and made) under the lock; the file gets
         // a descriptor of the folder of its own, so that creating, writing
         // and naming it run side by side with other entries.
-        const std::lock_guard lock(m_mutex);
-        const int cached = openParent(path, true, &name, &result);
-        if (cached < 0)
-            return result;
-        parent = ::fcntl(cached, F_DUPFD_CLOEXEC, 0);
-        if (parent < 0)
-            return failed(QStringLiteral("cannot create a file for"), path, errno);
+        const OpenFolders::Parent parent = m_folders->parentOf(path, true);
+        if (!parent.ok())
+            return parent.failure();
+        file.m_dirFd = parent.duplicate();
+        if (file.m_dirFd < 0)
+            return OpenFolders::failed(QStringLiteral("cannot create a file for"), path, errno);
+        name = parent.name();
     }
-    file.m_dirFd = parent;
     struct stat st;
-    if (::fstatat(parent, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (::fstatat(file.m_dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         file.discard();
         return kept(path);
     }
     if (errno != ENOENT) {
         const int error = errno;
         file.discard();
-        return failed(QStringLiteral("cannot look at"), path, error);
+        return OpenFolders::failed(QStringLiteral("cannot look at"), path, error);
     }
 
     // A file without a name where the system makes one (local file systems):
     // it gets its name only when complete, and nothing is left if the
     // process dies before. Elsewhere, a hidden temporary name.
     if (canNameUnnamedFiles()) {
-        file.m_fd = ::openat(parent, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+        file.m_fd = ::openat(file.m_dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
         file.m_unnamed = file.m_fd >= 0;
     }
     for (int attempt = 0; attempt < 16 && file.m_fd < 0; ++attempt) {
         char temp[32];
         std::snprintf(temp, sizeof temp, ".zavrin-%08x", QRandomGenerator::global()->generate());
-        file.m_fd = ::openat(parent, temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        file.m_fd = ::openat(file.m_dirFd, temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (file.m_fd >= 0)
             file.m_tempName = temp;
         else if (errno != EEXIST)
@@ -373,9 +264,9 @@ Outcome SafeDestination::beginFile(const QStringList& path, PendingFile& file, c
     if (file.m_fd < 0) {
         const int error = errno;
         file.discard();
-        return failed(QStringLiteral("cannot create a file for"), path, error);
+        return OpenFolders::failed(QStringLiteral("cannot create a file for"), path, error);
     }
-    file.m_mode = mode & ~umaskValue();
+    file.m_mode = mode & ~EntryNames::umaskValue();
     file.m_finalName = name;
     file.m_path = path;
     return {};
@@ -385,7 +276,7 @@ Outcome SafeDestination::commitFile(PendingFile& file, const EntryMeta& meta)
 {
     const QStringList path = file.m_path;
     // Usually the file was created with this mode and the umask took nothing off.
-    const mode_t mode = meta.mode ? (*meta.mode & 0777) : (0666 & ~umaskValue());
+    const mode_t mode = meta.mode ? (*meta.mode & 0777) : (0666 & ~EntryNames::umaskValue());
     if (mode != file.m_mode)
         ::fchmod(file.m_fd, mode);
     if (meta.mtime) {
@@ -398,19 +289,18 @@ Outcome SafeDestination::commitFile(PendingFile& file, const EntryMeta& meta)
     if (::close(fd) != 0 && errno != EINTR) {
         const int error = errno;
         file.discard();
-        return failed(QStringLiteral("cannot write"), path, error);
+        return OpenFolders::failed(QStringLiteral("cannot write"), path, error);
     }
     if (renameNoReplace(file.m_dirFd, file.m_tempName.constData(), file.m_dirFd, file.m_finalName.constData()) != 0) {
         const int error = errno;
         file.discard();
-        if (error == EEXIST) {
+        if (error == EEXIST)
             return kept(path);
-        }
-        return failed(QStringLiteral("cannot name"), path, error);
+        return OpenFolders::failed(QStringLiteral("cannot name"), path, error);
     }
     file.m_tempName.clear();
     file.discard();
-    const std::lock_guard lock(m_mutex);
+    const auto lock = m_folders->lock();
     noteMade(path, false);
     return {};
 }
@@ -418,6 +308,11 @@ Outcome SafeDestination::commitFile(PendingFile& file, const EntryMeta& meta)
 void SafeDestination::setUnnamedFilesForTesting(bool on)
 {
     unnamedFilesOff = !on;
+}
+
+void SafeDestination::setPlainFileSystemForTesting(bool on)
+{
+    plainFileSystem = on;
 }
 
 Outcome SafeDestination::nameUnnamedFile(PendingFile& file)
@@ -431,7 +326,7 @@ Outcome SafeDestination::nameUnnamedFile(PendingFile& file)
         file.discard();
         if (error == EEXIST)
             return kept(path);
-        return failed(QStringLiteral("cannot name"), path, error);
+        return OpenFolders::failed(QStringLiteral("cannot name"), path, error);
     }
     const int fd = std::exchange(file.m_fd, -1);
     if (::close(fd) != 0 && errno != EINTR) {
@@ -439,10 +334,10 @@ Outcome SafeDestination::nameUnnamedFile(PendingFile& file)
         const int error = errno;
         ::unlinkat(file.m_dirFd, file.m_finalName.constData(), 0);
         file.discard();
-        return failed(QStringLiteral("cannot write"), path, error);
+        return OpenFolders::failed(QStringLiteral("cannot write"), path, error);
     }
     file.discard();
-    const std::lock_guard lock(m_mutex);
+    const auto lock = m_folders->lock();
     noteMade(path, false);
     return {};
 }
@@ -451,30 +346,26 @@ Outcome SafeDestination::moveIn(int fromDirFd, const QByteArray& fromName, const
 {
     struct stat st;
     if (path.isEmpty() || ::fstatat(fromDirFd, fromName.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return blocked(QStringLiteral("missing staged entry"), path);
+        return OpenFolders::blocked(QStringLiteral("missing staged entry"), path);
     if (S_ISLNK(st.st_mode)) {
         QByteArray target(static_cast<qsizetype>(PATH_MAX), '\0');
         const ssize_t n = ::readlinkat(fromDirFd, fromName.constData(), target.data(), target.size());
         target.resize(n > 0 ? n : 0);
-        if (!linkStaysInside(path, target))
-            return blocked(
+        if (!EntryNames::linkStaysInside(path, target))
+            return OpenFolders::blocked(
                 QStringLiteral("link target leaves the destination (") + QString::fromUtf8(target) + u')', path);
     } else if (!S_ISREG(st.st_mode)) {
-        return blocked(QStringLiteral("not a file or a link"), path);
+        return OpenFolders::blocked(QStringLiteral("not a file or a link"), path);
     } else if (st.st_mode & 07000) {
         ::fchmodat(fromDirFd, fromName.constData(), st.st_mode & 0777, 0);
     }
-    const std::lock_guard lock(m_mutex);
-    Outcome result;
-    QByteArray name;
-    const int parent = openParent(path, true, &name, &result);
-    if (parent < 0)
-        return result;
-    if (renameNoReplace(fromDirFd, fromName.constData(), parent, name.constData()) != 0) {
-        if (errno == EEXIST) {
+    const OpenFolders::Parent parent = m_folders->parentOf(path, true);
+    if (!parent.ok())
+        return parent.failure();
+    if (renameNoReplace(fromDirFd, fromName.constData(), parent.fd(), parent.name().constData()) != 0) {
+        if (errno == EEXIST)
             return kept(path);
-        }
-        return failed(QStringLiteral("cannot move into place"), path, errno);
+        return OpenFolders::failed(QStringLiteral("cannot move into place"), path, errno);
     }
     noteMade(path, false);
     return {};
@@ -483,18 +374,16 @@ Outcome SafeDestination::moveIn(int fromDirFd, const QByteArray& fromName, const
 Outcome SafeDestination::moveCheckedFolderIn(int fromDirFd, const QByteArray& fromName, const QStringList& path,
     const std::vector<std::pair<QStringList, EntryMeta>>& folders)
 {
-    const std::lock_guard lock(m_mutex);
-    Outcome result;
-    QByteArray name;
-    const int parent = openParent(path, true, &name, &result);
-    if (parent < 0)
-        return result;
+    const OpenFolders::Parent parent = m_folders->parentOf(path, true);
+    if (!parent.ok())
+        return parent.failure();
     // No fallback to link and unlink here: folders cannot be linked.
-    if (::renameat2(fromDirFd, fromName.constData(), parent, name.constData(), RENAME_NOREPLACE) != 0)
+    if (plainFileSystem
+        || ::renameat2(fromDirFd, fromName.constData(), parent.fd(), parent.name().constData(), RENAME_NOREPLACE) != 0)
         return { .status = Outcome::Status::Kept };
-    noteMade(path, true);
+    m_undo.noteMade(path, true);
     for (const auto& [folder, meta] : folders) {
-        m_createdFolders.insert(joined(folder));
+        m_folders->noteMovedIn(folder);
         if (meta.mode || meta.mtime)
             m_folderMeta.emplace_back(folder, meta);
     }
@@ -503,68 +392,61 @@ Outcome SafeDestination::moveCheckedFolderIn(int fromDirFd, const QByteArray& fr
 
 bool SafeDestination::isTaken(const QStringList& path)
 {
-    const std::lock_guard lock(m_mutex);
-    Outcome result;
-    QByteArray name;
-    const int parent = path.isEmpty() ? -1 : openParent(path, false, &name, &result);
+    if (path.isEmpty())
+        return false;
+    const OpenFolders::Parent parent = m_folders->parentOf(path, false);
     struct stat st;
-    return parent >= 0 && ::fstatat(parent, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    return parent.ok() && ::fstatat(parent.fd(), parent.name().constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 Outcome SafeDestination::hardLinkEntry(const QStringList& path, const QStringList& existing)
 {
-    const std::lock_guard lock(m_mutex);
-    Outcome result;
-    QByteArray fromName;
-    const int cached = openParent(existing, false, &fromName, &result);
-    if (cached < 0)
-        return orFailed(result, path);
+    OpenFolders::Parent from = m_folders->parentOf(existing, false);
+    if (!from.ok())
+        return orFailed(from.failure(), path);
     struct stat st;
-    if (::fstatat(cached, fromName.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
-        return blocked(QStringLiteral("the linked entry is not a file here"), path);
+    if (::fstatat(from.fd(), from.name().constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+        return OpenFolders::blocked(QStringLiteral("the linked entry is not a file here"), path);
     // Opening the link's folder may drop the cached descriptors.
-    const int fromParent = ::fcntl(cached, F_DUPFD_CLOEXEC, 0);
+    const int fromParent = from.duplicate();
+    const QByteArray fromName = from.name();
+    from.unlock();
     if (fromParent < 0)
-        return failed(QStringLiteral("cannot link"), path, errno);
-    QByteArray name;
-    const int parent = openParent(path, true, &name, &result);
-    if (parent < 0) {
+        return OpenFolders::failed(QStringLiteral("cannot link"), path, errno);
+    const OpenFolders::Parent parent = m_folders->parentOf(path, true);
+    if (!parent.ok()) {
         ::close(fromParent);
-        return result;
+        return parent.failure();
     }
-    const int linked = ::linkat(fromParent, fromName.constData(), parent, name.constData(), 0);
+    const int linked = ::linkat(fromParent, fromName.constData(), parent.fd(), parent.name().constData(), 0);
     const int error = errno;
     ::close(fromParent);
     if (linked == 0) {
         noteMade(path, false);
         return {};
     }
-    if (error == EEXIST) {
+    if (error == EEXIST)
         return kept(path);
-    }
-    return failed(QStringLiteral("cannot link"), path, error);
+    return OpenFolders::failed(QStringLiteral("cannot link"), path, error);
 }
 
 Outcome SafeDestination::copyEntry(const QStringList& path, const QStringList& existing, const EntryMeta& meta)
 {
-    Outcome result;
-    QByteArray fromName;
     int from = -1;
     {
-        const std::lock_guard lock(m_mutex);
-        const int fromParent = openParent(existing, false, &fromName, &result);
-        if (fromParent < 0)
-            return orFailed(result, path);
-        from = ::openat(fromParent, fromName.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        const OpenFolders::Parent parent = m_folders->parentOf(existing, false);
+        if (!parent.ok())
+            return orFailed(parent.failure(), path);
+        from = ::openat(parent.fd(), parent.name().constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     }
     struct stat st;
     if (from < 0 || ::fstat(from, &st) != 0 || !S_ISREG(st.st_mode)) {
         if (from >= 0)
             ::close(from);
-        return blocked(QStringLiteral("the copied entry is not a file here"), path);
+        return OpenFolders::blocked(QStringLiteral("the copied entry is not a file here"), path);
     }
     PendingFile file;
-    result = beginFile(path, file, meta);
+    Outcome result = beginFile(path, file, meta);
     if (result.ok()) {
         std::vector<char> buffer(1 << 16);
         for (;;) {
@@ -575,7 +457,7 @@ Outcome SafeDestination::copyEntry(const QStringList& path, const QStringList& e
                 const int error = errno;
                 file.discard();
                 ::close(from);
-                return failed(QStringLiteral("cannot copy into"), path, error);
+                return OpenFolders::failed(QStringLiteral("cannot copy into"), path, error);
             }
             if (n == 0)
                 break;
@@ -588,7 +470,7 @@ Outcome SafeDestination::copyEntry(const QStringList& path, const QStringList& e
 
 bool SafeDestination::finish()
 {
-    const std::lock_guard lock(m_mutex);
+    const auto lock = m_folders->lock();
     // Deepest folders first: a folder's time changes while entries are
     // created in it, and a read-only mode must not stop work below it.
     std::stable_sort(m_folderMeta.begin(), m_folderMeta.end(),
@@ -596,7 +478,7 @@ bool SafeDestination::finish()
     bool ok = true;
     for (const auto& [path, meta] : m_folderMeta) {
         Outcome result;
-        const int fd = openFolder(path, false, &result);
+        const int fd = m_folders->folder(path, false, &result);
         if (fd < 0) {
             ok = false;
             continue;
@@ -609,32 +491,29 @@ bool SafeDestination::finish()
             ::fchmod(fd, *meta.mode & 0777);
     }
     m_folderMeta.clear();
-    closeCachedFolders();
+    m_folders->closeAll();
     return ok;
 }
 
 void SafeDestination::forgetMade()
 {
-    const std::lock_guard lock(m_mutex);
-    m_undoable = false;
-    std::vector<std::pair<QString, bool>>().swap(m_made);
+    const auto lock = m_folders->lock();
+    m_undo.forget();
 }
 
 void SafeDestination::rollBack()
 {
-    const std::lock_guard lock(m_mutex);
+    const auto lock = m_folders->lock();
     m_folderMeta.clear();
-    for (auto it = m_made.crbegin(); it != m_made.crend(); ++it) {
-        const QStringList path = it->first.split(u'/');
-        const bool folder = it->second;
-        Outcome result;
-        QByteArray name;
-        const int parent = openParent(path, false, &name, &result);
-        if (parent >= 0 && ::unlinkat(parent, name.constData(), folder ? AT_REMOVEDIR : 0) == 0)
-            continue;
-        if (!folder || errno != ENOTEMPTY)
-            qCWarning(lcEngine, "cannot remove %s: %s", qUtf8Printable(joined(path)), std::strerror(errno));
+    m_undo.rollBack(*m_folders);
+}
+
+void SafeDestination::removeIfMadeAndEmpty()
+{
+    for (const QString& folder : std::as_const(m_madeAbove)) {
+        if (::rmdir(QFile::encodeName(folder).constData()) != 0)
+            break;
+        qCInfo(lcEngine, "removed the folder the job made: %s", qUtf8Printable(folder));
     }
-    m_made.clear();
-    closeCachedFolders();
+    m_madeAbove.clear();
 }

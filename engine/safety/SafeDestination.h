@@ -1,14 +1,14 @@
 #pragma once
 
+#include "engine/safety/OpenFolders.h"
+#include "engine/safety/UndoLog.h"
 #include "platform/Outcome.h"
 
 #include <QByteArray>
-#include <QHash>
-#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <ctime>
-#include <mutex>
+#include <functional>
 #include <optional>
 #include <sys/types.h>
 #include <vector>
@@ -51,9 +51,10 @@ private:
 // The one place where extracted entries reach the file system; every back-end
 // goes through it. Guarantees, whatever the archive says:
 //  - nothing is created outside the destination folder: names are split into
-//    components by `splitEntryName`, which refuses absolute names and "..";
+//    components by EntryNames::split, which refuses absolute names and "..";
 //  - nothing is written through a link: each folder below the destination is
-//    entered with O_NOFOLLOW, so a link (or a file) in the way blocks the entry;
+//    entered with O_NOFOLLOW (OpenFolders), so a link or a file in the way
+//    blocks the entry;
 //  - nothing is overwritten: anything already at a target path (file, folder,
 //    link, dangling link) is kept and the entry is skipped;
 //  - a file gets its name only when complete (a link or rename that never
@@ -64,15 +65,16 @@ private:
 // made before), Kept (something is already there: kept, entry skipped),
 // Blocked (a link or a file stands where a folder is needed, or a link
 // would escape) or a failure with its message: NoSpace for a full disk,
-// Failed for any other file-system error.
+// NoPermission when the system refuses, Failed for any other error.
 // One instance serves one job. Entries may be placed from several threads
 // at once (a pending file is written by one thread); finish() and
 // rollBack() come after the last of them.
 class SafeDestination final {
 public:
-    // Opens `folder`, creating it when missing. Without `undoable`, what is
-    // made is not recorded and rollBack() removes nothing: for jobs that
-    // cannot end with a wrong password, which then keep nothing per entry.
+    // Opens `folder`, creating it (and what is missing above it) when
+    // missing. Without `undoable`, what is made is not recorded and
+    // rollBack() removes nothing: for jobs that cannot end with a wrong
+    // password, which then keep nothing per entry.
     explicit SafeDestination(const QString& folder, bool undoable = true);
     ~SafeDestination();
     SafeDestination(const SafeDestination&) = delete;
@@ -82,22 +84,19 @@ public:
     int rootFd() const { return m_rootFd; }
     // Why the folder could not be opened.
     const Outcome& openFailure() const { return m_openFailure; }
-
-    // Splits an entry name at "/" (empty and "." components dropped). No
-    // value for an absolute name, one with a ".." component or a NUL.
-    static std::optional<QStringList> splitEntryName(const QString& name);
-    // True when a link at `linkPath` pointing to `target` resolves inside the
-    // destination, given that no folder on the way is a link: a relative
-    // target whose ".." components all come first and do not climb above
-    // the destination. A target with a NUL never does.
-    static bool linkStaysInside(const QStringList& linkPath, const QByteArray& target);
+    // Waits until no other job, of this process or another, writes into the
+    // same folder, and holds it for this job until the object goes; a job
+    // coming later then finds this one's files complete. Cancelled when
+    // `stopped` answers true while waiting. File systems without advisory
+    // locks are not waited on.
+    Outcome claim(const std::function<bool()>& stopped);
 
     Outcome makeDirectory(const QStringList& path, const EntryMeta& meta);
     Outcome makeSymlink(const QStringList& path, const QByteArray& target, const EntryMeta& meta);
     // Creates the temporary, already with the entry's mode as far as the
-    // umask allows. Existing when anything is at `path` already.
+    // umask allows. Kept when anything is at `path` already.
     Outcome beginFile(const QStringList& path, PendingFile& file, const EntryMeta& meta = {});
-    // Sets mode and times, then gives the file its final name. Existing when
+    // Sets mode and times, then gives the file its final name. Kept when
     // something took the name meanwhile (the temporary is removed).
     Outcome commitFile(PendingFile& file, const EntryMeta& meta);
     void discardFile(PendingFile& file) { file.discard(); }
@@ -114,8 +113,8 @@ public:
     // True when anything at all (a dangling link too) is at `path`.
     bool isTaken(const QStringList& path);
     // Gives the regular file at `existing`, which the caller placed there
-    // in this job, a second name `path` (a hard link). Existing when
-    // anything is at `path`, Blocked when `existing` is not a regular file.
+    // in this job, a second name `path` (a hard link). Kept when anything
+    // is at `path`, Blocked when `existing` is not a regular file.
     Outcome hardLinkEntry(const QStringList& path, const QStringList& existing);
     // Writes a copy of the regular file at `existing` (placed there by the
     // caller in this job) under `path`, as beginFile and commitFile do.
@@ -131,38 +130,25 @@ public:
     // Stops recording what is made and lets the records go: nothing will
     // be rolled back.
     void forgetMade();
+    // Removes the destination folder, and the folders above it that the
+    // constructor made, where they are empty: for a job that failed.
+    void removeIfMadeAndEmpty();
 
-    // The process's umask, read without changing it.
-    static mode_t umaskValue();
-
-    // Testing seam: off, files are written under hidden temporary names, as
-    // on file systems that cannot make files without a name.
+    // Testing seams. Unnamed files off: files are written under hidden
+    // temporary names. Plain file systems: renames that refuse to replace
+    // and hard links fail as on FAT and exFAT.
     static void setUnnamedFilesForTesting(bool on);
+    static void setPlainFileSystemForTesting(bool on);
 
 private:
     friend class PendingFile;
-    // Opens (creating when `create`) the folder `path`; -1 with `result` set otherwise.
-    int openFolder(const QStringList& path, bool create, Outcome* result);
-    // Opens the folder holding the last component of `path` and checks that
-    // component's name; -1 with `*result` set when either fails.
-    int openParent(const QStringList& path, bool create, QByteArray* name, Outcome* result);
-    Outcome checkName(const QByteArray& name, const QStringList& path);
     Outcome nameUnnamedFile(PendingFile& file);
-    Outcome failed(const QString& what, const QStringList& path, int error);
-    Outcome blocked(const QString& why, const QStringList& path);
     void noteMade(const QStringList& path, bool folder);
-    void closeCachedFolders();
 
-    // Guards the folder cache and the records below; file data and the
-    // calls on a pending file's own descriptors run outside it.
-    std::mutex m_mutex;
     int m_rootFd = -1;
-    long m_nameMax = 255;
     Outcome m_openFailure;
-    QHash<QString, int> m_folderFds; // relative path -> descriptor
-    QSet<QString> m_createdFolders;
+    QStringList m_madeAbove; // folders the constructor made, deepest first
+    std::optional<OpenFolders> m_folders;
+    UndoLog m_undo;
     std::vector<std::pair<QStringList, EntryMeta>> m_folderMeta;
-    // Joined path, is a folder; in order of making (when undoable).
-    std::vector<std::pair<QString, bool>> m_made;
-    bool m_undoable = true;
 };

@@ -2,8 +2,10 @@
 // sheets and recorded toasts, on real archives of all three formats.
 #include "engine/ZipManager.h"
 #include "engine/extract/ZipReader.h"
+#include "engine/safety/EntrySink.h"
 #include "platform/Bundle.h"
 #include "platform/Defaults.h"
+#include "platform/Logging.h"
 #include "platform/StoreReview.h"
 #include "tests/engine/JobLog.h"
 #include "tests/support/RecordingToasts.h"
@@ -97,6 +99,20 @@ void formatRows(const QString& stem)
     QTest::addColumn<QString>("archive");
     for (const char* format : { "zip", "rar", "7z" })
         QTest::newRow(format) << stem + u'.' + QLatin1String(format);
+}
+
+// A zip extracted by its reader alone, without a job around it.
+Outcome extractZip(const QString& archive, const QString& folder, const std::optional<QString>& password, qint64 slice,
+    const ExtractProgress& progress)
+{
+    ZipReader reader(archive, slice);
+    if (const Outcome opened = reader.open(password); !opened.ok())
+        return opened;
+    EntrySink sink(folder, lcEngineZip);
+    sink.progress().setCallback(progress);
+    ExtractRequest request;
+    request.password = password;
+    return reader.extract(sink, request);
 }
 
 } // namespace
@@ -259,7 +275,9 @@ private slots:
         QTest::addColumn<int>("wrongToasts");
         QTest::newRow("lucky wrong ZipCrypto password") << u"zipcrypto.zip"_s << false << 2 << 1;
         QTest::newRow("damaged ZipCrypto data") << u"zipcrypto.zip"_s << true << 2 << 1;
-        QTest::newRow("damaged AES data") << u"aes.zip"_s << true << 1 << 0;
+        // An AES code that fails before any entry confirmed the password
+        // may be a wrong password that passed the two-byte check.
+        QTest::newRow("damaged AES data") << u"aes.zip"_s << true << 2 << 1;
     }
     void passwordsAreConfirmedByDecoding()
     {
@@ -275,7 +293,8 @@ private slots:
             archive = damaged;
             m_panels->queuePassword(password);
         } else {
-            const ZipReader reader(archive);
+            ZipReader reader(archive);
+            QVERIFY(reader.open(std::nullopt).ok());
             password.clear();
             for (int i = 0; i < 20000 && password.isEmpty(); ++i) {
                 const QString candidate = u"guess%1"_s.arg(i);
@@ -292,9 +311,7 @@ private slots:
         QCOMPARE(toastCount(Kind::Error, kWrongPassword), wrongToasts);
         QCOMPARE(toastCount(Kind::Error, kError), damage ? 1 : 0);
         QCOMPARE(log.count(NotifyManager::ProcessCancel()), damage ? 0 : 1);
-        QVERIFY(!snapshot(m_out).contains(u"hello.txt"_s));
-        if (!damage)
-            QVERIFY(snapshot(m_out).isEmpty());
+        QVERIFY(snapshot(m_out).isEmpty());
     }
 
     // A cancelled sheet ends the job at once, from the main thread, silently.
@@ -636,13 +653,13 @@ private slots:
         QTest::newRow("legacy names") << u"legacy-gbk.zip"_s << 1 << QString() << S::Done << true;
         QTest::newRow("comment") << u"tree comment"_s << 7 << QString() << S::Done << true;
         QTest::newRow("end record in the comment") << u"tree comment decoy"_s << 7 << QString() << S::Done << true;
-        QTest::newRow("empty file") << u"empty"_s << 1 << QString() << S::Failed << false;
-        QTest::newRow("named pipe") << u"fifo"_s << 1 << QString() << S::Failed << false;
+        QTest::newRow("empty file") << u"empty"_s << 1 << QString() << S::NotAnArchive << false;
+        QTest::newRow("named pipe") << u"fifo"_s << 1 << QString() << S::NotAnArchive << false;
         QTest::newRow("unsafe name in the last slice")
-            << u"many ../evil.txt"_s << 16 << QString() << S::Failed << false;
-        QTest::newRow("data past the end of the file") << u"tree past-end"_s << 7 << QString() << S::Failed << true;
+            << u"many ../evil.txt"_s << 16 << QString() << S::Unsafe << false;
+        QTest::newRow("data past the end of the file") << u"tree past-end"_s << 7 << QString() << S::Damaged << true;
         QTest::newRow("damaged record in a later slice")
-            << u"tree break-extra"_s << 7 << QString() << S::Failed << false;
+            << u"tree break-extra"_s << 7 << QString() << S::Damaged << false;
         QTest::newRow("right password") << u"tree aes"_s << 7 << u"secret"_s << S::Done << true;
         QTest::newRow("wrong password in a later slice")
             << u"tree aes"_s << 7 << u"wrong"_s << S::WrongPassword << false;
@@ -686,17 +703,16 @@ private slots:
         const std::optional<QString> secret = password.isNull() ? std::nullopt : std::optional(password);
 
         const QString whole = m_root + u"/whole"_s;
-        QCOMPARE(ZipReader(archive).extractTo(whole, secret, {}).status, status);
-        const ZipReader reader(archive, slice);
-        QCOMPARE(reader.isPasswordProtected(), !password.isNull());
+        QCOMPARE(extractZip(archive, whole, secret, ZipDirectory::kSliceEntries, {}).status, status);
+        ZipReader reader(archive, slice);
+        reader.open(std::nullopt);
+        QCOMPARE(reader.needsPassword(), !password.isNull());
         QCOMPARE(reader.checkPassword(password), status != Outcome::Status::WrongPassword);
-        qint64 last = -1;
-        qint64 total = -1;
+        double last = -1;
         bool forward = true;
-        const Outcome sliced = reader.extractTo(m_out, secret, [&](qint64 index, qint64 all) {
-            forward = forward && index > last && index <= all && (total < 0 || all == total);
-            last = index;
-            total = all;
+        const Outcome sliced = extractZip(archive, m_out, secret, slice, [&](double fraction) {
+            forward = forward && fraction > last && fraction <= 1.0;
+            last = fraction;
         });
         QCOMPARE(sliced.status, status);
         const auto tree = snapshot(m_out);
@@ -705,7 +721,7 @@ private slots:
         QCOMPARE(!tree.isEmpty(), writes);
         if (status != Outcome::Status::Done)
             return;
-        QVERIFY(forward && last == total);
+        QVERIFY(forward && last == 1.0);
         for (auto it = tree.keyBegin(); it != tree.keyEnd(); ++it) {
             const struct stat ours = lstatOf(m_out + u'/' + *it), theirs = lstatOf(whole + u'/' + *it);
             QCOMPARE(ours.st_mode, theirs.st_mode);
@@ -728,10 +744,8 @@ private slots:
         QTest::newRow("tar named 7z") << u"tar.7z"_s << true << QString();
         QTest::newRow("zip named 7z") << u"plain.zip:as.7z"_s << true << QString();
         const QString unsupported = u"暂不支持的解压格式"_s;
-        QTest::newRow("ZIP") << u"plain.zip:PLAIN.ZIP"_s << true << unsupported;
-        QTest::newRow("Rar") << u"plain.rar:plain.Rar"_s << true << unsupported;
-        QTest::newRow("7Z") << u"plain.7z:plain.7Z"_s << true << unsupported;
-        QTest::newRow("tar") << u"plain.zip:plain.tar"_s << true << unsupported;
+        QTest::newRow("unknown suffix") << u"plain.zip:plain.cab"_s << true << unsupported;
+        QTest::newRow("no suffix") << u"plain.zip:zip"_s << true << unsupported;
     }
     void unreadableArchivesFail()
     {

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "engine/StopToken.h"
+
+#include <QString>
+#include <optional>
+#include <vector>
+
+struct ArchiveFormat;
+
+// What an extraction may ask for beyond the archive and the destination.
+struct ExtractOptions final {
+    // The entries to extract, by listing position; none: all of them.
+    std::optional<std::vector<bool>> selection;
+    // A password the caller already has (the preview asked for it).
+    std::optional<QString> password;
+};
+
+// One extraction job on its way through the engine: the one flow every
+// format goes through, from the reader's first look to the job's last
+// notification. Copied into every step it takes (the worker, the password
+// sheet), never shared.
+struct ExtractionJob final {
+    QString path; // the archive: the job's key
+    QString toPath;
+    const ArchiveFormat* format = nullptr;
+    ExtractOptions options;
+    StopToken stop;
+
+    // Main thread: reads the archive on the worker pool with `password`,
+    // asking for one on the main thread when it is needed, and extracts.
+    void start(const std::optional<QString>& password) const;
+    // Main thread: the password sheet, then start() with its answer;
+    // cancelling it ends the job.
+    void askPassword() const;
+
+private:
+    void run(const std::optional<QString>& password) const;
+};

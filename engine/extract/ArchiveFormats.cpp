@@ -1,0 +1,101 @@
+#include "engine/extract/ArchiveFormats.h"
+
+#include "engine/extract/RarReader.h"
+#include "engine/extract/SevenZipReader.h"
+#include "engine/extract/ZipReader.h"
+#include "platform/Logging.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <algorithm>
+
+namespace {
+
+template <typename Reader> std::unique_ptr<ArchiveReader> make(const QString& path)
+{
+    return std::make_unique<Reader>(path);
+}
+
+std::vector<ArchiveFormat> makeTable()
+{
+    std::vector<ArchiveFormat> table;
+    table.push_back({ .type = QStringLiteral("zip"),
+        .suffixes = { QStringLiteral("zip") },
+        .makeReader = make<ZipReader>,
+        .log = lcEngineZip,
+        .stampsFolder = true });
+    table.push_back({ .type = QStringLiteral("rar"),
+        .suffixes = { QStringLiteral("rar") },
+        .makeReader = make<RarReader>,
+        .log = lcEngineRar,
+        .progressLog = "RAR解压进度: %f",
+        .failureLog = "RAR解压错误: " });
+    table.push_back({ .type = QStringLiteral("7z"),
+        .suffixes = { QStringLiteral("7z") },
+        .makeReader = make<SevenZipReader>,
+        .log = lcEngine7z,
+        .progressLog = "7z progress: %f",
+        .failureLog = "Extract error: ",
+        .asksAgain = false,
+        .failureCancels = true,
+        .floatProgress = true });
+    return table;
+}
+
+// The suffix that selects a format: the volume number of a split set is
+// not part of it ("x.7z.001" is read as "x.7z").
+QString effectiveName(const QString& fileName)
+{
+    static const QRegularExpression volume(QStringLiteral("^(.+\\.7z)\\.\\d{3,}$"));
+    const QString lower = fileName.toLower();
+    if (const QRegularExpressionMatch match = volume.match(lower); match.hasMatch())
+        return match.captured(1);
+    return lower;
+}
+
+} // namespace
+
+namespace ArchiveFormats {
+
+const std::vector<ArchiveFormat>& all()
+{
+    static const std::vector<ArchiveFormat> table = makeTable();
+    return table;
+}
+
+const ArchiveFormat* forPath(const QString& path)
+{
+    const QString name = effectiveName(QFileInfo(path).fileName());
+    const ArchiveFormat* best = nullptr;
+    qsizetype bestLength = 0;
+    for (const ArchiveFormat& format : all()) {
+        for (const QString& suffix : format.suffixes) {
+            // The suffix follows a dot, after at least one character of name.
+            if (suffix.size() > bestLength && name.size() > suffix.size() + 1 && name.endsWith(suffix)
+                && name.at(name.size() - suffix.size() - 1) == u'.') {
+                best = &format;
+                bestLength = suffix.size();
+            }
+        }
+    }
+    return best;
+}
+
+const ArchiveFormat* forType(const QString& type)
+{
+    const auto& table = all();
+    const auto it = std::find_if(table.cbegin(), table.cend(), [&](const ArchiveFormat& f) { return f.type == type; });
+    return it == table.cend() ? nullptr : &*it;
+}
+
+QStringList nameFilters()
+{
+    QStringList filters;
+    for (const ArchiveFormat& format : all()) {
+        for (const QString& suffix : format.suffixes)
+            filters.append(QStringLiteral("*.") + suffix);
+    }
+    return filters;
+}
+
+} // namespace ArchiveFormats
