@@ -1,6 +1,6 @@
 #include "engine/extract/SevenZipStaging.h"
 
-#include "engine/Folders.h"
+#include "platform/Folders.h"
 #include "engine/safety/EntryNames.h"
 #include "engine/safety/EntrySink.h"
 #include "platform/Logging.h"

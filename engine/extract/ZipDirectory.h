@@ -16,12 +16,10 @@
 // is opened as the plain archive, whole. One thread at a time.
 class ZipDirectory final {
 public:
-    static constexpr qint64 kSliceEntries = 65536;
-
     // Finds and checks the end records; opens the plain archive at once when
     // it is not sliced. `sliceEntries` (at least 1) is the most entries one
     // slice holds.
-    explicit ZipDirectory(const QString& path, qint64 sliceEntries = kSliceEntries);
+    explicit ZipDirectory(const QString& path, qint64 sliceEntries);
     ~ZipDirectory();
     ZipDirectory(const ZipDirectory&) = delete;
     ZipDirectory& operator=(const ZipDirectory&) = delete;

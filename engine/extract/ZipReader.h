@@ -1,10 +1,12 @@
 #pragma once
 
 #include "engine/extract/ArchiveReader.h"
-#include "engine/extract/ZipDirectory.h"
 
 #include <QString>
 #include <memory>
+
+class EntryOrder;
+class ZipDirectory;
 #include <vector>
 
 // Reads zip archives (ZIP64 included) over libzip. The central directory is
@@ -12,8 +14,10 @@
 // number of entries; entries are extracted on every core.
 class ZipReader final : public ArchiveReader {
 public:
-    // `sliceEntries` is the most entries libzip holds at once.
-    explicit ZipReader(const QString& path, qint64 sliceEntries = ZipDirectory::kSliceEntries);
+    // The most entries libzip holds at once, unless told otherwise.
+    static constexpr qint64 kSliceEntries = 65536;
+
+    explicit ZipReader(const QString& path, qint64 sliceEntries = kSliceEntries);
     ~ZipReader() override;
     ZipReader(const ZipReader&) = delete;
     ZipReader& operator=(const ZipReader&) = delete;
@@ -37,7 +41,7 @@ public:
 private:
     struct Survey;
     Outcome survey();
-    Outcome checkLegacyNames(class EntryOrder& order);
+    Outcome checkLegacyNames(EntryOrder& order);
     void expectWork(EntrySink& sink, const std::vector<bool>* selection);
 
     QString m_path;

@@ -1,6 +1,6 @@
 #include "engine/safety/StagingArea.h"
 
-#include "engine/Folders.h"
+#include "platform/Folders.h"
 #include "platform/Logging.h"
 
 #include <QDir>

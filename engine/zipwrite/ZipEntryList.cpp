@@ -1,6 +1,6 @@
 #include "engine/zipwrite/ZipEntryList.h"
 
-#include "engine/Folders.h"
+#include "platform/Folders.h"
 #include "platform/Logging.h"
 
 #include <algorithm>

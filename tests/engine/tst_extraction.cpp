@@ -703,7 +703,7 @@ private slots:
         const std::optional<QString> secret = password.isNull() ? std::nullopt : std::optional(password);
 
         const QString whole = m_root + u"/whole"_s;
-        QCOMPARE(extractZip(archive, whole, secret, ZipDirectory::kSliceEntries, {}).status, status);
+        QCOMPARE(extractZip(archive, whole, secret, ZipReader::kSliceEntries, {}).status, status);
         ZipReader reader(archive, slice);
         reader.open(std::nullopt);
         QCOMPARE(reader.needsPassword(), !password.isNull());

@@ -1,5 +1,5 @@
 // The path-safety helpers on their own, and the legacy name decoder.
-#include "engine/Folders.h"
+#include "platform/Folders.h"
 #include "engine/extract/NameDecoder.h"
 #include "engine/safety/EntryNames.h"
 #include "engine/safety/EntrySink.h"

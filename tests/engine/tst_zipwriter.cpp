@@ -1,4 +1,4 @@
-#include "engine/Pbkdf2Sha1.h"
+#include "engine/crypto/Pbkdf2Sha1.h"
 #include "engine/zipwrite/ZipWriter.h"
 #include "engine/zipwrite/private/ZipEncodeAhead.h"
 #include "tests/support/TestMain.h"

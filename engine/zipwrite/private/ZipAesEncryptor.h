@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/ZipAesCipher.h"
+#include "engine/crypto/ZipAesCipher.h"
 
 #include <cstddef>
 #include <string>

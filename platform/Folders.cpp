@@ -1,4 +1,4 @@
-#include "engine/Folders.h"
+#include "platform/Folders.h"
 
 #include <cerrno>
 #include <cstdio>

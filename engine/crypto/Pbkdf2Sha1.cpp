@@ -2,7 +2,7 @@
 // interface, the only one that runs a single compression (on the library's
 // best code for the processor).
 #define OPENSSL_SUPPRESS_DEPRECATED
-#include "engine/Pbkdf2Sha1.h"
+#include "engine/crypto/Pbkdf2Sha1.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,6 +1,6 @@
-#include "engine/ZipAesCipher.h"
+#include "engine/crypto/ZipAesCipher.h"
 
-#include "engine/Pbkdf2Sha1.h"
+#include "engine/crypto/Pbkdf2Sha1.h"
 
 #include <algorithm>
 #include <condition_variable>
