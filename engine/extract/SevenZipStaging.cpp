@@ -1,8 +1,8 @@
 #include "engine/extract/SevenZipStaging.h"
 
-#include "platform/Folders.h"
 #include "engine/safety/EntryNames.h"
 #include "engine/safety/EntrySink.h"
+#include "platform/Folders.h"
 #include "platform/Logging.h"
 
 #include <QFile>

@@ -1,8 +1,8 @@
 #include "engine/extract/ZipReader.h"
 
 #include "engine/extract/NameDecoder.h"
-#include "engine/extract/ZipDirectory.h"
 #include "engine/extract/WorkerThreads.h"
+#include "engine/extract/ZipDirectory.h"
 #include "engine/extract/ZipEntryReader.h"
 #include "engine/safety/EntryNames.h"
 #include "engine/safety/EntrySink.h"

@@ -1,9 +1,9 @@
 // The path-safety helpers on their own, and the legacy name decoder.
-#include "platform/Folders.h"
 #include "engine/extract/NameDecoder.h"
 #include "engine/safety/EntryNames.h"
 #include "engine/safety/EntrySink.h"
 #include "engine/safety/SafeDestination.h"
+#include "platform/Folders.h"
 #include "platform/Logging.h"
 #include "tests/support/MidJob.h"
 #include "tests/support/TestMain.h"
