@@ -334,17 +334,38 @@ qint64 SevenZipStaging::scan(int fd, const QByteArray& key)
         }
         ++count;
     }
+    // The listing shows a newline in a name as "_": a staged file whose name
+    // holds one stands for the entry listed so, unless that name is staged
+    // as it is too.
+    for (const Folders::Entry& item : items.value_or(std::vector<Folders::Entry>())) {
+        if (!item.name.contains('\n') || item.type == DT_DIR)
+            continue;
+        QByteArray listed = item.name;
+        listed.replace('\n', '_');
+        const auto it = m_firstByKey.constFind(key.isEmpty() ? listed : key + '/' + listed);
+        if (it != m_firstByKey.constEnd() && m_found[it.value()] == 0) {
+            m_found[it.value()] = item.type;
+            m_renamed.emplace_back(it.value(), key.isEmpty() ? item.name : key + '/' + item.name);
+        }
+    }
     if (const auto it = m_folderIds.constFind(key); it != m_folderIds.constEnd())
         m_tree[it.value()].staged = clean ? count : -1;
     return clean ? count : -1;
 }
 
 QList<SevenZipStaging::State> SevenZipStaging::verify(const QList<SevenZipReader::Entry>& entries,
-    const QList<QStringList>& paths, const QHash<qsizetype, QByteArray>& targets, bool programChecked,
+    QList<QStringList>& paths, const QHash<qsizetype, QByteArray>& targets, bool programChecked,
     const std::vector<bool>* selection)
 {
     using Entry = SevenZipReader::Entry;
     scan(m_fd, QByteArray());
+    // Entries found under their real names take them in the destination too.
+    for (const auto& [entry, real] : m_renamed) {
+        qCInfo(lcEngine7z, "a name with a newline, listed as %s", qUtf8Printable(joined(paths.at(entry))));
+        m_keys[entry] = real;
+        paths[entry].last() = QString::fromUtf8(real.mid(real.lastIndexOf('/') + 1));
+        spoil(m_parent[entry]);
+    }
     QList<State> states(entries.size(), State::Failed);
     QHash<QByteArray, std::optional<std::pair<qint64, quint32>>> read; // one read per staged file
     std::vector<bool> held(entries.size(), false); // by first entry of a name: a verified entry holds it

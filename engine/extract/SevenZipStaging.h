@@ -49,7 +49,9 @@ public:
     // error, having checked every CRC itself) files are checked by type
     // alone, from one read of the folder tree, unread and unstatted.
     // Entries outside `selection` (when given) are Unselected.
-    QList<State> verify(const QList<SevenZipReader::Entry>& entries, const QList<QStringList>& paths,
+    // An entry whose name holds a newline (listed as "_") gets its real
+    // name in `paths`.
+    QList<State> verify(const QList<SevenZipReader::Entry>& entries, QList<QStringList>& paths,
         const QHash<qsizetype, QByteArray>& targets, bool programChecked, const std::vector<bool>* selection);
     // Moves the verified entries into place through `sink`, which keeps
     // any failure: whole folders first where that is the same as moving
@@ -123,5 +125,6 @@ private:
     std::vector<unsigned char> m_found;
     bool m_unread = false; // a staged folder could not be read: m_found may miss names
     std::vector<Folder> m_tree;
+    std::vector<std::pair<qsizetype, QByteArray>> m_renamed; // entry, real staged name
     QHash<QByteArray, int> m_folderIds;
 };

@@ -79,7 +79,13 @@ bool EntrySink::placed(const Outcome& outcome)
 
 bool EntrySink::folder(const QStringList& path, const EntryMeta& meta)
 {
-    return placed(m_destination->makeDirectory(path, meta));
+    const Outcome made = m_destination->makeDirectory(path, meta);
+    // A folder that was there already is filled, not kept instead of written.
+    if (made.status == Outcome::Status::Kept) {
+        m_progress.entryDone();
+        return false;
+    }
+    return placed(made);
 }
 
 bool EntrySink::link(const QStringList& path, const QByteArray& target, const EntryMeta& meta)

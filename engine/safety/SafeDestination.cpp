@@ -205,6 +205,9 @@ Outcome SafeDestination::makeSymlink(const QStringList& path, const QByteArray& 
     if (::symlinkat(target.constData(), parent.fd(), parent.name().constData()) != 0) {
         if (errno == EEXIST)
             return kept(path);
+        // FAT and exFAT hold no links: the rest of the archive still comes out.
+        if (errno == ENOSYS || errno == EPERM || errno == EOPNOTSUPP)
+            return OpenFolders::blocked(QStringLiteral("the file system cannot hold links"), path);
         return OpenFolders::failed(QStringLiteral("cannot create the link"), path, errno);
     }
     noteMade(path, false);

@@ -3,6 +3,7 @@
 #include "engine/ZipManager.h"
 #include "engine/extract/ZipReader.h"
 #include "engine/safety/EntrySink.h"
+#include "engine/safety/SafeDestination.h"
 #include "platform/Bundle.h"
 #include "platform/Defaults.h"
 #include "platform/Logging.h"
@@ -16,8 +17,11 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -816,6 +820,233 @@ private slots:
         QVERIFY(log.succeeded());
         QCOMPARE(snapshot(m_out), plainTree());
         QCOMPARE(topLevel(m_root).size(), 5);
+    }
+
+    // On file systems without renames that refuse to replace, hard links or
+    // nameless files (FAT and exFAT sticks) files come out all the same, and
+    // existing ones are still kept. Simulated here; on a real exFAT stick
+    // where the machine can mount one.
+    void plainFileSystems_data() { formatRows(u"plain"_s); }
+    void plainFileSystems()
+    {
+        QFETCH(QString, archive);
+        archive = sample(archive);
+        SafeDestination::setPlainFileSystemForTesting(true);
+        const auto restore = qScopeGuard([] { SafeDestination::setPlainFileSystemForTesting(false); });
+        QVERIFY(writeFile(m_out + u"/hello.txt"_s, "mine\n"));
+        JobLog log(archive);
+        QVERIFY(extract(archive, log));
+        QVERIFY(log.succeeded());
+        QMap<QString, QString> expected = plainTree();
+        expected[u"hello.txt"_s] = u"file:mine\n"_s;
+        QCOMPARE(snapshot(m_out), expected);
+        QCOMPARE(log.first(NotifyManager::JobDidEnd())->object.value(NotifyManager::keptKey()).toInt(), 1);
+        QVERIFY(!hasLeftovers(m_out));
+    }
+    void realExfat()
+    {
+        const QString image = m_root + u"/stick.img"_s;
+        const QString mountPoint = m_root + u"/stick"_s;
+        QFile stick(image);
+        QVERIFY(stick.open(QIODevice::WriteOnly) && stick.resize(64 << 20));
+        stick.close();
+        QProcess loop;
+        if (::geteuid() != 0 || !make(m_root, u"mkfs.exfat"_s, { image }))
+            QSKIP("cannot make an exFAT file system here");
+        loop.start(u"losetup"_s, { u"-f"_s, u"--show"_s, image });
+        const QString device = loop.waitForFinished() && loop.exitCode() == 0
+            ? QString::fromUtf8(loop.readAllStandardOutput()).trimmed()
+            : QString();
+        QVERIFY(QDir().mkpath(mountPoint));
+        if (device.isEmpty() || !make(m_root, u"mount.exfat-fuse"_s, { device, mountPoint })) {
+            if (!device.isEmpty())
+                QProcess::execute(u"losetup"_s, { u"-d"_s, device });
+            QSKIP("cannot mount an exFAT file system here");
+        }
+        const auto unmount = qScopeGuard([&] {
+            QProcess::execute(u"umount"_s, { mountPoint });
+            QProcess::execute(u"losetup"_s, { u"-d"_s, device });
+        });
+        QMap<QString, QString> expected = plainTree();
+        expected.remove(u"link"_s); // exFAT holds no links
+        for (const char* format : { "zip", "rar", "7z" }) {
+            const QString archive = sample(u"plain."_s + QLatin1String(format));
+            m_out = mountPoint + u'/' + QLatin1String(format);
+            for (int round = 0; round < 2; ++round) { // the second keeps every file
+                JobLog log(archive);
+                QVERIFY(extract(archive, log));
+                QVERIFY2(log.succeeded(), format);
+                QCOMPARE(snapshot(m_out), expected);
+                QCOMPARE(log.first(NotifyManager::JobDidEnd())->object.value(NotifyManager::keptKey()).toInt() > 0,
+                    round == 1);
+                QVERIFY(!hasLeftovers(m_out));
+            }
+        }
+    }
+
+    // Two jobs into one folder: the second waits for the first, finds its
+    // files complete and keeps them; no file mixes the two archives.
+    void jobsIntoOneFolderTakeTurns()
+    {
+        const QString source = m_root + u"/source"_s;
+        for (int i = 0; i < 300; ++i)
+            QVERIFY(writeFile(source + u"/d/f%1.txt"_s.arg(i), QByteArray("first\n").repeated(100 + i)));
+        const QString first = m_root + u"/first.zip"_s, second = m_root + u"/second.zip"_s;
+        QVERIFY(make(source, u"zip"_s, { u"-qr"_s, first, u"d"_s }));
+        for (int i = 0; i < 300; ++i)
+            QVERIFY(writeFile(source + u"/d/f%1.txt"_s.arg(i), QByteArray("second\n").repeated(100 + i)));
+        QVERIFY(make(source, u"zip"_s, { u"-qr"_s, second, u"d"_s }));
+        JobLog one(first), two(second);
+        ZipManager::shared().unzipFileAtPath(first, m_out);
+        ZipManager::shared().unzipFileAtPath(second, m_out);
+        QVERIFY(one.waitForEnd() && two.waitForEnd());
+        QVERIFY(one.succeeded() && two.succeeded());
+        const int kept = one.first(NotifyManager::JobDidEnd())->object.value(NotifyManager::keptKey()).toInt()
+            + two.first(NotifyManager::JobDidEnd())->object.value(NotifyManager::keptKey()).toInt();
+        QCOMPARE(kept, 300);
+        const auto tree = snapshot(m_out);
+        const bool firstWon = tree.value(u"d/f0.txt"_s).startsWith(u"file:first");
+        for (auto it = tree.cbegin(); it != tree.cend(); ++it) {
+            if (it.value() != u"dir")
+                QVERIFY2(it.value().startsWith(firstWon ? u"file:first" : u"file:second"), qPrintable(it.key()));
+        }
+    }
+
+    // A job that fails takes back the destination it made; one that
+    // succeeds, or failed into a folder that was there, leaves it.
+    void failedJobsTakeBackTheirFolder_data()
+    {
+        QTest::addColumn<QString>("archive");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("stays");
+        QTest::newRow("damaged zip") << u"truncated.zip"_s << QString() << false;
+        QTest::newRow("wrong rar password") << u"encrypted.rar"_s << u"wrong"_s << false;
+        QTest::newRow("damaged rar, files before the cut") << u"truncated.rar"_s << QString() << true;
+        QTest::newRow("success") << u"plain.7z"_s << QString() << true;
+    }
+    void failedJobsTakeBackTheirFolder()
+    {
+        QFETCH(QString, archive);
+        QFETCH(QString, password);
+        QFETCH(bool, stays);
+        archive = sample(archive);
+        if (!password.isEmpty())
+            m_panels->queuePassword(password);
+        m_panels->queueCancel();
+        m_out = m_root + u"/new/deeper"_s;
+        JobLog log(archive);
+        QVERIFY(extract(archive, log));
+        QCOMPARE(QFileInfo::exists(m_out), stays);
+        QCOMPARE(QFileInfo::exists(m_root + u"/new"_s), stays);
+    }
+
+    // A NUL ends a password early for every library: such a password is
+    // refused, whatever it would open.
+    void passwordsWithANulAreRefused_data()
+    {
+        QTest::addColumn<QString>("archive");
+        QTest::newRow("ZipCrypto zip") << u"zipcrypto.zip"_s;
+        QTest::newRow("rar") << u"encrypted.rar"_s;
+        QTest::newRow("7z") << u"encrypted.7z"_s;
+    }
+    void passwordsWithANulAreRefused()
+    {
+        QFETCH(QString, archive);
+        archive = sample(archive);
+        m_panels->queuePassword(u"secret"_s + QChar(u'\0') + u"tail"_s);
+        m_panels->queueCancel();
+        JobLog log(archive);
+        QVERIFY(extract(archive, log));
+        QVERIFY(!log.succeeded());
+        QVERIFY(snapshot(m_out).isEmpty());
+    }
+
+    // Only an encrypted 7z entry whose CRC matched proves a password: an
+    // archive whose encrypted entries carry none cannot, whatever is typed.
+    void sevenZipPasswordsNeedAChecksum_data()
+    {
+        QTest::addColumn<QString>("archive");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<Outcome::Status>("status");
+        QTest::addColumn<QStringList>("files");
+        using S = Outcome::Status;
+        const QString secret = u"secret"_s, wrong = u"wrong"_s;
+        QTest::newRow("no checksum, right password")
+            << u"no-crc.7z"_s << secret << S::PasswordUnconfirmed << QStringList();
+        QTest::newRow("no checksum, wrong password")
+            << u"no-crc.7z"_s << wrong << S::PasswordUnconfirmed << QStringList();
+        QTest::newRow("one checksum, right password")
+            << u"half-crc.7z"_s << secret << S::Done << QStringList { u"checked.txt"_s, u"secret.txt"_s };
+        QTest::newRow("one checksum, wrong password") << u"half-crc.7z"_s << wrong << S::WrongPassword << QStringList();
+    }
+    void sevenZipPasswordsNeedAChecksum()
+    {
+        QFETCH(QString, archive);
+        QFETCH(QString, password);
+        QFETCH(Outcome::Status, status);
+        QFETCH(QStringList, files);
+        archive = sample(archive);
+        m_panels->queuePassword(password);
+        JobLog log(archive);
+        QVERIFY(extract(archive, log));
+        QCOMPARE(log.first(NotifyManager::JobDidEnd())->object.value(NotifyManager::statusKey()).toString(),
+            Outcome::statusName(status));
+        QCOMPARE(snapshot(m_out).keys(), files);
+    }
+
+    // Names the listing cannot show as they are, and deletion markers left
+    // by an update, which are skipped: never a reason to touch a file.
+    void sevenZipOddEntries()
+    {
+        const QString names = sample(u"control-names.7z"_s);
+        JobLog log(names);
+        QVERIFY(extract(names, log));
+        QVERIFY(log.succeeded());
+        QCOMPARE(snapshot(m_out),
+            (QMap<QString, QString> { { u"nl\nname.txt"_s, u"file:newline\n"_s }, { u"end\r"_s, u"file:return\n"_s },
+                { u"ctl\u0001name.txt"_s, u"file:control\n"_s } }));
+
+        const QString marked = sample(u"anti.7z"_s);
+        const QString out = m_root + u"/marked"_s;
+        QVERIFY(writeFile(out + u"/d/gone.txt"_s, "still here\n"));
+        JobLog markedLog(marked);
+        ZipManager::shared().unzipFileAtPath(marked, out);
+        QVERIFY(markedLog.waitForEnd());
+        QVERIFY(markedLog.succeeded());
+        QCOMPARE(snapshot(out),
+            (QMap<QString, QString> { { u"d"_s, u"dir"_s }, { u"d/kept.txt"_s, u"file:kept\n"_s },
+                { u"d/gone.txt"_s, u"file:still here\n"_s } }));
+    }
+
+    // Extracted while it is listed, a 7z archive waits past a small budget
+    // until every name is checked: a refused one never fills the disk.
+    void sevenZipWaitsForItsListing()
+    {
+        const QString archive = sample(u"slow-refused.7z"_s);
+        const QByteArray mountPoint = QFile::encodeName(m_out);
+        if (::geteuid() != 0 || ::mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=64m") != 0)
+            QSKIP("cannot mount a small file system here");
+        std::atomic<bool> done = false;
+        std::atomic<qint64> most = 0;
+        std::thread watcher([&] {
+            while (!done) {
+                struct statvfs disk { };
+                if (::statvfs(mountPoint.constData(), &disk) == 0)
+                    most = std::max<qint64>(most, qint64(disk.f_blocks - disk.f_bfree) * qint64(disk.f_frsize));
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+        JobLog log(archive);
+        const bool ended = extract(archive, log);
+        done = true;
+        watcher.join();
+        const auto tree = snapshot(m_out);
+        ::umount(mountPoint.constData());
+        QVERIFY(ended);
+        QCOMPARE(log.first(NotifyManager::JobDidEnd())->object.value(NotifyManager::statusKey()).toString(),
+            Outcome::statusName(Outcome::Status::Unsafe));
+        QVERIFY(tree.isEmpty());
+        QVERIFY2(most < 40 * 1024 * 1024, qPrintable(QString::number(most)));
     }
 
     void sevenZipFullDiskFails()
