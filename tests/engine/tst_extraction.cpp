@@ -961,6 +961,43 @@ private slots:
         QVERIFY(snapshot(m_out).isEmpty());
     }
 
+    // A single big entry reports progress by bytes as it is written, forward
+    // only, not just once it is complete.
+    void progressMovesInsideABigEntry_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("zip") << u"zip"_s << QStringList { u"-q1"_s, u"big.zip"_s, u"big.bin"_s };
+        QTest::newRow("rar") << u"rar"_s << QStringList { u"a"_s, u"-idq"_s, u"-m1"_s, u"big.rar"_s, u"big.bin"_s };
+        QTest::newRow("7z") << u"7zz"_s
+                            << QStringList { u"a"_s, u"-bso0"_s, u"-mx1"_s, u"big.7z"_s, u"big.bin"_s };
+    }
+    void progressMovesInsideABigEntry()
+    {
+        QFETCH(QString, program);
+        QFETCH(QStringList, arguments);
+        QFile big(m_root + u"/big.bin"_s);
+        QVERIFY(big.open(QIODevice::WriteOnly));
+        const QByteArray block = QByteArray("some text that compresses, ").repeated(4096);
+        while (big.size() < 200 * 1024 * 1024)
+            QVERIFY(big.write(block) == block.size());
+        big.close();
+        QVERIFY(make(m_root, program, arguments));
+        const QString archive = m_root + u'/' + arguments.at(arguments.size() - 2);
+        JobLog log(archive);
+        QVERIFY(extract(archive, log));
+        QVERIFY(log.succeeded());
+        QList<double> values;
+        for (const JobLog::Event& event : log.events()) {
+            if (event.name == NotifyManager::UnzipProgress())
+                values.append(event.object.value(NotifyManager::progressKey()).toDouble());
+        }
+        QVERIFY2(values.size() >= 10, qPrintable(QString::number(values.size())));
+        QVERIFY(std::is_sorted(values.cbegin(), values.cend()));
+        QCOMPARE(values.last(), 1.0);
+        QCOMPARE(QFileInfo(m_out + u"/big.bin"_s).size(), big.size());
+    }
+
     // Only an encrypted 7z entry whose CRC matched proves a password: an
     // archive whose encrypted entries carry none cannot, whatever is typed.
     void sevenZipPasswordsNeedAChecksum_data()
