@@ -10,6 +10,7 @@
 #include "engine/extract/ArchiveFormats.h"
 #include "engine/safety/EntrySink.h"
 #include "platform/Bundle.h"
+#include "platform/Folders.h"
 #include "platform/HUD.h"
 #include "platform/Logging.h"
 #include "platform/MainQueue.h"
@@ -17,6 +18,7 @@
 #include "platform/Panels.h"
 #include "platform/RouterManager.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -38,6 +40,7 @@ struct Ending {
     qint64 kept = 0;
     QStringList keptNames;
     qint64 written = 0;
+    QString output; // the folder that received the files
 };
 
 // Queued after everything the job has queued so far, so it is the job's
@@ -51,6 +54,8 @@ void endJob(const ExtractionJob& job, const Ending& ending)
         { NotifyManager::writtenKey(), ending.written } };
     if (!ending.keptNames.isEmpty())
         object.insert(NotifyManager::keptNamesKey(), ending.keptNames);
+    if (!ending.output.isEmpty())
+        object.insert(NotifyManager::outputKey(), ending.output);
     if (!ending.outcome.ok() && !ending.outcome.message.isEmpty())
         object.insert(NotifyManager::reasonKey(), ending.outcome.message);
     const bool succeeded = ending.outcome.ok();
@@ -192,6 +197,42 @@ void conclude(const ExtractionJob& job, const std::optional<QString>& password, 
     });
 }
 
+// A folder for the archive's entries inside `toPath`, named after the
+// archive and free: "name", else "name (2)", "name (3)", …
+QString ownFolder(const QString& toPath, const QString& archive)
+{
+    QString name = ArchiveFormats::stem(archive);
+    if (name.isEmpty() || name == u"." || name == u"..")
+        name = QFileInfo(archive).fileName() + QStringLiteral(" files");
+    const QDir destination(toPath);
+    QString folder = name;
+    for (int n = 2; QFileInfo(destination.filePath(folder)).exists() || QFileInfo(destination.filePath(folder)).isSymLink();
+         ++n)
+        folder = QStringLiteral("%1 (%2)").arg(name).arg(n);
+    return destination.filePath(folder);
+}
+
+// After a job into its own folder: a single item moves up into `toPath`
+// when nothing there has its name. The folder that holds the files.
+QString tidy(const QString& toPath, const QString& folder)
+{
+    const int folderFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int toFd = ::open(QFile::encodeName(toPath).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const std::optional<std::vector<Folders::Entry>> items = folderFd >= 0 ? Folders::list(folderFd) : std::nullopt;
+    bool movedUp = false;
+    if (toFd >= 0 && items && items->size() == 1) {
+        const QByteArray& name = items->front().name;
+        movedUp = ::renameat2(folderFd, name.constData(), toFd, name.constData(), RENAME_NOREPLACE) == 0;
+    }
+    if (folderFd >= 0)
+        ::close(folderFd);
+    if (toFd >= 0)
+        ::close(toFd);
+    if (movedUp && ::rmdir(QFile::encodeName(folder).constData()) == 0)
+        return toPath;
+    return folder;
+}
+
 } // namespace
 
 void ExtractionJob::run(const std::optional<QString>& password) const
@@ -238,7 +279,8 @@ void ExtractionJob::run(const std::optional<QString>& password) const
         return;
     }
 
-    EntrySink sink(toPath, format.log, stop);
+    const QString folder = options.ownFolder ? ownFolder(toPath, path) : toPath;
+    EntrySink sink(folder, format.log, stop);
     StartedToast started;
     ProgressPoster poster(NotifyManager::UnzipProgress(), path,
         format.floatProgress ? ProgressPoster::Precision::Float : ProgressPoster::Precision::Double);
@@ -260,6 +302,11 @@ void ExtractionJob::run(const std::optional<QString>& password) const
         MainQueue::async([job = *this] { job.askPassword(); });
         return;
     }
+    const QString output = result.ok() && options.ownFolder ? tidy(toPath, folder) : folder;
     conclude(*this, password,
-        { .outcome = result, .kept = sink.keptCount(), .keptNames = sink.keptNames(), .written = sink.writtenCount() });
+        { .outcome = result,
+            .kept = sink.keptCount(),
+            .keptNames = sink.keptNames(),
+            .written = sink.writtenCount(),
+            .output = output });
 }

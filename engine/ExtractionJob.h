@@ -14,6 +14,10 @@ struct ExtractOptions final {
     std::optional<std::vector<bool>> selection;
     // A password the caller already has (the preview asked for it).
     std::optional<QString> password;
+    // The entries go into a new folder named after the archive inside the
+    // destination, unless the archive holds one item at its top level,
+    // which goes straight in.
+    bool ownFolder = false;
 };
 
 // One extraction job on its way through the engine: the one flow every

@@ -27,7 +27,8 @@ public:
     //  - "reason": what went wrong, for the log and the terminal (failures);
     //  - "kept": how many existing files the job kept instead of writing
     //    (extraction), and "keptNames": the first of them (at most 1000);
-    //  - "written": how many entries the job placed (extraction).
+    //  - "written": how many entries the job placed (extraction);
+    //  - "output": the folder that received the files (extraction).
     static QString JobDidEnd() { return QStringLiteral("Zavrin.JobDidEnd"); }
 
     static QString pathKey() { return QStringLiteral("path"); }
@@ -39,4 +40,5 @@ public:
     static QString keptKey() { return QStringLiteral("kept"); }
     static QString keptNamesKey() { return QStringLiteral("keptNames"); }
     static QString writtenKey() { return QStringLiteral("written"); }
+    static QString outputKey() { return QStringLiteral("output"); }
 };

@@ -46,11 +46,29 @@ std::vector<ArchiveFormat> makeTable()
 // not part of it ("x.7z.001" is read as "x.7z").
 QString effectiveName(const QString& fileName)
 {
-    static const QRegularExpression volume(QStringLiteral("^(.+\\.7z)\\.\\d{3,}$"));
-    const QString lower = fileName.toLower();
-    if (const QRegularExpressionMatch match = volume.match(lower); match.hasMatch())
+    static const QRegularExpression volume(
+        QStringLiteral("^(.+\\.7z)\\.\\d{3,}$"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression rarPart(
+        QStringLiteral("^(.+)\\.part\\d+(\\.rar)$"), QRegularExpression::CaseInsensitiveOption);
+    if (const QRegularExpressionMatch match = volume.match(fileName); match.hasMatch())
         return match.captured(1);
-    return lower;
+    if (const QRegularExpressionMatch match = rarPart.match(fileName); match.hasMatch())
+        return match.captured(1) + match.captured(2);
+    return fileName;
+}
+
+// The length of the suffix that selects `format` for `name` (lower case, a
+// volume number left out); 0 when none does.
+qsizetype matchedSuffix(const ArchiveFormat& format, const QString& name)
+{
+    qsizetype longest = 0;
+    for (const QString& suffix : format.suffixes) {
+        // The suffix follows a dot, after at least one character of name.
+        if (suffix.size() > longest && name.size() > suffix.size() + 1 && name.endsWith(suffix, Qt::CaseInsensitive)
+            && name.at(name.size() - suffix.size() - 1) == u'.')
+            longest = suffix.size();
+    }
+    return longest;
 }
 
 } // namespace
@@ -69,13 +87,9 @@ const ArchiveFormat* forPath(const QString& path)
     const ArchiveFormat* best = nullptr;
     qsizetype bestLength = 0;
     for (const ArchiveFormat& format : all()) {
-        for (const QString& suffix : format.suffixes) {
-            // The suffix follows a dot, after at least one character of name.
-            if (suffix.size() > bestLength && name.size() > suffix.size() + 1 && name.endsWith(suffix)
-                && name.at(name.size() - suffix.size() - 1) == u'.') {
-                best = &format;
-                bestLength = suffix.size();
-            }
+        if (const qsizetype length = matchedSuffix(format, name); length > bestLength) {
+            best = &format;
+            bestLength = length;
         }
     }
     return best;
@@ -86,6 +100,16 @@ const ArchiveFormat* forType(const QString& type)
     const auto& table = all();
     const auto it = std::find_if(table.cbegin(), table.cend(), [&](const ArchiveFormat& f) { return f.type == type; });
     return it == table.cend() ? nullptr : &*it;
+}
+
+QString stem(const QString& path)
+{
+    const QString fileName = QFileInfo(path).fileName();
+    const ArchiveFormat* format = forPath(path);
+    if (!format)
+        return fileName;
+    const QString name = effectiveName(fileName);
+    return name.chopped(matchedSuffix(*format, name) + 1);
 }
 
 QStringList nameFilters()

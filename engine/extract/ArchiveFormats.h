@@ -46,6 +46,10 @@ const std::vector<ArchiveFormat>& all();
 // their set's format. None for any other name.
 const ArchiveFormat* forPath(const QString& path);
 const ArchiveFormat* forType(const QString& type);
+// The archive's file name without what selected its format: "a.tar.zip"
+// gives "a.tar", "b.part1.rar" and "c.7z.001" give "b" and "c". The file
+// name itself for a name no format selects.
+QString stem(const QString& path);
 // "*.zip *.rar …" for file panels.
 QStringList nameFilters();
 

@@ -1,6 +1,7 @@
 // Extraction jobs end to end through ZipManager, with scripted password
 // sheets and recorded toasts, on real archives of all three formats.
 #include "engine/ZipManager.h"
+#include "engine/extract/ArchiveFormats.h"
 #include "engine/extract/ZipReader.h"
 #include "engine/safety/EntrySink.h"
 #include "engine/safety/SafeDestination.h"
@@ -996,6 +997,86 @@ private slots:
         QVERIFY(std::is_sorted(values.cbegin(), values.cend()));
         QCOMPARE(values.last(), 1.0);
         QCOMPARE(QFileInfo(m_out + u"/big.bin"_s).size(), big.size());
+    }
+
+    // The format by the file's name: suffixes in any case, double ones and
+    // volume numbers first; the name the archive's own folder gets.
+    void formatsByName_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("type"); // empty: no format
+        QTest::addColumn<QString>("stem");
+        QTest::newRow("zip") << u"a.zip"_s << u"zip"_s << u"a"_s;
+        QTest::newRow("capitals") << u"PLAIN.ZIP"_s << u"zip"_s << u"PLAIN"_s;
+        QTest::newRow("double name") << u"a.tar.zip"_s << u"zip"_s << u"a.tar"_s;
+        QTest::newRow("7z volume") << u"x.7z.002"_s << u"7z"_s << u"x"_s;
+        QTest::newRow("rar part") << u"Set.Part02.RAR"_s << u"rar"_s << u"Set"_s;
+        QTest::newRow("dotted stem") << u"v1.2.rar"_s << u"rar"_s << u"v1.2"_s;
+        QTest::newRow("bare suffix") << u".zip"_s << QString() << u".zip"_s;
+        QTest::newRow("unknown") << u"notes.cab"_s << QString() << u"notes.cab"_s;
+        QTest::newRow("suffix without dot") << u"zip"_s << QString() << u"zip"_s;
+    }
+    void formatsByName()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, type);
+        QFETCH(QString, stem);
+        const ArchiveFormat* format = ArchiveFormats::forPath(u"/some/where/"_s + name);
+        QCOMPARE(format ? format->type : QString(), type);
+        QCOMPARE(ArchiveFormats::stem(u"/some/where/"_s + name), stem);
+    }
+
+    // Into a folder of its own: an archive of several top-level items gets
+    // a new folder named after it; one of a single item goes straight in.
+    void ownFolders_data()
+    {
+        QTest::addColumn<QString>("archiveName");
+        QTest::addColumn<QStringList>("items"); // made, then packed
+        QTest::addColumn<QStringList>("existing"); // in the destination before
+        QTest::addColumn<QString>("output"); // relative to the destination
+        QTest::addColumn<QStringList>("expected"); // new top-level items
+        QTest::newRow("one file") << u"one.zip"_s << QStringList { u"a.txt"_s } << QStringList() << QString()
+                                  << QStringList { u"a.txt"_s };
+        QTest::newRow("one folder") << u"one.zip"_s << QStringList { u"docs/a.txt"_s, u"docs/b.txt"_s }
+                                    << QStringList() << QString() << QStringList { u"docs"_s };
+        QTest::newRow("two items") << u"two.zip"_s << QStringList { u"a.txt"_s, u"b.txt"_s } << QStringList()
+                                   << u"two"_s << QStringList { u"two"_s };
+        QTest::newRow("name taken") << u"two.zip"_s << QStringList { u"a.txt"_s, u"b.txt"_s }
+                                    << QStringList { u"two"_s } << u"two (2)"_s << QStringList { u"two (2)"_s };
+        QTest::newRow("double name") << u"a.tar.zip"_s << QStringList { u"a.txt"_s, u"b.txt"_s } << QStringList()
+                                     << u"a.tar"_s << QStringList { u"a.tar"_s };
+        QTest::newRow("single item taken") << u"one.zip"_s << QStringList { u"a.txt"_s } << QStringList { u"a.txt"_s }
+                                           << u"one"_s << QStringList { u"one"_s };
+    }
+    void ownFolders()
+    {
+        QFETCH(QString, archiveName);
+        QFETCH(QStringList, items);
+        QFETCH(QStringList, existing);
+        QFETCH(QString, output);
+        QFETCH(QStringList, expected);
+        const QString source = m_root + u"/source"_s;
+        for (const QString& item : std::as_const(items))
+            QVERIFY(writeFile(source + u'/' + item, item.toUtf8()));
+        const QString archive = m_root + u'/' + archiveName;
+        QVERIFY(make(source, u"zip"_s, QStringList { u"-qr"_s, archive } + QDir(source).entryList(QDir::NoDotAndDotDot | QDir::AllEntries)));
+        for (const QString& item : std::as_const(existing))
+            QVERIFY(writeFile(m_out + u'/' + item, "there before"));
+        const QStringList before = topLevel(m_out);
+        ExtractOptions options;
+        options.ownFolder = true;
+        JobLog log(archive);
+        ZipManager::shared().extract(archive, m_out, options);
+        QVERIFY(log.waitForEnd());
+        QVERIFY(log.succeeded());
+        QStringList added = topLevel(m_out);
+        for (const QString& item : before)
+            added.removeOne(item);
+        QCOMPARE(added, expected);
+        const QString outputFolder = output.isEmpty() ? m_out : m_out + u'/' + output;
+        QCOMPARE(log.first(NotifyManager::JobDidEnd())->object.value(NotifyManager::outputKey()).toString(), outputFolder);
+        for (const QString& item : std::as_const(items))
+            QCOMPARE(snapshot(outputFolder).value(item), u"file:"_s + item);
     }
 
     // Only an encrypted 7z entry whose CRC matched proves a password: an
