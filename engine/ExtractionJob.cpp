@@ -206,8 +206,8 @@ QString ownFolder(const QString& toPath, const QString& archive)
         name = QFileInfo(archive).fileName() + QStringLiteral(" files");
     const QDir destination(toPath);
     QString folder = name;
-    for (int n = 2; QFileInfo(destination.filePath(folder)).exists() || QFileInfo(destination.filePath(folder)).isSymLink();
-         ++n)
+    for (int n = 2;
+         QFileInfo(destination.filePath(folder)).exists() || QFileInfo(destination.filePath(folder)).isSymLink(); ++n)
         folder = QStringLiteral("%1 (%2)").arg(name).arg(n);
     return destination.filePath(folder);
 }

@@ -3,6 +3,7 @@
 // archive's name selects.
 #include "engine/ZipManager.h"
 
+#include "engine/ArchiveListing.h"
 #include "engine/ExtractionJob.h"
 #include "engine/JobRegistry.h"
 #include "engine/NotifyManager.h"
@@ -70,6 +71,36 @@ void ZipManager::extract(const QString& path, const QString& toPath, const Extra
 bool ZipManager::stopJob(const QString& jobKey)
 {
     return JobRegistry::stop(jobKey);
+}
+
+void ZipManager::list(
+    const QString& path, const std::optional<QString>& password, const StopToken& stop, ListCompletion completion)
+{
+    const ArchiveFormat* format = ArchiveFormats::forPath(path);
+    if (!format) {
+        MainQueue::async([completion] {
+            completion({ .status = Outcome::Status::Unsupported, .message = QStringLiteral("not an archive we read") },
+                nullptr);
+        });
+        return;
+    }
+    WorkerPool::async([path, password, stop, format, completion] {
+        const std::unique_ptr<ArchiveReader> reader = format->makeReader(path);
+        auto listing = std::make_shared<ArchiveListing>();
+        Outcome result = reader->open(password);
+        if (result.ok()) {
+            result = reader->list([&](const ArchiveEntry& entry) {
+                listing->append(entry);
+                return !stop.requested();
+            });
+        }
+        if (result.ok() && stop.requested())
+            result = { .status = Outcome::Status::Cancelled, .message = QStringLiteral("stopped") };
+        listing->needsPassword = reader->needsPassword();
+        listing->password = password;
+        MainQueue::async(
+            [completion, result, listing = result.ok() ? listing : nullptr] { completion(result, listing); });
+    });
 }
 
 void ZipManager::showNeedPasswordWithPath(const QString& path, const QString& toPath, const QString& type)

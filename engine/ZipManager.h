@@ -2,10 +2,15 @@
 
 #include "engine/ExtractionJob.h"
 #include "engine/JobModels.h"
+#include "platform/Outcome.h"
 
 #include <QList>
 #include <QString>
+#include <functional>
+#include <memory>
 #include <optional>
+
+class ArchiveListing;
 
 // Extracts archives of every format ArchiveFormats knows and creates zip
 // archives. Its operations
@@ -27,6 +32,13 @@ public:
     void extract(const QString& path, const QString& toPath, const ExtractOptions& options);
     // Asks the running jobs whose key is `jobKey` to stop; false when none runs.
     bool stopJob(const QString& jobKey);
+    // Lists the archive on the worker pool; `completion` gets the outcome
+    // and, when it succeeded, the listing, on the main thread. WrongPassword
+    // when the names are encrypted and `password` does not open them (ask
+    // for one and list again); Cancelled once `stop` is requested.
+    using ListCompletion = std::function<void(const Outcome&, std::shared_ptr<const ArchiveListing>)>;
+    void list(
+        const QString& path, const std::optional<QString>& password, const StopToken& stop, ListCompletion completion);
     // The named ways into one format's flow (a password of none asks for
     // one when the archive needs it; a wrong one asks again for zip and
     // rar, and fails a 7z job).

@@ -12,6 +12,7 @@
 #include <QScopeGuard>
 #include <QSet>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -472,15 +473,19 @@ QHash<qsizetype, QByteArray> SevenZipReader::readLinkTargets(const std::optional
 }
 
 SevenZipReader::Run SevenZipReader::runExtraction(int stagingFd, const std::optional<QString>& password,
-    ProgressMeter& progress, const Watch& watch, const std::atomic<bool>* reporting) const
+    ProgressMeter& progress, const Watch& watch, const std::atomic<bool>* reporting, const QString& listFile) const
 {
     static const QRegularExpression percent(QStringLiteral("(\\d{1,3})%"));
     int lastPercent = -1;
+    QStringList arguments { QStringLiteral("x"), QStringLiteral("-snl-"), QStringLiteral("-aos"),
+        QStringLiteral("-bso0"), QStringLiteral("-bsp1"), QStringLiteral("-bse2"), QStringLiteral("-sccUTF-8"),
+        QStringLiteral("-t7z") };
+    // Names in the list are literal (-spd): no wildcards, no switches.
+    if (!listFile.isEmpty())
+        arguments << QStringLiteral("-spd") << QStringLiteral("-scsUTF-8") << QStringLiteral("-i@") + listFile;
+    arguments << QStringLiteral("--") << archiveArgument();
     return run(
-        { QStringLiteral("x"), QStringLiteral("-snl-"), QStringLiteral("-aos"), QStringLiteral("-bso0"),
-            QStringLiteral("-bsp1"), QStringLiteral("-bse2"), QStringLiteral("-sccUTF-8"), QStringLiteral("-t7z"),
-            QStringLiteral("--"), archiveArgument() },
-        password, stagingFd,
+        arguments, password, stagingFd,
         [&](const QByteArray& chunk) {
             // Before the listing is in, nobody may hear of the job.
             if (!reporting->load())
@@ -495,6 +500,28 @@ SevenZipReader::Run SevenZipReader::runExtraction(int stagingFd, const std::opti
             }
         },
         &watch);
+}
+
+QString SevenZipReader::writeListFile(const std::vector<bool>& selection, QTemporaryDir& folder) const
+{
+    QByteArray lines;
+    for (qsizetype i = 0; i < m_entries.size(); ++i) {
+        if (static_cast<std::size_t>(i) >= selection.size() || !selection[static_cast<std::size_t>(i)])
+            continue;
+        // A list file holds one name a line, trimmed, in UTF-8. The listing
+        // shows a newline in a name as "_", so a name with "_" may not be
+        // the name to ask for.
+        const Entry& entry = m_entries.at(i);
+        const QByteArray& name = entry.rawPath;
+        if (name.isEmpty() || name.contains('\n') || name.contains('\r') || name.contains('_')
+            || entry.path.toUtf8() != name || isBlank(name.front()) || isBlank(name.back()))
+            return {};
+        lines += name + '\n';
+    }
+    QFile list(folder.filePath(QStringLiteral("names")));
+    if (!folder.isValid() || !list.open(QIODevice::WriteOnly) || list.write(lines) != lines.size())
+        return {};
+    return list.fileName();
 }
 
 namespace {
@@ -554,12 +581,15 @@ Outcome SevenZipReader::extract(EntrySink& sink, const ExtractRequest& request)
     std::future<Run> early;
     const auto abandonEarly = qScopeGuard([&abandon] { abandon = true; });
     const Watch watch { .stop = &stop, .abandon = &abandon, .hold = &hold, .budget = kUncheckedBudget };
+    QTemporaryDir listFolder;
+    QString listFile;
     auto startExtraction = [&] {
         early = std::async(std::launch::async, [&, password, fd = staging->fd()] {
-            return runExtraction(fd, password, sink.progress(), watch, &reporting);
+            return runExtraction(fd, password, sink.progress(), watch, &reporting, listFile);
         });
     };
-    if (!m_listing && QFileInfo(sink.folder()).isDir()) {
+    // A selection is made from a listing: list first, then extract only it.
+    if (!m_listing && !request.selection && QFileInfo(sink.folder()).isDir()) {
         staging.emplace(sink.folder());
         if (staging->isOpen())
             startExtraction();
@@ -608,6 +638,8 @@ Outcome SevenZipReader::extract(EntrySink& sink, const ExtractRequest& request)
         sink.fail(QStringLiteral("the destination changed during the job: ") + sink.folder());
         return sink.finish();
     }
+    if (selection)
+        listFile = writeListFile(*selection, listFolder);
     // Progress is the program's own percentage.
     sink.progress().start();
     reporting = true;

@@ -98,10 +98,15 @@ private:
     // its working folder. Output goes to `onOutput` when given.
     Run run(const QStringList& arguments, const std::optional<QString>& password, int workingFolderFd = -1,
         const std::function<void(const QByteArray&)>& onOutput = {}, const Watch* watch = nullptr) const;
-    // The extraction run into the staging folder `stagingFd`; percentages
-    // go to `progress` while `reporting` is set.
+    // The extraction run into the staging folder `stagingFd`, of the names
+    // in `listFile` when given; percentages go to `progress` while
+    // `reporting` is set.
     Run runExtraction(int stagingFd, const std::optional<QString>& password, ProgressMeter& progress,
-        const Watch& watch, const std::atomic<bool>* reporting) const;
+        const Watch& watch, const std::atomic<bool>* reporting, const QString& listFile) const;
+    // A file naming the selected entries for the program, one a line, in a
+    // private folder; empty when a name cannot be given so (the program
+    // then extracts everything, and only the selection moves in).
+    QString writeListFile(const std::vector<bool>& selection, class QTemporaryDir& folder) const;
     QString archiveArgument() const;
     // Lists the archive into m_entries; the outcome is kept.
     Outcome readListing(const std::optional<QString>& password);
