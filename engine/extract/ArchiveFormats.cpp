@@ -2,6 +2,7 @@
 
 #include "engine/extract/RarReader.h"
 #include "engine/extract/SevenZipReader.h"
+#include "engine/extract/VolumeSet.h"
 #include "engine/extract/ZipReader.h"
 #include "platform/Logging.h"
 
@@ -16,12 +17,20 @@ template <typename Reader> std::unique_ptr<ArchiveReader> make(const QString& pa
     return std::make_unique<Reader>(path);
 }
 
+// libzip reads no split zip: a set ("x.z01" … "x.zip") goes to 7zz.
+std::unique_ptr<ArchiveReader> makeZipReader(const QString& path)
+{
+    if (VolumeSet::of(path))
+        return std::make_unique<SevenZipReader>(path);
+    return std::make_unique<ZipReader>(path);
+}
+
 std::vector<ArchiveFormat> makeTable()
 {
     std::vector<ArchiveFormat> table;
     table.push_back({ .type = QStringLiteral("zip"),
         .suffixes = { QStringLiteral("zip") },
-        .makeReader = make<ZipReader>,
+        .makeReader = makeZipReader,
         .log = lcEngineZip,
         .stampsFolder = true });
     table.push_back({ .type = QStringLiteral("rar"),
@@ -50,10 +59,14 @@ QString effectiveName(const QString& fileName)
         QStringLiteral("^(.+\\.7z)\\.\\d{3,}$"), QRegularExpression::CaseInsensitiveOption);
     static const QRegularExpression rarPart(
         QStringLiteral("^(.+)\\.part\\d+(\\.rar)$"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression zipPart(
+        QStringLiteral("^(.+)\\.z\\d{2,}$"), QRegularExpression::CaseInsensitiveOption);
     if (const QRegularExpressionMatch match = volume.match(fileName); match.hasMatch())
         return match.captured(1);
     if (const QRegularExpressionMatch match = rarPart.match(fileName); match.hasMatch())
         return match.captured(1) + match.captured(2);
+    if (const QRegularExpressionMatch match = zipPart.match(fileName); match.hasMatch())
+        return match.captured(1) + QStringLiteral(".zip");
     return fileName;
 }
 

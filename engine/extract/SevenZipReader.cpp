@@ -1,6 +1,7 @@
 #include "engine/extract/SevenZipReader.h"
 
 #include "engine/extract/SevenZipStaging.h"
+#include "engine/extract/VolumeSet.h"
 #include "engine/safety/EntrySink.h"
 #include "platform/Logging.h"
 
@@ -124,8 +125,18 @@ QString SevenZipReader::Entry::description() const
 
 SevenZipReader::SevenZipReader(const QString& path)
     : m_path(path)
+    , m_set(VolumeSet::of(path))
 {
-    m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (m_set && !m_set->missing.isEmpty()) {
+        m_openFailure = m_set->missingPart();
+        return;
+    }
+    if (m_set && !gatherParts()) {
+        m_openFailure
+            = { .status = Outcome::Status::Failed, .message = QStringLiteral("cannot gather the parts of ") + path };
+        return;
+    }
+    m_fd = ::open(QFile::encodeName(m_set ? m_set->parts.first() : path).constData(), O_RDONLY | O_CLOEXEC);
     if (m_fd < 0) {
         const int error = errno;
         m_openFailure = { .status
@@ -139,6 +150,9 @@ Outcome SevenZipReader::open(const std::optional<QString>& password)
     m_password = password;
     if (m_fd < 0)
         return m_openFailure;
+    // A split zip starts with a marker of its own; the program checks it.
+    if (m_set && m_set->kind == VolumeSet::Kind::Zip)
+        return {};
     // The signature: anything else is not for the program to guess at.
     static constexpr char kSignature[] = { '7', 'z', '\xBC', '\xAF', '\x27', '\x1C' };
     char head[sizeof kSignature] = {};
@@ -163,8 +177,43 @@ QString SevenZipReader::program()
     return found.isEmpty() ? QStringLiteral("7zz") : found;
 }
 
+bool SevenZipReader::gatherParts()
+{
+    // The parts of a set are read under names of our own, in a private
+    // folder, so that the program finds them all and no name of theirs
+    // meets its wildcard rules.
+    m_setFolder = std::make_unique<QTemporaryDir>();
+    if (!m_setFolder->isValid())
+        return false;
+    for (qsizetype i = 0; i < m_set->parts.size(); ++i) {
+        const QString& part = m_set->parts.at(i);
+        QString own;
+        if (m_set->kind == VolumeSet::Kind::SevenZip)
+            own = QStringLiteral("set.7z.%1").arg(i + 1, 3, 10, QChar(u'0'));
+        else if (part.endsWith(u".zip", Qt::CaseInsensitive))
+            own = QStringLiteral("set.zip");
+        else
+            own = QStringLiteral("set.z%1").arg(i + 1, 2, 10, QChar(u'0'));
+        if (!QFile::link(QFileInfo(part).absoluteFilePath(), m_setFolder->filePath(own)))
+            return false;
+        // The program opens a 7z set by its first part, a zip set by its last.
+        if (i == 0 || own == u"set.zip")
+            m_setArgument = m_setFolder->filePath(own);
+    }
+    return true;
+}
+
+QString SevenZipReader::typeArgument() const
+{
+    if (!m_set)
+        return QStringLiteral("-t7z");
+    return m_set->kind == VolumeSet::Kind::SevenZip ? QStringLiteral("-t7z.split") : QStringLiteral("-tzip");
+}
+
 QString SevenZipReader::archiveArgument() const
 {
+    if (m_set)
+        return m_setArgument;
     // The child inherits the descriptor (see run()), so the program opens
     // exactly the file listed, under a name free of wildcards and switches.
     return QStringLiteral("/proc/self/fd/%1").arg(m_fd);
@@ -254,8 +303,10 @@ SevenZipReader::Run SevenZipReader::run(const QStringList& arguments, const std:
         onOutput(rest);
     else
         result.out += rest;
-    // Log lines name the archive, not the descriptor.
+    // Log lines name the archive, not the descriptor or the parts' own names.
     result.err = process.readAllStandardError().replace(archiveArgument().toUtf8(), QFile::encodeName(m_path));
+    if (m_setFolder)
+        result.err.replace(QByteArray(QFile::encodeName(m_setFolder->path()) + '/'), QByteArray());
     result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     return result;
 }
@@ -340,8 +391,8 @@ QList<SevenZipReader::Entry> SevenZipReader::parseListing(const QByteArray& list
 
 Outcome SevenZipReader::readListing(const std::optional<QString>& password)
 {
-    const Run listing = run({ QStringLiteral("l"), QStringLiteral("-slt"), QStringLiteral("-sccUTF-8"),
-                                QStringLiteral("-t7z"), QStringLiteral("--"), archiveArgument() },
+    const Run listing = run({ QStringLiteral("l"), QStringLiteral("-slt"), QStringLiteral("-sccUTF-8"), typeArgument(),
+                                QStringLiteral("--"), archiveArgument() },
         password);
     const QString errors = QString::fromUtf8(listing.err).trimmed();
     if (!listing.started || listing.exitCode != 0) {
@@ -353,9 +404,12 @@ Outcome SevenZipReader::readListing(const std::optional<QString>& password)
             failed.message = QStringLiteral("7zz exited with status %1").arg(listing.exitCode);
         if (m_headersEncrypted)
             failed.status = Outcome::Status::WrongPassword;
-        else if (errors.contains(u"Missing volume") || errors.contains(u"There are some data after the end"))
-            failed.status
-                = errors.contains(u"Missing volume") ? Outcome::Status::MissingPart : Outcome::Status::Damaged;
+        else if (m_set
+            && (errors.contains(u"Missing volume") || errors.contains(u"Unexpected end")
+                || listing.out.contains("Missing volume")))
+            failed = m_set->missingPart();
+        else if (errors.contains(u"There are some data after the end"))
+            failed.status = Outcome::Status::Damaged;
         else if (errors.contains(u"Cannot open the file as archive")
             || errors.contains(u"Can not open the file as archive"))
             failed.status = Outcome::Status::NotAnArchive;
@@ -364,6 +418,15 @@ Outcome SevenZipReader::readListing(const std::optional<QString>& password)
             failed.status = Outcome::Status::Damaged;
         m_listing = failed;
         return failed;
+    }
+    // A zip set's end record knows how many parts it has.
+    if (m_set && m_set->kind == VolumeSet::Kind::Zip) {
+        const qsizetype at = listing.out.indexOf("\nVolumes = ");
+        const qsizetype end = at < 0 ? -1 : listing.out.indexOf('\n', at + 1);
+        if (end > at && listing.out.mid(at + 11, end - at - 11).toInt() > m_set->parts.size()) {
+            m_listing = m_set->missingPart();
+            return *m_listing;
+        }
     }
     m_entries = parseListing(listing.out);
     m_anyEncrypted = std::any_of(m_entries.cbegin(), m_entries.cend(), [](const Entry& e) { return e.encrypted; });
@@ -452,8 +515,7 @@ QHash<qsizetype, QByteArray> SevenZipReader::readLinkTargets(const std::optional
         }
     };
     QStringList arguments { QStringLiteral("x"), QStringLiteral("-so"), QStringLiteral("-snl-"), QStringLiteral("-spd"),
-        QStringLiteral("-bsp0"), QStringLiteral("-sccUTF-8"), QStringLiteral("-t7z"), QStringLiteral("--"),
-        archiveArgument() };
+        QStringLiteral("-bsp0"), QStringLiteral("-sccUTF-8"), typeArgument(), QStringLiteral("--"), archiveArgument() };
     if (!everything) {
         for (const QByteArray& name : std::as_const(names))
             arguments.append(QString::fromUtf8(name));
@@ -479,7 +541,7 @@ SevenZipReader::Run SevenZipReader::runExtraction(int stagingFd, const std::opti
     int lastPercent = -1;
     QStringList arguments { QStringLiteral("x"), QStringLiteral("-snl-"), QStringLiteral("-aos"),
         QStringLiteral("-bso0"), QStringLiteral("-bsp1"), QStringLiteral("-bse2"), QStringLiteral("-sccUTF-8"),
-        QStringLiteral("-t7z") };
+        typeArgument() };
     // Names in the list are literal (-spd): no wildcards, no switches.
     if (!listFile.isEmpty())
         arguments << QStringLiteral("-spd") << QStringLiteral("-scsUTF-8") << QStringLiteral("-i@") + listFile;

@@ -2,26 +2,30 @@
 
 #include "engine/StopToken.h"
 #include "engine/extract/ArchiveReader.h"
+#include "engine/extract/VolumeSet.h"
 #include "engine/safety/EntrySink.h"
 
 #include <QByteArray>
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <QTemporaryDir>
 #include <atomic>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <sys/types.h>
 
-// Reads 7z archives by running the `7zz` program as a child process.
-// The password goes to its standard input, never on its command line; with
-// no password, standard input is closed, so a prompt of the program ends at
-// once. The archive is opened once and handed to every run of the program
-// as an open file, so no name reaches the program's wildcard rules and
-// listing and extraction read the same file. Only the 7z format is read,
-// whatever the file is called. One instance per archive and thread; every
-// operation blocks.
+// Reads 7z archives, and split 7z and zip sets, by running the `7zz`
+// program as a child process. The password goes to its standard input,
+// never on its command line; with no password, standard input is closed,
+// so a prompt of the program ends at once. A single archive is opened once
+// and handed to every run of the program as an open file, so no name
+// reaches the program's wildcard rules and listing and extraction read the
+// same file; the parts of a set are linked under names of our own. Only
+// the 7z format is read (the zip format for a zip set), whatever the file
+// is called. One instance per archive and thread; every operation blocks.
 class SevenZipReader final : public ArchiveReader {
 public:
     struct Entry {
@@ -108,6 +112,10 @@ private:
     // then extracts everything, and only the selection moves in).
     QString writeListFile(const std::vector<bool>& selection, class QTemporaryDir& folder) const;
     QString archiveArgument() const;
+    // "-t7z", or the type of a split set.
+    QString typeArgument() const;
+    // Links the parts of a split set into a private folder.
+    bool gatherParts();
     // Lists the archive into m_entries; the outcome is kept.
     Outcome readListing(const std::optional<QString>& password);
     // The targets of the link entries, by index into entries(); a link
@@ -115,6 +123,9 @@ private:
     QHash<qsizetype, QByteArray> readLinkTargets(const std::optional<QString>& password) const;
 
     QString m_path;
+    std::optional<VolumeSet> m_set; // a split archive's parts
+    std::unique_ptr<QTemporaryDir> m_setFolder; // the parts under our names
+    QString m_setArgument;
     int m_fd = -1;
     std::optional<QString> m_password;
     QList<Entry> m_entries;

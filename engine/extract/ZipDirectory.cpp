@@ -301,6 +301,9 @@ void ZipDirectory::setError(zip_error_t* error)
     case ZIP_ER_OPNOTSUPP:
         m_status = Outcome::Status::NotAnArchive;
         break;
+    case ZIP_ER_MULTIDISK:
+        m_status = Outcome::Status::MissingPart;
+        break;
     case ZIP_ER_INCONS:
     case ZIP_ER_CRC:
     case ZIP_ER_EOF:

@@ -9,6 +9,7 @@
 #include "platform/Logging.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QList>
 #include <algorithm>
 #include <atomic>
@@ -327,6 +328,11 @@ Outcome ZipReader::open(const std::optional<QString>&)
     m_directory = std::make_unique<ZipDirectory>(m_path, m_sliceEntries);
     m_survey = std::make_unique<Survey>();
     m_opened = m_directory->isOpen() ? survey() : m_directory->failure();
+    // The last part of a split set, without the parts before it.
+    if (m_opened.status == Outcome::Status::MissingPart) {
+        m_opened.message = QStringLiteral("a part of the archive is missing: ") + QFileInfo(m_path).completeBaseName()
+            + QStringLiteral(".z01");
+    }
     return m_opened;
 }
 

@@ -1149,6 +1149,48 @@ private slots:
         QVERIFY(!QFileInfo::exists(out));
     }
 
+    // Split 7z and zip sets come out from any part; a missing part fails
+    // the job, names the part and leaves nothing.
+    void splitSets_data()
+    {
+        QTest::addColumn<QString>("sample");
+        QTest::addColumn<QString>("opened");
+        QTest::addColumn<QString>("removed");
+        QTest::newRow("7z, first part") << u"vol.7z"_s << u"vol.7z.001"_s << QString();
+        QTest::newRow("7z, a later part") << u"vol.7z"_s << u"vol.7z.002"_s << QString();
+        QTest::newRow("7z, middle missing") << u"vol.7z"_s << u"vol.7z.003"_s << u"vol.7z.002"_s;
+        QTest::newRow("7z, last missing") << u"vol.7z"_s << u"vol.7z.001"_s << u"vol.7z.003"_s;
+        QTest::newRow("zip, last part") << u"split.zip"_s << u"split.zip"_s << QString();
+        QTest::newRow("zip, first part") << u"split.zip"_s << u"split.z01"_s << QString();
+        QTest::newRow("zip, first missing") << u"split.zip"_s << u"split.zip"_s << u"split.z01"_s;
+        QTest::newRow("zip, middle missing") << u"split.zip"_s << u"split.z01"_s << u"split.z02"_s;
+        QTest::newRow("zip, end missing") << u"split.zip"_s << u"split.z02"_s << u"split.zip"_s;
+    }
+    void splitSets()
+    {
+        QFETCH(QString, sample);
+        QFETCH(QString, opened);
+        QFETCH(QString, removed);
+        this->sample(sample);
+        const QString folder = m_samples->path();
+        if (!removed.isEmpty())
+            QVERIFY(QFile::remove(folder + u'/' + removed));
+        const QString archive = folder + u'/' + opened;
+        JobLog log(archive);
+        QVERIFY(extract(archive, log));
+        const QVariantMap end = log.first(NotifyManager::JobDidEnd())->object;
+        if (removed.isEmpty()) {
+            QVERIFY(log.succeeded());
+            QCOMPARE(snapshot(m_out).value(u"d/small.txt"_s), u"file:small\n"_s);
+            QCOMPARE(QFileInfo(m_out + u"/d/big.bin"_s).size(), 250000);
+            return;
+        }
+        QCOMPARE(end.value(NotifyManager::statusKey()).toString(), Outcome::statusName(Outcome::Status::MissingPart));
+        QVERIFY2(end.value(NotifyManager::reasonKey()).toString().endsWith(removed),
+            qPrintable(end.value(NotifyManager::reasonKey()).toString()));
+        QVERIFY(snapshot(m_out).isEmpty());
+    }
+
     // Only an encrypted 7z entry whose CRC matched proves a password: an
     // archive whose encrypted entries carry none cannot, whatever is typed.
     void sevenZipPasswordsNeedAChecksum_data()
