@@ -969,14 +969,20 @@ private slots:
     {
         QTest::addColumn<QString>("program");
         QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("zip") << u"zip"_s << QStringList { u"-q1"_s, u"big.zip"_s, u"big.bin"_s };
-        QTest::newRow("rar") << u"rar"_s << QStringList { u"a"_s, u"-idq"_s, u"-m1"_s, u"big.rar"_s, u"big.bin"_s };
-        QTest::newRow("7z") << u"7zz"_s << QStringList { u"a"_s, u"-bso0"_s, u"-mx1"_s, u"big.7z"_s, u"big.bin"_s };
+        QTest::addColumn<int>("reports"); // at least, before the end
+        QTest::newRow("zip") << u"zip"_s << QStringList { u"-q1"_s, u"big.zip"_s, u"big.bin"_s } << 10;
+        QTest::newRow("rar") << u"rar"_s << QStringList { u"a"_s, u"-idq"_s, u"-m1"_s, u"big.rar"_s, u"big.bin"_s }
+                             << 10;
+        // 7zz tells its percentage five times a second, which a second of
+        // work on a busy machine makes a few.
+        QTest::newRow("7z") << u"7zz"_s << QStringList { u"a"_s, u"-bso0"_s, u"-mx1"_s, u"big.7z"_s, u"big.bin"_s }
+                            << 3;
     }
     void progressMovesInsideABigEntry()
     {
         QFETCH(QString, program);
         QFETCH(QStringList, arguments);
+        QFETCH(int, reports);
         QFile big(m_root + u"/big.bin"_s);
         QVERIFY(big.open(QIODevice::WriteOnly));
         const QByteArray block = QByteArray("some text that compresses, ").repeated(4096);
@@ -993,7 +999,7 @@ private slots:
             if (event.name == NotifyManager::UnzipProgress())
                 values.append(event.object.value(NotifyManager::progressKey()).toDouble());
         }
-        QVERIFY2(values.size() >= 10, qPrintable(QString::number(values.size())));
+        QVERIFY2(values.size() > reports, qPrintable(QString::number(values.size())));
         QVERIFY(std::is_sorted(values.cbegin(), values.cend()));
         QCOMPARE(values.last(), 1.0);
         QCOMPARE(QFileInfo(m_out + u"/big.bin"_s).size(), big.size());
