@@ -1,5 +1,4 @@
 // The path-safety helpers on their own, and the legacy name decoder.
-#include "engine/extract/NameDecoder.h"
 #include "engine/safety/EntryNames.h"
 #include "engine/safety/EntrySink.h"
 #include "engine/safety/SafeDestination.h"
@@ -16,7 +15,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <fcntl.h>
-#include <iconv.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,21 +28,6 @@ namespace {
 QStringList split(const QString& path)
 {
     return path.split(u'/');
-}
-
-QByteArray encode(const QString& text, const QByteArray& codec)
-{
-    iconv_t cd = iconv_open(codec.constData(), "UTF-8");
-    QByteArray in = text.toUtf8();
-    QByteArray out(in.size() * 4, '\0');
-    char* src = in.data();
-    char* dst = out.data();
-    size_t srcLeft = static_cast<size_t>(in.size());
-    size_t dstLeft = static_cast<size_t>(out.size());
-    iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-    iconv_close(cd);
-    out.truncate(out.size() - static_cast<qsizetype>(dstLeft));
-    return out;
 }
 
 } // namespace
@@ -258,43 +241,6 @@ private slots:
         QCOMPARE(refused.status, Status::Failed);
         QVERIFY(refused.message.contains(u"too long"_s));
         QCOMPARE(writeFile(destination, u"fine"_s, "x").status, Status::Done);
-    }
-
-    void legacyCodePages_data()
-    {
-        QTest::addColumn<QByteArray>("codec");
-        QTest::addColumn<QStringList>("names");
-        QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("one short GBK name")
-            << QByteArray("GB18030") << QStringList { u"报告.docx"_s } << QByteArray("GB18030");
-        QTest::newRow("GBK") << QByteArray("GB18030")
-                             << QStringList { u"新建文件夹/"_s, u"新建文件夹/说明.txt"_s, u"图片/照片1.jpg"_s }
-                             << QByteArray("GB18030");
-        QTest::newRow("Big5") << QByteArray("BIG5") << QStringList { u"新增資料夾/"_s, u"新增資料夾/說明.txt"_s }
-                              << QByteArray("CP950");
-        QTest::newRow("Shift_JIS") << QByteArray("SHIFT_JIS")
-                                   << QStringList { u"新しいフォルダー/"_s, u"新しいフォルダー/説明.txt"_s }
-                                   << QByteArray("CP932");
-        QTest::newRow("CP866") << QByteArray("CP866") << QStringList { u"Документы/"_s, u"Документы/отчёт.txt"_s }
-                               << QByteArray("IBM866");
-        QTest::newRow("CP437") << QByteArray("CP437") << QStringList { u"Café.txt"_s, u"Über/naïve.txt"_s }
-                               << QByteArray("CP437");
-        QTest::newRow("UTF-8 without the flag")
-            << QByteArray("UTF-8") << QStringList { u"中文名.txt"_s } << QByteArray("UTF-8");
-    }
-    void legacyCodePages()
-    {
-        QFETCH(QByteArray, codec);
-        QFETCH(QStringList, names);
-        QFETCH(QByteArray, expected);
-        QList<QByteArray> raw;
-        for (const QString& name : names)
-            raw.append(encode(name, codec));
-        const QByteArray detected = NameDecoder::detect(raw);
-        QCOMPARE(detected, expected);
-        const NameDecoder decoder(detected);
-        for (qsizetype i = 0; i < names.size(); ++i)
-            QCOMPARE(decoder.decode(raw.at(i)), names.at(i));
     }
 };
 
