@@ -1,6 +1,6 @@
 #include "screens/UnzipController.h"
 #include "screens/ZipController.h"
-#include "tests/screens/ScreenTesting.h"
+#include "tests/support/ScreenFixture.h"
 #include "tests/support/ScriptedPanels.h"
 #include "tests/support/TestMain.h"
 
