@@ -20,8 +20,10 @@ std::optional<qint64> totalSize(const QStringList& paths, const std::function<bo
     constexpr qint64 kMaxFiles = 1000000;
     qint64 total = 0;
     qint64 files = 0;
+    bool found = false;
     for (const QString& path : paths) {
         const QFileInfo item(path);
+        found = found || item.exists();
         // A chosen link is packed as what it points to; links inside are not.
         if (item.isFile()) {
             total += item.size();
@@ -39,12 +41,16 @@ std::optional<qint64> totalSize(const QStringList& paths, const std::function<bo
                 total += file.size();
         }
     }
-    return total;
+    // Items that are not there have no size to tell.
+    return found ? std::optional<qint64>(total) : std::nullopt;
 }
 
 QString formatSize(qint64 bytes)
 {
-    // Decimal units with one digit after the point, as file managers show them.
+    // Decimal units with one digit after the point, as file managers show
+    // them; the unit symbols read the same in every language.
+    if (bytes < 1000)
+        return QStringLiteral("%1 B").arg(bytes);
     return QLocale::c().formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat);
 }
 

@@ -15,7 +15,8 @@ namespace ItemSummary {
 QString title(const QList<QUrl>& items);
 // The bytes of files under `paths`, folders walked, links not followed.
 // Reads the disk: call it on a worker for anything but a single file. No
-// value when `stop` says so during the walk, or past a million files.
+// value when none of them exists, when `stop` says so during the walk, or
+// past a million files.
 std::optional<qint64> totalSize(const QStringList& paths, const std::function<bool()>& stop = {});
 // "12.3 MB": a size as the sheets show it.
 QString formatSize(qint64 bytes);

@@ -230,6 +230,16 @@ private slots:
         QVERIFY(form->isVisible() && !window()->homeScreenIsKey());
         form->close();
 
+        // The targets' captions are drawn in the window's text colour, never pure black.
+        for (const char* caption : { "zipLab", "unzipLab" }) {
+            const QImage drawn = outlet<QLabel>(home(), caption)->grab().toImage();
+            int darkest = 255;
+            for (int y = 0; y < drawn.height(); ++y)
+                for (int x = 0; x < drawn.width(); ++x)
+                    darkest = std::min(darkest, qGray(drawn.pixel(x, y)));
+            QVERIFY2(darkest >= 0x20 && darkest <= 0x40, qPrintable(QString::number(darkest)));
+        }
+
         auto* rate = outlet<QAbstractButton>(home(), "rateBtn");
         QVERIFY(!rate->isVisible());
         QCOMPARE(rate->width(), 0);
