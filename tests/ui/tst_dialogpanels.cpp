@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMessageBox>
@@ -235,6 +236,21 @@ private slots:
         dialog->reject();
         QCOMPARE(m_calls, 3);
         QCOMPARE(m_paths, QStringList { QString() });
+    }
+
+    // Last: Qt's own texts follow the window's language for the rest of the run.
+    void qtDialogSpeaksTheWindowsLanguage()
+    {
+        const QString english = QCoreApplication::translate("QFileDialog", "Look in:");
+        Bundle::setPreferredLanguages({ u"zh-CN"_s });
+        const bool installed = DialogPanels::installQtTranslations();
+        Bundle::setPreferredLanguages({});
+        if (!installed && !QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + u"/qtbase_zh_CN.qm"_s))
+            QSKIP("Qt's translations are not installed (qt6-translations-l10n)");
+        QVERIFY(installed);
+        QCOMPARE(english, u"Look in:"_s);
+        QCOMPARE(QCoreApplication::translate("QFileDialog", "Look in:"), u"查找范围："_s);
+        QVERIFY(!DialogPanels::installQtTranslations()); // once
     }
 };
 
