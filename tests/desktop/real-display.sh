@@ -112,11 +112,9 @@ wait_for 10 sh -c "! xdotool search --onlyvisible --name '^Extract' >/dev/null 2
 "$app" "$work/locked.zip" || fail "the second launch did not hand over"
 wait_for 30 visible '^Extract Files' || fail "no extraction sheet for locked.zip"
 press "$(visible '^Extract Files')" Return
-password_sheet() { # a window of ours that is neither the main window nor a sheet named "Extract"
-  local main
-  main=$(main_window) || return 1
+password_sheet() { # a dialog of ours titled after the program (toasts are tool tips)
   for id in $(xdotool search --onlyvisible --name '^Zavrin' 2>/dev/null); do
-    [ "$id" != "$main" ] && { echo "$id"; return 0; }
+    xprop -id "$id" _NET_WM_WINDOW_TYPE 2>/dev/null | grep -q _NET_WM_WINDOW_TYPE_DIALOG && { echo "$id"; return 0; }
   done
   return 1
 }
