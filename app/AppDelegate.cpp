@@ -3,6 +3,7 @@
 #include "app/TelemetrySetup.h"
 #include "app/WindowController.h"
 #include "engine/JobStop.h"
+#include "platform/Bundle.h"
 #include "platform/HUD.h"
 #include "platform/Interrupts.h"
 #include "platform/Logging.h"
@@ -30,6 +31,7 @@ AppDelegate::AppDelegate(QObject* parent)
     // The window icon is set first so that every window, sheets included, shows it.
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/zavrin.svg")));
     Panels::setShared(&m_panels);
+    DialogPanels::installQtTranslations();
     TavProgressHUD::installAsPresenter();
     m_windowController = new WindowController;
     qApp->installEventFilter(this);
@@ -43,14 +45,14 @@ AppDelegate::~AppDelegate()
     delete m_windowController;
 }
 
-void AppDelegate::applicationDidFinishLaunching(const QStringList& documents)
+void AppDelegate::applicationDidFinishLaunching(const LaunchArguments& launch)
 {
     m_windowController->showWindow();
     TelemetrySetup::install();
     TrackManager::initialWithLaunchOptions({});
     TrackManager::TrackLaunch();
-    if (!documents.isEmpty())
-        openFiles(documents);
+    // What the command line asked for waits until the window is placed.
+    openLaunch(launch);
 }
 
 void AppDelegate::quitOnSignals()
@@ -98,28 +100,41 @@ void AppDelegate::openFilesFromAnotherLaunch(const QStringList& paths)
         openFiles(paths);
 }
 
+void AppDelegate::openLaunch(const LaunchArguments& launch)
+{
+    tellRefused(launch.refused);
+    if (launch.paths.isEmpty())
+        return;
+    if (launch.action == LaunchArguments::Action::Open) {
+        openFiles(launch.paths);
+        return;
+    }
+    qCInfo(lcApp, "打开的文件: %s", qUtf8Printable(launch.paths.join(QStringLiteral(", "))));
+    for (const DocumentQueue::Request& request : DocumentQueue::requestsOf(launch))
+        m_windowController->routeRequest(request);
+}
+
+void AppDelegate::openLaunchFromAnotherLaunch(const LaunchArguments& launch)
+{
+    m_windowController->showWindow();
+    openLaunch(launch);
+}
+
+void AppDelegate::tellRefused(const QStringList& refused)
+{
+    // Acting on the decoded name would act on another file, or none.
+    for (const QString& argument : refused)
+        qCWarning(lcApp, "refused a path that is not valid text in file names: %s", qUtf8Printable(argument));
+    if (!refused.isEmpty())
+        HUD::showErrorWithStatus(L(QStringLiteral("文件名含有无法识别的字符，未打开")));
+}
+
 void AppDelegate::route(const QString& path)
 {
     // A path that makes no file address is dropped without a word.
     if (path.isEmpty())
         return;
     m_windowController->routeDocument(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
-}
-
-QStringList AppDelegate::documentPaths(const QStringList& arguments)
-{
-    QStringList paths;
-    paths.reserve(arguments.size());
-    for (const QString& argument : arguments) {
-        // File managers hand over paths (%F); some pass "file://" addresses.
-        if (argument.startsWith(QLatin1String("file://")))
-            paths.append(QUrl(argument).toLocalFile());
-        else if (argument.isEmpty())
-            paths.append(argument);
-        else
-            paths.append(QFileInfo(argument).absoluteFilePath());
-    }
-    return paths;
 }
 
 namespace {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/LaunchArguments.h"
 #include "ui/DialogPanels.h"
 
 #include <QObject>
@@ -18,9 +19,9 @@ public:
     explicit AppDelegate(QObject* parent = nullptr);
     ~AppDelegate() override;
 
-    // Shows the main window and runs the launch steps; `documents` are
-    // paths given on the command line or by the file manager.
-    void applicationDidFinishLaunching(const QStringList& documents);
+    // Shows the main window and runs the launch steps, then takes what the
+    // command line asked for (as `openLaunch`).
+    void applicationDidFinishLaunching(const LaunchArguments& launch = {});
     // SIGTERM (a logout, a shutdown), SIGINT and SIGHUP quit the
     // application as closing the window does, so that running jobs clean up
     // after themselves. Call first thing in main, before any thread exists;
@@ -38,18 +39,21 @@ public:
     // Documents handed over by a later launch: the window comes forward
     // first, then they are opened as by `openFiles`.
     void openFilesFromAnotherLaunch(const QStringList& paths);
+    // What a launch asked for: documents to open (the first), archives to
+    // extract beside themselves, items to pack. What the home screen cannot
+    // take now waits for it. Refused paths are told in a toast.
+    void openLaunch(const LaunchArguments& launch);
+    // A later launch's request: the window comes forward first.
+    void openLaunchFromAnotherLaunch(const LaunchArguments& launch);
 
     WindowController* windowController() const { return m_windowController; }
-
-    // Command-line arguments as absolute paths: "file:" addresses become
-    // paths and relative paths are resolved against the working folder.
-    static QStringList documentPaths(const QStringList& arguments);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void route(const QString& path);
+    static void tellRefused(const QStringList& refused);
 
     DialogPanels m_panels;
     WindowController* m_windowController = nullptr;

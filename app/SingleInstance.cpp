@@ -8,7 +8,6 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QGuiApplication>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocalSocket>
@@ -66,33 +65,27 @@ QString runtimeFolder()
 // One JSON line. A selection of thousands of files would not fit the
 // primary's limit; only the first document is opened anyway, so the list is
 // cut short rather than lost as a whole.
-QByteArray encodeDocuments(const QStringList& documents)
+QByteArray encodeLaunch(LaunchArguments launch)
 {
-    QJsonArray list;
     qint64 size = 0;
-    for (const QString& document : documents) {
+    qsizetype fits = 0;
+    for (const QString& document : std::as_const(launch.paths)) {
         size += document.toUtf8().size() + 8;
-        if (!list.isEmpty() && size > kMaxMessageBytes / 2)
+        if (fits > 0 && size > kMaxMessageBytes / 2)
             break;
-        list.append(document);
+        ++fits;
     }
-    QJsonObject message;
-    message.insert(QStringLiteral("documents"), list);
-    return QJsonDocument(message).toJson(QJsonDocument::Compact) + '\n';
+    launch.paths = launch.paths.mid(0, fits);
+    launch.refused = launch.refused.mid(0, 16);
+    return QJsonDocument(launch.toJson()).toJson(QJsonDocument::Compact) + '\n';
 }
 
-QStringList decodeDocuments(const QByteArray& line, bool* ok)
+std::optional<LaunchArguments> decodeLaunch(const QByteArray& line)
 {
     const QJsonDocument document = QJsonDocument::fromJson(line);
-    const QJsonValue list = document.object().value(QStringLiteral("documents"));
-    *ok = document.isObject() && list.isArray();
-    QStringList documents;
-    for (const QJsonValue& value : list.toArray()) {
-        // Only absolute paths: the sender's working folder is not ours.
-        if (value.isString() && QDir::isAbsolutePath(value.toString()))
-            documents.append(value.toString());
-    }
-    return documents;
+    if (!document.isObject() || !document.object().value(QStringLiteral("documents")).isArray())
+        return std::nullopt;
+    return LaunchArguments::fromJson(document.object());
 }
 
 } // namespace
@@ -119,7 +112,7 @@ QString SingleInstance::basePath()
     return folder + u'/' + Bundle::identifier() + u'-' + displayKey();
 }
 
-SingleInstance::Role SingleInstance::start(const QStringList& documents)
+SingleInstance::Role SingleInstance::start(const LaunchArguments& launch)
 {
     const QString base = basePath();
     if (base.isEmpty())
@@ -139,7 +132,7 @@ SingleInstance::Role SingleInstance::start(const QStringList& documents)
             qCWarning(lcApp, "cannot lock %s; running on our own", qUtf8Printable(m_lock->fileName()));
             return Role::Standalone;
         }
-        if (handOver(socketPath, documents))
+        if (handOver(socketPath, launch))
             return Role::HandedOver;
         QThread::msleep(50);
     } while (!deadline.hasExpired());
@@ -160,13 +153,13 @@ bool SingleInstance::becomePrimary(const QString& socketPath)
     return false;
 }
 
-bool SingleInstance::handOver(const QString& socketPath, const QStringList& documents)
+bool SingleInstance::handOver(const QString& socketPath, const LaunchArguments& launch)
 {
     QLocalSocket socket;
     socket.connectToServer(socketPath);
     if (!socket.waitForConnected(500))
         return false;
-    socket.write(encodeDocuments(documents));
+    socket.write(encodeLaunch(launch));
     if (!socket.waitForBytesWritten(kReadTimeoutMsecs))
         return false;
     // The answer comes once the primary has read the whole message.
@@ -190,15 +183,14 @@ void SingleInstance::onNewConnection()
                     socket->abort();
                 return;
             }
-            bool ok = false;
-            const QStringList documents = decodeDocuments(socket->readLine(kMaxMessageBytes), &ok);
-            if (!ok) {
+            const std::optional<LaunchArguments> launch = decodeLaunch(socket->readLine(kMaxMessageBytes));
+            if (!launch) {
                 socket->abort();
                 return;
             }
             socket->write(kAnswer);
             socket->disconnectFromServer();
-            emit documentsReceived(documents);
+            emit launchReceived(*launch);
         });
     }
 }

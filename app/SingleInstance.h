@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/LaunchArguments.h"
+
 #include <QLocalServer>
 #include <QLockFile>
 #include <QObject>
@@ -26,24 +28,24 @@ public:
     explicit SingleInstance(QObject* parent = nullptr);
     ~SingleInstance() override;
 
-    // Becomes the primary, or hands `documents` (absolute paths) to the running
-    // one. Needs the application object, whose platform tells the display
-    // apart. Waits at most about three seconds for a primary that is starting
-    // or stopping; never fails the launch.
-    Role start(const QStringList& documents);
+    // Becomes the primary, or hands `launch` (absolute paths and what to do
+    // with them) to the running one. Needs the application object, whose
+    // platform tells the display apart. Waits at most about three seconds
+    // for a primary that is starting or stopping; never fails the launch.
+    Role start(const LaunchArguments& launch);
 
     // "<runtime folder>/app.zavrin.Zavrin-<display>" without the suffixes
     // ".socket" and ".lock"; empty when no private folder can be had.
     static QString basePath();
 
 signals:
-    // A later launch's documents, possibly none (the user started the
-    // program again: the window should come forward).
-    void documentsReceived(const QStringList& documents);
+    // A later launch's request, possibly without documents (the user
+    // started the program again: the window should come forward).
+    void launchReceived(const LaunchArguments& launch);
 
 private:
     bool becomePrimary(const QString& socketPath);
-    static bool handOver(const QString& socketPath, const QStringList& documents);
+    static bool handOver(const QString& socketPath, const LaunchArguments& launch);
     void onNewConnection();
 
     std::unique_ptr<QLockFile> m_lock;

@@ -11,7 +11,9 @@
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 namespace {
 // Room for both targets side by side in either language.
@@ -27,9 +29,15 @@ WindowController::WindowController(QWidget* parent)
     m_homeScreen = new MainController(this);
     setCentralWidget(m_homeScreen);
     connect(this, &WindowController::showUnzipRequested, m_homeScreen, &MainController::showUnzip);
+    connect(this, &WindowController::extractHereRequested, m_homeScreen, &MainController::extractHere);
+    connect(this, &WindowController::showZipRequested, m_homeScreen, &MainController::showZip);
+    connect(m_homeScreen, &MainController::panelClosed, this, &WindowController::drainLater);
     resize(kWindowWidth, kWindowHeight);
     setMinimumSize(minimumSizeHint());
     addDebugMenu();
+    // Windows closing, this one mapped, activated or restored: the moments
+    // the home screen may have become key again.
+    qApp->installEventFilter(this);
 }
 
 void WindowController::addDebugMenu()
@@ -75,7 +83,12 @@ void WindowController::showWindow()
 
 bool WindowController::homeScreenIsKey() const
 {
-    if (!isVisible() || isMinimized() || QApplication::activeModalWidget())
+    // Until the window manager has mapped and placed the window a sheet
+    // would open wherever the window happens to be, at the screen's corner.
+    const QWindow* handle = windowHandle();
+    if (!isVisible() || isMinimized() || !handle || !handle->isExposed() || QApplication::activeModalWidget())
+        return false;
+    if (m_homeScreen->isBusy())
         return false;
     // Sheets and the feedback window are screens of their own and cover the
     // home screen while up; free windows such as the debug windows do not.
@@ -89,11 +102,77 @@ bool WindowController::homeScreenIsKey() const
 
 void WindowController::routeDocument(const QUrl& url)
 {
-    if (!homeScreenIsKey()) {
-        qCDebug(lcApp, "document ignored while another screen is up");
+    routeRequest({ LaunchArguments::Action::Open, { url.toLocalFile() } });
+}
+
+void WindowController::routeRequest(const DocumentQueue::Request& request)
+{
+    // Earlier requests go first.
+    if (m_waiting.isEmpty() && homeScreenIsKey()) {
+        dispatch(request);
         return;
     }
-    emit showUnzipRequested(url);
+    if (m_waiting.enqueue(request))
+        qCInfo(lcApp, "document waits for the home screen: %s", qUtf8Printable(request.paths.join(u", ")));
+    drainLater();
+}
+
+void WindowController::dispatch(const DocumentQueue::Request& request)
+{
+    switch (request.action) {
+    case LaunchArguments::Action::Open:
+        emit showUnzipRequested(QUrl::fromLocalFile(request.paths.value(0)));
+        break;
+    case LaunchArguments::Action::ExtractHere:
+        emit extractHereRequested(QUrl::fromLocalFile(request.paths.value(0)));
+        break;
+    case LaunchArguments::Action::Compress: {
+        QList<QUrl> urls;
+        for (const QString& path : request.paths)
+            urls.append(QUrl::fromLocalFile(path));
+        emit showZipRequested(urls);
+        break;
+    }
+    }
+}
+
+void WindowController::drainLater()
+{
+    if (m_drainQueued || m_waiting.isEmpty())
+        return;
+    m_drainQueued = true;
+    // After the turn that closed a sheet, which may present the next one.
+    QTimer::singleShot(0, this, [this] {
+        m_drainQueued = false;
+        drain();
+    });
+}
+
+void WindowController::drain()
+{
+    // A request that opens no sheet (a file of another type) lets the next go.
+    while (!m_waiting.isEmpty() && homeScreenIsKey())
+        dispatch(*m_waiting.takeNext());
+}
+
+bool WindowController::eventFilter(QObject* watched, QEvent* event)
+{
+    if (!m_waiting.isEmpty()) {
+        switch (event->type()) {
+        case QEvent::Hide:
+        case QEvent::Close:
+        case QEvent::Expose:
+        case QEvent::WindowActivate:
+        case QEvent::WindowStateChange:
+            if (watched == this || watched == windowHandle()
+                || (watched->isWidgetType() && static_cast<QWidget*>(watched)->isWindow()))
+                drainLater();
+            break;
+        default:
+            break;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void WindowController::closeEvent(QCloseEvent* event)

@@ -17,19 +17,21 @@ int main(int argc, char* argv[])
     QApplication::setDesktopFileName(Bundle::identifier());
     QApplication::setQuitOnLastWindowClosed(true);
 
-    // The file manager starts "zavrin FILE...". A running Zavrin takes the
-    // documents instead, and this launch ends there.
-    const QStringList documents = AppDelegate::documentPaths(QApplication::arguments().mid(1));
+    // The file manager starts "zavrin FILE..." (or "--extract-here",
+    // "--compress"). A running Zavrin takes the request instead, and this
+    // launch ends there. The arguments are read as bytes from argv, which
+    // QApplication has rid of its own options: its decoded copy could name
+    // another file.
+    const LaunchArguments launch = LaunchArguments::fromArgv(argc, argv);
     SingleInstance instance;
-    if (instance.start(documents) == SingleInstance::Role::HandedOver) {
+    if (instance.start(launch) == SingleInstance::Role::HandedOver) {
         Interrupts::disarm();
         return 0;
     }
 
     AppDelegate delegate;
-    QObject::connect(
-        &instance, &SingleInstance::documentsReceived, &delegate, &AppDelegate::openFilesFromAnotherLaunch);
-    QTimer::singleShot(0, &delegate, [&delegate, documents] { delegate.applicationDidFinishLaunching(documents); });
+    QObject::connect(&instance, &SingleInstance::launchReceived, &delegate, &AppDelegate::openLaunchFromAnotherLaunch);
+    QTimer::singleShot(0, &delegate, [&delegate, launch] { delegate.applicationDidFinishLaunching(launch); });
     const int status = QApplication::exec();
     Interrupts::disarm();
     return Interrupts::exitStatus(status);

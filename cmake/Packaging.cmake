@@ -27,6 +27,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # SQLite driver, a plug-in that no library dependency brings.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "7zip, libqt6sql6-sqlite")
 # The interface is Chinese first: without a CJK font its texts show as boxes.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk | fonts-wqy-microhei | fonts-wqy-zenhei, qt6-wayland")
+# Qt's own texts (its file dialog) in the window's language, and the desktop's
+# file chooser through the portal or GTK where the desktop offers one.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+    "fonts-noto-cjk | fonts-wqy-microhei | fonts-wqy-zenhei, qt6-wayland, qt6-translations-l10n, qt6-xdgdesktopportal-platformtheme | qt6-gtk-platformtheme")
 
 include(CPack)

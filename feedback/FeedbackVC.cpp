@@ -110,6 +110,8 @@ void FeedbackVC::buildView()
     m_textview->setObjectName(QStringLiteral("commentTextEdit"));
     m_textview->setTabChangesFocus(true);
     m_textview->setFixedSize(kContentWidth, 132);
+    // The fields look as the sheets' fields do: rounded, with room inside.
+    SheetStyle::styleField(m_textview);
     layout->addWidget(m_textview);
     layout->addSpacing(18);
 
@@ -119,7 +121,7 @@ void FeedbackVC::buildView()
     m_contactTf = new QLineEdit(this);
     m_contactTf->setObjectName(QStringLiteral("contactLineEdit"));
     m_contactTf->setFixedWidth(kContentWidth);
-    m_contactTf->setMinimumHeight(30);
+    SheetStyle::styleField(m_contactTf);
     layout->addWidget(m_contactTf);
     layout->addSpacing(24);
 

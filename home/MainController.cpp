@@ -16,6 +16,7 @@
 #include "ui/ListHelpers.h"
 #include "ui/Styling.h"
 
+#include <QFileInfo>
 #include <QFocusEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -206,6 +207,9 @@ QWidget* MainController::buildTarget(DragView* view, QPushButton* button, QLabel
                               .arg(self));
 
     styleText(caption, 16, QFont::Medium, Palette::text1());
+    // Inside a button with a style sheet of its own the palette's colour is
+    // not used: the caption would be drawn pure black.
+    caption->setStyleSheet(QStringLiteral("color:%1;").arg(Palette::text1().name()));
     caption->setAlignment(Qt::AlignCenter);
     caption->setAttribute(Qt::WA_TransparentForMouseEvents);
     auto* inner = new QVBoxLayout(button);
@@ -313,6 +317,7 @@ void MainController::openPanel(bool forZip)
         if (!screen)
             return;
         screen->m_panelOpen = false;
+        emit screen->panelClosed();
         if (paths.isEmpty())
             return;
         qCInfo(lcUi, "选取的文件 %s", qUtf8Printable(paths.join(QStringLiteral(", "))));
@@ -353,15 +358,20 @@ void MainController::zipConfirmed(
     m_progressVc->presentAsSheet(this);
 }
 
-void MainController::showUnzip(const QUrl& url)
+bool MainController::isSupportedArchive(const QUrl& url)
 {
-    if (sheetIsUp())
-        return;
     // The extension of the last path component: "a.ZIP" and a folder "b.zip/" both count.
     const QString name = url.isLocalFile() ? url.adjusted(QUrl::StripTrailingSlash).fileName() : QString();
     const qsizetype dot = name.lastIndexOf(u'.');
     const QString extension = dot < 0 ? QString() : name.mid(dot + 1).toLower();
-    if (!supportedExtensions().contains(extension)) {
+    return supportedExtensions().contains(extension);
+}
+
+void MainController::showUnzip(const QUrl& url)
+{
+    if (sheetIsUp())
+        return;
+    if (!isSupportedArchive(url)) {
         HUD::showInfoWithStatus(L(QStringLiteral("不支持的文件格式")));
         return;
     }
@@ -378,12 +388,31 @@ void MainController::showUnzip(const QUrl& url)
 void MainController::unzipConfirmed(const QString& path, bool open)
 {
     m_unzipVc->dismissViewController();
+    startUnzip(m_unzipVc->fileUrl().toLocalFile(), path, open);
+}
+
+void MainController::startUnzip(const QString& archive, const QString& folder, bool open)
+{
     auto model = std::make_shared<UnzipModel>();
-    model->paths = { m_unzipVc->fileUrl().toLocalFile() };
-    model->savePath = path;
+    model->paths = { archive };
+    model->savePath = folder;
     m_progressVc->setModel(model);
     m_progressVc->setIsOpen(open);
     m_progressVc->presentAsSheet(this);
+}
+
+void MainController::extractHere(const QUrl& url)
+{
+    if (sheetIsUp())
+        return;
+    const QString folder = QFileInfo(url.toLocalFile()).absolutePath();
+    if (!isSupportedArchive(url) || !QFileInfo(url.toLocalFile()).isFile() || !UnzipController::canWriteInto(folder)) {
+        showUnzip(url);
+        return;
+    }
+    // The same start of the funnel as an archive opened from the file manager.
+    TrackManager::TrackCompleteRate(QStringLiteral("Complete_Unzip"), QStringLiteral("unzip_start"), 1);
+    startUnzip(url.toLocalFile(), folder, false);
 }
 
 void MainController::feedbackClick()

@@ -30,6 +30,8 @@ public:
     ZipController* zipVc() const { return m_zipVc; }
     UnzipController* unzipVc() const { return m_unzipVc; }
     ProgressController* progressVc() const { return m_progressVc; }
+    // A sheet of the home screen is up, or one of its panels awaits an answer.
+    bool isBusy() const { return m_panelOpen || sheetIsUp(); }
 
     // The archive extensions extraction takes, compared in lower case.
     static const QStringList& supportedExtensions();
@@ -45,10 +47,19 @@ public slots:
     // Presents the extraction setup for `url` when its extension is
     // supported; shows "不支持的文件格式" otherwise.
     void showUnzip(const QUrl& url);
+    // Extracts `url` into its own folder with the progress sheet alone
+    // (never overwriting); a folder that cannot be written, or an archive
+    // of another type, goes the way of `showUnzip`.
+    void extractHere(const QUrl& url);
     void feedbackClick();
     void rateClick();
 
+signals:
+    // A file panel of the home screen has answered.
+    void panelClosed();
+
 private:
+    static bool isSupportedArchive(const QUrl& url);
     void buildView();
     QWidget* buildTarget(DragView* view, QPushButton* button, QLabel* caption, const QString& iconName);
     void viewDidLoad();
@@ -59,6 +70,7 @@ private:
     void zipConfirmed(
         const QString& path, const std::optional<QString>& password, qint64 type, quint64 level, bool open);
     void unzipConfirmed(const QString& path, bool open);
+    void startUnzip(const QString& archive, const QString& folder, bool open);
 
     QLabel* titleLab = nullptr;
     QLabel* descLab = nullptr;

@@ -1,13 +1,13 @@
 #include "screens/ProgressController.h"
 
+#include "engine/JobReasons.h"
 #include "engine/NotifyManager.h"
 #include "engine/ZipManager.h"
 #include "platform/Bundle.h"
 #include "platform/MainQueue.h"
 #include "platform/NotificationCenter.h"
-#include "platform/Workspace.h"
+#include "screens/JobFollower.h"
 #include "screens/Outlet.h"
-#include "telemetry/TrackManager.h"
 #include "ui/ListHelpers.h"
 #include "ui/SheetStyle.h"
 #include "ui/Styling.h"
@@ -52,6 +52,7 @@ void ProgressController::build()
 {
     titleTf = Outlet::make<QLabel>(this, "titleTf");
     tipTf = Outlet::make<QLabel>(this, "tipTf");
+    detailTf = Outlet::make<QLabel>(this, "detailTf");
     progressIndicator = Outlet::make<QProgressBar>(this, "progressIndicator");
     progressTf = Outlet::make<QLabel>(this, "progressTf");
     doneBtn = Outlet::make<QPushButton>(this, "doneBtn");
@@ -64,6 +65,11 @@ void ProgressController::build()
     titleFont.setBold(true);
     titleTf->setFont(titleFont);
     tipTf->setWordWrap(true);
+    // File names may hold markup characters; long ones wrap anywhere.
+    detailTf->setTextFormat(Qt::PlainText);
+    detailTf->setWordWrap(true);
+    detailTf->setMaximumWidth(80 * SheetStyle::kGrid);
+    detailTf->hide();
     progressIndicator->setRange(0, 100);
     progressIndicator->setTextVisible(false);
     progressIndicator->setFixedHeight(2 * SheetStyle::kGrid);
@@ -84,6 +90,7 @@ void ProgressController::build()
     column->setSizeConstraint(QLayout::SetFixedSize);
     column->addWidget(titleTf);
     column->addWidget(tipTf);
+    column->addWidget(detailTf);
     column->addSpacing(3 * SheetStyle::kGrid);
     column->addLayout(bar);
     column->addSpacing(5 * SheetStyle::kGrid);
@@ -107,7 +114,6 @@ void ProgressController::viewDidLoad()
     observe(NotifyManager::UnzipProgress(), &ProgressController::progressDidChange);
     observe(NotifyManager::LocalFilesDidChange(), &ProgressController::localFilesDidChange);
     observe(NotifyManager::ProcessCancel(), &ProgressController::processDidCancel);
-    observe(NotifyManager::JobDidEnd(), &ProgressController::jobDidEnd);
 }
 
 void ProgressController::international()
@@ -141,6 +147,7 @@ void ProgressController::viewWillAppear()
     setWindowTitle(title);
     titleTf->setText(title);
     setStatus(L(m_isZip ? QStringLiteral("正在压缩，请稍等···") : QStringLiteral("正在解压，请稍等···")), false);
+    setDetail(QString(), false);
     progressIndicator->setValue(0);
     progressTf->setText(QStringLiteral("0.00%"));
     doneBtn->setText(L(QStringLiteral("完成后通知我")));
@@ -149,6 +156,15 @@ void ProgressController::viewWillAppear()
 void ProgressController::viewDidAppear()
 {
     doneBtn->setFocus();
+    if (!m_model)
+        return;
+    // The job's own follower sees it to its end, whatever this sheet shows then.
+    auto* follower = new JobFollower(m_model, m_isOpen, this);
+    m_follower = follower;
+    connect(follower, &JobFollower::ended, this, [this, follower](const QVariantMap& end) {
+        if (m_follower == follower)
+            jobDidEnd(end);
+    });
     // The job of this presentation, even if another model is set meanwhile.
     QTimer::singleShot(200, this, [model = m_model] { start(model); });
 }
@@ -201,60 +217,88 @@ void ProgressController::localFilesDidChange(const Notification& notification)
     m_ended = true;
     progressIndicator->setValue(100);
     progressTf->setText(QStringLiteral("100%"));
-    if (m_isZip) {
-        TrackManager::TrackPage(QStringLiteral("VC_FileZip"), QStringLiteral("FileZipSuccess"));
-        TrackManager::TrackCompleteRate(QStringLiteral("Complete_Zip"), QStringLiteral("zip_success"), 99);
-    } else {
-        TrackManager::TrackPage(QStringLiteral("VC_FileUnZip"), QStringLiteral("FileUnZipSuccess"));
-        TrackManager::TrackCompleteRate(QStringLiteral("Complete_Unzip"), QStringLiteral("unzip_success"), 99);
-    }
+    // The success events and the file manager are the job's follower's.
     setStatus(L(m_isZip ? QStringLiteral("压缩完成") : QStringLiteral("解压完成")), false);
-    // The new archive is shown selected in its folder; an extraction's folder is opened.
-    if (m_isOpen)
-        Workspace::shared().openInFileManager(m_model->savePath);
     if (isPresented())
         dismissLater(300);
 }
 
 void ProgressController::processDidCancel(const Notification& notification)
 {
-    if (!isCurrentJob(notification))
+    if (!isCurrentJob(notification) || m_ended)
         return;
+    // A cancelled password sheet, or a 7z job that failed: the end of the
+    // job, which follows, tells which. Should it never come, the sheet
+    // closes as a cancel.
     m_ended = true;
     if (isPresented())
-        dismissLater(0);
+        dismissLater(1000);
 }
 
-void ProgressController::jobDidEnd(const Notification& notification)
+void ProgressController::jobDidEnd(const QVariantMap& end)
 {
-    // Success and cancel are handled above; any other end is a failure that
-    // would otherwise leave the sheet waiting for ever.
-    if (!isCurrentJob(notification) || m_ended || notification.object.value(NotifyManager::succeededKey()).toBool())
+    const bool succeeded = end.value(NotifyManager::succeededKey()).toBool();
+    const QString status = end.value(NotifyManager::statusKey()).toString();
+    if (succeeded) {
+        // Existing files kept instead of written deserve a word the user can
+        // read: the sheet stays until closed.
+        const QString kept = JobReasons::keptText(
+            end.value(NotifyManager::keptKey()).toInt(), end.value(NotifyManager::writtenKey()).toInt());
+        if (kept.isEmpty())
+            return;
+        setDetail(kept, false);
+        holdOpen();
         return;
+    }
+    if (status == Outcome::statusName(Outcome::Status::Cancelled)) {
+        m_ended = true;
+        if (isPresented())
+            dismissLater(0);
+        return;
+    }
+    // Any other end is a failure that would otherwise leave the sheet
+    // waiting for ever; it says why when the engine knows.
     m_ended = true;
     setStatus(L(m_isZip ? QStringLiteral("创建压缩文件错误") : QStringLiteral("解压文件错误")), true);
-    doneBtn->setText(L(QStringLiteral("关闭")));
+    setDetail(JobReasons::text(status, end.value(NotifyManager::subjectKey()).toString()), true);
+    holdOpen();
 }
 
 void ProgressController::setStatus(const QString& text, bool failure)
 {
-    // A failure shows in the status line and the bar, in the warning orange.
-    const QColor warning = *Styling::hexStr(QStringLiteral("FF890C"));
+    // A failure shows in the status line, in a dark orange that reads on
+    // white, and in the bar, in the warning orange.
     tipTf->setText(text);
     QPalette palette = tipTf->palette();
-    palette.setColor(QPalette::WindowText, failure ? warning : Palette::text2());
+    palette.setColor(QPalette::WindowText, failure ? Palette::warningText() : Palette::text2());
     tipTf->setPalette(palette);
     progressIndicator->setStyleSheet(
         QStringLiteral("#progressIndicator{border:none;border-radius:4px;background-color:#F0F1F5;}"
                        "#progressIndicator::chunk{border-radius:4px;background-color:%1;}")
-            .arg(failure ? warning.name() : QStringLiteral("#067DFF")));
+            .arg(failure ? QStringLiteral("#FF890C") : QStringLiteral("#067DFF")));
+}
+
+void ProgressController::setDetail(const QString& text, bool failure)
+{
+    detailTf->setText(text);
+    QPalette palette = detailTf->palette();
+    palette.setColor(QPalette::WindowText, failure ? Palette::warningText() : Palette::text1());
+    detailTf->setPalette(palette);
+    detailTf->setVisible(!text.isEmpty());
+}
+
+void ProgressController::holdOpen()
+{
+    ++m_holds;
+    doneBtn->setText(L(QStringLiteral("关闭")));
 }
 
 void ProgressController::dismissLater(int msecs)
 {
     const quint64 presentation = presentationCount();
-    QTimer::singleShot(msecs, this, [this, presentation] {
-        if (presentationCount() == presentation)
+    const quint64 holds = m_holds;
+    QTimer::singleShot(msecs, this, [this, presentation, holds] {
+        if (presentationCount() == presentation && m_holds == holds)
             dismissViewController();
     });
 }
@@ -266,5 +310,8 @@ void ProgressController::closeClick()
 
 void ProgressController::doneClick()
 {
+    // Put away while the job runs: the desktop tells how it ended.
+    if (JobFollower* follower = m_follower.data(); follower && !m_ended)
+        follower->setNotifyWhenDone(true);
     dismissViewController();
 }

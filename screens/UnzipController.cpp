@@ -1,7 +1,10 @@
 #include "screens/UnzipController.h"
 
 #include "platform/Bundle.h"
+#include "platform/HUD.h"
+#include "platform/Logging.h"
 #include "platform/Panels.h"
+#include "screens/ItemSummary.h"
 #include "screens/Outlet.h"
 #include "telemetry/TrackManager.h"
 #include "ui/SheetStyle.h"
@@ -11,6 +14,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -36,6 +40,8 @@ UnzipController* UnzipController::initFromStory(QWidget* parent)
     grid->setSizeConstraint(QLayout::SetFixedSize);
 
     // Made in tab order.
+    screen->archiveLab = Outlet::make<QLabel>(screen, "archiveLab");
+    screen->archiveSizeLab = Outlet::make<QLabel>(screen, "archiveSizeLab");
     screen->exportPathLab = Outlet::make<QLabel>(screen, "exportPathLab");
     screen->pathTf = Outlet::make<QLineEdit>(screen, "pathTf");
     screen->changPathBtn = Outlet::make<QPushButton>(screen, "changPathBtn");
@@ -52,13 +58,14 @@ UnzipController* UnzipController::initFromStory(QWidget* parent)
     // Shown as the product shows it; no preview exists to switch on.
     screen->previewCheck->setEnabled(false);
 
-    grid->addWidget(screen->exportPathLab, 0, 0);
-    grid->addWidget(screen->pathTf, 0, 1);
-    grid->addWidget(screen->changPathBtn, 0, 2);
-    grid->addWidget(screen->openCheck, 1, 1, 1, 2);
-    grid->addWidget(screen->previewCheck, 2, 1, 1, 2);
-    grid->setRowMinimumHeight(3, SheetStyle::kGrid);
-    grid->addLayout(SheetStyle::buttonRow(screen->cancelBtn, screen->unzipBtn), 4, 0, 1, 3);
+    grid->addLayout(SheetStyle::subjectRow(screen->archiveLab, screen->archiveSizeLab), 0, 0, 1, 3);
+    grid->addWidget(screen->exportPathLab, 1, 0);
+    grid->addWidget(screen->pathTf, 1, 1);
+    grid->addWidget(screen->changPathBtn, 1, 2);
+    grid->addWidget(screen->openCheck, 2, 1, 1, 2);
+    grid->addWidget(screen->previewCheck, 3, 1, 1, 2);
+    grid->setRowMinimumHeight(4, SheetStyle::kGrid);
+    grid->addLayout(SheetStyle::buttonRow(screen->cancelBtn, screen->unzipBtn), 5, 0, 1, 3);
 
     connect(screen->changPathBtn, &QPushButton::clicked, screen, &UnzipController::modifyPathClick);
     connect(screen->cancelBtn, &QPushButton::clicked, screen, &UnzipController::cancelClick);
@@ -72,6 +79,8 @@ void UnzipController::viewDidLoad()
     international();
     SheetStyle::styleSheetWindow(this);
     SheetStyle::styleCaption(exportPathLab);
+    SheetStyle::styleSubject(archiveLab, archiveSizeLab);
+    SheetStyle::styleField(pathTf);
     SheetStyle::stylePrimaryButton(unzipBtn);
     SheetStyle::styleSecondaryButton(cancelBtn);
     SheetStyle::styleSecondaryButton(changPathBtn);
@@ -94,6 +103,14 @@ void UnzipController::international()
 
 void UnzipController::viewWillAppear()
 {
+    // The archive this sheet acts on, by name and size.
+    const QFileInfo archive(m_fileUrl.toLocalFile());
+    archiveSizeLab->setText(archive.isFile() ? ItemSummary::formatSize(archive.size()) : QString());
+    const int room
+        = SheetStyle::kSubjectWidth - archiveSizeLab->fontMetrics().horizontalAdvance(archiveSizeLab->text());
+    archiveLab->setText(ItemSummary::elided(archive.fileName(), archiveLab->fontMetrics(), room));
+    archiveLab->setToolTip(archive.filePath());
+    archiveLab->setAccessibleName(archive.fileName());
     // A folder picked for an earlier job is not kept; the checkboxes are.
     pathTf->setText(desktopFolder());
     m_panelOpen = false;
@@ -153,6 +170,13 @@ void UnzipController::openSelectPathAndContinue(bool continueAfterPick)
         screen->m_panelOpen = false;
         if (paths.isEmpty() || !screen->isPresented())
             return;
+        // What a panel hands back is taken as it is or not at all: a folder
+        // that is not there would be made by the job, somewhere unchosen.
+        if (!QFileInfo(paths.first()).isDir()) {
+            qCWarning(lcUi, "picked folder does not exist: %s", qUtf8Printable(paths.first()));
+            HUD::showErrorWithStatus(L(QStringLiteral("所选文件夹不存在")));
+            return;
+        }
         screen->pathTf->setText(paths.first());
         if (continueAfterPick)
             screen->unzipClick();

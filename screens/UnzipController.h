@@ -56,6 +56,8 @@ private:
     bool m_panelOpen = false; // a folder panel is waiting for its answer
     bool m_confirmed = false; // `unzipClick` ran in this presentation
 
+    QLabel* archiveLab = nullptr; // the archive's name, cut in the middle when long
+    QLabel* archiveSizeLab = nullptr;
     QLabel* exportPathLab = nullptr;
     QLineEdit* pathTf = nullptr;
     QPushButton* changPathBtn = nullptr;

@@ -1,8 +1,13 @@
 #include "screens/ZipController.h"
 
+#include "engine/JobStop.h"
 #include "platform/Bundle.h"
+#include "platform/HUD.h"
+#include "platform/Logging.h"
+#include "platform/MainQueue.h"
 #include "platform/Panels.h"
 #include "screens/ArchiveNaming.h"
+#include "screens/ItemSummary.h"
 #include "screens/Outlet.h"
 #include "telemetry/TrackManager.h"
 #include "ui/SheetStyle.h"
@@ -10,6 +15,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -50,6 +56,8 @@ ZipController* ZipController::initFromStory(QWidget* parent)
 void ZipController::build()
 {
     // Made in tab order.
+    subjectLab = Outlet::make<QLabel>(this, "subjectLab");
+    subjectSizeLab = Outlet::make<QLabel>(this, "subjectSizeLab");
     exportPathLab = Outlet::make<QLabel>(this, "exportPathLab");
     pathTf = Outlet::make<QLineEdit>(this, "pathTf");
     changPathBtn = Outlet::make<QPushButton>(this, "changPathBtn");
@@ -73,9 +81,6 @@ void ZipController::build()
 
     exportPathLab->setBuddy(pathTf);
     pathTf->setMinimumWidth(80 * SheetStyle::kGrid);
-    pathTf->setMinimumHeight(SheetStyle::kButtonHeight);
-    for (QLineEdit* field : { pathTf, passwordTf, password2Tf })
-        field->setTextMargins(SheetStyle::kGrid, 0, SheetStyle::kGrid, 0);
     passwordLab->setBuddy(passwordTf);
     password2Lab->setBuddy(password2Tf);
     passwordTf->setEchoMode(QLineEdit::Password);
@@ -115,17 +120,18 @@ void ZipController::build()
     grid->setHorizontalSpacing(SheetStyle::kColumnSpacing);
     grid->setVerticalSpacing(SheetStyle::kRowSpacing);
     grid->setSizeConstraint(QLayout::SetFixedSize);
-    grid->addWidget(exportPathLab, 0, 0);
-    grid->addWidget(pathTf, 0, 1);
-    grid->addWidget(changPathBtn, 0, 2);
-    grid->addWidget(compressOpnttionLab, 1, 0);
-    grid->addWidget(options, 1, 1, 1, 2);
-    grid->addWidget(customOptionsView, 2, 1);
-    grid->addWidget(addPasswordBtn, 3, 1, 1, 2);
-    grid->addWidget(passwordView, 4, 1);
-    grid->addWidget(openCheck, 5, 1, 1, 2);
-    grid->setRowMinimumHeight(6, SheetStyle::kGrid);
-    grid->addLayout(SheetStyle::buttonRow(cancelBtn, zipBtn), 7, 0, 1, 3);
+    grid->addLayout(SheetStyle::subjectRow(subjectLab, subjectSizeLab), 0, 0, 1, 3);
+    grid->addWidget(exportPathLab, 1, 0);
+    grid->addWidget(pathTf, 1, 1);
+    grid->addWidget(changPathBtn, 1, 2);
+    grid->addWidget(compressOpnttionLab, 2, 0);
+    grid->addWidget(options, 2, 1, 1, 2);
+    grid->addWidget(customOptionsView, 3, 1);
+    grid->addWidget(addPasswordBtn, 4, 1, 1, 2);
+    grid->addWidget(passwordView, 5, 1);
+    grid->addWidget(openCheck, 6, 1, 1, 2);
+    grid->setRowMinimumHeight(7, SheetStyle::kGrid);
+    grid->addLayout(SheetStyle::buttonRow(cancelBtn, zipBtn), 8, 0, 1, 3);
 
     connect(changPathBtn, &QPushButton::clicked, this, &ZipController::modifyPathClick);
     connect(speedBtn, &QRadioButton::clicked, this, &ZipController::speedClick);
@@ -142,6 +148,13 @@ void ZipController::viewDidLoad()
     SheetStyle::styleSheetWindow(this);
     SheetStyle::styleCaption(exportPathLab);
     SheetStyle::styleCaption(compressOpnttionLab);
+    // The password rows line up with the path field: as high, their
+    // captions right-aligned like every other caption.
+    SheetStyle::styleCaption(passwordLab);
+    SheetStyle::styleCaption(password2Lab);
+    for (QLineEdit* field : { pathTf, passwordTf, password2Tf })
+        SheetStyle::styleField(field);
+    SheetStyle::styleSubject(subjectLab, subjectSizeLab);
     SheetStyle::styleSecondaryButton(cancelBtn);
     SheetStyle::stylePrimaryButton(zipBtn);
     SheetStyle::styleSecondaryButton(changPathBtn);
@@ -181,6 +194,7 @@ void ZipController::international()
 
 void ZipController::viewWillAppear()
 {
+    showSubject();
     m_sourceFolder = ArchiveNaming::sourceFolder(m_fileUrls);
     pathTf->setText(ArchiveNaming::defaultPath(m_fileUrls));
     selectOption(speedBtn);
@@ -197,6 +211,32 @@ void ZipController::viewWillAppear()
 void ZipController::viewDidAppear()
 {
     zipBtn->setFocus();
+}
+
+void ZipController::showSubject()
+{
+    const QString title = ItemSummary::title(m_fileUrls);
+    subjectLab->setText(ItemSummary::elided(title, subjectLab->fontMetrics(), SheetStyle::kSubjectWidth * 3 / 4));
+    subjectLab->setAccessibleName(title);
+    subjectLab->setToolTip(title);
+    subjectSizeLab->clear();
+    // Folders are added up on a worker; the size shows when known, for this
+    // presentation only, and a quitting program stops the walk.
+    QStringList paths;
+    for (const QUrl& url : std::as_const(m_fileUrls))
+        paths.append(url.toLocalFile());
+    const quint64 presentation = presentationCount();
+    QPointer<ZipController> self(this);
+    WorkerPool::async([self, presentation, paths] {
+        const std::optional<qint64> total = ItemSummary::totalSize(paths, [] { return JobStop::requested(); });
+        if (!total)
+            return;
+        MainQueue::async([self, presentation, bytes = *total] {
+            ZipController* screen = self.data();
+            if (screen && screen->presentationCount() == presentation)
+                screen->subjectSizeLab->setText(ItemSummary::formatSize(bytes));
+        });
+    });
 }
 
 void ZipController::modifyPathClick()
@@ -230,6 +270,12 @@ void ZipController::openSelectPathAndContinue(bool continueAfterPick)
         screen->m_panelOpen = false;
         if (path.isEmpty() || !screen->isPresented())
             return;
+        // The archive goes into a folder that is there, never one made for it.
+        if (!QFileInfo(path).absoluteDir().exists()) {
+            qCWarning(lcUi, "picked folder does not exist: %s", qUtf8Printable(QFileInfo(path).absolutePath()));
+            HUD::showErrorWithStatus(L(QStringLiteral("所选文件夹不存在")));
+            return;
+        }
         screen->pathTf->setText(path);
         screen->m_hadOpenFolder = true;
         if (continueAfterPick)

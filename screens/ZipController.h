@@ -60,6 +60,7 @@ private:
     explicit ZipController(QWidget* parent);
     void build();
     void selectOption(QRadioButton* option);
+    void showSubject();
     // Thirteen offsets of ±15 px over half a second, then back in place.
     void shakePasswordView();
 
@@ -72,6 +73,8 @@ private:
     bool m_confirmed = false; // `zipClick` ran in this presentation
     QPoint m_shakeOrigin;
 
+    QLabel* subjectLab = nullptr; // what will be packed: "N items" or the item's name
+    QLabel* subjectSizeLab = nullptr; // their size, once a worker has added it up
     QLabel* exportPathLab = nullptr;
     QLineEdit* pathTf = nullptr;
     QPushButton* changPathBtn = nullptr;

@@ -12,6 +12,9 @@ packages=(
   libzip-dev libuchardet-dev libunrar-dev libssl-dev zlib1g-dev libdeflate-dev
   7zip zip unzip rar unrar python3
   xvfb xauth dbus
+  # The test on a real display: a small window manager and X tools that
+  # find, place and type into windows.
+  openbox xdotool x11-utils
   time openssl strace
   # make format and format-check; the checked-in style is clang-format 14's.
   clang-format

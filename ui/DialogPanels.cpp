@@ -1,12 +1,20 @@
 #include "ui/DialogPanels.h"
 
+#include "platform/Bundle.h"
+#include "platform/Logging.h"
 #include "platform/MainQueue.h"
 #include "ui/PasswordSheet.h"
 #include "ui/WindowLookup.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHeaderView>
+#include <QLibraryInfo>
+#include <QLineEdit>
+#include <QTranslator>
+#include <QTreeView>
 #include <memory>
 
 namespace {
@@ -14,8 +22,22 @@ namespace {
 const QString kFileDialogName = QStringLiteral("fileDialog");
 const QString kPasswordSheetName = QStringLiteral("passwordSheet");
 
-// Qt's own file dialog, so that the window-modal sheet behaves the same on
-// every desktop and the two adjustments below can be made.
+// `path` with the first allowed extension added unless it has one of them:
+// "name.txt" becomes "name.txt.zip".
+QString withAllowedSuffix(const QString& path, const QStringList& allowed)
+{
+    const QFileInfo info(path);
+    if (path.isEmpty() || allowed.isEmpty() || info.fileName().isEmpty() || info.isDir()
+        || allowed.contains(info.suffix(), Qt::CaseInsensitive))
+        return path;
+    return path + u'.' + allowed.first();
+}
+
+// Where the desktop offers its own file chooser (Qt's platform theme: the
+// desktop portal, GTK or KDE), the panels use it; Qt's own dialog, in the
+// window's language, is the fallback, and the only one that can choose
+// files and folders in one selection. The adjustments below apply to Qt's
+// dialog; the save panel's suffix is enforced for both.
 class PanelFileDialog final : public QFileDialog {
 public:
     using QFileDialog::QFileDialog;
@@ -26,6 +48,8 @@ public:
     void accept() override
     {
         const QStringList chosen = selectedFiles();
+        if (acceptsDirectoriesAsFiles && acceptMode() == AcceptOpen && opensTypedFolder())
+            return;
         if (acceptsDirectoriesAsFiles && acceptMode() == AcceptOpen && !chosen.isEmpty()) {
             // The file modes would open a chosen folder instead of returning it.
             bool allExist = true;
@@ -36,17 +60,52 @@ public:
                 return;
             }
         }
-        if (acceptMode() == AcceptSave && !allowedExtensions.isEmpty() && chosen.size() == 1) {
+        if (acceptMode() == AcceptSave && chosen.size() == 1) {
             // "name.txt" becomes "name.txt.zip"; the default suffix only covers
             // names without any suffix. The overwrite check then sees the real name.
-            const QFileInfo info(chosen.first());
-            if (!info.fileName().isEmpty() && !info.isDir()
-                && !allowedExtensions.contains(info.suffix(), Qt::CaseInsensitive))
-                selectFile(chosen.first() + u'.' + allowedExtensions.first());
+            const QString enforced = withAllowedSuffix(chosen.first(), allowedExtensions);
+            if (enforced != chosen.first())
+                selectFile(enforced);
         }
         QFileDialog::accept();
     }
+
+private:
+    // A folder path typed into the name field (it holds a "/" or starts at
+    // "~") and confirmed with Enter opens that folder, as in any file
+    // dialog, instead of choosing it for packing; a folder picked in the
+    // list, or its bare name, is chosen.
+    bool opensTypedFolder()
+    {
+        auto* edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        const QString typed = edit ? edit->text().trimmed() : QString();
+        if (typed.isEmpty() || typed.startsWith(u'"') || (!typed.contains(u'/') && !typed.startsWith(u'~')))
+            return false;
+        QString path = typed.startsWith(u'~') ? QDir::homePath() + typed.mid(1) : typed;
+        if (QDir::isRelativePath(path))
+            path = directory().filePath(path);
+        if (!QFileInfo(path).isDir())
+            return false;
+        setDirectory(QDir::cleanPath(path));
+        edit->clear();
+        return true;
+    }
 };
+
+// Qt's dialog lists name, size, type and date; the name takes the room
+// left, the others fit their contents, untruncated in either language.
+void fitColumns(QFileDialog* dialog)
+{
+    // Only Qt's dialog has widgets; a desktop chooser lays itself out.
+    auto* tree = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+    if (!tree)
+        return;
+    dialog->resize(dialog->size().expandedTo(QSize(760, 460)));
+    QHeaderView* header = tree->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(0, QHeaderView::Stretch);
+}
 
 // Opens `dialog` window-modal without blocking. `answer` runs once with the
 // dialog's result when it finishes; if the dialog is destroyed unfinished
@@ -84,11 +143,11 @@ QStringList nameFilters(const QStringList& extensions)
     return { patterns.join(u' ') };
 }
 
-PanelFileDialog* makeFileDialog()
+PanelFileDialog* makeFileDialog(bool desktopChooser)
 {
     auto* dialog = new PanelFileDialog(WindowLookup::keyWindow());
     dialog->setObjectName(kFileDialogName);
-    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setOption(QFileDialog::DontUseNativeDialog, !desktopChooser || !DialogPanels::desktopChoosersAllowed());
     return dialog;
 }
 
@@ -111,9 +170,10 @@ void DialogPanels::open(const OpenRequest& request, PathsCompletion completion)
             [this, request, completion = std::move(completion)]() mutable { open(request, std::move(completion)); });
         return;
     }
-    PanelFileDialog* dialog = makeFileDialog();
-    dialog->setAcceptMode(QFileDialog::AcceptOpen);
     const bool files = request.canChooseFiles || !request.canChooseDirectories;
+    // The desktop's choosers take files or folders, never both at once.
+    PanelFileDialog* dialog = makeFileDialog(!(files && request.canChooseDirectories));
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
     if (!files) {
         dialog->setFileMode(QFileDialog::Directory);
         dialog->setOption(QFileDialog::ShowDirsOnly);
@@ -134,6 +194,7 @@ void DialogPanels::open(const OpenRequest& request, PathsCompletion completion)
         [dialog, shared](
             int result) { (*shared)(result == QDialog::Accepted ? dialog->selectedFiles() : QStringList()); },
         [shared] { (*shared)({}); });
+    fitColumns(dialog);
 }
 
 void DialogPanels::save(const SaveRequest& request, PathCompletion completion)
@@ -143,7 +204,7 @@ void DialogPanels::save(const SaveRequest& request, PathCompletion completion)
             [this, request, completion = std::move(completion)]() mutable { save(request, std::move(completion)); });
         return;
     }
-    PanelFileDialog* dialog = makeFileDialog();
+    PanelFileDialog* dialog = makeFileDialog(true);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
     dialog->allowedExtensions = request.allowedExtensions;
@@ -159,9 +220,23 @@ void DialogPanels::save(const SaveRequest& request, PathCompletion completion)
     auto shared = std::make_shared<PathCompletion>(std::move(completion));
     runSheet(
         dialog,
-        [dialog, shared](
-            int result) { (*shared)(result == QDialog::Accepted ? dialog->selectedFiles().value(0) : QString()); },
+        [this, dialog, shared, request](int result) {
+            const QString chosen = result == QDialog::Accepted ? dialog->selectedFiles().value(0) : QString();
+            // A desktop chooser may hand back a name without the suffix. With
+            // it added, the name may be taken: the panel asks again with it,
+            // so that its overwrite check sees the real name.
+            const QString enforced = withAllowedSuffix(chosen, request.allowedExtensions);
+            if (enforced != chosen && QFileInfo::exists(enforced)) {
+                SaveRequest again = request;
+                again.directory = QFileInfo(enforced).absolutePath();
+                again.fileName = QFileInfo(enforced).fileName();
+                save(again, std::move(*shared));
+                return;
+            }
+            (*shared)(enforced);
+        },
         [shared] { (*shared)(QString()); });
+    fitColumns(dialog);
 }
 
 void DialogPanels::askPassword(const PasswordRequest& request, PasswordCompletion completion)
@@ -182,6 +257,29 @@ void DialogPanels::askPassword(const PasswordRequest& request, PasswordCompletio
             (*shared)(result == QDialog::Accepted ? std::optional<QString>(dialog->password()) : std::nullopt);
         },
         [shared] { (*shared)(std::nullopt); });
+}
+
+bool DialogPanels::installQtTranslations()
+{
+    static bool installed = false;
+    const QString language = Bundle::preferredLocalization();
+    if (installed || language == QLatin1String("en"))
+        return false;
+    auto* translator = new QTranslator(qApp);
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    if (!translator->load(QStringLiteral("qtbase_") + language, folder)) {
+        qCInfo(lcUi, "no Qt translation for %s in %s", qUtf8Printable(language), qUtf8Printable(folder));
+        delete translator;
+        return false;
+    }
+    installed = QCoreApplication::installTranslator(translator);
+    return installed;
+}
+
+bool DialogPanels::desktopChoosersAllowed()
+{
+    // ZAVRIN_QT_FILE_DIALOG=1 keeps Qt's own dialog, for tests and screenshots.
+    return qEnvironmentVariableIntValue("ZAVRIN_QT_FILE_DIALOG") == 0;
 }
 
 QDialog* DialogPanels::openDialog()

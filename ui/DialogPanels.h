@@ -4,8 +4,9 @@
 
 class QDialog;
 
-// The application's panels: Qt file dialogs and a password sheet, each
-// window-modal over the key window and opened without blocking. The
+// The application's panels: the desktop's file chooser where it offers one
+// (else Qt's file dialog, in the window's language) and a password sheet,
+// each window-modal over the key window and opened without blocking. The
 // completion runs exactly once, on the main thread: when the dialog closes,
 // or soon after it, cancelled, when its window is destroyed under it.
 class DialogPanels final : public Panels {
@@ -24,4 +25,10 @@ public:
     // The dialogs are named so that tests and the window lookup can find them.
     static QDialog* openDialog(); // the open or save panel on screen, if any
     static QDialog* passwordSheet();
+    // False when ZAVRIN_QT_FILE_DIALOG=1 asks for Qt's own dialog everywhere.
+    static bool desktopChoosersAllowed();
+    // Installs Qt's own translations ("qtbase_zh_CN" …) for the language of
+    // the string table in use, so that Qt's dialogs speak the window's
+    // language. Once per process; false when none is needed or found.
+    static bool installQtTranslations();
 };

@@ -52,7 +52,7 @@ PasswordSheet::PasswordSheet(const QString& message, const QString& archivePath,
     m_lineEdit->setObjectName(QStringLiteral("passwordLineEdit"));
     m_lineEdit->setEchoMode(QLineEdit::Normal);
     m_lineEdit->setMinimumWidth(70 * SheetStyle::kGrid);
-    m_lineEdit->setMinimumHeight(SheetStyle::kButtonHeight);
+    SheetStyle::styleField(m_lineEdit);
     layout->addWidget(m_lineEdit, 2, 1);
     layout->setRowMinimumHeight(3, SheetStyle::kGrid);
 

@@ -4,6 +4,7 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPalette>
 #include <QPushButton>
 #include <QStringList>
@@ -73,8 +74,9 @@ void stylePrimaryButton(QPushButton* button, double radius)
             QStringLiteral("{}{color:white;border:2px solid transparent;padding:0 %1px;}").arg(padding),
             QStringLiteral("{}:hover{background-color:%1;}").arg(css(blue.lighter(112))),
             QStringLiteral("{}:pressed{background-color:%1;}").arg(css(blue.darker(115))),
-            // A light ring inside the button: visible, yet quiet on the default button.
-            QStringLiteral("{}:focus{border:2px solid rgba(255,255,255,150);}"),
+            // A darker rim of the button's own blue: opaque, so that its edge
+            // stays sharp at any scale, and plain on the default button.
+            QStringLiteral("{}:focus{border:2px solid %1;}").arg(css(blue.darker(150))),
             QStringLiteral("{}:disabled{background-color:rgba(6,125,255,110);}"),
         });
 }
@@ -102,6 +104,42 @@ void styleCaption(QLabel* label)
     palette.setColor(QPalette::WindowText, Palette::text2());
     label->setPalette(palette);
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+}
+
+void styleField(QWidget* field)
+{
+    const QString self = u'#' + field->objectName();
+    field->setStyleSheet(QStringLiteral("%1{border:1px solid #DDDDDD;border-radius:4px;padding:2px %2px;"
+                                        "background-color:white;color:%3;}"
+                                        "%1:focus{border-color:#067DFF;}"
+                                        "%1:disabled{color:#BBBBBB;background-color:#F7F7F7;}")
+                             .arg(self, QString::number(kGrid), css(Palette::text1())));
+    if (auto* line = qobject_cast<QLineEdit*>(field))
+        line->setMinimumHeight(kButtonHeight);
+}
+
+void styleSubject(QLabel* name, QLabel* detail)
+{
+    QFont font = name->font();
+    font.setWeight(QFont::DemiBold);
+    name->setFont(font);
+    name->setTextFormat(Qt::PlainText);
+    QPalette palette = name->palette();
+    palette.setColor(QPalette::WindowText, Palette::text1());
+    name->setPalette(palette);
+    palette.setColor(QPalette::WindowText, Palette::text2());
+    detail->setPalette(palette);
+    detail->setTextFormat(Qt::PlainText);
+}
+
+QBoxLayout* subjectRow(QLabel* name, QLabel* detail)
+{
+    auto* row = new QHBoxLayout;
+    row->setSpacing(2 * kGrid);
+    row->addWidget(name);
+    row->addWidget(detail);
+    row->addStretch(1);
+    return row;
 }
 
 QLayout* buttonRow(QPushButton* secondary, QPushButton* primary)

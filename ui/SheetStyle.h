@@ -1,6 +1,7 @@
 #pragma once
 
 class QAbstractButton;
+class QBoxLayout;
 class QLabel;
 class QLayout;
 class QPushButton;
@@ -17,6 +18,8 @@ inline constexpr int kRowSpacing = 3 * kGrid; // between rows of controls
 inline constexpr int kColumnSpacing = 3 * kGrid;
 inline constexpr int kButtonHeight = 8 * kGrid;
 inline constexpr int kButtonMinWidth = 22 * kGrid;
+// The width a sheet's subject line (what the sheet acts on) may take.
+inline constexpr int kSubjectWidth = 96 * kGrid;
 
 // White background, the accent colour as highlight, the product's text colour.
 void styleSheetWindow(QWidget* sheet);
@@ -27,6 +30,13 @@ void stylePrimaryButton(QPushButton* button, double radius = 4.0);
 void styleSecondaryButton(QPushButton* button);
 // A caption in the secondary text colour, right-aligned before its field.
 void styleCaption(QLabel* label);
+// A text field: 32 pixels high, a 1-pixel "DDDDDD" border with corners of
+// radius 4, accent blue when focused, and room inside for the text.
+void styleField(QWidget* field);
+// The subject line at the top of a sheet: a name in the text colour,
+// medium weight, then a detail (a size) in the secondary colour.
+void styleSubject(QLabel* name, QLabel* detail);
+QBoxLayout* subjectRow(QLabel* name, QLabel* detail);
 // The buttons' row at the bottom of a sheet: pushed to the right.
 QLayout* buttonRow(QPushButton* secondary, QPushButton* primary);
 

@@ -119,4 +119,9 @@ QColor text3()
     return *Styling::hexStr(QStringLiteral("999999"));
 }
 
+QColor warningText()
+{
+    return *Styling::hexStr(QStringLiteral("B35900"));
+}
+
 } // namespace Palette

@@ -33,4 +33,7 @@ namespace Palette {
 QColor text1(); // "2A2A2A"
 QColor text2(); // "666666"
 QColor text3(); // "999999"
+// Failures told in text: "B35900", a dark orange that reads on white
+// (4.8:1), where the warning orange "FF890C" would not (2.4:1).
+QColor warningText();
 } // namespace Palette

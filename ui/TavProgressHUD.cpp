@@ -223,11 +223,63 @@ bool TavProgressHUD::eventFilter(QObject* watched, QEvent* event)
 
 void TavProgressHUD::raiseLater()
 {
-    // After the window manager has placed the other window.
+    // After the window manager has placed the other window, which the toast
+    // may now have to make room for.
     QTimer::singleShot(0, this, [this] {
-        if (isVisible())
-            raise();
+        if (!isVisible())
+            return;
+        layoutPanel();
+        raise();
     });
+}
+
+QList<QRect> TavProgressHUD::coveredControls() const
+{
+    // The sheets and dialogs up over the owner hold what the user needs now:
+    // a progress bar and its button, a password field.
+    QList<QRect> areas;
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (const QWidget* window : windows) {
+        if (window == this || window == owner() || !window->isVisible() || window->windowType() != Qt::Dialog)
+            continue;
+        // A password sheet may stand over a sheet that stands over the owner.
+        for (const QWidget* up = window->parentWidget(); up; up = up->window()->parentWidget()) {
+            if (up->window() == owner()) {
+                areas.append(window->frameGeometry());
+                break;
+            }
+        }
+    }
+    return areas;
+}
+
+QRect TavProgressHUD::placement(QRect panel, const QRect& content, const QList<QRect>& covered)
+{
+    const auto clear = [&covered](const QRect& rect) {
+        for (const QRect& area : covered) {
+            if (rect.intersects(area))
+                return false;
+        }
+        return true;
+    };
+    if (clear(panel))
+        return panel;
+    // Below the lowest sheet it meets, else above the highest, centred on
+    // the content; a toast is a window of its own and may leave the content.
+    int below = panel.top();
+    int above = panel.bottom();
+    for (const QRect& area : covered) {
+        below = std::max(below, area.bottom() + 1 + kContentMargin);
+        above = std::min(above, area.top() - 1 - kContentMargin);
+    }
+    QRect under = panel;
+    under.moveTop(below);
+    QRect over = panel;
+    over.moveBottom(above);
+    // The room left inside the content decides between the two.
+    const int roomUnder = content.bottom() - under.bottom();
+    const int roomOver = over.top() - content.top();
+    return roomUnder >= roomOver ? under : over;
 }
 
 void TavProgressHUD::layoutPanel()
@@ -242,7 +294,8 @@ void TavProgressHUD::layoutPanel()
     const int panelWidth = std::min(std::max(kMinPanelWidth, textWidth + 2 * kPanelPadding + 4), available);
     const int panelHeight = std::max(kMinPanelHeight, m_hudView->layout()->totalHeightForWidth(panelWidth));
     const QPoint centre = content->mapToGlobal(content->rect().center());
-    setGeometry(centre.x() - panelWidth / 2, centre.y() - panelHeight / 2, panelWidth, panelHeight);
+    const QRect centred(centre.x() - panelWidth / 2, centre.y() - panelHeight / 2, panelWidth, panelHeight);
+    setGeometry(placement(centred, QRect(content->mapToGlobal(QPoint(0, 0)), content->size()), coveredControls()));
     m_hudView->setGeometry(rect());
     if (cutsCorners()) {
         QPainterPath shape;

@@ -10,8 +10,10 @@ class ToastPresenter;
 // window of its own centred over the content of the window the user works in
 // (its owner), removed after 1.5 seconds. Being a window, it shows above the
 // owner's sheets and modal windows, which would hide a toast drawn inside the
-// owner; it follows the owner's moves and goes with it. At most one toast
-// exists at a time. It never takes the focus, and clicks pass through it.
+// owner; it follows the owner's moves and goes with it. It never covers a
+// sheet or dialog of the owner (whose controls the user needs while the
+// toast is up): it moves below or above them. At most one toast exists at a
+// time. It never takes the focus, and clicks pass through it.
 class TavProgressHUD final : public QWidget {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TavProgressHUD)
@@ -40,6 +42,10 @@ public:
 
     // An icon of the bundle ("hud_info" …) drawn for `logicalSize` at `dpr`.
     static QPixmap icon(const QString& name, QSize logicalSize, qreal dpr);
+    // Where a toast centred at `panel` goes so that it meets none of the
+    // `covered` areas: as it is, or just below (or above) them, whichever
+    // leaves it more inside `content`. Screen coordinates.
+    static QRect placement(QRect panel, const QRect& content, const QList<QRect>& covered);
 
     ~TavProgressHUD() override;
 
@@ -59,6 +65,8 @@ private:
     // Sizes the panel to its text and centres the toast over the owner's content.
     void layoutPanel();
     void raiseLater();
+    // The frames of the owner's sheets and dialogs on screen.
+    QList<QRect> coveredControls() const;
 
     QPointer<QWidget> m_content;
 

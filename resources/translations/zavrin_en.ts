@@ -29,7 +29,7 @@
     </message>
     <message>
         <source>点击上方按钮/拖拽文件至按钮区域</source>
-        <translation>Click a button above, or drag files onto it</translation>
+        <translation>Click a button above, or drag files onto the one you need</translation>
     </message>
     <message>
         <source>意见反馈</source>
@@ -214,6 +214,106 @@
     <message>
         <source>进度</source>
         <translation>Progress</translation>
+    </message>
+    <message>
+        <source>%1：%2</source>
+        <translation>%1: %2</translation>
+    </message>
+    <message>
+        <source>已存在，已保留</source>
+        <translation>Already there; kept</translation>
+    </message>
+    <message>
+        <source>路径不安全，已跳过</source>
+        <translation>Unsafe path; skipped</translation>
+    </message>
+    <message>
+        <source>发生未知错误</source>
+        <translation>Something went wrong</translation>
+    </message>
+    <message>
+        <source>密码不正确</source>
+        <translation>The password is wrong</translation>
+    </message>
+    <message>
+        <source>密码不正确，或文件已损坏</source>
+        <translation>The password is wrong, or the archive is damaged</translation>
+    </message>
+    <message>
+        <source>已取消</source>
+        <translation>Cancelled</translation>
+    </message>
+    <message>
+        <source>磁盘空间不足</source>
+        <translation>The disk is full</translation>
+    </message>
+    <message>
+        <source>没有可压缩的内容</source>
+        <translation>There is nothing to compress</translation>
+    </message>
+    <message>
+        <source>有两个项目同名</source>
+        <translation>Two items have the same name</translation>
+    </message>
+    <message>
+        <source>参数无效</source>
+        <translation>Invalid arguments</translation>
+    </message>
+    <message>
+        <source>不是有效的压缩文件</source>
+        <translation>Not a valid archive</translation>
+    </message>
+    <message>
+        <source>文件已损坏或不完整</source>
+        <translation>Damaged or incomplete</translation>
+    </message>
+    <message>
+        <source>含有指向目标文件夹之外的路径，已拒绝</source>
+        <translation>Refused: it would write outside the chosen folder</translation>
+    </message>
+    <message>
+        <source>没有读写权限</source>
+        <translation>Permission denied</translation>
+    </message>
+    <message>
+        <source>缺少分卷</source>
+        <translation>A part of the split archive is missing</translation>
+    </message>
+    <message>
+        <source>读取时被修改</source>
+        <translation>It changed while being read</translation>
+    </message>
+    <message>
+        <source>无法确认密码是否正确</source>
+        <translation>The password could not be confirmed</translation>
+    </message>
+    <message>
+        <source>使用了不支持的压缩方式</source>
+        <translation>It uses a compression method that is not supported</translation>
+    </message>
+    <message>
+        <source>没有写入任何文件，%1 个已有文件均已保留</source>
+        <translation>Nothing was written; existing files kept: %1</translation>
+    </message>
+    <message>
+        <source>已保留 %1 个已有文件</source>
+        <translation>Existing files kept: %1</translation>
+    </message>
+    <message>
+        <source>在文件管理器中显示</source>
+        <translation>Show in File Manager</translation>
+    </message>
+    <message>
+        <source>文件名含有无法识别的字符，未打开</source>
+        <translation>The file name holds characters that cannot be read; it was not opened</translation>
+    </message>
+    <message>
+        <source>%1 个项目</source>
+        <translation>%1 items</translation>
+    </message>
+    <message>
+        <source>所选文件夹不存在</source>
+        <translation>The chosen folder does not exist</translation>
     </message>
 </context>
 </TS>

@@ -215,5 +215,105 @@
         <source>进度</source>
         <translation>进度</translation>
     </message>
+    <message>
+        <source>%1：%2</source>
+        <translation>%1：%2</translation>
+    </message>
+    <message>
+        <source>已存在，已保留</source>
+        <translation>已存在，已保留</translation>
+    </message>
+    <message>
+        <source>路径不安全，已跳过</source>
+        <translation>路径不安全，已跳过</translation>
+    </message>
+    <message>
+        <source>发生未知错误</source>
+        <translation>发生未知错误</translation>
+    </message>
+    <message>
+        <source>密码不正确</source>
+        <translation>密码不正确</translation>
+    </message>
+    <message>
+        <source>密码不正确，或文件已损坏</source>
+        <translation>密码不正确，或文件已损坏</translation>
+    </message>
+    <message>
+        <source>已取消</source>
+        <translation>已取消</translation>
+    </message>
+    <message>
+        <source>磁盘空间不足</source>
+        <translation>磁盘空间不足</translation>
+    </message>
+    <message>
+        <source>没有可压缩的内容</source>
+        <translation>没有可压缩的内容</translation>
+    </message>
+    <message>
+        <source>有两个项目同名</source>
+        <translation>有两个项目同名</translation>
+    </message>
+    <message>
+        <source>参数无效</source>
+        <translation>参数无效</translation>
+    </message>
+    <message>
+        <source>不是有效的压缩文件</source>
+        <translation>不是有效的压缩文件</translation>
+    </message>
+    <message>
+        <source>文件已损坏或不完整</source>
+        <translation>文件已损坏或不完整</translation>
+    </message>
+    <message>
+        <source>含有指向目标文件夹之外的路径，已拒绝</source>
+        <translation>含有指向目标文件夹之外的路径，已拒绝</translation>
+    </message>
+    <message>
+        <source>没有读写权限</source>
+        <translation>没有读写权限</translation>
+    </message>
+    <message>
+        <source>缺少分卷</source>
+        <translation>缺少分卷</translation>
+    </message>
+    <message>
+        <source>读取时被修改</source>
+        <translation>读取时被修改</translation>
+    </message>
+    <message>
+        <source>无法确认密码是否正确</source>
+        <translation>无法确认密码是否正确</translation>
+    </message>
+    <message>
+        <source>使用了不支持的压缩方式</source>
+        <translation>使用了不支持的压缩方式</translation>
+    </message>
+    <message>
+        <source>没有写入任何文件，%1 个已有文件均已保留</source>
+        <translation>没有写入任何文件，%1 个已有文件均已保留</translation>
+    </message>
+    <message>
+        <source>已保留 %1 个已有文件</source>
+        <translation>已保留 %1 个已有文件</translation>
+    </message>
+    <message>
+        <source>在文件管理器中显示</source>
+        <translation>在文件管理器中显示</translation>
+    </message>
+    <message>
+        <source>文件名含有无法识别的字符，未打开</source>
+        <translation>文件名含有无法识别的字符，未打开</translation>
+    </message>
+    <message>
+        <source>%1 个项目</source>
+        <translation>%1 个项目</translation>
+    </message>
+    <message>
+        <source>所选文件夹不存在</source>
+        <translation>所选文件夹不存在</translation>
+    </message>
 </context>
 </TS>

@@ -215,5 +215,105 @@
         <source>进度</source>
         <translation>進度</translation>
     </message>
+    <message>
+        <source>%1：%2</source>
+        <translation>%1：%2</translation>
+    </message>
+    <message>
+        <source>已存在，已保留</source>
+        <translation>已存在，予以保留</translation>
+    </message>
+    <message>
+        <source>路径不安全，已跳过</source>
+        <translation>路徑不安全，已略過</translation>
+    </message>
+    <message>
+        <source>发生未知错误</source>
+        <translation>發生未知錯誤</translation>
+    </message>
+    <message>
+        <source>密码不正确</source>
+        <translation>密碼不正確</translation>
+    </message>
+    <message>
+        <source>密码不正确，或文件已损坏</source>
+        <translation>密碼不正確，或檔案已損毀</translation>
+    </message>
+    <message>
+        <source>已取消</source>
+        <translation>作業已取消</translation>
+    </message>
+    <message>
+        <source>磁盘空间不足</source>
+        <translation>磁碟空間不足</translation>
+    </message>
+    <message>
+        <source>没有可压缩的内容</source>
+        <translation>沒有可壓縮的內容</translation>
+    </message>
+    <message>
+        <source>有两个项目同名</source>
+        <translation>有兩個項目同名</translation>
+    </message>
+    <message>
+        <source>参数无效</source>
+        <translation>參數無效</translation>
+    </message>
+    <message>
+        <source>不是有效的压缩文件</source>
+        <translation>不是有效的壓縮檔</translation>
+    </message>
+    <message>
+        <source>文件已损坏或不完整</source>
+        <translation>檔案已損毀或不完整</translation>
+    </message>
+    <message>
+        <source>含有指向目标文件夹之外的路径，已拒绝</source>
+        <translation>含有指向目標資料夾之外的路徑，已拒絕</translation>
+    </message>
+    <message>
+        <source>没有读写权限</source>
+        <translation>沒有讀寫權限</translation>
+    </message>
+    <message>
+        <source>缺少分卷</source>
+        <translation>缺少分割壓縮檔</translation>
+    </message>
+    <message>
+        <source>读取时被修改</source>
+        <translation>讀取時被修改</translation>
+    </message>
+    <message>
+        <source>无法确认密码是否正确</source>
+        <translation>無法確認密碼是否正確</translation>
+    </message>
+    <message>
+        <source>使用了不支持的压缩方式</source>
+        <translation>使用了不支援的壓縮方式</translation>
+    </message>
+    <message>
+        <source>没有写入任何文件，%1 个已有文件均已保留</source>
+        <translation>沒有寫入任何檔案，%1 個既有檔案均已保留</translation>
+    </message>
+    <message>
+        <source>已保留 %1 个已有文件</source>
+        <translation>已保留 %1 個既有檔案</translation>
+    </message>
+    <message>
+        <source>在文件管理器中显示</source>
+        <translation>在檔案管理員中顯示</translation>
+    </message>
+    <message>
+        <source>文件名含有无法识别的字符，未打开</source>
+        <translation>檔名含有無法辨識的字元，未開啟</translation>
+    </message>
+    <message>
+        <source>%1 个项目</source>
+        <translation>%1 個項目</translation>
+    </message>
+    <message>
+        <source>所选文件夹不存在</source>
+        <translation>所選資料夾不存在</translation>
+    </message>
 </context>
 </TS>

@@ -65,24 +65,15 @@ private slots:
             QCOMPARE(spy.first().first().toUrl(), QUrl::fromLocalFile(routed));
         // A single document answers yes whether it was routed or not.
         QVERIFY(delegate.openFile(u"/data/c.zip"_s));
+        // One that had to wait is routed once the home screen is back.
+        const bool waited = routed.isEmpty() && !documents.value(0).isEmpty();
         delete feedback.data();
-    }
-
-    void documentPaths_data()
-    {
-        QTest::addColumn<QString>("argument");
-        QTest::addColumn<QString>("path");
-        QTest::newRow("absolute") << u"/data/a.zip"_s << u"/data/a.zip"_s;
-        QTest::newRow("relative") << u"a.zip"_s << QDir::currentPath() + u"/a.zip"_s;
-        QTest::newRow("file address") << u"file:///data/a%20b.zip"_s << u"/data/a b.zip"_s;
-        QTest::newRow("empty") << u""_s << u""_s;
-    }
-
-    void documentPaths()
-    {
-        QFETCH(QString, argument);
-        QFETCH(QString, path);
-        QCOMPARE(AppDelegate::documentPaths({ argument }), QStringList { path });
+        if (screenUp.startsWith(QLatin1String("minimised")))
+            window->showNormal();
+        if (waited) {
+            QTRY_COMPARE(spy.size(), 1);
+            QCOMPARE(spy.first().first().toUrl(), QUrl::fromLocalFile(documents.first()));
+        }
     }
 
     // Also from a modal window, where the main window's shortcuts do not reach.

@@ -31,6 +31,15 @@ done
 grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo" \
   || fail "metainfo does not launch $app_id.desktop"
 
+# The file managers' context menus call the program's two actions.
+menus=$prefix/share/kio/servicemenus
+grep -qx 'Exec=zavrin --extract-here %F' "$menus/zavrin-extract.desktop" || fail "no Dolphin menu to extract here"
+grep -qx 'Exec=zavrin --compress %F' "$menus/zavrin-compress.desktop" || fail "no Dolphin menu to compress"
+[ -x "$menus/zavrin-extract.desktop" ] || fail "Dolphin runs only executable service menus"
+for script in "Extract Here (Zavrin)" "Compress (Zavrin)"; do
+  [ -x "$prefix/share/zavrin/nautilus-scripts/$script" ] || fail "no Nautilus script '$script'"
+done
+
 missing=()
 command -v desktop-file-validate >/dev/null || missing+=(desktop-file-validate)
 command -v appstreamcli >/dev/null || missing+=(appstreamcli)

@@ -1,15 +1,10 @@
-#include "app/AppDelegate.h"
-#include "app/WindowController.h"
 #include "feedback/FeedbackVC.h"
 #include "home/DragView.h"
-#include "home/MainController.h"
 #include "platform/Bundle.h"
 #include "screens/ProgressController.h"
 #include "screens/UnzipController.h"
 #include "screens/ZipController.h"
-#include "tests/screens/ScreenTesting.h"
-#include "tests/support/RecordingToasts.h"
-#include "tests/support/ScriptedPanels.h"
+#include "tests/support/HomeFixture.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/ZipInspection.h"
 
@@ -28,14 +23,11 @@ class HomeTest final : public QObject {
     Q_OBJECT
 
     std::unique_ptr<TrackLog> m_log;
-    std::unique_ptr<AppDelegate> m_delegate;
-    std::unique_ptr<ScriptedPanels> m_panels;
-    std::unique_ptr<RecordingToasts> m_toasts;
-    std::unique_ptr<RecordingWorkspace> m_workspace;
+    std::unique_ptr<HomeFixture> m_fixture;
     std::unique_ptr<QTemporaryDir> m_dir;
 
-    WindowController* window() const { return m_delegate->windowController(); }
-    MainController* home() const { return window()->homeScreen(); }
+    WindowController* window() const { return m_fixture->window(); }
+    MainController* home() const { return m_fixture->home(); }
     QPushButton* button(const char* name) const { return outlet<QPushButton>(home(), name); }
     QString path(const QString& name) const { return m_dir->filePath(name); }
     QString write(const QString& name, const QByteArray& content)
@@ -70,20 +62,13 @@ private slots:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
-        m_delegate = std::make_unique<AppDelegate>();
-        m_panels = std::make_unique<ScriptedPanels>();
-        m_toasts = std::make_unique<RecordingToasts>();
-        m_workspace = std::make_unique<RecordingWorkspace>();
-        window()->showWindow();
+        m_fixture = std::make_unique<HomeFixture>();
         QVERIFY(QTest::qWaitForWindowActive(window()));
         m_log->take();
     }
     void cleanup()
     {
-        m_workspace.reset();
-        m_toasts.reset();
-        m_panels.reset();
-        m_delegate.reset();
+        m_fixture.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
@@ -119,7 +104,7 @@ private slots:
 
         // As a later launch hands them over: the window comes forward first,
         // with its sheet over it.
-        m_delegate->openFilesFromAnotherLaunch({ document, write(u"second.zip"_s, "x") });
+        m_fixture->delegate.openFilesFromAnotherLaunch({ document, write(u"second.zip"_s, "x") });
         if (sheetUp)
             QTRY_COMPARE(QApplication::activeWindow(), home()->zipVc());
         UnzipController* sheet = home()->unzipVc();
@@ -128,8 +113,8 @@ private slots:
             QCOMPARE(QDir::cleanPath(sheet->fileUrl().toLocalFile()), QDir::cleanPath(document));
         const bool toast = !opens && !sheetUp;
         QTest::qWait(20); // toasts are queued
-        QCOMPARE(m_toasts->count(RecordingToasts::Kind::Info, L(u"不支持的文件格式"_s)), toast ? 1 : 0);
-        QCOMPARE(m_toasts->toasts.size(), toast ? 1 : 0);
+        QCOMPARE(m_fixture->toasts.count(RecordingToasts::Kind::Info, L(u"不支持的文件格式"_s)), toast ? 1 : 0);
+        QCOMPARE(m_fixture->toasts.toasts.size(), toast ? 1 : 0);
         // A routed document records its step only, never a page event.
         QCOMPARE(m_log->take(), opens ? QStringList { u"Complete_Unzip/unzip_start/1"_s } : QStringList());
     }
@@ -139,7 +124,7 @@ private slots:
         const QString zip = archive(u"pack.zip"_s);
         const QString out = path(u"out"_s);
         QVERIFY(QDir().mkpath(out));
-        m_delegate->openFiles({ zip });
+        m_fixture->delegate.openFiles({ zip });
         UnzipController* setup = home()->unzipVc();
         QVERIFY(setup->isPresented());
         outlet<QLineEdit>(setup, "pathTf")->setText(out);
@@ -152,7 +137,7 @@ private slots:
         QCOMPARE(outlet<QLabel>(progress, "progressTf")->text(), u"100%"_s);
         QCOMPARE(ZipInspection::readFile(out + u"/a.txt"_s), QByteArray("alpha\n"));
         QCOMPARE(QFileInfo(out + u"/sub/b.txt"_s).size(), 300000);
-        QCOMPARE(m_workspace->opened, QStringList { out });
+        QCOMPARE(m_fixture->workspace.opened, QStringList { out });
     }
 
     // Three files dropped on the compress target become one archive.
@@ -168,7 +153,7 @@ private slots:
         QCOMPARE(m_log->take(), (QStringList { u"VC_Home/FileZip"_s, u"Complete_Zip/zip_start/1"_s }));
 
         const QString target = path(u"three.zip"_s);
-        m_panels->queueSave(target);
+        m_fixture->panels.queueSave(target);
         outlet<QPushButton>(setup, "zipBtn")->click();
         ProgressController* progress = home()->progressVc();
         QTRY_VERIFY(progress->isPresented());
@@ -205,7 +190,7 @@ private slots:
         QFETCH(bool, zip);
         const QStringList picked { write(u"p.zip"_s, "x"), write(u"q.txt"_s, "y") };
         if (pick)
-            m_panels->queueOpen(zip ? picked : picked.mid(0, 1));
+            m_fixture->panels.queueOpen(zip ? picked : picked.mid(0, 1));
         if (how.startsWith(u"click"_s)) {
             button(how.mid(6).toLatin1().constData())->click();
             button(how.mid(6).toLatin1().constData())->click(); // a second press while the panel is up
@@ -221,8 +206,8 @@ private slots:
             QTest::keyClick(window(), Qt::Key_O, Qt::ControlModifier);
         }
 
-        QCOMPARE(m_panels->openRequests.size(), 1);
-        const Panels::OpenRequest request = m_panels->openRequests.first();
+        QCOMPARE(m_fixture->panels.openRequests.size(), 1);
+        const Panels::OpenRequest request = m_fixture->panels.openRequests.first();
         QCOMPARE(request.canChooseDirectories, zip);
         QCOMPARE(request.allowsMultipleSelection, zip);
         QCOMPARE(request.allowedExtensions, zip ? QStringList() : (QStringList { u"zip"_s, u"rar"_s, u"7z"_s }));
@@ -245,12 +230,22 @@ private slots:
         QVERIFY(form->isVisible() && !window()->homeScreenIsKey());
         form->close();
 
+        // The targets' captions are drawn in the window's text colour, never pure black.
+        for (const char* caption : { "zipLab", "unzipLab" }) {
+            const QImage drawn = outlet<QLabel>(home(), caption)->grab().toImage();
+            int darkest = 255;
+            for (int y = 0; y < drawn.height(); ++y)
+                for (int x = 0; x < drawn.width(); ++x)
+                    darkest = std::min(darkest, qGray(drawn.pixel(x, y)));
+            QVERIFY2(darkest >= 0x20 && darkest <= 0x40, qPrintable(QString::number(darkest)));
+        }
+
         auto* rate = outlet<QAbstractButton>(home(), "rateBtn");
         QVERIFY(!rate->isVisible());
         QCOMPARE(rate->width(), 0);
         QVERIFY(Bundle::storeIdentifier().isEmpty());
         home()->rateClick();
-        QVERIFY(m_workspace->urls.isEmpty());
+        QVERIFY(m_fixture->workspace.urls.isEmpty());
     }
 
     void writeReviewUrl_data()

@@ -3,7 +3,7 @@
 #include "platform/NotificationCenter.h"
 #include "screens/ProgressController.h"
 #include "screens/UnzipController.h"
-#include "tests/screens/ScreenTesting.h"
+#include "tests/support/ScreenFixture.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/ZipInspection.h"
 
@@ -15,6 +15,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <cmath>
 
 using namespace Qt::StringLiterals;
 
@@ -33,6 +34,15 @@ void post(const QString& name, const QString& path, const QVariantMap& extra = {
     QVariantMap object = extra;
     object.insert(NotifyManager::pathKey(), path);
     NotificationCenter::defaultCenter().post(name, object);
+}
+
+// WCAG's contrast ratio of a text colour on white.
+double contrastOnWhite(const QColor& color)
+{
+    const auto linear = [](double c) { return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
+    const double luminance
+        = 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) + 0.0722 * linear(color.blueF());
+    return 1.05 / (luminance + 0.05);
 }
 
 } // namespace
@@ -192,6 +202,60 @@ private slots:
         present(job(true));
         QTest::qWait(450);
         QVERIFY(m_screen->isPresented());
+    }
+
+    // The engine's reason goes on a second line, readable on white; a cancel
+    // posted first (a failed 7z job does that) does not hide it.
+    void failureSaysWhy_data()
+    {
+        QTest::addColumn<bool>("zip");
+        QTest::addColumn<bool>("cancelFirst");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("detail");
+        QTest::newRow("not an archive") << false << false << u"NotAnArchive"_s << u"a.zip: Not a valid archive"_s;
+        QTest::newRow("7z damaged") << false << true << u"Damaged"_s << u"a.zip: Damaged or incomplete"_s;
+        QTest::newRow("disk full") << true << false << u"NoSpace"_s << u"a.zip: The disk is full"_s;
+        QTest::newRow("reason unknown") << false << false << u"Exploded"_s << QString();
+    }
+    void failureSaysWhy()
+    {
+        QFETCH(bool, zip);
+        QFETCH(bool, cancelFirst);
+        QFETCH(QString, status);
+        QFETCH(QString, detail);
+        const auto model = job(zip);
+        present(model);
+        if (cancelFirst)
+            post(NotifyManager::ProcessCancel(), model->jobKey());
+        post(NotifyManager::JobDidEnd(), model->jobKey(),
+            { { NotifyManager::succeededKey(), false }, { NotifyManager::statusKey(), status },
+                { NotifyManager::subjectKey(), u"a.zip"_s } });
+        QTest::qWait(1200);
+        QVERIFY(m_screen->isPresented());
+        QCOMPARE(text("tipTf"), L(zip ? u"创建压缩文件错误"_s : u"解压文件错误"_s));
+        auto* line = outlet<QLabel>(m_screen, "detailTf");
+        QCOMPARE(line->text(), detail);
+        QCOMPARE(line->isVisible(), !detail.isEmpty());
+        QCOMPARE(outlet<QPushButton>(m_screen, "doneBtn")->text(), L(u"关闭"_s));
+        for (const char* name : { "tipTf", "detailTf" })
+            QVERIFY(contrastOnWhite(outlet<QLabel>(m_screen, name)->palette().color(QPalette::WindowText)) >= 4.5);
+    }
+
+    // Existing files kept instead of written: success says so and stays.
+    void keptFilesKeepTheSheetUp()
+    {
+        const auto model = job(false);
+        present(model);
+        post(NotifyManager::LocalFilesDidChange(), model->jobKey());
+        post(NotifyManager::JobDidEnd(), model->jobKey(),
+            { { NotifyManager::succeededKey(), true }, { NotifyManager::keptKey(), 3 },
+                { NotifyManager::writtenKey(), 9 } });
+        QTest::qWait(500);
+        QVERIFY(m_screen->isPresented());
+        QCOMPARE(text("tipTf"), L(u"解压完成"_s));
+        QCOMPARE(text("detailTf"), u"Existing files kept: 3"_s);
+        QTest::keyClick(m_screen, Qt::Key_Return);
+        QVERIFY(!m_screen->isPresented());
     }
 
     // Failures that end with neither success nor cancel: the sheet says so

@@ -1,11 +1,14 @@
+#include "platform/Bundle.h"
 #include "screens/UnzipController.h"
 #include "screens/ZipController.h"
-#include "tests/screens/ScreenTesting.h"
+#include "tests/support/RecordingToasts.h"
+#include "tests/support/ScreenFixture.h"
 #include "tests/support/ScriptedPanels.h"
 #include "tests/support/TestMain.h"
 
 #include <QCheckBox>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPropertyAnimation>
 #include <QPushButton>
@@ -149,6 +152,80 @@ private slots:
         const QStringList once { u"Complete_Unzip/unzip_unzip/3"_s, u"VC_FileZip/UnZip"_s };
         QCOMPARE(m_log->take(), pick ? once + once : once);
         QVERIFY(m_unzip->isPresented()); // the home screen dismisses it
+    }
+
+    // Each sheet says what it acts on: the archive's name and size, or the
+    // items to pack and their total, long names cut in the middle.
+    void sheetsNameWhatTheyActOn_data()
+    {
+        QTest::addColumn<QStringList>("items"); // under the temporary folder; a trailing "/" makes a folder
+        QTest::addColumn<QString>("title"); // "…" where the name is cut
+        QTest::addColumn<QString>("size");
+        QTest::newRow("archive") << QStringList { u"photos.zip"_s } << u"photos.zip"_s << u"2.5 MB"_s;
+        QTest::newRow("long archive name")
+            << QStringList { QString(70, u'长') + u"-end.7z"_s } << u"长…-end.7z"_s << u"2.5 MB"_s;
+        QTest::newRow("one item to pack") << QStringList { u"report.pdf"_s, u""_s } << u"report.pdf"_s << u"2.5 MB"_s;
+        QTest::newRow("items to pack") << QStringList { u"report.pdf"_s, u"photos/"_s, u""_s } << u"2 items"_s
+                                       << u"5.0 MB"_s;
+        QTest::newRow("missing item") << QStringList { u"gone.txt"_s, u""_s } << u"gone.txt"_s << QString();
+    }
+    void sheetsNameWhatTheyActOn()
+    {
+        QFETCH(QStringList, items);
+        QFETCH(QString, title);
+        QFETCH(QString, size);
+        // An empty last item marks the compression sheet.
+        const bool zip = items.last().isEmpty();
+        QList<QUrl> urls;
+        for (const QString& item : items) {
+            if (item.isEmpty() || item.startsWith(u"gone"_s)) {
+                if (!item.isEmpty())
+                    urls.append(QUrl::fromLocalFile(m_dir->filePath(item)));
+                continue;
+            }
+            const QString path = m_dir->filePath(item.endsWith(u'/') ? item + u"inner/a.bin"_s : item);
+            QDir().mkpath(QFileInfo(path).absolutePath());
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(2500000));
+            urls.append(QUrl::fromLocalFile(m_dir->filePath(item)));
+        }
+        QLabel* name = nullptr;
+        QLabel* bytes = nullptr;
+        if (zip) {
+            m_zip->setFileUrls(urls);
+            m_zip->presentAsSheet(m_window.get());
+            name = zipGet<QLabel>("subjectLab");
+            bytes = zipGet<QLabel>("subjectSizeLab");
+        } else {
+            m_unzip->setFileUrl(urls.first());
+            m_unzip->presentAsSheet(m_window.get());
+            name = outlet<QLabel>(m_unzip, "archiveLab");
+            bytes = outlet<QLabel>(m_unzip, "archiveSizeLab");
+        }
+        QTRY_COMPARE(bytes->text(), size);
+        const qsizetype cut = title.indexOf(u'…');
+        if (cut < 0) {
+            QCOMPARE(name->text(), title);
+        } else {
+            QVERIFY2(name->text().startsWith(title.left(cut)) && name->text().endsWith(title.mid(cut + 1))
+                    && name->text().contains(u'…'),
+                qPrintable(name->text()));
+            QVERIFY(name->fontMetrics().horizontalAdvance(name->text()) <= 96 * 4);
+        }
+    }
+
+    // A folder a panel hands back must be there as it is; it is never made.
+    void pickedFolderThatIsNotThereIsRefused()
+    {
+        RecordingToasts toasts;
+        m_unzip->presentAsSheet(m_window.get());
+        const QString before = unzipPath()->text();
+        m_panels->queueOpen(m_dir->filePath(u"never/made"_s));
+        outlet<QPushButton>(m_unzip, "changPathBtn")->click();
+        QTRY_COMPARE(toasts.count(RecordingToasts::Kind::Error, L(u"所选文件夹不存在"_s)), 1);
+        QCOMPARE(unzipPath()->text(), before);
+        QVERIFY(!QFileInfo::exists(m_dir->filePath(u"never"_s)));
+        QVERIFY(m_calls.isEmpty());
     }
 
     void oneConfirmPerPresentation()

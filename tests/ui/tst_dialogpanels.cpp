@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QHeaderView>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMessageBox>
@@ -13,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 #include <memory>
 #include <optional>
 
@@ -150,6 +153,60 @@ private slots:
         QCOMPARE(m_paths, (QStringList { dir.filePath(u"a.txt"_s), dir.filePath(u"sub"_s) }));
     }
 
+    // In the compression panel a typed folder path and Enter open the
+    // folder; a folder picked in the list, or named bare, is chosen.
+    void typedFolderPathOpensTheFolder_data()
+    {
+        QTest::addColumn<QString>("typed"); // "@" stands for the temporary folder
+        QTest::addColumn<QString>("opened"); // the folder shown after Enter; empty: chosen
+        QTest::newRow("absolute path") << u"@/sub"_s << u"@/sub"_s;
+        QTest::newRow("relative path") << u"sub/"_s << u"@/sub"_s;
+        QTest::newRow("home") << u"~/"_s << QDir::homePath();
+        QTest::newRow("bare name") << u"sub"_s << QString();
+        QTest::newRow("path of a file") << u"@/a.txt"_s << QString();
+    }
+    void typedFolderPathOpensTheFolder()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, opened);
+        QTemporaryDir dir;
+        QVERIFY(QFile(dir.filePath(u"a.txt"_s)).open(QIODevice::WriteOnly));
+        QVERIFY(QDir(dir.path()).mkdir(u"sub"_s));
+        Panels::OpenRequest request;
+        request.canChooseDirectories = true;
+        request.allowsMultipleSelection = true;
+        request.directory = dir.path();
+        QFileDialog* dialog = openPanel(request);
+        // Files and folders at once: only Qt's dialog can, wherever it runs.
+        QVERIFY(dialog && dialog->testOption(QFileDialog::DontUseNativeDialog));
+        auto* edit = dialog->findChild<QLineEdit*>(u"fileNameEdit"_s);
+        edit->setText(typed.replace(u'@', dir.path()));
+        QTest::keyClick(edit, Qt::Key_Return);
+        if (opened.isEmpty()) {
+            QCOMPARE(m_calls, 1);
+            QCOMPARE(m_paths.size(), 1);
+            return;
+        }
+        QCOMPARE(m_calls, 0);
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(dialog->directory().absolutePath(), opened.replace(u'@', dir.path()));
+        QVERIFY(edit->text().isEmpty());
+        dialog->reject();
+    }
+
+    // Qt's dialog, where it stands in for the desktop's, fits its columns.
+    void qtDialogFitsItsColumns()
+    {
+        QFileDialog* dialog = openPanel({});
+        QVERIFY(dialog);
+        QVERIFY2(dialog->width() >= 760, qPrintable(QString::number(dialog->width())));
+        auto* tree = dialog->findChild<QTreeView*>(u"treeView"_s);
+        QVERIFY(tree);
+        QCOMPARE(tree->header()->sectionResizeMode(0), QHeaderView::Stretch);
+        QCOMPARE(tree->header()->sectionResizeMode(1), QHeaderView::ResizeToContents);
+        dialog->reject();
+    }
+
     void savePanelEnforcesExtensionAndConfirmsOverwrite()
     {
         QTemporaryDir dir;
@@ -179,6 +236,21 @@ private slots:
         dialog->reject();
         QCOMPARE(m_calls, 3);
         QCOMPARE(m_paths, QStringList { QString() });
+    }
+
+    // Last: Qt's own texts follow the window's language for the rest of the run.
+    void qtDialogSpeaksTheWindowsLanguage()
+    {
+        const QString english = QCoreApplication::translate("QFileDialog", "Look in:");
+        Bundle::setPreferredLanguages({ u"zh-CN"_s });
+        const bool installed = DialogPanels::installQtTranslations();
+        Bundle::setPreferredLanguages({});
+        if (!installed && !QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + u"/qtbase_zh_CN.qm"_s))
+            QSKIP("Qt's translations are not installed (qt6-translations-l10n)");
+        QVERIFY(installed);
+        QCOMPARE(english, u"Look in:"_s);
+        QCOMPARE(QCoreApplication::translate("QFileDialog", "Look in:"), u"查找范围："_s);
+        QVERIFY(!DialogPanels::installQtTranslations()); // once
     }
 };
 

@@ -171,11 +171,33 @@ private slots:
         QTRY_COMPARE(QApplication::activeWindow(), &sheet);
         TavProgressHUD::create();
         QCOMPARE(TavProgressHUD::current()->owner(), m_window.get());
-        // Over the sheet: a window shown after the sheet, and centred where the sheet sits.
+        // Above the sheet's window, yet clear of it: its controls stay in view.
         QVERIFY(TavProgressHUD::current()->isVisible());
         QVERIFY(QGuiApplication::topLevelWindows().indexOf(TavProgressHUD::current()->windowHandle())
             > QGuiApplication::topLevelWindows().indexOf(sheet.windowHandle()));
-        QVERIFY(TavProgressHUD::current()->geometry().intersects(sheet.geometry()));
+        QVERIFY(!TavProgressHUD::current()->geometry().intersects(sheet.frameGeometry()));
+    }
+
+    // Where a toast goes among sheets: centred when nothing is in the way,
+    // else below them, or above when there is more room there.
+    void toastStandsClearOfSheets_data()
+    {
+        QTest::addColumn<QList<QRect>>("covered");
+        QTest::addColumn<QRect>("expected");
+        const QRect content(0, 0, 720, 500);
+        QTest::newRow("nothing up") << QList<QRect>() << QRect(250, 190, 220, 120);
+        QTest::newRow("beside") << QList<QRect> { { 0, 0, 100, 100 } } << QRect(250, 190, 220, 120);
+        QTest::newRow("progress sheet") << QList<QRect> { { 160, 150, 400, 160 } } << QRect(250, 326, 220, 120);
+        QTest::newRow("low sheet") << QList<QRect> { { 160, 200, 400, 260 } } << QRect(250, 64, 220, 120);
+        QTest::newRow("sheet over sheet")
+            << QList<QRect> { { 160, 150, 400, 160 }, { 200, 120, 320, 230 } } << QRect(250, 366, 220, 120);
+    }
+    void toastStandsClearOfSheets()
+    {
+        QFETCH(QList<QRect>, covered);
+        QFETCH(QRect, expected);
+        const QRect placed = TavProgressHUD::placement(QRect(250, 190, 220, 120), QRect(0, 0, 720, 500), covered);
+        QCOMPARE(placed, expected);
     }
 
     // Last: the timer of a toast requested without a window outlives the test.

@@ -5,6 +5,7 @@
 #include "home/DragView.h"
 #include "home/MainController.h"
 #include "platform/Bundle.h"
+#include "screens/ProgressController.h"
 #include "screens/UnzipController.h"
 #include "tools/screenshots/Shots.h"
 #include "ui/TavProgressHUD.h"
@@ -61,6 +62,22 @@ QWidget* toastOverSheet(QWidget*)
     return window;
 }
 
+// "解压文件中..." while the progress sheet is up: the toast stands clear of it.
+QWidget* toastBesideProgress(QWidget*)
+{
+    WindowController* window = homeWindow();
+    ProgressController* sheet = window->homeScreen()->progressVc();
+    auto model = std::make_shared<UnzipModel>();
+    model->paths = { QDir::homePath() + QStringLiteral("/Documents/photos.zip") };
+    model->savePath = QDir::homePath() + QStringLiteral("/Desktop");
+    sheet->setModel(model);
+    ProgressController::setJobStarter([](const auto&) {});
+    sheet->presentAsSheet(window->homeScreen());
+    static_cast<void>(QTest::qWaitForWindowExposed(sheet));
+    TavProgressHUD::present(QStringLiteral("hud_info"), L(QStringLiteral("解压文件中...")));
+    return window;
+}
+
 QWidget* feedback(QWidget* window)
 {
     FeedbackVC* form = FeedbackVC::initFromStory();
@@ -75,4 +92,5 @@ ZAVRIN_SHOT("home-lit", homeLit)
 ZAVRIN_SHOT("home-focus", homeFocused)
 ZAVRIN_SHOT("home-toast", homeToast)
 ZAVRIN_SHOT("home-toast-over-sheet", toastOverSheet)
+ZAVRIN_SHOT("home-toast-beside-progress", toastBesideProgress)
 ZAVRIN_SHOT("feedback", feedback)

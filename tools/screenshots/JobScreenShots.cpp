@@ -50,7 +50,8 @@ QWidget* zipPasswordSheet(QWidget* window)
     return sheet;
 }
 
-// A compression under way at 42 %; with `failed`, one that went wrong.
+// A compression under way at 42 %; with `failed`, one that went wrong for
+// want of room on the disk.
 ProgressController* progressSheet(QWidget* window, bool failed)
 {
     auto model = std::make_shared<ZipModel>();
@@ -65,7 +66,37 @@ ProgressController* progressSheet(QWidget* window, bool failed)
         { { NotifyManager::pathKey(), model->savePath }, { NotifyManager::progressKey(), 0.4237f } });
     if (failed)
         center.post(NotifyManager::JobDidEnd(),
-            { { NotifyManager::pathKey(), model->savePath }, { NotifyManager::succeededKey(), false } });
+            { { NotifyManager::pathKey(), model->savePath }, { NotifyManager::succeededKey(), false },
+                { NotifyManager::statusKey(), QStringLiteral("NoSpace") },
+                { NotifyManager::subjectKey(), QStringLiteral("report.zip") } });
+    return sheet;
+}
+
+// An extraction into a folder that already held every entry.
+QWidget* progressKept(QWidget* window)
+{
+    auto model = std::make_shared<UnzipModel>();
+    model->paths = { sample(QStringLiteral("photos.zip")).toLocalFile() };
+    model->savePath = QDir::homePath() + QStringLiteral("/Desktop");
+    ProgressController* sheet = ProgressController::initFromStory(window);
+    sheet->setModel(model);
+    sheet->presentAsSheet(window);
+    NotificationCenter& center = NotificationCenter::defaultCenter();
+    const QString key = model->jobKey();
+    center.post(NotifyManager::LocalFilesDidChange(), { { NotifyManager::pathKey(), key } });
+    center.post(NotifyManager::JobDidEnd(),
+        { { NotifyManager::pathKey(), key }, { NotifyManager::succeededKey(), true }, { NotifyManager::keptKey(), 12 },
+            { NotifyManager::writtenKey(), 0 } });
+    return sheet;
+}
+
+// A long name, cut in the middle.
+QWidget* unzipLongName(QWidget* window)
+{
+    UnzipController* sheet = UnzipController::initFromStory(window);
+    sheet->setFileUrl(sample(QStringLiteral(
+        "2026 年度财务报表与审计材料（最终版，请勿外传）- Annual financial statements and audit papers.zip")));
+    sheet->presentAsSheet(window);
     return sheet;
 }
 
@@ -97,3 +128,5 @@ ZAVRIN_SHOT("zip-sheet", zipPlainSheet)
 ZAVRIN_SHOT("zip-sheet-password", zipPasswordSheet)
 ZAVRIN_SHOT("progress-sheet", progressRunning)
 ZAVRIN_SHOT("progress-sheet-failed", progressFailed)
+ZAVRIN_SHOT("progress-sheet-kept", progressKept)
+ZAVRIN_SHOT("unzip-sheet-long-name", unzipLongName)
