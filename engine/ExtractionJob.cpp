@@ -6,11 +6,11 @@
 
 #include "engine/JobRegistry.h"
 #include "engine/NotifyManager.h"
+#include "engine/OwnFolder.h"
 #include "engine/ProgressPoster.h"
 #include "engine/extract/ArchiveFormats.h"
 #include "engine/safety/EntrySink.h"
 #include "platform/Bundle.h"
-#include "platform/Folders.h"
 #include "platform/HUD.h"
 #include "platform/Logging.h"
 #include "platform/MainQueue.h"
@@ -18,7 +18,6 @@
 #include "platform/Panels.h"
 #include "platform/RouterManager.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -98,13 +97,6 @@ public:
 private:
     bool m_started = false;
 };
-
-// The system reads a password only up to a NUL: a password that holds one
-// would be taken for a shorter one.
-bool holdsNul(const std::optional<QString>& password)
-{
-    return password && password->contains(QChar(u'\0'));
-}
 
 } // namespace
 
@@ -197,96 +189,74 @@ void conclude(const ExtractionJob& job, const std::optional<QString>& password, 
     });
 }
 
-// A folder for the archive's entries inside `toPath`, named after the
-// archive and free: "name", else "name (2)", "name (3)", …
-QString ownFolder(const QString& toPath, const QString& archive)
-{
-    QString name = ArchiveFormats::stem(archive);
-    if (name.isEmpty() || name == u"." || name == u"..")
-        name = QFileInfo(archive).fileName() + QStringLiteral(" files");
-    const QDir destination(toPath);
-    QString folder = name;
-    for (int n = 2;
-         QFileInfo(destination.filePath(folder)).exists() || QFileInfo(destination.filePath(folder)).isSymLink(); ++n)
-        folder = QStringLiteral("%1 (%2)").arg(name).arg(n);
-    return destination.filePath(folder);
-}
-
-// After a job into its own folder: a single item moves up into `toPath`
-// when nothing there has its name. The folder that holds the files.
-QString tidy(const QString& toPath, const QString& folder)
-{
-    const int folderFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const int toFd = ::open(QFile::encodeName(toPath).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const std::optional<std::vector<Folders::Entry>> items = folderFd >= 0 ? Folders::list(folderFd) : std::nullopt;
-    bool movedUp = false;
-    if (toFd >= 0 && items && items->size() == 1) {
-        const QByteArray& name = items->front().name;
-        movedUp = ::renameat2(folderFd, name.constData(), toFd, name.constData(), RENAME_NOREPLACE) == 0;
-    }
-    if (folderFd >= 0)
-        ::close(folderFd);
-    if (toFd >= 0)
-        ::close(toFd);
-    if (movedUp && ::rmdir(QFile::encodeName(folder).constData()) == 0)
-        return toPath;
-    return folder;
-}
-
 } // namespace
+
+// The step a job takes after its pre-check: go on, or stop there because
+// the pre-check already asked for a password or ended the job.
+bool ExtractionJob::readyToExtract(ArchiveReader& reader, const std::optional<QString>& password) const
+{
+    const ArchiveFormat& traits = *format;
+    const Outcome opened = reader.open(password);
+    if (!password && reader.needsPassword()) {
+        MainQueue::async([job = *this] { job.askPassword(); });
+        return false;
+    }
+    if (opened.status == Status::WrongPassword && password && traits.asksAgain) {
+        qCWarning(traits.log, "初始化URKArchive错误: %s", qUtf8Printable(opened.message));
+        MainQueue::async([job = *this] { wrongPassword(job); });
+        return false;
+    }
+    if (!opened.ok()) {
+        fail(*this, { .outcome = opened });
+        return false;
+    }
+    // The format's quick check first; an archive without password skips it
+    // whatever the password.
+    if (password && reader.needsPassword() && !reader.checkPassword(*password)) {
+        refusePassword(QStringLiteral("wrong password"));
+        return false;
+    }
+    return true;
+}
+
+void ExtractionJob::refusePassword(const QString& why) const
+{
+    qCWarning(format->log, "password refused: %s", qUtf8Printable(why));
+    if (format->asksAgain)
+        MainQueue::async([job = *this] { wrongPassword(job); });
+    else
+        fail(*this, { .outcome = { .status = Status::WrongPassword, .message = why } });
+}
 
 void ExtractionJob::run(const std::optional<QString>& password) const
 {
-    const ArchiveFormat& format = *this->format;
     // A job that starts after a stop was asked for ends before it writes.
     if (stop.requested()) {
         endWith(*this, { .status = Status::Cancelled, .message = QStringLiteral("stopped") });
         return;
     }
-    if (holdsNul(password)) {
-        qCWarning(format.log, "password refused: it holds a NUL character");
-        if (format.asksAgain)
-            MainQueue::async([job = *this] { wrongPassword(job); });
-        else
-            fail(*this,
-                { .outcome = { .status = Status::WrongPassword,
-                      .message = QStringLiteral("the password holds a NUL character") } });
+    // The system reads a password only up to a NUL: a password that holds
+    // one would be taken for a shorter one.
+    if (password && password->contains(QChar(u'\0'))) {
+        refusePassword(QStringLiteral("it holds a NUL character"));
         return;
     }
-    const std::unique_ptr<ArchiveReader> reader = format.makeReader(path);
-    const Outcome opened = reader->open(password);
-    if (!password && reader->needsPassword()) {
-        MainQueue::async([job = *this] { job.askPassword(); });
-        return;
-    }
-    if (!opened.ok() && opened.status == Status::WrongPassword && password && format.asksAgain) {
-        qCWarning(format.log, "初始化URKArchive错误: %s", qUtf8Printable(opened.message));
-        MainQueue::async([job = *this] { wrongPassword(job); });
-        return;
-    }
-    if (!opened.ok()) {
-        fail(*this, { .outcome = opened });
-        return;
-    }
-    // The format's quick check first; an archive without password skips it
-    // whatever the password.
-    if (password && reader->needsPassword() && !reader->checkPassword(*password)) {
-        if (format.asksAgain)
-            MainQueue::async([job = *this] { wrongPassword(job); });
-        else
-            fail(
-                *this, { .outcome = { .status = Status::WrongPassword, .message = QStringLiteral("wrong password") } });
-        return;
-    }
+    const std::unique_ptr<ArchiveReader> reader = format->makeReader(path);
+    if (readyToExtract(*reader, password))
+        extract(*reader, password);
+}
 
-    const QString folder = options.ownFolder ? ownFolder(toPath, path) : toPath;
-    EntrySink sink(folder, format.log, stop);
+void ExtractionJob::extract(ArchiveReader& reader, const std::optional<QString>& password) const
+{
+    const ArchiveFormat& traits = *format;
+    const QString folder = options.ownFolder ? OwnFolder::choose(toPath, path) : toPath;
+    EntrySink sink(folder, traits.log, stop);
     StartedToast started;
     ProgressPoster poster(NotifyManager::UnzipProgress(), path,
-        format.floatProgress ? ProgressPoster::Precision::Float : ProgressPoster::Precision::Double);
+        traits.floatProgress ? ProgressPoster::Precision::Float : ProgressPoster::Precision::Double);
     sink.progress().setCallback([&](double fraction) {
         started.onProgress();
-        qCDebug(format.log, format.progressLog, fraction);
+        qCDebug(traits.log, traits.progressLog, fraction);
         poster.report(fraction);
     });
     bool needsPassword = false;
@@ -294,19 +264,18 @@ void ExtractionJob::run(const std::optional<QString>& password) const
     request.password = password;
     request.selection = options.selection;
     request.listed = [&] {
-        needsPassword = !password && reader->needsPassword();
+        needsPassword = !password && reader.needsPassword();
         return !needsPassword;
     };
-    const Outcome result = reader->extract(sink, request);
+    const Outcome result = reader.extract(sink, request);
     if (needsPassword) {
         MainQueue::async([job = *this] { job.askPassword(); });
         return;
     }
-    const QString output = result.ok() && options.ownFolder ? tidy(toPath, folder) : folder;
     conclude(*this, password,
         { .outcome = result,
             .kept = sink.keptCount(),
             .keptNames = sink.keptNames(),
             .written = sink.writtenCount(),
-            .output = output });
+            .output = result.ok() && options.ownFolder ? OwnFolder::tidy(toPath, folder) : folder });
 }

@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+class ArchiveReader;
 struct ArchiveFormat;
 
 // What an extraction may ask for beyond the archive and the destination.
@@ -40,4 +41,8 @@ struct ExtractionJob final {
 
 private:
     void run(const std::optional<QString>& password) const;
+    bool readyToExtract(ArchiveReader& reader, const std::optional<QString>& password) const;
+    void extract(ArchiveReader& reader, const std::optional<QString>& password) const;
+    // Worker thread: a wrong password, told as the format tells it.
+    void refusePassword(const QString& why) const;
 };

@@ -553,9 +553,9 @@ private slots:
         QTest::newRow("rar") << u"rar"_s << QStringList { u"a"_s, u"-idq"_s, u"-m1"_s, u"big.rar"_s, u"big.bin"_s }
                              << 10;
         // 7zz tells its percentage five times a second, which a second of
-        // work on a busy machine makes a few.
+        // work makes a few: one at least between the start and the end.
         QTest::newRow("7z") << u"7zz"_s << QStringList { u"a"_s, u"-bso0"_s, u"-mx1"_s, u"big.7z"_s, u"big.bin"_s }
-                            << 3;
+                            << 2;
     }
 
     void progressMovesInsideABigEntry()
