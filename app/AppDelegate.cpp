@@ -3,6 +3,7 @@
 #include "app/TelemetrySetup.h"
 #include "app/WindowController.h"
 #include "engine/JobStop.h"
+#include "engine/StopToken.h"
 #include "platform/HUD.h"
 #include "platform/Interrupts.h"
 #include "platform/Logging.h"
@@ -69,6 +70,8 @@ void AppDelegate::applicationWillTerminate()
 {
     // Jobs end by themselves once asked; what they queue for the main
     // thread meanwhile is never run, as the event loop is over.
+    // (The extraction side still listens to JobStop.)
+    StopToken::stopAll();
     JobStop::stopAll();
     if (!WorkerPool::waitForDone(kStopWaitMs)) {
         // Never expected; leaving at once beats destroying what workers use.

@@ -5,6 +5,7 @@
 #include "app/cli/TerminalPanels.h"
 #include "app/cli/TerminalToasts.h"
 #include "engine/JobStop.h"
+#include "engine/StopToken.h"
 #include "platform/Bundle.h"
 #include "platform/HUD.h"
 #include "platform/Interrupts.h"
@@ -18,7 +19,11 @@ int main(int argc, char* argv[])
 {
     // Before any thread exists, so that every thread inherits the mask. A
     // signal stops the job, which removes what it has not completed.
-    Interrupts::install([](int) { JobStop::stopAll(); });
+    // (The extraction side still listens to JobStop.)
+    Interrupts::install([](int) {
+        StopToken::stopAll();
+        JobStop::stopAll();
+    });
     // Without TZ, glibc looks at /etc/localtime again on every local-time
     // conversion, and libzip converts the DOS time of every entry it opens.
     if (!qEnvironmentVariableIsSet("TZ") && QFileInfo::exists(QStringLiteral("/etc/localtime")))

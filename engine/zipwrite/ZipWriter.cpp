@@ -1,10 +1,9 @@
 #include "engine/zipwrite/ZipWriter.h"
 
-#include "engine/JobStop.h"
-#include "engine/zipwrite/private/ZipEncodeAhead.h"
-#include "engine/zipwrite/private/ZipEntryEncoder.h"
-#include "engine/zipwrite/private/ZipEntrySource.h"
-#include "engine/zipwrite/private/ZipOutputFile.h"
+#include "ZipEncodeAhead.h"
+#include "ZipEntryEncoder.h"
+#include "ZipEntrySource.h"
+#include "ZipOutputFile.h"
 #include "platform/Logging.h"
 
 #include <QFile>
@@ -65,25 +64,61 @@ bool isUtf8(const std::string& text)
     return true;
 }
 
-// Turns libzip's progress fraction into whole entries. libzip gives entry j
-// of t the range [j/t, (j+1)/t], so the entries written are the fraction
-// times t rounded down. The last entry is held back: only a successful
-// close may report it.
-struct ProgressState final {
-    const ZipWriter::ProgressHandler* handler = nullptr;
-    std::uint64_t total = 0;
-    std::uint64_t reported = 0;
+// What an entry counts for in the progress besides its content bytes:
+// about what writing its headers and opening its file cost.
+constexpr std::uint64_t kEntryShare = 8 * 1024;
+
+// The writer's progress from two sources, both on the writing thread:
+// libzip's fraction of entries written (entry j of t spans [j/t, (j+1)/t],
+// so the entries done are the fraction times t rounded down), and the
+// content bytes of the pieces the entries' sources hand over. Only a
+// successful close may report the end.
+class ProgressState final {
+public:
+    ProgressState(const ZipWriter::ProgressHandler& handler, const std::vector<ZipEntry>& entries)
+        : m_handler(handler)
+        , m_entries(entries.size())
+    {
+        m_total = m_entries * kEntryShare;
+        for (const ZipEntry& entry : entries)
+            m_total += entry.size;
+    }
+
+    void start() { m_handler(0, m_total); }
+    void finish() { m_handler(m_total, m_total); }
+    void entriesWritten(double fraction)
+    {
+        const double scaled = std::floor(fraction * static_cast<double>(m_entries) + 1e-6);
+        m_entriesDone = std::max(m_entriesDone, static_cast<std::uint64_t>(std::max(scaled, 0.0)));
+        report();
+    }
+    void consumed(std::uint64_t bytes)
+    {
+        m_bytesDone += bytes;
+        report();
+    }
+
+private:
+    void report()
+    {
+        const std::uint64_t done = std::min(m_entriesDone * kEntryShare + m_bytesDone, m_total - 1);
+        if (done <= m_reported)
+            return;
+        m_reported = done;
+        m_handler(done, m_total);
+    }
+
+    const ZipWriter::ProgressHandler& m_handler;
+    const std::uint64_t m_entries;
+    std::uint64_t m_total = 0;
+    std::uint64_t m_entriesDone = 0;
+    std::uint64_t m_bytesDone = 0;
+    std::uint64_t m_reported = 0;
 };
 
 void onLibzipProgress(zip_t*, double fraction, void* data)
 {
-    auto* state = static_cast<ProgressState*>(data);
-    const double scaled = std::floor(fraction * static_cast<double>(state->total) + 1e-6);
-    const auto written = std::min(static_cast<std::uint64_t>(std::max(scaled, 0.0)), state->total - 1);
-    if (written <= state->reported)
-        return;
-    state->reported = written;
-    (*state->handler)(written, state->total);
+    static_cast<ProgressState*>(data)->entriesWritten(fraction);
 }
 
 // The "UT" extra field with the modification time in whole seconds: DOS
@@ -140,20 +175,6 @@ bool addEntry(zip_t* archive, const ZipEntry& entry, std::size_t index, ZipEntry
 
 } // namespace
 
-Outcome ZipWriter::createZipFileAtPath(const QString& path, const QString& directory, bool keepParentDirectory,
-    int compressionLevel, const std::optional<QString>& password, bool aes, const ProgressHandler& progressHandler)
-{
-    // The archive that this one replaces is never packed into it.
-    const std::string archive = QFile::encodeName(path).toStdString();
-    const ZipEntryListing listing
-        = ZipEntryList::listEntries(QFile::encodeName(directory).toStdString(), keepParentDirectory, archive);
-    if (!listing.failure.empty()) {
-        qCWarning(lcEngineZip, "zip writer: %s", listing.failure.c_str());
-        return { .status = Outcome::Status::Failed, .message = QString::fromStdString(listing.failure) };
-    }
-    return write(archive, listing.entries, { compressionLevel, password, aes }, progressHandler);
-}
-
 namespace {
 
 Outcome failed(Outcome::Status status, const std::string& reason)
@@ -171,20 +192,26 @@ Outcome libzipFailure(const std::string& what, zip_error_t* error)
 }
 
 // zip_close asks now and then whether to go on.
-int onLibzipCancel(zip_t*, void*)
+int onLibzipCancel(zip_t*, void* stop)
 {
-    return JobStop::requested() ? 1 : 0;
+    return static_cast<const StopToken*>(stop)->requested() ? 1 : 0;
 }
 
 } // namespace
 
+Outcome ZipWriter::passwordWithNul()
+{
+    return { .status = Outcome::Status::Unsupported,
+        .message = QStringLiteral("the password holds a NUL character, which archives cannot keep") };
+}
+
 Outcome ZipWriter::write(const std::string& path, const std::vector<ZipEntry>& entries, const Options& options,
     const ProgressHandler& progressHandler)
 {
+    if (options.password && options.password->contains(QChar(u'\0')))
+        return passwordWithNul();
     if (entries.empty())
         return failed(Outcome::Status::NothingToPack, "nothing to pack for " + path);
-    if (options.password && !options.aes)
-        return failed(Outcome::Status::Failed, "only AES encryption is offered");
     keepFreedMemory();
 
     ZipOutputFile output(path);
@@ -206,6 +233,7 @@ Outcome ZipWriter::write(const std::string& path, const std::vector<ZipEntry>& e
     context.entries = &entries;
     context.level = options.compressionLevel;
     context.password = options.password ? &password : nullptr;
+    context.stop = options.stop;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (!addEntry(archive, entries[i], i, context)) {
             const Outcome result = libzipFailure(entries[i].name, zip_get_error(archive));
@@ -215,24 +243,26 @@ Outcome ZipWriter::write(const std::string& path, const std::vector<ZipEntry>& e
     }
 
     const ProgressHandler ignore = [](std::uint64_t, std::uint64_t) {};
-    ProgressState progress { progressHandler ? &progressHandler : &ignore, entries.size(), 0 };
+    ProgressState progress(progressHandler ? progressHandler : ignore, entries);
+    context.consumed = [&progress](std::uint64_t bytes) { progress.consumed(bytes); };
     // Fine enough to see every entry boundary; libzip calls back only when
     // the fraction moved by more than this.
     const double precision = std::min(0.001, 0.5 / static_cast<double>(entries.size()));
     zip_register_progress_callback_with_state(archive, precision, &onLibzipProgress, nullptr, &progress);
-    zip_register_cancel_callback_with_state(archive, &onLibzipCancel, nullptr, nullptr);
-    (*progress.handler)(0, progress.total);
+    zip_register_cancel_callback_with_state(archive, &onLibzipCancel, nullptr, &context.stop);
+    progress.start();
 
     // libzip lays out the archive here, taking each entry's bytes from its
     // source while the workers compress the next ones.
     const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
-    ZipEncodeAhead encodeAhead(entries, options.compressionLevel, context.password, threads, kEncodeAheadBudget);
+    ZipEncodeAhead encodeAhead(
+        entries, options.compressionLevel, context.password, options.stop, threads, kEncodeAheadBudget);
     context.encodeAhead = &encodeAhead;
     if (zip_close(archive) != 0) {
         // An entry's own failure (a file that cannot be read, a stop) says
         // more than libzip's summary.
         Outcome result = context.failure;
-        if (result.ok() && JobStop::requested())
+        if (result.ok() && options.stop.requested())
             result = { .status = Outcome::Status::Cancelled, .message = QStringLiteral("stopped") };
         if (result.ok())
             result = libzipFailure(path, zip_get_error(archive));
@@ -240,6 +270,6 @@ Outcome ZipWriter::write(const std::string& path, const std::vector<ZipEntry>& e
         zip_discard(archive);
         return result;
     }
-    (*progress.handler)(progress.total, progress.total);
+    progress.finish();
     return {};
 }

@@ -1,8 +1,7 @@
-#include "engine/zipwrite/private/ZipEntrySource.h"
+#include "ZipEntrySource.h"
 
-#include "engine/JobStop.h"
-#include "engine/zipwrite/private/ZipEncodeAhead.h"
-#include "engine/zipwrite/private/ZipEntryEncoder.h"
+#include "ZipEncodeAhead.h"
+#include "ZipEntryEncoder.h"
 #include "platform/Logging.h"
 
 #include <algorithm>
@@ -39,7 +38,7 @@ struct State final {
     // A stop request ends the archive between its pieces (of at most 8 MiB).
     bool stopped()
     {
-        if (!JobStop::requested())
+        if (!context->stop.requested())
             return false;
         fail({ .status = Outcome::Status::Cancelled, .message = QStringLiteral("stopped") });
         return true;
@@ -65,6 +64,7 @@ struct State final {
             crc = piece->crc;
             size = piece->size;
             complete = true;
+            context->consumed(piece->size);
         }
         return 0;
     }
@@ -83,6 +83,7 @@ struct State final {
         crc = static_cast<std::uint32_t>(crc32_combine64(crc, piece->crc, static_cast<z_off64_t>(piece->size)));
         size += piece->size;
         complete = nextJob == endJob;
+        context->consumed(piece->size);
         return 0;
     }
 

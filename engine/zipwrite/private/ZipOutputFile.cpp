@@ -1,4 +1,4 @@
-#include "engine/zipwrite/private/ZipOutputFile.h"
+#include "ZipOutputFile.h"
 
 #include "platform/Logging.h"
 
