@@ -18,11 +18,20 @@
 
 namespace {
 
-// The first line of standard input; an empty line or none means no password.
-std::optional<QString> passwordFromStdin()
+// The first line of standard input. Asked for encryption, an archive
+// without it would be worse than none: an empty line or no input at all
+// (an unset variable piped in) is a usage error, as is a line that cannot
+// be a password.
+Outcome passwordFromStdin(QString* password)
 {
-    const std::optional<QString> line = Cli::readLine(STDIN_FILENO);
-    return line && !line->isEmpty() ? line : std::nullopt;
+    const Outcome read = Cli::readPassword(STDIN_FILENO, password);
+    if (read.status == Outcome::Status::Cancelled)
+        return { .status = Outcome::Status::Usage,
+            .message = QStringLiteral("--password-stdin: no password on standard input") };
+    if (read.ok() && password->isEmpty())
+        return { .status = Outcome::Status::Usage,
+            .message = QStringLiteral("--password-stdin: the password on standard input is empty") };
+    return read;
 }
 
 } // namespace
@@ -39,9 +48,16 @@ int runCompress(const CommandLine& line)
         files.append(FileModel(QFileInfo(item).absoluteFilePath()));
     }
     const QString archive = QFileInfo(line.archive).absoluteFilePath();
-    const std::optional<QString> password = line.passwordFromStdin ? passwordFromStdin() : std::nullopt;
-    if (Interrupts::received())
-        return 1;
+    std::optional<QString> password;
+    if (line.passwordFromStdin) {
+        QString text;
+        const Outcome read = passwordFromStdin(&text);
+        if (Interrupts::received())
+            return 1;
+        if (!read.ok())
+            return usageError(read.message);
+        password = text;
+    }
 
     // Claim the name with a file of our own first, so that nothing that
     // appears there meanwhile is replaced; the engine puts the complete

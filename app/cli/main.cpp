@@ -33,8 +33,17 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationName(Bundle::applicationName());
     QCoreApplication::setApplicationVersion(Bundle::shortVersion());
 
+    // From argv itself: QCoreApplication::arguments() would turn bytes that
+    // are not UTF-8 into replacement characters, and so into another path.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) {
+        QString argument;
+        if (const Outcome decoded = Cli::decodeUtf8(QByteArray(argv[i]), &argument); !decoded.ok())
+            return Cli::usageError(decoded.message);
+        arguments.append(argument);
+    }
     CommandLine line;
-    if (const Outcome parsed = CommandLine::parse(QCoreApplication::arguments().mid(1), &line); !parsed.ok()) {
+    if (const Outcome parsed = CommandLine::parse(arguments, &line); !parsed.ok()) {
         Cli::usageError(parsed.message);
         std::fprintf(stderr, "\n%s", qUtf8Printable(CommandLine::usage()));
         return Cli::kUsageStatus;
@@ -60,7 +69,14 @@ int main(int argc, char* argv[])
     TerminalPanels panels(line.passwordFromStdin);
     Panels::setShared(&panels);
 
-    const int status = line.command == CommandLine::Command::Extract ? Cli::runExtract(line) : Cli::runCompress(line);
+    int status = Cli::kUsageStatus;
+    if (const Outcome folder = Cli::checkCurrentFolder(); !folder.ok())
+        Cli::usageError(folder.message);
+    else
+        status = line.command == CommandLine::Command::Extract ? Cli::runExtract(line) : Cli::runCompress(line);
+    // A password that could not be used is the command line's fault too.
+    if (panels.refusal().status == Outcome::Status::Usage && status != 0)
+        status = Cli::kUsageStatus;
     Panels::setShared(nullptr);
     HUD::setPresenter(nullptr);
     Interrupts::disarm();
