@@ -4,8 +4,8 @@
 #include "engine/ProgressPoster.h"
 #include "engine/StopToken.h"
 #include "engine/ZipManager.h"
+#include "engine/zipwrite/ArchiveWriter.h"
 #include "engine/zipwrite/StagingArea.h"
-#include "engine/zipwrite/ZipWriter.h"
 #include "platform/Bundle.h"
 #include "platform/HUD.h"
 #include "platform/Logging.h"
@@ -30,11 +30,12 @@ void postOnMain(const QString& name, const QVariantMap& object)
 
 class CompressionJob final {
 public:
-    CompressionJob(QString archivePath, QStringList items, std::optional<QString> password, bool needSpeed)
+    // `replaceExisting`: see ArchiveWriter::Request.
+    CompressionJob(QString archivePath, QStringList items, CompressionOptions options, bool replaceExisting)
         : m_archivePath(std::move(archivePath))
         , m_items(std::move(items))
-        , m_password(std::move(password))
-        , m_needSpeed(needSpeed)
+        , m_options(std::move(options))
+        , m_replaceExisting(replaceExisting)
     {
     }
 
@@ -83,8 +84,8 @@ private:
 
     Outcome pack()
     {
-        if (m_password && m_password->contains(QChar(u'\0')))
-            return ZipWriter::passwordWithNul();
+        if (Outcome refused = ArchiveWriter::check(m_options); !refused.ok())
+            return refused;
         StagingArea staging(m_archivePath);
         Outcome result = stage(staging);
         if (result.ok()) {
@@ -94,12 +95,9 @@ private:
             std::vector<ZipEntry> entries;
             result = ZipEntryList::listItems(staging.items(), archive, &entries);
             if (result.ok()) {
-                ZipWriter::Options options;
-                options.compressionLevel = m_needSpeed ? 1 : 9;
-                options.password = m_password;
-                options.stop = m_stop;
+                const ArchiveWriter::Request request { archive, m_options, m_replaceExisting, m_stop };
                 m_staging = &staging;
-                result = ZipWriter::write(archive, entries, options,
+                result = ArchiveWriter::write(request, staging.items(), entries,
                     [this](std::uint64_t done, std::uint64_t total) { onProgress(done, total); });
                 m_staging = nullptr;
             }
@@ -143,8 +141,8 @@ private:
 
     const QString m_archivePath;
     const QStringList m_items;
-    const std::optional<QString> m_password;
-    const bool m_needSpeed;
+    const CompressionOptions m_options;
+    const bool m_replaceExisting;
     const StopToken m_stop; // this job's own
     StagingArea* m_staging = nullptr; // while the archive is written
     bool m_started = false;
@@ -153,12 +151,30 @@ private:
 
 } // namespace
 
-void ZipManager::zipFileAtPath(
-    const QString& path, const QList<FileModel>& files, const std::optional<QString>& password, bool needSpeed)
+namespace {
+
+QStringList pathsOf(const QList<FileModel>& files)
 {
     QStringList items;
     items.reserve(files.size());
     for (const FileModel& file : files)
         items.append(file.path);
-    WorkerPool::async([job = std::make_shared<CompressionJob>(path, items, password, needSpeed)] { job->run(); });
+    return items;
+}
+
+} // namespace
+
+void ZipManager::zipFileAtPath(
+    const QString& path, const QList<FileModel>& files, const std::optional<QString>& password, bool needSpeed)
+{
+    CompressionOptions options;
+    options.mode = needSpeed ? CompressionOptions::Mode::Fastest : CompressionOptions::Mode::Maximum;
+    options.password = password;
+    // The save panel asked before a file there is replaced.
+    WorkerPool::async([job = std::make_shared<CompressionJob>(path, pathsOf(files), options, true)] { job->run(); });
+}
+
+void ZipManager::compressFiles(const QString& path, const QList<FileModel>& files, const CompressionOptions& options)
+{
+    WorkerPool::async([job = std::make_shared<CompressionJob>(path, pathsOf(files), options, false)] { job->run(); });
 }

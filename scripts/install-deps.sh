@@ -9,8 +9,10 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-tools-dev qt6-tools-dev-tools
   qt6-l10n-tools qt6-translations-l10n libqt6sql6-sqlite libgl-dev
-  libzip-dev libuchardet-dev libunrar-dev libssl-dev zlib1g-dev libdeflate-dev
+  libzip-dev libuchardet-dev libunrar-dev libssl-dev zlib1g-dev libdeflate-dev libarchive-dev
   7zip zip unzip rar unrar python3
+  # GNU tar reads the tar.zst and tar.xz archives the tests make through these.
+  zstd xz-utils
   xvfb xauth dbus
   time openssl strace
   # make format and format-check; the checked-in style is clang-format 14's.

@@ -36,7 +36,9 @@ int usageError(const QString& message)
 
 Outcome decodeUtf8(const QByteArray& bytes, QString* text)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    // A byte order mark at the start is part of the name, not to be dropped.
+    QStringDecoder decoder(
+        QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     QString decoded = decoder.decode(bytes);
     if (decoder.hasError())
         return { .status = Outcome::Status::Usage,

@@ -64,6 +64,8 @@ public:
     {
         ZipEntry entry;
         entry.mode = st.st_mode;
+        entry.uid = st.st_uid;
+        entry.gid = st.st_gid;
         entry.mtime = st.st_mtim.tv_sec;
         entry.mtimeNanoseconds = st.st_mtim.tv_nsec;
         if (S_ISREG(st.st_mode)) {

@@ -23,6 +23,8 @@ struct ZipEntry final {
     std::string sourcePath; // File: the file to read
     std::string linkTarget; // Symlink: the link's text, stored as the entry's data
     mode_t mode = 0; // file type and permission bits
+    uid_t uid = 0;
+    gid_t gid = 0;
     std::time_t mtime = 0;
     long mtimeNanoseconds = 0;
     std::uint64_t size = 0;

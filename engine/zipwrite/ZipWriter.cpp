@@ -1,5 +1,6 @@
 #include "engine/zipwrite/ZipWriter.h"
 
+#include "WriteProgress.h"
 #include "ZipEncodeAhead.h"
 #include "ZipEntryEncoder.h"
 #include "ZipEntrySource.h"
@@ -64,61 +65,18 @@ bool isUtf8(const std::string& text)
     return true;
 }
 
-// What an entry counts for in the progress besides its content bytes:
-// about what writing its headers and opening its file cost.
-constexpr std::uint64_t kEntryShare = 8 * 1024;
-
-// The writer's progress from two sources, both on the writing thread:
-// libzip's fraction of entries written (entry j of t spans [j/t, (j+1)/t],
-// so the entries done are the fraction times t rounded down), and the
-// content bytes of the pieces the entries' sources hand over. Only a
-// successful close may report the end.
-class ProgressState final {
-public:
-    ProgressState(const ZipWriter::ProgressHandler& handler, const std::vector<ZipEntry>& entries)
-        : m_handler(handler)
-        , m_entries(entries.size())
-    {
-        m_total = m_entries * kEntryShare;
-        for (const ZipEntry& entry : entries)
-            m_total += entry.size;
-    }
-
-    void start() { m_handler(0, m_total); }
-    void finish() { m_handler(m_total, m_total); }
-    void entriesWritten(double fraction)
-    {
-        const double scaled = std::floor(fraction * static_cast<double>(m_entries) + 1e-6);
-        m_entriesDone = std::max(m_entriesDone, static_cast<std::uint64_t>(std::max(scaled, 0.0)));
-        report();
-    }
-    void consumed(std::uint64_t bytes)
-    {
-        m_bytesDone += bytes;
-        report();
-    }
-
-private:
-    void report()
-    {
-        const std::uint64_t done = std::min(m_entriesDone * kEntryShare + m_bytesDone, m_total - 1);
-        if (done <= m_reported)
-            return;
-        m_reported = done;
-        m_handler(done, m_total);
-    }
-
-    const ZipWriter::ProgressHandler& m_handler;
-    const std::uint64_t m_entries;
-    std::uint64_t m_total = 0;
-    std::uint64_t m_entriesDone = 0;
-    std::uint64_t m_bytesDone = 0;
-    std::uint64_t m_reported = 0;
+// libzip's fraction of entries written: entry j of t spans [j/t, (j+1)/t],
+// so the entries done are the fraction times t rounded down.
+struct LibzipProgress final {
+    WriteProgress* progress = nullptr;
+    double entries = 0;
 };
 
 void onLibzipProgress(zip_t*, double fraction, void* data)
 {
-    static_cast<ProgressState*>(data)->entriesWritten(fraction);
+    const auto* state = static_cast<const LibzipProgress*>(data);
+    const double entries = std::floor(fraction * state->entries + 1e-6);
+    state->progress->entriesWritten(static_cast<std::uint64_t>(std::max(entries, 0.0)));
 }
 
 // The "UT" extra field with the modification time in whole seconds: DOS
@@ -154,7 +112,7 @@ bool addEntry(zip_t* archive, const ZipEntry& entry, std::size_t index, ZipEntry
         return false;
 
     const auto at = static_cast<zip_uint64_t>(added);
-    if (entry.kind == ZipEntry::Kind::Directory || !ZipEntryEncoder::deflates(entry, context.password)) {
+    if (entry.kind == ZipEntry::Kind::Directory || !ZipEntryEncoder::deflates(entry, context.password, context.level)) {
         if (zip_set_file_compression(archive, at, ZIP_CM_STORE, 0) != 0)
             return false;
     }
@@ -183,12 +141,16 @@ Outcome failed(Outcome::Status status, const std::string& reason)
     return { .status = status, .message = QString::fromStdString(reason) };
 }
 
-// libzip's error as an outcome: a full disk (or quota) is told apart.
+// libzip's error as an outcome: a full disk (or quota) and a name taken
+// meanwhile are told apart.
 Outcome libzipFailure(const std::string& what, zip_error_t* error)
 {
     const int system = zip_error_code_system(error);
     const bool full = zip_error_system_type(error) == ZIP_ET_SYS && (system == ENOSPC || system == EDQUOT);
-    return failed(full ? Outcome::Status::NoSpace : Outcome::Status::Failed, what + ": " + zip_error_strerror(error));
+    const Outcome::Status status = full              ? Outcome::Status::NoSpace
+        : zip_error_code_zip(error) == ZIP_ER_EXISTS ? Outcome::Status::NameTaken
+                                                     : Outcome::Status::Failed;
+    return failed(status, what + ": " + zip_error_strerror(error));
 }
 
 // zip_close asks now and then whether to go on.
@@ -214,7 +176,7 @@ Outcome ZipWriter::write(const std::string& path, const std::vector<ZipEntry>& e
         return failed(Outcome::Status::NothingToPack, "nothing to pack for " + path);
     keepFreedMemory();
 
-    ZipOutputFile output(path);
+    ZipOutputFile output(path, options.replaceExisting);
     zip_error_t error;
     zip_error_init(&error);
     zip_source_t* source = output.createSource(&error);
@@ -242,13 +204,13 @@ Outcome ZipWriter::write(const std::string& path, const std::vector<ZipEntry>& e
         }
     }
 
-    const ProgressHandler ignore = [](std::uint64_t, std::uint64_t) {};
-    ProgressState progress(progressHandler ? progressHandler : ignore, entries);
-    context.consumed = [&progress](std::uint64_t bytes) { progress.consumed(bytes); };
+    WriteProgress progress(progressHandler, entries);
+    context.consumed = [&progress](std::uint64_t bytes) { progress.bytesWritten(bytes); };
+    LibzipProgress libzipProgress { &progress, static_cast<double>(entries.size()) };
     // Fine enough to see every entry boundary; libzip calls back only when
     // the fraction moved by more than this.
     const double precision = std::min(0.001, 0.5 / static_cast<double>(entries.size()));
-    zip_register_progress_callback_with_state(archive, precision, &onLibzipProgress, nullptr, &progress);
+    zip_register_progress_callback_with_state(archive, precision, &onLibzipProgress, nullptr, &libzipProgress);
     zip_register_cancel_callback_with_state(archive, &onLibzipCancel, nullptr, &context.stop);
     progress.start();
 

@@ -19,11 +19,14 @@ public:
     // written, and a fixed share for each entry (so that many small files
     // move it as well as one large one). Called on the calling thread,
     // never backwards; the last call, with both equal, comes only once the
-    // archive is complete at its destination.
+    // archive is complete at its destination. The same for every format.
     using ProgressHandler = std::function<void(std::uint64_t done, std::uint64_t total)>;
 
     struct Options final {
-        int compressionLevel = 1; // deflate level, 1 (fastest) to 9 (smallest)
+        int compressionLevel = 1; // deflate level, 1 (fastest) to 9 (smallest); 0 stores
+        // What to do with a file already at the destination: replace it with
+        // the complete archive, or keep it and fail as NameTaken.
+        bool replaceExisting = true;
         // No value: nothing is encrypted. Otherwise every file and link entry
         // is encrypted with AES-256 (AE-2), the only encryption offered.
         std::optional<QString> password;

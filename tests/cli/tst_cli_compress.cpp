@@ -126,18 +126,41 @@ private slots:
     {
         QTest::addColumn<QString>("item");
         QTest::addColumn<QString>("message");
-        QTest::newRow("archive exists") << u"a.txt"_s << u"already exists"_s;
-        QTest::newRow("missing item") << u"nothing-here"_s << u"no such item"_s;
+        QTest::addColumn<QStringList>("more"); // further arguments
+        QTest::newRow("archive exists") << u"a.txt"_s << u"already exists"_s << QStringList();
+        QTest::newRow("missing item") << u"nothing-here"_s << u"no such item"_s << QStringList();
+        QTest::newRow("folder missing") << u"a.txt"_s << u"cannot create"_s
+                                        << QStringList { u"-o"_s, u"missing/new.zip"_s };
+        QTest::newRow("password for tar")
+            << u"a.txt"_s << u"cannot be encrypted"_s
+            << QStringList { u"-o"_s, u"new.tar.gz"_s, u"--format"_s, u"tar.gz"_s, u"--password-stdin"_s };
     }
     void usageErrors()
     {
         QFETCH(QString, item);
         QFETCH(QString, message);
+        QFETCH(QStringList, more);
         writeFile(path(u"taken.zip"_s), "someone's file");
-        const CliRun outcome = run({ u"-o"_s, u"taken.zip"_s, item });
+        const CliRun outcome = run(QStringList { u"-o"_s, u"taken.zip"_s } + more + QStringList { item }, "secret\n");
         QCOMPARE(outcome.status, 2);
         QVERIFY2(outcome.err.contains(message), qPrintable(outcome.err));
         QCOMPARE(readFile(path(u"taken.zip"_s)), QByteArray("someone's file"));
+        QCOMPARE(QDir(m_dir->path()).entryList({ u"*new*"_s }, QDir::AllEntries | QDir::Hidden), QStringList());
+    }
+
+    // --format makes that format; the engine suite checks what it holds.
+    void formatsAreChosenByName()
+    {
+        const QStringList sevenZipJob { u"--format"_s, u"7z"_s, u"--password-stdin"_s, u"-o"_s, u"out.7z"_s,
+            u"a.txt"_s };
+        QCOMPARE(run(sevenZipJob, "s3cret\n").status, 0);
+        QVERIFY(sevenZip({ u"t"_s, u"-t7z"_s, u"-ps3cret"_s, path(u"out.7z"_s) }));
+        QVERIFY(!sevenZip({ u"t"_s, u"-t7z"_s, u"-pwrong"_s, path(u"out.7z"_s) }));
+        QCOMPARE(run({ u"--format"_s, u"tar.xz"_s, u"-o"_s, u"out.tar.xz"_s, u"a.txt"_s }).status, 0);
+        QCOMPARE(readFile(path(u"out.tar.xz"_s)).left(6),
+            QByteArray("\xFD"
+                       "7zXZ\0",
+                6));
     }
 
     // The archive's bytes reach the disk before its name does, and the name before success.

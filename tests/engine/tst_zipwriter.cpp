@@ -256,6 +256,38 @@ private slots:
         QVERIFY(sevenZipTest(archive));
     }
 
+    // Level 0 stores, large files (in pieces) too; encrypted, the bytes go
+    // in deflate's uncompressed blocks, as libzip would take stored bytes
+    // for the content itself.
+    void levelZeroStores_data()
+    {
+        QTest::addColumn<QString>("password");
+        QTest::newRow("plain") << QString();
+        QTest::newRow("encrypted") << u"secret"_s;
+    }
+    void levelZeroStores()
+    {
+        QFETCH(QString, password);
+        const QByteArray large = wordSoup(int(ZipEncodeAhead::kLargestWhole + ZipEncodeAhead::kPieceSize * 3 / 2));
+        writeFile(path(u"store/large.txt"_s), large);
+        writeFile(path(u"store/small.txt"_s), "small");
+        ZipWriter::Options options;
+        options.compressionLevel = 0;
+        if (!password.isEmpty())
+            options.password = password;
+        const QString archive = path(u"stored-%1.zip"_s.arg(password));
+        QVERIFY(pack(archive, { path(u"store"_s) }, options).ok());
+        for (const QJsonObject& entry : entries(archive)) {
+            const bool folder = entry[u"name"_s].toString().endsWith(u'/');
+            QCOMPARE(entry[u"method"_s].toInt(), folder || password.isEmpty() ? 0 : 99);
+            if (password.isEmpty())
+                QCOMPARE(entry[u"csize"_s].toInteger(), entry[u"size"_s].toInteger());
+        }
+        const QString out = path(u"stored-%1"_s.arg(password));
+        QVERIFY(sevenZipExtract(archive, out, password));
+        QVERIFY(readFile(out + u"/store/large.txt"_s) == large);
+    }
+
     // "abc\0zzz" would open as "abc" with tools that read C strings.
     void aPasswordWithNulIsRefused()
     {

@@ -111,7 +111,8 @@ void ZipEncodeAhead::encode(
         std::call_once(file->once, [&] { file->opened = ZipSourceFile::open(entry, &file->file); });
         result->outcome = !file->opened.ok()
             ? file->opened
-            : encoder.encodePiece(*file->file, m_level, job.offset, job.length, job.last, result);
+            : encoder.encodePiece(*file->file, m_level, ZipEntryEncoder::deflates(entry, m_password, m_level),
+                job.offset, job.length, job.last, result);
     }
 }
 

@@ -41,7 +41,7 @@ Outcome ZipEntryEncoder::encodeWhole(
     }
     result->crc = libdeflate_crc32(0, content, length);
     result->size = length;
-    result->deflated = deflates(entry, password);
+    result->deflated = deflates(entry, password, level);
 
     // Compress into the reused scratch buffer and keep an exact copy: a
     // result sized for the worst case would hold several times its bytes
@@ -134,14 +134,21 @@ Outcome ZipEntryEncoder::continueStream(std::size_t* length)
     return {};
 }
 
-Outcome ZipEntryEncoder::encodePiece(
-    const ZipSourceFile& file, int level, std::uint64_t offset, std::uint64_t length, bool last, EncodedPiece* result)
+Outcome ZipEntryEncoder::encodePiece(const ZipSourceFile& file, int level, bool deflated, std::uint64_t offset,
+    std::uint64_t length, bool last, EncodedPiece* result)
 {
     result->data.clear();
     const auto got = static_cast<std::size_t>(length);
     m_input.resize(std::max(m_input.size(), got));
     if (Outcome read = file.read(offset, got, m_input.data()); !read.ok())
         return read;
+    if (!deflated) {
+        result->crc = libdeflate_crc32(0, m_input.data(), got);
+        result->size = got;
+        result->deflated = false;
+        result->data.assign(m_input.data(), got);
+        return {};
+    }
     result->crc = libdeflate_crc32(0, m_input.data(), got);
     result->size = got;
     result->deflated = true;

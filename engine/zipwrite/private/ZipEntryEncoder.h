@@ -29,10 +29,13 @@ struct EncodedPiece final {
 // compressor between jobs; one thread at a time.
 class ZipEntryEncoder final {
 public:
-    // Whether `entry` is stored deflated: all but an empty file without a password.
-    static bool deflates(const ZipEntry& entry, const std::string* password)
+    // Whether `entry` is stored deflated: everything encrypted, else at
+    // level 0 nothing, else all but an empty file. libzip takes stored
+    // bytes for the content itself (their CRC and size), so encrypted bytes
+    // are never stored: at level 0 they are deflate's uncompressed blocks.
+    static bool deflates(const ZipEntry& entry, const std::string* password, int level)
     {
-        return password || entry.kind == ZipEntry::Kind::Symlink || entry.size > 0;
+        return password || (level > 0 && (entry.kind == ZipEntry::Kind::Symlink || entry.size > 0));
     }
 
     ZipEntryEncoder() = default;
@@ -47,10 +50,11 @@ public:
     Outcome encodeWhole(const ZipEntry& entry, int level, const std::string* password, EncodedPiece* result);
     // `length` bytes of a File entry, read from its `file` (opened once for
     // all its pieces) from `offset` on, as one piece of its deflate data: the
-    // pieces in order make one stream, the `last` piece ending it. Not
-    // encrypted: the caller encrypts the joined whole.
-    Outcome encodePiece(const ZipSourceFile& file, int level, std::uint64_t offset, std::uint64_t length, bool last,
-        EncodedPiece* result);
+    // pieces in order make one stream, the `last` piece ending it (when it
+    // is not to be `deflated`, the bytes as they are). Not encrypted: the
+    // caller encrypts the joined whole.
+    Outcome encodePiece(const ZipSourceFile& file, int level, bool deflated, std::uint64_t offset, std::uint64_t length,
+        bool last, EncodedPiece* result);
 
 private:
     Outcome compress(

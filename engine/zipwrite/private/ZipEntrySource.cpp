@@ -104,7 +104,7 @@ struct State final {
         auto* st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &error);
         if (!st)
             return -1;
-        const bool deflated = ZipEntryEncoder::deflates(entry(), context->password);
+        const bool deflated = ZipEntryEncoder::deflates(entry(), context->password, context->level);
         st->valid |= ZIP_STAT_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_ENCRYPTION_METHOD;
         st->size = complete ? size : entry().size;
         st->comp_method = deflated ? ZIP_CM_DEFLATE : ZIP_CM_STORE;
@@ -124,7 +124,7 @@ struct State final {
             return -1;
         }
         auto* attributes = static_cast<zip_file_attributes_t*>(data);
-        if (!ZipEntryEncoder::deflates(entry(), context->password))
+        if (!ZipEntryEncoder::deflates(entry(), context->password, context->level))
             return sizeof(zip_file_attributes_t);
         // The deflate speed bits of the general purpose flags, as zip tools set them.
         attributes->valid |= ZIP_FILE_ATTRIBUTES_GENERAL_PURPOSE_BIT_FLAGS | ZIP_FILE_ATTRIBUTES_VERSION_NEEDED;
