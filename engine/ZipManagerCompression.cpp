@@ -118,10 +118,10 @@ private:
             HUD::showInfoWithStatus(L(QStringLiteral("压缩文件中...")));
             m_started = true;
         }
+        float progress = total == 0 ? 0.0f : static_cast<float>(done) / static_cast<float>(total);
         // Rounding to a float must not make an unfinished job look complete.
-        const float progress = done == total ? 1.0f
-            : total == 0                     ? 0.0f
-                         : std::min(static_cast<float>(done) / static_cast<float>(total), std::nextafter(1.0f, 0.0f));
+        if (done != total)
+            progress = std::min(progress, std::nextafter(1.0f, 0.0f));
         qCDebug(lcZipProgress, "压缩进度: %f", static_cast<double>(progress));
 
         // Thinned out for the main thread: 70 000 entries make as many reports.

@@ -164,12 +164,6 @@ QString StagingArea::folderName(const QString& archivePath)
     return name;
 }
 
-bool StagingArea::exists(const QString& path)
-{
-    struct stat st { };
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
-}
-
 Outcome StagingArea::removeItem(const QString& path)
 {
     if (Folders::removeTree(AT_FDCWD, QFile::encodeName(path).constData()))

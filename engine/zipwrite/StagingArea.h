@@ -40,15 +40,14 @@ public:
     // Removes the job folder with everything in it.
     Outcome remove();
 
-    // The staging folder's name for an archive: its file name without the
-    // extension ("Archive.zip" -> "Archive"), never empty, "." or "..".
-    static QString folderName(const QString& archivePath);
-    static bool exists(const QString& path);
     // Removes the item at `path` with everything in it; links are removed,
     // never followed.
     static Outcome removeItem(const QString& path);
 
 private:
+    // The staging folder's name for an archive: its file name without the
+    // extension ("Archive.zip" -> "Archive"), never empty, "." or "..".
+    static QString folderName(const QString& archivePath);
     // Claims the job folder and makes the staging folder.
     Outcome claim(const QString& archivePath);
     void removeEndedJobs(int rootFd);

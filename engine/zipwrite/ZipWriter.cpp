@@ -7,7 +7,6 @@
 #include "ZipOutputFile.h"
 #include "platform/Logging.h"
 
-#include <QFile>
 #include <algorithm>
 #include <cerrno>
 #include <cmath>

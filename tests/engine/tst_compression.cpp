@@ -363,7 +363,7 @@ private slots:
 
         QVERIFY(watcher.succeeded());
         QCOMPARE(entries(archive).keys(), QStringList { u"new.txt"_s });
-        QVERIFY(!StagingArea::exists(stagingRoot() + u"/Leftover"_s));
+        QVERIFY(!QFileInfo::exists(stagingRoot() + u"/Leftover"_s));
         QCOMPARE(jobFolders(), QStringList { u"job-alive1"_s });
         QVERIFY(StagingArea::removeItem(stagingRoot() + u"/job-alive1"_s).ok());
     }
