@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <set>
 #include <unistd.h>
 
 namespace {
@@ -30,20 +31,31 @@ QString program()
 // The items as the program is to find them: each by its real path, whose
 // last component then names it in the archive. Nothing on the way is a
 // link (the program, storing links as links, would refuse to go through
-// one), and every path starts with "/", never with a switch's "-".
-Outcome realPaths(const std::vector<ZipItem>& items, QStringList* paths)
+// one), and every path starts with "/", never with a switch's "-". A
+// chosen link whose target has another name is renamed afterwards:
+// `renames` gets the target's name and the link's, in pairs.
+Outcome realPaths(const std::vector<ZipItem>& items, QStringList* paths, QStringList* renames)
 {
+    std::set<std::string> chosen;
+    std::set<std::string> found;
+    for (const ZipItem& item : items)
+        chosen.insert(item.name);
     for (const ZipItem& item : items) {
         char resolved[PATH_MAX];
         if (!::realpath(item.path.c_str(), resolved))
             return { .status = Outcome::Status::Failed,
                 .message = QString::fromStdString("cannot read " + item.path + ": " + std::strerror(errno)) };
         const std::string real(resolved);
-        if (real.substr(real.find_last_of('/') + 1) != item.name)
+        const std::string name = real.substr(real.find_last_of('/') + 1);
+        // Two items under one name would merge, and a rename onto a name
+        // still in use would merge them too.
+        if (name.empty() || !found.insert(name).second || (name != item.name && chosen.count(name) > 0))
             return { .status = Outcome::Status::Unsupported,
-                .message
-                = QString::fromStdString(item.path + ": a link is packed into a 7z archive only under the name "
-                    + "of what it points to (" + real + ")") };
+                .message = QString::fromStdString(item.path + ": points to " + real
+                    + ", whose name another item has; a 7z archive cannot hold both") };
+        if (name != item.name)
+            *renames << QFile::decodeName(QByteArray::fromStdString(name))
+                     << QFile::decodeName(QByteArray::fromStdString(item.name));
         paths->append(QFile::decodeName(resolved));
     }
     return {};
@@ -62,9 +74,10 @@ int lastPercent(const QByteArray& output, int known)
     return std::min(known, 100);
 }
 
-// Runs the program in `folder`; Done when it wrote the archive.
-Outcome run(const QStringList& arguments, const QString& folder, const SevenZipWriter::Options& options,
-    WriteProgress& progress)
+// Runs the program in `folder` with `input` on its standard input; Done
+// when it succeeded.
+Outcome run(const QStringList& arguments, const QString& folder, const QByteArray& input,
+    const SevenZipWriter::Options& options, WriteProgress& progress)
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -82,8 +95,7 @@ Outcome run(const QStringList& arguments, const QString& folder, const SevenZipW
     process.start(program(), arguments);
     if (!process.waitForStarted(-1))
         return { .status = Outcome::Status::Failed, .message = QStringLiteral("7zz: ") + process.errorString() };
-    if (options.password)
-        process.write(options.password->toUtf8() + '\n');
+    process.write(input);
     process.closeWriteChannel();
     int percent = 0;
     while (process.state() != QProcess::NotRunning) {
@@ -126,7 +138,8 @@ Outcome SevenZipWriter::write(const std::string& path, const std::vector<ZipItem
         return { .status = Outcome::Status::NothingToPack,
             .message = QString::fromStdString("nothing to pack for " + path) };
     QStringList paths;
-    if (Outcome resolved = realPaths(items, &paths); !resolved.ok())
+    QStringList renames;
+    if (Outcome resolved = realPaths(items, &paths, &renames); !resolved.ok())
         return resolved;
 
     std::string folder;
@@ -140,13 +153,23 @@ Outcome SevenZipWriter::write(const std::string& path, const std::vector<ZipItem
         QStringLiteral("-snl"), QStringLiteral("-spd"), QStringLiteral("-sae"), QStringLiteral("-sse"),
         QStringLiteral("-ssp"), QStringLiteral("-bso0"), QStringLiteral("-bse2"), QStringLiteral("-bsp1"),
         QStringLiteral("-xr!") + QFile::decodeName(QByteArray::fromStdString(folderName)) };
+    // The names too are encrypted. Renaming opens the archive and then
+    // writes it again: the program asks twice.
+    QStringList encryption;
+    const QByteArray password = options.password ? options.password->toUtf8() + '\n' : QByteArray();
     if (options.password)
-        arguments << QStringLiteral("-p") << QStringLiteral("-mhe=on");
-    arguments << QStringLiteral("--") << QString::fromLatin1(kArchiveName) << paths;
+        encryption << QStringLiteral("-p") << QStringLiteral("-mhe=on");
+    const QStringList archive { QStringLiteral("--"), QString::fromLatin1(kArchiveName) };
 
     WriteProgress progress(progressHandler, entries);
     progress.start();
-    Outcome result = run(arguments, QFile::decodeName(QByteArray::fromStdString(folder)), options, progress);
+    const QString workingFolder = QFile::decodeName(QByteArray::fromStdString(folder));
+    Outcome result = run(arguments + encryption + archive + paths, workingFolder, password, options, progress);
+    if (result.ok() && !renames.isEmpty()) {
+        const QStringList rename { QStringLiteral("rn"), QStringLiteral("-spd"), QStringLiteral("-bso0"),
+            QStringLiteral("-bse2"), QStringLiteral("-bsp0") };
+        result = run(rename + encryption + archive + renames, workingFolder, password + password, options, progress);
+    }
     if (result.ok())
         result = place(folder + '/' + kArchiveName, path);
     if (!result.ok() && result.status != Outcome::Status::Cancelled)

@@ -28,10 +28,11 @@ public:
     // listing (ZipEntryList::listItems), which sizes the progress. The
     // program writes into a hidden folder beside `path`, and the archive is
     // renamed into place when complete; a file already at `path` is kept
-    // (NameTaken), and nothing is left on failure. A chosen link is
-    // packed as what it points to, which must then have the link's name
-    // (Unsupported otherwise: the program names items after the files
-    // themselves). Failed, with what the program said, when it fails.
+    // (NameTaken), and nothing is left on failure. The program names items
+    // after the files themselves: a chosen link is packed as what it points
+    // to and then renamed to the link's name, which fails as Unsupported
+    // only where two items would meet under one name on the way. Failed,
+    // with what the program said, when it fails.
     static Outcome write(const std::string& path, const std::vector<ZipItem>& items,
         const std::vector<ZipEntry>& entries, const Options& options,
         const ZipWriter::ProgressHandler& progressHandler);
