@@ -2,7 +2,7 @@
 
 #include "app/TelemetrySetup.h"
 #include "app/WindowController.h"
-#include "engine/JobStop.h"
+#include "engine/StopToken.h"
 #include "platform/Bundle.h"
 #include "platform/HUD.h"
 #include "platform/Interrupts.h"
@@ -71,7 +71,7 @@ void AppDelegate::applicationWillTerminate()
 {
     // Jobs end by themselves once asked; what they queue for the main
     // thread meanwhile is never run, as the event loop is over.
-    JobStop::stopAll();
+    StopToken::stopAll();
     if (!WorkerPool::waitForDone(kStopWaitMs)) {
         // Never expected; leaving at once beats destroying what workers use.
         qCCritical(lcApp, "jobs did not stop within %d ms; leaving without cleaning up", kStopWaitMs);

@@ -1,8 +1,8 @@
 #include "app/SingleInstance.h"
 
-#include "engine/safety/StagingArea.h"
 #include "platform/Bundle.h"
 #include "platform/Logging.h"
+#include "platform/PrivateFolder.h"
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
@@ -55,10 +55,9 @@ QString runtimeFolder()
     if (!runtime.isEmpty() && ::lstat(runtime.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid()
         && (st.st_mode & 077) == 0)
         return QFile::decodeName(runtime);
-    QString error;
-    const QString root = StagingArea::privateRoot(&error);
-    if (root.isEmpty())
-        qCWarning(lcApp, "no private folder for the instance socket: %s", qUtf8Printable(error));
+    QString root;
+    if (const Outcome made = PrivateFolder::temporaryRoot(&root); !made.ok())
+        qCWarning(lcApp, "no private folder for the instance socket: %s", qUtf8Printable(made.message));
     return root;
 }
 

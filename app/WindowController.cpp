@@ -81,12 +81,17 @@ void WindowController::showWindow()
     front->activateWindow();
 }
 
+namespace {
+constexpr int kDrainRetryMs = 100;
+} // namespace
+
 bool WindowController::homeScreenIsKey() const
 {
     // Until the window manager has mapped and placed the window a sheet
     // would open wherever the window happens to be, at the screen's corner.
-    const QWindow* handle = windowHandle();
-    if (!isVisible() || isMinimized() || !handle || !handle->isExposed() || QApplication::activeModalWidget())
+    // Once shown on the screen it stays placed, whatever covers it later
+    // (a busy X server may leave it marked unexposed for long stretches).
+    if (!isVisible() || isMinimized() || !m_placed || QApplication::activeModalWidget())
         return false;
     if (m_homeScreen->isBusy())
         return false;
@@ -153,10 +158,24 @@ void WindowController::drain()
     // A request that opens no sheet (a file of another type) lets the next go.
     while (!m_waiting.isEmpty() && homeScreenIsKey())
         dispatch(*m_waiting.takeNext());
+    // The events above come in whatever order the window manager and the
+    // system's load give them; until the queue is empty, look again now and
+    // then rather than wait on one that came before it could count.
+    if (!m_waiting.isEmpty() && !m_drainQueued) {
+        m_drainQueued = true;
+        QTimer::singleShot(kDrainRetryMs, this, [this] {
+            m_drainQueued = false;
+            drain();
+        });
+    }
 }
 
 bool WindowController::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == windowHandle() && event->type() == QEvent::Expose && windowHandle()->isExposed())
+        m_placed = true;
+    else if (watched == this && event->type() == QEvent::Hide)
+        m_placed = false;
     if (!m_waiting.isEmpty()) {
         switch (event->type()) {
         case QEvent::Hide:

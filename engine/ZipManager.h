@@ -2,6 +2,7 @@
 
 #include "engine/ExtractionJob.h"
 #include "engine/JobModels.h"
+#include "engine/zipwrite/CompressionOptions.h"
 #include "platform/Outcome.h"
 
 #include <QList>
@@ -56,9 +57,14 @@ public:
 
     // --- Compression --------------------------------------------------------
     // Packs `files` into a new zip at `path` (level 1 when `needSpeed`, else
-    // 9), every entry AES-256 encrypted when `password` has a value.
+    // 9), every entry AES-256 encrypted when `password` has a value. A file
+    // at `path` is replaced by the complete archive.
     void zipFileAtPath(
         const QString& path, const QList<FileModel>& files, const std::optional<QString>& password, bool needSpeed);
+    // Packs `files` into a new archive at `path` in the format, mode and
+    // password of `options`, reporting as zipFileAtPath does. A file at
+    // `path` is never replaced: the job then fails (status "NameTaken").
+    void compressFiles(const QString& path, const QList<FileModel>& files, const CompressionOptions& options);
 
 private:
     ZipManager() = default;

@@ -1,11 +1,11 @@
 // The compression half of ZipManager: staging, packing, and the toasts and
 // notifications that tell the screens how a job went.
-#include "engine/JobStop.h"
 #include "engine/NotifyManager.h"
 #include "engine/ProgressPoster.h"
+#include "engine/StopToken.h"
 #include "engine/ZipManager.h"
-#include "engine/safety/StagingArea.h"
-#include "engine/zipwrite/ZipWriter.h"
+#include "engine/zipwrite/ArchiveWriter.h"
+#include "engine/zipwrite/StagingArea.h"
 #include "platform/Bundle.h"
 #include "platform/HUD.h"
 #include "platform/Logging.h"
@@ -14,6 +14,8 @@
 #include "platform/RouterManager.h"
 
 #include <QFile>
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -28,11 +30,12 @@ void postOnMain(const QString& name, const QVariantMap& object)
 
 class CompressionJob final {
 public:
-    CompressionJob(QString archivePath, QStringList items, std::optional<QString> password, bool needSpeed)
+    // `replaceExisting`: see ArchiveWriter::Request.
+    CompressionJob(QString archivePath, QStringList items, CompressionOptions options, bool replaceExisting)
         : m_archivePath(std::move(archivePath))
         , m_items(std::move(items))
-        , m_password(std::move(password))
-        , m_needSpeed(needSpeed)
+        , m_options(std::move(options))
+        , m_replaceExisting(replaceExisting)
     {
     }
 
@@ -46,7 +49,9 @@ public:
             qCWarning(lcEngineZip, "compression failed: %s", qUtf8Printable(result.message));
             HUD::showErrorWithStatus(L(QStringLiteral("创建压缩文件错误")));
         }
-        QVariantMap end { { NotifyManager::pathKey(), m_archivePath }, { NotifyManager::succeededKey(), result.ok() } };
+        QVariantMap end { { NotifyManager::pathKey(), m_archivePath }, { NotifyManager::succeededKey(), result.ok() },
+            { NotifyManager::statusKey(), Outcome::statusName(result.status) },
+            { NotifyManager::subjectKey(), m_archivePath } };
         if (!result.ok())
             end.insert(NotifyManager::reasonKey(), result.message);
         postOnMain(NotifyManager::JobDidEnd(), end);
@@ -64,7 +69,7 @@ private:
             return staging.openFailure();
         }
         for (const QString& item : m_items) {
-            if (JobStop::requested())
+            if (m_stop.requested())
                 return { .status = Outcome::Status::Cancelled, .message = QStringLiteral("stopped") };
             const Outcome placed = staging.linkItem(item);
             if (!placed.ok()) {
@@ -79,22 +84,21 @@ private:
 
     Outcome pack()
     {
+        if (Outcome refused = ArchiveWriter::check(m_options); !refused.ok())
+            return refused;
         StagingArea staging(m_archivePath);
         Outcome result = stage(staging);
         if (result.ok()) {
             // The list is made from what this job placed, in the order
             // chosen; the staged links are never read back.
             const std::string archive = QFile::encodeName(m_archivePath).toStdString();
-            const ZipEntryListing listing = ZipEntryList::listItems(staging.items(), archive);
-            if (!listing.failure.empty()) {
-                result = { .status = Outcome::Status::Failed, .message = QString::fromStdString(listing.failure) };
-            } else {
-                ZipWriter::Options options;
-                options.compressionLevel = m_needSpeed ? 1 : 9;
-                options.password = m_password;
+            std::vector<ZipEntry> entries;
+            result = ZipEntryList::listItems(staging.items(), archive, &entries);
+            if (result.ok()) {
+                const ArchiveWriter::Request request { archive, m_options, m_replaceExisting, m_stop };
                 m_staging = &staging;
-                result = ZipWriter::write(archive, listing.entries, options,
-                    [this](std::uint64_t written, std::uint64_t total) { onProgress(written, total); });
+                result = ArchiveWriter::write(request, staging.items(), entries,
+                    [this](std::uint64_t done, std::uint64_t total) { onProgress(done, total); });
                 m_staging = nullptr;
             }
         }
@@ -105,20 +109,24 @@ private:
         return result;
     }
 
-    // Worker thread, for every report of the writer. The writer reports
-    // written == total only once the archive is complete at its place.
-    void onProgress(std::uint64_t written, std::uint64_t total)
+    // Worker thread, for every report of the writer (by bytes and entries).
+    // The writer reports done == total only once the archive is complete at
+    // its place.
+    void onProgress(std::uint64_t done, std::uint64_t total)
     {
         if (!m_started) {
             HUD::showInfoWithStatus(L(QStringLiteral("压缩文件中...")));
             m_started = true;
         }
-        const float progress = total == 0 ? 0.0f : static_cast<float>(written) / static_cast<float>(total);
+        float progress = total == 0 ? 0.0f : static_cast<float>(done) / static_cast<float>(total);
+        // Rounding to a float must not make an unfinished job look complete.
+        if (done != total)
+            progress = std::min(progress, std::nextafter(1.0f, 0.0f));
         qCDebug(lcZipProgress, "压缩进度: %f", static_cast<double>(progress));
 
         // Thinned out for the main thread: 70 000 entries make as many reports.
         m_progress.report(static_cast<double>(progress));
-        if (written != total)
+        if (done != total)
             return;
 
         HUD::showSuccessWithStatus(L(QStringLiteral("压缩完成")));
@@ -133,8 +141,9 @@ private:
 
     const QString m_archivePath;
     const QStringList m_items;
-    const std::optional<QString> m_password;
-    const bool m_needSpeed;
+    const CompressionOptions m_options;
+    const bool m_replaceExisting;
+    const StopToken m_stop; // this job's own
     StagingArea* m_staging = nullptr; // while the archive is written
     bool m_started = false;
     ProgressPoster m_progress { NotifyManager::ZipProgress(), m_archivePath, ProgressPoster::Precision::Float };
@@ -142,12 +151,30 @@ private:
 
 } // namespace
 
-void ZipManager::zipFileAtPath(
-    const QString& path, const QList<FileModel>& files, const std::optional<QString>& password, bool needSpeed)
+namespace {
+
+QStringList pathsOf(const QList<FileModel>& files)
 {
     QStringList items;
     items.reserve(files.size());
     for (const FileModel& file : files)
         items.append(file.path);
-    WorkerPool::async([job = std::make_shared<CompressionJob>(path, items, password, needSpeed)] { job->run(); });
+    return items;
+}
+
+} // namespace
+
+void ZipManager::zipFileAtPath(
+    const QString& path, const QList<FileModel>& files, const std::optional<QString>& password, bool needSpeed)
+{
+    CompressionOptions options;
+    options.mode = needSpeed ? CompressionOptions::Mode::Fastest : CompressionOptions::Mode::Maximum;
+    options.password = password;
+    // The save panel asked before a file there is replaced.
+    WorkerPool::async([job = std::make_shared<CompressionJob>(path, pathsOf(files), options, true)] { job->run(); });
+}
+
+void ZipManager::compressFiles(const QString& path, const QList<FileModel>& files, const CompressionOptions& options)
+{
+    WorkerPool::async([job = std::make_shared<CompressionJob>(path, pathsOf(files), options, false)] { job->run(); });
 }

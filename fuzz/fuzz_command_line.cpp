@@ -1,8 +1,11 @@
 // zavrin-cli's argument parser. The input is a name, then the argument list,
-// all NUL separated. A parsed job must come out the same when written back in
-// canonical form, and a name after "--" is always a name, never an option:
-// it is the archive of "extract -- NAME" and the last item when appended to
-// a compression. A refusal must say why.
+// all NUL separated, as bytes: an argument that is not UTF-8 must be refused
+// with a reason, and any other must decode to exactly its bytes. A parsed
+// job must come out the same when written back in canonical form, and a
+// name after "--" is always a name, never an option: it is the archive of
+// "extract -- NAME" and the last item when appended to a compression. A
+// refusal must say why.
+#include "app/cli/CommandHelpers.h"
 #include "app/cli/CommandLine.h"
 #include "fuzz/FuzzSupport.h"
 
@@ -17,7 +20,8 @@ QStringList canonical(const CommandLine& line)
             arguments << QStringLiteral("-o") << line.outputFolder;
     } else {
         arguments << QStringLiteral("compress") << QStringLiteral("-o") << line.archive << QStringLiteral("--level")
-                  << QString::number(line.level);
+                  << QString::number(line.level) << QStringLiteral("--format")
+                  << CompressionOptions::formatName(line.format);
     }
     if (line.passwordFromStdin)
         arguments << QStringLiteral("--password-stdin");
@@ -32,7 +36,7 @@ QStringList canonical(const CommandLine& line)
 bool same(const CommandLine& a, const CommandLine& b)
 {
     return a.command == b.command && a.archive == b.archive && a.outputFolder == b.outputFolder && a.items == b.items
-        && a.level == b.level && a.passwordFromStdin == b.passwordFromStdin;
+        && a.level == b.level && a.format == b.format && a.passwordFromStdin == b.passwordFromStdin;
 }
 
 } // namespace
@@ -47,8 +51,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     QStringList arguments;
     for (const QByteArray& argument :
-        QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)).split('\0'))
-        arguments.append(QString::fromUtf8(argument));
+        QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)).split('\0')) {
+        QString text;
+        const Outcome decoded = Cli::decodeUtf8(argument, &text);
+        if (!decoded.ok()) {
+            FUZZ_CHECK(decoded.status == Outcome::Status::Usage && !decoded.message.isEmpty(),
+                "an argument that is not UTF-8 was refused without a reason");
+            return 0;
+        }
+        FUZZ_CHECK(text.toUtf8() == argument, "an argument decoded to other bytes");
+        arguments.append(text);
+    }
     const QString name = arguments.takeFirst();
     CommandLine named;
     FUZZ_CHECK(CommandLine::parse({ QStringLiteral("extract"), QStringLiteral("--"), name }, &named).ok()

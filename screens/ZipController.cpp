@@ -1,6 +1,6 @@
 #include "screens/ZipController.h"
 
-#include "engine/JobStop.h"
+#include "engine/StopToken.h"
 #include "platform/Bundle.h"
 #include "platform/HUD.h"
 #include "platform/Logging.h"
@@ -228,7 +228,7 @@ void ZipController::showSubject()
     const quint64 presentation = presentationCount();
     QPointer<ZipController> self(this);
     WorkerPool::async([self, presentation, paths] {
-        const std::optional<qint64> total = ItemSummary::totalSize(paths, [] { return JobStop::requested(); });
+        const std::optional<qint64> total = ItemSummary::totalSize(paths, [] { return StopToken::allStopped(); });
         if (!total)
             return;
         MainQueue::async([self, presentation, bytes = *total] {

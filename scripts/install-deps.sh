@@ -9,8 +9,10 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-tools-dev qt6-tools-dev-tools
   qt6-l10n-tools qt6-translations-l10n libqt6sql6-sqlite libgl-dev
-  libzip-dev libuchardet-dev libunrar-dev libssl-dev zlib1g-dev libdeflate-dev
+  libzip-dev libuchardet-dev libunrar-dev libssl-dev zlib1g-dev libdeflate-dev libarchive-dev
   7zip zip unzip rar unrar python3
+  # GNU tar reads the tar.zst and tar.xz archives the tests make through these.
+  zstd xz-utils
   xvfb xauth dbus
   # The test on a real display: a small window manager and X tools that
   # find, place and type into windows.

@@ -6,12 +6,14 @@ QString CommandLine::usage()
 {
     return QStringLiteral("Usage:\n"
                           "  zavrin-cli extract ARCHIVE [-o DIR] [--password-stdin]\n"
-                          "  zavrin-cli compress -o ARCHIVE.zip [--level 1|9] [--password-stdin] ITEM...\n"
+                          "  zavrin-cli compress -o ARCHIVE [--format zip|7z|tar.zst|tar.gz|tar.xz] [--level 1|9]\n"
+                          "                      [--password-stdin] ITEM...\n"
                           "  zavrin-cli --help | --version\n"
                           "\n"
                           "extract    unpacks a zip, rar or 7z archive into DIR (default: the current folder);\n"
                           "           existing files are never overwritten.\n"
-                          "compress   packs the items into a new zip archive; level 1 is fast, 9 is small.\n"
+                          "compress   packs the items into a new archive (zip unless --format says otherwise);\n"
+                          "           level 1 is fast, 9 is small; an existing ARCHIVE is never replaced.\n"
                           "--password-stdin  read the password from the first line of standard input.\n");
 }
 
@@ -35,7 +37,8 @@ std::optional<CommandLine::Command> requestedInfo(const QStringList& arguments)
             return CommandLine::Command::Help;
         if (argument == u"--version")
             return CommandLine::Command::Version;
-        if (i > 0 && (argument == u"-o" || argument == u"--output" || argument == u"--level"))
+        if (i > 0
+            && (argument == u"-o" || argument == u"--output" || argument == u"--level" || argument == u"--format"))
             ++i;
     }
     return std::nullopt;
@@ -85,6 +88,12 @@ Outcome CommandLine::parse(const QStringList& arguments, CommandLine* parsed)
                 return usageError(QStringLiteral("--level takes 1 or 9"));
             }
             line.level = value.toInt();
+        } else if (argument == u"--format" && line.command == Command::Compress) {
+            const QString value = i + 1 < arguments.size() ? arguments.at(++i) : QString();
+            const std::optional<CompressionOptions::Format> format = CompressionOptions::formatFromName(value);
+            if (!format)
+                return usageError(QStringLiteral("--format takes ") + CompressionOptions::formatNames().join(u'|'));
+            line.format = *format;
         } else {
             return usageError(QStringLiteral("unknown option: ") + argument);
         }
@@ -98,7 +107,7 @@ Outcome CommandLine::parse(const QStringList& arguments, CommandLine* parsed)
         line.outputFolder = output;
     } else {
         if (output.isEmpty()) {
-            return usageError(QStringLiteral("compress needs -o ARCHIVE.zip"));
+            return usageError(QStringLiteral("compress needs -o ARCHIVE"));
         }
         if (positional.isEmpty()) {
             return usageError(QStringLiteral("compress needs at least one item"));

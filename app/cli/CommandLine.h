@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/zipwrite/CompressionOptions.h"
 #include "platform/Outcome.h"
 
 #include <QString>
@@ -19,6 +20,7 @@ struct CommandLine final {
     QString outputFolder; // extract: -o DIR, empty for the current folder
     QStringList items; // compress: the items to pack
     int level = 1; // compress: 1 or 9
+    CompressionOptions::Format format = CompressionOptions::Format::Zip; // compress: --format
     bool passwordFromStdin = false;
 
     // Parses the arguments after the program name into `line`. A usage

@@ -12,7 +12,18 @@
 
 namespace {
 
-std::optional<QString> askTerminal(const QString& message)
+// The answer to a password request: the line read, none when input ended
+// or the line cannot be a password (said on the terminal, and kept in `refusal`).
+std::optional<QString> answer(const Outcome& read, const QString& password, Outcome* refusal)
+{
+    if (read.status == Outcome::Status::Usage) {
+        TerminalOutput::line(QStringLiteral("zavrin-cli: ") + read.message);
+        *refusal = read;
+    }
+    return read.ok() ? std::optional<QString>(password) : std::nullopt;
+}
+
+std::optional<QString> askTerminal(const QString& message, Outcome* refusal)
 {
     const int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
     if (fd < 0) {
@@ -34,13 +45,14 @@ std::optional<QString> askTerminal(const QString& message)
         quiet.c_lflag |= ECHONL;
         ::tcsetattr(fd, TCSAFLUSH, &quiet);
     }
-    const std::optional<QString> line = Cli::readLine(fd);
+    QString password;
+    const Outcome read = Cli::readPassword(fd, &password);
     if (canHide)
         ::tcsetattr(fd, TCSANOW, &saved);
-    if (!line)
+    if (read.status == Outcome::Status::Cancelled)
         ::write(fd, "\n", 1);
     ::close(fd);
-    return line;
+    return answer(read, password, refusal);
 }
 
 } // namespace
@@ -65,12 +77,14 @@ std::optional<QString> TerminalPanels::readFromStdin()
     if (m_stdinUsed)
         return std::nullopt;
     m_stdinUsed = true;
-    return Cli::readLine(STDIN_FILENO);
+    QString password;
+    const Outcome read = Cli::readPassword(STDIN_FILENO, &password);
+    return answer(read, password, &m_refusal);
 }
 
 void TerminalPanels::askPassword(const PasswordRequest& request, PasswordCompletion completion)
 {
     MainQueue::async([this, message = request.message, completion = std::move(completion)] {
-        completion(m_passwordFromStdin ? readFromStdin() : askTerminal(message));
+        completion(m_passwordFromStdin ? readFromStdin() : askTerminal(message, &m_refusal));
     });
 }

@@ -4,7 +4,7 @@
 #include "app/cli/ExtractCommand.h"
 #include "app/cli/TerminalPanels.h"
 #include "app/cli/TerminalToasts.h"
-#include "engine/JobStop.h"
+#include "engine/StopToken.h"
 #include "platform/Bundle.h"
 #include "platform/HUD.h"
 #include "platform/Interrupts.h"
@@ -18,7 +18,7 @@ int main(int argc, char* argv[])
 {
     // Before any thread exists, so that every thread inherits the mask. A
     // signal stops the job, which removes what it has not completed.
-    Interrupts::install([](int) { JobStop::stopAll(); });
+    Interrupts::install([](int) { StopToken::stopAll(); });
     // Without TZ, glibc looks at /etc/localtime again on every local-time
     // conversion, and libzip converts the DOS time of every entry it opens.
     if (!qEnvironmentVariableIsSet("TZ") && QFileInfo::exists(QStringLiteral("/etc/localtime")))
@@ -28,8 +28,17 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationName(Bundle::applicationName());
     QCoreApplication::setApplicationVersion(Bundle::shortVersion());
 
+    // From argv itself: QCoreApplication::arguments() would turn bytes that
+    // are not UTF-8 into replacement characters, and so into another path.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) {
+        QString argument;
+        if (const Outcome decoded = Cli::decodeUtf8(QByteArray(argv[i]), &argument); !decoded.ok())
+            return Cli::usageError(decoded.message);
+        arguments.append(argument);
+    }
     CommandLine line;
-    if (const Outcome parsed = CommandLine::parse(QCoreApplication::arguments().mid(1), &line); !parsed.ok()) {
+    if (const Outcome parsed = CommandLine::parse(arguments, &line); !parsed.ok()) {
         Cli::usageError(parsed.message);
         std::fprintf(stderr, "\n%s", qUtf8Printable(CommandLine::usage()));
         return Cli::kUsageStatus;
@@ -55,7 +64,14 @@ int main(int argc, char* argv[])
     TerminalPanels panels(line.passwordFromStdin);
     Panels::setShared(&panels);
 
-    const int status = line.command == CommandLine::Command::Extract ? Cli::runExtract(line) : Cli::runCompress(line);
+    int status = Cli::kUsageStatus;
+    if (const Outcome folder = Cli::checkCurrentFolder(); !folder.ok())
+        Cli::usageError(folder.message);
+    else
+        status = line.command == CommandLine::Command::Extract ? Cli::runExtract(line) : Cli::runCompress(line);
+    // A password that could not be used is the command line's fault too.
+    if (panels.refusal().status == Outcome::Status::Usage && status != 0)
+        status = Cli::kUsageStatus;
     Panels::setShared(nullptr);
     HUD::setPresenter(nullptr);
     Interrupts::disarm();

@@ -23,6 +23,11 @@ std::string describe(const std::string& path, int error)
     return path + ": " + std::strerror(error);
 }
 
+Outcome::Status statusOf(int error)
+{
+    return error == EACCES || error == EPERM ? Outcome::Status::NoPermission : Outcome::Status::Failed;
+}
+
 // Whether the permission bits let us read a file: the same answer as
 // access(2) for all but files opened up by an ACL, without a system call
 // per file. A file that still cannot be opened fails the archive later.
@@ -47,32 +52,38 @@ bool readable(const struct stat& st)
 
 class Collector final {
 public:
-    ZipEntryListing listing;
+    std::vector<ZipEntry>* entries = nullptr;
+    Outcome failure;
     dev_t excludedDevice = 0;
     ino_t excludedInode = 0;
 
-    bool failed() const { return !listing.failure.empty(); }
+    bool failed() const { return !failure.ok(); }
 
     // Adds the item at `path` (attributes `st`) under `name`, with everything in it.
     void add(const std::string& path, const std::string& name, const struct stat& st)
     {
         ZipEntry entry;
         entry.mode = st.st_mode;
+        entry.uid = st.st_uid;
+        entry.gid = st.st_gid;
         entry.mtime = st.st_mtim.tv_sec;
+        entry.mtimeNanoseconds = st.st_mtim.tv_nsec;
         if (S_ISREG(st.st_mode)) {
             if (st.st_ino == excludedInode && st.st_dev == excludedDevice)
                 return;
             if (!readable(st))
-                return fail(describe(path, EACCES));
+                return fail(path, EACCES);
             entry.kind = ZipEntry::Kind::File;
             entry.name = name;
             entry.sourcePath = path;
             entry.size = static_cast<std::uint64_t>(st.st_size);
-            listing.entries.push_back(std::move(entry));
+            entry.device = st.st_dev;
+            entry.inode = st.st_ino;
+            entries->push_back(std::move(entry));
         } else if (S_ISDIR(st.st_mode)) {
             entry.kind = ZipEntry::Kind::Directory;
             entry.name = name + '/';
-            listing.entries.push_back(std::move(entry));
+            entries->push_back(std::move(entry));
             addChildren(path, name + '/');
         } else if (S_ISLNK(st.st_mode)) {
             // Some file systems give links a size of 0: allow for any length.
@@ -81,23 +92,29 @@ public:
             if (length < 0 && errno == ENOENT)
                 return vanished(path);
             if (length < 0 || static_cast<std::size_t>(length) >= target.size())
-                return fail(describe(path, length < 0 ? errno : ENAMETOOLONG));
+                return fail(path, length < 0 ? errno : ENAMETOOLONG);
             target.resize(static_cast<std::size_t>(length));
             entry.kind = ZipEntry::Kind::Symlink;
             entry.name = name;
             entry.linkTarget = std::move(target);
             entry.size = entry.linkTarget.size();
-            listing.entries.push_back(std::move(entry));
+            entries->push_back(std::move(entry));
         } else {
             // Reading a pipe would block, and devices or sockets have no content to keep.
             qCWarning(lcEngineZip, "压缩时跳过: %s: not a file, folder or link", path.c_str());
         }
     }
 
-    void fail(const std::string& why)
+    void fail(const std::string& path, int error)
     {
-        if (listing.failure.empty())
-            listing.failure = "cannot read " + why;
+        if (failure.ok())
+            failure = { .status = statusOf(error),
+                .message = QString::fromStdString("cannot read " + describe(path, error)) };
+    }
+    void fail(const std::string& what)
+    {
+        if (failure.ok())
+            failure = { .status = Outcome::Status::Failed, .message = QString::fromStdString("cannot read " + what) };
     }
 
 private:
@@ -114,22 +131,22 @@ private:
     bool readFolder(const std::string& path, std::vector<Child>* children)
     {
         const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        const std::optional<std::vector<Folders::Entry>> entries
+        const std::optional<std::vector<Folders::Entry>> names
             = fd >= 0 ? Folders::list(fd) : std::optional<std::vector<Folders::Entry>>();
-        if (!entries) {
-            fail(describe(path, errno));
+        if (!names) {
+            fail(path, errno);
             if (fd >= 0)
                 ::close(fd);
             return false;
         }
-        for (const Folders::Entry& entry : *entries) {
+        for (const Folders::Entry& entry : *names) {
             Child child { entry.name.toStdString(), {} };
             if (::fstatat(fd, child.name.c_str(), &child.st, AT_SYMLINK_NOFOLLOW) == 0)
                 children->push_back(std::move(child));
             else if (errno == ENOENT)
                 vanished(path + '/' + child.name);
             else
-                fail(describe(path + '/' + child.name, errno));
+                fail(path + '/' + child.name, errno);
         }
         ::close(fd);
         std::sort(children->begin(), children->end(), [](const Child& a, const Child& b) { return a.name < b.name; });
@@ -153,9 +170,11 @@ private:
 
 namespace ZipEntryList {
 
-ZipEntryListing listItems(const std::vector<ZipItem>& items, const std::string& excluded)
+Outcome listItems(const std::vector<ZipItem>& items, const std::string& excluded, std::vector<ZipEntry>* entries)
 {
+    entries->clear();
     Collector collector;
+    collector.entries = entries;
     struct stat archive { };
     if (!excluded.empty() && ::stat(excluded.c_str(), &archive) == 0 && S_ISREG(archive.st_mode)) {
         collector.excludedDevice = archive.st_dev;
@@ -165,45 +184,21 @@ ZipEntryListing listItems(const std::vector<ZipItem>& items, const std::string& 
         // An item that is a link stands for what it points to.
         struct stat st { };
         if (::stat(item.path.c_str(), &st) != 0) {
-            collector.fail(describe(item.path, errno));
+            collector.fail(item.path, errno);
         } else if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
             collector.fail(item.path + ": not a file or a folder");
         } else {
-            const std::size_t first = collector.listing.entries.size();
+            const std::size_t first = entries->size();
             collector.add(item.path, item.name, st);
-            if (first < collector.listing.entries.size())
-                collector.listing.entries[first].followLink = true;
+            if (first < entries->size())
+                (*entries)[first].followLink = true;
         }
         if (collector.failed()) {
-            collector.listing.entries.clear();
+            entries->clear();
             break;
         }
     }
-    return std::move(collector.listing);
-}
-
-ZipEntryListing listEntries(const std::string& directory, bool keepParentDirectory, const std::string& excluded)
-{
-    std::vector<ZipItem> items;
-    if (keepParentDirectory) {
-        std::string name = directory;
-        while (name.size() > 1 && name.back() == '/')
-            name.pop_back();
-        items.push_back({ name.substr(name.find_last_of('/') + 1), directory });
-        return listItems(items, excluded);
-    }
-    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const std::optional<std::vector<Folders::Entry>> entries
-        = fd >= 0 ? Folders::list(fd) : std::optional<std::vector<Folders::Entry>>();
-    const int error = errno;
-    if (fd >= 0)
-        ::close(fd);
-    if (!entries)
-        return { {}, "cannot read " + describe(directory, error) };
-    for (const Folders::Entry& entry : *entries)
-        items.push_back({ entry.name.toStdString(), directory + '/' + entry.name.toStdString() });
-    std::sort(items.begin(), items.end(), [](const ZipItem& a, const ZipItem& b) { return a.name < b.name; });
-    return listItems(items, excluded);
+    return collector.failure;
 }
 
 } // namespace ZipEntryList

@@ -1,13 +1,12 @@
 #include "engine/zipwrite/ZipWriter.h"
 
-#include "engine/JobStop.h"
-#include "engine/zipwrite/private/ZipEncodeAhead.h"
-#include "engine/zipwrite/private/ZipEntryEncoder.h"
-#include "engine/zipwrite/private/ZipEntrySource.h"
-#include "engine/zipwrite/private/ZipOutputFile.h"
+#include "WriteProgress.h"
+#include "ZipEncodeAhead.h"
+#include "ZipEntryEncoder.h"
+#include "ZipEntrySource.h"
+#include "ZipOutputFile.h"
 #include "platform/Logging.h"
 
-#include <QFile>
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -65,25 +64,18 @@ bool isUtf8(const std::string& text)
     return true;
 }
 
-// Turns libzip's progress fraction into whole entries. libzip gives entry j
-// of t the range [j/t, (j+1)/t], so the entries written are the fraction
-// times t rounded down. The last entry is held back: only a successful
-// close may report it.
-struct ProgressState final {
-    const ZipWriter::ProgressHandler* handler = nullptr;
-    std::uint64_t total = 0;
-    std::uint64_t reported = 0;
+// libzip's fraction of entries written: entry j of t spans [j/t, (j+1)/t],
+// so the entries done are the fraction times t rounded down.
+struct LibzipProgress final {
+    WriteProgress* progress = nullptr;
+    double entries = 0;
 };
 
 void onLibzipProgress(zip_t*, double fraction, void* data)
 {
-    auto* state = static_cast<ProgressState*>(data);
-    const double scaled = std::floor(fraction * static_cast<double>(state->total) + 1e-6);
-    const auto written = std::min(static_cast<std::uint64_t>(std::max(scaled, 0.0)), state->total - 1);
-    if (written <= state->reported)
-        return;
-    state->reported = written;
-    (*state->handler)(written, state->total);
+    const auto* state = static_cast<const LibzipProgress*>(data);
+    const double entries = std::floor(fraction * state->entries + 1e-6);
+    state->progress->entriesWritten(static_cast<std::uint64_t>(std::max(entries, 0.0)));
 }
 
 // The "UT" extra field with the modification time in whole seconds: DOS
@@ -119,7 +111,7 @@ bool addEntry(zip_t* archive, const ZipEntry& entry, std::size_t index, ZipEntry
         return false;
 
     const auto at = static_cast<zip_uint64_t>(added);
-    if (entry.kind == ZipEntry::Kind::Directory || !ZipEntryEncoder::deflates(entry, context.password)) {
+    if (entry.kind == ZipEntry::Kind::Directory || !ZipEntryEncoder::deflates(entry, context.password, context.level)) {
         if (zip_set_file_compression(archive, at, ZIP_CM_STORE, 0) != 0)
             return false;
     }
@@ -140,20 +132,6 @@ bool addEntry(zip_t* archive, const ZipEntry& entry, std::size_t index, ZipEntry
 
 } // namespace
 
-Outcome ZipWriter::createZipFileAtPath(const QString& path, const QString& directory, bool keepParentDirectory,
-    int compressionLevel, const std::optional<QString>& password, bool aes, const ProgressHandler& progressHandler)
-{
-    // The archive that this one replaces is never packed into it.
-    const std::string archive = QFile::encodeName(path).toStdString();
-    const ZipEntryListing listing
-        = ZipEntryList::listEntries(QFile::encodeName(directory).toStdString(), keepParentDirectory, archive);
-    if (!listing.failure.empty()) {
-        qCWarning(lcEngineZip, "zip writer: %s", listing.failure.c_str());
-        return { .status = Outcome::Status::Failed, .message = QString::fromStdString(listing.failure) };
-    }
-    return write(archive, listing.entries, { compressionLevel, password, aes }, progressHandler);
-}
-
 namespace {
 
 Outcome failed(Outcome::Status status, const std::string& reason)
@@ -162,32 +140,42 @@ Outcome failed(Outcome::Status status, const std::string& reason)
     return { .status = status, .message = QString::fromStdString(reason) };
 }
 
-// libzip's error as an outcome: a full disk (or quota) is told apart.
+// libzip's error as an outcome: a full disk (or quota) and a name taken
+// meanwhile are told apart.
 Outcome libzipFailure(const std::string& what, zip_error_t* error)
 {
     const int system = zip_error_code_system(error);
     const bool full = zip_error_system_type(error) == ZIP_ET_SYS && (system == ENOSPC || system == EDQUOT);
-    return failed(full ? Outcome::Status::NoSpace : Outcome::Status::Failed, what + ": " + zip_error_strerror(error));
+    const Outcome::Status status = full              ? Outcome::Status::NoSpace
+        : zip_error_code_zip(error) == ZIP_ER_EXISTS ? Outcome::Status::NameTaken
+                                                     : Outcome::Status::Failed;
+    return failed(status, what + ": " + zip_error_strerror(error));
 }
 
 // zip_close asks now and then whether to go on.
-int onLibzipCancel(zip_t*, void*)
+int onLibzipCancel(zip_t*, void* stop)
 {
-    return JobStop::requested() ? 1 : 0;
+    return static_cast<const StopToken*>(stop)->requested() ? 1 : 0;
 }
 
 } // namespace
 
+Outcome ZipWriter::passwordWithNul()
+{
+    return { .status = Outcome::Status::Unsupported,
+        .message = QStringLiteral("the password holds a NUL character, which archives cannot keep") };
+}
+
 Outcome ZipWriter::write(const std::string& path, const std::vector<ZipEntry>& entries, const Options& options,
     const ProgressHandler& progressHandler)
 {
+    if (options.password && options.password->contains(QChar(u'\0')))
+        return passwordWithNul();
     if (entries.empty())
         return failed(Outcome::Status::NothingToPack, "nothing to pack for " + path);
-    if (options.password && !options.aes)
-        return failed(Outcome::Status::Failed, "only AES encryption is offered");
     keepFreedMemory();
 
-    ZipOutputFile output(path);
+    ZipOutputFile output(path, options.replaceExisting);
     zip_error_t error;
     zip_error_init(&error);
     zip_source_t* source = output.createSource(&error);
@@ -206,6 +194,7 @@ Outcome ZipWriter::write(const std::string& path, const std::vector<ZipEntry>& e
     context.entries = &entries;
     context.level = options.compressionLevel;
     context.password = options.password ? &password : nullptr;
+    context.stop = options.stop;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (!addEntry(archive, entries[i], i, context)) {
             const Outcome result = libzipFailure(entries[i].name, zip_get_error(archive));
@@ -214,25 +203,27 @@ Outcome ZipWriter::write(const std::string& path, const std::vector<ZipEntry>& e
         }
     }
 
-    const ProgressHandler ignore = [](std::uint64_t, std::uint64_t) {};
-    ProgressState progress { progressHandler ? &progressHandler : &ignore, entries.size(), 0 };
+    WriteProgress progress(progressHandler, entries);
+    context.consumed = [&progress](std::uint64_t bytes) { progress.bytesWritten(bytes); };
+    LibzipProgress libzipProgress { &progress, static_cast<double>(entries.size()) };
     // Fine enough to see every entry boundary; libzip calls back only when
     // the fraction moved by more than this.
     const double precision = std::min(0.001, 0.5 / static_cast<double>(entries.size()));
-    zip_register_progress_callback_with_state(archive, precision, &onLibzipProgress, nullptr, &progress);
-    zip_register_cancel_callback_with_state(archive, &onLibzipCancel, nullptr, nullptr);
-    (*progress.handler)(0, progress.total);
+    zip_register_progress_callback_with_state(archive, precision, &onLibzipProgress, nullptr, &libzipProgress);
+    zip_register_cancel_callback_with_state(archive, &onLibzipCancel, nullptr, &context.stop);
+    progress.start();
 
     // libzip lays out the archive here, taking each entry's bytes from its
     // source while the workers compress the next ones.
     const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
-    ZipEncodeAhead encodeAhead(entries, options.compressionLevel, context.password, threads, kEncodeAheadBudget);
+    ZipEncodeAhead encodeAhead(
+        entries, options.compressionLevel, context.password, options.stop, threads, kEncodeAheadBudget);
     context.encodeAhead = &encodeAhead;
     if (zip_close(archive) != 0) {
         // An entry's own failure (a file that cannot be read, a stop) says
         // more than libzip's summary.
         Outcome result = context.failure;
-        if (result.ok() && JobStop::requested())
+        if (result.ok() && options.stop.requested())
             result = { .status = Outcome::Status::Cancelled, .message = QStringLiteral("stopped") };
         if (result.ok())
             result = libzipFailure(path, zip_get_error(archive));
@@ -240,6 +231,6 @@ Outcome ZipWriter::write(const std::string& path, const std::vector<ZipEntry>& e
         zip_discard(archive);
         return result;
     }
-    (*progress.handler)(progress.total, progress.total);
+    progress.finish();
     return {};
 }

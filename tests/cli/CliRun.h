@@ -39,3 +39,11 @@ inline CliRun runCli(const QStringList& arguments, const QString& folder, const 
     return { process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
         QString::fromUtf8(process.readAllStandardError()) };
 }
+
+// A wrapper for runCli that turns "<FF>" in every argument into the byte
+// 0xFF, which QProcess cannot pass, and first enters the folder named by
+// $ZAVRIN_TEST_CD, if set, with the same turn.
+inline const QStringList kWithByteFF { QStringLiteral("bash"), QStringLiteral("-c"),
+    QStringLiteral(R"(if [ -n "$ZAVRIN_TEST_CD" ]; then cd "${ZAVRIN_TEST_CD//<FF>/$'\xff'}" || exit 99; fi
+args=(); for a in "$@"; do args+=("${a//<FF>/$'\xff'}"); done; exec "${args[@]}")"),
+    QStringLiteral("bash") };

@@ -9,6 +9,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,13 +55,70 @@ private slots:
         QVERIFY(size(u"small.zip"_s) < size(u"fast.zip"_s));
     }
 
-    void passwordComesFromStdinAndAnEmptyLineMeansNone()
+    void passwordComesFromStdin()
     {
         QCOMPARE(run({ u"-o"_s, u"locked.zip"_s, u"--password-stdin"_s, u"a.txt"_s }, "pässword\n").status, 0);
         QVERIFY(sevenZipTest(path(u"locked.zip"_s), u"pässword"_s));
         QCOMPARE(entry(u"locked.zip"_s, u"a.txt"_s)[u"flags"].toInt() & 1, 1);
-        QCOMPARE(run({ u"-o"_s, u"open.zip"_s, u"--password-stdin"_s, u"a.txt"_s }, "\n").status, 0);
-        QCOMPARE(entry(u"open.zip"_s, u"a.txt"_s)[u"flags"].toInt() & 1, 0);
+    }
+
+    // Asked to encrypt, the command never makes an archive without the
+    // password it was given, nor with another one.
+    void passwordsThatCannotBeUsedAreRefused_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("empty line") << QByteArray("\n") << u"password on standard input is empty"_s;
+        QTest::newRow("no input") << QByteArray() << u"no password on standard input"_s;
+        QTest::newRow("NUL inside") << QByteArray("abc\0zzz\n", 8) << u"NUL character"_s;
+        QTest::newRow("not UTF-8") << QByteArray("p\xe4ssword\n") << u"not valid UTF-8"_s;
+    }
+    void passwordsThatCannotBeUsedAreRefused()
+    {
+        QFETCH(QByteArray, input);
+        QFETCH(QString, message);
+        const CliRun outcome = run({ u"-o"_s, u"refused.zip"_s, u"--password-stdin"_s, u"a.txt"_s }, input);
+        QCOMPARE(outcome.status, 2);
+        QVERIFY2(outcome.err.contains(message), qPrintable(outcome.err));
+        QCOMPARE(QDir(m_dir->path()).entryList({ u"*refused*"_s }, QDir::AllEntries | QDir::Hidden), QStringList());
+    }
+
+    // A name that is not UTF-8 would become another one on its way: such a
+    // name is refused, saying so, and nothing is made under either name.
+    void namesThatAreNotUtf8AreRefused_data()
+    {
+        QTest::addColumn<QStringList>("arguments"); // "<FF>" is the byte 0xFF
+        QTest::addColumn<QString>("folder"); // where the command runs, under the test's folder
+        QTest::addColumn<QString>("message");
+        QTest::newRow("archive") << QStringList { u"compress"_s, u"-o"_s, u"out<FF>.zip"_s, u"a.txt"_s } << QString()
+                                 << u"out\\xFF.zip: not valid UTF-8"_s;
+        QTest::newRow("item") << QStringList { u"compress"_s, u"-o"_s, u"out.zip"_s, u"item<FF>"_s } << QString()
+                              << u"item\\xFF: not valid UTF-8"_s;
+        QTest::newRow("current folder") << QStringList { u"compress"_s, u"-o"_s, u"out.zip"_s, u"a.txt"_s }
+                                        << u"odd<FF>"_s << u"current folder"_s;
+        QTest::newRow("extraction folder")
+            << QStringList { u"extract"_s, QStringLiteral(ZAVRIN_FIXTURES_DIR "/plain.zip"), u"-o"_s, u"out<FF>"_s }
+            << QString() << u"out\\xFF: not valid UTF-8"_s;
+    }
+    void namesThatAreNotUtf8AreRefused()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, folder);
+        QFETCH(QString, message);
+        const QByteArray ff = m_dir->filePath(u"odd"_s).toUtf8() + "\xff";
+        QCOMPARE(::mkdir(ff.constData(), 0700), 0);
+        QCOMPARE(::close(::open(
+                     QByteArray(m_dir->filePath(u"item"_s).toUtf8() + "\xff").constData(), O_CREAT | O_WRONLY, 0600)),
+            0);
+        writeFile(QFile::decodeName(ff) + u"/a.txt"_s, "in an odd folder");
+        if (!folder.isEmpty())
+            qputenv("ZAVRIN_TEST_CD", (m_dir->path() + u'/' + folder).toUtf8());
+        const CliRun outcome = runCli(arguments, m_dir->path(), {}, kWithByteFF);
+        qunsetenv("ZAVRIN_TEST_CD");
+        QCOMPARE(outcome.status, 2);
+        QVERIFY2(outcome.err.contains(message), qPrintable(outcome.err));
+        for (const QString& where : { m_dir->path(), QFile::decodeName(ff) })
+            QCOMPARE(QDir(where).entryList({ u"out*"_s }, QDir::AllEntries | QDir::Hidden), QStringList());
     }
 
     // Refused before any work: an existing archive is never replaced.
@@ -68,18 +126,41 @@ private slots:
     {
         QTest::addColumn<QString>("item");
         QTest::addColumn<QString>("message");
-        QTest::newRow("archive exists") << u"a.txt"_s << u"already exists"_s;
-        QTest::newRow("missing item") << u"nothing-here"_s << u"no such item"_s;
+        QTest::addColumn<QStringList>("more"); // further arguments
+        QTest::newRow("archive exists") << u"a.txt"_s << u"already exists"_s << QStringList();
+        QTest::newRow("missing item") << u"nothing-here"_s << u"no such item"_s << QStringList();
+        QTest::newRow("folder missing") << u"a.txt"_s << u"cannot create"_s
+                                        << QStringList { u"-o"_s, u"missing/new.zip"_s };
+        QTest::newRow("password for tar")
+            << u"a.txt"_s << u"cannot be encrypted"_s
+            << QStringList { u"-o"_s, u"new.tar.gz"_s, u"--format"_s, u"tar.gz"_s, u"--password-stdin"_s };
     }
     void usageErrors()
     {
         QFETCH(QString, item);
         QFETCH(QString, message);
+        QFETCH(QStringList, more);
         writeFile(path(u"taken.zip"_s), "someone's file");
-        const CliRun outcome = run({ u"-o"_s, u"taken.zip"_s, item });
+        const CliRun outcome = run(QStringList { u"-o"_s, u"taken.zip"_s } + more + QStringList { item }, "secret\n");
         QCOMPARE(outcome.status, 2);
         QVERIFY2(outcome.err.contains(message), qPrintable(outcome.err));
         QCOMPARE(readFile(path(u"taken.zip"_s)), QByteArray("someone's file"));
+        QCOMPARE(QDir(m_dir->path()).entryList({ u"*new*"_s }, QDir::AllEntries | QDir::Hidden), QStringList());
+    }
+
+    // --format makes that format; the engine suite checks what it holds.
+    void formatsAreChosenByName()
+    {
+        const QStringList sevenZipJob { u"--format"_s, u"7z"_s, u"--password-stdin"_s, u"-o"_s, u"out.7z"_s,
+            u"a.txt"_s };
+        QCOMPARE(run(sevenZipJob, "s3cret\n").status, 0);
+        QVERIFY(sevenZip({ u"t"_s, u"-t7z"_s, u"-ps3cret"_s, path(u"out.7z"_s) }));
+        QVERIFY(!sevenZip({ u"t"_s, u"-t7z"_s, u"-pwrong"_s, path(u"out.7z"_s) }));
+        QCOMPARE(run({ u"--format"_s, u"tar.xz"_s, u"-o"_s, u"out.tar.xz"_s, u"a.txt"_s }).status, 0);
+        QCOMPARE(readFile(path(u"out.tar.xz"_s)).left(6),
+            QByteArray("\xFD"
+                       "7zXZ\0",
+                6));
     }
 
     // The archive's bytes reach the disk before its name does, and the name before success.

@@ -111,6 +111,9 @@ private slots:
         QTest::newRow("zip wrong, then right") << u"zipcrypto.zip"_s << QByteArray("wrong\nsecret\n") << 1;
         QTest::newRow("7z wrong") << u"encrypted.7z"_s << QByteArray("wrong\n") << 1;
         QTest::newRow("no input") << u"encrypted.rar"_s << QByteArray() << 1;
+        // "secret\0zzz" would open it as "secret"; such a line is no password.
+        QTest::newRow("NUL inside") << u"zipcrypto.zip"_s << QByteArray("secret\0zzz\n", 11) << 2;
+        QTest::newRow("not UTF-8") << u"aes.zip"_s << QByteArray("secr\xe9t\n") << 2;
     }
     void passwordFromStandardInput()
     {

@@ -22,6 +22,9 @@ cleanup() {
 trap cleanup EXIT
 fail() {
   echo "FAIL: $*" >&2
+  # What the display held, for a failure seen only on a busy machine.
+  echo "  openbox: $(pgrep -a openbox | tr '\n' ' ') $(cat "$work/openbox.log" 2>/dev/null)" >&2
+  xwininfo -root -tree 2>&1 | grep -E '"(Zavrin|Extract|Compress)' | sed 's/^ */  window: /' >&2
   [ -f "$work/app.log" ] && sed 's/^/  app: /' "$work/app.log" >&2
   exit 1
 }
@@ -51,10 +54,13 @@ echo "XDG_DESKTOP_DIR=\"$work/out\"" >"$XDG_CONFIG_HOME/user-dirs.dirs"
 export QT_QPA_PLATFORM=xcb LANGUAGE=en LC_ALL=C.UTF-8
 unset DBUS_SESSION_BUS_ADDRESS ZAVRIN_ENDPOINT_BASE QT_SCALE_FACTOR
 
-openbox --sm-disable >/dev/null 2>&1 &
+openbox --sm-disable >"$work/openbox.log" 2>&1 &
 pids+=($!)
-wait_for 10 xprop -root _NET_SUPPORTING_WM_CHECK || fail "openbox did not start"
-xprop -root _NET_SUPPORTING_WM_CHECK | grep -q window || fail "openbox did not start"
+# openbox names its version once it has taken the screen and loaded its
+# theme, late in its start; a window mapped before that may never be managed.
+wait_for 20 sh -c "xprop -root _OB_VERSION | grep -q '='" \
+  || fail "openbox did not start: $(cat "$work/openbox.log")"
+sleep 0.3
 
 # Archives made by the zip program.
 echo alpha >"$work/src/a.txt"
@@ -78,8 +84,10 @@ main_window() {
 }
 # The sheet lies over the main window: inside it, centred across it.
 check_over_main() {
-  local sheet=$1 main
-  main=$(main_window) || fail "no main window"
+  local sheet=$1 main=
+  # Windows come and go around a sheet; look again for a while.
+  for _ in $(seq 50); do main=$(main_window) && break; sleep 0.2; done
+  [ -n "$main" ] || fail "no main window"
   read -r mx my mw mh <<<"$(geometry "$main")"
   read -r sx sy sw sh <<<"$(geometry "$sheet")"
   echo "main window $mx,$my ${mw}x$mh; sheet $sx,$sy ${sw}x$sh"

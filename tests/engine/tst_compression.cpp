@@ -1,9 +1,10 @@
+#include "ZipEncodeAhead.h"
+#include "ZipOutputFile.h"
+#include "ZipSourceFile.h"
 #include "engine/JobModels.h"
 #include "engine/NotifyManager.h"
 #include "engine/ZipManager.h"
-#include "engine/safety/StagingArea.h"
-#include "engine/zipwrite/private/ZipEncodeAhead.h"
-#include "engine/zipwrite/private/ZipOutputFile.h"
+#include "engine/zipwrite/StagingArea.h"
 #include "platform/Bundle.h"
 #include "platform/Defaults.h"
 #include "platform/MainQueue.h"
@@ -15,10 +16,12 @@
 
 #include <QMutex>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -190,25 +193,31 @@ private slots:
     }
 
     // Anything chosen that cannot be read, a second item with a name
-    // already taken, or nothing to pack fails the job and leaves no archive,
-    // and the log names it; pipes inside folders are only skipped.
+    // already taken, a file that changes while it is read, a password that
+    // cannot be kept, or nothing to pack fails the job and leaves no
+    // archive, and the log names it; pipes inside folders are only skipped.
     void whatCannotBePackedFailsTheJob_data()
     {
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("culprit"); // what the log must name; empty: the job succeeds
-        QTest::newRow("file without read permission in a folder") << u"file 000"_s << u"box/secret.txt"_s;
-        QTest::newRow("folder that cannot be listed") << u"folder 000"_s << u"box/locked"_s;
-        QTest::newRow("chosen file without read permission") << u"chosen 000"_s << u"chosen.txt"_s;
-        QTest::newRow("chosen link that leads nowhere") << u"dangling"_s << u"nowhere"_s;
-        QTest::newRow("second item with the same name") << u"same name"_s << u"other/chosen.txt"_s;
-        QTest::newRow("pipe in a folder") << u"pipe"_s << QString();
-        QTest::newRow("nothing but missing items") << u"missing"_s << u"missing/one"_s;
-        QTest::newRow("nothing but a pipe") << u"only pipe"_s << u"only-pipe"_s;
+        QTest::addColumn<QString>("status"); // how the job ended
+        QTest::newRow("file without read permission in a folder")
+            << u"file 000"_s << u"box/secret.txt"_s << u"NoPermission"_s;
+        QTest::newRow("folder that cannot be listed") << u"folder 000"_s << u"box/locked"_s << u"NoPermission"_s;
+        QTest::newRow("chosen file without read permission") << u"chosen 000"_s << u"chosen.txt"_s << u"NoPermission"_s;
+        QTest::newRow("chosen link that leads nowhere") << u"dangling"_s << u"nowhere"_s << u"Failed"_s;
+        QTest::newRow("second item with the same name") << u"same name"_s << u"other/chosen.txt"_s << u"NameTaken"_s;
+        QTest::newRow("pipe in a folder") << u"pipe"_s << QString() << u"Done"_s;
+        QTest::newRow("nothing but missing items") << u"missing"_s << u"missing/one"_s << u"Failed"_s;
+        QTest::newRow("nothing but a pipe") << u"only pipe"_s << u"only-pipe"_s << u"Failed"_s;
+        QTest::newRow("large file truncated while read") << u"truncated"_s << u"box/large.bin"_s << u"Changed"_s;
+        QTest::newRow("password with a NUL") << u"nul"_s << u"NUL"_s << u"Unsupported"_s;
     }
     void whatCannotBePackedFailsTheJob()
     {
         QFETCH(QString, setup);
         QFETCH(QString, culprit);
+        QFETCH(QString, status);
         if (setup.endsWith(u"000") && ::geteuid() == 0)
             QSKIP("root reads files of any mode; the command-line test covers this as another user");
         LogCapture log;
@@ -241,11 +250,25 @@ private slots:
             QCOMPARE(::mkfifo(QFile::encodeName(at("only-pipe")).constData(), 0600), 0);
             items = QStringList { at("only-pipe") };
         }
+        if (setup == u"truncated") {
+            const std::string large = QFile::encodeName(at("box/large.bin")).toStdString();
+            writeFile(at("box/large.bin"), randomBytes(qsizetype(ZipEncodeAhead::kLargestWhole) * 2));
+            ZipSourceFile::setReadHookForTesting([large](const std::string& file, std::uint64_t offset) {
+                if (file == large && offset == ZipEncodeAhead::kPieceSize && ::truncate(large.c_str(), 10) != 0)
+                    qWarning("cannot truncate %s", large.c_str());
+            });
+        }
+        std::optional<QString> password;
+        if (setup == u"nul")
+            password = QString::fromUtf16(u"abc\0zzz", 7);
 
         const QString archive = at("out.zip");
         JobLog watcher(archive);
-        run(watcher, archive, items);
+        run(watcher, archive, items, password);
+        ZipSourceFile::setReadHookForTesting({});
         ::chmod(QFile::encodeName(locked).constData(), 0700);
+        QCOMPARE(
+            watcher.first(NotifyManager::JobDidEnd())->object.value(NotifyManager::statusKey()).toString(), status);
 
         if (culprit.isEmpty()) {
             QVERIFY(watcher.succeeded());
@@ -256,7 +279,7 @@ private slots:
             return;
         }
         QVERIFY(!watcher.succeeded());
-        if (setup == u"missing" || setup == u"only pipe")
+        if (setup == u"missing" || setup == u"only pipe" || setup == u"nul")
             QCOMPARE(watcher.events().size(), 1); // told apart before any work
         QVERIFY(watcher.first(NotifyManager::JobDidEnd())
                     ->object.value(NotifyManager::reasonKey())
@@ -340,10 +363,9 @@ private slots:
 
         QVERIFY(watcher.succeeded());
         QCOMPARE(entries(archive).keys(), QStringList { u"new.txt"_s });
-        QVERIFY(!StagingArea::exists(stagingRoot() + u"/Leftover"_s));
+        QVERIFY(!QFileInfo::exists(stagingRoot() + u"/Leftover"_s));
         QCOMPARE(jobFolders(), QStringList { u"job-alive1"_s });
-        QString error;
-        QVERIFY(StagingArea::removeItem(stagingRoot() + u"/job-alive1"_s, &error));
+        QVERIFY(StagingArea::removeItem(stagingRoot() + u"/job-alive1"_s).ok());
     }
 
     // Two jobs at once whose archives share a file name each pack their own
@@ -381,18 +403,45 @@ private slots:
         QCOMPARE(jobFolders(), QStringList());
     }
 
+    // A full disk fails the job (NoSpace), whether the disk is small or the
+    // writer is told it is full, and whatever stood at the destination stays
+    // as it was, with nothing beside it.
+    void fullDiskEndsInFailure_data()
+    {
+        QTest::addColumn<bool>("realDisk");
+        QTest::newRow("write limit") << false;
+        QTest::newRow("small file system") << true;
+    }
     void fullDiskEndsInFailure()
     {
+        QFETCH(bool, realDisk);
         RecordingToasts toasts;
-        const QStringList items = threeItems();
-        const QString archive = path(u"disk/Full.zip"_s);
+        QStringList items = threeItems();
+        const QString disk = path(realDisk ? u"tiny"_s : u"disk"_s);
+        QDir().mkpath(disk);
+        if (realDisk) {
+            if (::geteuid() != 0 || ::mount("tmpfs", QFile::encodeName(disk).constData(), "tmpfs", 0, "size=64k") != 0)
+                QSKIP("cannot mount a small file system here");
+        }
+        const auto unmount = qScopeGuard([&] {
+            if (realDisk)
+                ::umount(QFile::encodeName(disk).constData());
+        });
+        if (realDisk) {
+            writeFile(path(u"big/noise.bin"_s), randomBytes(512 * 1024));
+            items.append(path(u"big/noise.bin"_s));
+        }
+        const QString archive = disk + u"/Full.zip"_s;
         writeFile(archive, "old archive");
         JobLog watcher(archive);
-        ZipOutputFile::setWriteLimitForTesting(100);
+        if (!realDisk)
+            ZipOutputFile::setWriteLimitForTesting(100);
         run(watcher, archive, items);
         ZipOutputFile::setWriteLimitForTesting(-1);
 
         QVERIFY(!watcher.succeeded());
+        QCOMPARE(watcher.first(NotifyManager::JobDidEnd())->object.value(NotifyManager::statusKey()).toString(),
+            u"NoSpace"_s);
         QCOMPARE(watcher.count(NotifyManager::LocalFilesDidChange()), 0);
         for (const JobLog::Event& event : watcher.events())
             QVERIFY(event.object.value(NotifyManager::progressKey(), 0.0f).toFloat() < 1.0f);
@@ -400,14 +449,14 @@ private slots:
         QCOMPARE(toasts.count(RecordingToasts::Kind::Success, L(u"压缩完成"_s)), 0);
         // The old archive stays as it was, with nothing beside it.
         QCOMPARE(readFile(archive), QByteArray("old archive"));
-        QCOMPARE(QDir(path(u"disk"_s)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        QCOMPARE(QDir(disk).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
             QStringList { u"Full.zip"_s });
 
         // The staging folder stays after a failure: one link per item, no copies.
         QCOMPARE(jobFolders().size(), 1);
         const QString staging = stagingRoot() + u'/' + jobFolders().first() + u"/Full"_s;
         const QStringList staged = QDir(staging).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-        QCOMPARE(staged.size(), 3);
+        QCOMPARE(staged.size(), items.size());
         for (const QString& item : items) {
             const QString link = staging + u'/' + QFileInfo(item).fileName();
             QVERIFY(S_ISLNK(lstatOf(link).st_mode));
@@ -415,18 +464,39 @@ private slots:
         }
 
         // Once there is room, the same job replaces the old file with a complete archive.
+        if (realDisk)
+            QCOMPARE(::mount(nullptr, QFile::encodeName(disk).constData(), nullptr, MS_REMOUNT, "size=8m"), 0);
         JobLog again(archive);
         run(again, archive, items);
         QVERIFY(again.succeeded());
         QVERIFY(sevenZipTest(archive));
     }
 
+    // A large file moves the progress by the bytes written, not only at its
+    // end; it never goes back, and reaches 1 once the archive is complete.
+    void progressMovesInsideALargeEntry()
+    {
+        writeFile(path(u"progress/large.bin"_s), randomBytes(40 * 1024 * 1024));
+        const QString archive = path(u"Progress.zip"_s);
+        JobLog watcher(archive);
+        run(watcher, archive, { path(u"progress/large.bin"_s) });
+        QVERIFY(watcher.succeeded());
+        QList<float> progress;
+        for (const JobLog::Event& event : watcher.events()) {
+            if (event.name == NotifyManager::ZipProgress())
+                progress.append(event.object.value(NotifyManager::progressKey()).toFloat());
+        }
+        const auto inside = std::count_if(progress.cbegin(), progress.cend(), [](float p) { return p > 0 && p < 1; });
+        QVERIFY2(inside >= 10, qPrintable(QString::number(inside)));
+        QVERIFY(std::adjacent_find(progress.cbegin(), progress.cend(), std::greater_equal<>()) == progress.cend());
+        QCOMPARE(progress.last(), 1.0f);
+    }
+
     void stagingRootMustBeOurOwnFolder()
     {
         // A planted link in place of the private folder is refused, and nothing lands where it points.
         RecordingToasts toasts;
-        QString error;
-        StagingArea::removeItem(stagingRoot(), &error);
+        StagingArea::removeItem(stagingRoot());
         QDir().mkpath(path(u"elsewhere"_s));
         QVERIFY(QFile::link(path(u"elsewhere"_s), stagingRoot()));
         writeFile(path(u"item.txt"_s), "item");

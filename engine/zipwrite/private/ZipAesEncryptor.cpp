@@ -1,4 +1,4 @@
-#include "engine/zipwrite/private/ZipAesEncryptor.h"
+#include "ZipAesEncryptor.h"
 
 #include <openssl/rand.h>
 

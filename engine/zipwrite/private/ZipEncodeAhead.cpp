@@ -1,4 +1,4 @@
-#include "engine/zipwrite/private/ZipEncodeAhead.h"
+#include "ZipEncodeAhead.h"
 
 #include <algorithm>
 
@@ -13,11 +13,12 @@ std::size_t reservation(std::uint64_t length)
 
 } // namespace
 
-ZipEncodeAhead::ZipEncodeAhead(
-    const std::vector<ZipEntry>& entries, int level, const std::string* password, unsigned threads, std::size_t budget)
+ZipEncodeAhead::ZipEncodeAhead(const std::vector<ZipEntry>& entries, int level, const std::string* password,
+    StopToken stop, unsigned threads, std::size_t budget)
     : m_entries(entries)
     , m_level(level)
     , m_password(password)
+    , m_stopToken(std::move(stop))
     , m_budget(budget)
     , m_firstJob(entries.size() + 1)
 {
@@ -61,6 +62,16 @@ void ZipEncodeAhead::work()
         const std::size_t index = m_next++;
         const Job& job = m_jobs[index];
         const std::size_t reserved = reservation(job.length);
+        // Pieces are claimed in order: the last one's claim is the file's last use.
+        std::shared_ptr<OpenFile> file;
+        if (!job.whole) {
+            std::shared_ptr<OpenFile>& slot = m_open[job.entry];
+            if (!slot)
+                slot = std::make_shared<OpenFile>();
+            file = slot;
+            if (job.last)
+                m_open.erase(job.entry);
+        }
         // The job the writer waits for always goes ahead, or a budget that
         // only the writer can free would stop everything.
         const auto mayGo = [&] { return m_stop || m_held + reserved <= m_budget || index <= m_writerAt; };
@@ -75,11 +86,8 @@ void ZipEncodeAhead::work()
         lock.unlock();
 
         auto result = std::make_unique<EncodedPiece>();
-        const ZipEntry& entry = m_entries[job.entry];
-        if (job.whole)
-            encoder.encodeWhole(entry, m_level, m_password, result.get());
-        else
-            encoder.encodePiece(entry, m_level, job.offset, job.length, job.last, result.get());
+        encode(encoder, job, file, result.get());
+        file.reset();
 
         lock.lock();
         m_held = m_held - reserved + result->data.capacity();
@@ -88,6 +96,23 @@ void ZipEncodeAhead::work()
             sealInOrder(lock, job.entry);
         else
             markReady(index);
+    }
+}
+
+void ZipEncodeAhead::encode(
+    ZipEntryEncoder& encoder, const Job& job, const std::shared_ptr<OpenFile>& file, EncodedPiece* result)
+{
+    const ZipEntry& entry = m_entries[job.entry];
+    if (m_stopToken.requested()) {
+        result->outcome = { .status = Outcome::Status::Cancelled, .message = QStringLiteral("stopped") };
+    } else if (job.whole) {
+        result->outcome = encoder.encodeWhole(entry, m_level, m_password, result);
+    } else {
+        std::call_once(file->once, [&] { file->opened = ZipSourceFile::open(entry, &file->file); });
+        result->outcome = !file->opened.ok()
+            ? file->opened
+            : encoder.encodePiece(*file->file, m_level, ZipEntryEncoder::deflates(entry, m_password, m_level),
+                job.offset, job.length, job.last, result);
     }
 }
 

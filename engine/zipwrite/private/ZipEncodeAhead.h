@@ -1,7 +1,9 @@
 #pragma once
 
+#include "ZipEntryEncoder.h"
+#include "ZipSourceFile.h"
+#include "engine/StopToken.h"
 #include "engine/zipwrite/ZipEntryList.h"
-#include "engine/zipwrite/private/ZipEntryEncoder.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -15,14 +17,15 @@
 // Compresses the entries of an archive on worker threads ahead of the
 // thread that writes it, which then only lays the bytes out in list order.
 // Most entries are one job each and come out finished; a large entry is
-// cut into pieces of one deflate stream, compressed side by side and then
-// encrypted in order. Finished work waits within a memory
+// cut into pieces of one deflate stream, read from the one descriptor
+// opened for the file, compressed side by side and then encrypted in order. Finished work waits within a memory
 // budget, so the workers never run more than that far ahead, and a file of
-// any size needs no more. take() is called from one thread, in job order.
+// any size needs no more. Once `stop` is requested the jobs not started
+// come out Cancelled. take() is called from one thread, in job order.
 class ZipEncodeAhead final {
 public:
-    ZipEncodeAhead(const std::vector<ZipEntry>& entries, int level, const std::string* password, unsigned threads,
-        std::size_t budget);
+    ZipEncodeAhead(const std::vector<ZipEntry>& entries, int level, const std::string* password, StopToken stop,
+        unsigned threads, std::size_t budget);
     ~ZipEncodeAhead(); // stops the workers, dropping unfinished work
     ZipEncodeAhead(const ZipEncodeAhead&) = delete;
     ZipEncodeAhead& operator=(const ZipEncodeAhead&) = delete;
@@ -50,6 +53,14 @@ private:
         bool last = true;
     };
 
+    // A large file, opened by the first of its pieces to start and closed
+    // once the last one is done.
+    struct OpenFile final {
+        std::once_flag once;
+        std::unique_ptr<ZipSourceFile> file;
+        Outcome opened;
+    };
+
     struct Sealing final {
         std::unique_ptr<ZipAesEncryptor> encryptor;
         std::size_t next = 0; // next job to encrypt
@@ -58,12 +69,14 @@ private:
     };
 
     void work();
+    void encode(ZipEntryEncoder& encoder, const Job& job, const std::shared_ptr<OpenFile>& file, EncodedPiece* result);
     void markReady(std::size_t job);
     void sealInOrder(std::unique_lock<std::mutex>& lock, std::size_t entry);
 
     const std::vector<ZipEntry>& m_entries;
     const int m_level;
     const std::string* m_password;
+    const StopToken m_stopToken;
     const std::size_t m_budget;
     std::vector<Job> m_jobs;
     std::vector<std::size_t> m_firstJob;
@@ -74,6 +87,7 @@ private:
     std::vector<std::unique_ptr<EncodedPiece>> m_done;
     std::vector<bool> m_ready; // done and, for pieces with a password, encrypted
     std::unordered_map<std::size_t, Sealing> m_sealing; // by entry
+    std::unordered_map<std::size_t, std::shared_ptr<OpenFile>> m_open; // by entry, until its last piece is claimed
     std::size_t m_next = 0; // next job a worker claims
     std::size_t m_writerAt = 0; // job the writer waits for
     std::size_t m_held = 0; // bytes of results and reservations

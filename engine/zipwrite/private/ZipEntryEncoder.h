@@ -1,7 +1,7 @@
 #pragma once
 
+#include "ZipAesEncryptor.h"
 #include "engine/zipwrite/ZipEntryList.h"
-#include "engine/zipwrite/private/ZipAesEncryptor.h"
 #include "platform/Outcome.h"
 
 #include <cstdint>
@@ -10,11 +10,12 @@
 #include <zlib.h>
 
 struct libdeflate_compressor;
+class ZipSourceFile;
 
 // One encoded job: a whole entry as the archive stores it (compressed and,
 // with a password, encrypted), or one piece of a large entry's deflate data.
 struct EncodedPiece final {
-    Outcome outcome { .status = Outcome::Status::Failed }; // Done once encoded
+    Outcome outcome; // how the encoding went: the rest counts only when Done
     bool deflated = true;
     std::string data;
     std::uint32_t crc = 0; // of the content this piece covers
@@ -28,10 +29,13 @@ struct EncodedPiece final {
 // compressor between jobs; one thread at a time.
 class ZipEntryEncoder final {
 public:
-    // Whether `entry` is stored deflated: all but an empty file without a password.
-    static bool deflates(const ZipEntry& entry, const std::string* password)
+    // Whether `entry` is stored deflated: everything encrypted, else at
+    // level 0 nothing, else all but an empty file. libzip takes stored
+    // bytes for the content itself (their CRC and size), so encrypted bytes
+    // are never stored: at level 0 they are deflate's uncompressed blocks.
+    static bool deflates(const ZipEntry& entry, const std::string* password, int level)
     {
-        return password || entry.kind == ZipEntry::Kind::Symlink || entry.size > 0;
+        return password || (level > 0 && (entry.kind == ZipEntry::Kind::Symlink || entry.size > 0));
     }
 
     ZipEntryEncoder() = default;
@@ -39,23 +43,23 @@ public:
     ZipEntryEncoder(const ZipEntryEncoder&) = delete;
     ZipEntryEncoder& operator=(const ZipEntryEncoder&) = delete;
 
-    // A File or Symlink entry whole: its content (a file up to its listed
-    // size: one that grows meanwhile is cut there), deflated unless empty,
-    // then encrypted with AES-256 (AE-2) when `password` is given.
-    bool encodeWhole(const ZipEntry& entry, int level, const std::string* password, EncodedPiece* result);
-    // `length` bytes of a File entry from `offset` on, as one piece of its
-    // deflate data: the pieces in order make one stream, the `last` piece
-    // ending it. Not encrypted: the caller encrypts the joined whole.
-    bool encodePiece(
-        const ZipEntry& entry, int level, std::uint64_t offset, std::uint64_t length, bool last, EncodedPiece* result);
+    // A File or Symlink entry whole into `result`: its content, deflated
+    // unless empty, then encrypted with AES-256 (AE-2) when `password` is
+    // given. A failure names the file; a file that is not as listed, or
+    // changes while it is read, is Changed (see ZipSourceFile).
+    Outcome encodeWhole(const ZipEntry& entry, int level, const std::string* password, EncodedPiece* result);
+    // `length` bytes of a File entry, read from its `file` (opened once for
+    // all its pieces) from `offset` on, as one piece of its deflate data: the
+    // pieces in order make one stream, the `last` piece ending it (when it
+    // is not to be `deflated`, the bytes as they are). Not encrypted: the
+    // caller encrypts the joined whole.
+    Outcome encodePiece(const ZipSourceFile& file, int level, bool deflated, std::uint64_t offset, std::uint64_t length,
+        bool last, EncodedPiece* result);
 
 private:
-    bool fail(EncodedPiece* result, const std::string& what, int error);
-    bool readFile(
-        const ZipEntry& entry, std::uint64_t offset, std::size_t length, std::size_t* got, EncodedPiece* result);
-    bool compress(const char* content, std::size_t length, int level, EncodedPiece* result, const char** compressed,
-        std::size_t* compressedLength);
-    bool continueStream(std::size_t* length, EncodedPiece* result);
+    Outcome compress(
+        const char* content, std::size_t length, int level, const char** compressed, std::size_t* compressedLength);
+    Outcome continueStream(std::size_t* length);
 
     libdeflate_compressor* m_compressor = nullptr;
     int m_compressorLevel = -1;

@@ -1,8 +1,7 @@
-#include "engine/zipwrite/private/ZipEntrySource.h"
+#include "ZipEntrySource.h"
 
-#include "engine/JobStop.h"
-#include "engine/zipwrite/private/ZipEncodeAhead.h"
-#include "engine/zipwrite/private/ZipEntryEncoder.h"
+#include "ZipEncodeAhead.h"
+#include "ZipEntryEncoder.h"
 #include "platform/Logging.h"
 
 #include <algorithm>
@@ -39,7 +38,7 @@ struct State final {
     // A stop request ends the archive between its pieces (of at most 8 MiB).
     bool stopped()
     {
-        if (!JobStop::requested())
+        if (!context->stop.requested())
             return false;
         fail({ .status = Outcome::Status::Cancelled, .message = QStringLiteral("stopped") });
         return true;
@@ -65,6 +64,7 @@ struct State final {
             crc = piece->crc;
             size = piece->size;
             complete = true;
+            context->consumed(piece->size);
         }
         return 0;
     }
@@ -83,6 +83,7 @@ struct State final {
         crc = static_cast<std::uint32_t>(crc32_combine64(crc, piece->crc, static_cast<z_off64_t>(piece->size)));
         size += piece->size;
         complete = nextJob == endJob;
+        context->consumed(piece->size);
         return 0;
     }
 
@@ -103,7 +104,7 @@ struct State final {
         auto* st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &error);
         if (!st)
             return -1;
-        const bool deflated = ZipEntryEncoder::deflates(entry(), context->password);
+        const bool deflated = ZipEntryEncoder::deflates(entry(), context->password, context->level);
         st->valid |= ZIP_STAT_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_ENCRYPTION_METHOD;
         st->size = complete ? size : entry().size;
         st->comp_method = deflated ? ZIP_CM_DEFLATE : ZIP_CM_STORE;
@@ -123,7 +124,7 @@ struct State final {
             return -1;
         }
         auto* attributes = static_cast<zip_file_attributes_t*>(data);
-        if (!ZipEntryEncoder::deflates(entry(), context->password))
+        if (!ZipEntryEncoder::deflates(entry(), context->password, context->level))
             return sizeof(zip_file_attributes_t);
         // The deflate speed bits of the general purpose flags, as zip tools set them.
         attributes->valid |= ZIP_FILE_ATTRIBUTES_GENERAL_PURPOSE_BIT_FLAGS | ZIP_FILE_ATTRIBUTES_VERSION_NEEDED;

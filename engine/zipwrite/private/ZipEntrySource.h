@@ -1,9 +1,12 @@
 #pragma once
 
+#include "engine/StopToken.h"
 #include "engine/zipwrite/ZipEntryList.h"
 #include "platform/Outcome.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 #include <zip.h>
@@ -23,6 +26,9 @@ public:
         ZipEncodeAhead* encodeAhead = nullptr;
         int level = 1;
         const std::string* password = nullptr;
+        StopToken stop;
+        // Told the content bytes of every piece handed to libzip, for progress.
+        std::function<void(std::uint64_t contentBytes)> consumed;
         Outcome failure; // the first entry's failure, set on the writing thread
     };
 

@@ -1,14 +1,11 @@
-#include "engine/zipwrite/private/ZipOutputFile.h"
+#include "ZipOutputFile.h"
 
-#include "platform/Logging.h"
+#include "ArchivePlacement.h"
 
-#include <QRandomGenerator>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -20,28 +17,11 @@ constexpr std::size_t kBufferSize = 1 << 20;
 
 std::atomic<std::int64_t> g_writeLimit { -1 };
 
-std::string folderOf(const std::string& path)
-{
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
-// fsync, where the file system offers it at all.
-bool syncFile(int fd)
-{
-    while (::fsync(fd) != 0) {
-        if (errno == EINVAL || errno == EROFS)
-            return true;
-        if (errno != EINTR)
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
-ZipOutputFile::ZipOutputFile(std::string destination)
+ZipOutputFile::ZipOutputFile(std::string destination, bool replace)
     : m_destination(std::move(destination))
+    , m_replace(replace)
 {
     zip_error_init(&m_error);
 }
@@ -109,27 +89,13 @@ zip_int64_t ZipOutputFile::fail(int zipError, int systemError)
 bool ZipOutputFile::beginWrite()
 {
     discard();
-    const std::size_t slash = m_destination.find_last_of('/');
-    const std::string folder = folderOf(m_destination);
-    // Cut long names so that the temporary name still fits a file system's limit.
-    const std::string name = m_destination.substr(slash == std::string::npos ? 0 : slash + 1, 200);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char suffix[16];
-        std::snprintf(suffix, sizeof suffix, "%08x", QRandomGenerator::global()->generate());
-        std::string path = folder + "/." + name + '.' + suffix + ".part";
-        // 0666 so that the archive gets the same permissions as any new file (umask applies).
-        m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (m_fd >= 0) {
-            m_temporaryPath = std::move(path);
-            m_buffer.reserve(kBufferSize);
-            m_bufferOffset = m_position = m_size = m_written = 0;
-            return true;
-        }
-        if (errno != EEXIST)
-            break;
+    if (const Outcome created = ArchivePlacement::createFile(m_destination, &m_fd, &m_temporaryPath); !created.ok()) {
+        fail(ZIP_ER_TMPOPEN, errno);
+        return false;
     }
-    fail(ZIP_ER_TMPOPEN, errno);
-    return false;
+    m_buffer.reserve(kBufferSize);
+    m_bufferOffset = m_position = m_size = m_written = 0;
+    return true;
 }
 
 bool ZipOutputFile::write(const void* data, std::size_t length)
@@ -206,7 +172,7 @@ bool ZipOutputFile::commit()
     // power loss a renamed but unsynced file can come back empty, and it may
     // have replaced an older archive. Some file systems report a failed
     // write-back only when the file is closed.
-    if (!syncFile(m_fd)) {
+    if (!ArchivePlacement::sync(m_fd)) {
         fail(ZIP_ER_WRITE, errno);
         discard();
         return false;
@@ -218,20 +184,12 @@ bool ZipOutputFile::commit()
         discard();
         return false;
     }
-    if (::rename(m_temporaryPath.c_str(), m_destination.c_str()) != 0) {
-        fail(ZIP_ER_RENAME, errno);
+    if (const Outcome placed = ArchivePlacement::place(m_temporaryPath, m_destination, m_replace); !placed.ok()) {
+        fail(placed.status == Outcome::Status::NameTaken ? ZIP_ER_EXISTS : ZIP_ER_RENAME, errno);
         discard();
         return false;
     }
     m_temporaryPath.clear();
-    // The new name itself lives in the folder. The archive is complete and
-    // in place by now, so a folder that cannot be synced is only logged.
-    const int folder = ::open(folderOf(m_destination).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0 || !syncFile(folder))
-        qCWarning(
-            lcEngineZip, "zip writer: cannot sync the folder of %s: %s", m_destination.c_str(), std::strerror(errno));
-    if (folder >= 0)
-        ::close(folder);
     return true;
 }
 

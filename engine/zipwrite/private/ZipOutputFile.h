@@ -6,15 +6,16 @@
 #include <zip.h>
 
 // The file libzip writes a new archive to: a hidden temporary file beside
-// the destination, synced to the disk and renamed over the destination only
-// when libzip commits a complete archive (the folder is synced after), and
-// removed when it rolls back. A failed job therefore
-// never leaves part of an archive at the destination, and a file already
-// there is replaced by a complete archive or not at all. Writes are
-// buffered. One object per archive, used by one thread.
+// the destination, synced to the disk and renamed to the destination only
+// when libzip commits a complete archive (see ArchivePlacement), and
+// removed when it rolls back. A failed job therefore never leaves part of
+// an archive at the destination. A file already there is replaced by a
+// complete archive or not at all when `replace` is true, and is always
+// kept otherwise (the commit then fails with EEXIST). Writes are buffered.
+// One object per archive, used by one thread.
 class ZipOutputFile final {
 public:
-    explicit ZipOutputFile(std::string destination);
+    ZipOutputFile(std::string destination, bool replace);
     ~ZipOutputFile();
     ZipOutputFile(const ZipOutputFile&) = delete;
     ZipOutputFile& operator=(const ZipOutputFile&) = delete;
@@ -39,6 +40,7 @@ private:
     void discard();
 
     std::string m_destination;
+    bool m_replace = true;
     std::string m_temporaryPath;
     int m_fd = -1;
     zip_error_t m_error {};

@@ -8,11 +8,9 @@
 
 // Where a compression job gathers the chosen items: a staging folder named
 // after the archive, holding one symbolic link per item, inside a folder of
-// the job's own ("job-XXXXXX") in a folder of the temporary directory that
-// belongs to the user alone. The temporary directory is shared by every
-// user, so the private folder is checked to be a real folder of ours that
-// nobody else may enter; otherwise another user could plant or swap what
-// gets packed. A job holds a lock on its folder while it lives, so each new
+// the job's own ("job-XXXXXX") in the user's private temporary folder
+// (PrivateFolder), so that nobody else can plant or swap what gets packed.
+// A job holds a lock on its folder while it lives, so each new
 // job removes what jobs that have ended left behind (after a failure or a
 // crash), and never the folder of a running job, in this process or
 // another. One job per object, on one thread; failures come back as
@@ -42,20 +40,16 @@ public:
     // Removes the job folder with everything in it.
     Outcome remove();
 
-    // "<temp>/zavrin-<uid>", made with mode 0700 when missing. Empty, with
-    // `error` set, when it is a link, not a folder, or another user's.
-    static QString privateRoot(QString* error);
+    // Removes the item at `path` with everything in it; links are removed,
+    // never followed.
+    static Outcome removeItem(const QString& path);
+
+private:
     // The staging folder's name for an archive: its file name without the
     // extension ("Archive.zip" -> "Archive"), never empty, "." or "..".
     static QString folderName(const QString& archivePath);
-    static bool exists(const QString& path);
-    // Removes the item at `path` with everything in it; links are removed,
-    // never followed.
-    static bool removeItem(const QString& path, QString* error);
-
-private:
-    // Claims the job folder and makes the staging folder; the failure, if any.
-    QString claim(const QString& archivePath);
+    // Claims the job folder and makes the staging folder.
+    Outcome claim(const QString& archivePath);
     void removeEndedJobs(int rootFd);
 
     QString m_jobFolder;

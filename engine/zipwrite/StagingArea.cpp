@@ -1,7 +1,8 @@
-#include "engine/safety/StagingArea.h"
+#include "engine/zipwrite/StagingArea.h"
 
 #include "platform/Folders.h"
 #include "platform/Logging.h"
+#include "platform/PrivateFolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,6 +20,11 @@ namespace {
 QString describe(const QString& path, int error)
 {
     return path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error));
+}
+
+Outcome failed(const QString& path, int error)
+{
+    return { .status = Outcome::Status::Failed, .message = describe(path, error) };
 }
 
 constexpr char kJobPrefix[] = "job-";
@@ -50,26 +56,24 @@ private:
 
 StagingArea::StagingArea(const QString& archivePath)
 {
-    const QString error = claim(archivePath);
-    if (!error.isEmpty())
-        m_openFailure = { .status = Outcome::Status::Failed, .message = error };
+    m_openFailure = claim(archivePath);
 }
 
-QString StagingArea::claim(const QString& archivePath)
+Outcome StagingArea::claim(const QString& archivePath)
 {
-    QString error;
-    const QString root = privateRoot(&error);
-    if (root.isEmpty())
-        return error;
+    QString root;
+    if (Outcome made = PrivateFolder::temporaryRoot(&root); !made.ok())
+        return made;
     const int rootFd = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (rootFd < 0)
-        return describe(root, errno);
+        return failed(root, errno);
+    Outcome result;
     {
         const RootLock lock(rootFd);
         if (!lock.isHeld()) {
-            error = describe(root + QStringLiteral("/.lock"), errno);
+            result = failed(root + QStringLiteral("/.lock"), errno);
             ::close(rootFd);
-            return error;
+            return result;
         }
         removeEndedJobs(rootFd);
         QByteArray folder = QFile::encodeName(root) + "/" + kJobPrefix + "XXXXXX";
@@ -78,19 +82,19 @@ QString StagingArea::claim(const QString& archivePath)
             m_jobFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         }
         if (m_jobFd < 0 || ::flock(m_jobFd, LOCK_EX | LOCK_NB) != 0)
-            error = describe(QFile::decodeName(folder), errno);
+            result = failed(QFile::decodeName(folder), errno);
     }
     ::close(rootFd);
-    if (error.isEmpty()) {
+    if (result.ok()) {
         m_path = m_jobFolder + u'/' + folderName(archivePath);
         if (::mkdir(QFile::encodeName(m_path).constData(), 0700) != 0)
-            error = describe(m_path, errno);
+            result = failed(m_path, errno);
     }
-    if (!error.isEmpty() && m_jobFd >= 0) {
+    if (!result.ok() && m_jobFd >= 0) {
         ::close(m_jobFd);
         m_jobFd = -1;
     }
-    return error;
+    return result;
 }
 
 StagingArea::~StagingArea()
@@ -128,7 +132,7 @@ Outcome StagingArea::linkItem(const QString& item)
     const QString source = QDir::cleanPath(QFileInfo(item).absoluteFilePath());
     const QString name = QFileInfo(source).fileName();
     if (name.isEmpty())
-        return { .status = Outcome::Status::Failed, .message = describe(item, EINVAL) };
+        return failed(item, EINVAL);
     const QByteArray sourcePath = QFile::encodeName(source);
     struct stat st { };
     if (::stat(sourcePath.constData(), &st) != 0)
@@ -137,7 +141,7 @@ Outcome StagingArea::linkItem(const QString& item)
     const QString link = m_path + u'/' + name;
     if (::symlink(sourcePath.constData(), QFile::encodeName(link).constData()) != 0) {
         if (errno != EEXIST)
-            return { .status = Outcome::Status::Failed, .message = describe(link, errno) };
+            return failed(link, errno);
         return { .status = Outcome::Status::NameTaken,
             .message = source + QStringLiteral(": an earlier item is also named ") + name };
     }
@@ -147,36 +151,7 @@ Outcome StagingArea::linkItem(const QString& item)
 
 Outcome StagingArea::remove()
 {
-    QString error;
-    if (m_jobFolder.isEmpty() || removeItem(m_jobFolder, &error))
-        return {};
-    return { .status = Outcome::Status::Failed, .message = error };
-}
-
-QString StagingArea::privateRoot(QString* error)
-{
-    const QString root = QDir::tempPath() + QStringLiteral("/zavrin-") + QString::number(::geteuid());
-    const QByteArray path = QFile::encodeName(root);
-    if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST) {
-        *error = describe(root, errno);
-        return {};
-    }
-    struct stat st { };
-    if (::lstat(path.constData(), &st) != 0) {
-        *error = describe(root, errno);
-        return {};
-    }
-    if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
-        *error = root + QStringLiteral(": not a private folder of this user");
-        return {};
-    }
-    // Ours but open to others (made with another umask, or changed): close it.
-    // Nobody else can reach inside afterwards, whatever they left there.
-    if ((st.st_mode & 077) != 0 && ::chmod(path.constData(), 0700) != 0) {
-        *error = describe(root, errno);
-        return {};
-    }
-    return root;
+    return m_jobFolder.isEmpty() ? Outcome() : removeItem(m_jobFolder);
 }
 
 QString StagingArea::folderName(const QString& archivePath)
@@ -189,16 +164,9 @@ QString StagingArea::folderName(const QString& archivePath)
     return name;
 }
 
-bool StagingArea::exists(const QString& path)
-{
-    struct stat st { };
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
-}
-
-bool StagingArea::removeItem(const QString& path, QString* error)
+Outcome StagingArea::removeItem(const QString& path)
 {
     if (Folders::removeTree(AT_FDCWD, QFile::encodeName(path).constData()))
-        return true;
-    *error = describe(path, errno);
-    return false;
+        return {};
+    return failed(path, errno);
 }
