@@ -5,13 +5,19 @@
 QString CommandLine::usage()
 {
     return QStringLiteral("Usage:\n"
-                          "  zavrin-cli extract ARCHIVE [-o DIR] [--password-stdin]\n"
+                          "  zavrin-cli extract ARCHIVE [-o DIR] [--smart] [-v] [--password-stdin] [ENTRY...]\n"
+                          "  zavrin-cli list ARCHIVE [--json] [--password-stdin]\n"
                           "  zavrin-cli compress -o ARCHIVE [--format zip|7z|tar.zst|tar.gz|tar.xz] [--level 1|9]\n"
                           "                      [--password-stdin] ITEM...\n"
                           "  zavrin-cli --help | --version\n"
                           "\n"
-                          "extract    unpacks a zip, rar or 7z archive into DIR (default: the current folder);\n"
-                          "           existing files are never overwritten.\n"
+                          "extract    unpacks an archive (zip, rar, 7z and their split sets) into DIR (default:\n"
+                          "           the current folder), or only the ENTRY names given (a folder with all\n"
+                          "           below it); existing files are never overwritten. --smart puts the\n"
+                          "           entries in a new folder named after the archive when it holds more\n"
+                          "           than one item at its top; -v names the existing files kept.\n"
+                          "list       prints what the archive holds: type, size, packed size, time, path;\n"
+                          "           --json prints the same as a JSON array.\n"
                           "compress   packs the items into a new archive (zip unless --format says otherwise);\n"
                           "           level 1 is fast, 9 is small; an existing ARCHIVE is never replaced.\n"
                           "--password-stdin  read the password from the first line of standard input.\n");
@@ -51,7 +57,7 @@ Outcome CommandLine::parse(const QStringList& arguments, CommandLine* parsed)
     CommandLine& line = *parsed;
     line = CommandLine();
     if (arguments.isEmpty())
-        return {};
+        return usageError(QStringLiteral("no command given"));
     if (const std::optional<Command> info = requestedInfo(arguments)) {
         line.command = *info;
         return {};
@@ -62,6 +68,8 @@ Outcome CommandLine::parse(const QStringList& arguments, CommandLine* parsed)
         line.command = Command::Extract;
     else if (verb == u"compress")
         line.command = Command::Compress;
+    else if (verb == u"list")
+        line.command = Command::List;
     else {
         return usageError(QStringLiteral("unknown command: ") + verb);
     }
@@ -77,7 +85,13 @@ Outcome CommandLine::parse(const QStringList& arguments, CommandLine* parsed)
             optionsEnded = true;
         } else if (argument == u"--password-stdin") {
             line.passwordFromStdin = true;
-        } else if (argument == u"-o" || argument == u"--output") {
+        } else if (argument == u"--smart" && line.command == Command::Extract) {
+            line.smart = true;
+        } else if ((argument == u"-v" || argument == u"--verbose") && line.command == Command::Extract) {
+            line.verbose = true;
+        } else if (argument == u"--json" && line.command == Command::List) {
+            line.json = true;
+        } else if ((argument == u"-o" || argument == u"--output") && line.command != Command::List) {
             if (++i >= arguments.size()) {
                 return usageError(argument + QStringLiteral(" needs a value"));
             }
@@ -100,11 +114,15 @@ Outcome CommandLine::parse(const QStringList& arguments, CommandLine* parsed)
     }
 
     if (line.command == Command::Extract) {
-        if (positional.size() != 1) {
-            return usageError(QStringLiteral("extract takes exactly one archive"));
-        }
-        line.archive = positional.first();
+        if (positional.isEmpty())
+            return usageError(QStringLiteral("extract needs an archive"));
+        line.archive = positional.takeFirst();
+        line.entries = positional;
         line.outputFolder = output;
+    } else if (line.command == Command::List) {
+        if (positional.size() != 1)
+            return usageError(QStringLiteral("list takes exactly one archive"));
+        line.archive = positional.first();
     } else {
         if (output.isEmpty()) {
             return usageError(QStringLiteral("compress needs -o ARCHIVE"));

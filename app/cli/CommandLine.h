@@ -13,11 +13,16 @@ struct CommandLine final {
         Version,
         Extract,
         Compress,
+        List,
     };
 
     Command command = Command::Help;
-    QString archive; // extract: the archive; compress: the archive to create (-o)
+    QString archive; // extract, list: the archive; compress: the archive to create (-o)
     QString outputFolder; // extract: -o DIR, empty for the current folder
+    QStringList entries; // extract: only these entries (folders with all below); empty: all
+    bool smart = false; // extract: a folder named after the archive when it holds several items
+    bool verbose = false; // extract: name the existing files that were kept
+    bool json = false; // list: JSON instead of columns
     QStringList items; // compress: the items to pack
     int level = 1; // compress: 1 or 9
     CompressionOptions::Format format = CompressionOptions::Format::Zip; // compress: --format

@@ -92,7 +92,8 @@ int runCompress(const CommandLine& line)
     options.password = password;
     if (const Outcome refused = ArchiveWriter::check(options); !refused.ok())
         return usageError(refused.message);
-    return runJob([archive, files, options] { ZipManager::shared().compressFiles(archive, files, options); }, archive);
+    return report(
+        runJob([archive, files, options] { ZipManager::shared().compressFiles(archive, files, options); }, archive));
 }
 
 } // namespace Cli

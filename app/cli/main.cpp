@@ -2,6 +2,7 @@
 #include "app/cli/CommandLine.h"
 #include "app/cli/CompressCommand.h"
 #include "app/cli/ExtractCommand.h"
+#include "app/cli/ListCommand.h"
 #include "app/cli/TerminalPanels.h"
 #include "app/cli/TerminalToasts.h"
 #include "engine/StopToken.h"
@@ -53,6 +54,7 @@ int main(int argc, char* argv[])
         return 0;
     case CommandLine::Command::Extract:
     case CommandLine::Command::Compress:
+    case CommandLine::Command::List:
         break;
     }
 
@@ -68,7 +70,9 @@ int main(int argc, char* argv[])
     if (const Outcome folder = Cli::checkCurrentFolder(); !folder.ok())
         Cli::usageError(folder.message);
     else
-        status = line.command == CommandLine::Command::Extract ? Cli::runExtract(line) : Cli::runCompress(line);
+        status = line.command == CommandLine::Command::Extract ? Cli::runExtract(line)
+            : line.command == CommandLine::Command::List       ? Cli::runList(line)
+                                                               : Cli::runCompress(line);
     // A password that could not be used is the command line's fault too.
     if (panels.refusal().status == Outcome::Status::Usage && status != 0)
         status = Cli::kUsageStatus;

@@ -10,6 +10,7 @@
 struct CliRun final {
     int status = -1;
     QString err;
+    QByteArray out;
 };
 
 // Runs zavrin-cli with `arguments` in `folder`, in English, in a session of
@@ -37,7 +38,7 @@ inline CliRun runCli(const QStringList& arguments, const QString& folder, const 
     if (!process.waitForFinished(30000))
         process.kill();
     return { process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-        QString::fromUtf8(process.readAllStandardError()) };
+        QString::fromUtf8(process.readAllStandardError()), process.readAllStandardOutput() };
 }
 
 // A wrapper for runCli that turns "<FF>" in every argument into the byte

@@ -219,7 +219,7 @@ private slots:
 
         QCOMPARE(outcome.status, 1);
         QVERIFY(outcome.err.contains(text("创建压缩文件错误")));
-        QVERIFY2(outcome.err.contains(u"zavrin-cli: cannot read "_s + path(locked)), qPrintable(outcome.err));
+        QVERIFY2(outcome.err.contains(u"cannot read "_s + path(locked)), qPrintable(outcome.err));
         QCOMPARE(QDir(m_dir->path()).entryList({ u"*u.zip*"_s }, QDir::Files | QDir::Hidden), QStringList());
     }
 };

@@ -96,6 +96,63 @@ private slots:
         QCOMPARE(outcome.status, status);
         QVERIFY2(outcome.err.contains(message), qPrintable(outcome.err));
         QVERIFY(outIsEmpty());
+        // A job that fails takes back the folder it was to fill.
+        if (status == 1)
+            QVERIFY(!QFileInfo::exists(m_out));
+    }
+
+    // Existing files are kept, and said so: a count, and with -v their names.
+    void keptFilesAreTold()
+    {
+        QVERIFY(runCli({ u"extract"_s, fixture(u"plain.zip"_s), u"-o"_s, m_out }, m_dir->path()).status == 0);
+        const CliRun again = runCli({ u"extract"_s, fixture(u"plain.zip"_s), u"-o"_s, m_out }, m_dir->path());
+        QCOMPARE(again.status, 0);
+        QVERIFY2(again.err.contains(u"kept"_s, Qt::CaseInsensitive), qPrintable(again.err));
+        QVERIFY(!again.err.contains(u"kept hello.txt"_s));
+        const CliRun verbose
+            = runCli({ u"extract"_s, fixture(u"plain.zip"_s), u"-v"_s, u"-o"_s, m_out }, m_dir->path());
+        QVERIFY2(verbose.err.contains(u"kept hello.txt"_s), qPrintable(verbose.err));
+    }
+
+    // Two runs into one folder at once take turns: every file is whole and
+    // from one archive, and the second keeps what the first wrote.
+    void twoRunsIntoOneFolder()
+    {
+        QString archives[2];
+        for (int which = 0; which < 2; ++which) {
+            const QString source = m_dir->filePath(u"source%1"_s.arg(which));
+            QVERIFY(QDir().mkpath(source));
+            for (int i = 0; i < 200; ++i)
+                QVERIFY(writeTo(source + u"/f%1.txt"_s.arg(i),
+                    QByteArray("run %1 ").replace("%1", QByteArray::number(which)).repeated(500 + i)));
+            archives[which] = m_dir->filePath(u"a%1.zip"_s.arg(which));
+            QProcess zip;
+            zip.setWorkingDirectory(source);
+            zip.start(u"zip"_s, QStringList { u"-q"_s, archives[which] } + QDir(source).entryList(QDir::Files));
+            QVERIFY(zip.waitForFinished() && zip.exitCode() == 0);
+        }
+        for (int round = 0; round < 5; ++round) {
+            const QString out = m_dir->filePath(u"round%1"_s.arg(round));
+            QProcess first, second;
+            for (int which = 0; which < 2; ++which) {
+                QProcess& run = which == 0 ? first : second;
+                run.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+                run.start(QStringLiteral(ZAVRIN_CLI_PATH), { u"extract"_s, archives[which], u"-o"_s, out });
+            }
+            QVERIFY(first.waitForFinished(60000) && second.waitForFinished(60000));
+            QCOMPARE(first.exitCode(), 0);
+            QCOMPARE(second.exitCode(), 0);
+            QDir folder(out);
+            QCOMPARE(folder.entryList(QDir::Files | QDir::Hidden).size(), 200);
+            for (const QString& name : folder.entryList(QDir::Files)) {
+                QFile file(folder.filePath(name));
+                QVERIFY(file.open(QIODevice::ReadOnly));
+                const QByteArray content = file.readAll();
+                const bool whole = content == QByteArray("run 0 ").repeated(content.size() / 6)
+                    || content == QByteArray("run 1 ").repeated(content.size() / 6);
+                QVERIFY2(whole && content.size() >= 3000, qPrintable(name));
+            }
+        }
     }
 
     // The line ends and formats differ in how each back-end takes the password.

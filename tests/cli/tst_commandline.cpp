@@ -18,6 +18,17 @@ private slots:
         QCOMPARE(line.archive, u"a.zip"_s);
         QCOMPARE(line.outputFolder, u"out"_s);
         QVERIFY(line.passwordFromStdin);
+        QVERIFY(line.entries.isEmpty() && !line.smart && !line.verbose);
+
+        QVERIFY(
+            CommandLine::parse({ u"extract"_s, u"a.zip"_s, u"--smart"_s, u"-v"_s, u"d/"_s, u"--"_s, u"-x"_s }, &line)
+                .ok());
+        QCOMPARE(line.entries, (QStringList { u"d/"_s, u"-x"_s }));
+        QVERIFY(line.smart && line.verbose);
+
+        QVERIFY(CommandLine::parse({ u"list"_s, u"--json"_s, u"a.zip"_s }, &line).ok());
+        QCOMPARE(line.command, CommandLine::Command::List);
+        QVERIFY(line.json);
 
         QVERIFY(CommandLine::parse(
             { u"compress"_s, u"-o"_s, u"x.zip"_s, u"--level"_s, u"9"_s, u"a"_s, u"--"_s, u"-b"_s, u"-h"_s }, &line)
@@ -40,8 +51,11 @@ private slots:
     void refusesWhatItCannotRun_data()
     {
         QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("unknown verb") << QStringList { u"list"_s, u"a.zip"_s };
-        QTest::newRow("two archives") << QStringList { u"extract"_s, u"a.zip"_s, u"b.zip"_s };
+        QTest::newRow("no command") << QStringList();
+        QTest::newRow("unknown verb") << QStringList { u"show"_s, u"a.zip"_s };
+        QTest::newRow("two archives to list") << QStringList { u"list"_s, u"a.zip"_s, u"b.zip"_s };
+        QTest::newRow("output on list") << QStringList { u"list"_s, u"-o"_s, u"x"_s, u"a.zip"_s };
+        QTest::newRow("no archive") << QStringList { u"extract"_s, u"-o"_s, u"x"_s };
         QTest::newRow("no output") << QStringList { u"compress"_s, u"a"_s };
         QTest::newRow("no items") << QStringList { u"compress"_s, u"-o"_s, u"x.zip"_s };
         QTest::newRow("bad level") << QStringList { u"compress"_s, u"-o"_s, u"x.zip"_s, u"--level"_s, u"5"_s, u"a"_s };
