@@ -11,6 +11,9 @@ packages=(
   qt6-l10n-tools qt6-translations-l10n libqt6sql6-sqlite libgl-dev
   libzip-dev libuchardet-dev libunrar-dev libssl-dev zlib1g-dev libdeflate-dev
   7zip zip unzip rar unrar python3
+  # The tar family: libarchive reads it; the tests make their archives with
+  # GNU tar and these compressors.
+  libarchive-dev tar gzip bzip2 xz-utils zstd lz4
   xvfb xauth dbus
   time openssl strace
   # make format and format-check; the checked-in style is clang-format 14's.
