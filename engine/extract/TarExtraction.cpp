@@ -6,9 +6,11 @@
 #include "platform/FileNames.h"
 
 #include <QRandomGenerator>
+#include <algorithm>
 #include <archive.h>
 #include <archive_entry.h>
 #include <cerrno>
+#include <thread>
 
 namespace {
 
@@ -30,6 +32,7 @@ TarExtraction::TarExtraction(TarStream& stream, EntrySink& sink, const std::opti
     // Keyed, so that no archive can choose a name whose hash matches a
     // file it did not place.
     , m_seed(static_cast<std::size_t>(QRandomGenerator::system()->generate64()))
+    , m_writers(sink, [this](const QStringList& path) { notePlaced(path); })
 {
 }
 
@@ -69,31 +72,37 @@ ArchiveEntry TarExtraction::describe(archive_entry* entry)
 
 void TarExtraction::run()
 {
+    const bool refused = !walk();
+    m_writers.drain();
+    // A tar cannot be looked through first: a name refused late takes back
+    // everything placed before it.
+    if (refused && m_sinkOpen) {
+        qCWarning(lcEngineTar, "removing what the refused archive had placed");
+        m_sink.destination().rollBack();
+    }
+}
+
+bool TarExtraction::walk()
+{
     for (std::size_t index = 0; !m_sink.stopRequested(); ++index) {
         archive_entry* entry = nullptr;
         if (const Outcome next = m_stream.next(&entry); !next.ok()) {
             // A stop while libarchive skipped data is not damage.
             if (!m_sink.stopRequested())
                 m_sink.fail(next);
-            return;
+            return true;
         }
         if (!entry)
-            return;
-        // A tar cannot be looked through first: a name refused late takes
-        // back everything placed before it.
+            return true;
         const std::optional<QStringList> path = m_sink.admit(entryName(entry));
-        if (!path) {
-            if (m_sinkOpen) {
-                qCWarning(lcEngineTar, "removing what the refused archive had placed");
-                m_sink.destination().rollBack();
-            }
-            return;
-        }
+        if (!path)
+            return false;
         if (m_selection && (index >= m_selection->size() || !(*m_selection)[index]))
             continue;
         if (!openSink() || !place(entry, *path))
-            return;
+            return true;
     }
+    return true;
 }
 
 bool TarExtraction::openSink()
@@ -103,6 +112,9 @@ bool TarExtraction::openSink()
     if (!m_sinkTried) {
         m_sinkTried = true;
         m_sinkOpen = m_sink.open(true);
+        // Beside the reading thread and the decompressing one.
+        const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+        m_writersRunning = m_sinkOpen && m_writers.start(std::clamp(cores - 1, 1u, 4u));
     }
     return m_sinkOpen;
 }
@@ -114,10 +126,14 @@ bool TarExtraction::place(archive_entry* entry, const QStringList& path)
         return true;
     const EntryMeta meta = metaOf(entry);
     if (const char* target = archive_entry_hardlink(entry)) {
+        // The file it names must have its name by now.
+        m_writers.drain();
         placeHardLink(path, target);
         return true;
     }
-    switch (archive_entry_filetype(entry)) {
+    const auto type = archive_entry_filetype(entry);
+    m_writers.makeWayFor(path, type != AE_IFDIR);
+    switch (type) {
     case AE_IFDIR:
         m_sink.folder(path, meta);
         return true;
@@ -133,8 +149,41 @@ bool TarExtraction::place(archive_entry* entry, const QStringList& path)
         qCWarning(lcEngineTar, "entry not extracted, a device, FIFO or socket: %s", qUtf8Printable(path.join(u'/')));
         return true;
     default:
-        return placeFile(entry, path, meta);
+        break;
     }
+    const qint64 size = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1;
+    if (m_writersRunning && size >= 0 && size <= SmallFileWriters::kMaxFileSize
+        && archive_entry_sparse_count(entry) == 0)
+        return queueFile(path, meta, size);
+    return placeFile(entry, path, meta);
+}
+
+bool TarExtraction::queueFile(const QStringList& path, const EntryMeta& meta, qint64 size)
+{
+    SmallFileWriters::File file { .path = path, .meta = meta, .data = {} };
+    file.data.reserve(size);
+    for (;;) {
+        if (m_sink.stopRequested())
+            return false;
+        const char* data = nullptr;
+        qint64 length = 0;
+        qint64 offset = 0;
+        if (const Outcome read = m_stream.readBlock(&data, &length, &offset); !read.ok()) {
+            if (!m_sink.stopRequested())
+                m_sink.fail(read);
+            return false;
+        }
+        if (length == 0)
+            break;
+        if (offset != file.data.size() || file.data.size() + length > size) {
+            m_sink.fail(
+                path.join(u'/') + QStringLiteral(": the data's pieces are out of place"), Outcome::Status::Damaged);
+            return false;
+        }
+        file.data.append(data, length);
+    }
+    m_writers.post(std::move(file));
+    return true;
 }
 
 bool TarExtraction::placeFile(archive_entry* entry, const QStringList& path, const EntryMeta& meta)
@@ -181,7 +230,7 @@ bool TarExtraction::placeFile(archive_entry* entry, const QStringList& path, con
         return true;
     }
     if (m_sink.commitFile(file, meta))
-        m_placed.insert(key(path));
+        notePlaced(path);
     return true;
 }
 
@@ -191,13 +240,25 @@ void TarExtraction::placeHardLink(const QStringList& path, const char* target)
     // was there before, nor anything outside.
     const QString targetName = FileNames::decode(target);
     const std::optional<QStringList> existing = SafeDestination::splitEntryName(targetName);
-    if (!existing || existing->isEmpty() || !m_placed.contains(key(*existing))) {
+    bool placed = false;
+    if (existing && !existing->isEmpty()) {
+        const std::lock_guard lock(m_placedMutex);
+        placed = m_placed.contains(key(*existing));
+    }
+    if (!placed) {
         qCWarning(lcEngineTar, "entry not extracted, a hard link to a file this job did not place: %s -> %s",
             qUtf8Printable(path.join(u'/')), qUtf8Printable(targetName));
         return;
     }
     if (m_sink.hardLink(path, *existing))
-        m_placed.insert(key(path));
+        notePlaced(path);
+}
+
+void TarExtraction::notePlaced(const QStringList& path)
+{
+    const std::size_t placed = key(path);
+    const std::lock_guard lock(m_placedMutex);
+    m_placed.insert(placed);
 }
 
 std::size_t TarExtraction::key(const QStringList& path) const
