@@ -27,7 +27,7 @@ SmallFileWriters::~SmallFileWriters()
         const std::lock_guard lock(m_mutex);
         m_closing = true;
     }
-    m_changed.notify_all();
+    m_work.notify_all();
     for (std::thread& thread : m_threads)
         thread.join();
 }
@@ -84,19 +84,31 @@ void SmallFileWriters::post(File file)
         for (std::size_t i = 0; i + 1 < hashes.size(); ++i)
             m_queuedFolders.insert(hashes[i]);
     }
+    // Threads are woken only when they wait: with the writers behind,
+    // which is the usual case, a file costs no wake-up at all.
     std::unique_lock lock(m_mutex);
+    const qint64 size = file.data.size();
     // One file alone may pass the limit: the queue must take it.
-    m_changed.wait(lock, [&] { return m_queue.empty() || m_queuedBytes + file.data.size() <= kMaxQueued; });
-    m_queuedBytes += file.data.size();
+    const auto fits = [&] { return m_queue.empty() || m_queuedBytes + size <= kMaxQueued; };
+    if (!fits()) {
+        m_readerWaiting = true;
+        m_room.wait(lock, fits);
+        m_readerWaiting = false;
+    }
+    m_queuedBytes += size;
     m_queue.push_back(std::move(file));
+    const bool wake = m_idleWorkers > 0;
     lock.unlock();
-    m_changed.notify_all();
+    if (wake)
+        m_work.notify_one();
 }
 
 void SmallFileWriters::drain()
 {
     std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_queue.empty() && m_busy == 0; });
+    m_readerWaiting = true;
+    m_room.wait(lock, [this] { return m_queue.empty() && m_busy == 0; });
+    m_readerWaiting = false;
 }
 
 bool SmallFileWriters::idle()
@@ -109,23 +121,32 @@ void SmallFileWriters::work()
 {
     for (;;) {
         File file;
+        bool wakeReader = false;
         {
             std::unique_lock lock(m_mutex);
-            m_changed.wait(lock, [this] { return m_closing || !m_queue.empty(); });
+            while (m_queue.empty() && !m_closing) {
+                ++m_idleWorkers;
+                m_work.wait(lock);
+                --m_idleWorkers;
+            }
             if (m_queue.empty())
                 return;
             file = std::move(m_queue.front());
             m_queue.pop_front();
             m_queuedBytes -= file.data.size();
             ++m_busy;
+            wakeReader = m_readerWaiting;
         }
-        m_changed.notify_all();
+        if (wakeReader)
+            m_room.notify_one();
         write(file);
         {
             const std::lock_guard lock(m_mutex);
             --m_busy;
+            wakeReader = m_readerWaiting && m_queue.empty() && m_busy == 0;
         }
-        m_changed.notify_all();
+        if (wakeReader)
+            m_room.notify_one();
     }
 }
 

@@ -69,10 +69,13 @@ private:
     const Placed m_placed;
     std::vector<std::thread> m_threads;
     std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::deque<File> m_queue; // under m_mutex, like the three below
+    std::condition_variable m_work; // for workers waiting for files
+    std::condition_variable m_room; // for the reader waiting for room, or for the end
+    std::deque<File> m_queue; // under m_mutex, like the five below
     qint64 m_queuedBytes = 0;
     std::size_t m_busy = 0; // files taken but not written yet
+    std::size_t m_idleWorkers = 0;
+    bool m_readerWaiting = false;
     bool m_closing = false;
     // The reader's own: queued files and the folders on their way, since
     // the queue was last seen empty.
