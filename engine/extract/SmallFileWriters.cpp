@@ -84,20 +84,18 @@ void SmallFileWriters::post(File file)
         for (std::size_t i = 0; i + 1 < hashes.size(); ++i)
             m_queuedFolders.insert(hashes[i]);
     }
-    // Threads are woken only when they wait: with the writers behind,
-    // which is the usual case, a file costs no wake-up at all.
     std::unique_lock lock(m_mutex);
     const qint64 size = file.data.size();
     // One file alone may pass the limit: the queue must take it.
-    const auto fits = [&] { return m_queue.empty() || m_queuedBytes + size <= kMaxQueued; };
-    if (!fits()) {
-        m_readerWaiting = true;
-        m_room.wait(lock, fits);
-        m_readerWaiting = false;
-    }
+    const auto fits
+        = [&] { return m_queue.empty() || (m_queuedBytes + size <= kMaxQueued && m_queue.size() < kMaxQueuedFiles); };
+    if (!fits())
+        waitFor(lock, Waiting::ForRoom, fits);
     m_queuedBytes += size;
     m_queue.push_back(std::move(file));
-    const bool wake = m_idleWorkers > 0;
+    // Idle writers are woken for a batch, not for every file: with the
+    // writers behind, which is the usual case, a file costs no wake-up.
+    const bool wake = m_idleWorkers > 0 && (m_queue.size() >= kWakeFiles || m_queuedBytes >= kWakeBytes);
     lock.unlock();
     if (wake)
         m_work.notify_one();
@@ -106,9 +104,18 @@ void SmallFileWriters::post(File file)
 void SmallFileWriters::drain()
 {
     std::unique_lock lock(m_mutex);
-    m_readerWaiting = true;
-    m_room.wait(lock, [this] { return m_queue.empty() && m_busy == 0; });
-    m_readerWaiting = false;
+    waitFor(lock, Waiting::ForEnd, [this] { return m_queue.empty() && m_busy == 0; });
+}
+
+template <typename Predicate>
+void SmallFileWriters::waitFor(std::unique_lock<std::mutex>& lock, Waiting why, Predicate done)
+{
+    if (done())
+        return;
+    m_waiting = why;
+    m_work.notify_all(); // whatever is queued, however little
+    m_room.wait(lock, done);
+    m_waiting = Waiting::No;
 }
 
 bool SmallFileWriters::idle()
@@ -135,7 +142,10 @@ void SmallFileWriters::work()
             m_queue.pop_front();
             m_queuedBytes -= file.data.size();
             ++m_busy;
-            wakeReader = m_readerWaiting;
+            // A reader waiting for room goes on once half the queue is free,
+            // not at every file taken.
+            wakeReader = m_waiting == Waiting::ForRoom && m_queue.size() <= kMaxQueuedFiles / 2
+                && m_queuedBytes <= kMaxQueued / 2;
         }
         if (wakeReader)
             m_room.notify_one();
@@ -143,7 +153,7 @@ void SmallFileWriters::work()
         {
             const std::lock_guard lock(m_mutex);
             --m_busy;
-            wakeReader = m_readerWaiting && m_queue.empty() && m_busy == 0;
+            wakeReader = m_waiting == Waiting::ForEnd && m_queue.empty() && m_busy == 0;
         }
         if (wakeReader)
             m_room.notify_one();

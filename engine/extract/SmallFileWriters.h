@@ -21,13 +21,15 @@ class EntrySink;
 // for several threads at once. Queued files are written in any order, so
 // before placing any entry the reader asks makeWayFor(), which waits for the
 // queue when the entry's outcome could depend on a queued file (one name
-// twice, a file where a folder is needed). At most kMaxQueued bytes wait.
+// twice, a file where a folder is needed). At most kMaxQueuedFiles files of
+// kMaxQueued bytes in all wait.
 // The reader's thread calls everything but the `placed` callback, which
 // runs on a worker.
 class SmallFileWriters final {
 public:
-    static constexpr qint64 kMaxFileSize = 1 << 20;
+    static constexpr qint64 kMaxFileSize = 64 * 1024;
     static constexpr qint64 kMaxQueued = 16 << 20;
+    static constexpr std::size_t kMaxQueuedFiles = 4096;
 
     struct File {
         QStringList path;
@@ -51,8 +53,8 @@ public:
     // at `path` or on its way, or, for a leaf, `path` is on a queued file's
     // way.
     void makeWayFor(const QStringList& path, bool leaf);
-    // Queues `file`, after makeWayFor(), waiting while kMaxQueued bytes
-    // wait already. A file queued once a stop is requested is dropped.
+    // Queues `file`, after makeWayFor(), waiting while the queue is full.
+    // A file queued once a stop is requested is dropped.
     void post(File file);
     // Returns once every file queued so far is written (or given up).
     void drain();
@@ -60,6 +62,16 @@ public:
     bool idle();
 
 private:
+    enum class Waiting {
+        No,
+        ForRoom,
+        ForEnd,
+    };
+    static constexpr std::size_t kWakeFiles = 16;
+    static constexpr qint64 kWakeBytes = 256 * 1024;
+
+    // Waits on m_room, with the workers woken first, until `done`.
+    template <typename Predicate> void waitFor(std::unique_lock<std::mutex>& lock, Waiting why, Predicate done);
     void work();
     void write(File& file);
     // Hashes of the path's first 1, 2, … components, keyed.
@@ -75,7 +87,7 @@ private:
     qint64 m_queuedBytes = 0;
     std::size_t m_busy = 0; // files taken but not written yet
     std::size_t m_idleWorkers = 0;
-    bool m_readerWaiting = false;
+    Waiting m_waiting = Waiting::No;
     bool m_closing = false;
     // The reader's own: queued files and the folders on their way, since
     // the queue was last seen empty.

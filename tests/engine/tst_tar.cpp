@@ -493,6 +493,17 @@ private slots:
         QCOMPARE(tree(m_out).keys(), (QList<QByteArray> { "/dir", "/link" }));
     }
 
+    // A job that turns back once the reader is open writes nothing, not even
+    // the destination.
+    void refusedStartLeavesNothing()
+    {
+        ExtractRequest request;
+        request.listed = [] { return false; };
+        QVERIFY(QDir(m_out).removeRecursively());
+        QCOMPARE(extract(crafted(u"kinds"_s), request).status, Status::Cancelled);
+        QVERIFY(!QFileInfo::exists(m_out));
+    }
+
     // Ctrl-C in the middle of a long entry: complete files stay, the one
     // being written goes.
     void stopEndsTheJob()
