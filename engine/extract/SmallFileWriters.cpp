@@ -101,6 +101,15 @@ void SmallFileWriters::post(File file)
         m_work.notify_one();
 }
 
+void SmallFileWriters::kick()
+{
+    std::unique_lock lock(m_mutex);
+    const bool wake = m_idleWorkers > 0 && !m_queue.empty();
+    lock.unlock();
+    if (wake)
+        m_work.notify_all();
+}
+
 void SmallFileWriters::drain()
 {
     std::unique_lock lock(m_mutex);

@@ -56,6 +56,9 @@ public:
     // Queues `file`, after makeWayFor(), waiting while the queue is full.
     // A file queued once a stop is requested is dropped.
     void post(File file);
+    // Wakes idle workers for the files queued, however few: for when the
+    // reader turns to something long, such as a large file of its own.
+    void kick();
     // Returns once every file queued so far is written (or given up).
     void drain();
     // True when nothing is queued or being written.

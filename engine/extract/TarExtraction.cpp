@@ -155,6 +155,7 @@ bool TarExtraction::place(archive_entry* entry, const QStringList& path)
     if (m_writersRunning && size >= 0 && size <= SmallFileWriters::kMaxFileSize
         && archive_entry_sparse_count(entry) == 0)
         return queueFile(path, meta, size);
+    m_writers.kick();
     return placeFile(entry, path, meta);
 }
 
