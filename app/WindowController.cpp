@@ -174,8 +174,6 @@ bool WindowController::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == windowHandle() && event->type() == QEvent::Expose && windowHandle()->isExposed())
         m_placed = true;
-    else if (watched == this && event->type() == QEvent::Hide)
-        m_placed = false;
     if (!m_waiting.isEmpty()) {
         switch (event->type()) {
         case QEvent::Hide:

@@ -60,5 +60,5 @@ private:
     MainController* m_homeScreen = nullptr;
     DocumentQueue m_waiting;
     bool m_drainQueued = false;
-    bool m_placed = false; // exposed on the screen since last shown
+    bool m_placed = false; // exposed on the screen once: mapped and placed
 };

@@ -2,9 +2,17 @@
 """Writes the starting inputs of the fuzz targets into OUT/<target>/, from the
 archives in tests/fixtures (and ../shared/fixtures when present) and a few
 hand-made cases. Usage: make-seeds.py OUT"""
+import bz2
+import gzip
+import io
+import lzma
 import os
+import shutil
 import stat
+import subprocess
 import sys
+import tarfile
+import tempfile
 import zipfile
 
 root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -77,6 +85,65 @@ scripts = {
 }
 for key, data in scripts.items():
     write('safe_destination', key, data)
+
+
+def tar_of(entries, fmt=tarfile.GNU_FORMAT):
+    buffer = io.BytesIO()
+    with tarfile.open(fileobj=buffer, mode='w', format=fmt, encoding='utf-8', errors='surrogateescape') as archive:
+        for path, kind, payload in entries:
+            info = tarfile.TarInfo(path)
+            info.type, info.mode, info.mtime = kind, 0o644, 1000000000
+            if kind in (tarfile.SYMTYPE, tarfile.LNKTYPE):
+                info.linkname = payload
+            data = payload if kind == tarfile.REGTYPE else b''
+            info.size = len(data)
+            archive.addfile(info, io.BytesIO(data))
+    return buffer.getvalue()
+
+
+def gzipped(data, single):
+    # fuzz_tar_extract names compressed input by its length: odd for one
+    # file alone, even for a tar inside. The stored name sets the parity.
+    for name in ('a', 'ab'):
+        out = io.BytesIO()
+        with gzip.GzipFile(filename=name, mode='wb', fileobj=out, mtime=1000000000) as f:
+            f.write(data)
+        if len(out.getvalue()) % 2 == single:
+            return out.getvalue()
+
+
+tars = {
+    'kinds': tar_of([('dir/', tarfile.DIRTYPE, b''), ('dir/file.txt', tarfile.REGTYPE, b'hello\n'),
+                     ('link', tarfile.SYMTYPE, 'dir/file.txt'), ('hard', tarfile.LNKTYPE, 'dir/file.txt'),
+                     ('fifo', tarfile.FIFOTYPE, b''), ('up', tarfile.SYMTYPE, '../x')]),
+    'long-names': tar_of([('d' * 120 + '/' + 'f' * 120, tarfile.REGTYPE, b'long'),
+                          ('l' * 110, tarfile.SYMTYPE, 't' * 130)]),
+    'pax': tar_of([('中文名.txt', tarfile.REGTYPE, b'pax'), ('latin\udce9.txt', tarfile.REGTYPE, b'raw')],
+                  tarfile.PAX_FORMAT),
+    'through-link': tar_of([('esc', tarfile.SYMTYPE, '.'), ('esc/x', tarfile.REGTYPE, b'x'),
+                            ('h', tarfile.LNKTYPE, '/etc/passwd')]),
+}
+if shutil.which('tar'):
+    # A GNU sparse file, in the old GNU form and in pax's.
+    with tempfile.TemporaryDirectory() as work:
+        with open(os.path.join(work, 'holes'), 'wb') as f:
+            f.seek(20000)
+            f.write(b'data')
+            f.truncate(40000)
+        for form in ('gnu', 'posix'):
+            archive = os.path.join(work, form + '.tar')
+            subprocess.run(['tar', '--format=' + form, '-S', '-cf', archive, '-C', work, 'holes'], check=True)
+            tars['sparse-' + form] = open(archive, 'rb').read()
+for key, data in tars.items():
+    write('tar_extract', key + '.tar', data)
+    write('tar_extract', key + '.tar.gz', gzipped(data, 0))
+write('tar_extract', 'kinds.tar.bz2', bz2.compress(tars['kinds']))
+write('tar_extract', 'kinds.tar.xz', lzma.compress(tars['kinds']))
+write('tar_extract', 'notes.gz', gzipped(b'one file alone\n' * 40, 1))
+for tool, suffix in (('zstd', '.tar.zst'), ('lz4', '.tar.lz4')):
+    if shutil.which(tool):
+        made = subprocess.run([tool, '-q', '-c'], input=tars['kinds'], stdout=subprocess.PIPE, check=True)
+        write('tar_extract', 'kinds' + suffix, made.stdout)
 
 arguments = {
     'extract': ['extract', 'a.zip', '-o', 'out', '--password-stdin'],

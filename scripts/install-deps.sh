@@ -11,8 +11,9 @@ packages=(
   qt6-l10n-tools qt6-translations-l10n libqt6sql6-sqlite libgl-dev
   libzip-dev libuchardet-dev libunrar-dev libssl-dev zlib1g-dev libdeflate-dev libarchive-dev
   7zip zip unzip rar unrar python3
-  # GNU tar reads the tar.zst and tar.xz archives the tests make through these.
-  zstd xz-utils
+  # The tar family: libarchive reads it; the tests make their archives with
+  # GNU tar and these compressors.
+  libarchive-dev tar gzip bzip2 xz-utils zstd lz4
   xvfb xauth dbus
   # The test on a real display: a small window manager and X tools that
   # find, place and type into windows.

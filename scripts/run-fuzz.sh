@@ -12,7 +12,7 @@ build="$(cd "$1" && pwd)"
 seconds="${2:-30}"
 shift $(($# > 1 ? 2 : 1))
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(name_decoder safe_destination rar_structure zip_extract command_line)
+[ ${#targets[@]} -gt 0 ] || targets=(name_decoder safe_destination rar_structure zip_extract tar_extract command_line)
 
 export ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=0:detect_leaks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
@@ -27,7 +27,7 @@ rm -rf "$seeds"
 python3 "$root/fuzz/make-seeds.py" "$seeds"
 
 declare -A max_len=([name_decoder]=4096 [safe_destination]=4096 [rar_structure]=16384 [zip_extract]=16384
-                    [command_line]=1024)
+                    [tar_extract]=16384 [command_line]=1024)
 failed=()
 for target in "${targets[@]}"; do
   binary="$build/bin/fuzz_$target"

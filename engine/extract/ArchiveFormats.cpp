@@ -2,6 +2,8 @@
 
 #include "engine/extract/RarReader.h"
 #include "engine/extract/SevenZipReader.h"
+#include "engine/extract/TarFormat.h"
+#include "engine/extract/TarReader.h"
 #include "engine/extract/VolumeSet.h"
 #include "engine/extract/ZipReader.h"
 #include "platform/Logging.h"
@@ -48,6 +50,15 @@ std::vector<ArchiveFormat> makeTable()
         .asksAgain = false,
         .failureCancels = true,
         .floatProgress = true });
+    // The tar family, compressed or not, and single compressed files: one
+    // reader, which takes the compression from the name too.
+    table.push_back({ .type = QStringLiteral("tar"),
+        .suffixes = { QStringLiteral("tar"), QStringLiteral("tar.gz"), QStringLiteral("tgz"), QStringLiteral("tar.bz2"),
+            QStringLiteral("tbz2"), QStringLiteral("tar.xz"), QStringLiteral("txz"), QStringLiteral("tar.zst"),
+            QStringLiteral("tzst"), QStringLiteral("tar.lz4"), QStringLiteral("gz"), QStringLiteral("bz2"),
+            QStringLiteral("xz"), QStringLiteral("zst") },
+        .makeReader = make<TarReader>,
+        .log = lcEngineTar });
     return table;
 }
 

@@ -1,5 +1,7 @@
 #include "engine/safety/EntryNames.h"
 
+#include "platform/FileNames.h"
+
 #include <QFile>
 
 namespace EntryNames {
@@ -46,7 +48,8 @@ bool linkStaysInside(const QStringList& linkPath, const QByteArray& target)
 
 QByteArray fsName(const QString& component)
 {
-    return QFile::encodeName(component);
+    // Lossless for names read as bytes (FileNames), UTF-8 for all others.
+    return FileNames::encode(component);
 }
 
 mode_t umaskValue()

@@ -10,10 +10,18 @@
 
 namespace {
 
-bool rollsBack(Outcome::Status status)
+bool passwordFailed(Outcome::Status status)
 {
     return status == Outcome::Status::WrongPassword || status == Outcome::Status::WrongPasswordOrDamage
         || status == Outcome::Status::PasswordUnconfirmed;
+}
+
+// Failures that leave nothing of the job: a password that did not prove
+// right, and an unsafe name that a reader reading in one pass (a tar) met
+// after it had placed entries.
+bool rollsBack(Outcome::Status status)
+{
+    return passwordFailed(status) || status == Outcome::Status::Unsafe;
 }
 
 } // namespace
@@ -179,7 +187,7 @@ void EntrySink::fail(const QString& message, Outcome::Status status)
 {
     qCWarning(m_log, "%s", qUtf8Printable(message));
     const std::lock_guard lock(m_resultMutex);
-    bool passwordWrong = rollsBack(status);
+    bool passwordWrong = passwordFailed(status);
     if (passwordWrong && m_passwordConfirmed) {
         // Another entry decoded with this password: this one is damaged.
         status = Outcome::Status::Damaged;
@@ -196,7 +204,7 @@ void EntrySink::passwordConfirmed()
     if (m_passwordConfirmed.exchange(true))
         return;
     const std::lock_guard lock(m_resultMutex);
-    if (rollsBack(m_result.status))
+    if (passwordFailed(m_result.status))
         m_result.status = Outcome::Status::Damaged;
     if (m_destination)
         m_destination->forgetMade();

@@ -105,7 +105,22 @@ bool PendingFile::write(const char* data, qint64 size)
         }
         data += n;
         size -= n;
+        m_endsInHole = false;
     }
+    return true;
+}
+
+bool PendingFile::skip(qint64 bytes)
+{
+    if (bytes == 0)
+        return true;
+    if (bytes < 0) {
+        errno = EINVAL;
+        return false;
+    }
+    if (::lseek(m_fd, static_cast<off_t>(bytes), SEEK_CUR) < 0)
+        return false;
+    m_endsInHole = true;
     return true;
 }
 
@@ -120,6 +135,7 @@ void PendingFile::discard()
     m_fd = m_dirFd = -1;
     m_tempName.clear();
     m_unnamed = false;
+    m_endsInHole = false;
 }
 
 SafeDestination::SafeDestination(const QString& folder, bool undoable)
@@ -282,6 +298,15 @@ Outcome SafeDestination::commitFile(PendingFile& file, const EntryMeta& meta)
     const mode_t mode = meta.mode ? (*meta.mode & 0777) : (0666 & ~EntryNames::umaskValue());
     if (mode != file.m_mode)
         ::fchmod(file.m_fd, mode);
+    // A hole at the end is no data to write: the size alone makes it.
+    if (file.m_endsInHole) {
+        const off_t end = ::lseek(file.m_fd, 0, SEEK_CUR);
+        if (end < 0 || ::ftruncate(file.m_fd, end) != 0) {
+            const int error = errno;
+            file.discard();
+            return OpenFolders::failed(QStringLiteral("cannot write"), path, error);
+        }
+    }
     if (meta.mtime) {
         const timespec times[2] = { *meta.mtime, *meta.mtime };
         ::futimens(file.m_fd, times);

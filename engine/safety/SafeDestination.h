@@ -32,6 +32,10 @@ public:
 
     // Writes all of `data`; false (with errno kept) on a write error.
     bool write(const char* data, qint64 size);
+    // Moves on by `bytes` without writing, leaving a hole (sparse files);
+    // one at the end is made part of the file when it is committed. False
+    // (with errno kept) when the system refuses.
+    bool skip(qint64 bytes);
     bool isOpen() const { return m_fd >= 0; }
     const QStringList& path() const { return m_path; }
 
@@ -43,6 +47,7 @@ private:
     int m_dirFd = -1; // the folder's descriptor, a copy of its own
     mode_t m_mode = 0; // as created, after the umask
     bool m_unnamed = false; // made with O_TMPFILE: named by a link when complete
+    bool m_endsInHole = false; // skipped past the data written last
     QByteArray m_tempName;
     QByteArray m_finalName;
     QStringList m_path;

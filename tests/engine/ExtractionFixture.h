@@ -134,11 +134,17 @@ protected:
     int toastCount(Kind kind, const QString& key) const { return m_toasts->count(kind, L(key)); }
 
     // A path as it is, a committed fixture by name, else a sample made now
-    // by make-samples.sh.
+    // by make-samples.sh; "made:copy" is a copy of the sample under another
+    // name.
     QString sample(const QString& name)
     {
         if (name.startsWith(u'/'))
             return name;
+        if (name.contains(u':')) {
+            const QString copy = m_samples->filePath(name.section(u':', 1));
+            QFile::copy(sample(name.section(u':', 0, 0)), copy);
+            return copy;
+        }
         if (QFileInfo::exists(ExtractionTesting::fixture(name)))
             return ExtractionTesting::fixture(name);
         QProcess maker;

@@ -21,6 +21,18 @@ using namespace ExtractionTesting;
 using ZipInspection::lstatOf;
 using ZipInspection::writeFile;
 
+namespace {
+
+// The plain tree in every format, the tar family among them.
+void plainRows()
+{
+    formatRows(u"plain"_s);
+    QTest::newRow("tar.gz") << u"plain.tar.gz"_s;
+    QTest::newRow("TAR.ZST") << u"plain.tar.zst:PLAIN.TAR.ZST"_s;
+}
+
+} // namespace
+
 class ExtractionTest final : public ExtractionFixture {
     Q_OBJECT
 
@@ -28,7 +40,7 @@ private slots:
     void init() { setUp(); }
     void cleanup() { tearDown(); }
 
-    void plainArchivesComeOutAsStored_data() { formatRows(u"plain"_s); }
+    void plainArchivesComeOutAsStored_data() { plainRows(); }
 
     void plainArchivesComeOutAsStored()
     {
@@ -369,7 +381,7 @@ private slots:
         QVERIFY(!hasLeftovers(m_out));
     }
 
-    void existingItemsAreKept_data() { formatRows(u"plain"_s); }
+    void existingItemsAreKept_data() { plainRows(); }
 
     void existingItemsAreKept()
     {

@@ -41,6 +41,10 @@ private slots:
         QTest::newRow("7z volume") << u"x.7z.002"_s << u"7z"_s << u"x"_s;
         QTest::newRow("rar part") << u"Set.Part02.RAR"_s << u"rar"_s << u"Set"_s;
         QTest::newRow("dotted stem") << u"v1.2.rar"_s << u"rar"_s << u"v1.2"_s;
+        QTest::newRow("tar family in capitals") << u"B.TAR.GZ"_s << u"tar"_s << u"B"_s;
+        QTest::newRow("zip of a tar") << u"a.tar.gz.zip"_s << u"zip"_s << u"a.tar.gz"_s;
+        QTest::newRow("one compressed file") << u"notes.txt.gz"_s << u"tar"_s << u"notes.txt"_s;
+        QTest::newRow("short tar suffix") << u"x.tzst"_s << u"tar"_s << u"x"_s;
         QTest::newRow("bare suffix") << u".zip"_s << QString() << u".zip"_s;
         QTest::newRow("unknown") << u"notes.cab"_s << QString() << u"notes.cab"_s;
         QTest::newRow("suffix without dot") << u"zip"_s << QString() << u"zip"_s;
