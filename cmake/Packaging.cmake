@@ -9,11 +9,11 @@ set(CPACK_PACKAGE_NAME zavrin)
 set(CPACK_PACKAGE_VENDOR Zavrin)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT ${ZAVRIN_PACKAGE_MAINTAINER})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "compress files into zip archives and extract zip, rar and 7z archives")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "compress files into archives and extract zip, rar, 7z and tar archives")
 set(CPACK_PACKAGE_DESCRIPTION
     "Zavrin is a one-window archive utility. It packs files and folders into one\n"
     "zip archive, fast or small, optionally protected with AES-256, and extracts\n"
-    "zip, rar and 7z archives into a folder without ever overwriting a file.\n"
+    "zip, rar, 7z and tar archives into a folder without ever overwriting a file.\n"
     "zavrin-cli drives the same engine from a terminal.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

@@ -68,6 +68,21 @@ void ZipManager::extract(const QString& path, const QString& toPath, const Extra
     job.start(options.password);
 }
 
+bool ZipManager::canExtract(const QString& path)
+{
+    return ArchiveFormats::forPath(path) != nullptr;
+}
+
+QStringList ZipManager::extractableSuffixes()
+{
+    QStringList suffixes;
+    for (const ArchiveFormat& format : ArchiveFormats::all())
+        suffixes += format.suffixes;
+    // The parts of split sets: "x.7z.001", "x.z01".
+    suffixes << QStringLiteral("7z.[0-9][0-9][0-9]") << QStringLiteral("z[0-9][0-9]");
+    return suffixes;
+}
+
 bool ZipManager::stopJob(const QString& jobKey)
 {
     return JobRegistry::stop(jobKey);

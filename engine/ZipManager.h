@@ -31,6 +31,12 @@ public:
     // The same with what the caller chose beyond the destination: a
     // selection of entries, a password it already has.
     void extract(const QString& path, const QString& toPath, const ExtractOptions& options);
+    // True when a format reads the file by its name (ArchiveFormats: any
+    // case, double suffixes and volume names first). Any thread.
+    static bool canExtract(const QString& path);
+    // Every suffix an extraction reads ("zip", "tar.gz", "7z.[0-9][0-9][0-9]",
+    // …), for file panels' filters.
+    static QStringList extractableSuffixes();
     // Asks the running jobs whose key is `jobKey` to stop; false when none runs.
     bool stopJob(const QString& jobKey);
     // Lists the archive on the worker pool; `completion` gets the outcome

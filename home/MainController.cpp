@@ -1,6 +1,7 @@
 #include "home/MainController.h"
 
 #include "engine/JobModels.h"
+#include "engine/ZipManager.h"
 #include "feedback/FeedbackVC.h"
 #include "home/DragView.h"
 #include "platform/Bundle.h"
@@ -119,7 +120,7 @@ MainController::~MainController() = default;
 
 const QStringList& MainController::supportedExtensions()
 {
-    static const QStringList extensions { QStringLiteral("zip"), QStringLiteral("rar"), QStringLiteral("7z") };
+    static const QStringList extensions = ZipManager::extractableSuffixes();
     return extensions;
 }
 
@@ -360,11 +361,10 @@ void MainController::zipConfirmed(
 
 bool MainController::isSupportedArchive(const QUrl& url)
 {
-    // The extension of the last path component: "a.ZIP" and a folder "b.zip/" both count.
+    // The suffix of the last path component, in any case: "a.ZIP",
+    // "b.tar.gz", "c.7z.002" and a folder "d.zip/" all count.
     const QString name = url.isLocalFile() ? url.adjusted(QUrl::StripTrailingSlash).fileName() : QString();
-    const qsizetype dot = name.lastIndexOf(u'.');
-    const QString extension = dot < 0 ? QString() : name.mid(dot + 1).toLower();
-    return supportedExtensions().contains(extension);
+    return !name.isEmpty() && ZipManager::canExtract(name);
 }
 
 void MainController::showUnzip(const QUrl& url)

@@ -1,3 +1,4 @@
+#include "engine/ZipManager.h"
 #include "feedback/FeedbackVC.h"
 #include "home/DragView.h"
 #include "platform/Bundle.h"
@@ -85,7 +86,9 @@ private slots:
         QTest::newRow("7z") << u"a.7z"_s << false << true;
         QTest::newRow("folder named like an archive") << u"b.zip/"_s << false << true;
         QTest::newRow("text file") << u"notes.txt"_s << false << false;
-        QTest::newRow("tar.gz") << u"a.tar.gz"_s << false << false;
+        QTest::newRow("tar.gz") << u"a.TAR.GZ"_s << false << true;
+        QTest::newRow("7z volume") << u"b.7z.002"_s << false << true;
+        QTest::newRow("cabinet") << u"c.cab"_s << false << false;
         QTest::newRow("no extension") << u"README"_s << false << false;
         QTest::newRow("archive while a sheet is up") << u"a.zip"_s << true << false;
     }
@@ -210,7 +213,11 @@ private slots:
         const Panels::OpenRequest request = m_fixture->panels.openRequests.first();
         QCOMPARE(request.canChooseDirectories, zip);
         QCOMPARE(request.allowsMultipleSelection, zip);
-        QCOMPARE(request.allowedExtensions, zip ? QStringList() : (QStringList { u"zip"_s, u"rar"_s, u"7z"_s }));
+        QCOMPARE(request.allowedExtensions, zip ? QStringList() : ZipManager::extractableSuffixes());
+        if (!zip) {
+            for (const char* suffix : { "zip", "rar", "7z", "tar.gz", "tar.zst", "gz" })
+                QVERIFY(request.allowedExtensions.contains(QLatin1String(suffix)));
+        }
         QTRY_COMPARE(home()->zipVc()->isPresented() || home()->unzipVc()->isPresented(), pick);
         const QString page = zip ? u"VC_Home/FileZip"_s : u"VC_Home/FileUnZip"_s;
         const QString step = zip ? u"Complete_Zip/zip_start/1"_s : u"Complete_Unzip/unzip_start/1"_s;
