@@ -241,6 +241,7 @@ Outcome SafeDestination::beginFile(const QStringList& path, PendingFile& file, c
     if (path.isEmpty())
         return OpenFolders::blocked(QStringLiteral("empty name"), path);
     QByteArray name;
+    bool freshFolder = false;
     {
         // The folder is looked up (and made) under the lock; the file gets
         // a descriptor of the folder of its own, so that creating, writing
@@ -252,13 +253,17 @@ Outcome SafeDestination::beginFile(const QStringList& path, PendingFile& file, c
         if (file.m_dirFd < 0)
             return OpenFolders::failed(QStringLiteral("cannot create a file for"), path, errno);
         name = parent.name();
+        freshFolder = path.size() == 1 ? !m_madeAbove.isEmpty() : m_folders->made(joined(path.mid(0, path.size() - 1)));
     }
+    // A name taken already is kept before any data is written. In a folder
+    // this job made, nothing was there to keep: the naming, which never
+    // replaces, is check enough (this saves a lookup a file).
     struct stat st;
-    if (::fstatat(file.m_dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (!freshFolder && ::fstatat(file.m_dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         file.discard();
         return kept(path);
     }
-    if (errno != ENOENT) {
+    if (!freshFolder && errno != ENOENT) {
         const int error = errno;
         file.discard();
         return OpenFolders::failed(QStringLiteral("cannot look at"), path, error);
