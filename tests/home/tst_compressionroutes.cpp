@@ -36,6 +36,7 @@ private slots:
     }
     void cleanup()
     {
+        CompressionChoice::remember({}); // for the suites that follow
         m_fixture.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }

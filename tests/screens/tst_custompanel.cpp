@@ -94,6 +94,7 @@ private slots:
     {
         m_window.reset();
         m_panels.reset();
+        CompressionChoice::remember({}); // for the suites that follow
     }
 
     void suffixFollowsTheFormat_data()
@@ -141,9 +142,8 @@ private slots:
         QFETCH(QString, shown);
         Defaults::standard().setValue(u"ZipController.customFormat"_s, format);
         Defaults::standard().setValue(u"ZipController.customMode"_s, mode);
-        cleanup();
+        // A sheet made now, as at a launch, reads it.
         m_window = shownWindow();
-        m_panels = std::make_unique<ScriptedPanels>();
         m_zip = ZipController::initFromStory(m_window->centralWidget());
         present();
         button("customBtn")->click();
