@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/zipwrite/CompressionOptions.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -23,17 +25,36 @@ public:
     virtual bool isZip() const { return false; }
 };
 
-// Describes a compression job.
+// Describes a compression job. The speed and size options make zip at
+// `level` through ZipManager::zipFileAtPath; the custom option makes the
+// format and mode of `custom` through ZipManager::compressFiles.
 class ZipModel final : public UnzipModel {
 public:
-    std::int64_t type = 0; // archive format; 0 is zip, the only one
+    // What the custom option chose.
+    struct Custom final {
+        CompressionOptions::Format format = CompressionOptions::Format::Zip;
+        CompressionOptions::Mode mode = CompressionOptions::Mode::Normal;
+        bool operator==(const Custom&) const = default;
+    };
+
+    std::int64_t type = 0; // archive format, typeOf(format): 0 is zip
     std::uint64_t level = 1; // 9 for the small-size option, 1 otherwise
     std::optional<QString> password; // no value: no encryption; never empty
+    std::optional<Custom> custom; // no value: the speed or size option
 
     QString jobKey() const override { return savePath; }
     bool isZip() const override { return true; }
     // The engine is asked for speed exactly when the level is below 2.
     bool needSpeed() const { return level < 2; }
+    // What compressFiles is given for a custom job: `custom` and `password`.
+    CompressionOptions compressionOptions() const
+    {
+        const Custom choice = custom.value_or(Custom {});
+        return { .format = choice.format, .mode = choice.mode, .password = password };
+    }
+    // The number `type` holds for `format`: its place among the formats,
+    // zip first.
+    static std::int64_t typeOf(CompressionOptions::Format format) { return static_cast<std::int64_t>(format); }
 };
 
 // One item handed to the compression engine. Size and date are read from

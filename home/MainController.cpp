@@ -336,16 +336,16 @@ void MainController::showZip(const QList<QUrl>& urls)
     TrackManager::TrackCompleteRate(QStringLiteral("Complete_Zip"), QStringLiteral("zip_start"), 1);
     m_zipVc->setFileUrls(urls);
     QPointer<MainController> self(this);
-    m_zipVc->setZipClick(
-        [self](const QString& path, const std::optional<QString>& password, qint64 type, quint64 level, bool open) {
-            if (MainController* screen = self.data())
-                screen->zipConfirmed(path, password, type, level, open);
-        });
+    m_zipVc->setZipClick([self](const QString& path, const std::optional<QString>& password, qint64 type, quint64 level,
+                             bool open, const std::optional<ZipModel::Custom>& custom) {
+        if (MainController* screen = self.data())
+            screen->zipConfirmed(path, password, type, level, open, custom);
+    });
     m_zipVc->presentAsSheet(this);
 }
 
-void MainController::zipConfirmed(
-    const QString& path, const std::optional<QString>& password, qint64 type, quint64 level, bool open)
+void MainController::zipConfirmed(const QString& path, const std::optional<QString>& password, qint64 type,
+    quint64 level, bool open, const std::optional<ZipModel::Custom>& custom)
 {
     m_zipVc->dismissViewController();
     auto model = std::make_shared<ZipModel>();
@@ -354,6 +354,7 @@ void MainController::zipConfirmed(
     model->password = password;
     model->type = type;
     model->level = level;
+    model->custom = custom;
     m_progressVc->setModel(model);
     m_progressVc->setIsOpen(open);
     m_progressVc->presentAsSheet(this);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/JobModels.h"
+
 #include <QList>
 #include <QUrl>
 #include <QWidget>
@@ -67,8 +69,8 @@ private:
     void international();
     bool sheetIsUp() const;
     void openPanel(bool forZip);
-    void zipConfirmed(
-        const QString& path, const std::optional<QString>& password, qint64 type, quint64 level, bool open);
+    void zipConfirmed(const QString& path, const std::optional<QString>& password, qint64 type, quint64 level,
+        bool open, const std::optional<ZipModel::Custom>& custom);
     void unzipConfirmed(const QString& path, bool open);
     void startUnzip(const QString& archive, const QString& folder, bool open);
 

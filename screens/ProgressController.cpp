@@ -183,12 +183,21 @@ void ProgressController::start(const std::shared_ptr<const UnzipModel>& model)
         return;
     }
     if (const auto* zip = dynamic_cast<const ZipModel*>(model.get())) {
-        const QList<FileModel> files
-            = ListHelpers::map(zip->paths, [](const QString& path) { return FileModel(path); });
-        ZipManager::shared().zipFileAtPath(zip->savePath, files, zip->password, zip->needSpeed());
+        startCompression(*zip);
         return;
     }
     ZipManager::shared().unzipFileAtPath(model->paths.value(0), model->savePath);
+}
+
+void ProgressController::startCompression(const ZipModel& model)
+{
+    const QList<FileModel> files = ListHelpers::map(model.paths, [](const QString& path) { return FileModel(path); });
+    // Speed and size make zip at level 1 or 9 through the zip entry, as
+    // they always have; the custom option's format and mode go their own way.
+    if (model.custom)
+        ZipManager::shared().compressFiles(model.savePath, files, model.compressionOptions());
+    else
+        ZipManager::shared().zipFileAtPath(model.savePath, files, model.password, model.needSpeed());
 }
 
 bool ProgressController::isCurrentJob(const Notification& notification) const

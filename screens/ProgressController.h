@@ -63,6 +63,7 @@ private:
     void observe(const QString& name, void (ProgressController::*handler)(const Notification&));
     bool isCurrentJob(const Notification& notification) const;
     static void start(const std::shared_ptr<const UnzipModel>& model);
+    static void startCompression(const ZipModel& model);
     // Dismisses the sheet after `msecs`, unless that presentation is over
     // by then or the sheet was held open meanwhile.
     void dismissLater(int msecs);

@@ -7,6 +7,8 @@
 #include "platform/MainQueue.h"
 #include "platform/Panels.h"
 #include "screens/ArchiveNaming.h"
+#include "screens/CompressionChoice.h"
+#include "screens/CustomOptionsView.h"
 #include "screens/ItemSummary.h"
 #include "screens/Outlet.h"
 #include "telemetry/TrackManager.h"
@@ -14,7 +16,6 @@
 #include "ui/Styling.h"
 
 #include <QCheckBox>
-#include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -66,15 +67,14 @@ void ZipController::build()
     speedBtn = Outlet::make<QRadioButton>(options, "speedBtn");
     sizeBtn = Outlet::make<QRadioButton>(options, "sizeBtn");
     customBtn = Outlet::make<QRadioButton>(options, "customBtn");
-    customOptionsView = Outlet::make<QWidget>(this, "customOptionsView");
-    formatMenu = Outlet::make<QComboBox>(customOptionsView, "formatMenu");
-    modeMenu = Outlet::make<QComboBox>(customOptionsView, "modeMenu");
+    customOptionsView = Outlet::make<CustomOptionsView>(this, "customOptionsView");
     addPasswordBtn = Outlet::make<QCheckBox>(this, "addPasswordBtn");
     passwordView = Outlet::make<QWidget>(this, "passwordView");
     passwordLab = Outlet::make<QLabel>(passwordView, "passwordLab");
     passwordTf = Outlet::make<QLineEdit>(passwordView, "passwordTf");
     password2Lab = Outlet::make<QLabel>(passwordView, "password2Lab");
     password2Tf = Outlet::make<QLineEdit>(passwordView, "password2Tf");
+    noteLab = Outlet::make<QLabel>(this, "noteLab");
     openCheck = Outlet::make<QCheckBox>(this, "openCheck");
     cancelBtn = Outlet::make<QPushButton>(this, "cancelBtn");
     zipBtn = Outlet::make<QPushButton>(this, "zipBtn");
@@ -95,14 +95,13 @@ void ZipController::build()
     optionsRow->addWidget(customBtn);
     optionsRow->addStretch(1);
 
-    // The custom panel has nothing of its own to offer yet: "自定义" packs
-    // like "速度快", and the panel stays hidden.
-    auto* customRow = new QHBoxLayout(customOptionsView);
-    customRow->setContentsMargins(
-        SheetStyle::kGrid * 2, SheetStyle::kGrid * 2, SheetStyle::kGrid * 2, SheetStyle::kGrid * 2);
-    customRow->addWidget(formatMenu);
-    customRow->addWidget(modeMenu);
+    // The custom panel shows with its option only; its choice is kept
+    // between presentations and launches.
+    customOptionsView->setChoice(CompressionChoice::remembered());
     customOptionsView->hide();
+    noteLab->setWordWrap(true);
+    noteLab->setTextFormat(Qt::PlainText);
+    noteLab->hide();
 
     // The password fields sit under their checkbox, indented past its box.
     auto* passwords = new QGridLayout(passwordView);
@@ -130,14 +129,23 @@ void ZipController::build()
     grid->addWidget(addPasswordBtn, 4, 1, 1, 2);
     grid->addWidget(passwordView, 5, 1);
     grid->addWidget(openCheck, 6, 1, 1, 2);
-    grid->setRowMinimumHeight(7, SheetStyle::kGrid);
-    grid->addLayout(SheetStyle::buttonRow(cancelBtn, zipBtn), 8, 0, 1, 3);
+    grid->addWidget(noteLab, 7, 1, 1, 2);
+    grid->setRowMinimumHeight(8, SheetStyle::kGrid);
+    grid->addLayout(SheetStyle::buttonRow(cancelBtn, zipBtn), 9, 0, 1, 3);
 
     connect(changPathBtn, &QPushButton::clicked, this, &ZipController::modifyPathClick);
     connect(speedBtn, &QRadioButton::clicked, this, &ZipController::speedClick);
     connect(sizeBtn, &QRadioButton::clicked, this, &ZipController::sizeClick);
     connect(customBtn, &QRadioButton::clicked, this, &ZipController::customClick);
     connect(addPasswordBtn, &QCheckBox::clicked, this, &ZipController::addPasswordClick);
+    connect(customOptionsView, &CustomOptionsView::choiceChanged, this, &ZipController::onCustomChoiceChanged);
+    // A refusal of the name goes once the name changes.
+    connect(pathTf, &QLineEdit::textChanged, this, [this] {
+        if (!m_refusal.isEmpty()) {
+            m_refusal.clear();
+            updateNote();
+        }
+    });
     connect(cancelBtn, &QPushButton::clicked, this, &ZipController::cancelClick);
     connect(zipBtn, &QPushButton::clicked, this, &ZipController::zipClick);
 }
@@ -155,6 +163,9 @@ void ZipController::viewDidLoad()
     for (QLineEdit* field : { pathTf, passwordTf, password2Tf })
         SheetStyle::styleField(field);
     SheetStyle::styleSubject(subjectLab, subjectSizeLab);
+    QPalette warning = noteLab->palette();
+    warning.setColor(QPalette::WindowText, Palette::warningText());
+    noteLab->setPalette(warning);
     SheetStyle::styleSecondaryButton(cancelBtn);
     SheetStyle::stylePrimaryButton(zipBtn);
     SheetStyle::styleSecondaryButton(changPathBtn);
@@ -177,10 +188,7 @@ void ZipController::international()
     speedBtn->setText(L(QStringLiteral("速度快")));
     sizeBtn->setText(L(QStringLiteral("体积小")));
     customBtn->setText(L(QStringLiteral("自定义")));
-    formatMenu->clear();
-    formatMenu->addItem(QStringLiteral("ZIP"));
-    modeMenu->clear();
-    modeMenu->addItems({ L(QStringLiteral("速度快")), L(QStringLiteral("体积小")) });
+    customOptionsView->international();
     addPasswordBtn->setText(L(QStringLiteral("添加密码")));
     passwordLab->setText(L(QStringLiteral("密码")) + u':');
     password2Lab->setText(L(QStringLiteral("确认")) + u':');
@@ -206,6 +214,8 @@ void ZipController::viewWillAppear()
     m_hadOpenFolder = false;
     m_panelOpen = false;
     m_confirmed = false;
+    m_refusal.clear();
+    updateNote();
 }
 
 void ZipController::viewDidAppear()
@@ -256,8 +266,9 @@ void ZipController::openSelectPathAndContinue(bool continueAfterPick)
     Panels::SaveRequest request;
     // An item that is the root folder has no folder to propose: start at home.
     request.directory = ArchiveNaming::startFolder(m_fileUrls);
-    request.fileName = ArchiveNaming::proposedName(m_fileUrls);
-    request.allowedExtensions = { QStringLiteral("zip") };
+    const CompressionOptions::Format format = chosenFormat();
+    request.fileName = CompressionChoice::withSuffix(ArchiveNaming::proposedName(m_fileUrls), format);
+    request.allowedExtensions = { CompressionOptions::formatName(format) };
     const quint64 presentation = presentationCount();
     QPointer<ZipController> self(this);
     Panels::shared().save(request, [self, presentation, continueAfterPick](const QString& path) {
@@ -287,6 +298,52 @@ void ZipController::selectOption(QRadioButton* option)
 {
     for (QRadioButton* button : { speedBtn, sizeBtn, customBtn })
         button->setChecked(button == option);
+    customOptionsView->setVisible(option == customBtn);
+    followFormat();
+    updateNote();
+}
+
+void ZipController::onCustomChoiceChanged()
+{
+    CompressionChoice::remember(customOptionsView->choice());
+    followFormat();
+    updateNote();
+}
+
+CompressionOptions::Format ZipController::chosenFormat() const
+{
+    return customBtn->isChecked() ? customOptionsView->choice().format : CompressionOptions::Format::Zip;
+}
+
+void ZipController::followFormat()
+{
+    const QString path = pathTf->text();
+    const QString followed = CompressionChoice::withSuffix(path, chosenFormat());
+    if (followed == path)
+        return;
+    pathTf->setText(followed);
+    // The save panel asked about the name it handed back, not about this
+    // one: a file already there is asked about again before a zip replaces
+    // it (or a custom archive is refused).
+    const QFileInfo info(followed);
+    if (info.exists() || info.isSymLink())
+        m_hadOpenFolder = false;
+}
+
+bool ZipController::tarWithPassword() const
+{
+    return customBtn->isChecked() && addPasswordBtn->checkState() == Qt::Checked
+        && !CompressionChoice::takesPassword(customOptionsView->choice().format);
+}
+
+void ZipController::updateNote()
+{
+    QString note = m_refusal;
+    if (tarWithPassword())
+        note = L(QStringLiteral("%1 格式不支持密码，如需密码请选择 zip 或 7z"))
+                   .arg(CompressionOptions::formatName(customOptionsView->choice().format));
+    noteLab->setText(note);
+    noteLab->setVisible(!note.isEmpty());
 }
 
 void ZipController::speedClick()
@@ -316,6 +373,7 @@ void ZipController::addPasswordClick()
         // The texts stay, but they count for nothing while hidden.
         passwordView->hide();
     }
+    updateNote();
 }
 
 void ZipController::zipClick()
@@ -326,6 +384,12 @@ void ZipController::zipClick()
         return;
     track("zip_zip", 3);
     TrackManager::TrackPage(QStringLiteral("VC_FileZip"), QStringLiteral("Zip"));
+    m_refusal.clear();
+    updateNote();
+    // tar has no encryption: the note says so, and nothing goes on without
+    // the password the user asked for.
+    if (tarWithPassword())
+        return;
     if (addPasswordBtn->checkState() != Qt::Checked) {
         m_password.reset();
     } else if (passwordTf->text() != password2Tf->text()) {
@@ -344,9 +408,21 @@ void ZipController::zipClick()
         openSelectPathAndContinue(true);
         return;
     }
+    std::optional<ZipModel::Custom> custom;
+    if (customBtn->isChecked())
+        custom = customOptionsView->choice();
+    // A custom archive never replaces a file, so a name taken would fail
+    // the job once the sheet is gone; here another name can be chosen.
+    const QFileInfo target(path);
+    if (custom && (target.exists() || target.isSymLink())) {
+        m_refusal = L(QStringLiteral("%1 已存在，请换一个名称")).arg(target.fileName());
+        updateNote();
+        pathTf->setFocus();
+        return;
+    }
     m_confirmed = true;
     if (m_zipClick)
-        m_zipClick(path, m_password, 0, level, open);
+        m_zipClick(path, m_password, custom ? ZipModel::typeOf(custom->format) : 0, level, open, custom);
 }
 
 void ZipController::cancelClick()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/JobModels.h"
 #include "ui/ViewController.h"
 
 #include <QList>
@@ -8,27 +9,32 @@
 #include <functional>
 #include <optional>
 
+class CustomOptionsView;
 class QCheckBox;
-class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
 
-// The sheet that sets up the packing of items into one zip archive: its
-// path, fast or small, an optional password and whether to show the archive
-// when done. The destination is always confirmed in a save panel: the first
-// confirm of a presentation opens it unless "更换目录" already did. Two
-// password fields that differ in any way shake the password view and pass
-// nothing on. Each presentation starts from the defaults; only "open when
-// done" is kept. It builds no job and does not dismiss itself on confirm.
+// The sheet that sets up the packing of items into one archive: its path,
+// fast or small zip or a format and mode of the custom panel, an optional
+// password and whether to show the archive when done. The destination is
+// always confirmed in a save panel: the first confirm of a presentation
+// opens it unless "更换目录" already did. Two password fields that differ in
+// any way shake the password view and pass nothing on; a password with a
+// tar format, and a custom archive whose name is taken, are refused with a
+// note on the sheet. Each presentation starts from the defaults; "open when
+// done" and the custom panel's choice are kept. It builds no job and does
+// not dismiss itself on confirm.
 class ZipController final : public ViewController {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ZipController)
 
 public:
-    using ZipClick = std::function<void(
-        const QString& path, const std::optional<QString>& password, qint64 type, quint64 level, bool open)>;
+    // `custom` has a value exactly when the custom option was chosen; `type`
+    // is then its format's number (ZipModel::typeOf), else 0 for zip.
+    using ZipClick = std::function<void(const QString& path, const std::optional<QString>& password, qint64 type,
+        quint64 level, bool open, const std::optional<ZipModel::Custom>& custom)>;
 
     static ZipController* initFromStory(QWidget* parent = nullptr);
     ~ZipController() override;
@@ -60,6 +66,13 @@ private:
     explicit ZipController(QWidget* parent);
     void build();
     void selectOption(QRadioButton* option);
+    void onCustomChoiceChanged();
+    CompressionOptions::Format chosenFormat() const;
+    // Gives the path field the chosen format's suffix.
+    void followFormat();
+    bool tarWithPassword() const;
+    // Shows why the confirm cannot go on, if anything says so.
+    void updateNote();
     void showSubject();
     // Thirteen offsets of ±15 px over half a second, then back in place.
     void shakePasswordView();
@@ -71,6 +84,7 @@ private:
     std::optional<QString> m_password;
     bool m_panelOpen = false; // a save panel is waiting for its answer
     bool m_confirmed = false; // `zipClick` ran in this presentation
+    QString m_refusal; // why the last confirm stopped, until the path changes
     QPoint m_shakeOrigin;
 
     QLabel* subjectLab = nullptr; // what will be packed: "N items" or the item's name
@@ -82,15 +96,14 @@ private:
     QRadioButton* speedBtn = nullptr;
     QRadioButton* sizeBtn = nullptr;
     QRadioButton* customBtn = nullptr;
-    QWidget* customOptionsView = nullptr;
-    QComboBox* formatMenu = nullptr;
-    QComboBox* modeMenu = nullptr;
+    CustomOptionsView* customOptionsView = nullptr; // holds `formatMenu` and `modeMenu`
     QCheckBox* addPasswordBtn = nullptr;
     QWidget* passwordView = nullptr;
     QLabel* passwordLab = nullptr;
     QLineEdit* passwordTf = nullptr;
     QLabel* password2Lab = nullptr;
     QLineEdit* password2Tf = nullptr;
+    QLabel* noteLab = nullptr; // why the confirm cannot go on
     QCheckBox* openCheck = nullptr;
     QPushButton* cancelBtn = nullptr;
     QPushButton* zipBtn = nullptr;

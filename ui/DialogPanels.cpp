@@ -22,14 +22,18 @@ namespace {
 const QString kFileDialogName = QStringLiteral("fileDialog");
 const QString kPasswordSheetName = QStringLiteral("passwordSheet");
 
-// `path` with the first allowed extension added unless it has one of them:
-// "name.txt" becomes "name.txt.zip".
+// `path` with the first allowed extension added unless it ends in one of
+// them: "name.txt" becomes "name.txt.zip". An extension may have parts of
+// its own ("tar.zst"), which QFileInfo::suffix() would cut to the last.
 QString withAllowedSuffix(const QString& path, const QStringList& allowed)
 {
     const QFileInfo info(path);
-    if (path.isEmpty() || allowed.isEmpty() || info.fileName().isEmpty() || info.isDir()
-        || allowed.contains(info.suffix(), Qt::CaseInsensitive))
+    if (path.isEmpty() || allowed.isEmpty() || info.fileName().isEmpty() || info.isDir())
         return path;
+    for (const QString& extension : allowed) {
+        if (info.fileName().endsWith(u'.' + extension, Qt::CaseInsensitive))
+            return path;
+    }
     return path + u'.' + allowed.first();
 }
 

@@ -132,6 +132,38 @@
         <translation>Custom</translation>
     </message>
     <message>
+        <source>格式:</source>
+        <translation>Format:</translation>
+    </message>
+    <message>
+        <source>压缩级别:</source>
+        <translation>Level:</translation>
+    </message>
+    <message>
+        <source>仅存储</source>
+        <translation>Store only</translation>
+    </message>
+    <message>
+        <source>最快压缩</source>
+        <translation>Fastest</translation>
+    </message>
+    <message>
+        <source>标准压缩</source>
+        <translation>Normal</translation>
+    </message>
+    <message>
+        <source>最大压缩</source>
+        <translation>Maximum</translation>
+    </message>
+    <message>
+        <source>%1 格式不支持密码，如需密码请选择 zip 或 7z</source>
+        <translation>%1 archives cannot have a password; choose zip or 7z for one</translation>
+    </message>
+    <message>
+        <source>%1 已存在，请换一个名称</source>
+        <translation>%1 already exists; choose another name</translation>
+    </message>
+    <message>
         <source>添加密码</source>
         <translation>Add password</translation>
     </message>

@@ -132,6 +132,38 @@
         <translation>自定义</translation>
     </message>
     <message>
+        <source>格式:</source>
+        <translation>格式:</translation>
+    </message>
+    <message>
+        <source>压缩级别:</source>
+        <translation>压缩级别:</translation>
+    </message>
+    <message>
+        <source>仅存储</source>
+        <translation>仅存储</translation>
+    </message>
+    <message>
+        <source>最快压缩</source>
+        <translation>最快压缩</translation>
+    </message>
+    <message>
+        <source>标准压缩</source>
+        <translation>标准压缩</translation>
+    </message>
+    <message>
+        <source>最大压缩</source>
+        <translation>最大压缩</translation>
+    </message>
+    <message>
+        <source>%1 格式不支持密码，如需密码请选择 zip 或 7z</source>
+        <translation>%1 格式不支持密码，如需密码请选择 zip 或 7z</translation>
+    </message>
+    <message>
+        <source>%1 已存在，请换一个名称</source>
+        <translation>%1 已存在，请换一个名称</translation>
+    </message>
+    <message>
         <source>添加密码</source>
         <translation>添加密码</translation>
     </message>

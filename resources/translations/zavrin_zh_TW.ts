@@ -132,6 +132,38 @@
         <translation>自訂</translation>
     </message>
     <message>
+        <source>格式:</source>
+        <translation>格式:</translation>
+    </message>
+    <message>
+        <source>压缩级别:</source>
+        <translation>壓縮等級:</translation>
+    </message>
+    <message>
+        <source>仅存储</source>
+        <translation>僅儲存</translation>
+    </message>
+    <message>
+        <source>最快压缩</source>
+        <translation>最快壓縮</translation>
+    </message>
+    <message>
+        <source>标准压缩</source>
+        <translation>標準壓縮</translation>
+    </message>
+    <message>
+        <source>最大压缩</source>
+        <translation>最大壓縮</translation>
+    </message>
+    <message>
+        <source>%1 格式不支持密码，如需密码请选择 zip 或 7z</source>
+        <translation>%1 格式不支援密碼，如需密碼請選擇 zip 或 7z</translation>
+    </message>
+    <message>
+        <source>%1 已存在，请换一个名称</source>
+        <translation>%1 已存在，請換一個名稱</translation>
+    </message>
+    <message>
         <source>添加密码</source>
         <translation>加入密碼</translation>
     </message>

@@ -83,10 +83,10 @@ private slots:
         m_unzip->setUnzipClick(
             [this](const QString& path, bool open) { m_calls << path + (open ? u" open"_s : u" keep"_s); });
         m_zip = ZipController::initFromStory(m_window->centralWidget());
-        m_zip->setZipClick(
-            [this](const QString& path, const std::optional<QString>& password, qint64 type, quint64 level, bool open) {
-                m_calls << u"%1|%2|%3|%4|%5"_s.arg(path, password.value_or(u"-"_s)).arg(type).arg(level).arg(open);
-            });
+        m_zip->setZipClick([this](const QString& path, const std::optional<QString>& password, qint64 type,
+                               quint64 level, bool open, const std::optional<ZipModel::Custom>&) {
+            m_calls << u"%1|%2|%3|%4|%5"_s.arg(path, password.value_or(u"-"_s)).arg(type).arg(level).arg(open);
+        });
         m_log->take();
     }
     void cleanup()

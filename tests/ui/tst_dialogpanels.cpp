@@ -238,6 +238,27 @@ private slots:
         QCOMPARE(m_paths, QStringList { QString() });
     }
 
+    // An extension of several parts is one extension: kept whole, added whole.
+    void savePanelKeepsExtensionsOfSeveralParts_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("saved");
+        QTest::newRow("has it") << u"backup.tar.zst"_s << u"backup.tar.zst"_s;
+        QTest::newRow("in capitals") << u"backup.TAR.ZST"_s << u"backup.TAR.ZST"_s;
+        QTest::newRow("only its last part") << u"backup.zst"_s << u"backup.zst.tar.zst"_s;
+        QTest::newRow("none") << u"backup"_s << u"backup.tar.zst"_s;
+    }
+    void savePanelKeepsExtensionsOfSeveralParts()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, saved);
+        QTemporaryDir dir;
+        QFileDialog* dialog = savePanel({ dir.path(), u"Archive.tar.zst"_s, { u"tar.zst"_s } });
+        dialog->selectFile(typed);
+        accept(dialog);
+        QCOMPARE(m_paths, QStringList { dir.filePath(saved) });
+    }
+
     // Last: Qt's own texts follow the window's language for the rest of the run.
     void qtDialogSpeaksTheWindowsLanguage()
     {
