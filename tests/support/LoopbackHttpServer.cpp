@@ -119,6 +119,14 @@ void LoopbackHttpServer::release()
     }
 }
 
+QStringList LoopbackHttpServer::bodies() const
+{
+    QStringList bodies;
+    for (const Request& request : m_requests)
+        bodies.append(QString::fromUtf8(request.body));
+    return bodies;
+}
+
 QList<LoopbackHttpServer::Request> LoopbackHttpServer::requestsTo(const QByteArray& path) const
 {
     QList<Request> found;

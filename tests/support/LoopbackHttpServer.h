@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QSslCertificate>
 #include <QSslKey>
+#include <QStringList>
 #include <QTcpServer>
 #include <QUrl>
 #include <memory>
@@ -77,6 +78,8 @@ public:
 
     QList<Request> requests() const { return m_requests; }
     int requestCount() const { return static_cast<int>(m_requests.size()); }
+    // The bodies received, as UTF-8 text, in order.
+    QStringList bodies() const;
     // The requests received for `path`, in order.
     QList<Request> requestsTo(const QByteArray& path) const;
     // Forgets the recorded requests; held ones stay held.
