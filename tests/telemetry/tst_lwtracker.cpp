@@ -14,6 +14,8 @@
 #include <QTest>
 #include <QTimeZone>
 #include <QUuid>
+#include <algorithm>
+#include <limits>
 #include <memory>
 #include <optional>
 
@@ -116,10 +118,14 @@ private slots:
         QCOMPARE(m_server->requestCount(), delivered + 1);
         const QStringList important = m_server->bodies().filter(u"\"zd_callback_event\""_s);
         QCOMPARE(important.count(important.first()), delivered);
+        // A second apart: load only lengthens a gap, so the shortest one tells the interval.
+        qint64 shortest = std::numeric_limits<qint64>::max();
         for (qsizetype i = 1; i < importantTimes.size(); ++i) {
             const qint64 gap = importantTimes.at(i) - importantTimes.at(i - 1);
             QVERIFY2(gap >= 900 && gap < 2500, qPrintable(QString::number(gap)));
+            shortest = std::min(shortest, gap);
         }
+        QVERIFY2(shortest < 1500, qPrintable(QString::number(shortest)));
     }
 
     void unconfiguredEndpointSendsNothing()
