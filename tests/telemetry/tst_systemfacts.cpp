@@ -119,34 +119,32 @@ private slots:
 
     void localAddressChoice_data()
     {
-        QTest::addColumn<QStringList>("interfaces");
-        QTest::addColumn<Addresses>("addresses");
+        QTest::addColumn<QString>("interfaces"); // in the system's order
+        QTest::addColumn<QString>("addresses"); // key=address ...
         QTest::addColumn<QString>("chosen");
-        const QStringList lanAndTunnel { u"enp3s0"_s, u"wg0"_s };
-        QTest::newRow("tunnel first") << lanAndTunnel
-                                      << Addresses { { u"enp3s0/ipv4"_s, u"192.168.1.5"_s },
-                                             { u"wg0/ipv4"_s, u"10.8.0.2"_s } }
+        QTest::newRow("tunnel first") << u"enp3s0 wg0"_s << u"enp3s0/ipv4=192.168.1.5 wg0/ipv4=10.8.0.2"_s
                                       << u"10.8.0.2"_s;
         QTest::newRow("tunnel without ipv4")
-            << lanAndTunnel << Addresses { { u"enp3s0/ipv4"_s, u"192.168.1.5"_s }, { u"wg0/ipv6"_s, u"fd00::2"_s } }
-            << u"192.168.1.5"_s;
-        QTest::newRow("system order") << QStringList { u"eth1"_s,
-            u"docker0"_s } << Addresses { { u"docker0/ipv4"_s, u"172.17.0.1"_s }, { u"eth1/ipv4"_s, u"10.1.2.3"_s } }
+            << u"enp3s0 wg0"_s << u"enp3s0/ipv4=192.168.1.5 wg0/ipv6=fd00::2"_s << u"192.168.1.5"_s;
+        QTest::newRow("system order") << u"eth1 docker0"_s << u"docker0/ipv4=172.17.0.1 eth1/ipv4=10.1.2.3"_s
                                       << u"10.1.2.3"_s;
         // An IPv6 text is never reported as the IPv4 address, not even under the last key.
-        QTest::newRow("ipv6 only") << QStringList { u"eth0"_s } << Addresses { { u"eth0/ipv6"_s, u"2001:db8::7"_s } }
-                                   << u"0.0.0.0"_s;
-        QTest::newRow("nothing") << QStringList() << Addresses() << u"0.0.0.0"_s;
+        QTest::newRow("ipv6 only") << u"eth0"_s << u"eth0/ipv6=2001:db8::7"_s << u"0.0.0.0"_s;
+        QTest::newRow("nothing") << QString() << QString() << u"0.0.0.0"_s;
     }
 
     void localAddressChoice()
     {
-        QFETCH(QStringList, interfaces);
-        QFETCH(Addresses, addresses);
+        QFETCH(QString, interfaces);
+        QFETCH(QString, addresses);
         QFETCH(QString, chosen);
+        const QStringList names = interfaces.split(u' ', Qt::SkipEmptyParts);
+        Addresses map;
+        for (const QString& pair : addresses.split(u' ', Qt::SkipEmptyParts))
+            map.insert(pair.section(u'=', 0, 0), pair.section(u'=', 1));
         for (bool preferIPv4 : { true, false })
-            QCOMPARE(UABuilder::chooseAddress(UABuilder::candidateKeys(interfaces, preferIPv4), addresses), chosen);
-        QCOMPARE(UABuilder::candidateKeys(interfaces, true).size(), interfaces.size() * 2);
+            QCOMPARE(UABuilder::chooseAddress(UABuilder::candidateKeys(names, preferIPv4), map), chosen);
+        QCOMPARE(UABuilder::candidateKeys(names, true).size(), names.size() * 2);
     }
 
     void interfaceMapHasNoLoopback()
