@@ -9,6 +9,16 @@
 
 using namespace Qt::StringLiterals;
 
+LoopbackHttpServer::Reply LoopbackHttpServer::Reply::formed(
+    int status, const QByteArray& contentType, const QByteArray& body)
+{
+    Reply reply;
+    reply.status = status;
+    reply.contentType = contentType;
+    reply.body = body;
+    return reply;
+}
+
 LoopbackHttpServer::Reply LoopbackHttpServer::Reply::garbage()
 {
     Reply reply;
@@ -45,6 +55,15 @@ bool LoopbackHttpServer::start()
     return listen(QHostAddress::LocalHost);
 }
 
+std::unique_ptr<LoopbackHttpServer> LoopbackHttpServer::servingEndpoints()
+{
+    auto server = std::make_unique<LoopbackHttpServer>();
+    if (!server->start())
+        return nullptr;
+    server->serveEndpoints();
+    return server;
+}
+
 bool LoopbackHttpServer::startTls(const QSslCertificate& certificate, const QSslKey& key)
 {
     m_tls = true;
@@ -78,10 +97,7 @@ void LoopbackHttpServer::setReply(const Reply& reply)
 
 void LoopbackHttpServer::setReply(int status, const QByteArray& contentType, const QByteArray& body)
 {
-    m_reply = Reply();
-    m_reply.status = status;
-    m_reply.contentType = contentType;
-    m_reply.body = body;
+    m_reply = Reply::formed(status, contentType, body);
 }
 
 void LoopbackHttpServer::setRefusing(bool refusing)
@@ -101,6 +117,14 @@ void LoopbackHttpServer::release()
         if (socket)
             answer(socket);
     }
+}
+
+QStringList LoopbackHttpServer::bodies() const
+{
+    QStringList bodies;
+    for (const Request& request : m_requests)
+        bodies.append(QString::fromUtf8(request.body));
+    return bodies;
 }
 
 QList<LoopbackHttpServer::Request> LoopbackHttpServer::requestsTo(const QByteArray& path) const

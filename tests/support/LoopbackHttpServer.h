@@ -8,8 +8,10 @@
 #include <QPointer>
 #include <QSslCertificate>
 #include <QSslKey>
+#include <QStringList>
 #include <QTcpServer>
 #include <QUrl>
+#include <memory>
 
 // A small HTTP/1.1 server on 127.0.0.1 for tests, plain or TLS. It records
 // every complete request (bodies framed by Content-Length) and answers it
@@ -41,6 +43,9 @@ public:
         // Leaves the connection open after `raw` instead of closing it.
         bool hang = false;
 
+        // A formed answer with this status, content type and body.
+        static Reply formed(int status, const QByteArray& contentType = QByteArrayLiteral("application/json"),
+            const QByteArray& body = QByteArrayLiteral("{}"));
         // Bytes that are no HTTP at all.
         static Reply garbage();
         // A 200 status and headers promising a body that never comes: the
@@ -53,6 +58,8 @@ public:
 
     // Listens on a free port of 127.0.0.1, plain or with TLS.
     bool start();
+    // A started server that the program's services point at; none when it cannot listen.
+    static std::unique_ptr<LoopbackHttpServer> servingEndpoints();
     bool startTls(const QSslCertificate& certificate, const QSslKey& key);
     // "http://127.0.0.1:<port>" or "https://…".
     QUrl baseUrl() const;
@@ -71,6 +78,8 @@ public:
 
     QList<Request> requests() const { return m_requests; }
     int requestCount() const { return static_cast<int>(m_requests.size()); }
+    // The bodies received, as UTF-8 text, in order.
+    QStringList bodies() const;
     // The requests received for `path`, in order.
     QList<Request> requestsTo(const QByteArray& path) const;
     // Forgets the recorded requests; held ones stay held.

@@ -5,13 +5,12 @@
 #include "telemetry/KKGADictionaryBuilder.h"
 #include "telemetry/KKGASystemInfo.h"
 #include "telemetry/KKGoogleAnalytics.h"
-#include "telemetry/SystemFacts.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/ZipInspection.h"
+#include "tests/telemetry/WireGolden.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
@@ -24,16 +23,19 @@ using namespace Qt::StringLiterals;
 namespace {
 
 using Reply = LoopbackHttpServer::Reply;
+using B = KKGADictionaryBuilder;
 
 QVariantMap eventHit(int n, qsizetype labelSize = 0)
 {
     const QString label = u"hit %1 "_s.arg(n) + QString(labelSize, u'x');
-    return KKGADictionaryBuilder::createEventWithCategory(u"cat"_s, u"act"_s, label, n).build();
+    return B::createEventWithCategory(u"cat"_s, u"act"_s, label, n).build();
 }
 
-QList<QByteArray> linesOf(const LoopbackHttpServer::Request& request)
+// A batch's lines; a batch must end in a line feed.
+QStringList linesOf(const LoopbackHttpServer::Request& request)
 {
-    return request.body.endsWith('\n') ? request.body.chopped(1).split('\n') : QList<QByteArray> { "unterminated" };
+    const QString body = QString::fromUtf8(request.body);
+    return body.endsWith(u'\n') ? body.chopped(1).split(u'\n') : QStringList { u"unterminated"_s };
 }
 
 } // namespace
@@ -46,11 +48,9 @@ class AnalyticsTest final : public QObject {
     std::unique_ptr<LoopbackHttpServer> m_server;
 
     QString storeFolder() const { return m_dir->filePath(u"app.zavrin.Zavrin"_s); }
-    QString storeFile() const { return QDir(storeFolder()).filePath(u"GoogleAnalytics.storedata"_s); }
-    std::unique_ptr<KKGoogleAnalytics> makeClient(const QString& folder = {}, int capacity = 10000)
+    std::unique_ptr<KKGoogleAnalytics> makeClient(int capacity = 10000)
     {
-        auto client = std::make_unique<KKGoogleAnalytics>(
-            folder.isEmpty() ? storeFolder() : folder, *m_defaults, nullptr, capacity);
+        auto client = std::make_unique<KKGoogleAnalytics>(storeFolder(), *m_defaults, nullptr, capacity);
         client->setTrackingID(u"UA-1234-5"_s);
         return client;
     }
@@ -66,9 +66,8 @@ private slots:
     {
         m_dir = std::make_unique<QTemporaryDir>();
         m_defaults = std::make_unique<Defaults>(m_dir->filePath(u"defaults.ini"_s));
-        m_server = std::make_unique<LoopbackHttpServer>();
-        QVERIFY(m_server->start());
-        m_server->serveEndpoints();
+        QVERIFY((m_server = LoopbackHttpServer::servingEndpoints()));
+        Bundle::setPreferredLanguages({ u"C"_s }); // names no language: no "ul"
     }
 
     void cleanup()
@@ -81,79 +80,47 @@ private slots:
         m_dir.reset();
     }
 
-    void formEncoderEscapesOnlyWhatBreaksAPair_data()
+    // The form encoder, then every kind of hit completed with the client's
+    // identity and system facts, against golden/analytics-hits.form.
+    void encodingMatchesTheGolden()
     {
-        QTest::addColumn<QVariantMap>("map");
-        QTest::addColumn<QString>("encoded");
         const auto one = [](const QVariant& value) { return QVariantMap { { u"a"_s, value } }; };
-        QTest::newRow("amp and plus") << one(u"x&y+z"_s) << u"a=x%26y%2Bz"_s;
-        QTest::newRow("space") << one(u"a b"_s) << u"a=a%20b"_s;
-        QTest::newRow("reserved stay") << one(u"=/?:@;,$!*'()-_.~"_s) << u"a==/?:@;,$!*'()-_.~"_s;
-        QTest::newRow("percent and hash") << one(u"50%#1"_s) << u"a=50%25%231"_s;
-        QTest::newRow("utf-8 upper hex") << one(u"解压é"_s) << u"a=%E8%A7%A3%E5%8E%8B%C3%A9"_s;
-        QTest::newRow("numbers") << QVariantMap { { u"a"_s, 0 }, { u"b"_s, 2.5 } } << u"a=0&b=2.5"_s;
-        QTest::newRow("nested map as json")
-            << QVariantMap { { u"launch"_s, QVariantMap { { u"k"_s, u"v"_s } } } } << u"launch=%7B%22k%22:%22v%22%7D"_s;
-        QTest::newRow("keys escaped, pairs in key order")
-            << QVariantMap { { u"b"_s, 2 }, { u"a&"_s, 1 } } << u"a%26=1&b=2"_s;
-        QTest::newRow("empty") << QVariantMap() << QString();
-    }
+        QStringList lines;
+        for (const QVariantMap& map : { one(u"x&y+z"_s), one(u"a b"_s), one(u"=/?:@;,$!*'()-_.~"_s), one(u"50%#1"_s),
+                 one(u"解压é"_s), QVariantMap { { u"n"_s, 0 }, { u"r"_s, 2.5 }, { u"b"_s, true } },
+                 one(QVariantMap { { u"k"_s, u"v"_s } }), QVariantMap { { u"b"_s, 2 }, { u"a&"_s, 1 } } })
+            lines << HTTPFormExtensions::stringAsWWWURLEncodedFormFromDictionary(map);
+        QVERIFY(HTTPFormExtensions::stringAsWWWURLEncodedFormFromDictionary({}).isEmpty());
 
-    void formEncoderEscapesOnlyWhatBreaksAPair()
-    {
-        QFETCH(QVariantMap, map);
-        QFETCH(QString, encoded);
-        QCOMPARE(HTTPFormExtensions::stringAsWWWURLEncodedFormFromDictionary(map), encoded);
-    }
-
-    void userAgentNamesTheSystemVersion()
-    {
-        QCOMPARE(KKGASystemInfo::versionTriple(u"12"_s), u"12_0_0"_s);
-        QCOMPARE(KKGASystemInfo::versionTriple(u"22.04.3 LTS"_s), u"22_4_3"_s);
-        const QString agent = KKGoogleAnalytics::userAgent();
-        const QString system = KKGASystemInfo::versionTriple(SystemFacts::running().osVersion());
-        QVERIFY2(agent.startsWith(u"Holvane/") && agent.contains(u" Linux "_s + system + u';'), qPrintable(agent));
-    }
-
-    void builderMapsAndAnnouncesEachHit()
-    {
+        // Each kind of hit the builder makes is announced.
         QList<QVariantMap> announced;
         QObject context;
         NotificationCenter::defaultCenter().addObserver(
             u"AnalyticsEvent"_s, &context, [&](const Notification& n) { announced.append(n.userInfo); });
-        using B = KKGADictionaryBuilder;
-        const auto s = [](const char* text) { return QString::fromUtf8(text); };
-        const QVariantMap bare = B::createEventWithCategory(s("c"), s("a"), std::nullopt, std::nullopt).build();
-        QCOMPARE(bare, (QVariantMap { { s("t"), s("event") }, { s("ec"), s("c") }, { s("ea"), s("a") } }));
-        const QVariantMap page = B::createPageViewWithName(s("Home"), s("h.example"), s("/home")).build();
-        QCOMPARE(page.value(s("dh")).toString() + page.value(s("dt")).toString(), s("h.exampleHome"));
-        KKGADictionaryBuilder builder;
-        builder.setAll({ { u"only"_s, 1 } }); // plain setters announce nothing
-        QCOMPARE(announced, (QList<QVariantMap> { bare, page }));
-    }
+        const QList<QVariantMap> hits { B::createEventWithCategory(u"c"_s, u"a"_s, std::nullopt, std::nullopt).build(),
+            B::createPageViewWithName(u"Home"_s, u"h.example"_s, u"/home"_s).build(),
+            B::createScreenView(u"Home"_s).build(),
+            B::createTransaction(u"T1"_s, u"shop"_s, 9.5, 1, 0.25, u"CNY"_s).build(),
+            B::createItem(u"T1"_s, u"box"_s, u"B-1"_s, u"tools"_s, 2.5, 3, std::nullopt).build(),
+            B::createSocialWithNetwork(u"mail"_s, u"share"_s, u"/a.zip"_s).build(),
+            B::createTimingWithCategory(u"Zip"_s, 1200, u"run"_s, u"fast"_s).build(),
+            B::createExceptionWithDescription(u"disk full"_s, true).build(), eventHit(1) };
+        B().setAll({ { u"only"_s, 1 } }); // plain setters announce nothing
+        QCOMPARE(announced, hits);
 
-    void hitsAreCompletedWithIdentityAndScreen()
-    {
+        auto client = makeClient(); // no screen, and the C locale names no language
+        QVERIFY(!QUuid::fromString(client->clientID()).isNull());
+        for (const QVariantMap& hit : hits)
+            lines << client->encodedHit(hit);
+        client->setUserID(u"user 7"_s);
+        lines << client->encodedHit(hits.last());
         KKGASystemInfo::setScreenProvider([] { return KKGASystemInfo::ScreenFacts { 1920, 1080, 24 }; });
         Bundle::setPreferredLanguages({ u"zh-Hans-CN"_s, u"en"_s });
-        auto client = makeClient();
-        const QStringList pairs = client->encodedHit(eventHit(1)).split(u'&');
-        for (const QString& pair : { u"v=1"_s, u"tid=UA-1234-5"_s, QString(u"cid="_s + client->clientID()),
-                 u"sr=1920x1080"_s, u"sd=24-bits"_s, u"ul=zh-Hans-CN"_s })
-            QVERIFY2(pairs.contains(pair), qPrintable(pair));
-        QVERIFY(!pairs.join(u'&').contains(u"uid="_s));
-        client->setUserID(u"user 7"_s);
-        QVERIFY(client->encodedHit({}).split(u'&').contains(u"uid=user%207"_s));
-        // The client id is kept: a later client of the installation has the same.
-        QVERIFY(!QUuid::fromString(client->clientID()).isNull());
-        QCOMPARE(makeClient()->clientID(), client->clientID());
-
-        // Without a screen source: "0x0" and no depth; the C locale names no language.
-        KKGASystemInfo::setScreenProvider({});
-        Bundle::setPreferredLanguages({ u"C"_s });
-        const QString bare = makeClient()->encodedHit({});
-        QVERIFY(bare.split(u'&').contains(u"sr=0x0"_s));
-        QVERIFY(!bare.contains(u"sd="_s) && !bare.contains(u"ul="_s));
+        lines << makeClient()->encodedHit(hits.last());
+        QCOMPARE(lines,
+            WireGolden::lines(u"analytics-hits.form"_s,
+                { { u"cid"_s, client->clientID() }, { u"appName"_s, Bundle::displayName() },
+                    { u"appVersion"_s, Bundle::buildVersion() } }));
     }
 
     void withoutAnEndpointNothingIsKept()
@@ -207,11 +174,11 @@ private slots:
             QCOMPARE(request.path, QByteArray("/batch"));
             QCOMPARE(QString::fromUtf8(request.header("user-agent")), KKGoogleAnalytics::userAgent());
             QVERIFY(request.body.size() <= KKGoogleAnalytics::kBatchMaxBytes || batches.at(b) == 1);
-            const QList<QByteArray> lines = linesOf(request);
+            const QStringList lines = linesOf(request);
             QCOMPARE(lines.size(), batches.at(b));
-            for (const QByteArray& line : lines) // oldest first
-                QVERIFY2(line.contains(QByteArray("&el=hit%20" + QByteArray::number(next++) + "%20")),
-                    line.left(80).constData());
+            for (const QString& line : lines) // oldest first
+                QVERIFY2(
+                    line.contains(u"&el=hit%20"_s + QString::number(next++) + u"%20"_s), qPrintable(line.left(80)));
         }
         QVERIFY(!client->dispatch()); // delivered records are gone
     }
@@ -221,12 +188,8 @@ private slots:
         QTest::addColumn<Reply>("reply");
         QTest::addColumn<bool>("refuse");
         QTest::addColumn<bool>("delivered");
-        Reply error;
-        error.status = 503;
-        Reply badRequest;
-        badRequest.status = 400;
-        QTest::newRow("503") << error << false << true;
-        QTest::newRow("400") << badRequest << false << true;
+        QTest::newRow("503") << Reply::formed(503) << false << true;
+        QTest::newRow("400") << Reply::formed(400) << false << true;
         QTest::newRow("dropped before an answer") << Reply() << true << false;
         QTest::newRow("garbage") << Reply::garbage() << false << false;
         QTest::newRow("cut after the headers") << Reply::cutAfterHeaders() << false << false;
@@ -247,14 +210,13 @@ private slots:
         drain(*client);
         QTest::qWait(50);
         QCOMPARE(m_server->requestCount(), 1); // tried once, never resent by the network layer
-        const QByteArray sent = m_server->requests().first().body;
 
         m_server->setReply(Reply());
         m_server->setRefusing(false);
         QCOMPARE(client->dispatch(), !delivered);
         if (!delivered) {
             QTRY_COMPARE(m_server->requestCount(), 2);
-            QCOMPARE(m_server->requests().at(1).body, sent);
+            QCOMPARE(m_server->requests().at(1).body, m_server->requests().at(0).body);
         }
     }
 
@@ -274,37 +236,27 @@ private slots:
         QVERIFY(!client->dispatch());
     }
 
-    void hitsSurviveANewClientAndGoOutAtStart()
+    // A full store keeps the newest hits; they survive the client and go out at
+    // the next start, in one batch: golden/analytics-hits.form.
+    void theNewestHitsSurviveANewClientAndGoOutAtStart()
     {
         m_server->setRefusing(true);
         QString clientID;
         {
-            auto first = makeClient();
-            for (int i = 0; i < 3; ++i)
+            auto first = makeClient(10);
+            for (int i = 0; i < 15; ++i)
                 first->send(eventHit(i));
             drain(*first);
             clientID = first->clientID();
         }
         m_server->setRefusing(false);
         m_server->clearRequests();
-        auto second = makeClient(); // start-up dispatches once
+        auto second = makeClient(10); // start-up dispatches once
         QCOMPARE(second->clientID(), clientID);
         QTRY_COMPARE(m_server->requestCount(), 1);
-        QCOMPARE(linesOf(m_server->requests().first()).size(), 3);
-    }
-
-    void aFullStoreDropsTheOldestHits()
-    {
-        auto client = makeClient({}, 10);
-        for (int i = 0; i < 15; ++i)
-            client->send(eventHit(i));
-        drain(*client);
-        QCOMPARE(m_server->requestCount(), 1);
-        const QList<QByteArray> lines = linesOf(m_server->requests().first());
         // Trimmed to nine tenths whenever the cap is passed: hits 6 to 14 are left.
-        QCOMPARE(lines.size(), 9);
-        QVERIFY(lines.first().contains("&el=hit%206%20"));
-        QVERIFY(lines.last().contains("&el=hit%2014%20"));
+        QCOMPARE(linesOf(m_server->requests().first()),
+            WireGolden::lines(u"analytics-hits.form"_s, { { u"cid"_s, clientID } }));
     }
 
     void aStoreFailureIsReportedOnce_data()
@@ -323,10 +275,8 @@ private slots:
         QFETCH(QString, takenBy);
         QFETCH(QByteArray, content);
         const bool folderTaken = takenBy == u"folder";
-        QVERIFY(QDir().mkpath(folderTaken ? m_dir->path() : storeFolder()));
-        QFile file(folderTaken ? storeFolder() : storeFile());
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
-        file.close();
+        const QString file = folderTaken ? storeFolder() : QDir(storeFolder()).filePath(u"GoogleAnalytics.storedata"_s);
+        QVERIFY(ZipInspection::writeFile(file, content));
         QStringList shown;
         KKGoogleAnalytics::setErrorPresenter([&shown](const QString& message) { shown.append(message); });
 

@@ -52,22 +52,15 @@ private slots:
         QTest::addColumn<Reply>("reply");
         QTest::addColumn<QString>("server"); // "refusing", "gone" or empty
         QTest::addColumn<bool>("delivered");
-        const auto formed = [](int status, const char* contentType, const char* body) {
-            Reply reply;
-            reply.status = status;
-            reply.contentType = contentType;
-            reply.body = body;
-            return reply;
-        };
-        QTest::newRow("json") << formed(200, "application/json", "{\"ok\":1}") << QString() << true;
-        QTest::newRow("html, charset") << formed(200, "text/html; charset=UTF-8", "{}") << QString() << true;
-        QTest::newRow("plain, upper case") << formed(200, "Text/Plain", "{}") << QString() << true;
-        QTest::newRow("no content") << formed(204, "", "") << QString() << true;
-        QTest::newRow("xml") << formed(200, "application/xml", "{}") << QString() << false;
-        QTest::newRow("no content type") << formed(200, "", "{}") << QString() << false;
-        QTest::newRow("unreadable body") << formed(200, "text/plain", "OK") << QString() << false;
-        QTest::newRow("server error") << formed(500, "application/json", "{}") << QString() << false;
-        QTest::newRow("not found") << formed(404, "text/html", "{}") << QString() << false;
+        QTest::newRow("json") << Reply::formed(200, "application/json", "{\"ok\":1}") << QString() << true;
+        QTest::newRow("html, charset") << Reply::formed(200, "text/html; charset=UTF-8", "{}") << QString() << true;
+        QTest::newRow("plain, upper case") << Reply::formed(200, "Text/Plain", "{}") << QString() << true;
+        QTest::newRow("no content") << Reply::formed(204, "", "") << QString() << true;
+        QTest::newRow("xml") << Reply::formed(200, "application/xml", "{}") << QString() << false;
+        QTest::newRow("no content type") << Reply::formed(200, "", "{}") << QString() << false;
+        QTest::newRow("unreadable body") << Reply::formed(200, "text/plain", "OK") << QString() << false;
+        QTest::newRow("server error") << Reply::formed(500) << QString() << false;
+        QTest::newRow("not found") << Reply::formed(404, "text/html", "{}") << QString() << false;
         QTest::newRow("dropped before an answer") << Reply() << u"refusing"_s << false;
         QTest::newRow("garbage") << Reply::garbage() << QString() << false;
         QTest::newRow("cut after the headers") << Reply::cutAfterHeaders() << QString() << false;
@@ -98,11 +91,9 @@ private slots:
             QCOMPARE(answer.response, QJsonDocument::fromJson(reply.body));
         QTest::qWait(100); // a resend by the network layer would arrive now
         QCOMPARE(HttpClient::requestsInFlight(), 0);
-        if (server == u"gone") {
-            QCOMPARE(loopback.requestCount(), 0);
+        QCOMPARE(loopback.requestCount(), server == u"gone" ? 0 : 1);
+        if (server == u"gone")
             return;
-        }
-        QCOMPARE(loopback.requestCount(), 1);
         const LoopbackHttpServer::Request request = loopback.requests().first();
         QCOMPARE(request.method, QByteArray("POST"));
         QCOMPARE(request.path, QByteArray("/api/log/receive"));

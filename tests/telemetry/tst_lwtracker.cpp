@@ -6,30 +6,36 @@
 #include "telemetry/UABuilder.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/TestMain.h"
+#include "tests/telemetry/WireGolden.h"
 
 #include <QDate>
 #include <QElapsedTimer>
-#include <QJsonArray>
-#include <QJsonDocument>
+#include <QLocale>
 #include <QTest>
 #include <QTimeZone>
 #include <QUuid>
+#include <algorithm>
+#include <limits>
 #include <memory>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-// The object's keys, those of nested objects as "outer.inner", in order.
-QStringList keysOf(const QJsonObject& object, const QString& prefix = {})
+// What the documents carry, read where the tracker reads it.
+WireGolden::Values documentFacts()
 {
-    QStringList keys;
-    for (auto it = object.begin(); it != object.end(); ++it) {
-        keys.append(prefix + it.key());
-        if (it->isObject() && it.key() != u"eventParam")
-            keys += keysOf(it->toObject(), prefix + it.key() + u'.');
-    }
-    return keys;
+    const SystemFacts& system = SystemFacts::running();
+    return { { u"userId"_s, Defaults::standard().stringForKey(u"KUserTrackID"_s) },
+        { u"sessionId"_s, LWTracker::shareInstance().sessionId() }, { u"appBundle"_s, Bundle::identifier() },
+        { u"shortVersion"_s, Bundle::shortVersion() }, { u"buildVersion"_s, Bundle::buildVersion() },
+        { u"userIp"_s, UABuilder::getIPAddress(true) }, { u"zone"_s, QString::fromUtf8(QTimeZone::systemTimeZoneId()) },
+        { u"country"_s, QLocale::system().name() }, { u"model"_s, system.productName() }, { u"os"_s, system.osName() },
+        { u"osVersion"_s, system.osVersion() }, { u"vendor"_s, system.vendor() },
+        { u"language"_s, Bundle::preferredLocalization() }, { u"browserUserAgent"_s, system.browserUserAgent() },
+        { u"installMsecs"_s, QString::number(SystemFacts::installTimeMsecs()) },
+        { u"updateMsecs"_s, QString::number(SystemFacts::updateTimeMsecs()) } };
 }
 
 } // namespace
@@ -40,12 +46,7 @@ class LWTrackerTest final : public QObject {
     std::unique_ptr<LoopbackHttpServer> m_server;
 
 private slots:
-    void init()
-    {
-        m_server = std::make_unique<LoopbackHttpServer>();
-        QVERIFY(m_server->start());
-        m_server->serveEndpoints();
-    }
+    void init() { QVERIFY((m_server = LoopbackHttpServer::servingEndpoints())); }
 
     void cleanup()
     {
@@ -54,83 +55,39 @@ private slots:
         m_server.reset();
     }
 
-    void eventDocumentCarriesTheEnvelope()
+    // The whole document of an event and of the session start, against golden/log-documents.json.
+    void documentsMatchTheGolden()
     {
-        Defaults::standard().remove(u"KUserTrackID"_s);
+        for (const QString& key : { u"KUserTrackID"_s, u"app_firstLaunchTime"_s, u"KUserInstallDate"_s })
+            Defaults::standard().remove(key);
         const qint64 before = QDateTime::currentSecsSinceEpoch();
         LWTracker::TrackEvent(u"button_click"_s, { { u"page_name"_s, u"VC_Home"_s }, { u"step_order"_s, 3u } });
-        LWTracker::TrackEvent(u"launch"_s, { { u"launch_time"_s, u"1"_s } });
+        LWTracker::StartSession();
         QTRY_COMPARE(m_server->requestCount(), 2);
         const qint64 after = QDateTime::currentSecsSinceEpoch();
 
-        // Each event has its own connection: either may arrive first.
-        const int first = m_server->requests().first().json()[u"eventName"].toString() == u"launch" ? 1 : 0;
-        QCOMPARE(m_server->requests().at(first).path, QByteArray("/api/log/receive"));
-        const QJsonObject doc = m_server->requests().at(first).json();
-        QCOMPARE(keysOf(doc).join(u' '),
-            u"appInfo appInfo.appBundle appInfo.appVersion appInfo.appVersionCode appInfo.firstActiveChannelName "
-            "appInfo.installSource channelName deviceInfo deviceInfo.category deviceInfo.deviceBrand "
-            "deviceInfo.deviceId deviceInfo.deviceModels deviceInfo.first_install deviceInfo.language "
-            "deviceInfo.last_update deviceInfo.os deviceInfo.osVersion deviceInfo.ua eventName eventParam eventTime "
-            "geoInfo geoInfo.country geoInfo.zone sessionId userId userInfo userInfo.userIp"_s);
-        QCOMPARE(doc[u"eventName"].toString(), u"button_click"_s);
-        QCOMPARE(
-            doc[u"eventParam"].toObject(), (QJsonObject { { u"page_name"_s, u"VC_Home"_s }, { u"step_order"_s, 3 } }));
-        // Seconds, taken when the event was recorded.
-        QVERIFY(doc[u"eventTime"].toInteger() >= before && doc[u"eventTime"].toInteger() <= after);
-
         // One stored user id, standing for the device too, and one session id per process.
-        const QString userId = doc[u"userId"].toString();
-        QVERIFY(!QUuid::fromString(userId).isNull());
-        QCOMPARE(Defaults::standard().stringForKey(u"KUserTrackID"_s), userId);
-        const QJsonObject second = m_server->requests().at(1 - first).json();
-        QCOMPARE(second[u"userId"].toString(), userId);
-        QCOMPARE(second[u"sessionId"], doc[u"sessionId"]);
-
-        const QString userIp = doc[u"userInfo"].toObject()[u"userIp"].toString();
-        QVERIFY2(UABuilder::isValidatIP(userIp), qPrintable(userIp));
-
-        const QJsonObject device = doc[u"deviceInfo"].toObject();
-        QCOMPARE(device[u"deviceId"].toString(), userId);
-        QCOMPARE(device[u"os"].toString(), SystemFacts::running().osName());
-        QCOMPARE(device[u"category"].toString(), u"linux"_s);
-        QVERIFY(device[u"ua"].toString().endsWith(u' ' + userIp));
-        // Milliseconds, unlike "eventTime": the data folder was made moments ago.
-        for (const char* key : { "first_install", "last_update" }) {
-            const qint64 value = device[QLatin1StringView(key)].toInteger();
-            QVERIFY2(value > 1'000'000'000'000LL && value <= (after + 1) * 1000, key);
+        WireGolden::Values values = documentFacts();
+        QVERIFY(!QUuid::fromString(values[u"userId"_s]).isNull());
+        const qint64 firstLaunch = Defaults::standard().value(u"app_firstLaunchTime"_s).toLongLong();
+        QVERIFY(firstLaunch >= before && firstLaunch <= after);
+        values[u"firstLaunch"_s] = QString::number(firstLaunch);
+        for (const LoopbackHttpServer::Request& request : m_server->requests()) {
+            QCOMPARE(request.path, QByteArray("/api/log/receive"));
+            const QJsonObject document = request.json();
+            // Seconds, taken when the event was recorded.
+            const qint64 eventTime = document[u"eventTime"].toInteger();
+            QVERIFY(eventTime >= before && eventTime <= after);
+            values[u"eventTime"_s] = QString::number(eventTime);
+            QCOMPARE(WireGolden::canonical(document),
+                WireGolden::document(u"log-documents.json"_s, values, document[u"eventName"].toString()));
         }
-        QVERIFY(device[u"first_install"].toInteger() >= (before - 60) * 1000);
-    }
-
-    void sessionStartReportsInstallationFacts()
-    {
-        Defaults::standard().remove(u"app_firstLaunchTime"_s);
-        Defaults::standard().remove(u"KUserInstallDate"_s);
-        const qint64 before = QDateTime::currentSecsSinceEpoch();
-        LWTracker::StartSession();
-        QTRY_COMPARE(m_server->requestCount(), 1);
-
-        const QJsonObject doc = m_server->requests().first().json();
-        QCOMPARE(doc[u"eventName"].toString(), u"qv_launch_event"_s);
-        const QJsonObject param = doc[u"eventParam"].toObject();
-        QCOMPARE(
-            keysOf(param), (QStringList { u"first_install"_s, u"first_launch"_s, u"last_update"_s, u"wareNewUser"_s }));
-        QCOMPARE(param[u"wareNewUser"], QJsonValue(u"true"_s));
-        QVERIFY(param[u"first_launch"].isDouble());
-        const qint64 firstLaunch = param[u"first_launch"].toInteger();
-        QVERIFY(firstLaunch >= before && firstLaunch <= doc[u"eventTime"].toInteger() + 1);
-        QCOMPARE(Defaults::standard().value(u"app_firstLaunchTime"_s).toLongLong(), firstLaunch);
-        QCOMPARE(param[u"first_install"].toInteger(), LWTracker::appInstallTime());
-        QCOMPARE(param[u"last_update"].toInteger(), LWTracker::appUpdateTime());
-        QCOMPARE(param[u"first_install"], doc[u"deviceInfo"].toObject()[u"first_install"]);
 
         // The first launch time is written once; a later session reports the stored one.
         Defaults::standard().setValue(u"app_firstLaunchTime"_s, 1'600'000'000LL);
         LWTracker::StartSession();
-        QTRY_COMPARE(m_server->requestCount(), 2);
-        QCOMPARE(
-            m_server->requests().at(1).json()[u"eventParam"].toObject()[u"first_launch"].toInteger(), 1'600'000'000LL);
+        QTRY_COMPARE(m_server->requestCount(), 3);
+        QCOMPARE(m_server->requests().at(2).json()[u"eventParam"][u"first_launch"], QJsonValue(1'600'000'000LL));
     }
 
     void importantEventsAreRetriedOrdinaryOnesNot()
@@ -149,29 +106,26 @@ private slots:
         LWTracker::TrackEvent(u"PopToRate"_s, { { u"Source"_s, u"menu"_s } });
         LWTracker::TrackImportantEvent(u"zd_callback_event"_s, { { u"active_time"_s, 1'700'000'000'000LL } });
         QTRY_VERIFY_WITH_TIMEOUT(importantTimes.size() >= 3, 6000);
-        const int refused = static_cast<int>(importantTimes.size());
+        const qsizetype refused = importantTimes.size();
         m_server->setReply(LoopbackHttpServer::Reply());
         QTRY_VERIFY_WITH_TIMEOUT(importantTimes.size() > refused, 3000);
-        const int delivered = static_cast<int>(importantTimes.size());
+        const qsizetype delivered = importantTimes.size();
         QTest::qWait(1300);
 
-        // Delivered exactly once more, then nothing; the ordinary event went out once.
+        // Delivered exactly once more, then nothing; the ordinary event went out once, and
+        // the important one with the same document each time.
         QCOMPARE(importantTimes.size(), delivered);
-        QList<QByteArray> importantBodies;
-        int ordinary = 0;
-        for (const LoopbackHttpServer::Request& request : m_server->requests()) {
-            if (request.json()[u"eventName"].toString() == u"PopToRate")
-                ++ordinary;
-            else
-                importantBodies.append(request.body);
-        }
-        QCOMPARE(ordinary, 1);
-        QCOMPARE(importantBodies.size(), delivered);
-        QCOMPARE(importantBodies.count(importantBodies.first()), delivered); // the same document each time
+        QCOMPARE(m_server->requestCount(), delivered + 1);
+        const QStringList important = m_server->bodies().filter(u"\"zd_callback_event\""_s);
+        QCOMPARE(important.count(important.first()), delivered);
+        // A second apart: load only lengthens a gap, so the shortest one tells the interval.
+        qint64 shortest = std::numeric_limits<qint64>::max();
         for (qsizetype i = 1; i < importantTimes.size(); ++i) {
             const qint64 gap = importantTimes.at(i) - importantTimes.at(i - 1);
             QVERIFY2(gap >= 900 && gap < 2500, qPrintable(QString::number(gap)));
+            shortest = std::min(shortest, gap);
         }
+        QVERIFY2(shortest < 1500, qPrintable(QString::number(shortest)));
     }
 
     void unconfiguredEndpointSendsNothing()
@@ -181,15 +135,10 @@ private slots:
         LWTracker::StartSession();
         LWTracker::TrackImportantEvent(u"zd_callback_event"_s, { { u"active_time"_s, 1 } });
         LWTracker::TrackEvent(u"launch"_s, { { u"launch_time"_s, u"1"_s } });
-        bool answered = false;
-        bool delivered = true;
-        LWTracker::shareInstance().sendTrackData(
-            QJsonObject { { u"eventName"_s, u"x"_s } }, [&](bool ok, const QJsonDocument&, const QString&) {
-                answered = true;
-                delivered = ok;
-            });
-        QVERIFY(answered);
-        QVERIFY(!delivered);
+        std::optional<bool> delivered;
+        LWTracker::shareInstance().sendTrackData(QJsonObject { { u"eventName"_s, u"x"_s } },
+            [&](bool ok, const QJsonDocument&, const QString&) { delivered = ok; });
+        QCOMPARE(delivered, std::optional<bool>(false)); // answered at once
         QCOMPARE(HttpClient::requestsInFlight(), 0);
         // A retry scheduled despite the missing service would reach the server once it is configured.
         m_server->serveEndpoints();

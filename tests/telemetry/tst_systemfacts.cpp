@@ -1,11 +1,14 @@
+#include "platform/Bundle.h"
+#include "telemetry/KKGASystemInfo.h"
+#include "telemetry/KKGoogleAnalytics.h"
 #include "telemetry/SystemFacts.h"
 #include "telemetry/UABuilder.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/ZipInspection.h"
+#include "tests/telemetry/WireGolden.h"
 
 #include <QDateTime>
 #include <QDir>
-#include <QFile>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -14,8 +17,8 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-using ZipInspection::writeFile;
 using Addresses = QMap<QString, QString>;
+using Files = QMap<QString, QByteArray>;
 
 } // namespace
 
@@ -23,51 +26,39 @@ class SystemFactsTest final : public QObject {
     Q_OBJECT
 
 private slots:
-    void factsComeFromTheSystemFiles()
+    void factsComeFromTheSystemFiles_data()
     {
-        QTemporaryDir root;
-        writeFile(root.filePath(u"etc/os-release"_s),
-            "# written by the vendor\n"
-            "NAME=\"Fedora Linux\"\n"
-            "VERSION_ID=39\n"
-            "PRETTY_NAME='Fedora Linux 39 (Workstation \"Edition\")'\n"
-            "VARIANT=\"Work \\\"station\\\" \\$HOME\"\n"
-            "ID=fedora\n"
-            "\n"
-            "BROKEN LINE\n");
-        writeFile(root.filePath(u"sys/class/dmi/id/product_name"_s), "ThinkPad X1 Carbon Gen 9 \n");
-        writeFile(root.filePath(u"sys/class/dmi/id/sys_vendor"_s), "LENOVO\n");
-        writeFile(root.filePath(u"etc/machine-id"_s), "0123456789abcdef0123456789abcdef\n");
-
-        const SystemFacts facts(root.path());
-        QCOMPARE(facts.osName(), u"Fedora Linux"_s);
-        QCOMPARE(facts.osVersion(), u"39"_s);
-        QCOMPARE(facts.osPrettyName(), u"Fedora Linux 39 (Workstation \"Edition\")"_s);
-        QCOMPARE(facts.osRelease(u"VARIANT"_s), u"Work \"station\" $HOME"_s);
-        QCOMPARE(facts.productName(), u"ThinkPad X1 Carbon Gen 9"_s);
-        QCOMPARE(facts.vendor(), u"LENOVO"_s);
-        QCOMPARE(facts.machineId(), u"0123456789abcdef0123456789abcdef"_s);
+        QTest::addColumn<Files>("files"); // below a fake root
+        QTest::addColumn<QString>("facts"); // os name, version, pretty name, VARIANT, product, vendor, machine id
+        const QString product = u"sys/class/dmi/id/product_name"_s;
+        QTest::newRow("every file")
+            << Files { { u"etc/os-release"_s,
+                           "# written by the vendor\nNAME=\"Fedora Linux\"\nVERSION_ID=39\n"
+                           "PRETTY_NAME='Fedora Linux 39 (Workstation \"Edition\")'\n"
+                           "VARIANT=\"Work \\\"station\\\" \\$HOME\"\nID=fedora\n\nBROKEN LINE\n" },
+                   { product, "ThinkPad X1 Carbon Gen 9 \n" }, { u"sys/class/dmi/id/sys_vendor"_s, "LENOVO\n" },
+                   { u"etc/machine-id"_s, "0123456789abcdef0123456789abcdef\n" } }
+            << u"Fedora Linux|39|Fedora Linux 39 (Workstation \"Edition\")|Work \"station\" $HOME|"
+               "ThinkPad X1 Carbon Gen 9|LENOVO|0123456789abcdef0123456789abcdef"_s;
+        // Only the vendor copy of os-release, without NAME or VERSION_ID, as on a rolling release.
+        QTest::newRow("fallbacks") << Files { { u"usr/lib/os-release"_s, "ID=arch\nBUILD_ID=rolling\n" },
+            { product, "  \n" }, { u"var/lib/dbus/machine-id"_s, "feedface\n" } }
+                                   << u"arch|rolling|arch rolling||Unknown|Unknown|feedface"_s;
+        QTest::newRow("nothing") << Files() << u"Linux||Linux||Unknown|Unknown|"_s; // the kernel's name
     }
 
-    void missingFilesGiveFallbacks()
+    void factsComeFromTheSystemFiles()
     {
+        QFETCH(Files, files);
+        QFETCH(QString, facts);
         QTemporaryDir root;
-        // Only the vendor copy of os-release, without NAME or VERSION_ID, as on a rolling release.
-        writeFile(root.filePath(u"usr/lib/os-release"_s), "ID=arch\nBUILD_ID=rolling\n");
-        writeFile(root.filePath(u"sys/class/dmi/id/product_name"_s), "  \n");
-        writeFile(root.filePath(u"var/lib/dbus/machine-id"_s), "feedface\n");
-
-        const SystemFacts facts(root.path());
-        QCOMPARE(facts.osName(), u"arch"_s);
-        QCOMPARE(facts.osVersion(), u"rolling"_s);
-        QCOMPARE(facts.osPrettyName(), u"arch rolling"_s);
-        QCOMPARE(facts.productName(), u"Unknown"_s);
-        QCOMPARE(facts.vendor(), u"Unknown"_s);
-        QCOMPARE(facts.machineId(), u"feedface"_s);
-
-        const SystemFacts empty(root.filePath(u"nothing"_s));
-        QCOMPARE(empty.osName(), empty.kernelName());
-        QCOMPARE(empty.osVersion(), QString());
+        for (auto it = files.cbegin(); it != files.cend(); ++it)
+            QVERIFY(ZipInspection::writeFile(root.filePath(it.key()), it.value()));
+        const SystemFacts read(root.path());
+        QCOMPARE((QStringList { read.osName(), read.osVersion(), read.osPrettyName(), read.osRelease(u"VARIANT"_s),
+                      read.productName(), read.vendor(), read.machineId() })
+                     .join(u'|'),
+            facts);
     }
 
     void fileTimes()
@@ -80,8 +71,27 @@ private slots:
         QVERIFY(QFileInfo(folder).isDir());
         QVERIFY2(installed >= before - 2000 && installed <= QDateTime::currentMSecsSinceEpoch() + 1000,
             qPrintable(QString::number(installed - before)));
-        QVERIFY(SystemFacts::updateTimeMsecs() > 0);
+        // Milliseconds too: the test program was built in this century.
+        QVERIFY(SystemFacts::updateTimeMsecs() > 1'000'000'000'000LL);
         QVERIFY(SystemFacts::updateTimeMsecs() <= QDateTime::currentMSecsSinceEpoch());
+    }
+
+    // The user agents against golden/user-agents.txt, filled with this machine's facts.
+    void userAgentsMatchTheGolden()
+    {
+        QCOMPARE(KKGASystemInfo::versionTriple(u"12"_s), u"12_0_0"_s);
+        QCOMPARE(KKGASystemInfo::versionTriple(u"22.04.3 LTS"_s), u"22_4_3"_s);
+        const SystemFacts& system = SystemFacts::running();
+        const WireGolden::Values values { { u"buildVersion"_s, Bundle::buildVersion() },
+            { u"cpuType"_s, KKGASystemInfo::CPUType() },
+            { u"systemVersion"_s, KKGASystemInfo::versionTriple(system.osVersion()) },
+            { u"machineModel"_s, KKGASystemInfo::machineModel() }, { u"kernelName"_s, system.kernelName() },
+            { u"kernelRelease"_s, system.kernelRelease() }, { u"machine"_s, system.machine() },
+            { u"bundleName"_s, Bundle::name() }, { u"shortVersion"_s, Bundle::shortVersion() },
+            { u"productName"_s, system.productName() }, { u"prettyName"_s, system.osPrettyName() },
+            { u"qtVersion"_s, QString::fromLatin1(qVersion()) } };
+        QCOMPARE((QStringList { KKGoogleAnalytics::userAgent(), system.browserUserAgent(), UABuilder::getUAString() }),
+            WireGolden::lines(u"user-agents.txt"_s, values));
     }
 
     void ipv4Test_data()
@@ -109,34 +119,32 @@ private slots:
 
     void localAddressChoice_data()
     {
-        QTest::addColumn<QStringList>("interfaces");
-        QTest::addColumn<Addresses>("addresses");
+        QTest::addColumn<QString>("interfaces"); // in the system's order
+        QTest::addColumn<QString>("addresses"); // key=address ...
         QTest::addColumn<QString>("chosen");
-        const QStringList lanAndTunnel { u"enp3s0"_s, u"wg0"_s };
-        QTest::newRow("tunnel first") << lanAndTunnel
-                                      << Addresses { { u"enp3s0/ipv4"_s, u"192.168.1.5"_s },
-                                             { u"wg0/ipv4"_s, u"10.8.0.2"_s } }
+        QTest::newRow("tunnel first") << u"enp3s0 wg0"_s << u"enp3s0/ipv4=192.168.1.5 wg0/ipv4=10.8.0.2"_s
                                       << u"10.8.0.2"_s;
         QTest::newRow("tunnel without ipv4")
-            << lanAndTunnel << Addresses { { u"enp3s0/ipv4"_s, u"192.168.1.5"_s }, { u"wg0/ipv6"_s, u"fd00::2"_s } }
-            << u"192.168.1.5"_s;
-        QTest::newRow("system order") << QStringList { u"eth1"_s,
-            u"docker0"_s } << Addresses { { u"docker0/ipv4"_s, u"172.17.0.1"_s }, { u"eth1/ipv4"_s, u"10.1.2.3"_s } }
+            << u"enp3s0 wg0"_s << u"enp3s0/ipv4=192.168.1.5 wg0/ipv6=fd00::2"_s << u"192.168.1.5"_s;
+        QTest::newRow("system order") << u"eth1 docker0"_s << u"docker0/ipv4=172.17.0.1 eth1/ipv4=10.1.2.3"_s
                                       << u"10.1.2.3"_s;
         // An IPv6 text is never reported as the IPv4 address, not even under the last key.
-        QTest::newRow("ipv6 only") << QStringList { u"eth0"_s } << Addresses { { u"eth0/ipv6"_s, u"2001:db8::7"_s } }
-                                   << u"0.0.0.0"_s;
-        QTest::newRow("nothing") << QStringList() << Addresses() << u"0.0.0.0"_s;
+        QTest::newRow("ipv6 only") << u"eth0"_s << u"eth0/ipv6=2001:db8::7"_s << u"0.0.0.0"_s;
+        QTest::newRow("nothing") << QString() << QString() << u"0.0.0.0"_s;
     }
 
     void localAddressChoice()
     {
-        QFETCH(QStringList, interfaces);
-        QFETCH(Addresses, addresses);
+        QFETCH(QString, interfaces);
+        QFETCH(QString, addresses);
         QFETCH(QString, chosen);
+        const QStringList names = interfaces.split(u' ', Qt::SkipEmptyParts);
+        Addresses map;
+        for (const QString& pair : addresses.split(u' ', Qt::SkipEmptyParts))
+            map.insert(pair.section(u'=', 0, 0), pair.section(u'=', 1));
         for (bool preferIPv4 : { true, false })
-            QCOMPARE(UABuilder::chooseAddress(UABuilder::candidateKeys(interfaces, preferIPv4), addresses), chosen);
-        QCOMPARE(UABuilder::candidateKeys(interfaces, true).size(), interfaces.size() * 2);
+            QCOMPARE(UABuilder::chooseAddress(UABuilder::candidateKeys(names, preferIPv4), map), chosen);
+        QCOMPARE(UABuilder::candidateKeys(names, true).size(), names.size() * 2);
     }
 
     void interfaceMapHasNoLoopback()
