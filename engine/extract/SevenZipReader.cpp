@@ -692,7 +692,7 @@ Outcome SevenZipReader::extract(EntrySink& sink, const ExtractRequest& request)
     if (!staging)
         staging.emplace(sink.folder());
     if (!staging->isOpen()) {
-        sink.fail(staging->error());
+        sink.fail(staging->failure());
         return sink.finish();
     }
     // The path may name another folder by now: entries move in by renaming.

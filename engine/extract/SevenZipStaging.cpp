@@ -66,6 +66,18 @@ QByteArray stagedKey(const QByteArray& name)
     return plain ? name : stagedPath(name).join('/');
 }
 
+// Why the staging folder cannot be had: `what`, then the system's words.
+Outcome failedFor(const QString& what)
+{
+    const int error = errno;
+    const bool full = error == ENOSPC || error == EDQUOT;
+    const bool refused = error == EACCES || error == EPERM || error == EROFS;
+    return { .status = full ? Outcome::Status::NoSpace
+            : refused       ? Outcome::Status::NoPermission
+                            : Outcome::Status::Failed,
+        .message = what + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)) };
+}
+
 } // namespace
 
 SevenZipStaging::SevenZipStaging(const QString& folder)
@@ -76,8 +88,7 @@ SevenZipStaging::SevenZipStaging(const QString& folder)
     // by the user and may be a link.
     m_rootFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (m_rootFd < 0) {
-        m_error = QStringLiteral("cannot open the destination %1: %2")
-                      .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
+        m_failure = failedFor(QStringLiteral("cannot open the destination ") + folder);
         return;
     }
     for (int attempt = 0; attempt < 16 && m_name.isEmpty(); ++attempt) {
@@ -88,13 +99,12 @@ SevenZipStaging::SevenZipStaging(const QString& folder)
             break;
     }
     if (m_name.isEmpty()) {
-        m_error = QStringLiteral("cannot create a staging folder in %1: %2")
-                      .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
+        m_failure = failedFor(QStringLiteral("cannot create a staging folder in ") + folder);
         return;
     }
     m_fd = ::openat(m_rootFd, m_name.constData(), kFolderFlags);
     if (m_fd < 0) {
-        m_error = QStringLiteral("cannot open the staging folder: ") + QString::fromLocal8Bit(std::strerror(errno));
+        m_failure = failedFor(QStringLiteral("cannot open the staging folder"));
         Folders::removeTree(m_rootFd, m_name.constData());
         m_name.clear();
     }

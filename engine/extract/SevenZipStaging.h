@@ -25,7 +25,7 @@ public:
     };
 
     // Makes the folder (mode 0700) inside the existing folder `folder`;
-    // when it cannot, isOpen() is false and error() tells why.
+    // when it cannot, isOpen() is false and failure() tells why.
     explicit SevenZipStaging(const QString& folder);
     // Removes the folder with whatever is still in it.
     ~SevenZipStaging();
@@ -34,7 +34,7 @@ public:
 
     bool isOpen() const { return m_fd >= 0; }
     int fd() const { return m_fd; }
-    QString error() const { return m_error; }
+    const Outcome& failure() const { return m_failure; }
     // True when the staging folder is in the sink's destination.
     bool isIn(const EntrySink& sink) const;
 
@@ -109,7 +109,7 @@ private:
 
     int m_rootFd = -1;
     QByteArray m_name;
-    QString m_error;
+    Outcome m_failure;
     int m_fd = -1;
     QHash<QByteArray, int> m_folders; // staged folder (raw name) -> descriptor
 
