@@ -1,0 +1,162 @@
+#include "screens/ArchivePreview.h"
+#include "screens/ArchiveTreeModel.h"
+#include "screens/UnzipController.h"
+#include "telemetry/TrackManager.h"
+#include "tests/screens/PreviewTesting.h"
+#include "tests/support/RecordingToasts.h"
+#include "tests/support/ScreenFixture.h"
+#include "tests/support/ScriptedPanels.h"
+#include "tests/support/TestMain.h"
+
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeView>
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+using namespace PreviewTesting;
+
+namespace {
+
+// Ticks every 10 ms on the main thread and keeps the longest time between
+// two ticks: how long the window could not have answered.
+class StallProbe final {
+public:
+    StallProbe()
+    {
+        m_clock.start();
+        m_timer.setInterval(10);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            const qint64 now = m_clock.elapsed();
+            if (now - m_last > m_longest) {
+                m_longest = now - m_last;
+                m_where = m_step;
+            }
+            m_last = now;
+        });
+        m_timer.start();
+    }
+    void step(const char* name) { m_step = name; }
+    qint64 longest() const { return m_longest; }
+    const char* where() const { return m_where; }
+
+private:
+    QElapsedTimer m_clock;
+    QTimer m_timer;
+    qint64 m_last = 0;
+    qint64 m_longest = 0;
+    const char* m_step = "";
+    const char* m_where = "";
+};
+
+} // namespace
+
+// The window stays responsive while a zip of a million entries is listed,
+// shown, expanded, scrolled, ticked, filtered and confirmed.
+//
+// The bound: no gap over 50 ms between ticks of a 10 ms timer, while the
+// worker threads list, build and filter beside the main thread. The main
+// thread's own work for the preview stays under 15 ms a step (measured on
+// two shared cores: showing the listed tree 4 ms, ticking a folder of
+// 900 000 entries 4–8 ms, confirming 1 ms, closing 4 ms); the rest of the
+// longest gaps seen, 24–46 ms, was the machine's. On a machine busy enough
+// to delay an idle main thread by itself, the bound grows by the longest
+// gap measured beforehand with nothing to do, less the timer's 10 ms.
+// ZAVRIN_PREVIEW_ENTRIES sets another count (the archive takes about 15 s
+// to make and 110 MB of disk per million entries).
+class PreviewLoadTest final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void staysResponsiveWithAMillionEntries()
+    {
+        const int entries = qEnvironmentVariableIsSet("ZAVRIN_PREVIEW_ENTRIES")
+            ? qEnvironmentVariableIntValue("ZAVRIN_PREVIEW_ENTRIES")
+            : 1000000;
+        QTemporaryDir dir;
+        const QString archive = dir.filePath(u"million.zip"_s);
+        // Nine in ten in one flat folder, the rest a hundred to a folder.
+        const QString script = u"import sys, zipfile\n"
+                               "n = int(sys.argv[2])\n"
+                               "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_STORED) as z:\n"
+                               "    for i in range(n):\n"
+                               "        name = 'big/f%07d' % i if i % 10 else 'many/%05d/f%07d' % (i // 1000, i)\n"
+                               "        z.writestr(name, b'x')\n"_s;
+        QVERIFY(run(dir.path(), u"python3"_s, { u"-c"_s, script, archive, QString::number(entries) }));
+
+        ScriptedPanels panels;
+        RecordingToasts toasts;
+        const auto window = shownWindow();
+        UnzipController* sheet = UnzipController::initFromStory(window->centralWidget());
+        sheet->setUnzipClick([](const QString&, bool) {});
+        outlet<QCheckBox>(sheet, "previewCheck")->setChecked(true);
+        ArchivePreview* preview = sheet->preview();
+        ArchiveTreeModel* model = preview->model();
+        auto* view = outlet<QTreeView>(sheet, "previewTree");
+
+        // As the home screen records them before it presents the sheet:
+        // telemetry sets itself up on the first event of each kind.
+        TrackManager::TrackPage(u"VC_Home"_s, u"FileUnZip"_s);
+        TrackManager::TrackCompleteRate(u"Complete_Unzip"_s, u"unzip_start"_s, 1);
+
+        qint64 bound = 50;
+        {
+            StallProbe idle;
+            QTest::qWait(1000);
+            bound += std::max<qint64>(0, idle.longest() - 10);
+        }
+        StallProbe probe;
+        QElapsedTimer clock;
+        clock.start();
+        probe.step("listing");
+        sheet->setFileUrl(QUrl::fromLocalFile(archive));
+        sheet->presentAsSheet(window.get());
+        QTRY_VERIFY_WITH_TIMEOUT(preview->isLoaded(), 300000);
+        qInfo("%d entries listed and shown in %lld ms", entries, static_cast<long long>(clock.elapsed()));
+        QCOMPARE(model->tree()->fileTotal(), qint64(entries));
+
+        probe.step("expanding");
+        const QModelIndex big = model->index(0, 0);
+        view->expand(big);
+        QTest::qWait(100);
+        probe.step("scrolling");
+        for (int i = 0; i < 5; ++i) {
+            view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum());
+            QTest::qWait(50);
+        }
+        QVERIFY(model->rowCount(big) > ArchiveTreeModel::kChunk);
+        probe.step("ticking");
+        model->setData(big, Qt::Unchecked, Qt::CheckStateRole);
+        QTest::qWait(50);
+        model->setData(big, Qt::Checked, Qt::CheckStateRole);
+        model->setData(model->index(0, 0, big), Qt::Unchecked, Qt::CheckStateRole);
+        QTest::qWait(50);
+        probe.step("filtering");
+        QTest::keyClicks(outlet<QLineEdit>(sheet, "filterTf"), u"f09999"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(model->filter() && model->filter()->text() == u"f09999"_s, 60000);
+        QTest::qWait(100);
+        outlet<QLineEdit>(sheet, "filterTf")->clear();
+        QTRY_VERIFY_WITH_TIMEOUT(!model->filter(), 60000);
+        probe.step("confirming");
+        outlet<QLineEdit>(sheet, "pathTf")->setText(dir.path());
+        outlet<QPushButton>(sheet, "unzipBtn")->click();
+        QVERIFY(sheet->extractOptions().selection);
+        QCOMPARE(sheet->extractOptions().selection->size(), std::size_t(entries));
+        QTest::qWait(50);
+        probe.step("closing");
+        sheet->dismissViewController();
+        QTest::qWait(100);
+
+        qInfo("longest gap between ticks: %lld ms, while %s (bound %lld ms)", static_cast<long long>(probe.longest()),
+            probe.where(), static_cast<long long>(bound));
+        QVERIFY2(probe.longest() < bound, probe.where());
+    }
+};
+
+ZAVRIN_TEST(PreviewLoadTest)
+#include "tst_previewload.moc"
