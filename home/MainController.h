@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/ExtractionJob.h"
+
 #include <QList>
 #include <QUrl>
 #include <QWidget>
@@ -70,7 +72,7 @@ private:
     void zipConfirmed(
         const QString& path, const std::optional<QString>& password, qint64 type, quint64 level, bool open);
     void unzipConfirmed(const QString& path, bool open);
-    void startUnzip(const QString& archive, const QString& folder, bool open);
+    void startUnzip(const QString& archive, const QString& folder, bool open, const ExtractOptions& options = {});
 
     QLabel* titleLab = nullptr;
     QLabel* descLab = nullptr;

@@ -188,7 +188,11 @@ void ProgressController::start(const std::shared_ptr<const UnzipModel>& model)
         ZipManager::shared().zipFileAtPath(zip->savePath, files, zip->password, zip->needSpeed());
         return;
     }
-    ZipManager::shared().unzipFileAtPath(model->paths.value(0), model->savePath);
+    // Without options, the very call of a plain extraction.
+    if (model->hasOptions())
+        ZipManager::shared().extract(model->paths.value(0), model->savePath, model->options);
+    else
+        ZipManager::shared().unzipFileAtPath(model->paths.value(0), model->savePath);
 }
 
 bool ProgressController::isCurrentJob(const Notification& notification) const
