@@ -44,11 +44,13 @@ ArchivePreview::ArchivePreview(QWidget* parent)
     , m_busyDelay(new QTimer(this))
 {
     setObjectName(QStringLiteral("archivePreview"));
+    // Made in tab order: the filter, then the tree.
     filterTf = Outlet::make<QLineEdit>(this, "filterTf");
-    previewTree = Outlet::make<QTreeView>(this, "previewTree");
-    summaryLab = Outlet::make<QLabel>(this, "summaryLab");
-    auto* statusPage = new QWidget(this);
+    auto* pageHolder = new QWidget(this);
+    previewTree = Outlet::make<QTreeView>(pageHolder, "previewTree");
+    auto* statusPage = new QWidget(pageHolder);
     statusPage->setObjectName(QStringLiteral("previewStatusPage"));
+    summaryLab = Outlet::make<QLabel>(this, "summaryLab");
     previewStatusLab = Outlet::make<QLabel>(statusPage, "previewStatusLab");
     previewBusy = Outlet::make<QProgressBar>(statusPage, "previewBusy");
 
@@ -83,7 +85,6 @@ ArchivePreview::ArchivePreview(QWidget* parent)
     statusColumn->addWidget(previewStatusLab);
     statusColumn->addWidget(previewBusy, 0, Qt::AlignHCenter);
     statusColumn->addStretch(1);
-    auto* pageHolder = new QWidget(this);
     m_pages = new QStackedLayout(pageHolder);
     m_pages->addWidget(previewTree);
     m_pages->addWidget(statusPage);

@@ -28,8 +28,9 @@ QString& current()
     return folder;
 }
 
-// A folder that only the user can enter: made with mode 0700 when missing;
-// anything else at the path (a link, another user's folder) is refused.
+// A folder of the user's own that no one else can enter; anything else at
+// the path (a link, another user's folder) is refused. With `make`, one is
+// made when missing and a folder of ours that others could enter is shut.
 bool isPrivateFolder(const QString& path, bool make)
 {
     const QByteArray name = QFile::encodeName(path);
@@ -38,7 +39,7 @@ bool isPrivateFolder(const QString& path, bool make)
     struct stat st { };
     if (::lstat(name.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid())
         return false;
-    return (st.st_mode & 0077) == 0 || ::chmod(name.constData(), 0700) == 0;
+    return (st.st_mode & 0077) == 0 || (make && ::chmod(name.constData(), 0700) == 0);
 }
 
 QString baseFolder()

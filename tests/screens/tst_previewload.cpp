@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -116,7 +117,10 @@ private slots:
         probe.step("listing");
         sheet->setFileUrl(QUrl::fromLocalFile(archive));
         sheet->presentAsSheet(window.get());
+        // A busy bar while it is read.
+        QTRY_VERIFY(outlet<QProgressBar>(sheet, "previewBusy")->isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(preview->isLoaded(), 300000);
+        QVERIFY(!outlet<QProgressBar>(sheet, "previewBusy")->isVisible());
         qInfo("%d entries listed and shown in %lld ms", entries, static_cast<long long>(clock.elapsed()));
         QCOMPARE(model->tree()->fileTotal(), qint64(entries));
 

@@ -150,6 +150,16 @@ private slots:
         QVERIFY(preview()->isVisible());
         QTRY_VERIFY(preview()->isLoaded());
         const QSize large = m_sheet->size();
+        // Tab goes from the box to the filter and the tree, then the buttons.
+        QWidget* focus = get<QCheckBox>("previewCheck");
+        QStringList order;
+        for (int i = 0; i < 4; ++i) {
+            do
+                focus = focus->nextInFocusChain();
+            while (!(focus->focusPolicy() & Qt::TabFocus) || !focus->isVisible());
+            order << focus->objectName();
+        }
+        QCOMPARE(order, (QStringList { u"filterTf"_s, u"previewTree"_s, u"cancelBtn"_s, u"unzipBtn"_s }));
         QVERIFY2(large.width() > small.width() && large.height() > small.height() + 200,
             qPrintable(u"%1x%2"_s.arg(large.width()).arg(large.height())));
         QVERIFY(large.width() <= 1000 && large.height() <= 700);
@@ -343,6 +353,59 @@ private slots:
         // Gone with the program's folder.
         PreviewFolder::remove();
         QVERIFY(!QFileInfo::exists(file));
+    }
+
+    // The program's folder for opened entries is private, or not made at
+    // all; what programs no longer running left there goes.
+    void privateFolderIsTheUsersOwn_data()
+    {
+        QTest::addColumn<QString>("before"); // what is at "<base>/<identifier>-preview" first
+        QTest::addColumn<bool>("made");
+        QTest::newRow("nothing") << QString() << true;
+        QTest::newRow("a folder others can enter") << u"open folder"_s << true;
+        QTest::newRow("a link to elsewhere") << u"link"_s << false;
+        QTest::newRow("a file") << u"file"_s << false;
+        QTest::newRow("leftovers") << u"leftovers"_s << true;
+    }
+    void privateFolderIsTheUsersOwn()
+    {
+        QFETCH(QString, before);
+        QFETCH(bool, made);
+        const QString folder = path(u"run/"_s) + Bundle::identifier() + u"-preview"_s;
+        const QString elsewhere = path(u"elsewhere"_s);
+        QVERIFY(QDir().mkpath(elsewhere));
+        if (before == u"open folder" || before == u"leftovers")
+            QVERIFY(QDir().mkpath(folder) && ::chmod(QFile::encodeName(folder).constData(), 0755) == 0);
+        if (before == u"link")
+            QVERIFY(QFile::link(elsewhere, folder));
+        if (before == u"file")
+            QVERIFY(ZipInspection::writeFile(folder, "x"));
+        // A program that ran as pid 1 still runs; one of a pid past the
+        // system's limit does not.
+        if (before == u"leftovers") {
+            QVERIFY(ZipInspection::writeFile(folder + u"/4194305-abcdef/open-1/x.txt"_s, "x"));
+            QVERIFY(QDir().mkpath(folder + u"/1-abcdef"_s));
+        }
+        const QString mine = PreviewFolder::path();
+        QCOMPARE(!mine.isEmpty(), made);
+        QVERIFY(QDir(elsewhere).isEmpty());
+        if (!made) {
+            QVERIFY(PreviewFolder::makeEntryFolder().isEmpty());
+            return;
+        }
+        QCOMPARE(QFileInfo(mine).path(), folder);
+        for (const QString& own : { folder, mine }) {
+            struct stat st { };
+            QVERIFY(::lstat(QFile::encodeName(own).constData(), &st) == 0);
+            QCOMPARE(st.st_mode & 0777, 0700u);
+        }
+        QStringList expected { QFileInfo(mine).fileName() };
+        if (before == u"leftovers")
+            expected << u"1-abcdef"_s;
+        expected.sort();
+        QCOMPARE(QDir(folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot), expected);
+        PreviewFolder::remove();
+        QVERIFY(!QFileInfo::exists(mine));
     }
 
     // A wrong password for an entry of a 7z opens nothing and leaves nothing.
