@@ -23,8 +23,9 @@ class TreeFilter;
 // a filter field ("filterTf"), the tree of entries ("previewTree") with a
 // check box on every row, and a summary line ("summaryLab"); while the
 // archive is read, a busy bar ("previewBusy") and a status line
-// ("previewStatusLab") take the tree's place. A double click or Enter on a
-// file opens it (EntryOpener); Ctrl+C copies the selected rows' paths.
+// ("previewStatusLab") take the tree's place. Ticking a folder ticks all
+// below it, whether the filter shows it or not. A double click or Enter on
+// a file opens it (EntryOpener); Ctrl+C copies the selected rows' paths.
 // Main thread only.
 class ArchivePreview final : public QWidget {
     Q_OBJECT
