@@ -9,6 +9,7 @@
 #include "screens/ListingLoader.h"
 #include "screens/Outlet.h"
 #include "ui/SheetStyle.h"
+#include "ui/Styling.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -44,6 +45,33 @@ ArchivePreview::ArchivePreview(QWidget* parent)
     , m_busyDelay(new QTimer(this))
 {
     setObjectName(QStringLiteral("archivePreview"));
+    buildView();
+    m_filterDelay->setSingleShot(true);
+    m_filterDelay->setInterval(150);
+    m_busyDelay->setSingleShot(true);
+    m_busyDelay->setInterval(200);
+    connect(m_busyDelay, &QTimer::timeout, previewBusy, &QWidget::show);
+    connect(m_filterDelay, &QTimer::timeout, this, &ArchivePreview::filterNow);
+    connect(filterTf, &QLineEdit::textChanged, this, [this] {
+        // Small trees follow every key; big ones wait for a pause in typing.
+        const auto& tree = m_model->tree();
+        if (tree && tree->nodeCount() <= kFilterInline)
+            filterNow();
+        else
+            m_filterDelay->start();
+    });
+    connect(m_loader, &ListingLoader::stateChanged, this, &ArchivePreview::onLoaderChanged);
+    connect(previewTree, &QTreeView::doubleClicked, this, &ArchivePreview::openRow);
+    connect(previewTree->verticalScrollBar(), &QScrollBar::valueChanged, this, &ArchivePreview::fetchBelowViewport);
+    connect(previewTree, &QTreeView::expanded, this, &ArchivePreview::fetchBelowViewport);
+    previewTree->installEventFilter(this);
+    filterTf->installEventFilter(this);
+    international();
+    onLoaderChanged();
+}
+
+void ArchivePreview::buildView()
+{
     // Made in tab order: the filter, then the tree.
     filterTf = Outlet::make<QLineEdit>(this, "filterTf");
     auto* pageHolder = new QWidget(this);
@@ -77,7 +105,7 @@ ArchivePreview::ArchivePreview(QWidget* parent)
     previewBusy->hide();
     summaryLab->setTextFormat(Qt::PlainText);
     QPalette quiet = summaryLab->palette();
-    quiet.setColor(QPalette::WindowText, QColor(0x66, 0x66, 0x66));
+    quiet.setColor(QPalette::WindowText, Palette::text2());
     summaryLab->setPalette(quiet);
 
     auto* statusColumn = new QVBoxLayout(statusPage);
@@ -94,30 +122,6 @@ ArchivePreview::ArchivePreview(QWidget* parent)
     column->addWidget(filterTf);
     column->addWidget(pageHolder, 1);
     column->addWidget(summaryLab);
-
-    m_filterDelay->setSingleShot(true);
-    m_filterDelay->setInterval(150);
-    m_busyDelay->setSingleShot(true);
-    m_busyDelay->setInterval(200);
-    connect(m_busyDelay, &QTimer::timeout, previewBusy, &QWidget::show);
-    connect(m_filterDelay, &QTimer::timeout, this, &ArchivePreview::filterNow);
-    connect(filterTf, &QLineEdit::textChanged, this, [this] {
-        // Small trees follow every key; big ones wait for a pause in typing.
-        const auto& tree = m_model->tree();
-        if (tree && tree->nodeCount() <= kFilterInline)
-            filterNow();
-        else
-            m_filterDelay->start();
-    });
-    connect(m_loader, &ListingLoader::stateChanged, this, &ArchivePreview::onLoaderChanged);
-    connect(m_model, &ArchiveTreeModel::checksChanged, this, &ArchivePreview::checksChanged);
-    connect(previewTree, &QTreeView::doubleClicked, this, &ArchivePreview::openRow);
-    connect(previewTree->verticalScrollBar(), &QScrollBar::valueChanged, this, &ArchivePreview::fetchBelowViewport);
-    connect(previewTree, &QTreeView::expanded, this, &ArchivePreview::fetchBelowViewport);
-    previewTree->installEventFilter(this);
-    filterTf->installEventFilter(this);
-    international();
-    onLoaderChanged();
 }
 
 ArchivePreview::~ArchivePreview() = default;
@@ -128,7 +132,6 @@ void ArchivePreview::international()
     filterTf->setAccessibleName(L(QStringLiteral("按名称筛选")));
     previewTree->setAccessibleName(L(QStringLiteral("文档预览")));
     previewBusy->setAccessibleName(L(QStringLiteral("正在读取文件列表…")));
-    onLoaderChanged();
 }
 
 void ArchivePreview::load(const QString& archive)
@@ -233,12 +236,18 @@ void ArchivePreview::filterNow()
     }
     // Off the main thread; a newer text stops an older one, whose result
     // would be void anyway.
+    // The main thread gets no hold on the tree: should the tree be gone by
+    // then, it is not the main thread that frees it.
     QPointer<ArchivePreview> self(this);
     WorkerPool::async([self, tree, text, stop = m_filterStop] {
         auto filter = TreeFilter::make(tree, text, [stop] { return stop.requested(); });
-        MainQueue::async([self, tree, stop, filter = std::move(filter)]() mutable {
+        MainQueue::async([self, shown = std::weak_ptr(tree), stop, filter = std::move(filter)]() mutable {
             ArchivePreview* preview = self.data();
-            if (preview && filter && !stop.requested() && preview->m_model->tree() == tree)
+            if (!preview || !filter || stop.requested())
+                return;
+            // The same tree, told by its control block, which the weak pointer keeps.
+            const std::shared_ptr<const ArchiveTree>& now = preview->m_model->tree();
+            if (!shown.owner_before(now) && !now.owner_before(shown))
                 preview->showFilter(std::move(filter));
         });
     });

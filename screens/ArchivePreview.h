@@ -58,13 +58,11 @@ public:
     ArchiveTreeModel* model() const { return m_model; }
     EntryOpener* opener() const { return m_opener; }
 
-signals:
-    void checksChanged();
-
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void buildView();
     void onLoaderChanged();
     void filterNow();
     void showFilter(std::shared_ptr<const TreeFilter> filter);

@@ -71,7 +71,6 @@ void ArchiveTreeModel::setTree(std::shared_ptr<const ArchiveTree> tree)
     m_handedOver.clear();
     endResetModel();
     releaseOnWorker(std::move(previous), std::move(previousChecks), std::move(previousFilter));
-    emit checksChanged();
 }
 
 void ArchiveTreeModel::setFilter(std::shared_ptr<const TreeFilter> filter)
@@ -235,7 +234,6 @@ bool ArchiveTreeModel::setData(const QModelIndex& index, const QVariant& value, 
     // One signal for what is shown below; a view repaints what it shows.
     if (const int rows = rowCount(index); rows > 0)
         emit dataChanged(this->index(0, Name, index), this->index(rows - 1, Name, index), roles);
-    emit checksChanged();
     return true;
 }
 

@@ -54,10 +54,6 @@ public:
     bool canFetchMore(const QModelIndex& parent) const override;
     void fetchMore(const QModelIndex& parent) override;
 
-signals:
-    // Something was ticked or unticked.
-    void checksChanged();
-
 private:
     int shownChildren(int node) const;
     int shownRow(int node) const;

@@ -54,7 +54,6 @@ std::shared_ptr<const TreeFilter> TreeFilter::make(
     const bool ascii = isAscii(text);
     const QByteArray needle = text.toLower().toLatin1();
     auto filter = std::shared_ptr<TreeFilter>(new TreeFilter);
-    filter->m_tree = tree;
     filter->m_text = text;
     std::vector<quint8> marks(size, 0);
     for (int n = 1; n < count; ++n) {

@@ -31,7 +31,6 @@ private:
     TreeFilter() = default;
     static std::size_t at(int node) { return static_cast<std::size_t>(node); }
 
-    std::shared_ptr<const ArchiveTree> m_tree;
     QString m_text;
     std::vector<int> m_childStart;
     std::vector<int> m_childCount;
