@@ -24,6 +24,16 @@ using namespace PreviewTesting;
 
 namespace {
 
+// Sanitizers and unoptimised builds run many times slower: there the flow
+// is checked on fewer entries and its timing is not judged.
+#if defined(__SANITIZE_ADDRESS__) || !defined(__OPTIMIZE__)
+constexpr bool kTimed = false;
+constexpr int kEntries = 100000;
+#else
+constexpr bool kTimed = true;
+constexpr int kEntries = 1000000;
+#endif
+
 // Ticks every 10 ms on the main thread and keeps the longest time between
 // two ticks (how long the window could not have answered) and, apart, the
 // longest time the main thread spent running between two ticks: a gap in
@@ -110,7 +120,7 @@ private slots:
     {
         const int entries = qEnvironmentVariableIsSet("ZAVRIN_PREVIEW_ENTRIES")
             ? qEnvironmentVariableIntValue("ZAVRIN_PREVIEW_ENTRIES")
-            : 1000000;
+            : kEntries;
         QTemporaryDir dir;
         const QString archive = dir.filePath(u"million.zip"_s);
         // Nine in ten in one flat folder, the rest a hundred to a folder.
@@ -187,6 +197,8 @@ private slots:
             static_cast<long long>(probe.longestGap()), probe.gapWhere(),
             static_cast<long long>(probe.workInLongestGap()), static_cast<long long>(probe.longestWork()),
             probe.workWhere());
+        if (!kTimed)
+            QSKIP("a sanitizer or unoptimised build: timing not judged");
         QVERIFY2(probe.longestWork() < 40, probe.workWhere());
         if (probe.workInLongestGap() >= 10)
             QVERIFY2(probe.longestGap() < 50, probe.gapWhere());
