@@ -8,6 +8,7 @@
 #include "platform/Interrupts.h"
 #include "platform/Logging.h"
 #include "platform/MainQueue.h"
+#include "screens/PreviewFolder.h"
 #include "telemetry/TrackManager.h"
 #include "ui/TavProgressHUD.h"
 
@@ -77,6 +78,8 @@ void AppDelegate::applicationWillTerminate()
         qCCritical(lcApp, "jobs did not stop within %d ms; leaving without cleaning up", kStopWaitMs);
         std::_Exit(1);
     }
+    // Entries opened from the preview are copies that live as long as the program.
+    PreviewFolder::remove();
 }
 
 bool AppDelegate::openFile(const QString& path)

@@ -139,12 +139,14 @@ void fail(const ExtractionJob& job, const Ending& ending)
     if (format.failureCancels) {
         post(NotifyManager::ProcessCancel(), job.path);
         MainQueue::after(0.3, [job, ending] {
-            HUD::showErrorWithStatus(L(QStringLiteral("解压文件错误")));
+            if (!job.options.quiet)
+                HUD::showErrorWithStatus(L(QStringLiteral("解压文件错误")));
             endJob(job, ending);
         });
         return;
     }
-    HUD::showErrorWithStatus(L(QStringLiteral("解压文件错误")));
+    if (!job.options.quiet)
+        HUD::showErrorWithStatus(L(QStringLiteral("解压文件错误")));
     endJob(job, ending);
 }
 
@@ -158,7 +160,8 @@ void conclude(const ExtractionJob& job, const std::optional<QString>& password, 
         if (format.stampsFolder)
             ::utimensat(AT_FDCWD, QFile::encodeName(job.toPath).constData(), nullptr, 0);
         MainQueue::async([path = job.path] { doubtedPasswords().remove(path); });
-        HUD::showSuccessWithStatus(L(QStringLiteral("解压完成")));
+        if (!job.options.quiet)
+            HUD::showSuccessWithStatus(L(QStringLiteral("解压完成")));
         endJob(job, ending);
         return;
     }
@@ -255,7 +258,8 @@ void ExtractionJob::extract(ArchiveReader& reader, const std::optional<QString>&
     ProgressPoster poster(NotifyManager::UnzipProgress(), path,
         traits.floatProgress ? ProgressPoster::Precision::Float : ProgressPoster::Precision::Double);
     sink.progress().setCallback([&](double fraction) {
-        started.onProgress();
+        if (!options.quiet)
+            started.onProgress();
         qCDebug(traits.log, traits.progressLog, fraction);
         poster.report(fraction);
     });

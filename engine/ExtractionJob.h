@@ -19,6 +19,10 @@ struct ExtractOptions final {
     // destination, unless the archive holds one item at its top level,
     // which goes straight in.
     bool ownFolder = false;
+    // No toasts of progress, success or failure: the caller tells the user
+    // itself (an entry opened from the preview). A wrong password is still
+    // told, before the sheet asks again.
+    bool quiet = false;
 };
 
 // One extraction job on its way through the engine: the one flow every

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/ExtractionJob.h"
 #include "engine/zipwrite/CompressionOptions.h"
 
 #include <QDateTime>
@@ -13,16 +14,21 @@
 //    compression, the chosen items in the order they were picked or dropped.
 //  - savePath: extraction, the folder to extract into; compression, the
 //    archive file to create.
+//  - options: extraction, what was chosen beyond the folder (entries, a
+//    known password, a folder named after the archive); none set, the
+//    plain extraction.
 class UnzipModel {
 public:
     virtual ~UnzipModel() = default;
 
     QStringList paths;
     QString savePath;
+    ExtractOptions options;
 
     // The one path string that identifies the job in every notification.
     virtual QString jobKey() const { return paths.value(0); }
     virtual bool isZip() const { return false; }
+    bool hasOptions() const { return options.selection || options.password || options.ownFolder; }
 };
 
 // Describes a compression job. The speed and size options make zip at

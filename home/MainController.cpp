@@ -389,14 +389,15 @@ void MainController::showUnzip(const QUrl& url)
 void MainController::unzipConfirmed(const QString& path, bool open)
 {
     m_unzipVc->dismissViewController();
-    startUnzip(m_unzipVc->fileUrl().toLocalFile(), path, open);
+    startUnzip(m_unzipVc->fileUrl().toLocalFile(), path, open, m_unzipVc->extractOptions());
 }
 
-void MainController::startUnzip(const QString& archive, const QString& folder, bool open)
+void MainController::startUnzip(const QString& archive, const QString& folder, bool open, const ExtractOptions& options)
 {
     auto model = std::make_shared<UnzipModel>();
     model->paths = { archive };
     model->savePath = folder;
+    model->options = options;
     m_progressVc->setModel(model);
     m_progressVc->setIsOpen(open);
     m_progressVc->presentAsSheet(this);

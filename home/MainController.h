@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/ExtractionJob.h"
 #include "engine/JobModels.h"
 
 #include <QList>
@@ -72,7 +73,7 @@ private:
     void zipConfirmed(const QString& path, const std::optional<QString>& password, qint64 type, quint64 level,
         bool open, const std::optional<ZipModel::Custom>& custom);
     void unzipConfirmed(const QString& path, bool open);
-    void startUnzip(const QString& archive, const QString& folder, bool open);
+    void startUnzip(const QString& archive, const QString& folder, bool open, const ExtractOptions& options = {});
 
     QLabel* titleLab = nullptr;
     QLabel* descLab = nullptr;

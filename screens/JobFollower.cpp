@@ -62,8 +62,10 @@ void JobFollower::onSuccess(const Notification& notification)
         TrackManager::TrackPage(QStringLiteral("VC_FileUnZip"), QStringLiteral("FileUnZipSuccess"));
         TrackManager::TrackCompleteRate(QStringLiteral("Complete_Unzip"), QStringLiteral("unzip_success"), 99);
     }
-    // The new archive is shown selected in its folder; an extraction's folder is opened.
-    if (m_openWhenDone)
+    // The new archive is shown selected in its folder. An extraction's folder
+    // is opened with the job's end, which names the folder that received the
+    // files (one named after the archive, perhaps) and follows at once.
+    if (m_openWhenDone && m_model->isZip())
         Workspace::shared().openInFileManager(m_model->savePath);
 }
 
@@ -81,11 +83,14 @@ void JobFollower::onEnd(const Notification& notification)
     // An end that says no more than a cancel before it said was a cancel.
     if (m_cancelPosted && !end.contains(NotifyManager::statusKey()))
         end.insert(NotifyManager::statusKey(), Outcome::statusName(Outcome::Status::Cancelled));
+    const bool succeeded = end.value(NotifyManager::succeededKey()).toBool();
+    const QString output
+        = m_model->isZip() ? m_model->savePath : end.value(NotifyManager::outputKey(), m_model->savePath).toString();
+    if (succeeded && m_succeeded && m_openWhenDone && !m_model->isZip())
+        Workspace::shared().openInFileManager(output);
     if (m_notifyWhenDone) {
         const QString body = notificationBody(*m_model, end);
         if (!body.isEmpty()) {
-            const bool succeeded = end.value(NotifyManager::succeededKey()).toBool();
-            const QString output = m_model->savePath;
             std::function<void()> show;
             if (succeeded)
                 show = [output] { Workspace::shared().openInFileManager(output); };

@@ -186,7 +186,11 @@ void ProgressController::start(const std::shared_ptr<const UnzipModel>& model)
         startCompression(*zip);
         return;
     }
-    ZipManager::shared().unzipFileAtPath(model->paths.value(0), model->savePath);
+    // Without options, the very call of a plain extraction.
+    if (model->hasOptions())
+        ZipManager::shared().extract(model->paths.value(0), model->savePath, model->options);
+    else
+        ZipManager::shared().unzipFileAtPath(model->paths.value(0), model->savePath);
 }
 
 void ProgressController::startCompression(const ZipModel& model)

@@ -1,9 +1,11 @@
 #include "screens/UnzipController.h"
 
 #include "platform/Bundle.h"
+#include "platform/Defaults.h"
 #include "platform/HUD.h"
 #include "platform/Logging.h"
 #include "platform/Panels.h"
+#include "screens/ArchivePreview.h"
 #include "screens/ItemSummary.h"
 #include "screens/Outlet.h"
 #include "telemetry/TrackManager.h"
@@ -19,7 +21,9 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QStandardPaths>
+#include <algorithm>
 #include <unistd.h>
 
 UnzipController::UnzipController(QWidget* parent)
@@ -46,7 +50,9 @@ UnzipController* UnzipController::initFromStory(QWidget* parent)
     screen->pathTf = Outlet::make<QLineEdit>(screen, "pathTf");
     screen->changPathBtn = Outlet::make<QPushButton>(screen, "changPathBtn");
     screen->openCheck = Outlet::make<QCheckBox>(screen, "openCheck");
+    screen->ownFolderCheck = Outlet::make<QCheckBox>(screen, "ownFolderCheck");
     screen->previewCheck = Outlet::make<QCheckBox>(screen, "previewCheck");
+    screen->m_preview = new ArchivePreview(screen);
     screen->cancelBtn = Outlet::make<QPushButton>(screen, "cancelBtn");
     screen->unzipBtn = Outlet::make<QPushButton>(screen, "unzipBtn");
 
@@ -55,21 +61,32 @@ UnzipController* UnzipController::initFromStory(QWidget* parent)
     screen->pathTf->setMinimumHeight(SheetStyle::kButtonHeight);
     screen->pathTf->setTextMargins(SheetStyle::kGrid, 0, SheetStyle::kGrid, 0);
     screen->openCheck->setChecked(true);
-    // Shown as the product shows it; no preview exists to switch on.
-    screen->previewCheck->setEnabled(false);
+    // The new boxes as the user left them last time.
+    Defaults& defaults = Defaults::standard();
+    screen->ownFolderCheck->setChecked(
+        defaults.contains(ownFolderCheckKey()) ? defaults.boolForKey(ownFolderCheckKey()) : true);
+    screen->previewCheck->setChecked(defaults.boolForKey(previewCheckKey()));
+    screen->m_preview->setVisible(screen->previewCheck->isChecked());
 
     grid->addLayout(SheetStyle::subjectRow(screen->archiveLab, screen->archiveSizeLab), 0, 0, 1, 3);
     grid->addWidget(screen->exportPathLab, 1, 0);
     grid->addWidget(screen->pathTf, 1, 1);
     grid->addWidget(screen->changPathBtn, 1, 2);
     grid->addWidget(screen->openCheck, 2, 1, 1, 2);
-    grid->addWidget(screen->previewCheck, 3, 1, 1, 2);
-    grid->setRowMinimumHeight(4, SheetStyle::kGrid);
-    grid->addLayout(SheetStyle::buttonRow(screen->cancelBtn, screen->unzipBtn), 5, 0, 1, 3);
+    grid->addWidget(screen->ownFolderCheck, 3, 1, 1, 2);
+    grid->addWidget(screen->previewCheck, 4, 1, 1, 2);
+    grid->addWidget(screen->m_preview, 5, 0, 1, 3);
+    grid->setRowMinimumHeight(6, SheetStyle::kGrid);
+    grid->addLayout(SheetStyle::buttonRow(screen->cancelBtn, screen->unzipBtn), 7, 0, 1, 3);
 
     connect(screen->changPathBtn, &QPushButton::clicked, screen, &UnzipController::modifyPathClick);
     connect(screen->cancelBtn, &QPushButton::clicked, screen, &UnzipController::cancelClick);
     connect(screen->unzipBtn, &QPushButton::clicked, screen, &UnzipController::unzipClick);
+    connect(screen->ownFolderCheck, &QCheckBox::toggled, screen,
+        [](bool on) { Defaults::standard().setValue(ownFolderCheckKey(), on); });
+    connect(screen->previewCheck, &QCheckBox::toggled, screen, &UnzipController::previewToggled);
+    // Nothing of an archive is read for a sheet that is gone.
+    connect(screen, &ViewController::didDismiss, screen->m_preview, &ArchivePreview::clear);
     screen->loadViewIfNeeded();
     return screen;
 }
@@ -96,6 +113,7 @@ void UnzipController::international()
     pathTf->setAccessibleName(L(QStringLiteral("输出路径:")));
     changPathBtn->setText(L(QStringLiteral("更换目录")));
     openCheck->setText(L(QStringLiteral("解压完成打开项目文件夹")));
+    ownFolderCheck->setText(L(QStringLiteral("解压到同名文件夹")));
     previewCheck->setText(L(QStringLiteral("文档预览")));
     cancelBtn->setText(L(QStringLiteral("取消")));
     unzipBtn->setText(L(QStringLiteral("立即解压")));
@@ -115,11 +133,44 @@ void UnzipController::viewWillAppear()
     pathTf->setText(desktopFolder());
     m_panelOpen = false;
     m_confirmed = false;
+    m_extractOptions = {};
+    // Read afresh for every presentation, once the sheet is up.
+    m_preview->clear();
 }
 
 void UnzipController::viewDidAppear()
 {
     unzipBtn->setFocus();
+    if (previewCheck->isChecked())
+        m_preview->load(m_fileUrl.toLocalFile());
+}
+
+void UnzipController::previewToggled(bool on)
+{
+    Defaults::standard().setValue(previewCheckKey(), on);
+    m_preview->setVisible(on);
+    if (!on)
+        m_preview->clear();
+    else if (isPresented())
+        m_preview->load(m_fileUrl.toLocalFile());
+    fitToContent();
+}
+
+void UnzipController::fitToContent()
+{
+    if (!isVisible())
+        return;
+    const QPoint centre = frameGeometry().center();
+    layout()->activate();
+    // Grown or shrunk around the same centre, and kept on the screen.
+    QRect frame = frameGeometry();
+    frame.moveCenter(centre);
+    if (const QScreen* shown = screen()) {
+        const QRect room = shown->availableGeometry();
+        frame.moveLeft(std::clamp(frame.left(), room.left(), std::max(room.left(), room.right() - frame.width())));
+        frame.moveTop(std::clamp(frame.top(), room.top(), std::max(room.top(), room.bottom() - frame.height())));
+    }
+    move(frame.topLeft());
 }
 
 QString UnzipController::desktopFolder()
@@ -189,6 +240,11 @@ void UnzipController::unzipClick()
     // folder was handed on, does nothing.
     if (m_panelOpen || m_confirmed)
         return;
+    // With the contents shown, what is ticked is what goes: nothing ticked is nothing to do.
+    if (previewCheck->isChecked() && m_preview->noneTicked()) {
+        HUD::showInfoWithStatus(L(QStringLiteral("没有选中要解压的项目")));
+        return;
+    }
     TrackManager::TrackCompleteRate(QStringLiteral("Complete_Unzip"), QStringLiteral("unzip_unzip"), 3);
     TrackManager::TrackPage(QStringLiteral("VC_FileZip"), QStringLiteral("UnZip"));
     const bool open = openCheck->checkState() == Qt::Checked;
@@ -198,8 +254,21 @@ void UnzipController::unzipClick()
         return;
     }
     m_confirmed = true;
+    m_extractOptions = chosenOptions();
     if (m_unzipClick)
         m_unzipClick(path, open);
+}
+
+ExtractOptions UnzipController::chosenOptions() const
+{
+    ExtractOptions options;
+    options.ownFolder = ownFolderCheck->checkState() == Qt::Checked;
+    // Unticked, the preview has no say: the whole archive, as ever.
+    if (previewCheck->checkState() == Qt::Checked) {
+        options.selection = m_preview->selection();
+        options.password = m_preview->password();
+    }
+    return options;
 }
 
 void UnzipController::cancelClick()

@@ -650,6 +650,16 @@ Outcome SevenZipReader::extract(EntrySink& sink, const ExtractRequest& request)
             return runExtraction(fd, password, sink.progress(), watch, &reporting, listFile);
         });
     };
+    // The job's end: the program ended and the staging folder gone first,
+    // so that a destination the job made is empty again when a failed job
+    // takes it back.
+    auto finish = [&] {
+        abandon = true;
+        if (early.valid())
+            early.wait();
+        staging.reset();
+        return sink.finish();
+    };
     // A selection is made from a listing: list first, then extract only it.
     if (!m_listing && !request.selection && QFileInfo(sink.folder()).isDir()) {
         staging.emplace(sink.folder());
@@ -684,21 +694,21 @@ Outcome SevenZipReader::extract(EntrySink& sink, const ExtractRequest& request)
     for (const Entry& entry : std::as_const(m_entries)) {
         const std::optional<QStringList> path = sink.admit(entry.path);
         if (!path)
-            return sink.finish();
+            return finish();
         paths.append(*path);
     }
     if (!sink.open())
-        return sink.finish();
+        return finish();
     if (!staging)
         staging.emplace(sink.folder());
     if (!staging->isOpen()) {
         sink.fail(staging->failure());
-        return sink.finish();
+        return finish();
     }
     // The path may name another folder by now: entries move in by renaming.
     if (!staging->isIn(sink)) {
         sink.fail(QStringLiteral("the destination changed during the job: ") + sink.folder());
-        return sink.finish();
+        return finish();
     }
     if (selection)
         listFile = writeListFile(*selection, listFolder);
@@ -721,7 +731,7 @@ Outcome SevenZipReader::extract(EntrySink& sink, const ExtractRequest& request)
     const QHash<qsizetype, QByteArray> targets = anyLink ? linkTargets.get() : QHash<qsizetype, QByteArray>();
     // A stopped job moves nothing in: the staging folder goes with all of it.
     if (sink.stopRequested())
-        return sink.finish();
+        return finish();
     // A clean exit means the program checked every CRC: reading the files
     // back would only repeat it.
     const QList<SevenZipStaging::State> states = staging->verify(
@@ -734,7 +744,7 @@ Outcome SevenZipReader::extract(EntrySink& sink, const ExtractRequest& request)
         anyBlocked = anyBlocked || states.at(i) == State::Blocked;
     }
     if (!judgePassword(sink, m_entries, states, password.has_value()))
-        return sink.finish();
+        return finish();
     // A non-zero exit is explained only by entries the program could not
     // write where a file stood in the way; anything else is a failure.
     const bool exitExplained = extraction.exitCode == 0 || (extraction.exitCode == 2 && anyBlocked);
@@ -746,5 +756,5 @@ Outcome SevenZipReader::extract(EntrySink& sink, const ExtractRequest& request)
         sink.fail(message, Outcome::Status::Damaged);
     }
     staging->moveIn(sink, m_entries, paths, states, targets);
-    return sink.finish();
+    return finish();
 }

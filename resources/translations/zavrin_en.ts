@@ -347,5 +347,65 @@
         <source>所选文件夹不存在</source>
         <translation>The chosen folder does not exist</translation>
     </message>
+    <message>
+        <source>解压到同名文件夹</source>
+        <translation>Extract into a folder named after the archive</translation>
+    </message>
+    <message>
+        <source>没有选中要解压的项目</source>
+        <translation>Nothing is ticked to extract</translation>
+    </message>
+    <message>
+        <source>按名称筛选</source>
+        <translation>Filter by name</translation>
+    </message>
+    <message>
+        <source>正在读取文件列表…</source>
+        <translation>Reading the archive's contents…</translation>
+    </message>
+    <message>
+        <source>需要密码才能显示内容</source>
+        <translation>A password is needed to show the contents</translation>
+    </message>
+    <message>
+        <source>无法读取文件列表</source>
+        <translation>Could not read the archive's contents</translation>
+    </message>
+    <message>
+        <source>没有名称匹配的项目</source>
+        <translation>No names match</translation>
+    </message>
+    <message>
+        <source>名称</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>大小</source>
+        <translation>Size</translation>
+    </message>
+    <message>
+        <source>压缩后大小</source>
+        <translation>Packed</translation>
+    </message>
+    <message>
+        <source>修改时间</source>
+        <translation>Modified</translation>
+    </message>
+    <message>
+        <source>已加密</source>
+        <translation>Encrypted</translation>
+    </message>
+    <message>
+        <source>无法打开该文件</source>
+        <translation>The file could not be opened</translation>
+    </message>
+    <message>
+        <source>%1 个文件，%2 个文件夹，共 %3</source>
+        <translation>Files: %1 · Folders: %2 · Total: %3</translation>
+    </message>
+    <message>
+        <source>%1 个文件，%2 个文件夹，共 %3，压缩率 %4%</source>
+        <translation>Files: %1 · Folders: %2 · Total: %3 · Packed to %4%</translation>
+    </message>
 </context>
 </TS>

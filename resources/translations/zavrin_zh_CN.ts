@@ -347,5 +347,65 @@
         <source>所选文件夹不存在</source>
         <translation>所选文件夹不存在</translation>
     </message>
+    <message>
+        <source>解压到同名文件夹</source>
+        <translation>解压到同名文件夹</translation>
+    </message>
+    <message>
+        <source>没有选中要解压的项目</source>
+        <translation>没有选中要解压的项目</translation>
+    </message>
+    <message>
+        <source>按名称筛选</source>
+        <translation>按名称筛选</translation>
+    </message>
+    <message>
+        <source>正在读取文件列表…</source>
+        <translation>正在读取文件列表…</translation>
+    </message>
+    <message>
+        <source>需要密码才能显示内容</source>
+        <translation>需要密码才能显示内容</translation>
+    </message>
+    <message>
+        <source>无法读取文件列表</source>
+        <translation>无法读取文件列表</translation>
+    </message>
+    <message>
+        <source>没有名称匹配的项目</source>
+        <translation>没有名称匹配的项目</translation>
+    </message>
+    <message>
+        <source>名称</source>
+        <translation>名称</translation>
+    </message>
+    <message>
+        <source>大小</source>
+        <translation>大小</translation>
+    </message>
+    <message>
+        <source>压缩后大小</source>
+        <translation>压缩后大小</translation>
+    </message>
+    <message>
+        <source>修改时间</source>
+        <translation>修改时间</translation>
+    </message>
+    <message>
+        <source>已加密</source>
+        <translation>已加密</translation>
+    </message>
+    <message>
+        <source>无法打开该文件</source>
+        <translation>无法打开该文件</translation>
+    </message>
+    <message>
+        <source>%1 个文件，%2 个文件夹，共 %3</source>
+        <translation>%1 个文件，%2 个文件夹，共 %3</translation>
+    </message>
+    <message>
+        <source>%1 个文件，%2 个文件夹，共 %3，压缩率 %4%</source>
+        <translation>%1 个文件，%2 个文件夹，共 %3，压缩率 %4%</translation>
+    </message>
 </context>
 </TS>

@@ -347,5 +347,65 @@
         <source>所选文件夹不存在</source>
         <translation>所選資料夾不存在</translation>
     </message>
+    <message>
+        <source>解压到同名文件夹</source>
+        <translation>解壓縮到同名資料夾</translation>
+    </message>
+    <message>
+        <source>没有选中要解压的项目</source>
+        <translation>沒有選取要解壓縮的項目</translation>
+    </message>
+    <message>
+        <source>按名称筛选</source>
+        <translation>依名稱篩選</translation>
+    </message>
+    <message>
+        <source>正在读取文件列表…</source>
+        <translation>正在讀取檔案清單…</translation>
+    </message>
+    <message>
+        <source>需要密码才能显示内容</source>
+        <translation>需要密碼才能顯示內容</translation>
+    </message>
+    <message>
+        <source>无法读取文件列表</source>
+        <translation>無法讀取檔案清單</translation>
+    </message>
+    <message>
+        <source>没有名称匹配的项目</source>
+        <translation>沒有名稱相符的項目</translation>
+    </message>
+    <message>
+        <source>名称</source>
+        <translation>名稱</translation>
+    </message>
+    <message>
+        <source>大小</source>
+        <translation>大小</translation>
+    </message>
+    <message>
+        <source>压缩后大小</source>
+        <translation>壓縮後大小</translation>
+    </message>
+    <message>
+        <source>修改时间</source>
+        <translation>修改時間</translation>
+    </message>
+    <message>
+        <source>已加密</source>
+        <translation>已加密</translation>
+    </message>
+    <message>
+        <source>无法打开该文件</source>
+        <translation>無法開啟該檔案</translation>
+    </message>
+    <message>
+        <source>%1 个文件，%2 个文件夹，共 %3</source>
+        <translation>%1 個檔案，%2 個資料夾，共 %3</translation>
+    </message>
+    <message>
+        <source>%1 个文件，%2 个文件夹，共 %3，压缩率 %4%</source>
+        <translation>%1 個檔案，%2 個資料夾，共 %3，壓縮率 %4%</translation>
+    </message>
 </context>
 </TS>

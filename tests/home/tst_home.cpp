@@ -1,7 +1,12 @@
+#include "engine/StopToken.h"
 #include "engine/ZipManager.h"
 #include "feedback/FeedbackVC.h"
 #include "home/DragView.h"
 #include "platform/Bundle.h"
+#include "platform/Defaults.h"
+#include "screens/ArchivePreview.h"
+#include "screens/ArchiveTreeModel.h"
+#include "screens/PreviewFolder.h"
 #include "screens/ProgressController.h"
 #include "screens/UnzipController.h"
 #include "screens/ZipController.h"
@@ -10,6 +15,7 @@
 #include "tests/support/ZipInspection.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
@@ -63,6 +69,9 @@ private slots:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
+        // The extraction sheet's boxes as on a first launch.
+        Defaults::standard().remove(UnzipController::previewCheckKey());
+        Defaults::standard().remove(UnzipController::ownFolderCheckKey());
         m_fixture = std::make_unique<HomeFixture>();
         QVERIFY(QTest::qWaitForWindowActive(window()));
         m_log->take();
@@ -122,25 +131,87 @@ private slots:
         QCOMPARE(m_log->take(), opens ? QStringList { u"Complete_Unzip/unzip_start/1"_s } : QStringList());
     }
 
+    // Two items at the top go into a folder named after the archive, which
+    // is the folder opened; unticked, they go straight in, as ever.
+    void documentIsExtractedThroughBothSheets_data()
+    {
+        QTest::addColumn<bool>("ownFolder");
+        QTest::newRow("into a folder named after it") << true;
+        QTest::newRow("straight in") << false;
+    }
     void documentIsExtractedThroughBothSheets()
     {
+        QFETCH(bool, ownFolder);
         const QString zip = archive(u"pack.zip"_s);
         const QString out = path(u"out"_s);
         QVERIFY(QDir().mkpath(out));
         m_fixture->delegate.openFiles({ zip });
         UnzipController* setup = home()->unzipVc();
         QVERIFY(setup->isPresented());
+        QVERIFY(outlet<QCheckBox>(setup, "ownFolderCheck")->isChecked()); // ticked at first
+        outlet<QCheckBox>(setup, "ownFolderCheck")->setChecked(ownFolder);
         outlet<QLineEdit>(setup, "pathTf")->setText(out);
         QTest::keyClick(outlet<QLineEdit>(setup, "pathTf"), Qt::Key_Return); // the default button
         ProgressController* progress = home()->progressVc();
         QVERIFY(!setup->isPresented() && progress->isPresented());
         QVERIFY(!progress->model()->isZip());
 
+        QCOMPARE(progress->model()->options.ownFolder, ownFolder);
+        QVERIFY(!progress->model()->options.selection);
+
         QTRY_VERIFY_WITH_TIMEOUT(!progress->isPresented(), 20000);
         QCOMPARE(outlet<QLabel>(progress, "progressTf")->text(), u"100%"_s);
-        QCOMPARE(ZipInspection::readFile(out + u"/a.txt"_s), QByteArray("alpha\n"));
-        QCOMPARE(QFileInfo(out + u"/sub/b.txt"_s).size(), 300000);
+        const QString into = ownFolder ? out + u"/pack"_s : out;
+        QCOMPARE(ZipInspection::readFile(into + u"/a.txt"_s), QByteArray("alpha\n"));
+        QCOMPARE(QFileInfo(into + u"/sub/b.txt"_s).size(), 300000);
+        QCOMPARE(QDir(out).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size(), ownFolder ? 1 : 2);
+        QCOMPARE(m_fixture->workspace.opened, QStringList { into });
+    }
+
+    // What the preview leaves unticked stays in the archive; the one item
+    // left goes straight in, and that folder is the one opened.
+    void previewChoiceReachesTheJob()
+    {
+        const QString zip = archive(u"pack.zip"_s);
+        const QString out = path(u"out"_s);
+        QVERIFY(QDir().mkpath(out));
+        m_fixture->delegate.openFiles({ zip });
+        UnzipController* setup = home()->unzipVc();
+        outlet<QCheckBox>(setup, "ownFolderCheck")->setChecked(true);
+        outlet<QCheckBox>(setup, "previewCheck")->setChecked(true);
+        QTRY_VERIFY(setup->preview()->isLoaded());
+        ArchiveTreeModel* model = setup->preview()->model();
+        for (int row = 0; row < model->rowCount(); ++row) {
+            const QModelIndex at = model->index(row, 0);
+            if (model->tree()->isFolder(model->node(at)))
+                model->setData(at, Qt::Unchecked, Qt::CheckStateRole);
+        }
+        outlet<QLineEdit>(setup, "pathTf")->setText(out);
+        outlet<QPushButton>(setup, "unzipBtn")->click();
+        ProgressController* progress = home()->progressVc();
+        QVERIFY(progress->isPresented());
+        QVERIFY(progress->model()->options.selection);
+        QTRY_VERIFY_WITH_TIMEOUT(!progress->isPresented(), 20000);
+        QCOMPARE(QDir(out).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList { u"a.txt"_s });
         QCOMPARE(m_fixture->workspace.opened, QStringList { out });
+    }
+
+    // Entries opened from the preview go with the program.
+    void quittingRemovesOpenedEntries()
+    {
+        PreviewFolder::setBaseForTesting(path(u"run"_s));
+        QVERIFY(QDir().mkpath(path(u"run"_s)));
+        const QString entryFolder = PreviewFolder::makeEntryFolder();
+        QVERIFY(!entryFolder.isEmpty());
+        const QString file = entryFolder + u"/sub/opened.txt"_s;
+        QVERIFY(ZipInspection::writeFile(file, "x"));
+        QVERIFY(QFile::setPermissions(file, QFile::ReadOwner));
+        m_fixture->delegate.applicationWillTerminate();
+        StopToken::resumeForTesting();
+        QVERIFY(!QFileInfo::exists(file));
+        QCOMPARE(
+            QDir(path(u"run"_s)).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size(), 1); // the base's own folder
+        PreviewFolder::setBaseForTesting({});
     }
 
     // Three files dropped on the compress target become one archive.

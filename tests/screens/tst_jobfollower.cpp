@@ -163,6 +163,26 @@ private slots:
         QCOMPARE(m_service->shown.size(), 1);
     }
 
+    // An extraction's folder is the one its end names: a folder named after
+    // the archive, say, inside the chosen one.
+    void extractionOpensTheFolderItsEndNames()
+    {
+        const auto job = extraction();
+        const QString output = job->savePath + u"/photos"_s;
+        m_sheet->setModel(job);
+        m_sheet->setIsOpen(true);
+        m_sheet->presentAsSheet(m_window.get());
+        outlet<QPushButton>(m_sheet, "doneBtn")->click();
+        post(NotifyManager::LocalFilesDidChange(), job->jobKey());
+        QVERIFY(m_workspace->opened.isEmpty()); // not before the end says where
+        post(NotifyManager::JobDidEnd(), job->jobKey(),
+            { { NotifyManager::succeededKey(), true }, { NotifyManager::outputKey(), output } });
+        QCOMPARE(m_workspace->opened, QStringList { output });
+        QTRY_COMPARE(m_service->shown.size(), 1);
+        m_service->click(1);
+        QTRY_COMPARE(m_workspace->opened, (QStringList { output, output }));
+    }
+
     // Without a notification service the job still ends its own way.
     void noNotificationServiceBreaksNothing()
     {
