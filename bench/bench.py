@@ -195,7 +195,7 @@ def main():
     parser.add_argument('--mb', type=int, default=300, help='corpus size (default 300)')
     parser.add_argument('--rounds', type=int, default=3)
     parser.add_argument('--scratch', default=None, help='where outputs go (default bench/out/scratch)')
-    parser.add_argument('--only', default='', help='comma-separated groups: compress,aes,extract,tar')
+    parser.add_argument('--only', default='', help='comma-separated groups: compress,aes,extract,tar,create')
     parser.add_argument('--all-peers', action='store_true', help="also 7zz's level 9 zip (slow)")
     args = parser.parse_args()
     mb = 30 if args.quick else args.mb
@@ -284,6 +284,19 @@ def main():
                 Tool('unrar x', ['unrar', 'x', '-idq', '-o+', a('corpus.rar'), s('ux') + '/'], s('ux')),
             ], args.rounds, True, numbers)
 
+        if want('create'):
+            # The other formats of the compression sheet's custom panel, each
+            # against the tool users would reach for otherwise.
+            rows += run_group('create 7z level 1', [
+                Tool('zavrin', [cli, 'compress', '-o', s('z.7z'), '--format', '7z', '--level', '1'] + items, s('z.7z'),
+                     cwd=corpus),
+                Tool('7zz a -mx1', ['7zz', 'a', '-mx1', '-bd', '-bso0', s('s.7z')] + items, s('s.7z'), cwd=corpus),
+            ], args.rounds, False, numbers)
+            rows += run_group('create tar.zst', [
+                Tool('zavrin', [cli, 'compress', '-o', s('z.tar.zst'), '--format', 'tar.zst', '--level', '1'] + items,
+                     s('z.tar.zst'), cwd=corpus),
+                Tool('tar --zstd -c', ['tar', '--zstd', '-cf', s('t.tar.zst')] + items, s('t.tar.zst'), cwd=corpus),
+            ], args.rounds, False, numbers)
         if want('tar'):
             rows += tar_groups(cli, corpus, items, os.path.join(out, f'tar-archives-{mb}'), s, args.rounds, numbers)
 
