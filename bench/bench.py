@@ -295,7 +295,9 @@ def main():
             rows += run_group('create tar.zst', [
                 Tool('zavrin', [cli, 'compress', '-o', s('z.tar.zst'), '--format', 'tar.zst', '--level', '1'] + items,
                      s('z.tar.zst'), cwd=corpus),
-                Tool('tar --zstd -c', ['tar', '--zstd', '-cf', s('t.tar.zst')] + items, s('t.tar.zst'), cwd=corpus),
+                # The same zstd level (1) on every core.
+                Tool('tar zstd -T0 -1', ['tar', '-I', 'zstd -T0 -1', '-cf', s('t.tar.zst')] + items, s('t.tar.zst'),
+                     cwd=corpus),
             ], args.rounds, False, numbers)
         if want('tar'):
             rows += tar_groups(cli, corpus, items, os.path.join(out, f'tar-archives-{mb}'), s, args.rounds, numbers)

@@ -28,8 +28,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "7zip, libqt6sql6-sqlite")
 # The interface is Chinese first: without a CJK font its texts show as boxes.
 # Qt's own texts (its file dialog) in the window's language, and the desktop's
-# file chooser through the portal or GTK where the desktop offers one.
+# file chooser through the portal or GTK where the desktop offers one; xdg-open
+# hands an entry opened from the preview to the application for its type.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
-    "fonts-noto-cjk | fonts-wqy-microhei | fonts-wqy-zenhei, qt6-wayland, qt6-translations-l10n, qt6-xdgdesktopportal-platformtheme | qt6-gtk-platformtheme")
+    "fonts-noto-cjk | fonts-wqy-microhei | fonts-wqy-zenhei, qt6-wayland, qt6-translations-l10n, qt6-xdgdesktopportal-platformtheme | qt6-gtk-platformtheme, xdg-utils")
 
 include(CPack)

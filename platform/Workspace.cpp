@@ -46,10 +46,12 @@ void Workspace::openInFileManager(const QString& path)
         qCWarning(lcPlatform) << "could not open in the file manager:" << path;
 }
 
-void Workspace::openUrl(const QUrl& url)
+bool Workspace::openUrl(const QUrl& url)
 {
-    if (!openWithDesktopHandler(url.toString()))
-        qCWarning(lcPlatform) << "could not open address:" << url;
+    if (openWithDesktopHandler(url.toString()))
+        return true;
+    qCWarning(lcPlatform) << "could not open address:" << url;
+    return false;
 }
 
 Workspace& Workspace::shared()

@@ -13,8 +13,9 @@ public:
     // file manager (org.freedesktop.FileManager1 over D-Bus); without D-Bus,
     // opens the folder (or the file's folder) with the desktop's handler.
     virtual void openInFileManager(const QString& path);
-    // Opens an address with the desktop's handler.
-    virtual void openUrl(const QUrl& url);
+    // Opens an address with the desktop's handler; false when no handler
+    // could be started.
+    virtual bool openUrl(const QUrl& url);
 
     static Workspace& shared();
     // Replaces the shared workspace (tests); the object is not owned, null restores the default.

@@ -117,7 +117,10 @@ void EntryOpener::onJobEnd(const Notification& notification)
     if (!file.isEmpty() && makeReadOnly(file)) {
         qCInfo(lcUi, "opening entry %lld of %s as %s", static_cast<long long>(done.entry), qUtf8Printable(done.archive),
             qUtf8Printable(file));
-        Workspace::shared().openUrl(QUrl::fromLocalFile(file));
+        // Without a handler for its type the file stays in the private folder
+        // until the program quits; the user is told, not left waiting.
+        if (!Workspace::shared().openUrl(QUrl::fromLocalFile(file)))
+            HUD::showErrorWithStatus(L(QStringLiteral("无法打开该文件")));
         emit opened(file);
     } else {
         // A failed job has had its toast from the engine; a success without

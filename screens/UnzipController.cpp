@@ -148,19 +148,21 @@ void UnzipController::viewDidAppear()
 void UnzipController::previewToggled(bool on)
 {
     Defaults::standard().setValue(previewCheckKey(), on);
+    // Taken before the preview shows or hides: the sheet's size follows its
+    // content at once.
+    const QPoint centre = frameGeometry().center();
     m_preview->setVisible(on);
     if (!on)
         m_preview->clear();
     else if (isPresented())
         m_preview->load(m_fileUrl.toLocalFile());
-    fitToContent();
+    fitToContent(centre);
 }
 
-void UnzipController::fitToContent()
+void UnzipController::fitToContent(QPoint centre)
 {
     if (!isVisible())
         return;
-    const QPoint centre = frameGeometry().center();
     layout()->activate();
     // Grown or shrunk around the same centre, and kept on the screen.
     QRect frame = frameGeometry();

@@ -66,7 +66,7 @@ private:
     explicit UnzipController(QWidget* parent);
     void previewToggled(bool on);
     // The sheet's size follows its content, around the same centre.
-    void fitToContent();
+    void fitToContent(QPoint centre);
     ExtractOptions chosenOptions() const;
 
     QUrl m_fileUrl;

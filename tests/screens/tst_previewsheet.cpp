@@ -138,7 +138,7 @@ private slots:
 
     // The preview is off at first and the own folder on; both boxes are
     // remembered for the next launch. The sheet grows for the preview and
-    // shrinks back, and still fits a 1280×800 screen.
+    // shrinks back around its centre, and still fits a 1280×800 screen.
     void boxesAreRememberedAndTheSheetGrows()
     {
         QVERIFY(get<QCheckBox>("ownFolderCheck")->isChecked());
@@ -146,8 +146,13 @@ private slots:
         present(QStringLiteral(ZAVRIN_FIXTURES_DIR "/plain.zip"), false);
         QVERIFY(!preview()->isVisible());
         const QSize small = m_sheet->size();
+        QRect placed = m_sheet->frameGeometry();
+        placed.moveCenter(m_sheet->screen()->availableGeometry().center());
+        m_sheet->move(placed.topLeft());
+        const QPoint centre = m_sheet->frameGeometry().center();
         get<QCheckBox>("previewCheck")->click();
         QVERIFY(preview()->isVisible());
+        QVERIFY((m_sheet->frameGeometry().center() - centre).manhattanLength() <= 2);
         QTRY_VERIFY(preview()->isLoaded());
         const QSize large = m_sheet->size();
         // Tab goes from the box to the filter and the tree, then the buttons.
@@ -380,6 +385,7 @@ private slots:
         QTest::newRow("7z, wrong password")
             << u"encrypted.7z"_s << u"hello.txt"_s << u"nope"_s << false << QByteArray();
         QTest::newRow("a link") << u"plain.zip"_s << u"link"_s << QString() << true << QByteArray();
+        QTest::newRow("no application for it") << u"plain.zip"_s << u"dir/nested.txt"_s << QString() << false << nested;
     }
     void openingAnEntry()
     {
@@ -394,6 +400,7 @@ private slots:
         QTRY_VERIFY(preview()->isLoaded());
         QSignalSpy opened(preview()->opener(), &EntryOpener::opened);
         QSignalSpy failed(preview()->opener(), &EntryOpener::failed);
+        m_workspace->noHandler = QByteArray(QTest::currentDataTag()) == "no application for it";
         auto* view = get<QTreeView>("previewTree");
         const QModelIndex at = row(entry);
         QVERIFY(at.isValid());
@@ -419,6 +426,7 @@ private slots:
         QVERIFY(::stat(QFile::encodeName(file).constData(), &st) == 0);
         QCOMPARE(st.st_mode & 0777, 0444u);
         QCOMPARE(m_panels->passwordRequests.size(), password.isEmpty() ? 0 : 1);
+        QCOMPARE(m_toasts->count(RecordingToasts::Kind::Error, L(u"无法打开该文件"_s)), m_workspace->noHandler ? 1 : 0);
         // Gone with the program's folder.
         PreviewFolder::remove();
         QVERIFY(!QFileInfo::exists(file));

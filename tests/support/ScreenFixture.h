@@ -33,9 +33,14 @@ public:
     RecordingWorkspace() { Workspace::setShared(this); }
     ~RecordingWorkspace() override { Workspace::setShared(nullptr); }
     void openInFileManager(const QString& path) override { opened.append(path); }
-    void openUrl(const QUrl& url) override { urls.append(url); }
+    bool openUrl(const QUrl& url) override
+    {
+        urls.append(url);
+        return !noHandler;
+    }
     QStringList opened;
     QList<QUrl> urls;
+    bool noHandler = false; // as on a desktop without xdg-open
 };
 
 // The analytics client keeps every hit in order; a batch sent to a loopback
