@@ -6,11 +6,6 @@
 #include "tests/support/TestMain.h"
 #include "tests/support/ZipInspection.h"
 
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTemporaryDir>
 
 using namespace Qt::StringLiterals;
 
