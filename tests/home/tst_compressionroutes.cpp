@@ -6,7 +6,6 @@
 #include "tests/support/TestMain.h"
 #include "tests/support/ZipInspection.h"
 
-
 using namespace Qt::StringLiterals;
 
 // What each option of the compression sheet makes, from the home window

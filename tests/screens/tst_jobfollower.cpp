@@ -89,9 +89,8 @@ private slots:
         };
         const QString done = u"Extraction complete"_s;
         QTest::newRow("success") << true << end(true, u"Done"_s) << done << u"/out/photos"_s;
-        QTest::newRow("into its own folder") << true
-                                             << end(true, u"Done"_s, { { NotifyManager::outputKey(), u"/out/p/p"_s } })
-                                             << done << u"/out/p/p"_s;
+        QTest::newRow("into its own folder")
+            << true << end(true, u"Done"_s, { { NotifyManager::outputKey(), u"/out/p/p"_s } }) << done << u"/out/p/p"_s;
         QTest::newRow("files kept") << true
                                     << end(true, u"Done"_s,
                                            { { NotifyManager::keptKey(), 12 }, { NotifyManager::writtenKey(), 0 } })

@@ -169,9 +169,8 @@ private slots:
 
         qInfo("longest gap between ticks: %lld ms, while %s, the main thread running %lld ms of it; longest run "
               "between ticks: %lld ms, while %s",
-            static_cast<long long>(probe.longestGap), probe.gapWhere,
-            static_cast<long long>(probe.workInLongestGap), static_cast<long long>(probe.longestWork),
-            probe.workWhere);
+            static_cast<long long>(probe.longestGap), probe.gapWhere, static_cast<long long>(probe.workInLongestGap),
+            static_cast<long long>(probe.longestWork), probe.workWhere);
         if (!kTimed)
             QSKIP("a sanitizer or unoptimised build: timing not judged");
         QVERIFY2(probe.longestWork < 40, probe.workWhere);
