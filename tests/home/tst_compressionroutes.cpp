@@ -6,12 +6,6 @@
 #include "tests/support/TestMain.h"
 #include "tests/support/ZipInspection.h"
 
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTemporaryDir>
-
 using namespace Qt::StringLiterals;
 
 // What each option of the compression sheet makes, from the home window

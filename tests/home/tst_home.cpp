@@ -15,12 +15,7 @@
 #include "tests/support/ZipInspection.h"
 
 #include <QApplication>
-#include <QCheckBox>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMimeData>
-#include <QPushButton>
-#include <QTemporaryDir>
 
 using namespace Qt::StringLiterals;
 
@@ -132,16 +127,25 @@ private slots:
     }
 
     // Two items at the top go into a folder named after the archive, which
-    // is the folder opened; unticked, they go straight in, as ever.
+    // is the folder opened; unticked, they go straight in, as ever. What the
+    // preview leaves unticked stays in the archive; the one item left goes
+    // straight in.
     void documentIsExtractedThroughBothSheets_data()
     {
         QTest::addColumn<bool>("ownFolder");
-        QTest::newRow("into a folder named after it") << true;
-        QTest::newRow("straight in") << false;
+        QTest::addColumn<bool>("preview"); // its folders unticked
+        QTest::addColumn<QStringList>("top"); // what the chosen folder holds after
+        QTest::addColumn<QString>("into"); // the folder of a.txt, which is opened
+        QTest::newRow("into a folder named after it") << true << false << QStringList { u"pack"_s } << u"/pack"_s;
+        QTest::newRow("straight in") << false << false << QStringList { u"a.txt"_s, u"sub"_s } << QString();
+        QTest::newRow("one item ticked in the preview") << true << true << QStringList { u"a.txt"_s } << QString();
     }
     void documentIsExtractedThroughBothSheets()
     {
         QFETCH(bool, ownFolder);
+        QFETCH(bool, preview);
+        QFETCH(QStringList, top);
+        QFETCH(QString, into);
         const QString zip = archive(u"pack.zip"_s);
         const QString out = path(u"out"_s);
         QVERIFY(QDir().mkpath(out));
@@ -150,50 +154,30 @@ private slots:
         QVERIFY(setup->isPresented());
         QVERIFY(outlet<QCheckBox>(setup, "ownFolderCheck")->isChecked()); // ticked at first
         outlet<QCheckBox>(setup, "ownFolderCheck")->setChecked(ownFolder);
+        if (preview) {
+            outlet<QCheckBox>(setup, "previewCheck")->setChecked(true);
+            QTRY_VERIFY(setup->preview()->isLoaded());
+            ArchiveTreeModel* model = setup->preview()->model();
+            for (int row = 0; row < model->rowCount(); ++row) {
+                const QModelIndex at = model->index(row, 0);
+                if (model->tree()->isFolder(model->node(at)))
+                    model->setData(at, Qt::Unchecked, Qt::CheckStateRole);
+            }
+        }
         outlet<QLineEdit>(setup, "pathTf")->setText(out);
         QTest::keyClick(outlet<QLineEdit>(setup, "pathTf"), Qt::Key_Return); // the default button
         ProgressController* progress = home()->progressVc();
         QVERIFY(!setup->isPresented() && progress->isPresented());
         QVERIFY(!progress->model()->isZip());
-
         QCOMPARE(progress->model()->options.ownFolder, ownFolder);
-        QVERIFY(!progress->model()->options.selection);
+        QCOMPARE(bool(progress->model()->options.selection), preview);
 
         QTRY_VERIFY_WITH_TIMEOUT(!progress->isPresented(), 20000);
         QCOMPARE(outlet<QLabel>(progress, "progressTf")->text(), u"100%"_s);
-        const QString into = ownFolder ? out + u"/pack"_s : out;
-        QCOMPARE(ZipInspection::readFile(into + u"/a.txt"_s), QByteArray("alpha\n"));
-        QCOMPARE(QFileInfo(into + u"/sub/b.txt"_s).size(), 300000);
-        QCOMPARE(QDir(out).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size(), ownFolder ? 1 : 2);
-        QCOMPARE(m_fixture->workspace.opened, QStringList { into });
-    }
-
-    // What the preview leaves unticked stays in the archive; the one item
-    // left goes straight in, and that folder is the one opened.
-    void previewChoiceReachesTheJob()
-    {
-        const QString zip = archive(u"pack.zip"_s);
-        const QString out = path(u"out"_s);
-        QVERIFY(QDir().mkpath(out));
-        m_fixture->delegate.openFiles({ zip });
-        UnzipController* setup = home()->unzipVc();
-        outlet<QCheckBox>(setup, "ownFolderCheck")->setChecked(true);
-        outlet<QCheckBox>(setup, "previewCheck")->setChecked(true);
-        QTRY_VERIFY(setup->preview()->isLoaded());
-        ArchiveTreeModel* model = setup->preview()->model();
-        for (int row = 0; row < model->rowCount(); ++row) {
-            const QModelIndex at = model->index(row, 0);
-            if (model->tree()->isFolder(model->node(at)))
-                model->setData(at, Qt::Unchecked, Qt::CheckStateRole);
-        }
-        outlet<QLineEdit>(setup, "pathTf")->setText(out);
-        outlet<QPushButton>(setup, "unzipBtn")->click();
-        ProgressController* progress = home()->progressVc();
-        QVERIFY(progress->isPresented());
-        QVERIFY(progress->model()->options.selection);
-        QTRY_VERIFY_WITH_TIMEOUT(!progress->isPresented(), 20000);
-        QCOMPARE(QDir(out).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList { u"a.txt"_s });
-        QCOMPARE(m_fixture->workspace.opened, QStringList { out });
+        QCOMPARE(ZipInspection::readFile(out + into + u"/a.txt"_s), QByteArray("alpha\n"));
+        QCOMPARE(QFileInfo(out + into + u"/sub/b.txt"_s).size(), preview ? 0 : 300000);
+        QCOMPARE(QDir(out).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), top);
+        QCOMPARE(m_fixture->workspace.opened, QStringList { out + into });
     }
 
     // Entries opened from the preview go with the program.

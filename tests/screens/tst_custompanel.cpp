@@ -6,12 +6,7 @@
 #include "tests/support/ScriptedPanels.h"
 #include "tests/support/TestMain.h"
 
-#include <QComboBox>
 #include <QFile>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTemporaryDir>
 
 using namespace Qt::StringLiterals;
 

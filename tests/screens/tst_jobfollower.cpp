@@ -1,6 +1,4 @@
-#include "engine/NotifyManager.h"
 #include "platform/Bundle.h"
-#include "platform/NotificationCenter.h"
 #include "screens/JobFollower.h"
 #include "screens/ProgressController.h"
 #include "tests/support/ScreenFixture.h"
@@ -8,37 +6,7 @@
 #include "tests/support/TestMain.h"
 #include "ui/DesktopNotifications.h"
 
-#include <QLabel>
-#include <QPushButton>
-
 using namespace Qt::StringLiterals;
-
-namespace {
-
-std::shared_ptr<UnzipModel> extraction()
-{
-    auto model = std::make_shared<UnzipModel>();
-    model->paths = { u"/in/photos.zip"_s };
-    model->savePath = u"/out/photos"_s;
-    return model;
-}
-
-std::shared_ptr<UnzipModel> compression()
-{
-    auto model = std::make_shared<ZipModel>();
-    model->paths = { u"/in/report.pdf"_s };
-    model->savePath = u"/out/report.zip"_s;
-    return model;
-}
-
-void post(const QString& name, const QString& path, const QVariantMap& extra = {})
-{
-    QVariantMap object = extra;
-    object.insert(NotifyManager::pathKey(), path);
-    NotificationCenter::defaultCenter().post(name, object);
-}
-
-} // namespace
 
 // A job put away with "完成后通知我" while the one sheet goes on to the
 // next job still ends its own way: success events, its output opened, and
@@ -53,6 +21,21 @@ class JobFollowerTest final : public QObject {
     std::unique_ptr<QMainWindow> m_window;
     std::unique_ptr<RecordingWorkspace> m_workspace;
     ProgressController* m_sheet = nullptr;
+
+    // Presents `job` with its output to be shown; put away with "完成后通知我",
+    // the next job (a compression) takes the sheet while it runs on.
+    void present(const std::shared_ptr<UnzipModel>& job, bool putAway)
+    {
+        m_sheet->setModel(job);
+        m_sheet->setIsOpen(true);
+        m_sheet->presentAsSheet(m_window.get());
+        if (!putAway)
+            return;
+        outlet<QPushButton>(m_sheet, "doneBtn")->click();
+        m_sheet->setModel(madeUpJob(true, u"/in/next.pdf"_s, u"/out/next.zip"_s));
+        m_sheet->setIsOpen(false);
+        m_sheet->presentAsSheet(m_window.get());
+    }
 
 private slots:
     void initTestCase()
@@ -90,54 +73,50 @@ private slots:
         ProgressController::setJobStarter(nullptr);
     }
 
+    // An extraction's folder is the one its end names (a folder named after
+    // the archive, say), opened once the end says where.
     void hiddenJobEndsItsOwnWay_data()
     {
         QTest::addColumn<bool>("putAway"); // "完成后通知我" pressed while it ran
         QTest::addColumn<QVariantMap>("end");
         QTest::addColumn<QString>("body"); // empty: no notification
-        QTest::addColumn<bool>("action");
+        QTest::addColumn<QString>("opened"); // empty: nothing; a click on the notification opens it again
         const auto end = [](bool ok, const QString& status, const QVariantMap& more = {}) {
             QVariantMap map = more;
             map.insert(NotifyManager::succeededKey(), ok);
             map.insert(NotifyManager::statusKey(), status);
             return map;
         };
-        QTest::newRow("success") << true << end(true, u"Done"_s) << u"Extraction complete"_s << true;
+        const QString done = u"Extraction complete"_s;
+        QTest::newRow("success") << true << end(true, u"Done"_s) << done << u"/out/photos"_s;
+        QTest::newRow("into its own folder")
+            << true << end(true, u"Done"_s, { { NotifyManager::outputKey(), u"/out/p/p"_s } }) << done << u"/out/p/p"_s;
         QTest::newRow("files kept") << true
                                     << end(true, u"Done"_s,
                                            { { NotifyManager::keptKey(), 12 }, { NotifyManager::writtenKey(), 0 } })
-                                    << u"Extraction complete\nNothing was written; existing files kept: 12"_s << true;
+                                    << done + u"\nNothing was written; existing files kept: 12"_s << u"/out/photos"_s;
         QTest::newRow("disk full") << true
                                    << end(false, u"NoSpace"_s, { { NotifyManager::subjectKey(), u"photos.zip"_s } })
-                                   << u"Could not extract the archive\nphotos.zip: The disk is full"_s << false;
-        QTest::newRow("cancelled") << true << end(false, u"Cancelled"_s) << QString() << false;
-        QTest::newRow("sheet left up") << false << end(true, u"Done"_s) << QString() << false;
+                                   << u"Could not extract the archive\nphotos.zip: The disk is full"_s << QString();
+        QTest::newRow("cancelled") << true << end(false, u"Cancelled"_s) << QString() << QString();
+        QTest::newRow("sheet left up") << false << end(true, u"Done"_s) << QString() << u"/out/photos"_s;
     }
     void hiddenJobEndsItsOwnWay()
     {
         QFETCH(bool, putAway);
         QFETCH(QVariantMap, end);
         QFETCH(QString, body);
-        QFETCH(bool, action);
+        QFETCH(QString, opened);
         const bool succeeded = end.value(NotifyManager::succeededKey()).toBool();
-        const auto first = extraction();
-        m_sheet->setModel(first);
-        m_sheet->setIsOpen(true);
-        m_sheet->presentAsSheet(m_window.get());
-        if (putAway) {
-            outlet<QPushButton>(m_sheet, "doneBtn")->click();
-            // The next job takes the sheet while the first one runs on.
-            m_sheet->setModel(compression());
-            m_sheet->setIsOpen(false);
-            m_sheet->presentAsSheet(m_window.get());
-        }
-
+        const auto first = madeUpJob(false, u"/in/photos.zip"_s, u"/out/photos"_s);
+        present(first, putAway);
         if (succeeded)
-            post(NotifyManager::LocalFilesDidChange(), first->jobKey());
-        post(NotifyManager::JobDidEnd(), first->jobKey(), end);
+            postJob(NotifyManager::LocalFilesDidChange(), first->jobKey());
+        QVERIFY(!putAway || m_workspace->opened.isEmpty()); // not before the end says where
+        postJob(NotifyManager::JobDidEnd(), first->jobKey(), end);
         const QStringList events { u"VC_FileUnZip/FileUnZipSuccess"_s, u"Complete_Unzip/unzip_success/99"_s };
         QCOMPARE(m_log->take(), succeeded ? events : QStringList());
-        QCOMPARE(m_workspace->opened, succeeded ? QStringList { first->savePath } : QStringList());
+        QCOMPARE(m_workspace->opened, opened.isEmpty() ? QStringList() : QStringList { opened });
         if (putAway) // the second job's sheet shows nothing of the first
             QCOMPARE(outlet<QLabel>(m_sheet, "tipTf")->text(), L(u"正在压缩，请稍等···"_s));
 
@@ -151,36 +130,16 @@ private slots:
         QCOMPARE(shown.summary, u"photos.zip"_s);
         QCOMPARE(shown.body, body);
         QCOMPARE(shown.hints.value(u"desktop-entry"_s).toString(), Bundle::identifier());
-        QCOMPARE(shown.actions.contains(u"default"_s), action);
-        if (!action)
+        QCOMPARE(shown.actions.contains(u"default"_s), succeeded);
+        if (!succeeded)
             return;
         // A click shows the output again, once.
         m_service->click(1);
         QTRY_COMPARE(m_workspace->opened.size(), 2);
         m_service->click(1);
         QTest::qWait(200);
-        QCOMPARE(m_workspace->opened, (QStringList { first->savePath, first->savePath }));
+        QCOMPARE(m_workspace->opened, (QStringList { opened, opened }));
         QCOMPARE(m_service->shown.size(), 1);
-    }
-
-    // An extraction's folder is the one its end names: a folder named after
-    // the archive, say, inside the chosen one.
-    void extractionOpensTheFolderItsEndNames()
-    {
-        const auto job = extraction();
-        const QString output = job->savePath + u"/photos"_s;
-        m_sheet->setModel(job);
-        m_sheet->setIsOpen(true);
-        m_sheet->presentAsSheet(m_window.get());
-        outlet<QPushButton>(m_sheet, "doneBtn")->click();
-        post(NotifyManager::LocalFilesDidChange(), job->jobKey());
-        QVERIFY(m_workspace->opened.isEmpty()); // not before the end says where
-        post(NotifyManager::JobDidEnd(), job->jobKey(),
-            { { NotifyManager::succeededKey(), true }, { NotifyManager::outputKey(), output } });
-        QCOMPARE(m_workspace->opened, QStringList { output });
-        QTRY_COMPARE(m_service->shown.size(), 1);
-        m_service->click(1);
-        QTRY_COMPARE(m_workspace->opened, (QStringList { output, output }));
     }
 
     // Without a notification service the job still ends its own way.
@@ -188,13 +147,10 @@ private slots:
     {
         SessionBus empty;
         DesktopNotifications::shared().setConnection(empty.connect(u"lonely"_s));
-        const auto job = compression();
-        m_sheet->setModel(job);
-        m_sheet->setIsOpen(true);
-        m_sheet->presentAsSheet(m_window.get());
-        outlet<QPushButton>(m_sheet, "doneBtn")->click();
-        post(NotifyManager::LocalFilesDidChange(), job->jobKey());
-        post(NotifyManager::JobDidEnd(), job->jobKey(), { { NotifyManager::succeededKey(), true } });
+        const auto job = madeUpJob(true, u"/in/report.pdf"_s, u"/out/report.zip"_s);
+        present(job, true);
+        postJob(NotifyManager::LocalFilesDidChange(), job->jobKey());
+        postJob(NotifyManager::JobDidEnd(), job->jobKey(), { { NotifyManager::succeededKey(), true } });
         QTest::qWait(300);
         QCOMPARE(m_workspace->opened, QStringList { job->savePath });
         QCOMPARE(DesktopNotifications::shared().pendingActions(), 0);

@@ -74,24 +74,6 @@ private slots:
         Bundle::setPreferredLanguages({ u"en"_s });
         QCOMPARE(JobReasons::text(status, subject), text);
     }
-
-    void keptFilesAreCountedPlainly_data()
-    {
-        QTest::addColumn<int>("kept");
-        QTest::addColumn<int>("written");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("nothing kept") << 0 << 5 << QString();
-        QTest::newRow("some kept") << 12 << 3 << u"已保留 12 个已有文件"_s;
-        QTest::newRow("nothing written") << 12 << 0 << u"没有写入任何文件，12 个已有文件均已保留"_s;
-    }
-    void keptFilesAreCountedPlainly()
-    {
-        QFETCH(int, kept);
-        QFETCH(int, written);
-        QFETCH(QString, text);
-        Bundle::setPreferredLanguages({ u"zh-CN"_s });
-        QCOMPARE(JobReasons::keptText(kept, written), text);
-    }
 };
 
 ZAVRIN_TEST(JobReasonsTest)

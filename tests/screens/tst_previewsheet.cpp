@@ -1,7 +1,5 @@
-#include "engine/NotifyManager.h"
 #include "platform/Bundle.h"
 #include "platform/Defaults.h"
-#include "platform/NotificationCenter.h"
 #include "screens/ArchivePreview.h"
 #include "screens/ArchiveTreeModel.h"
 #include "screens/EntryOpener.h"
@@ -14,15 +12,10 @@
 #include "tests/support/TestMain.h"
 #include "tests/support/ZipInspection.h"
 
-#include <QCheckBox>
 #include <QClipboard>
 #include <QDirIterator>
 #include <QGuiApplication>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTreeView>
 #include <sys/stat.h>
 
@@ -48,6 +41,7 @@ class PreviewSheetTest final : public QObject {
     ArchivePreview* preview() const { return m_sheet->preview(); }
     ArchiveTreeModel* model() const { return preview()->model(); }
     QString path(const QString& name) const { return m_dir->filePath(name); }
+    static QString fixture(const QString& name) { return QStringLiteral(ZAVRIN_FIXTURES_DIR "/") + name; }
 
     void present(const QString& archive, bool withPreview = true)
     {
@@ -80,6 +74,16 @@ class PreviewSheetTest final : public QObject {
         get<QLineEdit>("pathTf")->setText(out);
         get<QPushButton>("unzipBtn")->click();
         return m_sheet->extractOptions();
+    }
+    // Queues the answers to the password sheet; "-" cancels it.
+    void answer(const QStringList& answers)
+    {
+        for (const QString& answer : answers) {
+            if (answer == u"-")
+                m_panels->queueCancel();
+            else
+                m_panels->queuePassword(answer);
+        }
     }
     // Runs the extraction the home screen would start; its end.
     QVariantMap extract(const QString& archive, const QString& out, const ExtractOptions& options)
@@ -143,7 +147,7 @@ private slots:
     {
         QVERIFY(get<QCheckBox>("ownFolderCheck")->isChecked());
         QVERIFY(!get<QCheckBox>("previewCheck")->isChecked());
-        present(QStringLiteral(ZAVRIN_FIXTURES_DIR "/plain.zip"), false);
+        present(fixture(u"plain.zip"_s), false);
         QVERIFY(!preview()->isVisible());
         const QSize small = m_sheet->size();
         QRect placed = m_sheet->frameGeometry();
@@ -253,19 +257,14 @@ private slots:
         QFETCH(QStringList, answers);
         QFETCH(bool, ownFolder);
         QFETCH(bool, succeeds);
-        archive = QStringLiteral(ZAVRIN_FIXTURES_DIR "/") + archive;
+        archive = fixture(archive);
         get<QCheckBox>("ownFolderCheck")->setChecked(ownFolder);
         present(archive);
         QTRY_VERIFY(preview()->isLoaded());
         for (int r = 0; r < model()->rowCount(); ++r)
             model()->setData(model()->index(r, 0), Qt::Unchecked, Qt::CheckStateRole);
         tick(chosen, true);
-        for (const QString& answer : answers) {
-            if (answer == u"-")
-                m_panels->queueCancel();
-            else
-                m_panels->queuePassword(answer);
-        }
+        answer(answers);
         const QString out = path(u"out"_s);
         const ExtractOptions options = confirm(out);
         QVERIFY(options.selection);
@@ -284,7 +283,7 @@ private slots:
         QTest::addColumn<QString>("file"); // one of its files, and what it holds
         QTest::addColumn<QByteArray>("content");
         for (const char* format : { "7z", "rar" }) {
-            const QString archive = QStringLiteral(ZAVRIN_FIXTURES_DIR "/encrypted-headers.") + QLatin1String(format);
+            const QString archive = fixture(u"encrypted-headers."_s + QLatin1String(format));
             const auto add = [&](const char* how, const QStringList& answers) {
                 QTest::newRow(qPrintable(QLatin1String(format) + QLatin1String(how)))
                     << archive << answers << u"hello.txt"_s << QByteArray("hello, world\n");
@@ -315,12 +314,7 @@ private slots:
         const QString password = answers.last();
         // The listing takes all but the last answer when the sheet was cancelled.
         const QStringList listingAnswers = cancelled ? answers.mid(0, 1) : answers;
-        for (const QString& answer : listingAnswers) {
-            if (answer == u"-")
-                m_panels->queueCancel();
-            else
-                m_panels->queuePassword(answer);
-        }
+        answer(listingAnswers);
         present(archive);
         if (cancelled) {
             QTRY_COMPARE(get<QLabel>("previewStatusLab")->text(), L(u"需要密码才能显示内容"_s));
@@ -346,7 +340,7 @@ private slots:
     // Nothing ticked: the confirm tells so and does nothing else.
     void nothingTickedStartsNothing()
     {
-        present(QStringLiteral(ZAVRIN_FIXTURES_DIR "/plain.zip"));
+        present(fixture(u"plain.zip"_s));
         QTRY_VERIFY(preview()->isLoaded());
         // Space on a row flips its box, as a click on it does.
         auto* view = get<QTreeView>("previewTree");
@@ -396,7 +390,7 @@ private slots:
         QFETCH(QByteArray, content);
         if (!password.isEmpty())
             m_panels->queuePassword(password);
-        present(QStringLiteral(ZAVRIN_FIXTURES_DIR "/") + archive);
+        present(fixture(archive));
         QTRY_VERIFY(preview()->isLoaded());
         QSignalSpy opened(preview()->opener(), &EntryOpener::opened);
         QSignalSpy failed(preview()->opener(), &EntryOpener::failed);
@@ -489,7 +483,7 @@ private slots:
     // rows' paths; Enter and Escape in the field stay in the preview.
     void filterAndCopy()
     {
-        present(QStringLiteral(ZAVRIN_FIXTURES_DIR "/plain.7z"));
+        present(fixture(u"plain.7z"_s));
         QTRY_VERIFY(preview()->isLoaded());
         auto* filter = get<QLineEdit>("filterTf");
         QTest::keyClicks(filter, u"NEST"_s);

@@ -1,20 +1,12 @@
-#include "engine/NotifyManager.h"
 #include "platform/Bundle.h"
-#include "platform/NotificationCenter.h"
 #include "screens/ProgressController.h"
 #include "screens/UnzipController.h"
 #include "tests/support/ScreenFixture.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/ZipInspection.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QLabel>
-#include <QLineEdit>
 #include <QProgressBar>
-#include <QPushButton>
-#include <QTemporaryDir>
 #include <cmath>
 
 using namespace Qt::StringLiterals;
@@ -23,17 +15,7 @@ namespace {
 
 std::shared_ptr<UnzipModel> job(bool zip)
 {
-    std::shared_ptr<UnzipModel> model = zip ? std::make_shared<ZipModel>() : std::make_shared<UnzipModel>();
-    model->paths = { u"/in/a.zip"_s };
-    model->savePath = zip ? u"/out/new.zip"_s : u"/out"_s;
-    return model;
-}
-
-void post(const QString& name, const QString& path, const QVariantMap& extra = {})
-{
-    QVariantMap object = extra;
-    object.insert(NotifyManager::pathKey(), path);
-    NotificationCenter::defaultCenter().post(name, object);
+    return madeUpJob(zip, u"/in/a.zip"_s, zip ? u"/out/new.zip"_s : u"/out"_s);
 }
 
 // WCAG's contrast ratio of a text colour on white.
@@ -126,11 +108,11 @@ private slots:
         present(model);
         // The other kind's key is another job's.
         const QString other = job(!zip)->jobKey();
-        post(zip ? NotifyManager::ZipProgress() : NotifyManager::UnzipProgress(), thisJob ? model->jobKey() : other,
+        postJob(zip ? NotifyManager::ZipProgress() : NotifyManager::UnzipProgress(), thisJob ? model->jobKey() : other,
             { { NotifyManager::progressKey(), progress } });
-        post(NotifyManager::LocalFilesDidChange(), other);
-        post(NotifyManager::ProcessCancel(), other);
-        post(NotifyManager::JobDidEnd(), other, { { NotifyManager::succeededKey(), false } });
+        postJob(NotifyManager::LocalFilesDidChange(), other);
+        postJob(NotifyManager::ProcessCancel(), other);
+        postJob(NotifyManager::JobDidEnd(), other, { { NotifyManager::succeededKey(), false } });
         QTest::qWait(20);
         QCOMPARE(text("progressTf"), shown);
         QCOMPARE(this->bar(), bar);
@@ -159,15 +141,15 @@ private slots:
         QFETCH(QStringList, events);
         const auto model = job(zip);
         present(model, open);
-        post(NotifyManager::ZipProgress(), model->jobKey(), { { NotifyManager::progressKey(), 0.4f } });
+        postJob(NotifyManager::ZipProgress(), model->jobKey(), { { NotifyManager::progressKey(), 0.4f } });
         if (doneEarly) {
             outlet<QPushButton>(m_screen, "doneBtn")->click();
             QVERIFY(!m_screen->isVisible());
         }
         QElapsedTimer clock;
         clock.start();
-        post(NotifyManager::LocalFilesDidChange(), model->jobKey());
-        post(NotifyManager::JobDidEnd(), model->jobKey(), { { NotifyManager::succeededKey(), true } });
+        postJob(NotifyManager::LocalFilesDidChange(), model->jobKey());
+        postJob(NotifyManager::JobDidEnd(), model->jobKey(), { { NotifyManager::succeededKey(), true } });
         QCOMPARE(text("progressTf"), u"100%"_s);
         QCOMPARE(bar(), 100);
         QCOMPARE(text("tipTf"), L(zip ? u"压缩完成"_s : u"解压完成"_s));
@@ -184,9 +166,9 @@ private slots:
     {
         const auto model = job(false);
         present(model);
-        post(NotifyManager::UnzipProgress(), model->jobKey(), { { NotifyManager::progressKey(), 0.3f } });
-        post(NotifyManager::ProcessCancel(), model->jobKey());
-        post(NotifyManager::JobDidEnd(), model->jobKey(), { { NotifyManager::succeededKey(), false } });
+        postJob(NotifyManager::UnzipProgress(), model->jobKey(), { { NotifyManager::progressKey(), 0.3f } });
+        postJob(NotifyManager::ProcessCancel(), model->jobKey());
+        postJob(NotifyManager::JobDidEnd(), model->jobKey(), { { NotifyManager::succeededKey(), false } });
         QVERIFY(m_screen->isPresented()); // until the main thread's next turn
         QTRY_VERIFY(!m_screen->isPresented());
         QCOMPARE(text("progressTf"), u"30.00%"_s);
@@ -197,7 +179,7 @@ private slots:
         // next presentation with its timer.
         present(model);
         QCOMPARE(text("progressTf"), u"0.00%"_s);
-        post(NotifyManager::LocalFilesDidChange(), model->jobKey());
+        postJob(NotifyManager::LocalFilesDidChange(), model->jobKey());
         m_screen->dismissViewController();
         present(job(true));
         QTest::qWait(450);
@@ -205,55 +187,53 @@ private slots:
     }
 
     // The engine's reason goes on a second line, readable on white; a cancel
-    // posted first (a failed 7z job does that) does not hide it.
-    void failureSaysWhy_data()
+    // posted first (a failed 7z job does that) does not hide it. Existing
+    // files kept instead of written: success says so and stays too.
+    void endSaysWhy_data()
     {
         QTest::addColumn<bool>("zip");
         QTest::addColumn<bool>("cancelFirst");
-        QTest::addColumn<QString>("status");
+        QTest::addColumn<QVariantMap>("end");
         QTest::addColumn<QString>("detail");
-        QTest::newRow("not an archive") << false << false << u"NotAnArchive"_s << u"a.zip: Not a valid archive"_s;
-        QTest::newRow("7z damaged") << false << true << u"Damaged"_s << u"a.zip: Damaged or incomplete"_s;
-        QTest::newRow("disk full") << true << false << u"NoSpace"_s << u"a.zip: The disk is full"_s;
-        QTest::newRow("reason unknown") << false << false << u"Exploded"_s << QString();
+        const auto failed = [](const QString& status) {
+            return QVariantMap { { NotifyManager::succeededKey(), false }, { NotifyManager::statusKey(), status },
+                { NotifyManager::subjectKey(), u"a.zip"_s } };
+        };
+        QTest::newRow("not an archive") << false << false << failed(u"NotAnArchive"_s)
+                                        << u"a.zip: Not a valid archive"_s;
+        QTest::newRow("7z damaged") << false << true << failed(u"Damaged"_s) << u"a.zip: Damaged or incomplete"_s;
+        QTest::newRow("disk full") << true << false << failed(u"NoSpace"_s) << u"a.zip: The disk is full"_s;
+        QTest::newRow("reason unknown") << false << false << failed(u"Exploded"_s) << QString();
+        QTest::newRow("files kept") << false << false
+                                    << QVariantMap { { NotifyManager::succeededKey(), true },
+                                           { NotifyManager::keptKey(), 3 }, { NotifyManager::writtenKey(), 9 } }
+                                    << u"Existing files kept: 3"_s;
     }
-    void failureSaysWhy()
+    void endSaysWhy()
     {
         QFETCH(bool, zip);
         QFETCH(bool, cancelFirst);
-        QFETCH(QString, status);
+        QFETCH(QVariantMap, end);
         QFETCH(QString, detail);
+        const bool succeeded = end.value(NotifyManager::succeededKey()).toBool();
         const auto model = job(zip);
         present(model);
         if (cancelFirst)
-            post(NotifyManager::ProcessCancel(), model->jobKey());
-        post(NotifyManager::JobDidEnd(), model->jobKey(),
-            { { NotifyManager::succeededKey(), false }, { NotifyManager::statusKey(), status },
-                { NotifyManager::subjectKey(), u"a.zip"_s } });
+            postJob(NotifyManager::ProcessCancel(), model->jobKey());
+        if (succeeded)
+            postJob(NotifyManager::LocalFilesDidChange(), model->jobKey());
+        postJob(NotifyManager::JobDidEnd(), model->jobKey(), end);
         QTest::qWait(1200);
         QVERIFY(m_screen->isPresented());
-        QCOMPARE(text("tipTf"), L(zip ? u"创建压缩文件错误"_s : u"解压文件错误"_s));
+        const QString tip = succeeded ? u"解压完成"_s : zip ? u"创建压缩文件错误"_s : u"解压文件错误"_s;
+        QCOMPARE(text("tipTf"), L(tip));
         auto* line = outlet<QLabel>(m_screen, "detailTf");
         QCOMPARE(line->text(), detail);
         QCOMPARE(line->isVisible(), !detail.isEmpty());
-        QCOMPARE(outlet<QPushButton>(m_screen, "doneBtn")->text(), L(u"关闭"_s));
+        if (!succeeded)
+            QCOMPARE(outlet<QPushButton>(m_screen, "doneBtn")->text(), L(u"关闭"_s));
         for (const char* name : { "tipTf", "detailTf" })
             QVERIFY(contrastOnWhite(outlet<QLabel>(m_screen, name)->palette().color(QPalette::WindowText)) >= 4.5);
-    }
-
-    // Existing files kept instead of written: success says so and stays.
-    void keptFilesKeepTheSheetUp()
-    {
-        const auto model = job(false);
-        present(model);
-        post(NotifyManager::LocalFilesDidChange(), model->jobKey());
-        post(NotifyManager::JobDidEnd(), model->jobKey(),
-            { { NotifyManager::succeededKey(), true }, { NotifyManager::keptKey(), 3 },
-                { NotifyManager::writtenKey(), 9 } });
-        QTest::qWait(500);
-        QVERIFY(m_screen->isPresented());
-        QCOMPARE(text("tipTf"), L(u"解压完成"_s));
-        QCOMPARE(text("detailTf"), u"Existing files kept: 3"_s);
         QTest::keyClick(m_screen, Qt::Key_Return);
         QVERIFY(!m_screen->isPresented());
     }
@@ -271,28 +251,19 @@ private slots:
     {
         QFETCH(bool, zip);
         QFETCH(QString, message);
-        std::shared_ptr<UnzipModel> model = zip ? std::make_shared<ZipModel>() : std::make_shared<UnzipModel>();
-        if (zip) {
-            QVERIFY(ZipInspection::writeFile(m_dir.filePath(u"item.txt"_s), "x"));
-            model->paths = { m_dir.filePath(u"item.txt"_s) };
-            model->savePath = m_dir.filePath(u"missing/new.zip"_s);
-        } else {
-            model->paths = { QStringLiteral(ZAVRIN_FIXTURES_DIR "/truncated.zip") };
-            model->savePath = m_dir.path();
-        }
-        ProgressController* progress = m_screen;
+        const QString item = m_dir.filePath(u"item.txt"_s);
+        QVERIFY(ZipInspection::writeFile(item, "x"));
         ProgressController::setJobStarter(nullptr); // the real engine
-        progress->setModel(model);
-        progress->setIsOpen(true);
-        progress->presentAsSheet(m_window.get());
-
-        QTRY_COMPARE_WITH_TIMEOUT(outlet<QLabel>(progress, "tipTf")->text(), L(message), 20000);
+        present(zip ? madeUpJob(true, item, m_dir.filePath(u"missing/new.zip"_s))
+                    : madeUpJob(false, QStringLiteral(ZAVRIN_FIXTURES_DIR "/truncated.zip"), m_dir.path()),
+            true);
+        QTRY_COMPARE_WITH_TIMEOUT(text("tipTf"), L(message), 20000);
         QTest::qWait(400);
-        QVERIFY(progress->isPresented());
-        QCOMPARE(outlet<QPushButton>(progress, "doneBtn")->text(), L(u"关闭"_s));
+        QVERIFY(m_screen->isPresented());
+        QCOMPARE(outlet<QPushButton>(m_screen, "doneBtn")->text(), L(u"关闭"_s));
         QVERIFY(m_workspace->opened.isEmpty());
-        QTest::keyClick(progress, Qt::Key_Return);
-        QVERIFY(!progress->isPresented());
+        QTest::keyClick(m_screen, Qt::Key_Return);
+        QVERIFY(!m_screen->isPresented());
     }
 };
 

@@ -6,13 +6,7 @@
 #include "tests/support/ScriptedPanels.h"
 #include "tests/support/TestMain.h"
 
-#include <QCheckBox>
-#include <QDir>
-#include <QLabel>
-#include <QLineEdit>
 #include <QPropertyAnimation>
-#include <QPushButton>
-#include <QTemporaryDir>
 
 using namespace Qt::StringLiterals;
 

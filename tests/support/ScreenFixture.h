@@ -1,16 +1,27 @@
 #pragma once
 
 // Helpers of the screen tests: the presenting window, controls by outlet
-// name, a file manager that records, and the usage events screens record.
+// name, jobs' notifications, a file manager that records, and the usage
+// events screens record. It brings the widget classes the tests look up.
+#include "engine/JobModels.h"
+#include "engine/NotifyManager.h"
+#include "platform/NotificationCenter.h"
 #include "platform/Workspace.h"
 #include "telemetry/HttpClient.h"
 #include "telemetry/KKGoogleAnalytics.h"
 #include "telemetry/TrackManager.h"
 #include "tests/support/LoopbackHttpServer.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
+#include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QUrlQuery>
 #include <memory>
@@ -26,6 +37,24 @@ inline std::unique_ptr<QMainWindow> shownWindow()
     window->setCentralWidget(new QWidget);
     window->show();
     return window;
+}
+
+// A job of made-up paths, for sheets whose job is never run: `item`
+// extracted into the folder `savePath`, or packed into the archive.
+inline std::shared_ptr<UnzipModel> madeUpJob(bool zip, const QString& item, const QString& savePath)
+{
+    std::shared_ptr<UnzipModel> model = zip ? std::make_shared<ZipModel>() : std::make_shared<UnzipModel>();
+    model->paths = { item };
+    model->savePath = savePath;
+    return model;
+}
+
+// Posts `name` for the job of `key` as the engine does, with `extra`.
+inline void postJob(const QString& name, const QString& key, const QVariantMap& extra = {})
+{
+    QVariantMap object = extra;
+    object.insert(NotifyManager::pathKey(), key);
+    NotificationCenter::defaultCenter().post(name, object);
 }
 
 class RecordingWorkspace final : public Workspace {

@@ -13,10 +13,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QThread>
 #include <QUuid>
-#include <memory>
 
 using namespace Qt::StringLiterals;
 

@@ -11,12 +11,10 @@
 #include <QDate>
 #include <QElapsedTimer>
 #include <QLocale>
-#include <QTest>
 #include <QTimeZone>
 #include <QUuid>
 #include <algorithm>
 #include <limits>
-#include <memory>
 #include <optional>
 
 using namespace Qt::StringLiterals;

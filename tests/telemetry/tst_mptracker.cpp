@@ -12,9 +12,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QThread>
-#include <memory>
 
 using namespace Qt::StringLiterals;
 

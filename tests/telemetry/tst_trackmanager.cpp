@@ -11,10 +11,8 @@
 #include "tests/telemetry/WireGolden.h"
 
 #include <QSettings>
-#include <QTest>
 #include <QUuid>
 #include <functional>
-#include <memory>
 
 using namespace Qt::StringLiterals;
 
