@@ -8,6 +8,7 @@
 #include "engine/safety/EntrySink.h"
 #include "platform/Bundle.h"
 #include "platform/Logging.h"
+#include "tests/engine/ArchiveTesting.h"
 #include "tests/engine/JobLog.h"
 #include "tests/support/RecordingToasts.h"
 #include "tests/support/ScriptedPanels.h"
@@ -81,14 +82,9 @@ inline QStringList topLevel(const QString& folder)
 // Runs a real tool, or tests/fixtures/craft.py for what no tool writes, in `folder`.
 inline bool make(const QString& folder, const QString& program, const QStringList& arguments)
 {
-    QProcess process;
-    process.setWorkingDirectory(folder);
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     if (program == u"craft")
-        process.start(u"python3"_s, QStringList { fixture(u"craft.py"_s) } + arguments);
-    else
-        process.start(program, arguments);
-    return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+        return ArchiveTesting::run(folder, u"python3"_s, QStringList { fixture(u"craft.py"_s) } + arguments);
+    return ArchiveTesting::run(folder, program, arguments);
 }
 
 // One row per format, "<stem>.zip", ".rar" and ".7z", in an "archive" column.
