@@ -458,13 +458,16 @@ private slots:
     }
 
     // A full disk ends the job as NoSpace without a partial file: a gzip
-    // bomb, and a tar of one huge file.
+    // bomb, and a tar of one huge file. The small file after it would fit
+    // once the partial one is gone, yet the job has ended.
     void fullDiskLeavesNoPartialFile_data()
     {
         QTest::addColumn<QString>("command");
         QTest::addColumn<QString>("archive");
         QTest::newRow("gz bomb") << u"head -c 64M /dev/zero | gzip -c >zeros.gz"_s << u"zeros.gz"_s;
-        QTest::newRow("tar.gz bomb") << u"truncate -s 64M zeros && tar -czf zeros.tar.gz zeros"_s << u"zeros.tar.gz"_s;
+        QTest::newRow("tar.gz bomb")
+            << u"truncate -s 64M zeros && echo after >z.txt && tar -czf zeros.tar.gz zeros z.txt"_s
+            << u"zeros.tar.gz"_s;
     }
     void fullDiskLeavesNoPartialFile()
     {
