@@ -1,5 +1,8 @@
 #pragma once
 
+#include "platform/Bundle.h"
+
+#include <QFile>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -39,6 +42,23 @@ inline CliRun runCli(const QStringList& arguments, const QString& folder, const 
         process.kill();
     return { process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
         QString::fromUtf8(process.readAllStandardError()), process.readAllStandardOutput() };
+}
+
+inline QString fixture(const QString& name)
+{
+    return QStringLiteral(ZAVRIN_FIXTURES_DIR "/") + name;
+}
+
+// The text of `key` in the language the tests run the program in.
+inline QString text(const char* key)
+{
+    return L(QString::fromUtf8(key));
+}
+
+inline bool writeTo(const QString& path, const QByteArray& data)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
 }
 
 // A wrapper for runCli that turns "<FF>" in every argument into the byte

@@ -1,6 +1,5 @@
 // The built zavrin-cli, run as a child process: `compress` and its exit
 // status. What goes into the archive is the engine tests' business.
-#include "platform/Bundle.h"
 #include "tests/cli/CliRun.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/ZipInspection.h"
@@ -23,7 +22,6 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
 
     QString path(const QString& relative) const { return m_dir->filePath(relative); }
-    QString text(const char* key) const { return L(QString::fromUtf8(key)); }
     QJsonObject entry(const QString& archive, const QString& name) const { return entries(path(archive))[name]; }
 
     CliRun run(const QStringList& arguments, const QByteArray& input = {}, const QStringList& wrapper = {}) const
@@ -96,9 +94,8 @@ private slots:
                               << u"item\\xFF: not valid UTF-8"_s;
         QTest::newRow("current folder") << QStringList { u"compress"_s, u"-o"_s, u"out.zip"_s, u"a.txt"_s }
                                         << u"odd<FF>"_s << u"current folder"_s;
-        QTest::newRow("extraction folder")
-            << QStringList { u"extract"_s, QStringLiteral(ZAVRIN_FIXTURES_DIR "/plain.zip"), u"-o"_s, u"out<FF>"_s }
-            << QString() << u"out\\xFF: not valid UTF-8"_s;
+        QTest::newRow("extraction folder") << QStringList { u"extract"_s, fixture(u"plain.zip"_s), u"-o"_s,
+            u"out<FF>"_s } << QString() << u"out\\xFF: not valid UTF-8"_s;
     }
     void namesThatAreNotUtf8AreRefused()
     {

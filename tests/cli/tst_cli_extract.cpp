@@ -1,6 +1,5 @@
 // The built zavrin-cli, run as a child process: `extract` and its exit
 // status. What comes out of each format is the engine tests' business.
-#include "platform/Bundle.h"
 #include "tests/cli/CliRun.h"
 #include "tests/support/TestMain.h"
 
@@ -15,20 +14,6 @@
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
-
-namespace {
-
-QString fixture(const QString& name)
-{
-    return QStringLiteral(ZAVRIN_FIXTURES_DIR "/") + name;
-}
-
-QString text(const char* key)
-{
-    return L(QString::fromUtf8(key));
-}
-
-} // namespace
 
 class CliExtractTest final : public QObject {
     Q_OBJECT
@@ -219,13 +204,6 @@ private slots:
         // The entry each worker had under way, the job's own failure and
         // its reason on the last line.
         QVERIFY2(outcome.err.count(u"write error"_s) <= QThread::idealThreadCount() + 2, qPrintable(outcome.err));
-    }
-
-private:
-    static bool writeTo(const QString& path, const QByteArray& data)
-    {
-        QFile file(path);
-        return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
     }
 };
 

@@ -8,6 +8,7 @@
 #include "engine/safety/EntrySink.h"
 #include "platform/Bundle.h"
 #include "platform/Logging.h"
+#include "tests/engine/ArchiveTesting.h"
 #include "tests/engine/JobLog.h"
 #include "tests/support/RecordingToasts.h"
 #include "tests/support/ScriptedPanels.h"
@@ -81,14 +82,9 @@ inline QStringList topLevel(const QString& folder)
 // Runs a real tool, or tests/fixtures/craft.py for what no tool writes, in `folder`.
 inline bool make(const QString& folder, const QString& program, const QStringList& arguments)
 {
-    QProcess process;
-    process.setWorkingDirectory(folder);
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     if (program == u"craft")
-        process.start(u"python3"_s, QStringList { fixture(u"craft.py"_s) } + arguments);
-    else
-        process.start(program, arguments);
-    return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+        return ArchiveTesting::run(folder, u"python3"_s, QStringList { fixture(u"craft.py"_s) } + arguments);
+    return ArchiveTesting::run(folder, program, arguments);
 }
 
 // One row per format, "<stem>.zip", ".rar" and ".7z", in an "archive" column.
@@ -126,10 +122,35 @@ protected:
     std::unique_ptr<ScriptedPanels> m_panels;
     std::unique_ptr<RecordingToasts> m_toasts;
 
-    bool extract(const QString& archive, JobLog& log)
+    std::unique_ptr<JobLog> m_log; // the last job's notifications
+
+    // Extracts `archive` into m_out through the engine, with `options` if
+    // given; true once the job has ended.
+    bool extracted(const QString& archive, const std::optional<ExtractOptions>& options = std::nullopt)
     {
-        ZipManager::shared().unzipFileAtPath(archive, m_out);
-        return log.waitForEnd();
+        m_log = std::make_unique<JobLog>(archive);
+        if (options)
+            ZipManager::shared().extract(archive, m_out, *options);
+        else
+            ZipManager::shared().unzipFileAtPath(archive, m_out);
+        return m_log->waitForEnd();
+    }
+    // The job ended, succeeding or not as `success` says.
+    bool ends(const QString& archive, bool success, const std::optional<ExtractOptions>& options = std::nullopt)
+    {
+        if (!extracted(archive, options))
+            return false;
+        if (m_log->succeeded() != success)
+            qWarning("the job ended %s: %s", qPrintable(m_log->status()), qPrintable(m_log->reason()));
+        return m_log->succeeded() == success;
+    }
+    bool succeeds(const QString& archive, const std::optional<ExtractOptions>& options = std::nullopt)
+    {
+        return ends(archive, true, options);
+    }
+    bool fails(const QString& archive, const std::optional<ExtractOptions>& options = std::nullopt)
+    {
+        return ends(archive, false, options);
     }
     int toastCount(Kind kind, const QString& key) const { return m_toasts->count(kind, L(key)); }
 
@@ -168,6 +189,7 @@ protected:
     }
     void tearDown()
     {
+        m_log.reset();
         m_toasts.reset();
         m_panels.reset();
         m_dir.reset();

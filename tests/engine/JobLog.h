@@ -78,6 +78,37 @@ public:
         const std::optional<Event> end = first(NotifyManager::JobDidEnd());
         return end && end->object.value(NotifyManager::succeededKey()).toBool();
     }
+    // What the job's end says under `key` (status, reason, output, kept).
+    QVariant end(const QString& key) const
+    {
+        const std::optional<Event> last = first(NotifyManager::JobDidEnd());
+        return last ? last->object.value(key) : QVariant();
+    }
+    QString status() const { return end(NotifyManager::statusKey()).toString(); }
+    QString reason() const { return end(NotifyManager::reasonKey()).toString(); }
+    int kept() const { return end(NotifyManager::keptKey()).toInt(); }
+    // The progress reported, in order.
+    QList<double> progress() const
+    {
+        QList<double> values;
+        for (const Event& event : events()) {
+            if (event.name == NotifyManager::UnzipProgress() || event.name == NotifyManager::ZipProgress())
+                values.append(event.object.value(NotifyManager::progressKey()).toDouble());
+        }
+        return values;
+    }
+    // Progress moved inside the job at least `inside` times, strictly
+    // forward, and ended at 1.
+    bool progressedWithin(int inside) const
+    {
+        const QList<double> values = progress();
+        const auto within = std::count_if(values.cbegin(), values.cend(), [](double p) { return p > 0 && p < 1; });
+        const bool moved = within >= inside && !values.isEmpty() && values.last() == 1.0
+            && std::adjacent_find(values.cbegin(), values.cend(), std::greater_equal<>()) == values.cend();
+        if (!moved)
+            qWarning("progress reported %d times, %d inside", int(values.size()), int(within));
+        return moved;
+    }
     // The names of the events other than progress, in order.
     QStringList names() const
     {

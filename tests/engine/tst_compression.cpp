@@ -9,13 +9,14 @@
 #include "platform/Defaults.h"
 #include "platform/MainQueue.h"
 #include "platform/NotificationCenter.h"
+#include "tests/engine/ArchiveTesting.h"
 #include "tests/engine/JobLog.h"
 #include "tests/support/RecordingToasts.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/ZipInspection.h"
 
-#include <QMutex>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
@@ -28,51 +29,11 @@
 using namespace Qt::StringLiterals;
 
 using namespace ZipInspection;
+using namespace ArchiveTesting;
 
 namespace {
 
-// Collects the engine's log lines while it lives, passing them on as well.
-class LogCapture final {
-public:
-    LogCapture() { s_previous = qInstallMessageHandler(&LogCapture::handle); }
-    ~LogCapture() { qInstallMessageHandler(s_previous); }
-
-    static QStringList lines()
-    {
-        QMutexLocker lock(&s_mutex);
-        return s_lines;
-    }
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& message)
-    {
-        if (qstrcmp(context.category, "zavrin.engine.zip") == 0) {
-            QMutexLocker lock(&s_mutex);
-            s_lines.append(message);
-        }
-        s_previous(type, context, message);
-    }
-
-    static inline QtMessageHandler s_previous = nullptr;
-    static inline QMutex s_mutex;
-    static inline QStringList s_lines;
-};
-
 constexpr time_t kOddSecond = 1600000001; // DOS times cannot hold it; the UT field can
-
-void setTimes(const QString& path, time_t seconds)
-{
-    const struct timespec times[2] = { { seconds, 0 }, { seconds, 0 } };
-    ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW);
-}
-
-QList<FileModel> models(const QStringList& paths)
-{
-    QList<FileModel> files;
-    for (const QString& path : paths)
-        files.append(FileModel(path));
-    return files;
-}
 
 } // namespace
 
@@ -81,7 +42,7 @@ class CompressionTest final : public QObject {
 
 private:
     QTemporaryDir m_dir;
-    QByteArray m_savedTmpdir;
+    std::unique_ptr<OwnTemporaryDirectory> m_tmp;
 
     QString path(const QString& relative) const { return m_dir.filePath(relative); }
     QString stagingRoot() const { return path(u"tmp/zavrin-"_s) + QString::number(::geteuid()); }
@@ -111,8 +72,8 @@ private:
         QDir().mkpath(path(u"two/b/empty"_s));
         ::symlink("inside.txt", QFile::encodeName(path(u"two/b/near"_s)).constData());
         ::symlink("/etc/passwd", QFile::encodeName(path(u"two/b/far"_s)).constData());
-        setTimes(path(u"two/b/inside.txt"_s), kOddSecond);
-        setTimes(path(u"two/b/empty"_s), kOddSecond + 10);
+        setTimes(path(u"two/b/inside.txt"_s), { kOddSecond, 0 });
+        setTimes(path(u"two/b/empty"_s), { kOddSecond + 10, 0 });
         writeFile(path(u"three/c.png"_s), randomBytes(3000));
         return { path(u"one/a.txt"_s), path(u"two/b"_s), path(u"three/c.png"_s) };
     }
@@ -122,18 +83,9 @@ private slots:
     {
         QVERIFY(m_dir.isValid());
         // Staging goes to the temporary directory: give the tests their own.
-        m_savedTmpdir = qgetenv("TMPDIR");
-        QDir().mkpath(path(u"tmp"_s));
-        qputenv("TMPDIR", QFile::encodeName(path(u"tmp"_s)));
+        m_tmp = std::make_unique<OwnTemporaryDirectory>(path(u"tmp"_s));
     }
-
-    void cleanupTestCase()
-    {
-        if (m_savedTmpdir.isEmpty())
-            qunsetenv("TMPDIR");
-        else
-            qputenv("TMPDIR", m_savedTmpdir);
-    }
+    void cleanupTestCase() { m_tmp.reset(); }
 
     void successfulJob()
     {
@@ -148,25 +100,18 @@ private slots:
 
         QVERIFY(watcher.succeeded());
         QCOMPARE(watcher.names(), (QStringList { NotifyManager::LocalFilesDidChange(), NotifyManager::JobDidEnd() }));
-        // Progress climbs to 1 as a float and the last report comes before the success.
+        // Progress climbs to 1 as a float, never going back, and the last
+        // report comes before the success.
         const QList<JobLog::Event> events = watcher.events();
         const JobLog::Event& last = events.at(events.size() - 3);
         QCOMPARE(last.name, NotifyManager::ZipProgress());
         QCOMPARE(last.object.value(NotifyManager::progressKey()).typeId(), QMetaType::Float);
-        QCOMPARE(last.object.value(NotifyManager::progressKey()).toFloat(), 1.0f);
+        QVERIFY(watcher.progressedWithin(0));
 
         QTRY_COMPARE(toasts.toasts.size(), 2);
         QCOMPARE(toasts.count(RecordingToasts::Kind::Info, L(u"压缩文件中..."_s)), 1);
         QCOMPARE(toasts.count(RecordingToasts::Kind::Success, L(u"压缩完成"_s)), 1);
         QVERIFY(Defaults::standard().boolForKey(u"app.HasRateKey"_s));
-
-        // Progress never goes back and reaches 1 once.
-        QList<float> progress;
-        for (const JobLog::Event& event : events) {
-            if (event.name == NotifyManager::ZipProgress())
-                progress.append(event.object.value(NotifyManager::progressKey()).toFloat());
-        }
-        QVERIFY(std::adjacent_find(progress.cbegin(), progress.cend(), std::greater_equal<>()) == progress.cend());
 
         QCOMPARE(orderedNames(archive),
             (QStringList { u"c.png"_s, u"a.txt"_s, u"b/"_s, u"b/empty/"_s, u"b/far"_s, u"b/inside.txt"_s, u"b/near"_s,
@@ -220,7 +165,17 @@ private slots:
         QFETCH(QString, status);
         if (setup.endsWith(u"000") && ::geteuid() == 0)
             QSKIP("root reads files of any mode; the command-line test covers this as another user");
-        LogCapture log;
+        // The log names what went wrong: the culprit once, a skipped pipe.
+        const auto logged = [](const QString& pattern) {
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(pattern));
+            QTest::failOnWarning(QRegularExpression(pattern));
+        };
+        if (culprit.isEmpty())
+            logged(u"压缩时跳过: .*box/pipe"_s);
+        else
+            logged(u"compression failed: .*"_s + QRegularExpression::escape(culprit));
+        if (setup == u"same name")
+            logged(u"复制到临时文件夹错误: .*"_s + QRegularExpression::escape(culprit));
         RecordingToasts toasts;
         QTemporaryDir dir;
         const auto at = [&dir](const char* name) { return dir.filePath(QString::fromLatin1(name)); };
@@ -267,28 +222,20 @@ private slots:
         run(watcher, archive, items, password);
         ZipSourceFile::setReadHookForTesting({});
         ::chmod(QFile::encodeName(locked).constData(), 0700);
-        QCOMPARE(
-            watcher.first(NotifyManager::JobDidEnd())->object.value(NotifyManager::statusKey()).toString(), status);
+        QCOMPARE(watcher.status(), status);
 
         if (culprit.isEmpty()) {
             QVERIFY(watcher.succeeded());
             const QStringList packed { u"box/"_s, u"box/locked/"_s, u"box/locked/inner.txt"_s, u"box/ok.txt"_s,
                 u"box/secret.txt"_s, u"chosen.txt"_s };
             QCOMPARE(orderedNames(archive), packed);
-            QVERIFY(!LogCapture::lines().filter(u"box/pipe"_s).isEmpty());
             return;
         }
         QVERIFY(!watcher.succeeded());
         if (setup == u"missing" || setup == u"only pipe" || setup == u"nul")
             QCOMPARE(watcher.events().size(), 1); // told apart before any work
-        QVERIFY(watcher.first(NotifyManager::JobDidEnd())
-                    ->object.value(NotifyManager::reasonKey())
-                    .toString()
-                    .contains(culprit));
+        QVERIFY(watcher.reason().contains(culprit));
         QTRY_COMPARE(toasts.count(RecordingToasts::Kind::Error, L(u"创建压缩文件错误"_s)), 1);
-        QVERIFY(!LogCapture::lines().filter(u"compression failed"_s).filter(culprit).isEmpty());
-        if (setup == u"same name")
-            QCOMPARE(LogCapture::lines().filter(u"复制到临时文件夹错误: "_s).filter(culprit).size(), 1);
         QVERIFY(!QFile::exists(archive));
         QCOMPARE(QDir(dir.path()).entryList({ u".out.zip*"_s }, QDir::Files | QDir::Hidden), QStringList());
     }
@@ -440,8 +387,7 @@ private slots:
         ZipOutputFile::setWriteLimitForTesting(-1);
 
         QVERIFY(!watcher.succeeded());
-        QCOMPARE(watcher.first(NotifyManager::JobDidEnd())->object.value(NotifyManager::statusKey()).toString(),
-            u"NoSpace"_s);
+        QCOMPARE(watcher.status(), u"NoSpace"_s);
         QCOMPARE(watcher.count(NotifyManager::LocalFilesDidChange()), 0);
         for (const JobLog::Event& event : watcher.events())
             QVERIFY(event.object.value(NotifyManager::progressKey(), 0.0f).toFloat() < 1.0f);
@@ -470,26 +416,6 @@ private slots:
         run(again, archive, items);
         QVERIFY(again.succeeded());
         QVERIFY(sevenZipTest(archive));
-    }
-
-    // A large file moves the progress by the bytes written, not only at its
-    // end; it never goes back, and reaches 1 once the archive is complete.
-    void progressMovesInsideALargeEntry()
-    {
-        writeFile(path(u"progress/large.bin"_s), randomBytes(40 * 1024 * 1024));
-        const QString archive = path(u"Progress.zip"_s);
-        JobLog watcher(archive);
-        run(watcher, archive, { path(u"progress/large.bin"_s) });
-        QVERIFY(watcher.succeeded());
-        QList<float> progress;
-        for (const JobLog::Event& event : watcher.events()) {
-            if (event.name == NotifyManager::ZipProgress())
-                progress.append(event.object.value(NotifyManager::progressKey()).toFloat());
-        }
-        const auto inside = std::count_if(progress.cbegin(), progress.cend(), [](float p) { return p > 0 && p < 1; });
-        QVERIFY2(inside >= 10, qPrintable(QString::number(inside)));
-        QVERIFY(std::adjacent_find(progress.cbegin(), progress.cend(), std::greater_equal<>()) == progress.cend());
-        QCOMPARE(progress.last(), 1.0f);
     }
 
     void stagingRootMustBeOurOwnFolder()
