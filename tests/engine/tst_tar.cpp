@@ -338,7 +338,6 @@ private slots:
         QTest::addColumn<QStringList>("options");
         QTest::newRow("tar") << u"cut.tar"_s << QStringList();
         QTest::newRow("tar.gz") << u"cut.tar.gz"_s << QStringList { u"-z"_s };
-        QTest::newRow("tar.xz") << u"cut.tar.xz"_s << QStringList { u"-J"_s };
         QTest::newRow("tar.zst") << u"cut.tar.zst"_s << QStringList { u"--zstd"_s };
         QTest::newRow("gz") << u"cut.gz"_s << QStringList();
     }

@@ -86,8 +86,6 @@ private slots:
         QTest::addColumn<bool>("opens");
         QTest::newRow("zip") << u"a.zip"_s << false << true;
         QTest::newRow("ZIP in capitals") << u"a.ZIP"_s << false << true;
-        QTest::newRow("Rar") << u"a.Rar"_s << false << true;
-        QTest::newRow("7z") << u"a.7z"_s << false << true;
         QTest::newRow("folder named like an archive") << u"b.zip/"_s << false << true;
         QTest::newRow("text file") << u"notes.txt"_s << false << false;
         QTest::newRow("tar.gz") << u"a.TAR.GZ"_s << false << true;
