@@ -24,6 +24,16 @@ EntryMeta metaOf(archive_entry* entry)
     return meta;
 }
 
+// The size a header declares, or -1 when it declares none. A base-256
+// size field can hold a negative number; no reader treats that as a size.
+qint64 declaredSize(archive_entry* entry)
+{
+    if (!archive_entry_size_is_set(entry))
+        return -1;
+    const qint64 size = archive_entry_size(entry);
+    return size >= 0 ? size : -1;
+}
+
 } // namespace
 
 TarExtraction::TarExtraction(TarStream& stream, EntrySink& sink, const std::optional<std::vector<bool>>& selection)
@@ -65,8 +75,7 @@ ArchiveEntry TarExtraction::describe(archive_entry* entry)
     }
     if (archive_entry_hardlink(entry))
         described.kind = ArchiveEntry::Kind::HardLink;
-    if (archive_entry_size_is_set(entry))
-        described.size = archive_entry_size(entry);
+    described.size = declaredSize(entry);
     described.mtime = metaOf(entry).mtime;
     return described;
 }
@@ -152,7 +161,7 @@ bool TarExtraction::place(archive_entry* entry, const QStringList& path)
     default:
         break;
     }
-    const qint64 size = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1;
+    const qint64 size = declaredSize(entry);
     if (m_writersRunning && size >= 0 && size <= SmallFileWriters::kMaxFileSize
         && archive_entry_sparse_count(entry) == 0)
         return queueFile(path, meta, size);
@@ -227,7 +236,7 @@ bool TarExtraction::placeFile(archive_entry* entry, const QStringList& path, con
         position = offset + size;
     }
     // A sparse file may end in a hole, which no block covers.
-    const qint64 declared = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : position;
+    const qint64 declared = declaredSize(entry);
     if (declared > position && !file.skip(declared - position)) {
         m_sink.fileFailed(file, errno);
         return true;

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <sys/stat.h>
 #include <thread>
@@ -510,8 +511,12 @@ Outcome ZipReader::list(const std::function<bool(const ArchiveEntry&)>& onEntry)
             ArchiveEntry entry;
             entry.path = name.name;
             entry.kind = kindOf(name);
-            entry.size = (stat.valid & ZIP_STAT_SIZE) ? static_cast<qint64>(stat.size) : -1;
-            entry.packedSize = (stat.valid & ZIP_STAT_COMP_SIZE) ? static_cast<qint64>(stat.comp_size) : -1;
+            // A zip64 field past what a signed size holds is no size.
+            constexpr zip_uint64_t kLargest = std::numeric_limits<qint64>::max();
+            entry.size = (stat.valid & ZIP_STAT_SIZE) && stat.size <= kLargest ? static_cast<qint64>(stat.size) : -1;
+            entry.packedSize = (stat.valid & ZIP_STAT_COMP_SIZE) && stat.comp_size <= kLargest
+                ? static_cast<qint64>(stat.comp_size)
+                : -1;
             entry.mtime = modificationTime(archive, i, stat);
             entry.encrypted = isEncrypted(stat);
             if (!onEntry(entry))

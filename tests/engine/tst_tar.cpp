@@ -416,6 +416,28 @@ private slots:
                 u"fifo %1 0"_s.arg(int(Kind::Special)) }));
     }
 
+    // A size field holding a negative number is no size: listed as unknown,
+    // and extraction places no more than the archive holds.
+    void negativeSizeIsNoSize()
+    {
+        const QString archive = crafted(u"negative-size"_s);
+        TarReader reader(archive);
+        QVERIFY(reader.open(std::nullopt).ok());
+        QStringList listed;
+        QCOMPARE(reader
+                     .list([&](const ArchiveEntry& entry) {
+                         listed.append(u"%1 %2"_s.arg(entry.path).arg(entry.size));
+                         return true;
+                     })
+                     .status,
+            Status::Done);
+        QCOMPARE(listed, (QStringList { u"neg.txt -1"_s, u"ok.txt 3"_s }));
+        QCOMPARE(extract(archive).status, Status::Done);
+        const auto placed = tree(m_out);
+        QCOMPARE(placed.keys(), (QList<QByteArray> { "/neg.txt", "/ok.txt" }));
+        QCOMPARE(QFileInfo(m_out + u"/neg.txt"_s).size(), 0);
+    }
+
     // Only the chosen entries; a hard link to one left out is not made.
     void selectionPicksEntries()
     {

@@ -82,11 +82,11 @@ struct StallProbe {
 // shown, expanded, scrolled, ticked, filtered and confirmed. The main
 // thread's own work for the preview stays under 15 ms a step (measured on
 // two shared cores), but a ready thread may wait 100 ms and more for a
-// processor. So the main thread's running time between two ticks of a
-// 10 ms timer must stay under 40 ms always, and the gap under 50 ms unless
-// the thread ran less than 10 ms in it (then the gap is logged as the
-// machine's). ZAVRIN_PREVIEW_ENTRIES sets another count (the archive takes
-// about 15 s to make and 110 MB of disk per million entries).
+// processor, and on a busy machine that wait lands in any gap, even one
+// in which the thread also worked. So only the main thread's running time
+// between two ticks of a 10 ms timer is judged (under 40 ms always); the
+// longest gap is logged. ZAVRIN_PREVIEW_ENTRIES sets another count (the
+// archive takes about 15 s to make and 110 MB of disk per million entries).
 class PreviewLoadTest final : public QObject {
     Q_OBJECT
 
@@ -174,10 +174,6 @@ private slots:
         if (!kTimed)
             QSKIP("a sanitizer or unoptimised build: timing not judged");
         QVERIFY2(probe.longestWork < 40, probe.workWhere);
-        if (probe.workInLongestGap >= 10)
-            QVERIFY2(probe.longestGap < 50, probe.gapWhere);
-        else if (probe.longestGap >= 50)
-            qWarning("the gap of %lld ms was a wait for a processor", static_cast<long long>(probe.longestGap));
     }
 };
 
