@@ -397,8 +397,8 @@ private slots:
         QVERIFY(!QFileInfo::exists(m_out));
     }
 
-    // A size field holding a negative number (an old GNU sparse header's
-    // real size, in base-256) is no size.
+    // Each entry's kind and size; a size field holding a negative number
+    // (an old GNU sparse header's real size, in base-256) is no size.
     void listingGivesKindsAndSizes_data()
     {
         using Kind = ArchiveEntry::Kind;
